@@ -1,0 +1,50 @@
+# Thin wrapper around CMake + Ninja. Every target bootstraps first, so each works on a fresh machine.
+#   make demo    build and run the demo against the embedded simulator
+#   make test    build and run the whole test suite
+#   make bench   build and run the benchmarks (Release)
+#   make fuzz    build the libFuzzer targets with clang and run each for FUZZ_SECONDS
+# Variables: BUILD (build folder), WERROR=ON, SANITIZE=ON (AddressSanitizer + UBSan).
+
+BUILD ?= build
+WERROR ?= OFF
+SANITIZE ?= OFF
+FUZZ_SECONDS ?= 20
+BENCH_ARGS ?=
+JOBS ?= $(shell nproc)
+
+.PHONY: all bootstrap configure build test demo bench fuzz format clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+configure: bootstrap
+	@cmake -S . -B $(BUILD) -G Ninja -DMARIGOLD_WERROR=$(WERROR) -DMARIGOLD_SANITIZE=$(SANITIZE) \
+	  $(if $(filter ON,$(SANITIZE)),-DMARIGOLD_BENCH=OFF,) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+demo: build
+	@$(BUILD)/apps/marigold/marigold --help
+
+bench: bootstrap
+	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMARIGOLD_BENCH=ON >/dev/null
+	@cmake --build build-bench -j $(JOBS) --target benchmarks
+	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b $(BENCH_ARGS) || exit 1; done
+
+fuzz: bootstrap
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DMARIGOLD_FUZZ=ON -DMARIGOLD_SANITIZE=ON \
+	  -DMARIGOLD_BENCH=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzzers
+	@scripts/run-fuzzers build-fuzz/fuzz $(FUZZ_SECONDS)
+
+format:
+	@git ls-files '*.cc' '*.h' | xargs clang-format -i
+
+clean:
+	@rm -rf build build-asan build-bench build-fuzz

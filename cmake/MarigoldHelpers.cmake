@@ -1,0 +1,56 @@
+# Shared build rules: warnings and sanitizers attached per target through interface targets, one
+# static library per src/ folder with its tests beside it.
+
+add_library(marigold_warnings INTERFACE)
+target_compile_options(marigold_warnings INTERFACE -Wall -Wextra -Wpedantic)
+if(MARIGOLD_WERROR)
+  target_compile_options(marigold_warnings INTERFACE -Werror)
+endif()
+
+add_library(marigold_sanitize INTERFACE)
+if(MARIGOLD_SANITIZE)
+  target_compile_options(marigold_sanitize INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(marigold_sanitize INTERFACE -fsanitize=address,undefined)
+endif()
+if(MARIGOLD_FUZZ)
+  # Coverage instrumentation for libFuzzer in every library the fuzzers link.
+  target_compile_options(marigold_sanitize INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
+# marigold_library(NAME <target> [DEPS <libs>...])
+# Builds every *.cc of the calling folder except *_test.cc into a static library, and every
+# *_test.cc into one GoogleTest executable registered with ctest.
+function(marigold_library)
+  cmake_parse_arguments(ARG "" "NAME" "DEPS;TEST_DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
+  if(tests)
+    list(REMOVE_ITEM sources ${tests})
+  endif()
+  if(NOT sources)
+    return()
+  endif()
+  add_library(${ARG_NAME} STATIC ${sources})
+  target_include_directories(${ARG_NAME} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${ARG_NAME} PUBLIC ${ARG_DEPS} marigold_sanitize PRIVATE marigold_warnings)
+  if(tests)
+    add_executable(${ARG_NAME}_test ${tests})
+    target_link_libraries(${ARG_NAME}_test PRIVATE ${ARG_NAME} ${ARG_TEST_DEPS} GTest::gtest
+                          GTest::gtest_main GTest::gmock marigold_warnings)
+    gtest_discover_tests(${ARG_NAME}_test DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "MARIGOLD_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  endif()
+endfunction()
+
+# The libraries of src/ that exist so far, for tools that link everything (fuzzers, benchmarks).
+function(marigold_existing_libraries out)
+  set(result)
+  foreach(lib marigold_plugin marigold_settings marigold_oauth marigold_json marigold_crypto
+              marigold_encoding marigold_platform marigold_config)
+    if(TARGET ${lib})
+      list(APPEND result ${lib})
+    endif()
+  endforeach()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()

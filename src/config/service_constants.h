@@ -1,0 +1,29 @@
+// Build-time constants of the Plinth service and of the settings file. The service bases can be
+// overridden at run time (MARIGOLD_AUTH_BASE, MARIGOLD_API_BASE) so that the simulator can stand in
+// for the service; the credentials and the passphrase cannot.
+#pragma once
+
+#include <string_view>
+
+namespace marigold::config {
+
+// HTTPS base of the token endpoint (scheme and host, no trailing slash).
+inline constexpr std::string_view kAuthBase = "https://www.plinth.example";
+// HTTP base of the API (scheme and host, no trailing slash).
+inline constexpr std::string_view kApiBase = "http://api.plinth.example";
+
+// The application's OAuth consumer credentials, known to the service.
+inline constexpr std::string_view kConsumerKey =
+    "kPazG2FIWVCNFqcRUyfJGNn6GTaoVse7ceLyxBC9TLP3nBcXS4";
+inline constexpr std::string_view kConsumerSecret =
+    "091fQUeaZFSFzBnysL5AnmBYBJJ7cUbmOEwjZjVwHuax7p5pjc";
+
+// Passphrase of the settings file; its first 32 bytes are the AES-256 key.
+inline constexpr std::string_view kSettingsPassphrase =
+    "cWl4E7hdmh1Qv3U3Wb/sJBvmhM1pDWgJ5cuuInlzaoXY7pqH2lOXsvQ7hFc0iMPyjIfMTC6jjqhXRIqzCWzHNATPERfM9qWQ"
+    "n7lpZzjaPwp6jYajiPeS47z3XF3k010o0owqiSPv3MKzYSlxRQ6BXQ4wFG3tD9QQJVqPGoJNqsQO+uRws4AQg9+m2HM55";
+
+static_assert(kConsumerKey.size() == 50 && kConsumerSecret.size() == 50);
+static_assert(kSettingsPassphrase.size() == 189);
+
+}  // namespace marigold::config
