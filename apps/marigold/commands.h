@@ -16,4 +16,17 @@ struct Command {
   int (*run)(const Args& args);
 };
 
+// One function per command, each in its own cmd_<name>.cc.
+int runPost(const Args& args);
+int runLogin(const Args& args);
+int runLogout(const Args& args);
+int runBlogs(const Args& args);
+int runStatus(const Args& args);
+int runDemo(const Args& args);
+int runJson(const Args& args);
+int runSign(const Args& args);
+
+// Writes "marigold: MESSAGE" to standard error and returns 2 (usage error) or the given status.
+int fail(const std::string& message, int status = 2);
+
 }  // namespace marigold::cli

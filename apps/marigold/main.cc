@@ -10,6 +10,18 @@ namespace {
 
 // Commands in the order --help lists them.
 constexpr Command kCommands[] = {
+    {"post", "[--blog NAME] [--caption TEXT] [--tags TEXT] [--link URL] [--state STATE] PHOTO...",
+     "post the photos to a blog as one photo post", runPost},
+    {"login", "--user NAME [--password-stdin] [--remember]", "sign in and save the credentials",
+     runLogin},
+    {"logout", "", "sign out and empty the saved credentials", runLogout},
+    {"blogs", "", "list the signed-in user's blogs", runBlogs},
+    {"status", "", "show the saved user name and whether it is remembered and valid", runStatus},
+    {"demo", "", "post sample photos to a simulator started on loopback", runDemo},
+    {"json", "[--pretty] [--sort-keys] [--max-depth N] [FILE]",
+     "parse JSON and write it back (validate, pretty-print)", runJson},
+    {"sign", "--url URL --consumer-key K --consumer-secret S [--method M] [--token T] ...",
+     "sign a request with OAuth 1.0 and show the base string and header", runSign},
     {"help", "", "show this help", nullptr},
 };
 
@@ -22,12 +34,19 @@ void printHelp(std::FILE* out) {
   }
   std::fprintf(out,
                "\nenvironment:\n"
-               "  MARIGOLD_AUTH_BASE  HTTPS base of the token endpoint (default https://www.plinth.example)\n"
+               "  MARIGOLD_AUTH_BASE  HTTPS base of the token endpoint (default "
+               "https://www.plinth.example)\n"
                "  MARIGOLD_API_BASE   HTTP base of the API (default http://api.plinth.example)\n"
                "  MARIGOLD_CA_FILE    extra trusted CA certificate (the simulator's)\n");
 }
 
 }  // namespace
+
+int fail(const std::string& message, int status) {
+  std::fprintf(stderr, "marigold: %s\n", message.c_str());
+  return status;
+}
+
 }  // namespace marigold::cli
 
 int main(int argc, char** argv) {

@@ -1,0 +1,10 @@
+// Placeholder until the command is built.
+#include <cstdio>
+
+#include "commands.h"
+
+namespace marigold::cli {
+
+int runJson(const Args&) { return fail("this command is not available yet", 1); }
+
+}  // namespace marigold::cli
