@@ -11,8 +11,8 @@ namespace marigold {
 // Writes one line. Embedded line breaks are kept as they are; callers give one line.
 void log(std::string_view line);
 
-// Diverts log lines into memory while it lives (only the newest capture receives them), then restores
-// the previous destination. Not copyable.
+// Diverts log lines into memory while it lives (only the newest capture receives them), then
+// restores the previous destination. Not copyable.
 class LogCapture {
  public:
   LogCapture();

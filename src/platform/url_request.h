@@ -1,0 +1,86 @@
+// An HTTP request as the URL-loading layer sends it: URL, method, header fields, optional body,
+// cache policy, timeout and cookie handling. Header names match without regard to case and keep the
+// order and spelling of their first setting; they are sent exactly as stored. Plain value: copies
+// share the body bytes (which are never changed in place), so copying a request with a large upload
+// body is cheap. Not thread-safe.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/bytes.h"
+#include "platform/url.h"
+
+namespace marigold {
+
+// The values match the host platform's numbering, which callers persist and compare.
+enum class URLRequestCachePolicy {
+  kUseProtocolCachePolicy = 0,
+  kReloadIgnoringLocalCacheData = 1,
+  kReturnCacheDataElseLoad = 2,
+  kReturnCacheDataDontLoad = 3,
+};
+
+class URLRequest {
+ public:
+  using HeaderField = std::pair<std::string, std::string>;  // name, value
+
+  static constexpr double kDefaultTimeoutInterval = 60.0;
+
+  // Method "GET", no header fields, no body, cookies handled.
+  explicit URLRequest(
+      URL url, URLRequestCachePolicy cachePolicy = URLRequestCachePolicy::kUseProtocolCachePolicy,
+      double timeoutInterval = kDefaultTimeoutInterval);
+
+  const URL& url() const { return url_; }
+  void setURL(URL url) { url_ = std::move(url); }
+
+  const std::string& HTTPMethod() const { return method_; }
+  void setHTTPMethod(std::string method) { method_ = std::move(method); }
+
+  // The value of the field whose name equals `field` ignoring ASCII case; nullopt when unset.
+  std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const;
+  // Replaces the value of the field named `field` (ignoring case; the first spelling and position
+  // stay), or appends the field. An absent value removes the field.
+  void setValue(std::optional<std::string> value, std::string_view field);
+  // Appends ", value" to an existing field, or sets the field when it is unset.
+  void addValue(std::string_view value, std::string_view field);
+  // All fields in the order they were first set.
+  const std::vector<HeaderField>& allHTTPHeaderFields() const { return headers_; }
+
+  // The body, or nullopt when the request has none (an empty body is present and empty). The view
+  // stays valid until the body is replaced or the last request sharing it is destroyed.
+  std::optional<ByteView> HTTPBody() const;
+  // Shared ownership of the body bytes, for senders that outlive the request; null when absent.
+  std::shared_ptr<const Bytes> sharedHTTPBody() const { return body_; }
+  void setHTTPBody(std::optional<Bytes> body);
+
+  URLRequestCachePolicy cachePolicy() const { return cachePolicy_; }
+  void setCachePolicy(URLRequestCachePolicy policy) { cachePolicy_ = policy; }
+
+  double timeoutInterval() const { return timeoutInterval_; }  // seconds
+  void setTimeoutInterval(double seconds) { timeoutInterval_ = seconds; }
+
+  bool HTTPShouldHandleCookies() const { return handleCookies_; }
+  void setHTTPShouldHandleCookies(bool handle) { handleCookies_ = handle; }
+
+ private:
+  std::vector<HeaderField>::iterator findField(std::string_view field);
+
+  URL url_;
+  std::string method_ = "GET";
+  std::vector<HeaderField> headers_;
+  std::shared_ptr<const Bytes> body_;
+  URLRequestCachePolicy cachePolicy_;
+  double timeoutInterval_;
+  bool handleCookies_ = true;
+};
+
+// True when the two names are equal ignoring ASCII case, as HTTP header names compare.
+bool equalsIgnoringASCIICase(std::string_view a, std::string_view b);
+
+}  // namespace marigold

@@ -1,0 +1,50 @@
+#include "platform/url.h"
+
+#include <gtest/gtest.h>
+
+namespace marigold {
+namespace {
+
+TEST(URLTest, PartsOfAbsoluteURLs) {
+  struct Case {
+    std::string_view text, scheme, host;
+    std::optional<int> port;
+    std::string_view path;
+    std::optional<std::string> query, fragment;
+  };
+  const Case kCases[] = {
+      {"HTTP://Example.COM:8080/a/../b?x=%20y+z#Frag", "http", "Example.COM", 8080, "/a/../b",
+       "x=%20y+z", "Frag"},
+      {"http://h/p?", "http", "h", std::nullopt, "/p", "", std::nullopt},
+      {"http://h/p?#", "http", "h", std::nullopt, "/p", "", std::nullopt},
+      {"http://h", "http", "h", std::nullopt, "/", std::nullopt, std::nullopt},
+      {"http://h/p#f?q", "http", "h", std::nullopt, "/p", std::nullopt, "f?q"},
+      {"https://[::1]:443/x", "https", "[::1]", 443, "/x", std::nullopt, std::nullopt},
+      {"https://127.0.0.1:1/oauth/access_token?a=1&b=%3D", "https", "127.0.0.1", 1,
+       "/oauth/access_token", "a=1&b=%3D", std::nullopt},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text);
+    auto url = URL::withString(c.text);
+    ASSERT_TRUE(url.has_value());
+    EXPECT_EQ(url->absoluteString(), c.text);
+    EXPECT_EQ(url->scheme(), c.scheme);
+    EXPECT_EQ(url->host(), c.host);
+    EXPECT_EQ(url->port(), c.port);
+    EXPECT_EQ(url->path(), c.path);
+    EXPECT_EQ(url->query(), c.query);
+    EXPECT_EQ(url->fragment(), c.fragment);
+  }
+}
+
+TEST(URLTest, TextThatIsNotAnAbsoluteURLGivesNothing) {
+  const std::string_view kTexts[] = {
+      "",           "example.com/x", "http://h/a b",  "http://h:99999/",
+      "mailto:x@y", "http://",       "/relative/path"};
+  for (std::string_view text : kTexts) {
+    EXPECT_FALSE(URL::withString(text).has_value()) << text;
+  }
+}
+
+}  // namespace
+}  // namespace marigold
