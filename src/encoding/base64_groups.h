@@ -1,0 +1,43 @@
+// Internal to the two Base64 codecs: the alphabet and the encoding of whole 3-byte groups and of
+// the 1- or 2-byte tail, shared so that both codecs write identical characters.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace marigold::base64_internal {
+
+inline constexpr char kBase64EncodeTable[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The two characters of every 12-bit value, so a group takes two lookups instead of four.
+inline constexpr auto kBase64Pairs = [] {
+  std::array<std::array<char, 2>, 4096> pairs{};
+  for (int v = 0; v < 4096; ++v)
+    pairs[v] = {kBase64EncodeTable[v >> 6], kBase64EncodeTable[v & 63]};
+  return pairs;
+}();
+
+// Writes 4 characters for each of `groups` 3-byte groups; returns the end of the output.
+inline char* encodeGroups(const std::uint8_t* in, std::size_t groups, char* out) {
+  for (std::size_t g = 0; g < groups; ++g, in += 3, out += 4) {
+    const std::uint32_t v = std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
+    std::memcpy(out, kBase64Pairs[v >> 12].data(), 2);
+    std::memcpy(out + 2, kBase64Pairs[v & 0xFFF].data(), 2);
+  }
+  return out;
+}
+
+// Writes the padded final group for 1 or 2 remaining bytes (4 characters); returns the end.
+inline char* encodeTail(const std::uint8_t* in, std::size_t remaining, char* out) {
+  const std::uint32_t v = std::uint32_t{in[0]} << 16 | (remaining == 2 ? in[1] << 8 : 0);
+  out[0] = kBase64EncodeTable[v >> 18];
+  out[1] = kBase64EncodeTable[(v >> 12) & 63];
+  out[2] = remaining == 2 ? kBase64EncodeTable[(v >> 6) & 63] : '=';
+  out[3] = '=';
+  return out + 4;
+}
+
+}  // namespace marigold::base64_internal
