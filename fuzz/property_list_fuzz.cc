@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to the property-list reader; whatever it accepts must write out and read back
-// as the same value.
+// Feeds arbitrary bytes to the property-list reader; whatever it accepts must write out and read
+// back as the same value.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

@@ -58,8 +58,9 @@ std::optional<PropertyList::Data> decodeBase64(std::string_view text) {
     ++padding;
   }
   PropertyList::Data out(3 * compact.size() / 4);
-  const int decoded = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(compact.data()),
-                                      static_cast<int>(compact.size()));
+  const int decoded =
+      EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(compact.data()),
+                      static_cast<int>(compact.size()));
   if (decoded < 0 || static_cast<std::size_t>(decoded) < padding) return std::nullopt;
   out.resize(static_cast<std::size_t>(decoded) - padding);
   return out;
@@ -221,15 +222,15 @@ void write(const PropertyList& list, pugi::xml_node parent) {
 PropertyListParse PropertyList::parse(std::string_view xml) {
   pugi::xml_document document;
   // Whitespace-only text is kept so that a string of spaces reads back as written.
-  const auto parsed = document.load_buffer(xml.data(), xml.size(),
-                                           pugi::parse_default | pugi::parse_ws_pcdata,
-                                           pugi::encoding_utf8);
+  const auto parsed = document.load_buffer(
+      xml.data(), xml.size(), pugi::parse_default | pugi::parse_ws_pcdata, pugi::encoding_utf8);
   if (!parsed) {
     return {std::nullopt, std::string("not well-formed XML: ") + parsed.description() +
                               " at offset " + std::to_string(parsed.offset)};
   }
   const auto root = document.document_element();
-  if (std::string_view(root.name()) != "plist") return {std::nullopt, "root element is not <plist>"};
+  if (std::string_view(root.name()) != "plist")
+    return {std::nullopt, "root element is not <plist>"};
   const auto elements = elementsOf(root);
   if (elements.size() != 1) return {std::nullopt, "<plist> must hold exactly one value"};
   Reader reader;

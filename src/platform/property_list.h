@@ -24,7 +24,8 @@ class PropertyList {
   using Data = std::vector<std::uint8_t>;
   // A point in time; the XML form keeps whole seconds (UTC), finer parts are dropped on writing.
   using Date = std::chrono::sys_seconds;
-  using Value = std::variant<std::string, std::int64_t, double, bool, Date, Data, Array, Dictionary>;
+  using Value =
+      std::variant<std::string, std::int64_t, double, bool, Date, Data, Array, Dictionary>;
 
   // Deepest nesting of arrays and dictionaries that parse accepts, so hostile input cannot exhaust
   // the stack.

@@ -142,8 +142,9 @@ TEST(PropertyListTest, AcceptsTheCommonHeaderWithDoctype) {
 TEST(PropertyListTest, DatesBeforeTheEpochAndDataOfEveryLengthRoundTrip) {
   Data data;
   for (int length = 0; length < 7; ++length) {
-    const PropertyList list(Array{PropertyList(data), PropertyList(Date(std::chrono::seconds(
-                                                          -86400LL * 365 * 100 + length)))});
+    const PropertyList list(
+        Array{PropertyList(data),
+              PropertyList(Date(std::chrono::seconds(-86400LL * 365 * 100 + length)))});
     const auto result = PropertyList::parse(list.toXML());
     ASSERT_TRUE(result.value) << result.error;
     EXPECT_EQ(*result.value, list) << list.toXML();
