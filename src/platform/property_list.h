@@ -13,6 +13,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/bytes.h"
+
 namespace marigold {
 
 struct PropertyListParse;
@@ -21,7 +23,7 @@ class PropertyList {
  public:
   using Dictionary = std::map<std::string, PropertyList, std::less<>>;
   using Array = std::vector<PropertyList>;
-  using Data = std::vector<std::uint8_t>;
+  using Data = Bytes;
   // A point in time; the XML form keeps whole seconds (UTC), finer parts are dropped on writing.
   using Date = std::chrono::sys_seconds;
   using Value =

@@ -1,0 +1,108 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace marigold {
+namespace {
+
+Error fileError(const std::string& step, const std::filesystem::path& path, int code) {
+  return Error("File", code,
+               step + " " + path.string() + " failed: " + std::strerror(code) +
+                   "; check that the folder exists, is writable and the disk has room");
+}
+
+// Owns the temporary file until it has been renamed: closes it and removes it on every early exit.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::filesystem::path& target)
+      : path_(target.string() + ".tmp-XXXXXX") {
+    std::string pattern = path_.string();
+    fd_ = ::mkstemp(pattern.data());
+    path_ = pattern;
+  }
+  ~TemporaryFile() {
+    close();
+    if (!renamed_) ::unlink(path_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  int fd() const { return fd_; }
+  const std::filesystem::path& path() const { return path_; }
+  int close() {
+    int result = 0;
+    if (fd_ >= 0) result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+  void renamed() { renamed_ = true; }
+
+ private:
+  std::filesystem::path path_;
+  int fd_ = -1;
+  bool renamed_ = false;
+};
+
+bool writeAll(int fd, ByteView content) {
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Makes the rename itself durable; a folder that cannot be synced changes nothing for readers.
+void syncFolder(const std::filesystem::path& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+std::optional<Error> replaceFileAtomically(const std::filesystem::path& path, ByteView content,
+                                           const AtomicWriteOptions& options) {
+  TemporaryFile temporary(path);
+  if (temporary.fd() < 0) return fileError("creating a temporary file beside", path, errno);
+  if (::fchmod(temporary.fd(), options.mode) != 0) {
+    return fileError("setting the permissions of", temporary.path(), errno);
+  }
+  if (!writeAll(temporary.fd(), content)) return fileError("writing", temporary.path(), errno);
+  if (::fsync(temporary.fd()) != 0) return fileError("flushing", temporary.path(), errno);
+  if (temporary.close() != 0) return fileError("closing", temporary.path(), errno);
+  if (options.beforeReplace && !options.beforeReplace(temporary.path())) {
+    return fileError("replacing", path, ECANCELED);
+  }
+  if (::rename(temporary.path().c_str(), path.c_str()) != 0) {
+    return fileError("replacing", path, errno);
+  }
+  temporary.renamed();
+  syncFolder(path.parent_path());
+  return std::nullopt;
+}
+
+std::optional<Bytes> readWholeFile(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace marigold
