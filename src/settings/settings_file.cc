@@ -1,0 +1,66 @@
+#include "settings/settings_file.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "config/service_constants.h"
+#include "crypto/aes_data.h"
+#include "platform/atomic_file.h"
+#include "platform/home_directory.h"
+
+namespace marigold {
+namespace {
+
+std::optional<PropertyList::Dictionary> dictionaryIn(const Bytes& plain) {
+  const auto parsed = PropertyList::parse(plain);
+  if (!parsed.value) return std::nullopt;
+  const auto* dictionary = parsed.value->get<PropertyList::Dictionary>();
+  if (dictionary == nullptr) return std::nullopt;
+  return *dictionary;
+}
+
+}  // namespace
+
+std::filesystem::path SettingsFile::defaultFolder() { return expandTilde("~/Library/Fernhill"); }
+
+SettingsFile::SettingsFile(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+std::filesystem::path SettingsFile::encryptedPath() const { return folder_ / "PckgSettings"; }
+
+std::filesystem::path SettingsFile::leftoverPlainPath() const { return folder_ / "settings.plist"; }
+
+std::optional<PropertyList::Dictionary> SettingsFile::load() const {
+  std::optional<PropertyList::Dictionary> settings;
+  if (const auto cipher = readWholeFile(encryptedPath())) {
+    settings = dictionaryIn(aes::AESDecryptWithPassphrase(*cipher, config::kSettingsPassphrase));
+  } else if (const auto plain = readWholeFile(leftoverPlainPath())) {
+    settings = dictionaryIn(*plain);
+  }
+  // The plain list holds the password; it must not outlive this load.
+  std::error_code ignored;
+  std::filesystem::remove(leftoverPlainPath(), ignored);
+  return settings;
+}
+
+std::optional<Error> SettingsFile::save(const PropertyList::Dictionary& settings) const {
+  std::error_code error;
+  std::filesystem::create_directories(folder_, error);
+  if (error) {
+    return Error("File", error.value(),
+                 "creating the settings folder " + folder_.string() +
+                     " failed: " + error.message() + "; check that the home folder is writable");
+  }
+  // Only the user may list or enter the folder that holds the credentials.
+  ::chmod(folder_.c_str(), 0700);
+  const std::string xml = PropertyList(settings).toXML();
+  const auto cipher = aes::AESEncryptWithPassphrase(
+      ByteView(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size()),
+      config::kSettingsPassphrase);
+  AtomicWriteOptions options;
+  options.mode = 0600;
+  options.beforeReplace = beforeReplace_;
+  return replaceFileAtomically(encryptedPath(), cipher, options);
+}
+
+}  // namespace marigold

@@ -1,0 +1,48 @@
+// The encrypted settings file of the credential settings: "PckgSettings" in the plug-in's support
+// folder "~/Library/Fernhill", an XML property-list dictionary encrypted with the settings cipher
+// (AES-256 blocks, space padding, no header) under the build-time settings passphrase. The plain
+// list exists only in memory: loading decrypts in memory, saving encrypts in memory and replaces
+// the file in one step. A plain "settings.plist" left in the folder by an older save is read once
+// (when there is no encrypted file) and deleted. Not thread-safe; the model's thread only.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "platform/error.h"
+#include "platform/property_list.h"
+
+namespace marigold {
+
+class SettingsFile {
+ public:
+  // The support folder of the current HOME.
+  static std::filesystem::path defaultFolder();
+
+  explicit SettingsFile(std::filesystem::path folder = defaultFolder());
+
+  std::filesystem::path encryptedPath() const;      // <folder>/PckgSettings
+  std::filesystem::path leftoverPlainPath() const;  // <folder>/settings.plist
+
+  // The stored dictionary; absent when there is no file, or it cannot be read, decrypted or parsed
+  // as a property-list dictionary. Deletes a leftover plain file in every case.
+  std::optional<PropertyList::Dictionary> load() const;
+
+  // Encrypts `settings` and makes it the file's content: the folder is created when missing (mode
+  // 0700), the file gets mode 0600. On failure the error says what failed and the previous file
+  // is unchanged.
+  [[nodiscard]] std::optional<Error> save(const PropertyList::Dictionary& settings) const;
+
+  // For tests: called with the complete encrypted temporary file just before it replaces the
+  // settings file; answering false makes the save fail at that point.
+  void setBeforeReplace(std::function<bool(const std::filesystem::path&)> hook) {
+    beforeReplace_ = std::move(hook);
+  }
+
+ private:
+  std::filesystem::path folder_;
+  std::function<bool(const std::filesystem::path&)> beforeReplace_;
+};
+
+}  // namespace marigold
