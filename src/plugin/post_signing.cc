@@ -1,0 +1,306 @@
+#include "plugin/post_signing.h"
+
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+
+#include "crypto/hmac_sha1.h"
+#include "encoding/data_base64.h"
+#include "encoding/string_url_encode.h"
+
+namespace marigold::post_signing {
+namespace {
+
+using NSString_URLEncode::encodeForURL;
+
+// Encoded text of a value that is known to be UTF-8 (keys, secrets, wire-form values). Text that
+// is not UTF-8 has no encoded form and counts as empty.
+std::string encoded(std::string_view text) { return encodeForURL(text).value_or(std::string()); }
+
+std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find(from, start)) != std::string::npos;
+       start = at + from.size()) {
+    out.append(text, start, at - start);
+    out.append(to);
+  }
+  out.append(text, start, std::string::npos);
+  return out;
+}
+
+// A body value's form in the parameter string: "+" (a form-encoded space) read as %20, then
+// percent-encoded once more, then %257E (an escaped tilde) restored to "~".
+std::string reencodedBodyValue(std::string_view value) {
+  return replaceAll(encoded(replaceAll(std::string(value), "+", "%20")), "%257E", "~");
+}
+
+// Feeds the re-encoded form of a body value to `sink` in pieces of about 64 KiB, so that a photo's
+// value (three characters per byte, five once re-encoded) is never re-encoded as a whole. Cuts
+// never fall inside a "%XX" escape or a UTF-8 sequence, so the pieces join to exactly
+// reencodedBodyValue(value).
+void reencodeBodyValueInPieces(std::string_view value,
+                               const std::function<void(std::string_view)>& sink) {
+  constexpr std::size_t kPiece = 64 * 1024;
+  if (value.size() <= kPiece) {
+    sink(reencodedBodyValue(value));
+    return;
+  }
+  std::size_t start = 0;
+  while (start < value.size()) {
+    std::size_t end = std::min(start + kPiece, value.size());
+    auto cutsBadly = [&](std::size_t cut) {
+      if (cut >= value.size()) return false;
+      if (value[cut - 1] == '%' || (cut >= 2 && value[cut - 2] == '%')) return true;
+      return (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80;
+    };
+    while (end > start + 1 && cutsBadly(end)) --end;
+    sink(reencodedBodyValue(value.substr(start, end - start)));
+    start = end;
+  }
+}
+
+// One entry of the parameter string before rendering. Protocol entries are encoded up front; body
+// values are re-encoded only while the string is produced (or when needed to break a key tie).
+struct SortItem {
+  std::string key;
+  std::string encodedValue;                // protocol entries, and tied body entries
+  const std::string* bodyValue = nullptr;  // body entries not yet re-encoded
+};
+
+std::vector<SortItem> sortedItems(const ParameterList& protocolParameters,
+                                  const ParameterList& bodyParameters) {
+  std::vector<SortItem> items;
+  items.reserve(protocolParameters.size() + bodyParameters.size());
+  for (const auto& entry : protocolParameters) {
+    if (entry.key.starts_with("oauth_") && entry.key != "oauth_signature") {
+      items.push_back({encoded(entry.key), encoded(entry.value), nullptr});
+    }
+  }
+  for (const auto& entry : bodyParameters) items.push_back({entry.key, {}, &entry.value});
+
+  // Values only decide the order between equal keys; re-encode just those body values.
+  std::multiset<std::string_view> keys;
+  for (const auto& item : items) keys.insert(item.key);
+  for (auto& item : items) {
+    if (item.bodyValue != nullptr && keys.count(item.key) > 1) {
+      item.encodedValue = reencodedBodyValue(*item.bodyValue);
+      item.bodyValue = nullptr;
+    }
+  }
+  // Byte-wise comparison: literal, case-sensitive, a prefix sorts first.
+  std::stable_sort(items.begin(), items.end(), [](const SortItem& a, const SortItem& b) {
+    if (a.key != b.key) return a.key < b.key;
+    return a.encodedValue < b.encodedValue;
+  });
+  return items;
+}
+
+void forEachParameterStringPiece(const ParameterList& protocolParameters,
+                                 const ParameterList& bodyParameters,
+                                 const std::function<void(std::string_view)>& sink) {
+  bool first = true;
+  for (const auto& item : sortedItems(protocolParameters, bodyParameters)) {
+    if (!first) sink("%26");
+    first = false;
+    sink(item.key);
+    sink("%3D");
+    if (item.bodyValue != nullptr) {
+      reencodeBodyValueInPieces(*item.bodyValue, sink);
+    } else {
+      sink(item.encodedValue);
+    }
+  }
+}
+
+void forEachBaseStringPiece(std::string_view encodedURI, const ParameterList& protocolParameters,
+                            const ParameterList& bodyParameters,
+                            const std::function<void(std::string_view)>& sink) {
+  sink("POST&");
+  sink(encodedURI);
+  sink("&");
+  forEachParameterStringPiece(protocolParameters, bodyParameters, sink);
+}
+
+std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The nonce history: the second in which the last nonce was issued and the nonces issued in it.
+// Shared by every controller of the process, hence guarded.
+struct NonceHistory {
+  std::mutex mutex;
+  std::int64_t lastTimestamp = -1;
+  std::set<std::string> nonces;
+};
+
+NonceHistory& nonceHistory() {
+  static NonceHistory history;
+  return history;
+}
+
+// 16 characters from a-z, A-Z, 0-9, drawn from the C library's additive generator seeded with
+// `seed`. A private generator state gives the same draws as srandom/random without touching the
+// process-wide one.
+std::string drawNonce(unsigned int seed) {
+  char state[128] = {};
+  random_data data{};
+  initstate_r(seed, state, sizeof state, &data);
+  std::string nonce(16, '\0');
+  for (char& c : nonce) {
+    std::int32_t value = 0;
+    random_r(&data, &value);
+    int r = value % 62;
+    c = r < 26   ? static_cast<char>('a' + r)
+        : r < 52 ? static_cast<char>('A' + (r - 26))
+                 : static_cast<char>('0' + (r - 52));
+  }
+  return nonce;
+}
+
+using PieceProducer = std::function<void(const std::function<void(std::string_view)>&)>;
+
+// Base64 of the HMAC-SHA1, keyed with the PLAINTEXT signature, of the message that `produce`
+// hands over in pieces.
+std::string hmacSignature(const std::optional<std::string>& clientSecret,
+                          const std::optional<std::string>& tokenSecret,
+                          const PieceProducer& produce) {
+  HMACSHA1 mac(oauthGeneratePlaintextSignature(clientSecret, tokenSecret));
+  produce([&](std::string_view piece) { mac.update(piece); });
+  return Base64::base64EncodedString(mac.final());
+}
+
+}  // namespace
+
+URLHostMissing::URLHostMissing(const std::string& absoluteURL)
+    : std::logic_error("URL host missing: " + absoluteURL) {}
+
+ClockReading systemClock() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  return {static_cast<std::int64_t>(now.tv_sec), static_cast<std::int64_t>(now.tv_usec)};
+}
+
+ParameterList oauthGenerateTimestampAndNonce(const Clock& clock) {
+  NonceHistory& history = nonceHistory();
+  std::lock_guard lock(history.mutex);
+  for (;;) {
+    ClockReading now = clock();
+    auto seed = static_cast<unsigned int>(static_cast<std::uint32_t>(now.seconds) |
+                                          static_cast<std::uint32_t>(now.microseconds));
+    std::string nonce = drawNonce(seed);
+    bool sameSecond = now.seconds == history.lastTimestamp;
+    if (sameSecond && history.nonces.contains(nonce)) continue;
+    if (!sameSecond) {
+      history.lastTimestamp = now.seconds;
+      history.nonces.clear();
+    }
+    history.nonces.insert(nonce);
+    return {{"oauth_timestamp", std::to_string(now.seconds)}, {"oauth_nonce", nonce}};
+  }
+}
+
+std::string oauthBaseStringURI(const URL& url) {
+  if (url.host().empty()) throw URLHostMissing(url.absoluteString());
+  std::string scheme = lowerCase(url.scheme());
+  std::string authority = lowerCase(url.host());
+  if (auto port = url.port()) {
+    bool defaultPort = (scheme == "http" && *port == 80) || (scheme == "https" && *port == 443);
+    if (!defaultPort) authority += ":" + std::to_string(*port);
+  }
+  const std::string& text = url.absoluteString();
+  std::string_view rest = std::string_view(text).substr(std::min(text.size(), scheme.size() + 3));
+  std::string path;
+  if (auto slash = rest.find('/'); slash != std::string_view::npos) {
+    auto end = rest.find_first_of("?#");
+    if (end != std::string_view::npos && end > slash) {
+      path = rest.substr(slash, end - slash);
+    } else if (end == std::string_view::npos) {
+      path = rest.substr(slash);
+    }
+  }
+  return scheme + "://" + authority + path;
+}
+
+std::string oauthRequestParameterString(const ParameterList& protocolParameters,
+                                        const ParameterList& bodyParameters) {
+  std::string out;
+  forEachParameterStringPiece(protocolParameters, bodyParameters,
+                              [&](std::string_view piece) { out.append(piece); });
+  return out;
+}
+
+std::string signatureBaseString(const URL& url, const ParameterList& protocolParameters,
+                                const ParameterList& bodyParameters) {
+  std::string out;
+  forEachBaseStringPiece(encoded(oauthBaseStringURI(url)), protocolParameters, bodyParameters,
+                         [&](std::string_view piece) { out.append(piece); });
+  return out;
+}
+
+std::string oauthGeneratePlaintextSignature(const std::optional<std::string>& clientSecret,
+                                            const std::optional<std::string>& tokenSecret) {
+  return encoded(clientSecret.value_or("")) + "&" + encoded(tokenSecret.value_or(""));
+}
+
+std::string oauthGenerateHMAC_SHA1Signature(std::string_view baseString,
+                                            const std::optional<std::string>& clientSecret,
+                                            const std::optional<std::string>& tokenSecret) {
+  return hmacSignature(clientSecret, tokenSecret, [&](const auto& sink) { sink(baseString); });
+}
+
+ParameterList signRequest(URLRequest& request, const URL& url, const ParameterList& bodyParameters,
+                          const Credentials& credentials, SignatureMethod method,
+                          const Clock& clock) {
+  ParameterList protocol;
+  protocol.push_back({"oauth_version", std::string(kOAuthVersion)});
+  protocol.push_back({"oauth_consumer_key", credentials.clientIdentifier});
+  if (credentials.tokenIdentifier)
+    protocol.push_back({"oauth_token", *credentials.tokenIdentifier});
+  if (credentials.verifier) protocol.push_back({"oauth_verifier", *credentials.verifier});
+  protocol.push_back(
+      {"oauth_signature_method", std::string(kOAuthSignatureMethodName[static_cast<int>(method)])});
+  for (auto& entry : oauthGenerateTimestampAndNonce(clock)) protocol.push_back(std::move(entry));
+
+  // Computed before anything changes, so that a URL without a host leaves the request as it was.
+  std::string encodedURI = encoded(oauthBaseStringURI(url));
+
+  std::size_t bodySize = bodyParameters.empty() ? 0 : bodyParameters.size() - 1;
+  for (const auto& entry : bodyParameters) bodySize += entry.key.size() + 1 + entry.value.size();
+  Bytes body;
+  body.reserve(bodySize);
+  for (const auto& entry : bodyParameters) {
+    if (!body.empty()) body.push_back('&');
+    body.insert(body.end(), entry.key.begin(), entry.key.end());
+    body.push_back('=');
+    body.insert(body.end(), entry.value.begin(), entry.value.end());
+  }
+  request.setHTTPBody(std::move(body));
+
+  std::string signature;
+  if (method == SignatureMethod::kHMAC_SHA1) {
+    signature =
+        hmacSignature(credentials.clientSecret, credentials.tokenSecret, [&](const auto& sink) {
+          forEachBaseStringPiece(encodedURI, protocol, bodyParameters, sink);
+        });
+  } else {
+    signature = oauthGeneratePlaintextSignature(credentials.clientSecret, credentials.tokenSecret);
+  }
+  protocol.push_back({"oauth_signature", signature});
+
+  std::string header = "OAuth ";
+  for (std::size_t i = 0; i < protocol.size(); ++i) {
+    if (i > 0) header += ", ";
+    header += encoded(protocol[i].key) + "=\"" + encoded(protocol[i].value) + "\"";
+  }
+  request.setValue(header, "Authorization");
+  return protocol;
+}
+
+}  // namespace marigold::post_signing

@@ -1,0 +1,90 @@
+// The export controller's own OAuth 1.0 signing of its photo-post request. It differs from the
+// OAuth library's signed request on purpose: the base string always starts with "POST", the
+// parameter string is built from body parameters that are already in wire form (the photo keys
+// data%5B0%5D... are kept as stored, which is what the service expects), the header has no realm,
+// and the signer writes the request body itself.
+//
+// A photo post's parameter string holds up to five characters per photo byte, so the HMAC-SHA1
+// signature is computed over its pieces as they are produced; the base string is materialised only
+// when a caller asks for it (tests, diagnostics).
+//
+// The nonce history is process-wide and guarded by a mutex, so signing may run on any thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "platform/url.h"
+#include "platform/url_request.h"
+#include "plugin/parameter_entry.h"
+
+namespace marigold::post_signing {
+
+enum class SignatureMethod { kPlaintext = 0, kHMAC_SHA1 = 1 };
+
+inline constexpr std::string_view kOAuthVersion = "1.0";
+inline constexpr std::string_view kOAuthSignatureMethodName[] = {"PLAINTEXT", "HMAC-SHA1"};
+
+// Raised when the request URL has no host; the request is then left unsigned.
+class URLHostMissing : public std::logic_error {
+ public:
+  explicit URLHostMissing(const std::string& absoluteURL);
+};
+
+// A wall-clock reading: seconds since the epoch and microseconds within the second.
+struct ClockReading {
+  std::int64_t seconds = 0;
+  std::int64_t microseconds = 0;
+};
+using Clock = std::function<ClockReading()>;
+ClockReading systemClock();  // gettimeofday
+
+// [oauth_timestamp, oauth_nonce]: the clock's seconds in decimal and 16 letters and digits drawn
+// from a generator seeded with the clock. No nonce is handed out twice within one second; the
+// clock is read again until a fresh one comes up.
+ParameterList oauthGenerateTimestampAndNonce(const Clock& clock = systemClock);
+
+// "scheme://authority/path" of `url`: lower-case scheme and host, the port only when explicit and
+// not the scheme's default, the path as written up to "?" or "#". Throws URLHostMissing.
+std::string oauthBaseStringURI(const URL& url);
+
+// The sorted, encoded parameter string: the protocol entries whose key starts with "oauth_" (but
+// not oauth_signature), encoded, and the body entries with their wire-form keys kept and their
+// values encoded once more ("+" read as %20, %7E restored to "~"), joined with %3D and %26.
+std::string oauthRequestParameterString(const ParameterList& protocolParameters,
+                                        const ParameterList& bodyParameters);
+
+// "POST&" + encoded base string URI + "&" + parameter string.
+std::string signatureBaseString(const URL& url, const ParameterList& protocolParameters,
+                                const ParameterList& bodyParameters);
+
+// The encoded consumer secret, "&", the encoded token secret (absent secrets count as empty).
+std::string oauthGeneratePlaintextSignature(const std::optional<std::string>& clientSecret,
+                                            const std::optional<std::string>& tokenSecret);
+
+// Base64 of the HMAC-SHA1 of `baseString` keyed with the PLAINTEXT signature.
+std::string oauthGenerateHMAC_SHA1Signature(std::string_view baseString,
+                                            const std::optional<std::string>& clientSecret,
+                                            const std::optional<std::string>& tokenSecret);
+
+struct Credentials {
+  std::string clientIdentifier;
+  std::optional<std::string> clientSecret;
+  std::optional<std::string> tokenIdentifier;
+  std::optional<std::string> tokenSecret;
+  std::optional<std::string> verifier;
+};
+
+// Signs `request` for `url`: sets its body to the body parameters in list order ("key=value"
+// joined with "&") and its "Authorization" header to the protocol parameters in their fixed order
+// with the signature last. Returns the protocol parameters, signature included. Throws
+// URLHostMissing, leaving the request unchanged.
+ParameterList signRequest(URLRequest& request, const URL& url, const ParameterList& bodyParameters,
+                          const Credentials& credentials, SignatureMethod method,
+                          const Clock& clock = systemClock);
+
+}  // namespace marigold::post_signing

@@ -1,0 +1,185 @@
+#include "plugin/post_signing.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <set>
+
+namespace marigold::post_signing {
+namespace {
+
+URL url(std::string_view text) { return URL::withString(text).value(); }
+
+// HMAC-SHA1 and Base64 straight from OpenSSL, independent of the project's own pieces.
+std::string referenceSignature(std::string_view key, std::string_view message) {
+  unsigned char digest[20];
+  unsigned int length = 0;
+  HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()),
+       reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest, &length);
+  unsigned char text[64] = {};
+  int written = EVP_EncodeBlock(text, digest, static_cast<int>(length));
+  return std::string(reinterpret_cast<char*>(text), written);
+}
+
+std::string headerValue(const URLRequest& request) {
+  return request.valueForHTTPHeaderField("Authorization").value_or("");
+}
+
+std::string bodyText(const URLRequest& request) {
+  auto body = request.HTTPBody().value();
+  return std::string(body.begin(), body.end());
+}
+
+// A clock standing still in one second whose microseconds advance on every reading.
+Clock steppingClock(std::int64_t seconds) {
+  auto micro = std::make_shared<std::int64_t>(0);
+  return [=] { return ClockReading{seconds, (*micro)++ % 1000000}; };
+}
+
+TEST(PostSigningTest, BaseStringURIKeepsPathAndDropsDefaultPorts) {
+  struct Case {
+    std::string_view url, want;
+  };
+  constexpr Case kCases[] = {
+      {"HTTPS://Api.Example.COM:443/v2/Blog", "https://api.example.com/v2/Blog"},
+      {"https://example.com:80/a", "https://example.com:80/a"},
+      {"http://example.com:8080/a", "http://example.com:8080/a"},
+      {"http://example.com:80/a%2Fb?x=1#frag", "http://example.com/a%2Fb"},
+      {"http://example.com/p#f?x", "http://example.com/p"},
+      {"http://Example.com:443/x", "http://example.com:443/x"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(oauthBaseStringURI(url(c.url)), c.want) << c.url;
+}
+
+TEST(PostSigningTest, ParameterStringEncodesBodyValuesOnceMoreAndSortsByCharacterCode) {
+  ParameterList protocol = {{"oauth_version", "1.0"},
+                            {"oauth_signature", "dropped"},
+                            {"x_not_oauth", "dropped"},
+                            {"oauth_token", "a b"}};
+  ParameterList body = {{"data%5B2%5D", "a+b"},
+                        {"data%5B10%5D", "%7E%41"},
+                        {"caption", "100%25"},
+                        {"tags", "x"},
+                        {"tags", "a"}};
+  EXPECT_EQ(oauthRequestParameterString(protocol, body),
+            "caption%3D100%2525%26data%5B10%5D%3D~%2541%26data%5B2%5D%3Da%2520b"
+            "%26oauth_token%3Da%20b%26oauth_version%3D1.0%26tags%3Da%26tags%3Dx");
+}
+
+TEST(PostSigningTest, PhotoPostParameterOrder) {
+  ParameterList body = {{"data%5B0%5D", "x"}, {"data%5B1%5D", "y"}, {"type", "photo"},
+                        {"caption", ""},      {"tags", ""},         {"link", "l"},
+                        {"state", "draft"}};
+  URLRequest request(url("http://api.example/v2/blog/b/post"));
+  ParameterList protocol =
+      signRequest(request, request.url(), body, {"ck", "cs", "tk", "ts", std::nullopt},
+                  SignatureMethod::kHMAC_SHA1, steppingClock(1700000000));
+  std::string params = oauthRequestParameterString(protocol, body);
+  std::vector<std::string> keys;
+  for (std::size_t start = 0; start < params.size();) {
+    auto end = params.find("%26", start);
+    std::string piece = params.substr(start, end == std::string::npos ? end : end - start);
+    keys.push_back(piece.substr(0, piece.find("%3D")));
+    if (end == std::string::npos) break;
+    start = end + 3;
+  }
+  EXPECT_EQ(keys, (std::vector<std::string>{
+                      "caption", "data%5B0%5D", "data%5B1%5D", "link", "oauth_consumer_key",
+                      "oauth_nonce", "oauth_signature_method", "oauth_timestamp", "oauth_token",
+                      "oauth_version", "state", "tags", "type"}));
+}
+
+TEST(PostSigningTest, RequestGetsBodyInListOrderAndHeaderInFixedOrder) {
+  ParameterList body = {{"data%5B0%5D", "%FF+"}, {"type", "photo"}, {"caption", "a%20b"}};
+  URLRequest request(url("http://api.example:8080/v2/blog/b/post"));
+  request.setHTTPMethod("PUT");  // the base string says POST whatever the method
+  ParameterList protocol =
+      signRequest(request, request.url(), body, {"key+1", "sec ret", "tok", "tsec", std::nullopt},
+                  SignatureMethod::kHMAC_SHA1, steppingClock(1700000000));
+  EXPECT_EQ(bodyText(request), "data%5B0%5D=%FF+&type=photo&caption=a%20b");
+
+  ASSERT_EQ(protocol.size(), 7u);
+  const std::string& nonce = protocol[5].value;
+  std::string base =
+      "POST&http%3A%2F%2Fapi.example%3A8080%2Fv2%2Fblog%2Fb%2Fpost&"
+      "caption%3Da%2520b%26data%5B0%5D%3D%25FF%2520%26"
+      "oauth_consumer_key%3Dkey%2B1%26oauth_nonce%3D" +
+      nonce +
+      "%26oauth_signature_method%3DHMAC-SHA1%26oauth_timestamp%3D1700000000"
+      "%26oauth_token%3Dtok%26oauth_version%3D1.0%26type%3Dphoto";
+  EXPECT_EQ(signatureBaseString(request.url(), protocol, body), base);
+  std::string signature = referenceSignature("sec%20ret&tsec", base);
+  EXPECT_EQ(protocol[6].value, signature);
+
+  std::string encodedSignature = signature;
+  for (auto [from, to] : {std::pair{"+", "%2B"}, {"/", "%2F"}, {"=", "%3D"}}) {
+    for (auto at = encodedSignature.find(from); at != std::string::npos;
+         at = encodedSignature.find(from, at + 3)) {
+      encodedSignature.replace(at, 1, to);
+    }
+  }
+  EXPECT_EQ(headerValue(request),
+            "OAuth oauth_version=\"1.0\", oauth_consumer_key=\"key%2B1\", oauth_token=\"tok\", "
+            "oauth_signature_method=\"HMAC-SHA1\", oauth_timestamp=\"1700000000\", "
+            "oauth_nonce=\"" +
+                nonce + "\", oauth_signature=\"" + encodedSignature + "\"");
+
+  // Signing again replaces both, with a fresh nonce.
+  signRequest(request, request.url(), body, {"key+1", "sec ret", "tok", "tsec", std::nullopt},
+              SignatureMethod::kHMAC_SHA1, steppingClock(1700000000));
+  EXPECT_EQ(bodyText(request), "data%5B0%5D=%FF+&type=photo&caption=a%20b");
+  EXPECT_EQ(request.allHTTPHeaderFields().size(), 1u);
+  EXPECT_EQ(headerValue(request).find(nonce), std::string::npos);
+}
+
+TEST(PostSigningTest, LargeValuesSignedInPiecesMatchTheWholeBaseString) {
+  // Escapes and tildes around every 64 KiB boundary, and a multi-byte character.
+  std::string value;
+  while (value.size() < 300000) value += "%7E+%41ab%C3%A9-\xC3\xA9_";
+  ParameterList body = {{"data%5B0%5D", value}, {"type", "photo"}};
+  URLRequest request(url("http://api.example/v2/blog/b/post"));
+  ParameterList protocol =
+      signRequest(request, request.url(), body, {"ck", "cs", "tk", "ts", std::nullopt},
+                  SignatureMethod::kHMAC_SHA1, steppingClock(1700000001));
+  std::string base = signatureBaseString(request.url(), protocol, body);
+  EXPECT_EQ(protocol.back().value, referenceSignature("cs&ts", base));
+  EXPECT_NE(base.find("~%2520%2541ab%25C3%25A9-%C3%A9_~"), std::string::npos);
+}
+
+TEST(PostSigningTest, PlaintextSignatures) {
+  EXPECT_EQ(oauthGeneratePlaintextSignature("a b", std::nullopt), "a%20b&");
+  EXPECT_EQ(oauthGeneratePlaintextSignature(std::nullopt, std::nullopt), "&");
+  URLRequest request(url("http://api.example/x"));
+  ParameterList protocol =
+      signRequest(request, request.url(), {}, {"ck", "c&s", std::nullopt, "t", "verif"},
+                  SignatureMethod::kPlaintext, steppingClock(5));
+  EXPECT_EQ(protocol.back().value, "c%26s&t");
+  EXPECT_EQ(bodyText(request), "");
+  EXPECT_EQ(headerValue(request).substr(0, 133),
+            "OAuth oauth_version=\"1.0\", oauth_consumer_key=\"ck\", oauth_verifier=\"verif\", "
+            "oauth_signature_method=\"PLAINTEXT\", oauth_timestamp=\"5\"");
+}
+
+TEST(PostSigningTest, NoncesAreFreshWithinASecondAndForgottenAfterIt) {
+  std::set<std::string> seen;
+  Clock clock = steppingClock(1800000000);
+  for (int i = 0; i < 2000; ++i) {
+    ParameterList pair = oauthGenerateTimestampAndNonce(clock);
+    ASSERT_EQ(pair[0].key, "oauth_timestamp");
+    EXPECT_EQ(pair[0].value, "1800000000");
+    ASSERT_EQ(pair[1].key, "oauth_nonce");
+    const std::string& nonce = pair[1].value;
+    ASSERT_EQ(nonce.size(), 16u);
+    for (char c : nonce) EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c))) << nonce;
+    EXPECT_TRUE(seen.insert(nonce).second) << "nonce repeated: " << nonce;
+  }
+  // The same clock reading in a later second gives the same draw again: the history was emptied.
+  auto fixed = [](std::int64_t s) { return [s] { return ClockReading{s, 7}; }; };
+  std::string first = oauthGenerateTimestampAndNonce(fixed(1900000000))[1].value;
+  oauthGenerateTimestampAndNonce(fixed(1900000001));
+  EXPECT_EQ(oauthGenerateTimestampAndNonce(fixed(1900000000))[1].value, first);
+}
+
+}  // namespace
+}  // namespace marigold::post_signing
