@@ -156,9 +156,10 @@ TEST(PostSigningTest, PlaintextSignatures) {
                   SignatureMethod::kPlaintext, steppingClock(5));
   EXPECT_EQ(protocol.back().value, "c%26s&t");
   EXPECT_EQ(bodyText(request), "");
-  EXPECT_EQ(headerValue(request).substr(0, 133),
-            "OAuth oauth_version=\"1.0\", oauth_consumer_key=\"ck\", oauth_verifier=\"verif\", "
-            "oauth_signature_method=\"PLAINTEXT\", oauth_timestamp=\"5\"");
+  EXPECT_TRUE(headerValue(request).starts_with(
+      "OAuth oauth_version=\"1.0\", oauth_consumer_key=\"ck\", oauth_verifier=\"verif\", "
+      "oauth_signature_method=\"PLAINTEXT\", oauth_timestamp=\"5\""))
+      << headerValue(request);
 }
 
 TEST(PostSigningTest, NoncesAreFreshWithinASecondAndForgottenAfterIt) {
