@@ -1,13 +1,18 @@
 // The application the plug-in runs in: the per-process services that the front end installs and
 // the controller uses. It holds the alert presenter that shows modal alerts (a terminal prompt, a
 // test's scripted answers), and the modal-stop handler that ends the host's modal run (the front
-// end connects it to its run loop). The front end creates one and hands it to the controller by
+// end connects it to its run loop). It can also run a run loop modally itself: stopModal() ends the
+// innermost such run (modal runs nest). The front end creates one and hands it to the controller by
 // reference. Not copyable. Main thread only.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <utility>
+#include <vector>
+
+#include "platform/run_loop.h"
 
 namespace marigold {
 
@@ -31,7 +36,12 @@ class Application {
   void setAlertPresenter(AlertPresenter* presenter) { alertPresenter_ = presenter; }
   AlertPresenter* alertPresenter() const { return alertPresenter_; }
 
-  // Ends the current modal run: calls the installed handler, if any, and counts the call.
+  // Runs `loop` until stopModal() ends this run (or the loop is stopped).
+  void runModalForRunLoop(RunLoop& loop);
+  bool isRunningModal() const { return !sessions_.empty(); }
+
+  // Ends the current modal run: the innermost runModalForRunLoop() in progress, if any; then calls
+  // the installed handler, if any, and counts the call.
   void stopModal();
   void setStopModalHandler(std::function<void()> handler) {
     stopModalHandler_ = std::move(handler);
@@ -42,6 +52,12 @@ class Application {
   AlertPresenter* alertPresenter_ = nullptr;
   std::function<void()> stopModalHandler_;
   std::size_t stopModalCount_ = 0;
+
+  struct Session {
+    RunLoop* loop;
+    bool stopped = false;
+  };
+  std::vector<std::shared_ptr<Session>> sessions_;
 };
 
 }  // namespace marigold

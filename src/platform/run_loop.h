@@ -1,0 +1,83 @@
+// A run loop: runs posted tasks, one-shot timers and the libcurl transfers of the asynchronous
+// connections scheduled on it, all on the thread that calls run(). Each thread has its own current
+// loop (RunLoop::current()); tests may also make their own. post() and stop() may be called from
+// any thread; everything else belongs to the running thread. Runs nest: stop() ends the innermost
+// run. A loop must outlive the connections and timers scheduled on it. Not copyable.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/curl_handles.h"
+
+namespace marigold {
+
+class RunLoop {
+ public:
+  using TimerId = std::uint64_t;
+
+  RunLoop();
+  ~RunLoop();
+  RunLoop(const RunLoop&) = delete;
+  RunLoop& operator=(const RunLoop&) = delete;
+
+  // The calling thread's loop, created on first use and kept until the thread ends.
+  static RunLoop& current();
+
+  // Queues a task to run on the loop's thread, in posting order. Thread-safe; wakes a waiting loop.
+  void post(std::function<void()> task);
+
+  // Runs `task` once, `seconds` from now (at the earliest). Thread-safe.
+  TimerId addTimer(double seconds, std::function<void()> task);
+  // Forgets a timer that has not fired; no effect otherwise.
+  void cancelTimer(TimerId timer);
+
+  // Runs until stop() is called.
+  void run();
+  // Runs until `predicate` holds (checked after each round of work), stop() is called or `seconds`
+  // pass (no limit when absent). Returns the predicate's last answer.
+  bool runUntil(const std::function<bool()>& predicate, std::optional<double> seconds);
+  // Ends the innermost run() or runUntil() in progress; no effect when none is. Thread-safe.
+  void stop();
+
+  // For the connections: drives a libcurl easy transfer until it ends; then it is removed and
+  // `done` runs on this loop with libcurl's result, outside any libcurl call.
+  void addTransfer(CURL* easy, std::function<void(CURLcode)> done);
+  // Stops driving a transfer; its `done` will not run. No effect for an unknown handle.
+  void removeTransfer(CURL* easy);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Timer {
+    Clock::time_point due;
+    std::function<void()> task;
+  };
+
+  // One round: due timers, queued tasks, then waits for transfers, posts or the next timer (at most
+  // until `deadline`) and advances the transfers.
+  void runOnce(std::optional<Clock::time_point> deadline);
+  bool runDueTimers();
+  bool runQueuedTasks();
+  void waitAndAdvanceTransfers(std::optional<Clock::time_point> deadline);
+
+  CurlMulti multi_;
+  std::map<CURL*, std::function<void(CURLcode)>> transfers_;
+
+  mutable std::mutex mutex_;  // guards tasks_, timers_, nextTimer_
+  std::vector<std::function<void()>> tasks_;
+  std::map<TimerId, Timer> timers_;
+  TimerId nextTimer_ = 1;
+
+  std::atomic<int> depth_{0};
+  std::atomic<bool> stopRequested_{false};
+};
+
+}  // namespace marigold

@@ -1,0 +1,509 @@
+#include "platform/url_connection.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "platform/curl_handles.h"
+
+namespace marigold {
+namespace {
+
+constexpr int kMaxRedirects = 16;
+constexpr const char* kExtraAuthorityVariable = "MARIGOLD_CA_FILE";
+
+struct BeginEvent {};
+struct SentBodyEvent {
+  std::int64_t written, total, expected;
+};
+struct ResponseEvent {
+  HTTPURLResponse response;
+};
+struct DataEvent {
+  Bytes bytes;
+};
+struct DoneEvent {
+  CURLcode result;
+};
+using Event = std::variant<BeginEvent, SentBodyEvent, ResponseEvent, DataEvent, DoneEvent>;
+
+bool isRedirectStatus(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool sameOrigin(const URL& a, const URL& b) {
+  return a.scheme() == b.scheme() && equalsIgnoringASCIICase(a.host(), b.host()) &&
+         a.port() == b.port();
+}
+
+// The request that follows a redirect: 303, and 301/302 after a POST, turn into a body-less GET, as
+// browsers do; 307 and 308 repeat method and body. Credentials and a Host field written for the old
+// server are not sent to another one.
+URLRequest redirectedRequest(const URLRequest& current, long status, URL target) {
+  URLRequest next = current;
+  const std::string& method = current.HTTPMethod();
+  bool toGet =
+      status == 303 ? method != "HEAD" : (status == 301 || status == 302) && method == "POST";
+  if (toGet) {
+    next.setHTTPMethod("GET");
+    next.setHTTPBody(std::nullopt);
+    next.setValue(std::nullopt, "Content-Type");
+    next.setValue(std::nullopt, "Content-Length");
+  }
+  if (!sameOrigin(current.url(), target)) {
+    next.setValue(std::nullopt, "Host");
+    next.setValue(std::nullopt, "Authorization");
+    next.setValue(std::nullopt, "Cookie");
+  }
+  next.setURL(std::move(target));
+  return next;
+}
+
+std::string adviceFor(CURLcode code, const URLRequest& request) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return "Check the address and the network connection.";
+    case CURLE_COULDNT_CONNECT:
+      return "Check that the service is running and reachable, then try again.";
+    case CURLE_OPERATION_TIMEDOUT: {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%g", request.timeoutInterval());
+      return std::string("The server did not answer within ") + seconds +
+             " seconds; try again later.";
+    }
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return "The server's certificate is not trusted. If the service uses a private certificate "
+             "authority, set MARIGOLD_CA_FILE to that authority's certificate (PEM).";
+    case CURLE_SSL_CACERT_BADFILE:
+      return "Check the certificate file named by MARIGOLD_CA_FILE.";
+    case CURLE_SSL_CONNECT_ERROR:
+      return "The secure connection could not be set up; check that the address is right.";
+    case CURLE_TOO_MANY_REDIRECTS:
+      return "The server redirected the request too often; check the address.";
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return "Only http and https addresses can be loaded.";
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+      return "The connection broke off; try again.";
+    default:
+      return "Try again later.";
+  }
+}
+
+Error loadingError(CURLcode code, std::string_view detail, const URLRequest& request) {
+  std::string text = "Could not load " + request.url().absoluteString() + ": ";
+  text += detail.empty() ? std::string_view(curl_easy_strerror(code)) : detail;
+  text += ". ";
+  text += adviceFor(code, request);
+  return Error(kURLLoadingErrorDomain, code, std::move(text));
+}
+
+}  // namespace
+
+std::optional<URLRequest> URLConnectionDelegate::willSendRequest(
+    URLConnection&, const URLRequest& request, const std::optional<HTTPURLResponse>&) {
+  return request;
+}
+void URLConnectionDelegate::didSendBodyData(URLConnection&, std::int64_t, std::int64_t,
+                                            std::int64_t) {}
+void URLConnectionDelegate::didReceiveResponse(URLConnection&, const HTTPURLResponse&) {}
+void URLConnectionDelegate::didReceiveData(URLConnection&, ByteView) {}
+void URLConnectionDelegate::didFailWithError(URLConnection&, const Error&) {}
+void URLConnectionDelegate::didFinishLoading(URLConnection&) {}
+
+// Everything a connection shares with the callbacks that may outlive it: libcurl's callbacks and
+// the loop's tasks hold the state, never the connection, and stop once `owner` is gone.
+struct URLConnection::State : std::enable_shared_from_this<State> {
+  State(URLRequest request, URLConnectionDelegate& delegate, URLConnection& owner)
+      : original(request), request(std::move(request)), delegate(delegate), owner(&owner) {}
+
+  const URLRequest original;
+  URLRequest request;
+  URLConnectionDelegate& delegate;
+  URLConnection* owner;  // null once the connection is destroyed
+  RunLoop* loop = nullptr;
+  bool started = false;
+  bool ended = false;   // no delegate call follows
+  bool active = false;  // the easy handle is on the loop
+  int redirects = 0;
+
+  // The transfer in progress.
+  CurlEasy easy;
+  CurlSlist headerList;
+  std::shared_ptr<const Bytes> body;
+  std::string extraAuthorityFile;
+  std::string extraAuthorityProblem;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  long status = 0;
+  std::vector<HTTPURLResponse::HeaderField> responseHeaders;
+  bool responseComplete = false;
+  std::optional<HTTPURLResponse> redirectResponse;
+  std::optional<URL> redirectTarget;
+  curl_off_t reportedUpload = 0;
+
+  std::deque<Event> events;
+  bool drainPosted = false;
+
+  void push(Event event) {
+    events.push_back(std::move(event));
+    if (!drainPosted && loop != nullptr) {
+      drainPosted = true;
+      loop->post([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->drain();
+      });
+    }
+  }
+
+  void end() {
+    ended = true;
+    events.clear();
+    if (active && loop != nullptr) loop->removeTransfer(easy.get());
+    active = false;
+  }
+
+  // Delivers queued events in order. A delegate call may run a nested loop that drains further
+  // events, or may destroy the connection; the loop re-checks both after every call.
+  void drain() {
+    drainPosted = false;
+    auto keepAlive = shared_from_this();
+    while (!ended && owner != nullptr && !events.empty()) {
+      Event event = std::move(events.front());
+      events.pop_front();
+      std::visit([this](auto& e) { dispatch(e); }, event);
+    }
+  }
+
+  void dispatch(BeginEvent&) { sendRequest(std::nullopt); }
+
+  void dispatch(SentBodyEvent& e) {
+    delegate.didSendBodyData(*owner, e.written, e.total, e.expected);
+  }
+
+  void dispatch(ResponseEvent& e) { delegate.didReceiveResponse(*owner, e.response); }
+
+  void dispatch(DataEvent& e) { delegate.didReceiveData(*owner, e.bytes); }
+
+  void dispatch(DoneEvent& e) {
+    active = false;
+    if (e.result == CURLE_OK && redirectTarget) {
+      if (++redirects > kMaxRedirects) {
+        fail(loadingError(CURLE_TOO_MANY_REDIRECTS,
+                          "more than " + std::to_string(kMaxRedirects) + " redirects", request));
+        return;
+      }
+      auto response = std::move(redirectResponse);
+      request = redirectedRequest(request, response->statusCode(), std::move(*redirectTarget));
+      sendRequest(std::move(response));
+      return;
+    }
+    if (e.result != CURLE_OK) {
+      std::string detail = extraAuthorityProblem.empty() ? errorBuffer : extraAuthorityProblem;
+      fail(loadingError(e.result, detail, request));
+      return;
+    }
+    ended = true;
+    delegate.didFinishLoading(*owner);
+  }
+
+  void fail(const Error& error) {
+    ended = true;
+    delegate.didFailWithError(*owner, error);
+  }
+
+  // Asks the delegate about the next request, then hands it to libcurl.
+  void sendRequest(std::optional<HTTPURLResponse> redirect) {
+    auto answer = delegate.willSendRequest(*owner, request, redirect);
+    if (ended || owner == nullptr) return;
+    if (!answer) {
+      end();
+      return;
+    }
+    request = std::move(*answer);
+    try {
+      beginTransfer();
+    } catch (const std::exception& problem) {
+      fail(Error(kURLLoadingErrorDomain, CURLE_FAILED_INIT,
+                 "Could not load " + request.url().absoluteString() + ": " + problem.what()));
+    }
+  }
+
+  void beginTransfer();
+  void configureMethodAndBody(CURL* handle);
+  void configureHeaders(CURL* handle);
+
+  void noteUpload(curl_off_t sent) {
+    if (!body || sent <= reportedUpload) return;
+    auto expected = static_cast<std::int64_t>(body->size());
+    std::int64_t delta = sent - reportedUpload;
+    reportedUpload = sent;
+    if (!events.empty()) {
+      if (auto* last = std::get_if<SentBodyEvent>(&events.back())) {
+        last->written += delta;
+        last->total = sent;
+        return;
+      }
+    }
+    push(SentBodyEvent{delta, sent, expected});
+  }
+
+  void headerLine(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.starts_with("HTTP/")) {
+      auto space = line.find(' ');
+      status = space == std::string_view::npos
+                   ? 0
+                   : std::atol(std::string(line.substr(space + 1, 3)).c_str());
+      responseHeaders.clear();
+      responseComplete = false;
+    } else if (responseComplete) {
+      // Trailers after the body are not part of the response.
+    } else if (line.empty()) {
+      if (status >= 200 || status < 100) completeResponse();
+    } else if ((line.front() == ' ' || line.front() == '\t') && !responseHeaders.empty()) {
+      responseHeaders.back().second.append(" ").append(trim(line));
+    } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
+      responseHeaders.emplace_back(std::string(line.substr(0, colon)),
+                                   std::string(trim(line.substr(colon + 1))));
+    }
+  }
+
+  static std::string_view trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+  }
+
+  void completeResponse() {
+    responseComplete = true;
+    HTTPURLResponse response(request.url(), status, std::move(responseHeaders));
+    responseHeaders.clear();
+    char* location = nullptr;
+    if (isRedirectStatus(status) &&
+        curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
+        location != nullptr) {
+      if (auto target = URL::withString(location)) {
+        redirectTarget = std::move(*target);
+        redirectResponse = std::move(response);
+        return;
+      }
+    }
+    // The whole body went out before the answer came: report it ahead of the response.
+    curl_off_t sent = 0;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK) noteUpload(sent);
+    push(ResponseEvent{std::move(response)});
+  }
+
+  void bodyBytes(const char* data, size_t size) {
+    if (!responseComplete || redirectTarget) return;  // a redirect's own body is dropped
+    if (!events.empty()) {
+      if (auto* last = std::get_if<DataEvent>(&events.back())) {
+        last->bytes.insert(last->bytes.end(), data, data + size);
+        return;
+      }
+    }
+    push(DataEvent{Bytes(data, data + size)});
+  }
+
+  static size_t onHeader(char* buffer, size_t size, size_t count, void* self) {
+    static_cast<State*>(self)->headerLine(std::string_view(buffer, size * count));
+    return size * count;
+  }
+  static size_t onBody(char* buffer, size_t size, size_t count, void* self) {
+    static_cast<State*>(self)->bodyBytes(buffer, size * count);
+    return size * count;
+  }
+  static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+    static_cast<State*>(self)->noteUpload(sent);
+    return 0;
+  }
+  // Adds the extra authority to the store libcurl has already filled with the system's ones.
+  static CURLcode onTLSContext(CURL*, void* context, void* self) {
+    auto* state = static_cast<State*>(self);
+    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(context));
+    if (X509_STORE_load_file(store, state->extraAuthorityFile.c_str()) != 1) {
+      char reason[256] = "unreadable or not PEM";
+      if (unsigned long code = ERR_get_error()) ERR_error_string_n(code, reason, sizeof reason);
+      ERR_clear_error();
+      state->extraAuthorityProblem = "the certificate file " + state->extraAuthorityFile +
+                                     " (MARIGOLD_CA_FILE) could not be loaded (" + reason + ")";
+      return CURLE_SSL_CACERT_BADFILE;
+    }
+    return CURLE_OK;
+  }
+};
+
+void URLConnection::State::beginTransfer() {
+  if (easy) {
+    curl_easy_reset(easy.get());
+  } else {
+    easy = makeCurlEasy();
+  }
+  CURL* handle = easy.get();
+  errorBuffer[0] = '\0';
+  status = 0;
+  responseHeaders.clear();
+  responseComplete = false;
+  redirectResponse.reset();
+  redirectTarget.reset();
+  reportedUpload = 0;
+  extraAuthorityProblem.clear();
+
+  curl_easy_setopt(handle, CURLOPT_URL, request.url().absoluteString().c_str());
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);  // redirects go through the delegate
+  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+  const char* extra = std::getenv(kExtraAuthorityVariable);
+  extraAuthorityFile = extra != nullptr ? extra : "";
+  if (!extraAuthorityFile.empty()) {
+    curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &State::onTLSContext);
+    curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, this);
+    // A cached store would carry the extra authority over to later transfers.
+    curl_easy_setopt(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+  }
+  // The timeout is the longest wait for the connection and for any sign of progress, not a limit
+  // on the whole exchange, so that a large upload on a slow line is not cut off.
+  if (double seconds = request.timeoutInterval(); seconds > 0) {
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(std::ceil(seconds * 1000)));
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::ceil(seconds)));
+  }
+  configureMethodAndBody(handle);
+  configureHeaders(handle);
+  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &State::onHeader);
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &State::onBody);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &State::onProgress);
+  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+
+  loop->addTransfer(handle, [weak = weak_from_this()](CURLcode result) {
+    if (auto self = weak.lock()) self->push(DoneEvent{result});
+  });
+  active = true;
+}
+
+void URLConnection::State::configureMethodAndBody(CURL* handle) {
+  const std::string& method = request.HTTPMethod();
+  body = request.sharedHTTPBody();
+  if (body) {
+    // libcurl reads the bytes in place; `body` keeps them alive for the transfer.
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body->data());
+    if (method != "POST") curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
+  } else if (method == "HEAD") {
+    curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
+  } else if (method != "GET") {
+    curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
+}
+
+void URLConnection::State::configureHeaders(CURL* handle) {
+  // The request's fields go out exactly as stored; libcurl's own additions are suppressed ("Name:"
+  // removes a field), except Content-Length, which libcurl always writes from the real body size.
+  curl_slist* list = nullptr;
+  auto append = [&list](const std::string& line) {
+    curl_slist* grown = curl_slist_append(list, line.c_str());
+    if (grown == nullptr) {
+      curl_slist_free_all(list);
+      throw std::runtime_error("out of memory while preparing the header fields");
+    }
+    list = grown;
+  };
+  for (const auto& [name, value] : request.allHTTPHeaderFields()) {
+    if (equalsIgnoringASCIICase(name, "Content-Length")) continue;
+    append(value.empty() ? name + ";" : name + ": " + value);
+  }
+  for (const char* automatic : {"Expect", "Accept", "Content-Type"}) {
+    if (!request.valueForHTTPHeaderField(automatic)) append(std::string(automatic) + ":");
+  }
+  headerList.reset(list);
+  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, list);
+}
+
+URLConnection::URLConnection(URLRequest request, URLConnectionDelegate& delegate)
+    : state_(std::make_shared<State>(std::move(request), delegate, *this)) {}
+
+URLConnection::~URLConnection() {
+  state_->end();
+  state_->owner = nullptr;
+}
+
+void URLConnection::scheduleInRunLoop(RunLoop& loop) {
+  if (!state_->started) state_->loop = &loop;
+}
+
+void URLConnection::unscheduleFromRunLoop(RunLoop& loop) {
+  if (state_->loop != &loop) return;
+  if (state_->started && !state_->ended) state_->end();
+  state_->loop = nullptr;
+}
+
+void URLConnection::start() {
+  if (state_->started || state_->ended) return;
+  if (state_->loop == nullptr) state_->loop = &RunLoop::current();
+  state_->started = true;
+  state_->push(BeginEvent{});
+}
+
+void URLConnection::cancel() {
+  if (!state_->ended) state_->end();
+}
+
+const URLRequest& URLConnection::originalRequest() const { return state_->original; }
+const URLRequest& URLConnection::currentRequest() const { return state_->request; }
+
+namespace {
+
+// Collects one exchange for sendSynchronousRequest.
+class ReplyCollector : public URLConnectionDelegate {
+ public:
+  void didReceiveResponse(URLConnection&, const HTTPURLResponse& response) override {
+    reply.response = response;
+    data.clear();
+  }
+  void didReceiveData(URLConnection&, ByteView bytes) override {
+    data.insert(data.end(), bytes.begin(), bytes.end());
+  }
+  void didFailWithError(URLConnection&, const Error& error) override {
+    reply.error = error;
+    done = true;
+  }
+  void didFinishLoading(URLConnection&) override {
+    reply.body = std::move(data);
+    done = true;
+  }
+
+  SynchronousReply reply;
+  Bytes data;
+  bool done = false;
+};
+
+}  // namespace
+
+SynchronousReply sendSynchronousRequest(const URLRequest& request) {
+  RunLoop loop;  // private: the caller's own loop must not run while it blocks
+  ReplyCollector collector;
+  URLConnection connection(request, collector);
+  connection.scheduleInRunLoop(loop);
+  connection.start();
+  loop.runUntil([&] { return collector.done; }, std::nullopt);
+  return std::move(collector.reply);
+}
+
+}  // namespace marigold

@@ -1,0 +1,90 @@
+// An asynchronous HTTP exchange driven by a run loop. The connection is made without starting,
+// scheduled on a run loop (the current one when start() finds none), then started; its delegate's
+// calls all arrive on that loop, outside libcurl, in this order: willSendRequest (before the first
+// request and before following each redirect), didSendBodyData (as the body goes out), one
+// didReceiveResponse, any number of didReceiveData, then exactly one of didFinishLoading or
+// didFailWithError. Any HTTP status is a response, not a failure; only transport problems (no
+// connection, timeout, untrusted certificate, too many redirects) fail. TLS is always verified; the
+// certificate in the file named by MARIGOLD_CA_FILE is trusted besides the system's authorities.
+// Body bytes are sent from the request without copying. The delegate is not owned and must outlive
+// the exchange; the connection may be destroyed from inside a delegate call. Not copyable.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/bytes.h"
+#include "platform/error.h"
+#include "platform/http_url_response.h"
+#include "platform/run_loop.h"
+#include "platform/url_request.h"
+
+namespace marigold {
+
+class URLConnection;
+
+// The domain of the errors a connection or a synchronous exchange reports; the code is libcurl's.
+inline constexpr const char* kURLLoadingErrorDomain = "URLLoading";
+
+class URLConnectionDelegate {
+ public:
+  virtual ~URLConnectionDelegate() = default;
+
+  // The request about to be sent: the original one (no redirect response) or, when the server
+  // redirects, the request that follows it. Answer the request to send (possibly changed), or
+  // nullopt to end the exchange without further calls. The default sends the request as proposed.
+  virtual std::optional<URLRequest> willSendRequest(
+      URLConnection& connection, const URLRequest& request,
+      const std::optional<HTTPURLResponse>& redirectResponse);
+  // Body progress: bytes sent since the last call, bytes sent so far, and the body's whole size.
+  virtual void didSendBodyData(URLConnection& connection, std::int64_t bytesWritten,
+                               std::int64_t totalBytesWritten,
+                               std::int64_t totalBytesExpectedToWrite);
+  virtual void didReceiveResponse(URLConnection& connection, const HTTPURLResponse& response);
+  virtual void didReceiveData(URLConnection& connection, ByteView data);
+  virtual void didFailWithError(URLConnection& connection, const Error& error);
+  virtual void didFinishLoading(URLConnection& connection);
+};
+
+class URLConnection {
+ public:
+  // Makes the connection without starting it (start() does).
+  URLConnection(URLRequest request, URLConnectionDelegate& delegate);
+  // Cancels a running exchange: no further delegate calls.
+  ~URLConnection();
+  URLConnection(const URLConnection&) = delete;
+  URLConnection& operator=(const URLConnection&) = delete;
+
+  // Chooses the loop that drives the exchange and delivers the calls. Before start() only.
+  void scheduleInRunLoop(RunLoop& loop);
+  // Detaches the connection from `loop`: a running exchange stops without further delegate calls; a
+  // finished one is unaffected. No effect for another loop.
+  void unscheduleFromRunLoop(RunLoop& loop);
+  // Begins the exchange on the scheduled loop, or on RunLoop::current() when none was chosen. The
+  // first delegate call comes from the loop, never from start() itself. Later calls do nothing.
+  void start();
+  // Ends the exchange; no delegate call follows. No effect when already ended.
+  void cancel();
+
+  const URLRequest& originalRequest() const;
+  const URLRequest& currentRequest() const;  // after the delegate's answers and redirects
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
+
+// The outcome of a blocking exchange: the reply body (present, if need be empty, whenever a whole
+// reply came in), the response, or the error when the exchange failed. Any HTTP status is a reply.
+struct SynchronousReply {
+  std::optional<Bytes> body;
+  std::optional<HTTPURLResponse> response;
+  std::optional<Error> error;
+};
+
+// Sends `request`, follows redirects and blocks until the whole reply is in or the exchange fails.
+// Does not run the calling thread's run loop.
+SynchronousReply sendSynchronousRequest(const URLRequest& request);
+
+}  // namespace marigold
