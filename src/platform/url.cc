@@ -22,7 +22,21 @@ std::optional<std::string> part(CURLU* handle, CURLUPart which) {
   return result;
 }
 
+constexpr unsigned kParseFlags = CURLU_PATH_AS_IS | CURLU_NON_SUPPORT_SCHEME;
+
 }  // namespace
+
+std::optional<URL> URL::resolve(std::string_view reference) const {
+  CurlUrl handle(curl_url());
+  if (!handle) return std::nullopt;
+  const std::string relative(reference);
+  if (curl_url_set(handle.get(), CURLUPART_URL, text_.c_str(), kParseFlags) != CURLUE_OK ||
+      curl_url_set(handle.get(), CURLUPART_URL, relative.c_str(), kParseFlags) != CURLUE_OK) {
+    return std::nullopt;
+  }
+  auto joined = part(handle.get(), CURLUPART_URL);
+  return joined ? withString(*joined) : std::nullopt;
+}
 
 std::optional<URL> URL::withString(std::string_view text) {
   CurlUrl handle(curl_url());
@@ -30,8 +44,7 @@ std::optional<URL> URL::withString(std::string_view text) {
   const std::string given(text);
   // Keep the path as written (no dot-segment removal) and accept any scheme: the text is only read
   // here, and callers sign and send exactly what they wrote.
-  if (curl_url_set(handle.get(), CURLUPART_URL, given.c_str(),
-                   CURLU_PATH_AS_IS | CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+  if (curl_url_set(handle.get(), CURLUPART_URL, given.c_str(), kParseFlags) != CURLUE_OK) {
     return std::nullopt;
   }
   URL url;

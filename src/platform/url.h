@@ -16,6 +16,10 @@ class URL {
   // gives nullopt.
   static std::optional<URL> withString(std::string_view text);
 
+  // The URL that `reference` (absolute, or relative such as "/next" or "../x?y") names when read
+  // against this one, as a redirect's Location is read; nullopt when it names no valid URL.
+  std::optional<URL> resolve(std::string_view reference) const;
+
   const std::string& absoluteString() const { return text_; }  // the text as given
   const std::string& scheme() const { return scheme_; }        // lower case: "https"
   const std::string& host() const { return host_; }            // case kept; IPv6 in brackets

@@ -288,11 +288,9 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     responseComplete = true;
     HTTPURLResponse response(request.url(), status, std::move(responseHeaders));
     responseHeaders.clear();
-    char* location = nullptr;
-    if (isRedirectStatus(status) &&
-        curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
-        location != nullptr) {
-      if (auto target = URL::withString(location)) {
+    if (isRedirectStatus(status)) {
+      auto location = response.valueForHTTPHeaderField("Location");
+      if (auto target = location ? request.url().resolve(*location) : std::nullopt) {
         redirectTarget = std::move(*target);
         redirectResponse = std::move(response);
         return;

@@ -46,5 +46,25 @@ TEST(URLTest, TextThatIsNotAnAbsoluteURLGivesNothing) {
   }
 }
 
+TEST(URLTest, ResolvesReferencesAsRedirectsDo) {
+  const URL base = URL::withString("http://127.0.0.1:8080/a/b?q=1#f").value();
+  struct Case {
+    std::string_view reference;
+    std::optional<std::string> want;
+  };
+  const Case kCases[] = {
+      {"/target", "http://127.0.0.1:8080/target"},
+      {"c?x=2", "http://127.0.0.1:8080/a/c?x=2"},
+      {"https://other.example/p", "https://other.example/p"},
+      {"//host2/z", "http://host2/z"},
+      {"http://bad host/", std::nullopt},
+  };
+  for (const Case& c : kCases) {
+    auto resolved = base.resolve(c.reference);
+    EXPECT_EQ(resolved ? std::optional(resolved->absoluteString()) : std::nullopt, c.want)
+        << c.reference;
+  }
+}
+
 }  // namespace
 }  // namespace marigold
