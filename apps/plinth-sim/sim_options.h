@@ -1,0 +1,59 @@
+// The simulator's command line: ports, accounts, token lifetime, data folder and the fault switches
+// used by reliability tests. Parsing is a pure function so that it can be tested without starting
+// servers; helpText() is what --help prints and documents every switch.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service_state.h"
+
+namespace marigold::sim {
+
+// Which replies --stall holds back.
+enum class StallTarget { kNone, kToken, kUser, kPost, kAll };
+
+struct Faults {
+  int delayMs = 0;                        // wait before every reply
+  std::optional<std::size_t> closeAfter;  // drop the connection after this many post body bytes
+  int postStatus = 0;                     // 500 or 503 instead of a stored post; 0 = normal
+  bool brokenUserInfo = false;            // user information that is not valid JSON
+  bool deepUserInfo = false;              // user information nested 100,000 arrays deep
+  bool hugeUserInfo = false;              // user information of 50 MiB
+  bool nonUtf8UserInfo = false;           // user information holding bytes that are not UTF-8
+  bool tokenWithoutKey = false;           // token replies without oauth_token
+  bool redirectLoop = false;              // every API request redirected to itself
+  StallTarget stall = StallTarget::kNone;
+};
+
+struct SimOptions {
+  int authPort = 0;  // 0 picks a free port
+  int apiPort = 0;
+  std::vector<Account> accounts;  // the demo account when none is given
+  std::optional<std::filesystem::path> dataDir;
+  std::int64_t tokenDuration = 0;  // seconds; 0 = access tokens never expire
+  std::size_t maxBody = 10 * 1024 * 1024;
+  std::string authorizeAs;  // account that approves request tokens; the first one when empty
+  bool verbose = false;
+  Faults faults;
+};
+
+struct CommandLine {
+  SimOptions options;
+  bool help = false;
+  std::string error;  // non-empty when the arguments are not usable
+};
+
+// The demo account used when no --account is given.
+Account demoAccount();
+
+CommandLine parseCommandLine(
+    const std::vector<std::string>& args);  // args without the program name
+
+std::string helpText();
+
+}  // namespace marigold::sim
