@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -382,6 +385,224 @@ TEST_F(PlinthSimTest, PostChecksBlogTypeAndSize) {
   }
   auto listing = apiClient().Get("/sim/posts");
   EXPECT_NE(listing->body.find(R"("blog":"demo-travel")"), std::string::npos);
+}
+
+std::map<std::string, std::string> formOf(const std::string& body) {
+  std::map<std::string, std::string> out;
+  const auto pairs = parseForm(body);
+  if (!pairs) return out;
+  for (const auto& [name, value] : *pairs) out[name] = value;
+  return out;
+}
+
+TEST_F(PlinthSimTest, ThreeLeggedFlowWithExpiryAndRenewal) {
+  SimOptions options;
+  options.tokenDuration = 100;
+  startSim(options);
+  auto auth = authClient();
+  auto tokenCall = [&](const std::string& path, const std::string& token, const std::string& secret,
+                       const testing::Pairs& extra = {}) {
+    OAuthRequest r = signedFor(sim_->authBase() + path, token, secret);
+    r.extraProtocol = extra;
+    return auth->Post(path.c_str(), {{"Authorization", r.header()}}, "",
+                      "application/x-www-form-urlencoded");
+  };
+  auto userInfo = [&](const std::string& token, const std::string& secret) {
+    OAuthRequest r = signedFor(sim_->apiBase() + "/v2/user/info", token, secret);
+    r.method = "GET";
+    return apiClient().Get("/v2/user/info", {{"Authorization", r.header()}});
+  };
+
+  auto requested = tokenCall("/oauth/request_token", "", "");
+  ASSERT_TRUE(requested);
+  ASSERT_EQ(requested->status, 200);
+  auto request = formOf(requested->body);
+  EXPECT_EQ(request["oauth_callback_confirmed"], "true");
+  const std::string reqKey = request["oauth_token"], reqSecret = request["oauth_token_secret"];
+
+  auto early = tokenCall("/oauth/access_token", reqKey, reqSecret);
+  EXPECT_EQ(early->status, 401);
+  EXPECT_EQ(formOf(early->body)["oauth_problem"], "token_rejected");
+  // A request token is no access token.
+  EXPECT_EQ(formOf(userInfo(reqKey, reqSecret)->body)["oauth_problem"], "token_rejected");
+
+  auto approved = auth->Get(("/oauth/authorize?oauth_token=" + reqKey).c_str());
+  ASSERT_EQ(approved->status, 200);
+  EXPECT_EQ(approved->body, "oauth_token=" + reqKey);
+  EXPECT_EQ(auth->Get("/oauth/authorize?oauth_token=unknown")->status, 401);
+
+  auto exchanged = tokenCall("/oauth/access_token", reqKey, reqSecret);
+  ASSERT_EQ(exchanged->status, 200) << exchanged->body;
+  auto access = formOf(exchanged->body);
+  EXPECT_EQ(access["oauth_token_duration"], "100");
+  EXPECT_EQ(access["oauth_token_renewable"], "true");
+  const std::string session = access["oauth_session_handle"];
+  EXPECT_EQ(session.size(), 40u);
+  EXPECT_EQ(tokenCall("/oauth/access_token", reqKey, reqSecret)->status, 401);  // used up
+
+  EXPECT_EQ(userInfo(access["oauth_token"], access["oauth_token_secret"])->status, 200);
+  advance(100);
+  auto expired = userInfo(access["oauth_token"], access["oauth_token_secret"]);
+  EXPECT_EQ(expired->status, 401);
+  EXPECT_EQ(formOf(expired->body)["oauth_problem"], "token_expired");
+
+  auto renewed = tokenCall("/oauth/access_token", access["oauth_token"],
+                           access["oauth_token_secret"], {{"oauth_session_handle", session}});
+  ASSERT_EQ(renewed->status, 200) << renewed->body;
+  auto fresh = formOf(renewed->body);
+  EXPECT_NE(fresh["oauth_token"], access["oauth_token"]);
+  EXPECT_EQ(fresh["oauth_session_handle"], session);
+  EXPECT_EQ(userInfo(fresh["oauth_token"], fresh["oauth_token_secret"])->status, 200);
+  EXPECT_EQ(
+      formOf(userInfo(access["oauth_token"], access["oauth_token_secret"])->body)["oauth_problem"],
+      "token_rejected");
+
+  advance(100);  // two durations after the session began
+  auto late = tokenCall("/oauth/access_token", fresh["oauth_token"], fresh["oauth_token_secret"],
+                        {{"oauth_session_handle", session}});
+  EXPECT_EQ(late->status, 401);
+  EXPECT_EQ(formOf(late->body)["oauth_problem"], "token_not_renewable");
+}
+
+TEST_F(PlinthSimTest, PlaintextOnlyOverHttps) {
+  startSim();
+  OAuthRequest r = signedFor(sim_->authBase() + "/oauth/request_token");
+  r.signatureMethod = "PLAINTEXT";
+  auto overTls = authClient()->Post("/oauth/request_token", {{"Authorization", r.header()}}, "",
+                                    "application/x-www-form-urlencoded");
+  ASSERT_TRUE(overTls);
+  EXPECT_EQ(overTls->status, 200) << overTls->body;
+
+  const auto token = signIn();
+  OAuthRequest u = signedFor(sim_->apiBase() + "/v2/user/info", token.first, token.second);
+  u.signatureMethod = "PLAINTEXT";
+  auto plain = apiClient().Post("/v2/user/info", {{"Authorization", u.header()}}, "",
+                                "application/x-www-form-urlencoded");
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->status, 400);
+  EXPECT_EQ(formOf(plain->body)["oauth_problem"], "signature_method_rejected");
+}
+
+TEST_F(PlinthSimTest, UserInformationFaults) {
+  struct Case {
+    bool Faults::*fault;
+    std::function<void(const std::string&)> check;
+  };
+  const std::string normalEnd = R"("primary":false}]}}})";
+  const Case cases[] = {
+      {&Faults::brokenUserInfo,
+       [&](const std::string& body) {
+         EXPECT_LT(body.size(), 200u);
+         EXPECT_EQ(body.rfind(R"({"meta":{"status":200)", 0), 0u);
+         EXPECT_FALSE(body.ends_with(normalEnd));
+       }},
+      {&Faults::deepUserInfo,
+       [&](const std::string& body) {
+         EXPECT_NE(
+             body.find(R"("blogs":)" + std::string(100000, '[') + std::string(100000, ']') + "}}}"),
+             std::string::npos);
+       }},
+      {&Faults::hugeUserInfo,
+       [&](const std::string& body) {
+         EXPECT_GT(body.size(), 50u * 1024 * 1024);
+         EXPECT_TRUE(body.ends_with(normalEnd));
+       }},
+      {&Faults::nonUtf8UserInfo,
+       [&](const std::string& body) {
+         EXPECT_NE(body.find("demo-blog \xC3\x28\xFF\xFE"), std::string::npos);
+       }},
+  };
+  for (const Case& c : cases) {
+    SimOptions options;
+    options.faults.*c.fault = true;
+    startSim(options);
+    const auto token = signIn();
+    OAuthRequest r = signedFor(sim_->apiBase() + "/v2/user/info", token.first, token.second);
+    auto result = apiClient().Post("/v2/user/info", {{"Authorization", r.header()}}, "",
+                                   "application/x-www-form-urlencoded");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 200);
+    c.check(result->body);
+    sim_.reset();
+  }
+}
+
+TEST_F(PlinthSimTest, PostFaults) {
+  for (const int status : {500, 503}) {
+    SimOptions options;
+    options.faults.postStatus = status;
+    startSim(options);
+    auto result = post(signIn(), Post{});
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, status);
+    EXPECT_NE(result->body.find(status == 500 ? R"("msg":"Internal Server Error")"
+                                              : R"("msg":"Service Unavailable")"),
+              std::string::npos);
+    EXPECT_EQ(apiClient().Get("/sim/posts")->body, "[]");
+    sim_.reset();
+  }
+
+  SimOptions options;
+  options.faults.closeAfter = 100;
+  startSim(options);
+  auto cut = post(signIn(), Post{});
+  EXPECT_FALSE(cut && cut->status == 201);
+  EXPECT_EQ(apiClient().Get("/sim/posts")->body, "[]");
+}
+
+TEST_F(PlinthSimTest, TokenAndRedirectFaults) {
+  SimOptions options;
+  options.faults.tokenWithoutKey = true;
+  options.faults.redirectLoop = true;
+  startSim(options);
+  OAuthRequest r = signedFor(sim_->authBase() + "/oauth/access_token");
+  r.normalized = {{"x_auth_mode", "client_auth"},
+                  {"x_auth_password", "demo-password"},
+                  {"x_auth_username", "demo"}};
+  auto token = authClient()->Post(
+      "/oauth/access_token", {{"Authorization", r.header()}},
+      "x_auth_mode=client_auth&x_auth_username=demo&x_auth_password=demo-password",
+      "application/x-www-form-urlencoded");
+  ASSERT_TRUE(token);
+  EXPECT_EQ(token->status, 200);
+  EXPECT_EQ(token->body.find("oauth_token="), std::string::npos);
+  EXPECT_EQ(formOf(token->body)["oauth_token_secret"].size(), 40u);
+
+  auto redirected = apiClient().Post("/v2/user/info", "", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(redirected);
+  EXPECT_EQ(redirected->status, 302);
+  EXPECT_EQ(redirected->get_header_value("Location"), sim_->apiBase() + "/v2/user/info");
+}
+
+TEST_F(PlinthSimTest, StalledRequestGetsNoAnswerAndStopReleasesIt) {
+  SimOptions options;
+  options.faults.stall = StallTarget::kUser;
+  startSim(options);
+  httplib::Client client = apiClient();
+  client.set_read_timeout(1, 0);
+  auto result = client.Post("/v2/user/info", "", "application/x-www-form-urlencoded");
+  EXPECT_FALSE(result);
+  EXPECT_EQ(result.error(), httplib::Error::Read);
+  sim_->stop();  // returns although a handler is still waiting
+}
+
+TEST_F(PlinthSimTest, DataFolderKeepsPostsAndPhotos) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("plinth-sim-test-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  SimOptions options;
+  options.dataDir = dir;
+  startSim(options);
+  EXPECT_EQ(sim_->caFile(), dir / "ca.pem");
+  ASSERT_EQ(post(signIn(), Post{})->status, 201);
+  std::ifstream photo(dir / "posts" / "1" / "photo-0.bin", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(photo), {}), allBytes());
+  std::ifstream json(dir / "posts" / "1" / "post.json");
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(json), {}).find(sha256(allBytes())),
+            std::string::npos);
+  sim_.reset();
+  EXPECT_TRUE(std::filesystem::exists(dir / "posts"));  // a data folder outlives the simulator
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
