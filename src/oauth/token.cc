@@ -165,4 +165,34 @@ std::string OAToken::attributeString() const {
 
 bool OAToken::hasAttributes() const { return attributes_ && !attributes_->empty(); }
 
+void OAToken::setAttribute(std::string name, std::string value) {
+  if (!attributes_) attributes_.emplace();
+  (*attributes_)[std::move(name)] = std::move(value);
+}
+
+std::optional<std::string> OAToken::attribute(std::string_view name) const {
+  if (!attributes_) return std::nullopt;
+  const auto found = attributes_->find(std::string(name));
+  if (found == attributes_->end()) return std::nullopt;
+  return found->second;
+}
+
+namespace {
+
+std::chrono::seconds lifetime(const std::optional<std::int32_t>& duration) {
+  return std::chrono::seconds(duration.value_or(0));
+}
+
+}  // namespace
+
+bool OAToken::hasExpired(TimePoint now) const {
+  if (!created_) return false;
+  return now - *created_ > lifetime(duration_);
+}
+
+bool OAToken::isRenewable(TimePoint now) const {
+  if (!session_ || !renewable_ || !created_) return false;
+  return now - *created_ < 2 * lifetime(duration_);
+}
+
 }  // namespace marigold

@@ -73,6 +73,19 @@ class OAToken {
   std::string attributeString() const;  // empty unless hasAttributes
   bool hasAttributes() const;           // attributes present with at least one entry
 
+  // Stores `value` under `name`, creating the map when there is none.
+  void setAttribute(std::string name, std::string value);
+  // The value stored under `name`; absent when there is no such attribute or no map.
+  std::optional<std::string> attribute(std::string_view name) const;
+  void setAttributesWithString(std::string_view text) { attributes_ = attributesWithString(text); }
+  void setDurationWithString(std::string_view text) { duration_ = durationWithString(text); }
+
+  // The lifetime runs from `created` for `duration` seconds (none when absent); renewal is possible
+  // until twice that. A token without `created` never expires and cannot be renewed.
+  bool hasExpired(TimePoint now = std::chrono::system_clock::now()) const;
+  // A session handle, the renewable flag, and less than twice the duration since `created`.
+  bool isRenewable(TimePoint now = std::chrono::system_clock::now()) const;
+
  private:
   std::optional<std::string> key_;
   std::optional<std::string> secret_;

@@ -210,3 +210,57 @@ TEST(OATokenTest, AttributeText) {
 
 }  // namespace
 }  // namespace marigold
+
+namespace marigold {
+namespace {
+
+TEST(OATokenTest, ExpiryAndRenewability) {
+  const auto now = std::chrono::system_clock::now();
+  using std::chrono::minutes;
+  struct Case {
+    const char* what;
+    std::optional<std::string> session;
+    std::optional<std::int32_t> duration;
+    std::optional<minutes> age;  // absent: no creation time
+    bool renewable;
+    bool wantExpired, wantRenewable;
+  };
+  const Case kCases[] = {
+      {"half the lifetime", "s", 3600, minutes(30), true, false, true},
+      {"past the lifetime", "s", 3600, minutes(90), true, true, true},
+      {"twice the lifetime", "s", 3600, minutes(120), true, true, false},
+      {"long past", "s", 3600, minutes(600), true, true, false},
+      {"no creation time", "s", 3600, std::nullopt, true, false, false},
+      {"no session handle", std::nullopt, 3600, minutes(30), true, false, false},
+      {"not renewable", "s", 3600, minutes(30), false, false, false},
+      {"no duration counts as zero", "s", std::nullopt, minutes(1), true, true, false},
+      {"created in the future", "s", 60, minutes(-5), true, false, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    std::optional<OAToken::TimePoint> created;
+    if (c.age) created = now - *c.age;
+    const OAToken token("k", "s", c.session, c.duration, std::nullopt, created, c.renewable);
+    EXPECT_EQ(token.hasExpired(now), c.wantExpired);
+    EXPECT_EQ(token.isRenewable(now), c.wantRenewable);
+  }
+}
+
+TEST(OATokenTest, SingleAttributesAndTextSetters) {
+  OAToken token("k", "s");
+  EXPECT_FALSE(token.attribute("a"));
+  token.setAttribute("a", "1");
+  EXPECT_TRUE(token.hasAttributes());
+  EXPECT_EQ(token.attribute("a"), "1");
+  EXPECT_FALSE(token.attribute("b"));
+  token.setAttribute("a", "2");
+  EXPECT_EQ(token.attribute("a"), "2");
+
+  token.setAttributesWithString("x:1;y:2");
+  EXPECT_EQ(token.attributes(), (OAToken::Attributes{{"x", "1"}, {"y", "2"}}));
+  token.setDurationWithString("2h");
+  EXPECT_EQ(token.duration(), 7200);
+}
+
+}  // namespace
+}  // namespace marigold
