@@ -194,15 +194,5 @@ TEST(AlertModalTest, WithoutPresenterTheAlertIsLoggedAndTheFirstButtonAnswers) {
   EXPECT_TRUE(capture.contains("Couldn't connect to server"));
 }
 
-TEST(ApplicationTest, StopModalRunsTheInstalledHandler) {
-  Application app;
-  app.stopModal();  // without a handler: counted only
-  int stops = 0;
-  app.setStopModalHandler([&] { ++stops; });
-  app.stopModal();
-  EXPECT_EQ(stops, 1);
-  EXPECT_EQ(app.stopModalCount(), 2u);
-}
-
 }  // namespace
 }  // namespace marigold

@@ -21,4 +21,10 @@ void Application::stopModal() {
   if (auto handler = stopModalHandler_) handler();
 }
 
+Updater& Application::updaterForBundle(const std::filesystem::path& bundlePath) {
+  auto& updater = updaters_[bundlePath];
+  if (!updater) updater = std::make_unique<Updater>(bundlePath);
+  return *updater;
+}
+
 }  // namespace marigold

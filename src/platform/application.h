@@ -1,18 +1,23 @@
 // The application the plug-in runs in: the per-process services that the front end installs and
-// the controller uses. It holds the alert presenter that shows modal alerts (a terminal prompt, a
-// test's scripted answers), and the modal-stop handler that ends the host's modal run (the front
-// end connects it to its run loop). It can also run a run loop modally itself: stopModal() ends the
-// innermost such run (modal runs nest). The front end creates one and hands it to the controller by
-// reference. Not copyable. Main thread only.
+// the plug-in uses. It holds the alert presenter that shows modal alerts (a terminal prompt, a
+// test's scripted answers), the modal-stop handler that ends the host's modal run (the front end
+// connects it to its run loop), the default notification center and the updaters of bundles. It
+// can also run a run loop modally itself: stopModal() ends the innermost such run (modal runs
+// nest). The front end creates one and hands it to the plug-in by reference. Not copyable. Main
+// thread only, except the notification center, which is thread-safe.
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "platform/notification_center.h"
 #include "platform/run_loop.h"
+#include "platform/updater.h"
 
 namespace marigold {
 
@@ -48,10 +53,17 @@ class Application {
   }
   std::size_t stopModalCount() const { return stopModalCount_; }
 
+  NotificationCenter& notificationCenter() { return notificationCenter_; }
+
+  // The updater of the bundle at `bundlePath`: the same one for every call with the same path.
+  Updater& updaterForBundle(const std::filesystem::path& bundlePath);
+
  private:
   AlertPresenter* alertPresenter_ = nullptr;
   std::function<void()> stopModalHandler_;
   std::size_t stopModalCount_ = 0;
+  NotificationCenter notificationCenter_;
+  std::map<std::filesystem::path, std::unique_ptr<Updater>> updaters_;
 
   struct Session {
     RunLoop* loop;

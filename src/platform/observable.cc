@@ -5,9 +5,6 @@
 
 namespace marigold {
 
-Subscription::Subscription(std::shared_ptr<const std::function<void()>> observer)
-    : observer_(std::move(observer)) {}
-
 Subscription Observable::onChange(std::function<void()> observer) {
   auto shared = std::make_shared<const std::function<void()>>(std::move(observer));
   std::erase_if(observers_, [](const auto& weak) { return weak.expired(); });

@@ -13,17 +13,21 @@
 namespace marigold {
 
 // Keeps an observer registered while it lives. Movable, not copyable; a default-constructed or
-// moved-from handle observes nothing.
+// moved-from handle observes nothing. The registry holds a weak reference to the token.
 class Subscription {
  public:
   Subscription() = default;
-  explicit Subscription(std::shared_ptr<const std::function<void()>> observer);
+  explicit Subscription(std::shared_ptr<const void> token) : token_(std::move(token)) {}
+  Subscription(Subscription&&) = default;
+  Subscription& operator=(Subscription&&) = default;
+  Subscription(const Subscription&) = delete;
+  Subscription& operator=(const Subscription&) = delete;
 
-  void cancel() { observer_.reset(); }
-  bool active() const { return observer_ != nullptr; }
+  void cancel() { token_.reset(); }
+  bool active() const { return token_ != nullptr; }
 
  private:
-  std::shared_ptr<const std::function<void()>> observer_;
+  std::shared_ptr<const void> token_;
 };
 
 class Observable {

@@ -1,0 +1,12 @@
+#include "platform/updater.h"
+
+#include "platform/log.h"
+
+namespace marigold {
+
+void Updater::resetUpdateCycle() {
+  ++resetCount_;
+  log("update cycle reset for " + bundlePath_.string());
+}
+
+}  // namespace marigold
