@@ -449,6 +449,11 @@ void PlinthSim::handleAuthorize(const httplib::Request& req, httplib::Response& 
 }
 
 void PlinthSim::handleUserInfo(const httplib::Request& req, httplib::Response& res) {
+  if (const std::string& problem = options_.faults.refuseUserInfoOnce;
+      !problem.empty() && !refusedUserInfo_.exchange(true)) {
+    replyProblemForm(res, {401, problem, "Refused once (simulated fault)."});
+    return;
+  }
   auto outcome = state_.verify(viewOf(req, false, req.body), false);
   if (const auto* problem = std::get_if<OAuthProblem>(&outcome)) {
     replyProblemForm(res, *problem);

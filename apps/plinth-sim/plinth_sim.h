@@ -5,6 +5,7 @@
 // certificates live in a private temporary folder that is removed with the object.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <memory>
@@ -81,6 +82,8 @@ class PlinthSim {
   std::mutex stopMutex_;
   std::condition_variable stopSignal_;
   bool stopping_ = false;
+
+  std::atomic<bool> refusedUserInfo_{false};  // --refuse-user-info-once has been used
 };
 
 }  // namespace marigold::sim

@@ -527,6 +527,23 @@ TEST_F(PlinthSimTest, UserInformationFaults) {
   }
 }
 
+TEST_F(PlinthSimTest, UserInformationRefusedOnceThenServed) {
+  SimOptions options;
+  options.faults.refuseUserInfoOnce = "signature_invalid";
+  startSim(options);
+  const auto token = signIn();
+  for (const int wantStatus : {401, 200, 200}) {
+    OAuthRequest r = signedFor(sim_->apiBase() + "/v2/user/info", token.first, token.second);
+    auto result = apiClient().Post("/v2/user/info", {{"Authorization", r.header()}}, "",
+                                   "application/x-www-form-urlencoded");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, wantStatus);
+    if (wantStatus == 401) {
+      EXPECT_EQ(formOf(result->body)["oauth_problem"], "signature_invalid");
+    }
+  }
+}
+
 TEST_F(PlinthSimTest, PostFaults) {
   for (const int status : {500, 503}) {
     SimOptions options;

@@ -127,6 +127,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (v != "500" && v != "503")
         return fail("--post-status takes 500 or 503, not \"" + v + "\"");
       o.faults.postStatus = v == "500" ? 500 : 503;
+    } else if (name == "--refuse-user-info-once") {
+      if (v.empty() || v.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") != std::string::npos) {
+        return fail("--refuse-user-info-once needs a problem name of a-z and \"_\", not \"" + v +
+                    "\"");
+      }
+      o.faults.refuseUserInfoOnce = v;
     } else if (name == "--stall") {
       static const std::map<std::string, StallTarget> kTargets = {{"token", StallTarget::kToken},
                                                                   {"user", StallTarget::kUser},
@@ -192,6 +198,10 @@ Faults, for reliability tests:
   --non-utf8-user-info    answer the user information with bytes that are not UTF-8
   --token-without-key     answer token requests with 200 but without oauth_token
   --redirect-loop         answer every API request with a redirect to itself
+  --refuse-user-info-once PROBLEM
+                          answer the first user information request with 401 and
+                          oauth_problem=PROBLEM (nonce_used, signature_invalid, ...), then serve
+                          normally
   --stall WHAT            accept but never answer requests of WHAT: token (the /oauth/ endpoints),
                           user (user information), post (photo posts) or all
 

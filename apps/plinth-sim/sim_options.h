@@ -27,6 +27,7 @@ struct Faults {
   bool nonUtf8UserInfo = false;           // user information holding bytes that are not UTF-8
   bool tokenWithoutKey = false;           // token replies without oauth_token
   bool redirectLoop = false;              // every API request redirected to itself
+  std::string refuseUserInfoOnce;         // oauth_problem for the first user information; "" = none
   StallTarget stall = StallTarget::kNone;
 };
 

@@ -46,6 +46,8 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
                                           "--deep-user-info",
                                           "--token-without-key",
                                           "--redirect-loop",
+                                          "--refuse-user-info-once",
+                                          "nonce_used",
                                           "--stall",
                                           "post"});
   ASSERT_EQ(c.error, "");
@@ -67,6 +69,7 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
   EXPECT_TRUE(o.faults.deepUserInfo);
   EXPECT_TRUE(o.faults.tokenWithoutKey);
   EXPECT_TRUE(o.faults.redirectLoop);
+  EXPECT_EQ(o.faults.refuseUserInfoOnce, "nonce_used");
   EXPECT_EQ(o.faults.stall, StallTarget::kPost);
 }
 
@@ -88,6 +91,7 @@ TEST(SimOptionsTest, RefusesUnusableArguments) {
       {{"--token-duration", "0"}, "--token-duration"},
       {{"--post-status", "502"}, "500 or 503"},
       {{"--stall", "forever"}, "--stall"},
+      {{"--refuse-user-info-once", "Nonce-Used"}, "--refuse-user-info-once"},
       {{"--delay", "soon"}, "--delay"},
       {{"--verbose=yes"}, "takes no value"},
       {{"--broken-user-info", "--deep-user-info"}, "at most one"},
@@ -102,11 +106,26 @@ TEST(SimOptionsTest, RefusesUnusableArguments) {
 
 TEST(SimOptionsTest, HelpDocumentsEverySwitchAndTheReadyLine) {
   const std::string help = helpText();
-  for (const char* name :
-       {"--auth-port", "--api-port", "--account", "--authorize-as", "--token-duration", "--data",
-        "--max-body", "--verbose", "--help", "--delay", "--close-after", "--post-status",
-        "--broken-user-info", "--deep-user-info", "--huge-user-info", "--non-utf8-user-info",
-        "--token-without-key", "--redirect-loop", "--stall"}) {
+  for (const char* name : {"--auth-port",
+                           "--api-port",
+                           "--account",
+                           "--authorize-as",
+                           "--token-duration",
+                           "--data",
+                           "--max-body",
+                           "--verbose",
+                           "--help",
+                           "--delay",
+                           "--close-after",
+                           "--post-status",
+                           "--broken-user-info",
+                           "--deep-user-info",
+                           "--huge-user-info",
+                           "--non-utf8-user-info",
+                           "--token-without-key",
+                           "--redirect-loop",
+                           "--refuse-user-info-once",
+                           "--stall"}) {
     EXPECT_NE(help.find(std::string("  ") + name + " "), std::string::npos) << name;
   }
   EXPECT_NE(help.find("plinth-sim ready auth=https://127.0.0.1:PORT api=http://127.0.0.1:PORT "
