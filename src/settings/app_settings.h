@@ -1,0 +1,89 @@
+// The model behind the sign-in fields of the settings pane: the user name (`email`), the password
+// (`UID`), the remember-login choice (`saveUID`) and whether these credentials were accepted at the
+// last sign-in (`isValid`). It loads them from the encrypted settings file when it is created,
+// shows them in the pane's fields, and saves the fields' contents on request. It refers to the
+// pane's views without owning them (the pane's interface definition owns them) and works without
+// them: a field that is not attached is skipped, so the model then saves its own values. Owns its
+// texts and the dictionary it loaded. Main thread only.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/notification_center.h"
+#include "platform/property_list.h"
+#include "platform/views.h"
+#include "settings/settings_file.h"
+
+namespace marigold {
+
+class AppSettings {
+ public:
+  // Creates the model and loads the settings from `file`: logs "initialising model", then takes
+  // "UID", "email", "saveUID" and "isValid" from the stored dictionary; a missing or unreadable
+  // file leaves the defaults (empty texts, both flags false). "modelLoaded" goes to `center`
+  // (not owned; none is posted without one).
+  explicit AppSettings(SettingsFile file = SettingsFile(), NotificationCenter* center = nullptr);
+  AppSettings(const AppSettings&) = delete;
+  AppSettings& operator=(const AppSettings&) = delete;
+
+  // Shows the values in the attached fields and check box, then posts "modelLoaded" with this
+  // model as sender.
+  void setInitialFieldValue();
+
+  // Enables or disables the user-name field, the password field and the check box, in that order.
+  void fieldsEnabled(bool enabled);
+
+  // Takes the values from the attached fields and check box and saves all four to the settings
+  // file. Logs "settings written", or "setting write failed" and the reason (the previous file is
+  // then unchanged; the in-memory values already follow the fields). Answers whether it saved.
+  bool refresh();
+  // The interface action of the pane: exactly `refresh`; the sender is ignored.
+  void writeValues(const View* sender);
+
+  const std::string& UID() const { return UID_; }
+  void setUID(std::string UID) { UID_ = std::move(UID); }
+  const std::string& email() const { return email_; }
+  void setEmail(std::string email) { email_ = std::move(email); }
+  bool saveUID() const { return saveUID_; }
+  void setSaveUID(bool saveUID) { saveUID_ = saveUID; }
+  bool isValid() const { return isValid_; }
+  void setIsValid(bool isValid) { isValid_ = isValid; }
+  bool logged_in() const { return logged_in_; }
+  void setLogged_in(bool loggedIn) { logged_in_ = loggedIn; }
+  // The dictionary read from the settings file at creation; absent if there was none. Never
+  // written back.
+  const std::optional<PropertyList::Dictionary>& _prefs() const { return prefs_; }
+  void set_prefs(std::optional<PropertyList::Dictionary> prefs) { prefs_ = std::move(prefs); }
+
+  // The pane's views, held without ownership: a view that has gone away counts as not attached.
+  std::shared_ptr<SecureTextField> UID_fld() const { return UID_fld_.lock(); }
+  void setUID_fld(const std::shared_ptr<SecureTextField>& field) { UID_fld_ = field; }
+  std::shared_ptr<TextField> email_fld() const { return email_fld_.lock(); }
+  void setEmail_fld(const std::shared_ptr<TextField>& field) { email_fld_ = field; }
+  std::shared_ptr<Button> sign_in() const { return sign_in_.lock(); }
+  void setSign_in(const std::shared_ptr<Button>& button) { sign_in_ = button; }
+  std::shared_ptr<CheckBox> remember_login() const { return remember_login_.lock(); }
+  void setRemember_login(const std::shared_ptr<CheckBox>& box) { remember_login_ = box; }
+
+  const SettingsFile& settingsFile() const { return file_; }
+
+ private:
+  void apply(const PropertyList::Dictionary& prefs);
+
+  SettingsFile file_;
+  NotificationCenter* center_;
+  std::string UID_;
+  std::string email_;
+  bool saveUID_ = false;
+  bool isValid_ = false;
+  bool logged_in_ = false;
+  std::optional<PropertyList::Dictionary> prefs_;
+  std::weak_ptr<SecureTextField> UID_fld_;
+  std::weak_ptr<TextField> email_fld_;
+  std::weak_ptr<Button> sign_in_;
+  std::weak_ptr<CheckBox> remember_login_;
+};
+
+}  // namespace marigold

@@ -1,0 +1,196 @@
+#include "settings/app_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/atomic_file.h"
+#include "platform/log.h"
+#include "platform/temporary_home.h"
+
+namespace marigold {
+namespace {
+
+using Dict = PropertyList::Dictionary;
+
+// The pane's views as the interface definition would attach them.
+struct Pane {
+  std::shared_ptr<SecureTextField> password = std::make_shared<SecureTextField>();
+  std::shared_ptr<TextField> name = std::make_shared<TextField>();
+  std::shared_ptr<CheckBox> remember = std::make_shared<CheckBox>();
+  std::shared_ptr<Button> signIn = std::make_shared<Button>();
+
+  void attach(AppSettings& model) const {
+    model.setUID_fld(password);
+    model.setEmail_fld(name);
+    model.setRemember_login(remember);
+    model.setSign_in(signIn);
+  }
+};
+
+bool anyFileHolds(const std::filesystem::path& root, std::string_view secret) {
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const auto bytes = readWholeFile(entry.path());
+    if (bytes && std::string(bytes->begin(), bytes->end()).find(secret) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST(AppSettingsTest, RoundTripAcrossTwoModels) {
+  TemporaryHome home;
+  NotificationCenter center;
+  LogCapture log;
+  {
+    AppSettings first(SettingsFile(), &center);
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"initialising model"});
+    EXPECT_EQ(first.email(), "");
+    EXPECT_FALSE(first.saveUID() || first.isValid() || first._prefs());
+    Pane pane;
+    pane.attach(first);
+    pane.name->setStringValue("someone@example.org");
+    pane.password->setStringValue("s3cret \"&<pass>");
+    pane.remember->setState(ControlState::kOn);
+    first.setIsValid(true);
+    first.writeValues(pane.signIn.get());
+    EXPECT_EQ(first.email(), "someone@example.org");
+    EXPECT_TRUE(first.saveUID());
+  }
+  EXPECT_TRUE(log.contains("settings written"));
+  EXPECT_FALSE(anyFileHolds(home.path(), "s3cret"));
+
+  AppSettings second(SettingsFile(), &center);
+  EXPECT_EQ(second.UID(), "s3cret \"&<pass>");
+  EXPECT_EQ(second.email(), "someone@example.org");
+  EXPECT_TRUE(second.saveUID());
+  EXPECT_TRUE(second.isValid());
+  EXPECT_EQ(second._prefs(), (Dict{{"email", PropertyList("someone@example.org")},
+                                   {"UID", PropertyList("s3cret \"&<pass>")},
+                                   {"saveUID", PropertyList("1")},
+                                   {"isValid", PropertyList("1")}}));
+
+  Pane pane;
+  pane.attach(second);
+  std::vector<const void*> senders;
+  auto subscription = center.addObserver(
+      "modelLoaded", nullptr, [&](const Notification& note) { senders.push_back(note.object); });
+  second.setInitialFieldValue();
+  EXPECT_EQ(pane.name->stringValue(), "someone@example.org");
+  EXPECT_EQ(pane.password->stringValue(), "s3cret \"&<pass>");
+  EXPECT_EQ(pane.remember->state(), ControlState::kOn);
+  EXPECT_EQ(senders, std::vector<const void*>{&second});
+}
+
+TEST(AppSettingsTest, StoredFlagsReadAsOneByteIntegers) {
+  struct Case {
+    std::optional<PropertyList> stored;
+    bool want;
+  };
+  const Case cases[] = {
+      {PropertyList("0"), false},          {PropertyList("1"), true},
+      {PropertyList("  1"), true},         {PropertyList("-1"), true},
+      {PropertyList("+2x"), true},         {PropertyList("256"), false},
+      {PropertyList("257"), true},         {PropertyList("abc"), false},
+      {PropertyList(""), false},           {PropertyList(1), true},
+      {PropertyList(true), true},          {std::nullopt, false},
+      {PropertyList("99999999999"), true},  // clamped to 2147483647, low byte 0xff
+  };
+  for (const auto& c : cases) {
+    TemporaryHome home;
+    Dict stored{{"email", PropertyList("e")}};
+    if (c.stored) {
+      stored.emplace("saveUID", *c.stored);
+      stored.emplace("isValid", *c.stored);
+    }
+    ASSERT_FALSE(SettingsFile().save(stored));
+    AppSettings model;
+    EXPECT_EQ(model.saveUID(), c.want) << (c.stored ? c.stored->toXML() : "absent");
+    EXPECT_EQ(model.isValid(), c.want);
+    EXPECT_EQ(model.email(), "e");
+    EXPECT_EQ(model.UID(), "");
+  }
+}
+
+TEST(AppSettingsTest, FailedSaveKeepsThePreviousFileAndSaysSo) {
+  TemporaryHome home;
+  {
+    AppSettings model;
+    model.setEmail("old@example.org");
+    model.setUID("old password");
+    ASSERT_TRUE(model.refresh());
+  }
+  SettingsFile failing;
+  bool plainSeen = false;
+  failing.setBeforeReplace([&](const std::filesystem::path&) {
+    plainSeen = anyFileHolds(home.path(), "new password");
+    return false;
+  });
+  AppSettings model(failing);
+  Pane pane;
+  pane.attach(model);
+  pane.name->setStringValue("new@example.org");
+  pane.password->setStringValue("new password");
+  LogCapture log;
+  EXPECT_FALSE(model.refresh());
+  EXPECT_FALSE(plainSeen);
+  EXPECT_TRUE(log.contains("setting write failed"));
+  EXPECT_FALSE(log.contains("settings written"));
+  EXPECT_EQ(model.UID(), "new password");  // the model follows the fields regardless
+
+  AppSettings reloaded;
+  EXPECT_EQ(reloaded.email(), "old@example.org");
+  EXPECT_EQ(reloaded.UID(), "old password");
+}
+
+TEST(AppSettingsTest, WithoutViewsTheModelSavesItsOwnValues) {
+  TemporaryHome home;
+  AppSettings model;
+  model.setEmail("a@b.org");
+  model.setUID("pw");
+  model.setSaveUID(true);
+  model.setInitialFieldValue();  // nothing attached, nothing to show, nobody to tell
+  model.fieldsEnabled(false);
+  ASSERT_TRUE(model.refresh());
+  AppSettings again;
+  EXPECT_EQ(again.email(), "a@b.org");
+  EXPECT_EQ(again.UID(), "pw");
+  EXPECT_TRUE(again.saveUID());
+  EXPECT_FALSE(again.isValid());
+
+  // A view that went away counts as not attached.
+  {
+    Pane pane;
+    pane.attach(again);
+  }
+  EXPECT_FALSE(again.email_fld());
+  ASSERT_TRUE(again.refresh());
+  EXPECT_EQ(AppSettings().UID(), "pw");
+}
+
+TEST(AppSettingsTest, FieldsEnabledTouchesTheThreeInputsOnly) {
+  TemporaryHome home;
+  AppSettings model;
+  Pane pane;
+  pane.attach(model);
+  for (bool enabled : {false, true, false}) {
+    model.fieldsEnabled(enabled);
+    EXPECT_EQ(pane.name->isEnabled(), enabled);
+    EXPECT_EQ(pane.password->isEnabled(), enabled);
+    EXPECT_EQ(pane.remember->isEnabled(), enabled);
+    EXPECT_TRUE(pane.signIn->isEnabled());
+  }
+}
+
+TEST(AppSettingsTest, DamagedFileGivesTheDefaults) {
+  TemporaryHome home;
+  std::filesystem::create_directories(SettingsFile().encryptedPath().parent_path());
+  std::ofstream(SettingsFile().encryptedPath(), std::ios::binary) << std::string(48, '\x7f');
+  AppSettings model;
+  EXPECT_EQ(model.email(), "");
+  EXPECT_EQ(model.UID(), "");
+  EXPECT_FALSE(model.saveUID() || model.isValid() || model._prefs() || model.logged_in());
+}
+
+}  // namespace
+}  // namespace marigold
