@@ -39,8 +39,8 @@ PropertyList text(bool flag) { return PropertyList(flag ? "1" : "0"); }
 
 }  // namespace
 
-AppSettings::AppSettings(SettingsFile file, NotificationCenter* center)
-    : file_(std::move(file)), center_(center) {
+AppSettings::AppSettings(SettingsFile file, NotificationPoster post)
+    : file_(std::move(file)), post_(std::move(post)) {
   log("initialising model");
   prefs_ = file_.load();
   if (prefs_) apply(*prefs_);
@@ -72,7 +72,7 @@ void AppSettings::setInitialFieldValue() {
   if (auto field = UID_fld()) field->setStringValue(UID_);
   if (auto field = email_fld()) field->setStringValue(email_);
   if (auto box = remember_login()) box->setState(stateFor(saveUID_));
-  if (center_ != nullptr) center_->postNotificationName("modelLoaded", this);
+  if (post_) post_("modelLoaded", this);
 }
 
 void AppSettings::fieldsEnabled(bool enabled) {

@@ -7,11 +7,11 @@
 // texts and the dictionary it loaded. Main thread only.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "platform/notification_center.h"
 #include "platform/property_list.h"
 #include "platform/views.h"
 #include "settings/settings_file.h"
@@ -20,11 +20,15 @@ namespace marigold {
 
 class AppSettings {
  public:
+  // Posts a named notification with its sender, as NotificationCenter::postNotificationName of
+  // the default center does (the pane's interface definition connects the two).
+  using NotificationPoster = std::function<void(std::string name, const void* sender)>;
+
   // Creates the model and loads the settings from `file`: logs "initialising model", then takes
   // "UID", "email", "saveUID" and "isValid" from the stored dictionary; a missing or unreadable
-  // file leaves the defaults (empty texts, both flags false). "modelLoaded" goes to `center`
-  // (not owned; none is posted without one).
-  explicit AppSettings(SettingsFile file = SettingsFile(), NotificationCenter* center = nullptr);
+  // file leaves the defaults (empty texts, both flags false). "modelLoaded" goes to `post` (none
+  // is posted without one).
+  explicit AppSettings(SettingsFile file = SettingsFile(), NotificationPoster post = nullptr);
   AppSettings(const AppSettings&) = delete;
   AppSettings& operator=(const AppSettings&) = delete;
 
@@ -73,7 +77,7 @@ class AppSettings {
   void apply(const PropertyList::Dictionary& prefs);
 
   SettingsFile file_;
-  NotificationCenter* center_;
+  NotificationPoster post_;
   std::string UID_;
   std::string email_;
   bool saveUID_ = false;
