@@ -469,6 +469,10 @@ void PlinthSim::handleUserInfo(const httplib::Request& req, httplib::Response& r
     return;
   }
   const auto account = state_.account(verified.token->second.account);
+  if (!account) {
+    replyProblemForm(res, {401, "token_rejected", "The token's account no longer exists."});
+    return;
+  }
   res.set_content(userInfoJson(*account, options_.faults), kJsonType);
 }
 
@@ -493,6 +497,10 @@ void PlinthSim::handlePost(const httplib::Request& req, httplib::Response& res, 
     blog.resize(blog.size() - kBlogDomain.size());
   }
   const auto account = state_.account(verified.token->second.account);
+  if (!account) {
+    replyProblemJson(res, {401, "token_rejected", "The token's account no longer exists."});
+    return;
+  }
   if (std::find(account->blogs.begin(), account->blogs.end(), blog) == account->blogs.end()) {
     replyJsonError(res, 404, "No blog \"" + blog + "\" belongs to this user.");
     return;
