@@ -1,0 +1,207 @@
+// A JSON value as the codec builds and reads it: null, boolean, signed 64-bit integer, exact
+// decimal number, floating-point number, UTF-8 string, array, object, or a proxy that stands in for
+// a value of the caller's own kind when written. Plain value with value semantics: copies are deep,
+// moves are cheap. Building, copying, comparing and releasing never recurse once per nesting level,
+// so values of any depth are safe. Not thread-safe for concurrent mutation.
+//
+// Walking a parsed reply: `at(key)` gives the member of an object, or a shared null value when the
+// value is not an object or has no such member, so paths chain without checks; the typed views
+// `asString()`, `asArray()`, `asObject()` give a pointer that is null when the kind differs:
+//
+//   for (const JsonValue& blog : reply.at("response").at("user").at("blogs").elements()) {
+//     if (const std::string* url = blog.at("url").asString()) use(*url);
+//   }
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace marigold {
+
+class JsonValue;
+struct JsonMember;
+
+// A decimal number kept exactly as written: sign, base-10 mantissa digits and exponent, so that
+// the value is mantissa x 10^exponent. Always normalised: no leading or trailing zeros in the
+// digits (zero is the digits "0" with exponent 0 and no sign), so equal numbers compare equal.
+class JsonDecimal {
+ public:
+  // Reads JSON number text ("-12.50e3"). Absent when the text is not a JSON number or its exponent
+  // leaves the range of 32-bit integers.
+  static std::optional<JsonDecimal> fromText(std::string_view text);
+  static JsonDecimal fromInteger(std::int64_t value);
+
+  bool negative() const { return negative_; }
+  const std::string& digits() const { return digits_; }
+  std::int64_t exponent() const { return exponent_; }
+
+  // The number as JSON text: plain decimal notation ("1500", "-0.0015") while that stays short,
+  // else the digits with an exponent ("12345e-80"). Reads back as the same number.
+  std::string text() const;
+  double toDouble() const;  // nearest double, for callers that need arithmetic
+
+  friend bool operator==(const JsonDecimal&, const JsonDecimal&) = default;
+
+ private:
+  bool negative_ = false;
+  std::string digits_ = "0";
+  std::int64_t exponent_ = 0;
+};
+
+// A value of the caller's own kind that can be written as JSON: the writer asks it for a
+// substitute (which may itself be a proxy) and writes that.
+class JsonProxy {
+ public:
+  virtual ~JsonProxy() = default;
+  virtual JsonValue proxyForJson() const = 0;
+  // The name shown in error messages about this value; the demangled type name by default.
+  virtual std::string jsonTypeName() const;
+};
+
+// An object's members: string keys, each at most once, in the order they were first set (JSON
+// objects are unordered; this order is simply the one the writer uses when not sorting). Lookups
+// are linear, which suits the small objects of service replies.
+class JsonObject {
+ public:
+  JsonObject() = default;
+  JsonObject(std::initializer_list<JsonMember> members);  // a repeated key keeps the last value
+
+  const JsonValue* find(std::string_view key) const;  // null when absent
+  JsonValue* find(std::string_view key);
+  // Sets the key's value, replacing an earlier one; returns the stored value.
+  JsonValue& set(std::string key, JsonValue value);
+  bool erase(std::string_view key);
+
+  std::size_t size() const { return members_.size(); }
+  bool empty() const { return members_.empty(); }
+  std::span<const JsonMember> members() const;
+  std::span<JsonMember> members();  // values may be changed in place; keys must stay unique
+  std::vector<JsonMember>::const_iterator begin() const;
+  std::vector<JsonMember>::const_iterator end() const;
+
+ private:
+  friend class JsonValue;
+  friend class LxJsonParser;  // builds members in bulk, having removed repeated keys itself
+  explicit JsonObject(std::vector<JsonMember> uniqueMembers);
+
+  std::vector<JsonMember> members_;
+};
+
+class JsonValue {
+ public:
+  using Array = std::vector<JsonValue>;
+  enum class Kind {
+    kNull,
+    kBoolean,
+    kInteger,
+    kDecimal,
+    kDouble,
+    kString,
+    kArray,
+    kObject,
+    kProxy
+  };
+
+  JsonValue() = default;  // null
+  JsonValue(std::nullptr_t) {}
+  JsonValue(bool value) : v_(value) {}
+  // One-byte integers (char, signed char, unsigned char) count as booleans: zero is false.
+  template <typename T>
+  requires(std::is_integral_v<T> && sizeof(T) == 1 && !std::is_same_v<T, bool>) JsonValue(T value)
+      : v_(value != 0) {}
+  template <typename T>
+  requires(std::is_integral_v<T> && sizeof(T) > 1) JsonValue(T value)
+      : v_(static_cast<std::int64_t>(value)) {
+    if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(std::int64_t)) {
+      if (value > static_cast<T>(INT64_MAX)) setUnsignedAsDecimal(value);
+    }
+  }
+  JsonValue(double value) : v_(value) {}
+  JsonValue(JsonDecimal value) : v_(std::make_shared<const JsonDecimal>(std::move(value))) {}
+  JsonValue(std::string value) : v_(std::move(value)) {}
+  JsonValue(std::string_view value) : v_(std::string(value)) {}
+  JsonValue(const char* value) : v_(std::string(value)) {}
+  JsonValue(Array value) : v_(std::move(value)) {}
+  JsonValue(JsonObject value) : v_(std::move(value)) {}
+  // A null proxy pointer gives the null value.
+  JsonValue(std::shared_ptr<const JsonProxy> proxy);
+
+  static JsonValue array(std::initializer_list<JsonValue> elements = {});
+  static JsonValue object(std::initializer_list<JsonMember> members = {});
+
+  JsonValue(const JsonValue& other);
+  JsonValue(JsonValue&& other) noexcept : v_(std::move(other.v_)) {}
+  JsonValue& operator=(const JsonValue& other);
+  JsonValue& operator=(JsonValue&& other) noexcept;
+  ~JsonValue();
+
+  Kind kind() const { return static_cast<Kind>(v_.index()); }
+  bool isNull() const { return kind() == Kind::kNull; }
+  bool isBoolean() const { return kind() == Kind::kBoolean; }
+  bool isInteger() const { return kind() == Kind::kInteger; }
+  bool isDecimal() const { return kind() == Kind::kDecimal; }
+  bool isDouble() const { return kind() == Kind::kDouble; }
+  bool isNumber() const { return isInteger() || isDecimal() || isDouble(); }  // booleans excluded
+  bool isString() const { return kind() == Kind::kString; }
+  bool isArray() const { return kind() == Kind::kArray; }
+  bool isObject() const { return kind() == Kind::kObject; }
+  bool isProxy() const { return kind() == Kind::kProxy; }
+
+  // Typed views: absent (null pointer or nullopt) when the value is of another kind.
+  std::optional<bool> asBoolean() const;
+  std::optional<std::int64_t> asInteger() const;
+  const JsonDecimal* asDecimal() const;
+  std::optional<double> asDouble() const;        // only a stored double; see numberAsDouble()
+  std::optional<double> numberAsDouble() const;  // any number kind, converted
+  const std::string* asString() const;
+  const Array* asArray() const;
+  Array* asArray();
+  const JsonObject* asObject() const;
+  JsonObject* asObject();
+  const JsonProxy* asProxy() const;
+
+  // Object member lookup: `find` is null when absent or not an object; `at` gives a shared null
+  // value instead, so that `v.at("a").at("b")` needs no checks on the way.
+  const JsonValue* find(std::string_view key) const;
+  const JsonValue& at(std::string_view key) const;
+  // The elements of an array, or an empty range for any other kind.
+  std::span<const JsonValue> elements() const;
+
+  // Deep equality. Integers and decimal numbers compare by value (2 equals 2.0e0); doubles equal
+  // only doubles; objects compare as sets of members; proxies by identity.
+  friend bool operator==(const JsonValue& a, const JsonValue& b);
+
+ private:
+  using Storage =
+      std::variant<std::monostate, bool, std::int64_t, std::shared_ptr<const JsonDecimal>, double,
+                   std::string, Array, JsonObject, std::shared_ptr<const JsonProxy>>;
+
+  void setUnsignedAsDecimal(std::uint64_t value);
+  bool hasNestedContainers() const;
+  void moveNestedContainersInto(std::vector<JsonValue>& pending);
+
+  Storage v_;
+};
+
+struct JsonMember {
+  std::string key;
+  JsonValue value;
+};
+
+inline std::span<const JsonMember> JsonObject::members() const { return members_; }
+inline std::span<JsonMember> JsonObject::members() { return members_; }
+inline std::vector<JsonMember>::const_iterator JsonObject::begin() const {
+  return members_.begin();
+}
+inline std::vector<JsonMember>::const_iterator JsonObject::end() const { return members_.end(); }
+
+}  // namespace marigold

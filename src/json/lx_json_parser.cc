@@ -1,0 +1,570 @@
+#include "json/lx_json_parser.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <unordered_map>
+
+namespace marigold {
+namespace {
+
+// Zero bytes appended after the text: the terminator, plus room for the word scan to read a
+// whole 8-byte word and for fixed-length comparisons to overrun the terminator harmlessly.
+constexpr std::size_t kPadding = 16;
+
+// Byte classes inside a string: plain ASCII, a byte that ends a plain run (double quote,
+// backslash, the control codes and the terminating NUL), or the lead of a multi-byte character.
+enum ByteClass : std::uint8_t { kPlain, kStop, kMultiByte };
+
+constexpr std::array<std::uint8_t, 256> kStringClass = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (int b = 0; b < 256; ++b) {
+    if (b < 0x20 || b == '"' || b == '\\') {
+      table[b] = kStop;
+    } else if (b >= 0x80) {
+      table[b] = kMultiByte;
+    } else {
+      table[b] = kPlain;
+    }
+  }
+  return table;
+}();
+
+constexpr std::array<bool, 256> kWhiteSpace = [] {
+  std::array<bool, 256> table{};
+  for (int b = 0x09; b <= 0x0D; ++b) table[b] = true;
+  table[' '] = true;
+  return table;
+}();
+
+bool isDigit(unsigned char b) { return b >= '0' && b <= '9'; }
+
+// True when none of the 8 bytes of `word` needs a look of its own in a string.
+bool allPlain(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  auto hasZeroByte = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+  const std::uint64_t quote = hasZeroByte(word ^ (kOnes * '"'));
+  const std::uint64_t backslash = hasZeroByte(word ^ (kOnes * '\\'));
+  const std::uint64_t control = (word - kOnes * 0x20) & ~word & kHighs;
+  return ((quote | backslash | control | (word & kHighs))) == 0;
+}
+
+// Length of the well-formed UTF-8 character starting at p (lead byte >= 0x80), or 0 when the bytes
+// are not one. Stops reading at the first byte that does not fit, so the terminator is never
+// passed.
+std::size_t utf8Length(const unsigned char* p) {
+  auto cont = [](unsigned char b) { return (b & 0xC0) == 0x80; };
+  const unsigned char b0 = p[0];
+  if (b0 < 0xC2) return 0;
+  if (b0 < 0xE0) return cont(p[1]) ? 2 : 0;
+  if (b0 < 0xF0) {
+    const unsigned char b1 = p[1];
+    if (!cont(b1) || (b0 == 0xE0 && b1 < 0xA0) || (b0 == 0xED && b1 >= 0xA0)) return 0;
+    return cont(p[2]) ? 3 : 0;
+  }
+  if (b0 < 0xF5) {
+    const unsigned char b1 = p[1];
+    if (!cont(b1) || (b0 == 0xF0 && b1 < 0x90) || (b0 == 0xF4 && b1 >= 0x90)) return 0;
+    return cont(p[2]) && cont(p[3]) ? 4 : 0;
+  }
+  return 0;
+}
+
+void appendUtf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+std::string hexByte(const char* format, unsigned value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// A cheap fingerprint of a key, used to skip the search for repeated keys in most objects.
+unsigned keyBit(const std::string& key) {
+  if (key.empty()) return 0;
+  return static_cast<unsigned>(key.size() * 7 + static_cast<unsigned char>(key.front()) * 5 +
+                               static_cast<unsigned char>(key.back()) * 11) &
+         63;
+}
+
+// Removes repeated keys from members[0, n) in place, keeping each key's first position and last
+// value; returns how many members remain.
+std::size_t removeRepeatedKeys(JsonMember* members, std::size_t n) {
+  std::size_t kept = 0;
+  if (n <= 64) {
+    std::uint64_t seen = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint64_t bit = std::uint64_t{1} << keyBit(members[i].key);
+      if ((seen & bit) != 0) {
+        std::size_t j = 0;
+        while (j < kept && members[j].key != members[i].key) ++j;
+        if (j < kept) {
+          members[j].value = std::move(members[i].value);
+          continue;
+        }
+      }
+      seen |= bit;
+      if (kept != i) members[kept] = std::move(members[i]);
+      ++kept;
+    }
+    return kept;
+  }
+  // Large objects: an index, so that hostile input with many keys stays linear.
+  std::unordered_map<std::string_view, std::size_t> index;
+  index.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (auto found = index.find(members[i].key); found != index.end()) {
+      members[found->second].value = std::move(members[i].value);
+      continue;
+    }
+    if (kept != i) members[kept] = std::move(members[i]);
+    index.emplace(members[kept].key, kept);  // members before `kept` never move again
+    ++kept;
+  }
+  return kept;
+}
+
+}  // namespace
+
+std::optional<JsonValue> LxJsonParser::objectWithString(std::optional<std::string_view> text) {
+  clearErrorTrace();
+  if (!text) {
+    fail(12, "Input was 'nil'");
+    return std::nullopt;
+  }
+  depth_ = 0;
+  buffer_.assign(text->data(), text->size());
+  buffer_.append(kPadding, '\0');
+  c_ = buffer_.data();
+  resetStacks();
+
+  JsonValue root;
+  const bool scanned = scanValue(root);
+  resetStacks();
+  if (!scanned) return std::nullopt;
+  if (!scanIsAtEnd()) {
+    fail(10, "Garbage after JSON");
+    return std::nullopt;
+  }
+  if (!root.isArray() && !root.isObject()) {
+    fail(4, "Valid fragment, but not JSON");
+    return std::nullopt;
+  }
+  return root;
+}
+
+std::optional<JsonValue> LxJsonParser::objectWithString(std::optional<std::string_view> text,
+                                                        Error* error) {
+  std::optional<JsonValue> result = objectWithString(text);
+  if (!result && error != nullptr && errorTrace() && !errorTrace()->empty()) {
+    *error = errorTrace()->back();
+  }
+  return result;
+}
+
+// The recursive-descent grammar run as a loop over an explicit stack of open containers, so that
+// deep nesting costs heap, not call stack. Each step names the part of the grammar it stands for.
+bool LxJsonParser::scanValue(JsonValue& root) {
+  enum class Step { kValue, kArrayNext, kArrayAfterValue, kObjectNext, kObjectAfterValue };
+  Step step = Step::kValue;
+  auto afterValue = [this] {
+    return frames_.back().isObject ? Step::kObjectAfterValue : Step::kArrayAfterValue;
+  };
+  for (;;) {
+    switch (step) {
+      case Step::kValue: {
+        skipWhiteSpace();
+        const auto lead = static_cast<unsigned char>(*c_++);
+        if (lead == '[') {
+          if (!scanRestOfArray()) return unwind(false);
+          step = Step::kArrayNext;
+          continue;
+        }
+        if (lead == '{') {
+          if (!scanRestOfDictionary()) return unwind(false);
+          step = Step::kObjectNext;
+          continue;
+        }
+        JsonValue value;
+        if (!scanScalar(lead, value)) return unwind(false);
+        deliver(std::move(value), root);
+        if (frames_.empty()) return true;
+        step = afterValue();
+        continue;
+      }
+      case Step::kArrayNext:
+        if (*c_ == '\0') {
+          fail(11, "End of input while parsing array");
+          return unwind(true);
+        }
+        skipWhiteSpace();
+        if (*c_ == ']') {
+          ++c_;
+          --depth_;
+          closeArray(root);
+          if (frames_.empty()) return true;
+          step = afterValue();
+          continue;
+        }
+        step = Step::kValue;
+        continue;
+      case Step::kArrayAfterValue:
+        skipWhiteSpace();
+        if (*c_ == ',') {
+          ++c_;
+          skipWhiteSpace();
+          if (*c_ == ']') {
+            fail(9, "Trailing comma disallowed in array");
+            return unwind(true);
+          }
+        }
+        step = Step::kArrayNext;  // a missing comma is accepted
+        continue;
+      case Step::kObjectNext: {
+        if (*c_ == '\0') {
+          fail(11, "End of input while parsing object");
+          return unwind(true);
+        }
+        skipWhiteSpace();
+        if (*c_ == '}') {
+          ++c_;
+          --depth_;
+          closeDictionary(root);
+          if (frames_.empty()) return true;
+          step = afterValue();
+          continue;
+        }
+        if (*c_ != '"') {
+          fail(3, "Object key string expected");
+          return unwind(true);
+        }
+        ++c_;
+        frames_.back().pending = members_.size();
+        members_.emplace_back();
+        if (!scanRestOfString(members_.back().key)) {
+          fail(3, "Object key string expected");
+          return unwind(true);
+        }
+        skipWhiteSpace();
+        if (*c_ != ':') {
+          fail(3, "Expected ':' separating key and value");
+          return unwind(true);
+        }
+        ++c_;
+        step = Step::kValue;
+        continue;
+      }
+      case Step::kObjectAfterValue:
+        skipWhiteSpace();
+        if (*c_ == ',') {
+          ++c_;
+          skipWhiteSpace();
+          if (*c_ == '}') {
+            fail(9, "Trailing comma disallowed in object");
+            return unwind(true);
+          }
+        }
+        step = Step::kObjectNext;  // a missing comma is accepted
+        continue;
+    }
+  }
+}
+
+bool LxJsonParser::scanRestOfArray() {
+  ++depth_;
+  if (maxDepth() != 0 && depth_ > maxDepth()) return fail(7, "Nested too deep");
+  frames_.push_back({false, values_.size(), 0});
+  return true;
+}
+
+bool LxJsonParser::scanRestOfDictionary() {
+  ++depth_;
+  if (maxDepth() != 0 && depth_ > maxDepth()) return fail(7, "Nested too deep");
+  frames_.push_back({true, members_.size(), 0});
+  return true;
+}
+
+bool LxJsonParser::scanScalar(unsigned char lead, JsonValue& out) {
+  switch (lead) {
+    case '\0':
+      return fail(11, "Unexpected end of string");
+    case '"': {
+      std::string text;
+      if (!scanRestOfString(text)) return false;
+      out = JsonValue(std::move(text));
+      return true;
+    }
+    case '+':
+      return fail(2, "Leading + disallowed in number");
+    case 't':
+      return scanRestOfTrue(out);
+    case 'f':
+      return scanRestOfFalse(out);
+    case 'n':
+      return scanRestOfNull(out);
+    default:
+      if (lead == '-' || isDigit(lead)) {
+        --c_;
+        return scanNumber(out);
+      }
+      return fail(3, "Unrecognised leading character");
+  }
+}
+
+// The word comparisons may look past the terminator into the padding, never beyond it.
+bool LxJsonParser::scanRestOfTrue(JsonValue& out) {
+  if (std::memcmp(c_, "rue", 3) != 0) return fail(3, "Expected 'true'");
+  c_ += 3;
+  out = JsonValue(true);
+  return true;
+}
+
+bool LxJsonParser::scanRestOfFalse(JsonValue& out) {
+  if (std::memcmp(c_, "alse", 4) != 0) return fail(3, "Expected 'false'");
+  c_ += 4;
+  out = JsonValue(false);
+  return true;
+}
+
+bool LxJsonParser::scanRestOfNull(JsonValue& out) {
+  if (std::memcmp(c_, "ull", 3) != 0) return fail(3, "Expected 'null'");
+  c_ += 3;
+  out = JsonValue();
+  return true;
+}
+
+bool LxJsonParser::scanRestOfString(std::string& out) {
+  for (;;) {
+    // The plain run: whole words while they hold nothing special, then byte by byte, checking each
+    // multi-byte character as it passes.
+    const char* run = c_;
+    for (;;) {
+      std::uint64_t word;
+      std::memcpy(&word, c_, sizeof word);
+      if (allPlain(word)) {
+        c_ += sizeof word;
+        continue;
+      }
+      const auto b = static_cast<unsigned char>(*c_);
+      const std::uint8_t kind = kStringClass[b];
+      if (kind == kPlain) {
+        ++c_;
+      } else if (kind == kMultiByte) {
+        const std::size_t length = utf8Length(reinterpret_cast<const unsigned char*>(c_));
+        if (length == 0) return fail(6, "Broken unicode character");
+        c_ += length;
+      } else {
+        break;
+      }
+    }
+    if (c_ != run) out.append(run, c_);
+
+    const auto b = static_cast<unsigned char>(*c_);
+    if (b == '"') {
+      ++c_;
+      return true;
+    }
+    if (b != '\\') return fail(5, hexByte("Unescaped control character '0x%x'", b));
+
+    const auto escape = static_cast<unsigned char>(*++c_);
+    switch (escape) {
+      case '"':
+      case '/':
+      case '\\':
+        out += static_cast<char>(escape);
+        ++c_;
+        break;
+      case 'b':
+        out += '\b';
+        ++c_;
+        break;
+      case 'f':
+        out += '\f';
+        ++c_;
+        break;
+      case 'n':
+        out += '\n';
+        ++c_;
+        break;
+      case 'r':
+        out += '\r';
+        ++c_;
+        break;
+      case 't':
+        out += '\t';
+        ++c_;
+        break;
+      case 'u':
+        ++c_;
+        if (!scanUnicodeChar(out)) return fail(6, "Broken unicode character");
+        break;
+      default:
+        return fail(8, hexByte("Illegal escape sequence '0x%x'", escape));
+    }
+    if (*c_ == '\0') return fail(11, "Unexpected EOF while parsing string");
+  }
+}
+
+bool LxJsonParser::scanUnicodeChar(std::string& out) {
+  unsigned high = 0;
+  if (!scanHexQuad(high)) return fail(6, "Missing hex quad");
+  if (high < 0xD800 || high > 0xDFFF) {
+    appendUtf8(out, high);
+    return true;
+  }
+  if (high >= 0xDC00) return fail(6, "Invalid high character in surrogate pair");
+  if (c_[0] != '\\' || c_[1] != 'u') return fail(6, "Missing low character in surrogate pair");
+  c_ += 2;
+  unsigned low = 0;
+  if (!scanHexQuad(low)) return fail(6, "Missing low character in surrogate pair");
+  if (low < 0xDC00 || low > 0xDFFF) return fail(6, "Invalid low surrogate char");
+  appendUtf8(out, 0x10000 + (high - 0xD800) * 0x400 + (low - 0xDC00));
+  return true;
+}
+
+bool LxJsonParser::scanHexQuad(unsigned& unit) {
+  unit = 0;
+  for (int i = 0; i < 4; ++i) {
+    const auto b = static_cast<unsigned char>(*c_++);
+    unsigned digit;
+    if (b >= '0' && b <= '9') {
+      digit = b - '0';
+    } else if (b >= 'a' && b <= 'f') {
+      digit = b - 'a' + 10;
+    } else if (b >= 'A' && b <= 'F') {
+      digit = b - 'A' + 10;
+    } else {
+      return fail(6, "Missing hex digit in quad");
+    }
+    unit = unit * 16 + digit;
+  }
+  return true;
+}
+
+bool LxJsonParser::scanNumber(JsonValue& out) {
+  const char* start = c_;
+  const bool negative = *c_ == '-';
+  if (negative) ++c_;
+  std::uint64_t magnitude = 0;
+  bool fits = true;
+  if (*c_ == '0') {
+    ++c_;
+    if (isDigit(*c_)) return fail(2, "Leading 0 disallowed in number");
+  } else {
+    if (!isDigit(*c_)) return fail(2, "No digits after initial minus");
+    for (; isDigit(*c_); ++c_) {
+      const unsigned digit = static_cast<unsigned char>(*c_) - '0';
+      if (magnitude > (UINT64_MAX - digit) / 10) fits = false;
+      magnitude = magnitude * 10 + digit;
+    }
+  }
+  bool integer = true;
+  if (*c_ == '.') {
+    ++c_;
+    if (!isDigit(*c_)) return fail(2, "No digits after decimal point");
+    while (isDigit(*c_)) ++c_;
+    integer = false;
+  }
+  if (*c_ == 'e' || *c_ == 'E') {
+    ++c_;
+    if (*c_ == '-' || *c_ == '+') ++c_;
+    if (!isDigit(*c_)) return fail(2, "No digits after exponent");
+    while (isDigit(*c_)) ++c_;
+    integer = false;
+  }
+  if (integer && fits && magnitude <= static_cast<std::uint64_t>(INT64_MAX)) {
+    const auto value = static_cast<std::int64_t>(magnitude);
+    out = JsonValue(negative ? -value : value);
+    return true;
+  }
+  std::optional<JsonDecimal> decimal =
+      JsonDecimal::fromText(std::string_view(start, static_cast<std::size_t>(c_ - start)));
+  if (!decimal) return fail(2, "Failed creating decimal instance");
+  out = JsonValue(std::move(*decimal));
+  return true;
+}
+
+bool LxJsonParser::scanIsAtEnd() {
+  skipWhiteSpace();
+  return *c_ == '\0';
+}
+
+void LxJsonParser::skipWhiteSpace() {
+  while (kWhiteSpace[static_cast<unsigned char>(*c_)]) ++c_;
+}
+
+void LxJsonParser::deliver(JsonValue value, JsonValue& root) {
+  if (frames_.empty()) {
+    root = std::move(value);
+  } else if (frames_.back().isObject) {
+    members_[frames_.back().pending].value = std::move(value);
+  } else {
+    values_.push_back(std::move(value));
+  }
+}
+
+void LxJsonParser::closeArray(JsonValue& root) {
+  const auto first = values_.begin() + static_cast<std::ptrdiff_t>(frames_.back().start);
+  JsonValue array(
+      JsonValue::Array(std::make_move_iterator(first), std::make_move_iterator(values_.end())));
+  values_.erase(first, values_.end());
+  frames_.pop_back();
+  deliver(std::move(array), root);
+}
+
+void LxJsonParser::closeDictionary(JsonValue& root) {
+  const std::size_t start = frames_.back().start;
+  const std::size_t kept = removeRepeatedKeys(members_.data() + start, members_.size() - start);
+  const auto first = members_.begin() + static_cast<std::ptrdiff_t>(start);
+  JsonValue object(JsonObject(
+      std::vector<JsonMember>(std::make_move_iterator(first),
+                              std::make_move_iterator(first + static_cast<std::ptrdiff_t>(kept)))));
+  members_.erase(first, members_.end());
+  frames_.pop_back();
+  deliver(std::move(object), root);
+}
+
+bool LxJsonParser::fail(unsigned code, std::string description) {
+  addErrorWithCode(code, std::move(description));
+  return false;
+}
+
+bool LxJsonParser::unwind(bool selfFailed) {
+  std::size_t level = frames_.size();
+  if (selfFailed && level > 0) --level;
+  while (level > 0) {
+    const Frame& frame = frames_[--level];
+    if (frame.isObject) {
+      addErrorWithCode(3, "Object value expected for key: " + members_[frame.pending].key);
+    } else {
+      addErrorWithCode(3, "Expected value while parsing array");
+    }
+  }
+  return false;
+}
+
+void LxJsonParser::resetStacks() {
+  frames_.clear();
+  values_.clear();
+  members_.clear();
+}
+
+}  // namespace marigold
