@@ -8,6 +8,7 @@
 namespace marigold {
 namespace {
 
+using base64_internal::decodeGroups;
 using base64_internal::encodeGroups;
 using base64_internal::encodeTail;
 using base64_internal::kBase64EncodeTable;
@@ -31,15 +32,7 @@ constexpr std::array<std::int8_t, 128> kBase64DecodeTable = [] {
   return table;
 }();
 
-constexpr std::uint8_t kBits_00000011 = 0x03;
-constexpr std::uint8_t kBits_00001111 = 0x0F;
-constexpr std::uint8_t kBits_00111111 = 0x3F;
-constexpr std::uint8_t kBits_11000000 = 0xC0;
-constexpr std::uint8_t kBits_11110000 = 0xF0;
-constexpr std::uint8_t kBits_11111100 = 0xFC;
-
-std::int8_t decodeValue(char c) {
-  const auto code = static_cast<std::uint8_t>(c);
+std::int8_t decodeValue(std::uint8_t code) {
   return code < 128 ? kBase64DecodeTable[code] : kOther;
 }
 
@@ -49,17 +42,19 @@ char* lineBreak(char* out) {
   return out + 2;
 }
 
-}  // namespace
-
-std::size_t EstimateBas64EncodedDataSize(std::size_t inputSize) {
+constexpr std::size_t encodedSize(std::size_t inputSize) {
   const std::size_t chars = (inputSize + 2) / 3 * 4;
   return chars / kLineChars * (kLineChars + 2) + chars % kLineChars;
 }
 
+}  // namespace
+
+std::size_t EstimateBas64EncodedDataSize(std::size_t inputSize) { return encodedSize(inputSize); }
+
 std::size_t EstimateBas64DecodedDataSize(std::size_t inputSize) { return (inputSize + 3) / 4 * 3; }
 
 std::optional<std::size_t> Base64EncodeData(ByteView input, std::span<char> output) {
-  const std::size_t size = EstimateBas64EncodedDataSize(input.size());
+  const std::size_t size = encodedSize(input.size());
   if (output.size() < size) return std::nullopt;
 
   const std::uint8_t* in = input.data();
@@ -82,56 +77,33 @@ std::optional<std::size_t> Base64DecodeData(std::string_view input,
   std::fill(output.begin(), output.end(), static_cast<std::uint8_t>('.'));
   if (output.size() < EstimateBas64DecodedDataSize(input.size())) return std::nullopt;
 
+  const auto* in = reinterpret_cast<const std::uint8_t*>(input.data());
+  const auto* end = in + input.size();
   std::uint8_t* out = output.data();
-  std::size_t i = 0;
-  int step = 0;
-  std::uint8_t accumulator = 0;
-  while (i < input.size()) {
+  bool ended = false;  // an "=" was read
+  while (in != end && !ended) {
     // Whole groups of four alphabet characters, the common case, in one go.
-    if (step == 0) {
-      while (input.size() - i >= 4) {
-        const int a = decodeValue(input[i]), b = decodeValue(input[i + 1]),
-                  c = decodeValue(input[i + 2]), d = decodeValue(input[i + 3]);
-        if ((a | b | c | d) < 0) break;
-        out[0] = static_cast<std::uint8_t>(a << 2 | b >> 4);
-        out[1] = static_cast<std::uint8_t>(b << 4 | c >> 2);
-        out[2] = static_cast<std::uint8_t>(c << 6 | d);
-        out += 3;
-        i += 4;
+    decodeGroups(in, end, out);
+    // A group broken by other characters: gather its values one by one, skipping white space
+    // and everything outside the alphabet, up to an "=" or the end of the input.
+    std::array<std::uint8_t, 4> v{};
+    int k = 0;
+    while (k < 4 && in != end) {
+      const std::int8_t value = decodeValue(*in++);
+      if (value == kEnd) {
+        ended = true;
+        break;
       }
-      if (i == input.size()) break;
+      if (value >= 0) {
+        v[k++] = static_cast<std::uint8_t>(value);
+      } else if (value == kNul) {
+        v[k++] = 0;
+      }
     }
-    int value = decodeValue(input[i]);
-    if (value == kEnd) break;
-    if (value == kWhiteSpace || value == kOther) {
-      ++i;
-      continue;
-    }
-    if (value == kNul) value = 0;
-    // The second and third characters of a group each finish one byte and start the next, so
-    // the position stays put when the step moves on to 2 or 4.
-    switch (step) {
-      case 0:
-        accumulator = (value << 2) & kBits_11111100;
-        break;
-      case 1:
-        *out++ = accumulator | ((value >> 4) & kBits_00000011);
-        break;
-      case 2:
-        accumulator = (value << 4) & kBits_11110000;
-        break;
-      case 3:
-        *out++ = accumulator | ((value >> 2) & kBits_00001111);
-        break;
-      case 4:
-        accumulator = (value << 6) & kBits_11000000;
-        break;
-      case 5:
-        *out++ = accumulator | (value & kBits_00111111);
-        break;
-    }
-    step = (step + 1) % 6;
-    if (step != 2 && step != 4) ++i;
+    // k values give k - 1 bytes: a lone final character gives nothing.
+    if (k >= 2) *out++ = static_cast<std::uint8_t>(v[0] << 2 | v[1] >> 4);
+    if (k >= 3) *out++ = static_cast<std::uint8_t>(v[1] << 4 | v[2] >> 2);
+    if (k == 4) *out++ = static_cast<std::uint8_t>(v[2] << 6 | v[3]);
   }
   return static_cast<std::size_t>(out - output.data());
 }

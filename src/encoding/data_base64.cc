@@ -8,6 +8,7 @@
 namespace marigold {
 namespace {
 
+using base64_internal::decodeGroups;
 using base64_internal::encodeGroups;
 using base64_internal::encodeTail;
 using base64_internal::kBase64EncodeTable;
@@ -53,16 +54,7 @@ Bytes NewBase64Decode(std::string_view input) {
   const auto* end = in + input.size();
   while (in != end) {
     // Whole groups of four alphabet characters, the common case, in one go.
-    while (end - in >= 4) {
-      const unsigned a = base64DecodeLookup[in[0]], b = base64DecodeLookup[in[1]],
-                     c = base64DecodeLookup[in[2]], d = base64DecodeLookup[in[3]];
-      if ((a | b | c | d) >= 64) break;
-      p[0] = static_cast<std::uint8_t>(a << 2 | b >> 4);
-      p[1] = static_cast<std::uint8_t>(b << 4 | c >> 2);
-      p[2] = static_cast<std::uint8_t>(c << 6 | d);
-      p += 3;
-      in += 4;
-    }
+    decodeGroups(in, end, p);
     // A group interrupted by bytes outside the alphabet: gather up to four values one by one.
     std::array<unsigned, 4> v{};
     int k = 0;
