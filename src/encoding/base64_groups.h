@@ -58,14 +58,22 @@ static constexpr auto kGroupDecode = [] {
 // Decodes groups of four alphabet characters from `in` until fewer than four characters remain
 // or a group holds anything else; advances `in` and `out` past what it decoded. Writes 3 bytes
 // per group consumed.
+inline std::uint32_t decodeGroup(const std::uint8_t* in) {
+  return kGroupDecode<18>[in[0]] | kGroupDecode<12>[in[1]] | kGroupDecode<6>[in[2]] |
+         kGroupDecode<0>[in[3]];
+}
+
+inline void storeGroup(std::uint32_t v, std::uint8_t* out) {
+  out[0] = static_cast<std::uint8_t>(v >> 16);
+  out[1] = static_cast<std::uint8_t>(v >> 8);
+  out[2] = static_cast<std::uint8_t>(v);
+}
+
 inline void decodeGroups(const std::uint8_t*& in, const std::uint8_t* end, std::uint8_t*& out) {
   while (end - in >= 4) {
-    const std::uint32_t v = kGroupDecode<18>[in[0]] | kGroupDecode<12>[in[1]] |
-                            kGroupDecode<6>[in[2]] | kGroupDecode<0>[in[3]];
+    const std::uint32_t v = decodeGroup(in);
     if (v & kNotInGroup) return;
-    out[0] = static_cast<std::uint8_t>(v >> 16);
-    out[1] = static_cast<std::uint8_t>(v >> 8);
-    out[2] = static_cast<std::uint8_t>(v);
+    storeGroup(v, out);
     in += 4;
     out += 3;
   }

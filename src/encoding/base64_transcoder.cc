@@ -47,15 +47,17 @@ constexpr std::size_t encodedSize(std::size_t inputSize) {
   return chars / kLineChars * (kLineChars + 2) + chars % kLineChars;
 }
 
+constexpr std::size_t decodedSize(std::size_t inputSize) { return (inputSize + 3) / 4 * 3; }
+
 }  // namespace
 
 std::size_t EstimateBas64EncodedDataSize(std::size_t inputSize) { return encodedSize(inputSize); }
 
-std::size_t EstimateBas64DecodedDataSize(std::size_t inputSize) { return (inputSize + 3) / 4 * 3; }
+std::size_t EstimateBas64DecodedDataSize(std::size_t inputSize) { return decodedSize(inputSize); }
 
-std::optional<std::size_t> Base64EncodeData(ByteView input, std::span<char> output) {
+base64_internal::Written base64_internal::encodeData(ByteView input, std::span<char> output) {
   const std::size_t size = encodedSize(input.size());
-  if (output.size() < size) return std::nullopt;
+  if (output.size() < size) return {0, false};
 
   const std::uint8_t* in = input.data();
   std::size_t remaining = input.size();
@@ -69,13 +71,16 @@ std::optional<std::size_t> Base64EncodeData(ByteView input, std::span<char> outp
   in += remaining / 3 * 3;
   if (remaining % 3 != 0) out = encodeTail(in, remaining % 3, out);
   if (static_cast<std::size_t>(out - lineStart) == kLineChars) out = lineBreak(out);
-  return size;
+  return {size, true};
 }
 
-std::optional<std::size_t> Base64DecodeData(std::string_view input,
-                                            std::span<std::uint8_t> output) {
-  std::fill(output.begin(), output.end(), static_cast<std::uint8_t>('.'));
-  if (output.size() < EstimateBas64DecodedDataSize(input.size())) return std::nullopt;
+base64_internal::Written base64_internal::decodeData(std::string_view input,
+                                                     std::span<std::uint8_t> output) {
+  constexpr auto kFiller = static_cast<std::uint8_t>('.');
+  if (output.size() < decodedSize(input.size())) {
+    std::fill(output.begin(), output.end(), kFiller);
+    return {0, false};
+  }
 
   const auto* in = reinterpret_cast<const std::uint8_t*>(input.data());
   const auto* end = in + input.size();
@@ -86,7 +91,7 @@ std::optional<std::size_t> Base64DecodeData(std::string_view input,
     decodeGroups(in, end, out);
     // A group broken by other characters: gather its values one by one, skipping white space
     // and everything outside the alphabet, up to an "=" or the end of the input.
-    std::array<std::uint8_t, 4> v{};
+    std::uint32_t bits = 0;
     int k = 0;
     while (k < 4 && in != end) {
       const std::int8_t value = decodeValue(*in++);
@@ -94,18 +99,22 @@ std::optional<std::size_t> Base64DecodeData(std::string_view input,
         ended = true;
         break;
       }
-      if (value >= 0) {
-        v[k++] = static_cast<std::uint8_t>(value);
-      } else if (value == kNul) {
-        v[k++] = 0;
+      if (value >= 0 || value == kNul) {
+        bits = bits << 6 | static_cast<std::uint32_t>(value >= 0 ? value : 0);
+        ++k;
       }
     }
     // k values give k - 1 bytes: a lone final character gives nothing.
-    if (k >= 2) *out++ = static_cast<std::uint8_t>(v[0] << 2 | v[1] >> 4);
-    if (k >= 3) *out++ = static_cast<std::uint8_t>(v[1] << 4 | v[2] >> 2);
-    if (k == 4) *out++ = static_cast<std::uint8_t>(v[2] << 6 | v[3]);
+    if (k >= 2) {
+      bits <<= 6 * (4 - k);
+      for (int byte = 0; byte < k - 1; ++byte)
+        *out++ = static_cast<std::uint8_t>(bits >> (16 - 8 * byte));
+    }
   }
-  return static_cast<std::size_t>(out - output.data());
+  // The caller sees the buffer filled with "." behind the decoded bytes, as if it had been
+  // filled first; filling only the rest saves writing the decoded part twice.
+  std::fill(out, output.data() + output.size(), kFiller);
+  return {static_cast<std::size_t>(out - output.data()), true};
 }
 
 }  // namespace marigold
