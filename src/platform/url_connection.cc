@@ -404,6 +404,12 @@ void URLConnection::State::configureMethodAndBody(CURL* handle) {
     curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body->data());
     if (method != "POST") curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
+  } else if (method == "POST" || method == "PUT" || method == "PATCH") {
+    // A method that carries a body says "Content-Length: 0" when it has none; servers refuse it
+    // with 400 or 411 otherwise.
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t{0});
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, "");
+    if (method != "POST") curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
   } else if (method == "HEAD") {
     curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
   } else if (method != "GET") {
