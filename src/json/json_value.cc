@@ -12,14 +12,11 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// Levels released by plain recursion before the work list takes over.
+constexpr int kReleaseRecursion = 64;
+
 // Plain notation is used while it needs at most this many zeros beyond the digits.
 constexpr std::int64_t kMaxPlainZeros = 20;
-
-bool isNonEmptyContainer(const JsonValue& value) {
-  if (const JsonValue::Array* array = value.asArray()) return !array->empty();
-  if (const JsonObject* object = value.asObject()) return !object->empty();
-  return false;
-}
 
 }  // namespace
 
@@ -200,26 +197,14 @@ void JsonValue::setUnsignedAsDecimal(std::uint64_t value) {
 bool JsonValue::hasNestedContainers() const {
   if (const Array* array = std::get_if<Array>(&v_)) {
     for (const JsonValue& element : *array) {
-      if (isNonEmptyContainer(element)) return true;
+      if (element.isNonEmptyContainer()) return true;
     }
   } else if (const JsonObject* object = std::get_if<JsonObject>(&v_)) {
     for (const JsonMember& member : object->members_) {
-      if (isNonEmptyContainer(member.value)) return true;
+      if (member.value.isNonEmptyContainer()) return true;
     }
   }
   return false;
-}
-
-void JsonValue::moveNestedContainersInto(std::vector<JsonValue>& pending) {
-  if (Array* array = std::get_if<Array>(&v_)) {
-    for (JsonValue& element : *array) {
-      if (isNonEmptyContainer(element)) pending.push_back(std::move(element));
-    }
-  } else if (JsonObject* object = std::get_if<JsonObject>(&v_)) {
-    for (JsonMember& member : object->members_) {
-      if (isNonEmptyContainer(member.value)) pending.push_back(std::move(member.value));
-    }
-  }
 }
 
 JsonValue::JsonValue(const JsonValue& other) {
@@ -240,7 +225,7 @@ JsonValue::JsonValue(const JsonValue& other) {
     if (const Array* from = std::get_if<Array>(&task.from->v_)) {
       Array& to = task.to->v_.emplace<Array>(from->size());
       for (std::size_t i = 0; i < from->size(); ++i) {
-        if (isNonEmptyContainer((*from)[i])) {
+        if ((*from)[i].isNonEmptyContainer()) {
           tasks.push_back({&(*from)[i], &to[i]});
         } else {
           to[i].v_ = (*from)[i].v_;
@@ -252,7 +237,7 @@ JsonValue::JsonValue(const JsonValue& other) {
       for (std::size_t i = 0; i < from->members_.size(); ++i) {
         to.members_[i].key = from->members_[i].key;
         const JsonValue& value = from->members_[i].value;
-        if (isNonEmptyContainer(value)) {
+        if (value.isNonEmptyContainer()) {
           tasks.push_back({&value, &to.members_[i].value});
         } else {
           to.members_[i].value.v_ = value.v_;
@@ -270,22 +255,41 @@ JsonValue& JsonValue::operator=(const JsonValue& other) {
   return *this;
 }
 
-JsonValue& JsonValue::operator=(JsonValue&& other) noexcept {
-  // Taking the new content first keeps `value = std::move(value.at(...))`-style self-nesting safe.
+JsonValue& JsonValue::assignFromPossibleChild(JsonValue&& other) noexcept {
+  // Taking the new content first keeps `value = std::move(child of value)` safe.
   JsonValue taken(std::move(other));
   v_.swap(taken.v_);
   return *this;
 }
 
-JsonValue::~JsonValue() {
-  if (!hasNestedContainers()) return;
-  // Release nested containers from a flat work list instead of recursing once per level.
+void JsonValue::releaseNested() noexcept {
+  // Ordinary recursion down to a fixed depth; containers below it wait in a flat work list, so
+  // the stack stays bounded whatever the nesting.
   std::vector<JsonValue> pending;
-  moveNestedContainersInto(pending);
+  releaseWithin(kReleaseRecursion, pending);
   while (!pending.empty()) {
     JsonValue value = std::move(pending.back());
     pending.pop_back();
-    value.moveNestedContainersInto(pending);
+    value.releaseWithin(kReleaseRecursion, pending);
+  }
+}
+
+// Empties this container, leaving its children's destruction shallow.
+void JsonValue::releaseWithin(int budget, std::vector<JsonValue>& pending) noexcept {
+  auto release = [&](JsonValue& child) {
+    if (!child.isNonEmptyContainer()) return;
+    if (budget > 0) {
+      child.releaseWithin(budget - 1, pending);
+    } else {
+      pending.push_back(std::move(child));
+    }
+  };
+  if (Array* array = std::get_if<Array>(&v_)) {
+    for (JsonValue& element : *array) release(element);
+    array->clear();
+  } else if (JsonObject* object = std::get_if<JsonObject>(&v_)) {
+    for (JsonMember& member : object->members_) release(member.value);
+    object->members_.clear();
   }
 }
 

@@ -72,7 +72,13 @@ class JsonProxy {
 // are linear, which suits the small objects of service replies.
 class JsonObject {
  public:
-  JsonObject() = default;
+  // Special members are defined below, where JsonMember is complete.
+  JsonObject();
+  JsonObject(const JsonObject& other);
+  JsonObject(JsonObject&& other) noexcept;
+  JsonObject& operator=(const JsonObject& other);
+  JsonObject& operator=(JsonObject&& other) noexcept;
+  ~JsonObject();
   JsonObject(std::initializer_list<JsonMember> members);  // a repeated key keeps the last value
 
   const JsonValue* find(std::string_view key) const;  // null when absent
@@ -81,8 +87,8 @@ class JsonObject {
   JsonValue& set(std::string key, JsonValue value);
   bool erase(std::string_view key);
 
-  std::size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
+  std::size_t size() const;
+  bool empty() const;
   std::span<const JsonMember> members() const;
   std::span<JsonMember> members();  // values may be changed in place; keys must stay unique
   std::vector<JsonMember>::const_iterator begin() const;
@@ -141,8 +147,15 @@ class JsonValue {
   JsonValue(const JsonValue& other);
   JsonValue(JsonValue&& other) noexcept : v_(std::move(other.v_)) {}
   JsonValue& operator=(const JsonValue& other);
-  JsonValue& operator=(JsonValue&& other) noexcept;
-  ~JsonValue();
+  JsonValue& operator=(JsonValue&& other) noexcept {
+    // Only a container can hold `other` inside itself; anything else takes it over directly.
+    if (isArray() || isObject()) return assignFromPossibleChild(std::move(other));
+    v_ = std::move(other.v_);
+    return *this;
+  }
+  ~JsonValue() {
+    if (isNonEmptyContainer()) releaseNested();
+  }
 
   Kind kind() const { return static_cast<Kind>(v_.index()); }
   bool isNull() const { return kind() == Kind::kNull; }
@@ -181,13 +194,17 @@ class JsonValue {
   friend bool operator==(const JsonValue& a, const JsonValue& b);
 
  private:
+  friend class LxJsonParser;  // scans scalars straight into place
   using Storage =
       std::variant<std::monostate, bool, std::int64_t, std::shared_ptr<const JsonDecimal>, double,
                    std::string, Array, JsonObject, std::shared_ptr<const JsonProxy>>;
 
   void setUnsignedAsDecimal(std::uint64_t value);
+  JsonValue& assignFromPossibleChild(JsonValue&& other) noexcept;
+  bool isNonEmptyContainer() const;
+  void releaseNested() noexcept;
+  void releaseWithin(int budget, std::vector<JsonValue>& pending) noexcept;
   bool hasNestedContainers() const;
-  void moveNestedContainersInto(std::vector<JsonValue>& pending);
 
   Storage v_;
 };
@@ -197,6 +214,21 @@ struct JsonMember {
   JsonValue value;
 };
 
+inline JsonObject::JsonObject() = default;
+inline JsonObject::JsonObject(const JsonObject& other) = default;
+inline JsonObject::JsonObject(JsonObject&& other) noexcept = default;
+inline JsonObject& JsonObject::operator=(const JsonObject& other) = default;
+inline JsonObject& JsonObject::operator=(JsonObject&& other) noexcept = default;
+inline JsonObject::~JsonObject() = default;
+
+inline bool JsonValue::isNonEmptyContainer() const {
+  if (const Array* array = std::get_if<Array>(&v_)) return !array->empty();
+  if (const JsonObject* object = std::get_if<JsonObject>(&v_)) return !object->empty();
+  return false;
+}
+
+inline std::size_t JsonObject::size() const { return members_.size(); }
+inline bool JsonObject::empty() const { return members_.empty(); }
 inline std::span<const JsonMember> JsonObject::members() const { return members_; }
 inline std::span<JsonMember> JsonObject::members() { return members_; }
 inline std::vector<JsonMember>::const_iterator JsonObject::begin() const {

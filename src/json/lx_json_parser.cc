@@ -1,6 +1,7 @@
 #include "json/lx_json_parser.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,9 @@
 
 namespace marigold {
 namespace {
+
+static_assert(std::endian::native == std::endian::little,
+              "the word scan reads bytes in memory order");
 
 // Zero bytes appended after the text: the terminator, plus room for the word scan to read a
 // whole 8-byte word and for fixed-length comparisons to overrun the terminator harmlessly.
@@ -41,15 +45,17 @@ constexpr std::array<bool, 256> kWhiteSpace = [] {
 
 bool isDigit(unsigned char b) { return b >= '0' && b <= '9'; }
 
-// True when none of the 8 bytes of `word` needs a look of its own in a string.
-bool allPlain(std::uint64_t word) {
+// The bytes of `word` that need a look of their own in a string (double quote, backslash, control
+// codes, bytes from 0x80), as the high bit of each. The lowest flagged byte is always exact; bytes
+// above it may be flagged spuriously.
+std::uint64_t specialBytes(std::uint64_t word) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
   constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
   auto hasZeroByte = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
   const std::uint64_t quote = hasZeroByte(word ^ (kOnes * '"'));
   const std::uint64_t backslash = hasZeroByte(word ^ (kOnes * '\\'));
   const std::uint64_t control = (word - kOnes * 0x20) & ~word & kHighs;
-  return ((quote | backslash | control | (word & kHighs))) == 0;
+  return quote | backslash | control | (word & kHighs);
 }
 
 // Length of the well-formed UTF-8 character starting at p (lead byte >= 0x80), or 0 when the bytes
@@ -144,6 +150,11 @@ std::size_t removeRepeatedKeys(JsonMember* members, std::size_t n) {
 
 }  // namespace
 
+[[gnu::always_inline]] inline void LxJsonParser::skipWhiteSpace() {
+  if (static_cast<unsigned char>(*c_) > ' ') return;  // the usual case: no white space at all
+  while (kWhiteSpace[static_cast<unsigned char>(*c_)]) ++c_;
+}
+
 std::optional<JsonValue> LxJsonParser::objectWithString(std::optional<std::string_view> text) {
   clearErrorTrace();
   if (!text) {
@@ -203,9 +214,11 @@ bool LxJsonParser::scanValue(JsonValue& root) {
           step = Step::kObjectNext;
           continue;
         }
-        JsonValue value;
-        if (!scanScalar(lead, value)) return unwind(false);
-        deliver(std::move(value), root);
+        // Scalars are scanned straight into their place in the tree being built.
+        JsonValue& slot = frames_.empty()           ? root
+                          : frames_.back().isObject ? members_[frames_.back().pending].value
+                                                    : values_.emplace_back();
+        if (!scanScalar(lead, slot)) return unwind(false);
         if (frames_.empty()) return true;
         step = afterValue();
         continue;
@@ -307,10 +320,7 @@ bool LxJsonParser::scanScalar(unsigned char lead, JsonValue& out) {
     case '\0':
       return fail(11, "Unexpected end of string");
     case '"': {
-      std::string text;
-      if (!scanRestOfString(text)) return false;
-      out = JsonValue(std::move(text));
-      return true;
+      return scanRestOfString(out.v_.emplace<std::string>());
     }
     case '+':
       return fail(2, "Leading + disallowed in number");
@@ -333,53 +343,59 @@ bool LxJsonParser::scanScalar(unsigned char lead, JsonValue& out) {
 bool LxJsonParser::scanRestOfTrue(JsonValue& out) {
   if (std::memcmp(c_, "rue", 3) != 0) return fail(3, "Expected 'true'");
   c_ += 3;
-  out = JsonValue(true);
+  out.v_.emplace<bool>(true);
   return true;
 }
 
 bool LxJsonParser::scanRestOfFalse(JsonValue& out) {
   if (std::memcmp(c_, "alse", 4) != 0) return fail(3, "Expected 'false'");
   c_ += 4;
-  out = JsonValue(false);
+  out.v_.emplace<bool>(false);
   return true;
 }
 
 bool LxJsonParser::scanRestOfNull(JsonValue& out) {
   if (std::memcmp(c_, "ull", 3) != 0) return fail(3, "Expected 'null'");
   c_ += 3;
-  out = JsonValue();
+  out.v_.emplace<std::monostate>();
   return true;
 }
 
-bool LxJsonParser::scanRestOfString(std::string& out) {
+// Moves the cursor over plain string bytes: whole words while they hold nothing special, checking
+// each multi-byte character as it passes. Stops on a double quote, backslash, control code or NUL.
+bool LxJsonParser::skipPlainRun() {
   for (;;) {
-    // The plain run: whole words while they hold nothing special, then byte by byte, checking each
-    // multi-byte character as it passes.
-    const char* run = c_;
-    for (;;) {
-      std::uint64_t word;
-      std::memcpy(&word, c_, sizeof word);
-      if (allPlain(word)) {
-        c_ += sizeof word;
-        continue;
-      }
-      const auto b = static_cast<unsigned char>(*c_);
-      const std::uint8_t kind = kStringClass[b];
-      if (kind == kPlain) {
-        ++c_;
-      } else if (kind == kMultiByte) {
-        const std::size_t length = utf8Length(reinterpret_cast<const unsigned char*>(c_));
-        if (length == 0) return fail(6, "Broken unicode character");
-        c_ += length;
-      } else {
-        break;
-      }
+    std::uint64_t word;
+    std::memcpy(&word, c_, sizeof word);
+    const std::uint64_t special = specialBytes(word);
+    if (special == 0) {
+      c_ += sizeof word;
+      continue;
     }
-    if (c_ != run) out.append(run, c_);
+    c_ += std::countr_zero(special) / 8;  // the first special byte is flagged exactly
+    if (kStringClass[static_cast<unsigned char>(*c_)] != kMultiByte) return true;
+    const std::size_t length = utf8Length(reinterpret_cast<const unsigned char*>(c_));
+    if (length == 0) return fail(6, "Broken unicode character");
+    c_ += length;
+  }
+}
 
+bool LxJsonParser::scanRestOfString(std::string& out) {
+  const char* run = c_;
+  if (!skipPlainRun()) return false;
+  if (*c_ == '"') {  // no escapes: the string is the run itself
+    out.assign(run, c_);
+    ++c_;
+    return true;
+  }
+  // Pieces collect in a reused buffer, so that the result is allocated once at its final size.
+  std::string& pieces = scratch_;
+  pieces.assign(run, c_);
+  for (;;) {
     const auto b = static_cast<unsigned char>(*c_);
     if (b == '"') {
       ++c_;
+      out.assign(pieces);
       return true;
     }
     if (b != '\\') return fail(5, hexByte("Unescaped control character '0x%x'", b));
@@ -389,37 +405,40 @@ bool LxJsonParser::scanRestOfString(std::string& out) {
       case '"':
       case '/':
       case '\\':
-        out += static_cast<char>(escape);
+        pieces += static_cast<char>(escape);
         ++c_;
         break;
       case 'b':
-        out += '\b';
+        pieces += '\b';
         ++c_;
         break;
       case 'f':
-        out += '\f';
+        pieces += '\f';
         ++c_;
         break;
       case 'n':
-        out += '\n';
+        pieces += '\n';
         ++c_;
         break;
       case 'r':
-        out += '\r';
+        pieces += '\r';
         ++c_;
         break;
       case 't':
-        out += '\t';
+        pieces += '\t';
         ++c_;
         break;
       case 'u':
         ++c_;
-        if (!scanUnicodeChar(out)) return fail(6, "Broken unicode character");
+        if (!scanUnicodeChar(pieces)) return fail(6, "Broken unicode character");
         break;
       default:
         return fail(8, hexByte("Illegal escape sequence '0x%x'", escape));
     }
     if (*c_ == '\0') return fail(11, "Unexpected EOF while parsing string");
+    run = c_;
+    if (!skipPlainRun()) return false;
+    pieces.append(run, c_);
   }
 }
 
@@ -492,23 +511,20 @@ bool LxJsonParser::scanNumber(JsonValue& out) {
   }
   if (integer && fits && magnitude <= static_cast<std::uint64_t>(INT64_MAX)) {
     const auto value = static_cast<std::int64_t>(magnitude);
-    out = JsonValue(negative ? -value : value);
+    out.v_.emplace<std::int64_t>(negative ? -value : value);
     return true;
   }
   std::optional<JsonDecimal> decimal =
       JsonDecimal::fromText(std::string_view(start, static_cast<std::size_t>(c_ - start)));
   if (!decimal) return fail(2, "Failed creating decimal instance");
-  out = JsonValue(std::move(*decimal));
+  out.v_.emplace<std::shared_ptr<const JsonDecimal>>(
+      std::make_shared<const JsonDecimal>(std::move(*decimal)));
   return true;
 }
 
 bool LxJsonParser::scanIsAtEnd() {
   skipWhiteSpace();
   return *c_ == '\0';
-}
-
-void LxJsonParser::skipWhiteSpace() {
-  while (kWhiteSpace[static_cast<unsigned char>(*c_)]) ++c_;
 }
 
 void LxJsonParser::deliver(JsonValue value, JsonValue& root) {

@@ -44,6 +44,7 @@ class LxJsonParser : public LxJsonBase {
   bool scanRestOfFalse(JsonValue& out);
   bool scanRestOfNull(JsonValue& out);
   bool scanRestOfString(std::string& out);
+  bool skipPlainRun();
   bool scanNumber(JsonValue& out);
   bool scanUnicodeChar(std::string& out);
   bool scanHexQuad(unsigned& unit);
@@ -64,6 +65,7 @@ class LxJsonParser : public LxJsonBase {
   std::vector<Frame> frames_;
   std::vector<JsonValue> values_;
   std::vector<JsonMember> members_;
+  std::string scratch_;  // a string with escapes, built piece by piece
 };
 
 }  // namespace marigold
