@@ -30,7 +30,7 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 demo: build
-	@$(BUILD)/apps/marigold/marigold --help
+	@$(BUILD)/apps/marigold/marigold demo
 
 bench: bootstrap
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMARIGOLD_BENCH=ON >/dev/null

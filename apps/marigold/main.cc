@@ -1,4 +1,6 @@
 // marigold: the command-line host of the Marigold export plug-in.
+#include <stdlib.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -32,12 +34,14 @@ void printHelp(std::FILE* out) {
   for (const auto& command : kCommands) {
     std::fprintf(out, "  %s %s\n      %s\n", command.name, command.usage, command.summary);
   }
-  std::fprintf(out,
-               "\nenvironment:\n"
-               "  MARIGOLD_AUTH_BASE  HTTPS base of the token endpoint (default "
-               "https://www.plinth.example)\n"
-               "  MARIGOLD_API_BASE   HTTP base of the API (default http://api.plinth.example)\n"
-               "  MARIGOLD_CA_FILE    extra trusted CA certificate (the simulator's)\n");
+  std::fprintf(
+      out,
+      "\nenvironment:\n"
+      "  MARIGOLD_AUTH_BASE  HTTPS base of the token endpoint (default "
+      "https://www.plinth.example)\n"
+      "  MARIGOLD_API_BASE   HTTP base of the API (default http://api.plinth.example)\n"
+      "  MARIGOLD_CA_FILE    extra trusted CA certificate (the simulator's)\n"
+      "  MARIGOLD_LOG        'on' shows the plug-in's diagnostic lines on standard error\n");
 }
 
 }  // namespace
@@ -56,6 +60,8 @@ int main(int argc, char** argv) {
     printHelp(stdout);
     return argc < 2 ? 2 : 0;
   }
+  // The plug-in's diagnostics stay quiet unless asked for; the host shows what the user needs.
+  setenv("MARIGOLD_LOG", "off", /*overwrite=*/0);
   Args args(argv + 2, argv + argc);
   for (const auto& command : kCommands) {
     if (command.run != nullptr && std::strcmp(command.name, argv[1]) == 0) {

@@ -261,6 +261,11 @@ PlinthSim::~PlinthSim() {
 void PlinthSim::start() {
   authThread_ = std::thread([this] { auth_->listen_after_bind(); });
   apiThread_ = std::thread([this] { api_->listen_after_bind(); });
+  // A server stopped before its accept loop runs would never leave that loop; wait (bounded) until
+  // both loops run, so that stop() right after start() is safe.
+  for (int i = 0; i < 5000 && !(auth_->is_running() && api_->is_running()); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void PlinthSim::stop() {

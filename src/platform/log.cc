@@ -1,6 +1,8 @@
 #include "platform/log.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace marigold {
@@ -16,6 +18,11 @@ void log(std::string_view line) {
   std::lock_guard lock(logMutex);
   if (activeCapture != nullptr) {
     activeCapture->lines_.emplace_back(line);
+    return;
+  }
+  // A front end that shows its own messages can switch the diagnostics off.
+  if (const char* setting = std::getenv("MARIGOLD_LOG");
+      setting && std::strcmp(setting, "off") == 0) {
     return;
   }
   std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());

@@ -1,5 +1,6 @@
-// The system log: diagnostics as single lines on standard error, without levels. Tests capture the
-// lines with a LogCapture, which diverts them for its lifetime. Thread-safe.
+// The system log: diagnostics as single lines on standard error, without levels; MARIGOLD_LOG=off
+// in the environment silences them. Tests capture the lines with a LogCapture, which diverts them
+// for its lifetime. Thread-safe.
 #pragma once
 
 #include <string>

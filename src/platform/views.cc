@@ -24,6 +24,18 @@ void View::addSubview(std::shared_ptr<View> view) {
   view->changed();
 }
 
+std::shared_ptr<View> View::viewWithIdentifier(std::string_view identifier) {
+  // An explicit stack: a pane's depth is small, but nothing here should depend on it.
+  std::vector<std::shared_ptr<View>> pending(subviews_.rbegin(), subviews_.rend());
+  while (!pending.empty()) {
+    std::shared_ptr<View> view = std::move(pending.back());
+    pending.pop_back();
+    if (view->identifier_ == identifier) return view;
+    pending.insert(pending.end(), view->subviews_.rbegin(), view->subviews_.rend());
+  }
+  return nullptr;
+}
+
 void View::removeFromSuperview() {
   View* parent = superview_;
   if (parent == nullptr) return;

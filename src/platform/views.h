@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/image.h"
@@ -40,6 +41,12 @@ class View : public Observable {
   bool isEnabled() const { return enabled_; }
   void setEnabled(bool enabled) { update(enabled_, enabled); }
 
+  // A name that a front end finds the view by (the pane names its controls after their outlets).
+  const std::string& identifier() const { return identifier_; }
+  void setIdentifier(std::string identifier) { identifier_ = std::move(identifier); }
+  // The first of this view's descendants (depth first) with the identifier; null when none.
+  std::shared_ptr<View> viewWithIdentifier(std::string_view identifier);
+
   // Appends `view` to the subviews, taking it from its previous superview first. Throws
   // std::logic_error when `view` is absent, this view itself or one of its ancestors.
   void addSubview(std::shared_ptr<View> view);
@@ -57,6 +64,7 @@ class View : public Observable {
   Rect frame_;
   bool hidden_ = false;
   bool enabled_ = true;
+  std::string identifier_;
   View* superview_ = nullptr;
   std::vector<std::shared_ptr<View>> subviews_;
 };

@@ -1,0 +1,35 @@
+// Opens the plug-in module at run time and makes its controller, as a photo application loads an
+// export plug-in bundle. The module stays loaded while the LoadedPlugin lives; the plug-in is
+// destroyed before the module is closed. Not copyable.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "plugin/plugin_entry.h"
+
+namespace marigold::cli {
+
+class LoadedPlugin {
+ public:
+  // Loads the module at `path` (see defaultPluginPath) and creates the plug-in. Throws
+  // std::runtime_error naming the module and the reason when it cannot.
+  LoadedPlugin(const std::string& path, ExportImageProtocol& exportManager,
+               Application& application, RunLoop& runLoop);
+  ~LoadedPlugin();
+  LoadedPlugin(const LoadedPlugin&) = delete;
+  LoadedPlugin& operator=(const LoadedPlugin&) = delete;
+
+  ExportPluginProtocol& plugin() { return *plugin_; }
+
+ private:
+  struct Module;
+  std::unique_ptr<Module> module_;
+  std::unique_ptr<ExportPluginProtocol> plugin_;
+};
+
+// MARIGOLD_PLUGIN when set, else the module built beside this program.
+std::string defaultPluginPath();
+
+}  // namespace marigold::cli

@@ -1,0 +1,37 @@
+// A plinth-sim child process on free loopback ports, for the demo: started with the given extra
+// arguments, ready once it has printed its ready line, stopped (SIGTERM, then waited for) when the
+// object goes away. Not copyable.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace marigold::cli {
+
+class SimulatorProcess {
+ public:
+  // Starts the simulator and waits (up to 20 s) for its ready line. Throws std::runtime_error with
+  // the reason when it cannot be started or does not become ready.
+  SimulatorProcess(const std::string& program, const std::vector<std::string>& arguments);
+  ~SimulatorProcess();
+  SimulatorProcess(const SimulatorProcess&) = delete;
+  SimulatorProcess& operator=(const SimulatorProcess&) = delete;
+
+  const std::string& authBase() const { return authBase_; }
+  const std::string& apiBase() const { return apiBase_; }
+  const std::string& caFile() const { return caFile_; }
+
+ private:
+  pid_t pid_ = -1;
+  int output_ = -1;
+  std::string authBase_;
+  std::string apiBase_;
+  std::string caFile_;
+};
+
+// PLINTH_SIM when set, else the simulator built beside this program.
+std::string defaultSimulatorPath();
+
+}  // namespace marigold::cli

@@ -1,0 +1,224 @@
+// The export plug-in's controller: what a photo application creates when the user picks Marigold
+// in its export dialog. It answers the host's export-plug-in protocol, owns the rules of the
+// settings pane (upload size limit, click-through rule, preview, automatic sign-in), signs the
+// user in to the Plinth service and discovers their blogs, and composes, signs and uploads one
+// photo post with a progress sheet on the export window.
+//
+// The host owns the export manager and the window; the pane's interface definition owns the views
+// and the settings model and connects them here (outlets). The controller owns what its sign-in
+// and uploads create. Everything runs on the host's main thread, whose run loop is handed in;
+// only the progress record is read from elsewhere, between lockProgress and unlockProgress.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "encoding/bytes.h"
+#include "oauth/consumer.h"
+#include "oauth/token.h"
+#include "platform/application.h"
+#include "platform/lock.h"
+#include "platform/run_loop.h"
+#include "platform/url.h"
+#include "platform/url_connection.h"
+#include "platform/url_request.h"
+#include "platform/views.h"
+#include "plugin/host_protocol.h"
+#include "plugin/parameter_entry.h"
+#include "plugin/post_signing.h"
+#include "plugin/service_endpoints.h"
+
+namespace marigold {
+
+class Alert;
+class AppSettings;
+class KZExportPluginBox;
+class ProgressIndicator;
+
+class KZExportController : public ExportPluginProtocol, private URLConnectionDelegate {
+ public:
+  // The services of the application the plug-in runs in. Not owned; they outlive the controller.
+  struct Environment {
+    Application& application;
+    RunLoop& runLoop;  // the main thread's loop: uploads run on it
+    ServiceEndpoints endpoints = ServiceEndpoints::fromEnvironment();
+    std::string bundlePath;  // the plug-in's own bundle, for the updater
+  };
+
+  // Creation: keeps the export manager (not owned); signed out, no consumer or token.
+  KZExportController(ExportImageProtocol& exportManager, Environment environment);
+  ~KZExportController() override;
+  KZExportController(const KZExportController&) = delete;
+  KZExportController& operator=(const KZExportController&) = delete;
+
+  // Outlets, connected by the pane's interface definition before awakeFromNib.
+  struct Outlets {
+    std::shared_ptr<KZExportPluginBox> mSettingsBox;
+    std::shared_ptr<View> mFirstView;
+    std::shared_ptr<PopUpButton> plinthSelect;  // the user's blogs
+    std::shared_ptr<PopUpButton> plinthStatus;  // the post state
+    std::shared_ptr<TextField> plinthCaptions;
+    std::shared_ptr<TextField> plinthClickthrough;
+    std::shared_ptr<TextField> plinthTags;
+    std::shared_ptr<TextField> plinthUsername;
+    std::shared_ptr<SecureTextField> plinthPassword;
+    std::shared_ptr<TextField> notificationField;  // the over-size notice
+    std::shared_ptr<CheckBox> plinthRememberMe;
+    std::shared_ptr<Button> loginButton;
+    std::shared_ptr<ImageView> imagePreview;
+    std::shared_ptr<ImageView> completeView;  // shown in the sheet once the post went through
+    std::shared_ptr<AppSettings> appModel;
+  };
+  void connectOutlets(Outlets outlets);
+  const Outlets& outlets() const { return outlets_; }
+
+  Application& application() { return environment_.application; }
+
+  // Once the outlets are connected: resets the update cycle, signs out and resets the pane.
+  void awakeFromNib();
+
+  // ExportPluginProtocol.
+  std::shared_ptr<View> settingsView() override;
+  std::shared_ptr<View> firstView() override;
+  void viewWillBeActivated() override;  // resets the pane
+  void viewWillBeDeactivated() override {}
+  std::string requiredFileType() override;  // "" for several images, else "jpg"
+  bool wantsDestinationPrompt() override { return false; }
+  std::string getDestinationPath() override { return ""; }
+  std::string defaultFileName() override;  // "" for several images, else "kze-0"
+  std::string defaultDirectory() override { return "~/Pictures/"; }
+  bool treatSingleSelectionDifferently() override { return true; }
+  bool handlesMovieFiles() override { return false; }
+  bool validateUserCreatedPath(const std::string&) override { return false; }
+  void clickExport() override {}
+  void startExport(const std::string& path) override;  // composes, signs and starts the upload
+  void performExport(const std::string&) override {}
+  ProgressRecord* progress() override { return &mProgress; }
+  void lockProgress() override { mProgressLock.lock(); }
+  void unlockProgress() override { mProgressLock.unlock(); }
+  void cancelExport() override {
+    mCancelExport = true;
+  }  // nothing reads it: uploads run to the end
+  std::string name() override { return "Marigold..."; }
+
+  // The pane's reset: stored credentials, preview, automatic sign-in, size limit, posting
+  // controls, click-through rule and over-size notice, in that order.
+  void resetFields();
+  // Enables or disables the posting controls, then the host's own controls.
+  void postEnabled(bool enabled);
+  // Resets the pane and closes the export window.
+  void endPluginRun();
+  // End handler of the progress sheet: ends the modal run and closes the export window.
+  void publishedSuccessfullyDidEnd(long returnCode);
+
+  // Sign-in with the model's user name and password; reports through the pane and the model.
+  void login();
+  // The log-in button's action: signs in ("Log In") or signs out ("Log Out").
+  void loginAction();
+
+  // The photo post's composition (the post fields, its URL, request and body parameters).
+  void initWithNSDataForPhotos(std::vector<Bytes> photos, std::string blogName,
+                               std::optional<std::string> caption,
+                               std::optional<std::string> status,
+                               std::optional<std::string> clickThrough,
+                               std::optional<std::string> tags);
+  // A general signed form request (not used by the upload): body encoded from `params` in their
+  // order, 30 s timeout, no cookies, signed by the OAuth library.
+  URLRequest requestForUrl(const std::string& urlText, const std::string& method,
+                           const std::vector<ParameterEntry>& params);
+  // Signs `request` as an export does and starts its connection at once.
+  void signAndSendWithTokenKey();
+
+  // The photo-post signing over `url`, `params` and `request`.
+  ParameterList oauthGenerateTimestampAndNonce();
+  std::string oauthBaseStringURI();
+  std::string oauthRequestParameterString(const ParameterList& protocolParameters);
+  void signRequestWithClientIdentifier(const std::string& clientIdentifier,
+                                       const std::optional<std::string>& clientSecret,
+                                       const std::optional<std::string>& tokenIdentifier,
+                                       const std::optional<std::string>& tokenSecret,
+                                       const std::optional<std::string>& verifier,
+                                       post_signing::SignatureMethod method);
+
+  // Accessors of the state that the sign-in and the upload keep.
+  bool loggedIn() const { return loggedIn_; }
+  const std::optional<OAConsumer>& consumer() const { return consumer_; }
+  const std::optional<OAToken>& accessToken() const { return accessToken_; }
+  const std::optional<URL>& url() const { return url_; }
+  const ParameterList& params() const { return params_; }
+  const std::optional<URLRequest>& request() const { return request_; }
+  const std::string& blogName() const { return blogName_; }
+  const std::optional<std::string>& caption() const { return caption_; }
+  const std::optional<std::string>& status() const { return status_; }
+  const std::optional<std::string>& clickThrough() const { return clickThrough_; }
+  const std::optional<std::string>& tags() const { return tags_; }
+  const std::vector<Bytes>& photoDataArray() const { return photoDataArray_; }
+  const std::shared_ptr<Alert>& progressNotification() const { return progressNotification_; }
+  const std::shared_ptr<ProgressIndicator>& progressIndic() const { return progressIndic_; }
+  bool uploadFailed() const { return uploadFailed_; }
+  std::optional<std::string> exportDir() const { return std::nullopt; }
+  std::int32_t size() const { return mSize; }
+  void setSize(std::int32_t size) { mSize = size; }
+  std::int32_t quality() const { return mQuality; }
+  void setQuality(std::int32_t quality) { mQuality = quality; }
+  std::int32_t metadata() const { return mMetadata; }
+  void setMetadata(std::int32_t metadata) { mMetadata = metadata; }
+
+  // The largest selection that may be posted, in bytes.
+  static constexpr std::uint64_t kMaxUploadBytes = 5242880;
+
+ private:
+  // URLConnectionDelegate: the upload's progress and outcome on the sheet.
+  std::optional<URLRequest> willSendRequest(
+      URLConnection& connection, const URLRequest& request,
+      const std::optional<HTTPURLResponse>& redirectResponse) override;
+  void didSendBodyData(URLConnection& connection, std::int64_t bytesWritten,
+                       std::int64_t totalBytesWritten,
+                       std::int64_t totalBytesExpectedToWrite) override;
+  void didReceiveResponse(URLConnection& connection, const HTTPURLResponse& response) override;
+  void didReceiveData(URLConnection& connection, ByteView data) override;
+  void didFailWithError(URLConnection& connection, const Error& error) override;
+  void didFinishLoading(URLConnection& connection) override;
+
+  void signOut();
+  void showLoginFailure();
+  // Stops an export before anything is sent: an alert on the export window naming the problem.
+  void refuseExport(const std::string& message, const std::string& detail);
+  void startConnection();
+  void showUploadFailure(const std::string& detail);
+
+  ExportImageProtocol& mExportMgr;
+  Environment environment_;
+  Outlets outlets_;
+  std::int32_t mSize = 0;
+  std::int32_t mQuality = 0;
+  std::int32_t mMetadata = 0;
+  ProgressRecord mProgress;
+  Lock mProgressLock;
+  bool mCancelExport = false;
+
+  std::optional<OAConsumer> consumer_;
+  std::optional<OAToken> accessToken_;
+  bool loggedIn_ = false;
+
+  std::shared_ptr<Alert> progressNotification_;
+  std::shared_ptr<ProgressIndicator> progressIndic_;
+  std::optional<URL> url_;
+  ParameterList params_;
+  std::string blogName_;
+  std::vector<Bytes> photoDataArray_;
+  std::optional<URLRequest> request_;
+  std::optional<std::string> caption_;
+  std::optional<std::string> status_;
+  std::optional<std::string> clickThrough_;
+  std::optional<std::string> tags_;
+  std::unique_ptr<URLConnection> connection_;
+  std::optional<int> responseStatus_;
+  Bytes responseBody_;  // kept so that a refused post can say why
+  bool uploadFailed_ = false;
+};
+
+}  // namespace marigold

@@ -1,0 +1,314 @@
+// The controller driven as a host drives it, against the Plinth simulator on loopback (real
+// sockets and TLS) with a temporary HOME.
+#include "plugin/export_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/alert.h"
+#include "platform/key_event.h"
+#include "platform/log.h"
+#include "platform/progress_indicator.h"
+#include "platform/temporary_home.h"
+#include "platform/window.h"
+#include "plinth_sim.h"
+#include "plugin/export_plugin_box.h"
+#include "plugin/pane_definition.h"
+#include "settings/app_settings.h"
+
+namespace marigold {
+namespace {
+
+// The host's side: the selected files, the export window and its own controls.
+class TestExportManager : public ExportImageProtocol {
+ public:
+  std::uint32_t imageCount() override { return static_cast<std::uint32_t>(paths.size()); }
+  std::string imagePathAtIndex(std::uint32_t index) override { return paths.at(index); }
+  std::shared_ptr<Window> window() override { return window_; }
+  void enableControls() override { controlsEnabled = true; }
+  void disableControls() override { controlsEnabled = false; }
+
+  std::vector<std::string> paths;
+  bool controlsEnabled = false;
+  std::shared_ptr<Window> window_ = std::make_shared<Window>("Export");
+};
+
+// Answers every modal alert with its first button and remembers its message.
+class RecordingPresenter : public AlertPresenter {
+ public:
+  std::size_t presentModal(const Alert& alert) override {
+    messages.push_back(alert.messageText());
+    return 0;
+  }
+  std::vector<std::string> messages;
+};
+
+class ExportControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::SimOptions options;
+    options.accounts = {{"ada", "secret pass", {"ada-photos", "ada-travel"}}};
+    startSimulator(std::move(options));
+  }
+  void TearDown() override {
+    controller_.reset();
+    if (sim_) sim_->stop();
+    ::unsetenv("MARIGOLD_CA_FILE");
+  }
+
+  void startSimulator(sim::SimOptions options) {
+    if (sim_) sim_->stop();
+    sim_ = std::make_unique<sim::PlinthSim>(std::move(options));
+    sim_->start();
+    ::setenv("MARIGOLD_CA_FILE", sim_->caFile().c_str(), 1);
+  }
+
+  KZExportController& makeController() {
+    application_.setAlertPresenter(&presenter_);
+    controller_ = std::make_unique<KZExportController>(
+        host_, KZExportController::Environment{
+                   application_, loop_, {sim_->authBase(), sim_->apiBase()}, "bundle"});
+    loadPaneDefinition(*controller_);
+    return *controller_;
+  }
+  const KZExportController::Outlets& pane() { return controller_->outlets(); }
+
+  std::string writeFile(const std::string& name, std::size_t size, char fill = 'x') {
+    auto path = home_.path() / name;
+    std::ofstream(path, std::ios::binary) << std::string(size, fill);
+    return path.string();
+  }
+
+  void signIn(const std::string& user, const std::string& password, bool remember = false) {
+    pane().plinthUsername->setStringValue(user);
+    pane().plinthPassword->setStringValue(password);
+    pane().plinthRememberMe->setState(remember ? ControlState::kOn : ControlState::kOff);
+    ASSERT_TRUE(pane().loginButton->performClick());
+  }
+
+  // Runs the export until its sheet can be dismissed; answers the sheet's last message.
+  std::string exportAndWait() {
+    controller_->startExport("");
+    const auto& sheet = controller_->progressNotification();
+    EXPECT_TRUE(sheet);
+    loop_.runUntil([&] { return sheet->buttons().front()->isEnabled(); }, 20.0);
+    return sheet->messageText();
+  }
+
+  TemporaryHome home_;
+  TestExportManager host_;
+  Application application_;
+  RecordingPresenter presenter_;
+  RunLoop loop_;
+  std::unique_ptr<sim::PlinthSim> sim_;
+  std::unique_ptr<KZExportController> controller_;
+};
+
+TEST_F(ExportControllerTest, HostAnswersDependOnTheImageCount) {
+  host_.paths = {writeFile("a.jpg", 10)};
+  KZExportController& c = makeController();
+  EXPECT_EQ(c.requiredFileType(), "jpg");
+  EXPECT_EQ(c.defaultFileName(), "kze-0");
+  EXPECT_EQ(c.name(), "Marigold...");
+  EXPECT_EQ(c.defaultDirectory(), "~/Pictures/");
+  EXPECT_FALSE(c.validateUserCreatedPath("/tmp"));
+  host_.paths.push_back(writeFile("b.jpg", 10));
+  EXPECT_EQ(c.requiredFileType(), "");
+  EXPECT_EQ(c.defaultFileName(), "");
+}
+
+TEST_F(ExportControllerTest, SizeLimitAndClickThroughRule) {
+  struct Case {
+    std::vector<std::size_t> sizes;
+    bool signedIn;
+    bool posting, notice, clickThroughEnabled;
+    const char* clickThroughText;
+  };
+  const Case kCases[] = {
+      {{5242880}, true, true, false, true, ""},
+      {{5242881}, true, false, true, true, ""},
+      {{2621440, 2621440},
+       true,
+       true,
+       false,
+       false,
+       "Click through is not available for photo sets"},
+      {{2621440, 2621441},
+       true,
+       false,
+       true,
+       false,
+       "Click through is not available for photo sets"},
+      {{10}, false, false, false, true, ""},
+      {{}, true, true, false, true, ""},
+  };
+  for (const Case& c : kCases) {
+    host_.paths.clear();
+    for (std::size_t i = 0; i < c.sizes.size(); ++i) {
+      host_.paths.push_back(writeFile("p" + std::to_string(i), c.sizes[i]));
+    }
+    KZExportController& controller = makeController();
+    if (c.signedIn) signIn("ada", "secret pass");
+    LogCapture logs;
+    controller.viewWillBeActivated();
+    std::uint64_t total = 0;
+    for (auto s : c.sizes) total += s;
+    SCOPED_TRACE(total);
+    EXPECT_TRUE(logs.contains("total size " + std::to_string(total)));
+    EXPECT_TRUE(logs.contains("max size 5242880"));
+    EXPECT_EQ(pane().plinthSelect->isEnabled(), c.posting);
+    EXPECT_EQ(pane().plinthTags->isEnabled(), c.posting);
+    EXPECT_EQ(host_.controlsEnabled, c.posting);
+    EXPECT_EQ(pane().notificationField->isHidden(), !c.notice);
+    EXPECT_EQ(pane().plinthClickthrough->isEnabled(), c.clickThroughEnabled);
+    EXPECT_EQ(pane().plinthClickthrough->stringValue(), c.clickThroughText);
+  }
+}
+
+TEST_F(ExportControllerTest, ReturnAndEnterKeysAreSwallowedByTheBox) {
+  makeController();
+  auto& box = *pane().mSettingsBox;
+  for (std::string key : {"\x03", "\x0A", "\x0C", "\x0D"}) {
+    EXPECT_TRUE(box.performKeyEquivalent(KeyEvent{key})) << int(key[0]);
+  }
+  EXPECT_FALSE(box.performKeyEquivalent(KeyEvent{"a"}));
+  EXPECT_FALSE(box.performKeyEquivalent(KeyEvent{""}));
+}
+
+TEST_F(ExportControllerTest, SignInListsBlogsAndRemembersValidCredentials) {
+  host_.paths = {writeFile("a.jpg", 10)};
+  makeController();
+  signIn("ada", "secret pass", /*remember=*/true);
+  EXPECT_TRUE(controller_->loggedIn());
+  EXPECT_EQ(pane().loginButton->title(), "Log Out");
+  EXPECT_EQ(pane().plinthSelect->itemTitles(),
+            (std::vector<std::string>{"ada-photos.plinth.example", "ada-travel.plinth.example"}));
+  EXPECT_FALSE(pane().plinthUsername->isEnabled());
+
+  // A new pane in a new run signs in by itself.
+  controller_.reset();
+  makeController();
+  EXPECT_TRUE(controller_->loggedIn());
+  EXPECT_EQ(pane().plinthUsername->stringValue(), "ada");
+
+  // Logging out empties the saved credentials.
+  ASSERT_TRUE(pane().loginButton->performClick());
+  EXPECT_FALSE(controller_->loggedIn());
+  EXPECT_TRUE(pane().plinthSelect->itemTitles().empty());
+  AppSettings reloaded;
+  EXPECT_EQ(reloaded.email(), "");
+  EXPECT_EQ(reloaded.UID(), "");
+  EXPECT_FALSE(reloaded.isValid());
+}
+
+TEST_F(ExportControllerTest, WrongPasswordFailsWithTheAlertAndIsNotRemembered) {
+  makeController();
+  LogCapture logs;
+  signIn("ada", "wrong", /*remember=*/true);
+  EXPECT_FALSE(controller_->loggedIn());
+  EXPECT_TRUE(logs.contains(", 401"));
+  ASSERT_FALSE(host_.window_->sheets().empty());
+  const auto& alert = host_.window_->sheets().back();
+  EXPECT_EQ(alert->messageText(), "There was a problem logging in.");
+  EXPECT_EQ(alert->informativeText(), "Check your username and password and try again.");
+  EXPECT_EQ(pane().loginButton->title(), "Log In");
+  EXPECT_TRUE(pane().loginButton->isEnabled());
+  EXPECT_TRUE(pane().plinthUsername->isEnabled());
+
+  // Remember is set but the credentials are not valid: the next pane does not sign in.
+  controller_.reset();
+  makeController();
+  EXPECT_FALSE(controller_->loggedIn());
+}
+
+TEST_F(ExportControllerTest, OnePhotoPostArrivesWithAllFieldsInOrder) {
+  std::string bytes;
+  for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+  auto path = home_.path() / "all-bytes.jpg";
+  std::ofstream(path, std::ios::binary) << bytes;
+  host_.paths = {path.string()};
+  makeController();
+  signIn("ada", "secret pass");
+  pane().plinthSelect->selectItemWithTitle("ada-travel.plinth.example");
+  pane().plinthStatus->selectItemWithTitle("Draft");
+  pane().plinthCaptions->setStringValue("a b");
+  pane().plinthTags->setStringValue("x,y");
+  pane().plinthClickthrough->setStringValue("http://example.com/?q=1");
+
+  std::vector<std::string> messages;
+  EXPECT_EQ(exportAndWait(), "Your image was succesfully posted.");
+  EXPECT_FALSE(controller_->uploadFailed());
+
+  auto posts = sim_->state().posts();
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0].blog, "ada-travel");
+  std::vector<std::pair<std::string, std::string>> want = {{"type", "photo"},
+                                                           {"caption", "a b"},
+                                                           {"tags", "x,y"},
+                                                           {"link", "http://example.com/?q=1"},
+                                                           {"state", "draft"}};
+  EXPECT_EQ(posts[0].fields, want);
+  ASSERT_EQ(posts[0].photos.size(), 1u);
+  EXPECT_EQ(posts[0].photos[0].size, 256u);
+
+  // The sheet's OK ends the run and closes the export window.
+  ASSERT_TRUE(controller_->progressNotification()->pressButton(0));
+  EXPECT_EQ(application_.stopModalCount(), 1u);
+  EXPECT_TRUE(host_.window_->isClosed());
+}
+
+TEST_F(ExportControllerTest, ThreePhotosWithoutLinkAndEmptyTexts) {
+  host_.paths = {writeFile("1.jpg", 100, 'a'), writeFile("2.jpg", 100, 'a'),
+                 writeFile("3.jpg", 300, ' ')};
+  makeController();
+  signIn("ada", "secret pass");
+  EXPECT_EQ(exportAndWait(), "Your images were succesfully posted.");
+  auto posts = sim_->state().posts();
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0].blog, "ada-photos");
+  std::vector<std::pair<std::string, std::string>> want = {
+      {"type", "photo"}, {"caption", ""}, {"tags", ""}, {"state", "published"}};
+  EXPECT_EQ(posts[0].fields, want);
+  ASSERT_EQ(posts[0].photos.size(), 3u);
+  EXPECT_EQ(posts[0].photos[2].size, 300u);
+}
+
+TEST_F(ExportControllerTest, ProgressMessagesFollowTheUpload) {
+  host_.paths = {writeFile("big.jpg", 3 * 1024 * 1024, '~')};
+  makeController();
+  signIn("ada", "secret pass");
+  std::vector<std::string> messages;
+  controller_->startExport("");
+  auto sheet = controller_->progressNotification();
+  messages.push_back(sheet->messageText());
+  Subscription watch = sheet->onChange([&] {
+    if (messages.back() != sheet->messageText()) messages.push_back(sheet->messageText());
+  });
+  loop_.runUntil([&] { return sheet->buttons().front()->isEnabled(); }, 20.0);
+  ASSERT_GE(messages.size(), 5u);
+  EXPECT_EQ(messages[0], "Contacting server");
+  EXPECT_EQ(messages[1], "Starting the request");
+  EXPECT_NE(messages[2].find(" Bytes of "), std::string::npos);
+  EXPECT_EQ(messages[messages.size() - 2], "Waiting for a response...");
+  EXPECT_EQ(messages.back(), "Your image was succesfully posted.");
+  EXPECT_EQ(controller_->progress()->message, "Exporting");
+  EXPECT_EQ(controller_->progress()->totalItems, 1u);
+}
+
+TEST_F(ExportControllerTest, UnreadablePhotoStopsTheExportWithAnAlert) {
+  host_.paths = {writeFile("gone.jpg", 10)};
+  makeController();
+  signIn("ada", "secret pass");
+  std::filesystem::remove(host_.paths[0]);
+  controller_->startExport("");
+  EXPECT_TRUE(controller_->uploadFailed());
+  EXPECT_NE(controller_->progressNotification()->messageText().find("could not be read"),
+            std::string::npos);
+  EXPECT_TRUE(sim_->state().posts().empty());
+}
+
+}  // namespace
+}  // namespace marigold

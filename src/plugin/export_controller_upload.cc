@@ -1,0 +1,265 @@
+// The photo post: reading the photos, composing and signing the form-encoded post, and following
+// its upload on a progress sheet.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "config/service_constants.h"
+#include "encoding/data_url_encode.h"
+#include "encoding/string_url_encode.h"
+#include "json/lx_json_parser.h"
+#include "oauth/mutable_url_request.h"
+#include "oauth/request_parameters.h"
+#include "platform/alert.h"
+#include "platform/atomic_file.h"
+#include "platform/log.h"
+#include "platform/progress_indicator.h"
+#include "platform/window.h"
+#include "plugin/export_controller.h"
+#include "settings/utilities.h"
+
+namespace marigold {
+namespace {
+
+constexpr std::size_t kKeptReplyBytes = 64 * 1024;
+
+std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The service's own words for a refused post: meta.msg of its JSON reply, else the status code.
+std::string refusalReason(const Bytes& body, int status) {
+  LxJsonParser parser;
+  auto reply = parser.objectWithString(
+      std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+  if (reply) {
+    if (const std::string* message = reply->at("meta").at("msg").asString()) {
+      if (!message->empty()) return *message + " (HTTP " + std::to_string(status) + ")";
+    }
+  }
+  return "HTTP status " + std::to_string(status);
+}
+
+}  // namespace
+
+void KZExportController::startExport(const std::string& /*path*/) {
+  lockProgress();
+  mProgress.indeterminateProgress = false;
+  mProgress.totalItems = 1;
+  mProgress.message = "Exporting";
+  unlockProgress();
+
+  uploadFailed_ = false;
+  if (!loggedIn_ || !accessToken_) {
+    refuseExport("You are not signed in to Plinth.", "Sign in, then export again.");
+    return;
+  }
+  const std::uint32_t count = mExportMgr.imageCount();
+  std::vector<Bytes> photos;
+  photos.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::string path = mExportMgr.imagePathAtIndex(i);
+    std::optional<Bytes> bytes = readWholeFile(path);
+    if (!bytes) {
+      refuseExport("The photo " + path + " could not be read.",
+                   "Check that the file still exists and is readable, then export again.");
+      return;
+    }
+    photos.push_back(std::move(*bytes));
+  }
+
+  std::optional<std::string> blog = outlets_.plinthSelect->titleOfSelectedItem();
+  if (!blog || blog->empty()) {
+    refuseExport("There is no blog to post to.",
+                 "Sign in again so that your blogs are listed, then choose one.");
+    return;
+  }
+  std::optional<std::string> state = outlets_.plinthStatus->titleOfSelectedItem();
+  if (state) state = lowerCase(*state);
+  std::optional<std::string> link;
+  if (count <= 1) link = outlets_.plinthClickthrough->stringValue();
+
+  if (!URL::withString(environment_.endpoints.postURL(*blog))) {
+    refuseExport("The blog name " + *blog + " cannot be posted to.",
+                 "Choose another blog, or sign in again to refresh the list.");
+    return;
+  }
+  initWithNSDataForPhotos(std::move(photos), *blog, outlets_.plinthCaptions->stringValue(), state,
+                          link, outlets_.plinthTags->stringValue());
+  signRequestWithClientIdentifier(
+      std::string(config::kConsumerKey), std::string(config::kConsumerSecret), accessToken_->key(),
+      accessToken_->secret(), std::nullopt, post_signing::SignatureMethod::kHMAC_SHA1);
+
+  progressIndic_ = std::make_shared<ProgressIndicator>(Rect{0, 0, 400, 20});
+  progressIndic_->setStyle(ProgressIndicatorStyle::kBar);
+  progressIndic_->startAnimation();
+
+  progressNotification_ = Alert::create();
+  progressNotification_->setMessageText("Contacting server");
+  progressNotification_->setAccessoryView(progressIndic_);
+  progressNotification_->addButtonWithTitle("OK");
+  if (auto window = mExportMgr.window()) {
+    progressNotification_->beginSheetModalForWindow(
+        *window, [this](ModalResponse response) { publishedSuccessfullyDidEnd(response); });
+  }
+  progressNotification_->buttons().front()->setEnabled(false);
+
+  startConnection();
+}
+
+void KZExportController::initWithNSDataForPhotos(std::vector<Bytes> photos, std::string blogName,
+                                                 std::optional<std::string> caption,
+                                                 std::optional<std::string> status,
+                                                 std::optional<std::string> clickThrough,
+                                                 std::optional<std::string> tags) {
+  blogName_ = std::move(blogName);
+  photoDataArray_ = std::move(photos);
+  caption_ = std::move(caption);
+  status_ = std::move(status);
+  clickThrough_ = std::move(clickThrough);
+  tags_ = std::move(tags);
+
+  url_ = URL::withString(environment_.endpoints.postURL(blogName_));
+  if (!url_) throw std::invalid_argument("not a usable post URL for blog " + blogName_);
+  request_.emplace(*url_);
+  request_->setHTTPMethod("POST");
+
+  auto encodedText = [](const std::string& text) {
+    return NSString_URLEncode::encodeForURL(text).value_or(std::string());
+  };
+  params_.clear();
+  params_.reserve(photoDataArray_.size() + 5);
+  for (std::size_t i = 0; i < photoDataArray_.size(); ++i) {
+    params_.push_back({"data%5B" + std::to_string(i) + "%5D",
+                       NSData_URLEncode::stringWithoutURLEncoding(photoDataArray_[i])});
+  }
+  params_.push_back({"type", "photo"});
+  if (caption_) params_.push_back({"caption", encodedText(*caption_)});
+  if (tags_) {
+    log(*tags_);
+    params_.push_back({"tags", encodedText(*tags_)});
+  }
+  if (clickThrough_) params_.push_back({"link", encodedText(*clickThrough_)});
+  if (status_) params_.push_back({"state", encodedText(*status_)});
+
+  request_->setValue(url_->host(), "Host");
+  request_->setValue("application/x-www-form-urlencoded", "Content-type");
+}
+
+void KZExportController::startConnection() {
+  responseStatus_.reset();
+  responseBody_.clear();
+  URLConnectionDelegate& delegate = *this;
+  connection_ = std::make_unique<URLConnection>(*request_, delegate);
+  connection_->scheduleInRunLoop(environment_.runLoop);
+  connection_->start();
+}
+
+std::optional<URLRequest> KZExportController::willSendRequest(
+    URLConnection&, const URLRequest& request, const std::optional<HTTPURLResponse>&) {
+  progressNotification_->setMessageText("Starting the request");
+  return request;
+}
+
+void KZExportController::didSendBodyData(URLConnection&, std::int64_t,
+                                         std::int64_t totalBytesWritten,
+                                         std::int64_t totalBytesExpectedToWrite) {
+  progressNotification_->setMessageText(std::to_string(totalBytesWritten) + " Bytes of " +
+                                        std::to_string(totalBytesExpectedToWrite) +
+                                        " Bytes posted.");
+  progressIndic_->setIndeterminate(false);
+  if (totalBytesWritten >= totalBytesExpectedToWrite) {
+    progressNotification_->setMessageText("Waiting for a response...");
+    progressIndic_->setIndeterminate(true);
+  } else {
+    progressIndic_->setDoubleValue(static_cast<float>(totalBytesWritten) /
+                                   static_cast<float>(totalBytesExpectedToWrite) * 100.0f);
+  }
+  progressNotification_->setAccessoryView(progressIndic_);
+}
+
+void KZExportController::didReceiveResponse(URLConnection&, const HTTPURLResponse& response) {
+  responseStatus_ = static_cast<int>(response.statusCode());
+  responseBody_.clear();
+}
+
+void KZExportController::didReceiveData(URLConnection&, ByteView data) {
+  std::size_t room = kKeptReplyBytes - std::min(kKeptReplyBytes, responseBody_.size());
+  responseBody_.insert(responseBody_.end(), data.begin(),
+                       data.begin() + static_cast<std::ptrdiff_t>(std::min(room, data.size())));
+}
+
+void KZExportController::didFailWithError(URLConnection& connection, const Error& error) {
+  Alert::alertWithError(error)->runModal(environment_.application);
+  connection.unscheduleFromRunLoop(environment_.runLoop);
+  showUploadFailure(error.description);
+}
+
+void KZExportController::didFinishLoading(URLConnection& connection) {
+  const int status = responseStatus_.value_or(0);
+  if (status >= 200 && status <= 299) {
+    progressNotification_->setMessageText(mExportMgr.imageCount() > 1
+                                              ? "Your images were succesfully posted."
+                                              : "Your image was succesfully posted.");
+    progressIndic_->removeFromSuperview();
+    progressNotification_->setAccessoryView(outlets_.completeView);
+    progressNotification_->buttons().front()->setEnabled(true);
+  } else {
+    showUploadFailure(refusalReason(responseBody_, status));
+  }
+  connection.unscheduleFromRunLoop(environment_.runLoop);
+}
+
+void KZExportController::showUploadFailure(const std::string& detail) {
+  uploadFailed_ = true;
+  progressNotification_->setMessageText("The post failed: " + detail);
+  progressIndic_->stopAnimation();
+  progressIndic_->removeFromSuperview();
+  progressNotification_->buttons().front()->setEnabled(true);
+}
+
+void KZExportController::refuseExport(const std::string& message, const std::string& detail) {
+  uploadFailed_ = true;
+  log("export refused: " + message);
+  progressNotification_ = Alert::create();
+  progressNotification_->setAlertStyle(AlertStyle::kCritical);
+  progressNotification_->setMessageText(message);
+  progressNotification_->setInformativeText(detail);
+  progressNotification_->addButtonWithTitle("OK");
+  if (auto window = mExportMgr.window()) {
+    progressNotification_->beginSheetModalForWindow(
+        *window, [this](ModalResponse response) { publishedSuccessfullyDidEnd(response); });
+  }
+}
+
+URLRequest KZExportController::requestForUrl(const std::string& urlText, const std::string& method,
+                                             const std::vector<ParameterEntry>& params) {
+  consumer_ = OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret));
+  std::string body;
+  for (const auto& entry : params) {
+    if (!body.empty()) body += "&";
+    body += Utilities::encodeString(entry.key).value_or("") + "=" +
+            Utilities::encodeString(entry.value).value_or("");
+  }
+  auto url = URL::withString(urlText);
+  if (!url) throw std::invalid_argument("not a URL: " + urlText);
+  OAMutableURLRequest request(*url, *consumer_, accessToken_, std::nullopt, nullptr);
+  request.setCachePolicy(URLRequestCachePolicy::kReloadIgnoringLocalCacheData);
+  request.setTimeoutInterval(30);
+  request.setHTTPMethod(method);
+  request.setHTTPShouldHandleCookies(false);
+  OAParameterAdditions::setHTTPBodyWithString(request, body);
+  request.prepare();
+  return request;
+}
+
+void KZExportController::signAndSendWithTokenKey() {
+  signRequestWithClientIdentifier(
+      std::string(config::kConsumerKey), std::string(config::kConsumerSecret), accessToken_->key(),
+      accessToken_->secret(), std::nullopt, post_signing::SignatureMethod::kHMAC_SHA1);
+  startConnection();
+}
+
+}  // namespace marigold

@@ -1,0 +1,26 @@
+// The loadable module's one export.
+#include "plugin/plugin_entry.h"
+
+#include "plugin/export_controller.h"
+#include "plugin/pane_definition.h"
+
+namespace marigold {
+namespace {
+
+std::unique_ptr<ExportPluginProtocol> createPlugin(ExportImageProtocol& exportManager,
+                                                   const PluginServices& services) {
+  auto controller = std::make_unique<KZExportController>(
+      exportManager,
+      KZExportController::Environment{services.application, services.runLoop,
+                                      ServiceEndpoints::fromEnvironment(), services.bundlePath});
+  loadPaneDefinition(*controller);
+  return controller;
+}
+
+}  // namespace
+}  // namespace marigold
+
+// The single-declaration form of extern "C" gives the constant external linkage.
+extern "C" __attribute__((visibility("default")))
+const marigold::PluginEntry marigoldPluginEntry = {marigold::kPluginABIVersion,
+                                                   &marigold::createPlugin};

@@ -1,0 +1,68 @@
+#include "plugin/pane_definition.h"
+
+#include "platform/notification_center.h"
+#include "plugin/export_plugin_box.h"
+#include "settings/app_settings.h"
+
+namespace marigold {
+namespace {
+
+template <typename T>
+std::shared_ptr<T> control(Box& box, const char* identifier, Rect frame) {
+  auto view = std::make_shared<T>(frame);
+  view->setIdentifier(identifier);
+  box.addSubview(view);
+  return view;
+}
+
+}  // namespace
+
+void loadPaneDefinition(KZExportController& controller) {
+  KZExportController::Outlets o;
+  o.mSettingsBox = std::make_shared<KZExportPluginBox>(Rect{0, 0, 520, 360});
+  o.mSettingsBox->setTitle("Plinth");
+  o.mSettingsBox->setIdentifier("mSettingsBox");
+  o.mSettingsBox->setPlugin(&controller);
+  Box& box = *o.mSettingsBox;
+
+  o.plinthUsername = control<TextField>(box, "plinthUsername", {20, 320, 240, 22});
+  o.plinthPassword = control<SecureTextField>(box, "plinthPassword", {20, 290, 240, 22});
+  o.plinthRememberMe = control<CheckBox>(box, "plinthRememberMe", {20, 260, 240, 18});
+  o.plinthRememberMe->setTitle("Remember me");
+  o.loginButton = control<Button>(box, "loginButton", {280, 290, 100, 28});
+  o.loginButton->setTitle("Log In");
+  o.plinthSelect = control<PopUpButton>(box, "plinthSelect", {20, 220, 240, 26});
+  o.plinthStatus = control<PopUpButton>(box, "plinthStatus", {280, 220, 140, 26});
+  for (const char* title : kPostStateTitles) o.plinthStatus->addItemWithTitle(title);
+  o.plinthCaptions = control<TextField>(box, "plinthCaptions", {20, 180, 400, 22});
+  o.plinthTags = control<TextField>(box, "plinthTags", {20, 150, 400, 22});
+  o.plinthClickthrough = control<TextField>(box, "plinthClickthrough", {20, 120, 400, 22});
+  o.notificationField = control<TextField>(box, "notificationField", {20, 90, 400, 22});
+  o.notificationField->setStringValue(kOverSizeNotice);
+  o.notificationField->setHidden(true);
+  o.imagePreview = control<ImageView>(box, "imagePreview", {440, 120, 64, 64});
+  o.completeView = std::make_shared<ImageView>(Rect{0, 0, 64, 64});
+  o.completeView->setIdentifier("completeView");
+  o.mFirstView = o.plinthUsername;
+
+  NotificationCenter& center = controller.application().notificationCenter();
+  o.appModel = std::make_shared<AppSettings>(SettingsFile(),
+                                             [&center](std::string name, const void* sender) {
+                                               center.postNotificationName(std::move(name), sender);
+                                             });
+  o.appModel->setEmail_fld(o.plinthUsername);
+  o.appModel->setUID_fld(o.plinthPassword);
+  o.appModel->setRemember_login(o.plinthRememberMe);
+  o.appModel->setSign_in(o.loginButton);
+  o.loginButton->setAction([&controller] { controller.loginAction(); });
+  // Toggling "Remember me" saves the fields, as the model's interface action does.
+  std::weak_ptr<AppSettings> model = o.appModel;
+  o.plinthRememberMe->setAction([model] {
+    if (auto settings = model.lock()) settings->writeValues(nullptr);
+  });
+
+  controller.connectOutlets(std::move(o));
+  controller.awakeFromNib();
+}
+
+}  // namespace marigold

@@ -1,0 +1,21 @@
+// The settings pane's interface definition: creates the pane's views and the credential settings
+// model, lays the views out in the settings box, names each after its outlet (so a front end can
+// find it with View::viewWithIdentifier), connects the outlets and actions to the controller and
+// awakens it. The views and the model are shared with the controller, which keeps them alive.
+#pragma once
+
+#include "plugin/export_controller.h"
+
+namespace marigold {
+
+// Post state titles, in menu order.
+inline constexpr const char* kPostStateTitles[] = {"Published", "Draft", "Queue", "Private"};
+
+// The text of the over-size notice.
+inline constexpr const char* kOverSizeNotice =
+    "The selected photos are larger than 5 MB, the most Plinth accepts in one post.";
+
+// Loads the pane into `controller` and sends it awakeFromNib.
+void loadPaneDefinition(KZExportController& controller);
+
+}  // namespace marigold
