@@ -142,13 +142,21 @@ std::pair<CollectedParams, std::optional<OAuthProblem>> collectParameters(
 std::string baseStringURI(const RequestView& request) {
   const std::string scheme = lower(request.scheme);
   std::string host = lower(request.host);
-  // Strip a port from the Host header; an IPv6 literal keeps its brackets.
+  // A port in the Host header is the one the client signed (it may have come through a relay);
+  // without one, the port the request arrived on counts. An IPv6 literal keeps its brackets.
+  int port = request.port;
   const std::size_t colon = host.rfind(':');
-  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) host.resize(colon);
+  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
+    const std::string digits = host.substr(colon + 1);
+    if (!digits.empty() && digits.size() <= 5 &&
+        digits.find_first_not_of("0123456789") == std::string::npos) {
+      port = std::stoi(digits);
+    }
+    host.resize(colon);
+  }
   std::string uri = scheme + "://" + host;
-  const bool defaultPort =
-      (scheme == "http" && request.port == 80) || (scheme == "https" && request.port == 443);
-  if (!defaultPort) uri += ":" + std::to_string(request.port);
+  const bool defaultPort = (scheme == "http" && port == 80) || (scheme == "https" && port == 443);
+  if (!defaultPort) uri += ":" + std::to_string(port);
   uri += request.target.substr(0, request.target.find('?'));
   return uri;
 }

@@ -19,8 +19,8 @@ namespace marigold::sim {
 struct RequestView {
   std::string method;         // as sent, e.g. "POST"
   std::string scheme;         // "http" or "https": the listener the request arrived on
-  std::string host;           // the Host header; a port in it is ignored
-  int port = 0;               // the port the request arrived on
+  std::string host;           // the Host header; a port in it is the one the client signed
+  int port = 0;               // the port the request arrived on, for a Host without one
   std::string target;         // raw request target: path and optional "?query"
   std::string authorization;  // Authorization header, empty when absent
   std::string contentType;    // Content-Type header, empty when absent

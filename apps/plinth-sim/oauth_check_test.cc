@@ -113,6 +113,12 @@ TEST(OAuthCheckTest, BaseStringUri) {
       {"http", "127.0.0.1", 443, "/a", "http://127.0.0.1:443/a"},
       // The Host header may leave the port out; the port the request came on counts.
       {"http", "127.0.0.1", 5123, "/v2/blog/b/post", "http://127.0.0.1:5123/v2/blog/b/post"},
+      // Through a relay: the client signed the port it connected to, named in the Host header.
+      {"http", "127.0.0.1:6000", 5123, "/v2/user/info", "http://127.0.0.1:6000/v2/user/info"},
+      {"http", "relay.example:80", 5123, "/a", "http://relay.example/a"},
+      {"http", "[::1]:6000", 5123, "/a", "http://[::1]:6000/a"},
+      {"http", "[::1]", 5123, "/a", "http://[::1]:5123/a"},
+      {"http", "127.0.0.1:x", 5123, "/a", "http://127.0.0.1:5123/a"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(baseStringURI({"GET", c.scheme, c.host, c.port, c.target, "", "", ""}), c.want);

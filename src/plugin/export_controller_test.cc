@@ -7,7 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 
+#include "encoding/data_base64.h"
+#include "encoding/string_url_encode.h"
 #include "platform/alert.h"
 #include "platform/key_event.h"
 #include "platform/log.h"
@@ -17,6 +21,7 @@
 #include "plinth_sim.h"
 #include "plugin/export_plugin_box.h"
 #include "plugin/pane_definition.h"
+#include "plugin/recording_proxy.h"
 #include "settings/app_settings.h"
 
 namespace marigold {
@@ -66,11 +71,13 @@ class ExportControllerTest : public ::testing::Test {
     ::setenv("MARIGOLD_CA_FILE", sim_->caFile().c_str(), 1);
   }
 
-  KZExportController& makeController() {
+  // `apiBase` replaces the simulator's API base (a relay in front of it, say).
+  KZExportController& makeController(std::optional<std::string> apiBase = std::nullopt) {
     application_.setAlertPresenter(&presenter_);
     controller_ = std::make_unique<KZExportController>(
-        host_, KZExportController::Environment{
-                   application_, loop_, {sim_->authBase(), sim_->apiBase()}, "bundle"});
+        host_,
+        KZExportController::Environment{
+            application_, loop_, {sim_->authBase(), apiBase.value_or(sim_->apiBase())}, "bundle"});
     loadPaneDefinition(*controller_);
     return *controller_;
   }
@@ -308,6 +315,95 @@ TEST_F(ExportControllerTest, UnreadablePhotoStopsTheExportWithAnAlert) {
   EXPECT_NE(controller_->progressNotification()->messageText().find("could not be read"),
             std::string::npos);
   EXPECT_TRUE(sim_->state().posts().empty());
+}
+
+// The forms a secret could take on the wire or on disk: as typed, percent-encoded, form-encoded
+// and in Base64.
+std::vector<std::string> disguisesOf(const std::string& secret) {
+  std::vector<std::string> forms = {secret};
+  if (auto url = NSString_URLEncode::encodeForURL(secret)) forms.push_back(*url);
+  if (auto form = NSString_URLEncode::encodeForURLReplacingSpacesWithPlus(secret)) {
+    forms.push_back(*form);
+  }
+  forms.push_back(NewBase64Encode(
+      ByteView(reinterpret_cast<const std::uint8_t*>(secret.data()), secret.size()), false));
+  return forms;
+}
+
+// Every place in `haystack` where a form of a secret shows, as "form" entries.
+std::vector<std::string> leaks(std::string_view haystack, const std::vector<std::string>& secrets) {
+  std::vector<std::string> found;
+  for (const auto& secret : secrets) {
+    for (const auto& form : disguisesOf(secret)) {
+      if (haystack.find(form) != std::string_view::npos) found.push_back(form);
+    }
+  }
+  return found;
+}
+
+// Files anywhere under `root` that hold a form of a secret.
+std::vector<std::string> filesLeaking(const std::filesystem::path& root,
+                                      const std::vector<std::string>& secrets) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const auto& form : leaks(bytes, secrets))
+      found.push_back(entry.path().string() + ": " + form);
+  }
+  return found;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const auto& line : lines) all += line + "\n";
+  return all;
+}
+
+TEST_F(ExportControllerTest, PasswordAndTokenSecretStayOutOfLogsFilesAndPlainHTTP) {
+  // Characters that every encoder escapes differently, so each disguise is distinct.
+  const std::string password = "pw of ada: s3cr&t=+/~%";
+  sim::SimOptions options;
+  options.accounts = {{"ada", password, {"ada-photos"}}};
+  startSimulator(std::move(options));
+  RecordingProxy api(sim_->apiPort());
+  host_.paths = {writeFile("a.jpg", 100)};
+  LogCapture logs;
+  makeController(api.base());
+  signIn("ada", password, /*remember=*/true);
+  ASSERT_TRUE(controller_->loggedIn());
+  ASSERT_TRUE(controller_->accessToken() && controller_->accessToken()->secret());
+  const std::string tokenKey = controller_->accessToken()->key().value_or("");
+  const std::vector<std::string> secrets = {password, *controller_->accessToken()->secret()};
+
+  ASSERT_TRUE(std::filesystem::exists(home_.path() / "Library" / "Fernhill" / "PckgSettings"));
+  EXPECT_EQ(filesLeaking(home_.path(), secrets), std::vector<std::string>{}) << "after sign-in";
+  EXPECT_EQ(exportAndWait(), "Your image was succesfully posted.");
+  EXPECT_EQ(sim_->state().posts().size(), 1u);
+  EXPECT_EQ(filesLeaking(home_.path(), secrets), std::vector<std::string>{}) << "after the post";
+  ASSERT_TRUE(pane().loginButton->performClick());  // log out
+  EXPECT_FALSE(controller_->loggedIn());
+  EXPECT_EQ(filesLeaking(home_.path(), secrets), std::vector<std::string>{}) << "after logout";
+  api.stop();
+
+  // Both API requests went through the relay, signed with the token key only.
+  const std::string wire = api.sent();
+  EXPECT_NE(wire.find("POST /v2/user/info "), std::string::npos);
+  EXPECT_NE(wire.find("POST /v2/blog/ada-photos.plinth.example/post "), std::string::npos);
+  EXPECT_NE(wire.find(tokenKey), std::string::npos);
+  EXPECT_EQ(leaks(wire, secrets), std::vector<std::string>{});
+  EXPECT_EQ(wire.find("x_auth"), std::string::npos);
+  EXPECT_EQ(wire.find("oauth_token_secret"), std::string::npos);
+  // The relay's port is named in the post's Host header: the service signs what the client used.
+  const std::string relayHost = "Host: " + api.base().substr(std::string("http://").size());
+  EXPECT_NE(wire.find(relayHost + "\r\nContent-type: application/x-www-form-urlencoded"),
+            std::string::npos);
+
+  // The log saw the sign-in's parameters, masked.
+  const std::string logText = joined(logs.lines());
+  EXPECT_NE(logText.find("x_auth_password=***"), std::string::npos) << logText;
+  EXPECT_EQ(leaks(logText, secrets), std::vector<std::string>{}) << logText;
 }
 
 }  // namespace

@@ -144,7 +144,14 @@ void KZExportController::initWithNSDataForPhotos(std::vector<Bytes> photos, std:
   if (clickThrough_) params_.push_back({"link", encodedText(*clickThrough_)});
   if (status_) params_.push_back({"state", encodedText(*status_)});
 
-  request_->setValue(url_->host(), "Host");
+  // The Host header names the port too when the URL has a non-default one, as HTTP requires;
+  // the service's own URL has none, so its posts carry the bare host.
+  std::string host = url_->host();
+  if (const auto port = url_->port(); port && !(url_->scheme() == "http" && *port == 80) &&
+                                      !(url_->scheme() == "https" && *port == 443)) {
+    host += ":" + std::to_string(*port);
+  }
+  request_->setValue(host, "Host");
   request_->setValue("application/x-www-form-urlencoded", "Content-type");
 }
 
