@@ -13,6 +13,9 @@
 namespace marigold {
 namespace {
 
+// A temporary file is named after its target, this text and six random characters.
+constexpr std::string_view kTemporarySuffix = ".tmp-";
+
 Error fileError(const std::string& step, const std::filesystem::path& path, int code) {
   return Error("File", code,
                step + " " + path.string() + " failed: " + std::strerror(code) +
@@ -23,7 +26,7 @@ Error fileError(const std::string& step, const std::filesystem::path& path, int 
 class TemporaryFile {
  public:
   explicit TemporaryFile(const std::filesystem::path& target)
-      : path_(target.string() + ".tmp-XXXXXX") {
+      : path_(target.string() + std::string(kTemporarySuffix) + "XXXXXX") {
     std::string pattern = path_.string();
     fd_ = ::mkstemp(pattern.data());
     path_ = pattern;
@@ -93,6 +96,23 @@ std::optional<Error> replaceFileAtomically(const std::filesystem::path& path, By
   temporary.renamed();
   syncFolder(path.parent_path());
   return std::nullopt;
+}
+
+std::size_t removeInterruptedReplacements(const std::filesystem::path& path) {
+  const std::string prefix = path.filename().string() + std::string(kTemporarySuffix);
+  std::size_t removed = 0;
+  std::error_code error;
+  std::filesystem::directory_iterator entries(
+      path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path(), error);
+  if (error) return 0;
+  for (const auto& entry : entries) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == prefix.size() + 6 && name.starts_with(prefix) &&
+        entry.is_regular_file(error) && std::filesystem::remove(entry.path(), error)) {
+      ++removed;
+    }
+  }
+  return removed;
 }
 
 std::optional<Bytes> readWholeFile(const std::filesystem::path& path) {

@@ -30,6 +30,10 @@ struct AtomicWriteOptions {
                                                          ByteView content,
                                                          const AtomicWriteOptions& options = {});
 
+// Removes the temporary files that replacements of `path` left beside it when their process died
+// before the rename; the file itself is not touched. Answers how many were removed.
+std::size_t removeInterruptedReplacements(const std::filesystem::path& path);
+
 // The whole content of a file, or absent when it cannot be read.
 std::optional<Bytes> readWholeFile(const std::filesystem::path& path);
 

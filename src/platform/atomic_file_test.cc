@@ -86,5 +86,23 @@ TEST(AtomicFileTest, ReadingSomethingThatIsNotAFileGivesNothing) {
   EXPECT_EQ(readWholeFile(home.path() / "empty"), Bytes{});
 }
 
+TEST(AtomicFileTest, TemporariesOfInterruptedReplacementsAreRemoved) {
+  TemporaryHome home;
+  const auto target = home.path() / "file";
+  ASSERT_FALSE(replaceFileAtomically(target, bytesOf("kept")));
+  // Left behind by replacements that died before the rename, beside look-alikes that stay.
+  for (std::string name : {"file.tmp-a1B2c3", "file.tmp-zzzzzz", "file.tmp-short", "file.tmp-",
+                           "other.tmp-a1B2c3", "xfile.tmp-a1B2c3"}) {
+    ASSERT_FALSE(replaceFileAtomically(home.path() / name, bytesOf("partial")));
+  }
+  std::filesystem::create_directory(home.path() / "file.tmp-folder");
+  EXPECT_EQ(removeInterruptedReplacements(target), 2u);
+  EXPECT_EQ(folderContents(home.path()),
+            (std::vector<std::string>{"file", "file.tmp-", "file.tmp-folder", "file.tmp-short",
+                                      "other.tmp-a1B2c3", "xfile.tmp-a1B2c3"}));
+  EXPECT_EQ(readWholeFile(target), bytesOf("kept"));
+  EXPECT_EQ(removeInterruptedReplacements(home.path() / "absent" / "file"), 0u);
+}
+
 }  // namespace
 }  // namespace marigold

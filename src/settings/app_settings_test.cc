@@ -1,8 +1,13 @@
 #include "settings/app_settings.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <functional>
 
 #include "platform/atomic_file.h"
 #include "platform/log.h"
@@ -140,6 +145,64 @@ TEST(AppSettingsTest, FailedSaveKeepsThePreviousFileAndSaysSo) {
   AppSettings reloaded;
   EXPECT_EQ(reloaded.email(), "old@example.org");
   EXPECT_EQ(reloaded.UID(), "old password");
+}
+
+// Saves old credentials, then tries to save new ones while `blocked` runs (it gets the settings
+// folder and answers an undo step): the save must report the failure and keep the old file.
+void expectFailedSaveKeepsTheOldFile(
+    const std::function<std::function<void()>(const std::filesystem::path&)>& blocked) {
+  TemporaryHome home;
+  {
+    AppSettings model;
+    model.setEmail("old@example.org");
+    model.setUID("old password");
+    ASSERT_TRUE(model.refresh());
+  }
+  AppSettings model;
+  model.setUID("new password");
+  LogCapture log;
+  bool saved = true;
+  {
+    const auto undo = blocked(model.settingsFile().encryptedPath().parent_path());
+    saved = model.refresh();
+    undo();
+  }
+  EXPECT_FALSE(saved);
+  EXPECT_TRUE(log.contains("setting write failed"));
+  EXPECT_TRUE(log.contains("PckgSettings")) << "the reason names the file";
+  EXPECT_FALSE(log.contains("settings written"));
+  EXPECT_FALSE(anyFileHolds(home.path(), "new password"));
+  AppSettings reloaded;
+  EXPECT_EQ(reloaded.UID(), "old password");
+  EXPECT_EQ(reloaded.email(), "old@example.org");
+}
+
+TEST(AppSettingsTest, ReadOnlySettingsFolderFailsTheSaveAndKeepsTheFile) {
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "running as root: folder permissions do not stop root's writes (the file-size "
+                    "limit test covers the failing write)";
+  }
+  expectFailedSaveKeepsTheOldFile([](const std::filesystem::path& folder) {
+    ::chmod(folder.c_str(), 0500);
+    return std::function<void()>([folder] { ::chmod(folder.c_str(), 0700); });
+  });
+}
+
+TEST(AppSettingsTest, WriteFailingForLackOfRoomFailsTheSaveAndKeepsTheFile) {
+  // A file-size limit of a few bytes makes the write of the new file fail as a full disk would,
+  // whoever runs the test.
+  expectFailedSaveKeepsTheOldFile([](const std::filesystem::path&) {
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit tiny = previous;
+    tiny.rlim_cur = 8;
+    const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &tiny);
+    return std::function<void()>([previous, oldHandler] {
+      ::setrlimit(RLIMIT_FSIZE, &previous);
+      ::signal(SIGXFSZ, oldHandler);
+    });
+  });
 }
 
 TEST(AppSettingsTest, WithoutViewsTheModelSavesItsOwnValues) {

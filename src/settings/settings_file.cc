@@ -37,9 +37,11 @@ std::optional<PropertyList::Dictionary> SettingsFile::load() const {
   } else if (const auto plain = readWholeFile(leftoverPlainPath())) {
     settings = dictionaryIn(*plain);
   }
-  // The plain list holds the password; it must not outlive this load.
+  // The plain list holds the password; it must not outlive this load. A save that died before
+  // its rename leaves an encrypted temporary file that nothing would ever read.
   std::error_code ignored;
   std::filesystem::remove(leftoverPlainPath(), ignored);
+  removeInterruptedReplacements(encryptedPath());
   return settings;
 }
 

@@ -26,7 +26,8 @@ class SettingsFile {
   std::filesystem::path leftoverPlainPath() const;  // <folder>/settings.plist
 
   // The stored dictionary; absent when there is no file, or it cannot be read, decrypted or parsed
-  // as a property-list dictionary. Deletes a leftover plain file in every case.
+  // as a property-list dictionary. Deletes a leftover plain file in every case, and the temporary
+  // files of saves that were interrupted.
   std::optional<PropertyList::Dictionary> load() const;
 
   // Encrypts `settings` and makes it the file's content: the folder is created when missing (mode

@@ -1,9 +1,16 @@
 #include "settings/settings_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <optional>
+#include <random>
+#include <thread>
 
 #include "config/service_constants.h"
 #include "crypto/aes_data.h"
@@ -204,6 +211,79 @@ TEST(SettingsFileTest, UncreatableFolderIsReported) {
   ASSERT_TRUE(failure);
   EXPECT_NE(failure->description.find("creating the settings folder"), std::string::npos);
   EXPECT_EQ(filesHolding(home.path(), kPassword), std::vector<std::string>{});
+}
+
+// Runs `work` in a child process and kills it with SIGKILL after `delay`; without a delay the work
+// ends or kills itself. The child never returns into the test.
+template <typename Work>
+void runAndKill(Work work, std::optional<std::chrono::microseconds> delay) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0) << "fork failed";
+  if (child == 0) {
+    work();
+    ::_exit(0);  // no destructors: the temporary HOME belongs to the parent
+  }
+  if (delay) {
+    std::this_thread::sleep_for(*delay);
+    ::kill(child, SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the save ran to its end";
+}
+
+// After a save died at any point, the file holds the old or a new list, never a damaged one, and
+// nothing in the folder holds the password in plain text.
+void expectOldOrNew(const std::filesystem::path& home, const std::vector<std::string>& passwords) {
+  const auto folder = home / "Library" / "Fernhill";
+  const auto loaded = SettingsFile().load();
+  ASSERT_TRUE(loaded) << "the settings file is damaged";
+  bool known = false;
+  for (const auto& password : passwords) known = known || *loaded == credentials(password);
+  EXPECT_TRUE(known) << PropertyList(*loaded).toXML();
+  for (const auto& password : passwords) {
+    EXPECT_EQ(filesHolding(home, password), std::vector<std::string>{});
+  }
+  EXPECT_EQ(filesHolding(home, "<plist"), std::vector<std::string>{});
+  // The load cleared away what an interrupted save left behind.
+  EXPECT_EQ(folderContents(folder), std::vector<std::string>{"PckgSettings"});
+}
+
+TEST(SettingsFileTest, SaveKilledJustBeforeTheReplacementKeepsTheOldFile) {
+  TemporaryHome home;
+  ASSERT_FALSE(SettingsFile().save(credentials("old password")));
+  runAndKill(
+      [] {
+        SettingsFile file;
+        file.setBeforeReplace([](const std::filesystem::path&) {
+          ::raise(SIGKILL);  // the new file is complete and on the disk, not yet in place
+          return true;
+        });
+        (void)file.save(credentials("new password"));
+      },
+      std::nullopt);
+  EXPECT_EQ(folderContents(home.path() / "Library" / "Fernhill").size(), 2u)
+      << "the killed save leaves its temporary file";
+  EXPECT_EQ(SettingsFile().load(), credentials("old password"));
+  expectOldOrNew(home.path(), {"old password"});
+}
+
+TEST(SettingsFileTest, SaveKilledAtRandomPointsLeavesOldOrNewSettings) {
+  TemporaryHome home;
+  const std::vector<std::string> passwords = {"old password", "new password A", "new password B"};
+  ASSERT_FALSE(SettingsFile().save(credentials(passwords[0])));
+  std::mt19937 random(20261207);  // fixed seed: the same kill points on every run
+  std::uniform_int_distribution<int> delay(0, 15000);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    runAndKill(
+        [&] {
+          const SettingsFile file;
+          for (int i = 0; i < 100000; ++i) (void)file.save(credentials(passwords[1 + i % 2]));
+        },
+        std::chrono::microseconds(delay(random)));
+    expectOldOrNew(home.path(), passwords);
+  }
 }
 
 }  // namespace
