@@ -1,5 +1,6 @@
 #include "host_session.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/alert.h"
@@ -30,8 +31,15 @@ bool HostSession::signIn(const std::string& user, const std::string& password, b
   std::size_t sheetsBefore = manager_.window()->sheets().size();
   control<Button>("loginButton")->performClick();
   if (signedIn()) return true;
-  if (manager_.window()->sheets().size() == sheetsBefore) {
+  // The pane's alert went to the output with the rest of the pane; the failure is also the last
+  // word on standard error.
+  std::shared_ptr<Alert> alert =
+      manager_.window()->sheets().size() > sheetsBefore ? newestSheet() : nullptr;
+  if (!alert) {
     std::fprintf(stderr, "marigold: the sign-in did not complete\n");
+  } else {
+    std::fprintf(stderr, "marigold: %s %s\n", alert->messageText().c_str(),
+                 alert->informativeText().c_str());
   }
   return false;
 }
@@ -66,8 +74,11 @@ bool HostSession::exportAndWait() {
                  std::nullopt);
   frontEnd_.finishLine();
   std::string outcome = sheet->messageText();
+  const bool posted = outcome.starts_with("Your image");
+  // The sheet's lines went to the output; a failure is also the last word on standard error.
+  if (!posted) std::fprintf(stderr, "marigold: %s\n", outcome.c_str());
   sheet->pressButton(0);
-  return outcome.starts_with("Your image");
+  return posted;
 }
 
 }  // namespace marigold::cli

@@ -140,15 +140,26 @@ std::string postJson(const StoredPost& post) {
   return out + "]}";
 }
 
-std::string userInfoJson(const Account& account, const Faults& faults) {
+std::string blogUrl(const std::string& name, BlogUrlForm form) {
+  switch (form) {
+    case BlogUrlForm::kHttps:
+      return "https://" + name + std::string(kBlogDomain) + "/";
+    case BlogUrlForm::kPath:
+      return "http://" + std::string(kBlogDomain.substr(1)) + "/blogs/" + name + "/";
+    case BlogUrlForm::kHttp:
+      break;
+  }
+  return "http://" + name + std::string(kBlogDomain) + "/";
+}
+
+std::string userInfoJson(const Account& account, const Faults& faults, BlogUrlForm form) {
   std::string blogs = "[";
   for (std::size_t i = 0; i < account.blogs.size(); ++i) {
     const std::string& name = account.blogs[i];
     std::string title = jsonString(name);
     if (faults.nonUtf8UserInfo) title = "\"" + name + " \xC3\x28\xFF\xFE\"";
     blogs += std::string(i == 0 ? "" : ",") + "{\"name\":" + jsonString(name) +
-             ",\"title\":" + title +
-             ",\"url\":" + jsonString("http://" + name + std::string(kBlogDomain) + "/") +
+             ",\"title\":" + title + ",\"url\":" + jsonString(blogUrl(name, form)) +
              ",\"primary\":" + (i == 0 ? "true" : "false") + "}";
   }
   blogs += "]";
@@ -325,6 +336,8 @@ void PlinthSim::routeApi() {
       return httplib::Server::HandlerResponse::Unhandled;
     }
     res.set_redirect(apiBase() + req.target, 302);
+    // The request's body is left unread, so the connection cannot carry another request.
+    res.set_header("Connection", "close");
     return httplib::Server::HandlerResponse::Handled;
   });
   auto userInfo = [this](const httplib::Request& req, httplib::Response& res) {
@@ -403,6 +416,12 @@ void PlinthSim::handleAccessToken(const httplib::Request& req, httplib::Response
       return;
     }
     res.set_content(tokenReply(*issued, withKey), kFormType);
+    if (const int status = options_.faults.tokenStatus; status != 0) {
+      res.status = status;
+      // A client reads an informational status as a preamble and waits for the real reply; the
+      // closed connection ends that wait at once.
+      if (status < 200) res.set_header("Connection", "close");
+    }
     return;
   }
 
@@ -478,7 +497,7 @@ void PlinthSim::handleUserInfo(const httplib::Request& req, httplib::Response& r
     replyProblemForm(res, {401, "token_rejected", "The token's account no longer exists."});
     return;
   }
-  res.set_content(userInfoJson(*account, options_.faults), kJsonType);
+  res.set_content(userInfoJson(*account, options_.faults, options_.blogUrlForm), kJsonType);
 }
 
 void PlinthSim::handlePost(const httplib::Request& req, httplib::Response& res, std::string body) {

@@ -127,6 +127,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (v != "500" && v != "503")
         return fail("--post-status takes 500 or 503, not \"" + v + "\"");
       o.faults.postStatus = v == "500" ? 500 : 503;
+    } else if (name == "--token-status") {
+      const auto status = parseNumber<int>(v, 100, 599);
+      if (!status) return fail("--token-status needs an HTTP status 100-599, not \"" + v + "\"");
+      o.faults.tokenStatus = *status;
+    } else if (name == "--blog-url") {
+      static const std::map<std::string, BlogUrlForm> kForms = {{"http", BlogUrlForm::kHttp},
+                                                                {"https", BlogUrlForm::kHttps},
+                                                                {"path", BlogUrlForm::kPath}};
+      const auto form = kForms.find(v);
+      if (form == kForms.end()) return fail("--blog-url takes http, https or path");
+      o.blogUrlForm = form->second;
     } else if (name == "--refuse-user-info-once") {
       if (v.empty() || v.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") != std::string::npos) {
         return fail("--refuse-user-info-once needs a problem name of a-z and \"_\", not \"" + v +
@@ -185,6 +196,9 @@ Service:
   --data DIR              keep the certificates in DIR and write every post there as
                           DIR/posts/ID/post.json with its photos DIR/posts/ID/photo-N.bin
   --max-body BYTES        largest request body accepted (default 10485760); larger ones get 413
+  --blog-url FORM          how the user information writes blog urls: http
+                          (http://NAME.plinth.example/, the default), https
+                          (https://NAME.plinth.example/) or path (http://plinth.example/blogs/NAME/)
   --verbose               log every request on standard error
   --help                  this text
 
@@ -197,6 +211,8 @@ Faults, for reliability tests:
   --huge-user-info        answer the user information with a valid JSON text of 50 MiB
   --non-utf8-user-info    answer the user information with bytes that are not UTF-8
   --token-without-key     answer token requests with 200 but without oauth_token
+  --token-status CODE     answer a granted xAuth request with status CODE (100-599) and the usual
+                          token body; an informational CODE (1xx) closes the connection after it
   --redirect-loop         answer every API request with a redirect to itself
   --refuse-user-info-once PROBLEM
                           answer the first user information request with 401 and

@@ -17,10 +17,15 @@ namespace marigold::sim {
 // Which replies --stall holds back.
 enum class StallTarget { kNone, kToken, kUser, kPost, kAll };
 
+// How the user information writes a blog's url: http://NAME.plinth.example/ (kHttp),
+// https://NAME.plinth.example/ (kHttps) or http://plinth.example/blogs/NAME/ (kPath).
+enum class BlogUrlForm { kHttp, kHttps, kPath };
+
 struct Faults {
   int delayMs = 0;                        // wait before every reply
   std::optional<std::size_t> closeAfter;  // drop the connection after this many post body bytes
   int postStatus = 0;                     // 500 or 503 instead of a stored post; 0 = normal
+  int tokenStatus = 0;                    // status of a granted xAuth token reply; 0 = 200
   bool brokenUserInfo = false;            // user information that is not valid JSON
   bool deepUserInfo = false;              // user information nested 100,000 arrays deep
   bool hugeUserInfo = false;              // user information of 50 MiB
@@ -40,6 +45,7 @@ struct SimOptions {
   std::size_t maxBody = 10 * 1024 * 1024;
   std::string authorizeAs;  // account that approves request tokens; the first one when empty
   bool verbose = false;
+  BlogUrlForm blogUrlForm = BlogUrlForm::kHttp;
   Faults faults;
 };
 

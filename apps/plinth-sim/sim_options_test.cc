@@ -49,7 +49,10 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
                                           "--refuse-user-info-once",
                                           "nonce_used",
                                           "--stall",
-                                          "post"});
+                                          "post",
+                                          "--token-status",
+                                          "299",
+                                          "--blog-url=path"});
   ASSERT_EQ(c.error, "");
   const SimOptions& o = c.options;
   EXPECT_EQ(o.authPort, 8443);
@@ -71,6 +74,8 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
   EXPECT_TRUE(o.faults.redirectLoop);
   EXPECT_EQ(o.faults.refuseUserInfoOnce, "nonce_used");
   EXPECT_EQ(o.faults.stall, StallTarget::kPost);
+  EXPECT_EQ(o.faults.tokenStatus, 299);
+  EXPECT_EQ(o.blogUrlForm, BlogUrlForm::kPath);
 }
 
 TEST(SimOptionsTest, RefusesUnusableArguments) {
@@ -91,6 +96,9 @@ TEST(SimOptionsTest, RefusesUnusableArguments) {
       {{"--token-duration", "0"}, "--token-duration"},
       {{"--post-status", "502"}, "500 or 503"},
       {{"--stall", "forever"}, "--stall"},
+      {{"--token-status", "99"}, "--token-status"},
+      {{"--token-status", "600"}, "--token-status"},
+      {{"--blog-url", "ftp"}, "--blog-url"},
       {{"--refuse-user-info-once", "Nonce-Used"}, "--refuse-user-info-once"},
       {{"--delay", "soon"}, "--delay"},
       {{"--verbose=yes"}, "takes no value"},
@@ -125,7 +133,9 @@ TEST(SimOptionsTest, HelpDocumentsEverySwitchAndTheReadyLine) {
                            "--token-without-key",
                            "--redirect-loop",
                            "--refuse-user-info-once",
-                           "--stall"}) {
+                           "--stall",
+                           "--token-status",
+                           "--blog-url"}) {
     EXPECT_NE(help.find(std::string("  ") + name + " "), std::string::npos) << name;
   }
   EXPECT_NE(help.find("plinth-sim ready auth=https://127.0.0.1:PORT api=http://127.0.0.1:PORT "

@@ -19,6 +19,7 @@
 #include "platform/temporary_home.h"
 #include "platform/window.h"
 #include "plinth_sim.h"
+#include "plugin/export_controller_fixture.h"
 #include "plugin/export_plugin_box.h"
 #include "plugin/pane_definition.h"
 #include "plugin/recording_proxy.h"
@@ -27,91 +28,13 @@
 namespace marigold {
 namespace {
 
-// The host's side: the selected files, the export window and its own controls.
-class TestExportManager : public ExportImageProtocol {
- public:
-  std::uint32_t imageCount() override { return static_cast<std::uint32_t>(paths.size()); }
-  std::string imagePathAtIndex(std::uint32_t index) override { return paths.at(index); }
-  std::shared_ptr<Window> window() override { return window_; }
-  void enableControls() override { controlsEnabled = true; }
-  void disableControls() override { controlsEnabled = false; }
-
-  std::vector<std::string> paths;
-  bool controlsEnabled = false;
-  std::shared_ptr<Window> window_ = std::make_shared<Window>("Export");
-};
-
-// Answers every modal alert with its first button and remembers its message.
-class RecordingPresenter : public AlertPresenter {
- public:
-  std::size_t presentModal(const Alert& alert) override {
-    messages.push_back(alert.messageText());
-    return 0;
-  }
-  std::vector<std::string> messages;
-};
-
-class ExportControllerTest : public ::testing::Test {
+class ExportControllerTest : public ControllerFixture {
  protected:
   void SetUp() override {
     sim::SimOptions options;
     options.accounts = {{"ada", "secret pass", {"ada-photos", "ada-travel"}}};
     startSimulator(std::move(options));
   }
-  void TearDown() override {
-    controller_.reset();
-    if (sim_) sim_->stop();
-    ::unsetenv("MARIGOLD_CA_FILE");
-  }
-
-  void startSimulator(sim::SimOptions options) {
-    if (sim_) sim_->stop();
-    sim_ = std::make_unique<sim::PlinthSim>(std::move(options));
-    sim_->start();
-    ::setenv("MARIGOLD_CA_FILE", sim_->caFile().c_str(), 1);
-  }
-
-  // `apiBase` replaces the simulator's API base (a relay in front of it, say).
-  KZExportController& makeController(std::optional<std::string> apiBase = std::nullopt) {
-    application_.setAlertPresenter(&presenter_);
-    controller_ = std::make_unique<KZExportController>(
-        host_,
-        KZExportController::Environment{
-            application_, loop_, {sim_->authBase(), apiBase.value_or(sim_->apiBase())}, "bundle"});
-    loadPaneDefinition(*controller_);
-    return *controller_;
-  }
-  const KZExportController::Outlets& pane() { return controller_->outlets(); }
-
-  std::string writeFile(const std::string& name, std::size_t size, char fill = 'x') {
-    auto path = home_.path() / name;
-    std::ofstream(path, std::ios::binary) << std::string(size, fill);
-    return path.string();
-  }
-
-  void signIn(const std::string& user, const std::string& password, bool remember = false) {
-    pane().plinthUsername->setStringValue(user);
-    pane().plinthPassword->setStringValue(password);
-    pane().plinthRememberMe->setState(remember ? ControlState::kOn : ControlState::kOff);
-    ASSERT_TRUE(pane().loginButton->performClick());
-  }
-
-  // Runs the export until its sheet can be dismissed; answers the sheet's last message.
-  std::string exportAndWait() {
-    controller_->startExport("");
-    const auto& sheet = controller_->progressNotification();
-    EXPECT_TRUE(sheet);
-    loop_.runUntil([&] { return sheet->buttons().front()->isEnabled(); }, 20.0);
-    return sheet->messageText();
-  }
-
-  TemporaryHome home_;
-  TestExportManager host_;
-  Application application_;
-  RecordingPresenter presenter_;
-  RunLoop loop_;
-  std::unique_ptr<sim::PlinthSim> sim_;
-  std::unique_ptr<KZExportController> controller_;
 };
 
 TEST_F(ExportControllerTest, HostAnswersDependOnTheImageCount) {
