@@ -1,13 +1,5 @@
-// Bytes: the byte buffer used for bodies, file contents and binary data throughout the system.
+// Bytes: the byte buffer used for bodies, file contents and binary data throughout the system. One
+// definition serves every subsystem; it lives with the encoders, which depend on nothing else.
 #pragma once
 
-#include <cstdint>
-#include <span>
-#include <vector>
-
-namespace marigold {
-
-using Bytes = std::vector<std::uint8_t>;
-using ByteView = std::span<const std::uint8_t>;
-
-}  // namespace marigold
+#include "encoding/bytes.h"
