@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -120,8 +121,23 @@ std::optional<Bytes> readWholeFile(const std::filesystem::path& path) {
   if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read in large blocks into a buffer sized from the file; a file that grows or shrinks meanwhile
+  // is still read to its end.
+  Bytes bytes;
+  std::uintmax_t expected = std::filesystem::file_size(path, error);
+  if (!error) bytes.reserve(static_cast<std::size_t>(expected));
+  constexpr std::size_t kBlock = 1 << 20;
+  std::size_t used = 0;
+  for (;;) {
+    std::size_t room = bytes.capacity() > used ? bytes.capacity() - used : kBlock;
+    bytes.resize(used + room);
+    in.read(reinterpret_cast<char*>(bytes.data() + used), static_cast<std::streamsize>(room));
+    used += static_cast<std::size_t>(in.gcount());
+    if (!in || in.peek() == std::ifstream::traits_type::eof()) break;
+  }
   if (in.bad()) return std::nullopt;
+  bytes.resize(used);
+  if (bytes.capacity() - used >= kBlock / 2) bytes.shrink_to_fit();
   return bytes;
 }
 

@@ -104,5 +104,23 @@ TEST(AtomicFileTest, TemporariesOfInterruptedReplacementsAreRemoved) {
   EXPECT_EQ(removeInterruptedReplacements(home.path() / "absent" / "file"), 0u);
 }
 
+TEST(AtomicFileTest, WholeFilesAreReadExactlyAroundTheBlockSize) {
+  TemporaryHome home;
+  const std::size_t kSizes[] = {1,        4095,           (1u << 20) - 1,
+                                1u << 20, (1u << 20) + 1, 3u * (1 << 20) + 7};
+  for (std::size_t size : kSizes) {
+    Bytes content(size);
+    for (std::size_t i = 0; i < size; ++i)
+      content[i] = static_cast<std::uint8_t>(i * 131 + i / 251);
+    const auto path = home.path() / ("photo-" + std::to_string(size));
+    ASSERT_FALSE(replaceFileAtomically(path, content));
+    EXPECT_EQ(readWholeFile(path), content) << size;
+  }
+  // A file whose size is not known in advance is read to its end too.
+  std::optional<Bytes> status = readWholeFile("/proc/self/status");
+  ASSERT_TRUE(status);
+  EXPECT_NE(std::string(status->begin(), status->end()).find("VmRSS:"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace marigold

@@ -3,7 +3,9 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <set>
 
@@ -35,8 +37,65 @@ std::string replaceAll(std::string text, std::string_view from, std::string_view
 
 // A body value's form in the parameter string: "+" (a form-encoded space) read as %20, then
 // percent-encoded once more, then %257E (an escaped tilde) restored to "~".
-std::string reencodedBodyValue(std::string_view value) {
+std::string reencodedBodyValueByPasses(std::string_view value) {
   return replaceAll(encoded(replaceAll(std::string(value), "+", "%20")), "%257E", "~");
+}
+
+// What each ASCII character of a wire-form value becomes in the parameter string: unreserved
+// characters stay, "+" becomes "%2520" (read as %20, then escaped), everything else "%XX" (so "%"
+// becomes "%25"). "%7E" is handled by the caller.
+struct Reencoding {
+  char text[5];
+  std::uint8_t length;
+};
+
+constexpr std::array<Reencoding, 128> makeReencodingTable() {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::array<Reencoding, 128> table{};
+  for (int b = 0; b < 128; ++b) {
+    bool unreserved = (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') ||
+                      b == '-' || b == '.' || b == '_' || b == '~';
+    if (unreserved) {
+      table[b] = {{static_cast<char>(b), 0, 0, 0, 0}, 1};
+    } else if (b == '+') {
+      table[b] = {{'%', '2', '5', '2', '0'}, 5};
+    } else {
+      table[b] = {{'%', kHex[b >> 4], kHex[b & 0xF], 0, 0}, 3};
+    }
+  }
+  return table;
+}
+
+constexpr std::array<Reencoding, 128> kReencoding = makeReencodingTable();
+
+// The same result as reencodedBodyValueByPasses in one pass, for a value that is all ASCII (as
+// wire-form values are): writes at most five characters per input byte to `out` and returns how
+// many it wrote, or nullopt when the value holds a byte outside ASCII.
+std::optional<std::size_t> reencodeASCII(std::string_view value, char* out) {
+  char* p = out;
+  const std::size_t size = value.size();
+  for (std::size_t i = 0; i < size; ++i) {
+    const auto b = static_cast<std::uint8_t>(value[i]);
+    if (b >= 0x80) return std::nullopt;
+    if (b == '%' && i + 2 < size && value[i + 1] == '7' && value[i + 2] == 'E') {
+      *p++ = '~';
+      i += 2;
+      continue;
+    }
+    const Reencoding& r = kReencoding[b];
+    std::memcpy(p, r.text, sizeof r.text);  // room for five per input byte
+    p += r.length;
+  }
+  return static_cast<std::size_t>(p - out);
+}
+
+std::string reencodedBodyValue(std::string_view value) {
+  std::string out(value.size() * 5, '\0');
+  if (auto length = reencodeASCII(value, out.data())) {
+    out.resize(*length);
+    return out;
+  }
+  return reencodedBodyValueByPasses(value);
 }
 
 // Feeds the re-encoded form of a body value to `sink` in pieces of about 64 KiB, so that a photo's
@@ -46,10 +105,7 @@ std::string reencodedBodyValue(std::string_view value) {
 void reencodeBodyValueInPieces(std::string_view value,
                                const std::function<void(std::string_view)>& sink) {
   constexpr std::size_t kPiece = 64 * 1024;
-  if (value.size() <= kPiece) {
-    sink(reencodedBodyValue(value));
-    return;
-  }
+  std::string buffer(std::min(value.size(), kPiece) * 5, '\0');
   std::size_t start = 0;
   while (start < value.size()) {
     std::size_t end = std::min(start + kPiece, value.size());
@@ -59,7 +115,12 @@ void reencodeBodyValueInPieces(std::string_view value,
       return (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80;
     };
     while (end > start + 1 && cutsBadly(end)) --end;
-    sink(reencodedBodyValue(value.substr(start, end - start)));
+    std::string_view piece = value.substr(start, end - start);
+    if (auto length = reencodeASCII(piece, buffer.data())) {
+      sink(std::string_view(buffer.data(), *length));
+    } else {
+      sink(reencodedBodyValueByPasses(piece));
+    }
     start = end;
   }
 }

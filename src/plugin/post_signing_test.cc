@@ -6,6 +6,8 @@
 
 #include <set>
 
+#include "encoding/string_url_encode.h"
+
 namespace marigold::post_signing {
 namespace {
 
@@ -145,6 +147,36 @@ TEST(PostSigningTest, LargeValuesSignedInPiecesMatchTheWholeBaseString) {
   std::string base = signatureBaseString(request.url(), protocol, body);
   EXPECT_EQ(protocol.back().value, referenceSignature("cs&ts", base));
   EXPECT_NE(base.find("~%2520%2541ab%25C3%25A9-%C3%A9_~"), std::string::npos);
+}
+
+// The body values' second encoding, by its definition: "+" read as %20, encoded once more, and
+// %257E (an escaped tilde) restored to "~".
+std::string reencodedByDefinition(const std::string& value) {
+  auto replaceAll = [](std::string text, const std::string& from, const std::string& to) {
+    std::string out;
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find(from, start)) != std::string::npos;
+         start = at + from.size()) {
+      out += text.substr(start, at - start) + to;
+    }
+    return out + text.substr(start);
+  };
+  return replaceAll(
+      NSString_URLEncode::encodeForURL(replaceAll(value, "+", "%20")).value_or("<not UTF-8>"),
+      "%257E", "~");
+}
+
+TEST(PostSigningTest, AsciiBodyValuesFollowTheSecondEncodingExactly) {
+  std::string every;
+  for (int c = 1; c < 128; ++c) every.push_back(static_cast<char>(c));
+  std::string large;  // escapes, tildes and pluses across the 64 KiB cuts
+  while (large.size() < 200000) large += "%7E+%41ab~*%25%7e%%7E";
+  const std::string kValues[] = {every, "%7E", "%7e", "%%7E", "+%7E+", "%7", "%", "~%7E~", large};
+  for (const std::string& value : kValues) {
+    SCOPED_TRACE(value.substr(0, 40));
+    EXPECT_EQ(oauthRequestParameterString({}, {{"k", value}}),
+              "k%3D" + reencodedByDefinition(value));
+  }
 }
 
 TEST(PostSigningTest, PlaintextSignatures) {
