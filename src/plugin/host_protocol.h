@@ -15,7 +15,7 @@ namespace marigold {
 
 class View;
 class Window;
-class KeyEvent;
+struct KeyEvent;
 
 // Progress of an export as the host shows it. Held by the plug-in, read by the host under the
 // plug-in's progress lock.
