@@ -33,7 +33,8 @@ demo: build
 	@$(BUILD)/apps/marigold/marigold demo
 
 bench: bootstrap
-	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMARIGOLD_BENCH=ON >/dev/null
+	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMARIGOLD_BENCH=ON \
+	  -DMARIGOLD_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-bench -j $(JOBS) --target benchmarks
 	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b $(BENCH_ARGS) || exit 1; done
 

@@ -67,17 +67,25 @@ SimulatorProcess::SimulatorProcess(const std::string& program,
   apiBase_ = fieldOf(line, "api");
   caFile_ = fieldOf(line, "ca");
   if (!line.starts_with("plinth-sim ready") || authBase_.empty() || apiBase_.empty()) {
+    // The destructor does not run for a constructor that throws: stop the child here.
+    stop();
     throw std::runtime_error("the simulator did not become ready");
   }
 }
 
-SimulatorProcess::~SimulatorProcess() {
+SimulatorProcess::~SimulatorProcess() { stop(); }
+
+void SimulatorProcess::stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     int status = 0;
     waitpid(pid_, &status, 0);
+    pid_ = -1;
   }
-  if (output_ >= 0) close(output_);
+  if (output_ >= 0) {
+    close(output_);
+    output_ = -1;
+  }
 }
 
 std::string defaultSimulatorPath() {

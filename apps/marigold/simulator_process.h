@@ -24,6 +24,8 @@ class SimulatorProcess {
   const std::string& caFile() const { return caFile_; }
 
  private:
+  void stop();  // SIGTERM to the child, waited for; closes its output
+
   pid_t pid_ = -1;
   int output_ = -1;
   std::string authBase_;

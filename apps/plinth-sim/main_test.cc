@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,9 +15,28 @@
 
 namespace {
 
+// A started simulator; one that a failed assertion left running is stopped on destruction.
 struct Child {
   pid_t pid = -1;
   std::FILE* out = nullptr;
+
+  // Waits for the child to end; its exit status.
+  int wait() {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    pid = -1;
+    if (out != nullptr) std::fclose(out);
+    out = nullptr;
+    return status;
+  }
+  ~Child() {
+    if (pid > 0) {
+      ::kill(pid, SIGTERM);
+      wait();
+    } else if (out != nullptr) {
+      std::fclose(out);
+    }
+  }
 };
 
 Child launch(std::vector<std::string> args) {
@@ -47,16 +67,13 @@ std::string readLine(std::FILE* in) {
   return line;
 }
 
-int stop(const Child& child) {
+int stop(Child& child) {
   ::kill(child.pid, SIGTERM);
-  int status = 0;
-  ::waitpid(child.pid, &status, 0);
-  std::fclose(child.out);
-  return status;
+  return child.wait();
 }
 
 TEST(PlinthSimMainTest, PrintsTheReadyLineServesAndStopsOnSigterm) {
-  const Child child = launch({});
+  Child child = launch({});
   ASSERT_GT(child.pid, 0) << "PLINTH_SIM_BINARY is not set";
   const std::string line = readLine(child.out);
   // plinth-sim ready auth=https://127.0.0.1:PORT api=http://127.0.0.1:PORT ca=PATH
@@ -94,12 +111,10 @@ TEST(PlinthSimMainTest, PrintsTheReadyLineServesAndStopsOnSigterm) {
 }
 
 TEST(PlinthSimMainTest, RefusesBadArgumentsWithExitCodeTwo) {
-  const Child child = launch({"--stall", "forever"});
+  Child child = launch({"--stall", "forever"});
   ASSERT_GT(child.pid, 0);
   EXPECT_EQ(readLine(child.out), "");
-  int status = 0;
-  ::waitpid(child.pid, &status, 0);
-  std::fclose(child.out);
+  const int status = child.wait();
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);
 }

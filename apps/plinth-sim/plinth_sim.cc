@@ -219,6 +219,19 @@ PlinthSim::PlinthSim(SimOptions options, Clock clock)
     folder_ = pattern;
     ownsFolder_ = true;
   }
+  // The destructor does not run when construction fails, so a private folder is removed here.
+  try {
+    setUpServers();
+  } catch (...) {
+    if (ownsFolder_) {
+      std::error_code ignored;
+      std::filesystem::remove_all(folder_, ignored);
+    }
+    throw;
+  }
+}
+
+void PlinthSim::setUpServers() {
   tls_ = writeTlsIdentity(folder_);
 
   auth_ = std::make_unique<httplib::SSLServer>(tls_.cert.c_str(), tls_.key.c_str());
@@ -228,6 +241,12 @@ PlinthSim::PlinthSim(SimOptions options, Clock clock)
   routeApi();
 
   for (httplib::Server* server : {static_cast<httplib::Server*>(auth_.get()), api_.get()}) {
+    // The library's default also sets SO_REUSEPORT, which lets a second simulator bind a port
+    // that is in use and share its connections; only a free port may be taken.
+    server->set_socket_options([](int socket) {
+      const int yes = 1;
+      ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server->set_payload_max_length(options_.maxBody);
     server->set_keep_alive_timeout(2);
     server->set_post_routing_handler([this](const httplib::Request&, httplib::Response&) {
@@ -272,9 +291,12 @@ PlinthSim::~PlinthSim() {
 void PlinthSim::start() {
   authThread_ = std::thread([this] { auth_->listen_after_bind(); });
   apiThread_ = std::thread([this] { api_->listen_after_bind(); });
-  // A server stopped before its accept loop runs would never leave that loop; wait (bounded) until
-  // both loops run, so that stop() right after start() is safe.
-  for (int i = 0; i < 5000 && !(auth_->is_running() && api_->is_running()); ++i) {
+  // A server stopped before its accept loop runs would never leave that loop; wait (bounded, with
+  // room for a loaded machine or a sanitizer build) until both loops run, so that stop() right
+  // after start() is safe.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!(auth_->is_running() && api_->is_running()) &&
+         std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }

@@ -52,6 +52,8 @@ class PlinthSim {
   ServiceState& state() { return state_; }
 
  private:
+  // Makes the TLS identity in folder_, then both servers with their routes, bound to their ports.
+  void setUpServers();
   void routeAuth();
   void routeApi();
   void handleAccessToken(const httplib::Request& req, httplib::Response& res);

@@ -603,6 +603,33 @@ TEST_F(PlinthSimTest, StalledRequestGetsNoAnswerAndStopReleasesIt) {
   sim_->stop();  // returns although a handler is still waiting
 }
 
+TEST_F(PlinthSimTest, TakenPortIsReportedAndLeavesNoPrivateFolder) {
+  startSim();
+  const std::filesystem::path scratch =
+      std::filesystem::temp_directory_path() / ("plinth-sim-tmpdir-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(scratch);
+  const char* previous = std::getenv("TMPDIR");
+  const std::string saved = previous != nullptr ? previous : "";
+  ::setenv("TMPDIR", scratch.c_str(), 1);
+  SimOptions second;
+  second.accounts.push_back(demoAccount());
+  second.apiPort = sim_->apiPort();
+  std::string message;
+  try {
+    PlinthSim clash(second);
+  } catch (const std::runtime_error& e) {
+    message = e.what();
+  }
+  if (previous != nullptr) {
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  EXPECT_NE(message.find("is the port taken?"), std::string::npos) << message;
+  EXPECT_TRUE(std::filesystem::is_empty(scratch));
+  std::filesystem::remove_all(scratch);
+}
+
 TEST_F(PlinthSimTest, DataFolderKeepsPostsAndPhotos) {
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("plinth-sim-test-" + std::to_string(::getpid()));

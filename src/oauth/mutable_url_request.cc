@@ -36,7 +36,7 @@ std::string baseStringURI(const URL& url) {
   if (const auto port = url.port()) {
     const bool isDefault =
         (url.scheme() == "http" && *port == 80) || (url.scheme() == "https" && *port == 443);
-    if (!isDefault) uri += ":" + std::to_string(*port);
+    if (!isDefault) uri.append(":").append(std::to_string(*port));
   }
   uri += url.path();
   return uri;

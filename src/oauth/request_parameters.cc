@@ -87,7 +87,10 @@ void setMultipartBody(URLRequest& request, std::span<const FileAttachment> files
     append(body, file.name);
     append(body, "\"; filename=\"");
     append(body, file.filename);
-    if (numberFileNames) append(body, "-" + std::to_string(index));
+    if (numberFileNames) {
+      append(body, "-");
+      append(body, std::to_string(index));
+    }
     append(body, "\"\r\nContent-Type: ");
     append(body, file.contentType);
     append(body, "\r\n\r\n");

@@ -49,21 +49,31 @@ class SimProcess {
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     out_ = out[0];
-    if (spawned != 0) throw std::runtime_error("cannot start " + std::string(PLINTH_SIM_BINARY));
-    readReadyLine();
+    if (spawned != 0) {
+      ::close(out_);
+      throw std::runtime_error("cannot start " + std::string(PLINTH_SIM_BINARY));
+    }
+    try {
+      readReadyLine();
+    } catch (...) {
+      stop();  // no destructor runs for a constructor that throws
+      throw;
+    }
   }
-  ~SimProcess() {
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    ::close(out_);
-  }
+  ~SimProcess() { stop(); }
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
   std::string authBase, apiBase, caFile;
 
  private:
+  void stop() {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    ::close(out_);
+  }
+
   // "plinth-sim ready auth=AUTH api=API ca=CA", waited for at most kWaitSeconds.
   void readReadyLine() {
     std::string line;

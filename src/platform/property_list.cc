@@ -177,7 +177,7 @@ class Reader {
       key.reset();
     }
     if (key) return fail("dictionary key without a value: " + *key);
-    return PropertyList(std::move(dictionary));
+    return std::optional<PropertyList>(std::in_place, std::move(dictionary));
   }
 };
 

@@ -202,9 +202,9 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
                           "more than " + std::to_string(kMaxRedirects) + " redirects", request));
         return;
       }
-      auto response = std::move(redirectResponse);
-      request = redirectedRequest(request, response->statusCode(), std::move(*redirectTarget));
-      sendRequest(std::move(response));
+      request =
+          redirectedRequest(request, redirectResponse->statusCode(), std::move(*redirectTarget));
+      sendRequest(std::exchange(redirectResponse, std::nullopt));
       return;
     }
     if (e.result != CURLE_OK) {

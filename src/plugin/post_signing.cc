@@ -282,7 +282,7 @@ std::string oauthBaseStringURI(const URL& url) {
   std::string authority = lowerCase(url.host());
   if (auto port = url.port()) {
     bool defaultPort = (scheme == "http" && *port == 80) || (scheme == "https" && *port == 443);
-    if (!defaultPort) authority += ":" + std::to_string(*port);
+    if (!defaultPort) authority.append(":").append(std::to_string(*port));
   }
   const std::string& text = url.absoluteString();
   std::string_view rest = std::string_view(text).substr(std::min(text.size(), scheme.size() + 3));
