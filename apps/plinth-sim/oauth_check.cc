@@ -156,7 +156,7 @@ std::string baseStringURI(const RequestView& request) {
   }
   std::string uri = scheme + "://" + host;
   const bool defaultPort = (scheme == "http" && port == 80) || (scheme == "https" && port == 443);
-  if (!defaultPort) uri += ":" + std::to_string(port);
+  if (!defaultPort) uri.append(":").append(std::to_string(port));
   uri += request.target.substr(0, request.target.find('?'));
   return uri;
 }

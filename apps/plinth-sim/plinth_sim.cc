@@ -127,7 +127,8 @@ std::string postJson(const StoredPost& post) {
                     ",\"account\":" + jsonString(post.account) + ",\"fields\":{";
   bool first = true;
   for (const auto& [name, value] : post.fields) {
-    out += (first ? "" : ",") + jsonString(name) + ":" + jsonString(value);
+    if (!first) out += ',';
+    out.append(jsonString(name)).append(":").append(jsonString(value));
     first = false;
   }
   out += "},\"photos\":[";
@@ -635,7 +636,8 @@ void PlinthSim::handlePosts(const httplib::Request&, httplib::Response& res) {
   std::string out = "[";
   bool first = true;
   for (const StoredPost& post : state_.posts()) {
-    out += (first ? "" : ",") + postJson(post);
+    if (!first) out += ',';
+    out += postJson(post);
     first = false;
   }
   res.set_content(out + "]", kJsonType);

@@ -62,7 +62,10 @@ std::variant<VerifiedRequest, OAuthProblem> ServiceState::verify(const RequestVi
         (std::string_view(name) == "oauth_timestamp" || std::string_view(name) == "oauth_nonce")) {
       continue;
     }
-    if (get(name) == nullptr) absent += (absent.empty() ? "" : "&") + std::string(name);
+    if (get(name) == nullptr) {
+      if (!absent.empty()) absent += '&';
+      absent += name;
+    }
   }
   if (!absent.empty()) {
     return refused(400, "parameter_absent", "Missing OAuth parameters: " + absent);
