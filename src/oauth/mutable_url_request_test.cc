@@ -26,7 +26,7 @@ std::shared_ptr<const OASignatureProviding> plaintext() {
   return std::make_shared<const OAPlaintextSignatureProvider>();
 }
 
-// The example of the OAuth Core 1.0 specification, appendix A.5: a GET with an access token.
+// The worked example of OAuth Core 1.0, appendix A.5: a GET with an access token.
 TEST(OAMutableURLRequestTest, OAuthCoreAppendixA) {
   OAMutableURLRequest request(
       urlFor("http://photos.example.net/photos?file=vacation.jpg&size=original"),
