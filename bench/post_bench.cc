@@ -20,16 +20,10 @@
 #include <vector>
 
 #include "config/service_constants.h"
-#include "platform/alert.h"
-#include "platform/application.h"
 #include "platform/log.h"
-#include "platform/run_loop.h"
-#include "platform/temporary_home.h"
-#include "platform/window.h"
-#include "plinth_sim.h"
 #include "plugin/export_controller.h"
-#include "plugin/pane_definition.h"
 #include "plugin/post_signing.h"
+#include "testing/controller_harness.h"
 
 namespace {
 
@@ -39,23 +33,6 @@ constexpr std::size_t kMiB = 1024 * 1024;
 constexpr const char* kUser = "bench";
 constexpr const char* kPassword = "bench password";
 
-class BenchExportManager : public ExportImageProtocol {
- public:
-  std::uint32_t imageCount() override { return static_cast<std::uint32_t>(paths.size()); }
-  std::string imagePathAtIndex(std::uint32_t index) override { return paths.at(index); }
-  std::shared_ptr<Window> window() override { return window_; }
-  void enableControls() override {}
-  void disableControls() override {}
-
-  std::vector<std::string> paths;
-  std::shared_ptr<Window> window_ = std::make_shared<Window>("Export");
-};
-
-class FirstButtonPresenter : public AlertPresenter {
- public:
-  std::size_t presentModal(const Alert&) override { return 0; }
-};
-
 // One signed-in controller over a selection of photos, against its own simulator.
 class PostRig {
  public:
@@ -63,66 +40,44 @@ class PostRig {
     sim::SimOptions options;
     options.accounts = {{kUser, kPassword, {"bench-photos"}}};
     options.maxBody = 64 * kMiB;
-    sim_ = std::make_unique<sim::PlinthSim>(std::move(options));
-    sim_->start();
-    ::setenv("MARIGOLD_CA_FILE", sim_->caFile().c_str(), 1);
+    harness_.startSimulator(std::move(options));
 
     std::mt19937_64 random(42);
     for (std::size_t i = 0; i < photoSizes.size(); ++i) {
       std::string bytes(photoSizes[i], '\0');
       for (char& c : bytes) c = static_cast<char>(random() >> 56);
-      auto path = home_.path() / ("photo-" + std::to_string(i) + ".jpg");
+      auto path = harness_.home_.path() / ("photo-" + std::to_string(i) + ".jpg");
       std::ofstream(path, std::ios::binary) << bytes;
-      host_.paths.push_back(path.string());
+      harness_.host_.paths.push_back(path.string());
     }
 
-    application_.setAlertPresenter(&presenter_);
-    controller_ = std::make_unique<KZExportController>(
-        host_, KZExportController::Environment{
-                   application_, loop_, {sim_->authBase(), sim_->apiBase()}, "bundle"});
-    loadPaneDefinition(*controller_);
-    const auto& pane = controller_->outlets();
-    pane.plinthUsername->setStringValue(kUser);
-    pane.plinthPassword->setStringValue(kPassword);
-    pane.loginButton->performClick();
-    if (!controller_->loggedIn()) throw std::runtime_error("the bench user could not sign in");
-    pane.plinthCaptions->setStringValue("Benchmark run");
-    pane.plinthTags->setStringValue("bench,post");
-  }
-  ~PostRig() {
-    controller_.reset();
-    sim_->stop();
-    ::unsetenv("MARIGOLD_CA_FILE");
+    harness_.makeController();
+    harness_.signIn(kUser, kPassword);
+    if (!controller().loggedIn()) throw std::runtime_error("the bench user could not sign in");
+    harness_.pane().plinthCaptions->setStringValue("Benchmark run");
+    harness_.pane().plinthTags->setStringValue("bench,post");
   }
 
   // One whole export: read, encode, sign, upload, reply. True when the service stored the post.
   bool post() {
-    controller_->startExport("");
-    const auto& sheet = controller_->progressNotification();
-    if (!sheet) return false;
-    loop_.runUntil([&] { return sheet->buttons().front()->isEnabled(); }, 60.0);
-    return !controller_->uploadFailed() && sheet->buttons().front()->isEnabled();
+    auto message = harness_.exportAndWait(60.0);
+    return message && !controller().uploadFailed() &&
+           controller().progressNotification()->buttons().front()->isEnabled();
   }
 
   // Signs the composed post again: a fresh nonce and timestamp for the next send.
   void resign() {
-    const OAToken& token = *controller_->accessToken();
-    controller_->signRequestWithClientIdentifier(
+    const OAToken& token = *controller().accessToken();
+    controller().signRequestWithClientIdentifier(
         std::string(config::kConsumerKey), std::string(config::kConsumerSecret), token.key(),
         token.secret(), std::nullopt, post_signing::SignatureMethod::kHMAC_SHA1);
   }
 
-  KZExportController& controller() { return *controller_; }
+  KZExportController& controller() { return *harness_.controller_; }
 
  private:
-  TemporaryHome home_;
   LogCapture quiet_;  // the controller logs every request's fields
-  BenchExportManager host_;
-  Application application_;
-  FirstButtonPresenter presenter_;
-  RunLoop loop_;
-  std::unique_ptr<sim::PlinthSim> sim_;
-  std::unique_ptr<KZExportController> controller_;
+  ControllerHarness harness_;
 };
 
 std::vector<std::size_t> selection(benchmark::State& state) {

@@ -36,7 +36,7 @@ function(marigold_library)
   target_link_libraries(${ARG_NAME} PUBLIC ${ARG_DEPS} marigold_sanitize PRIVATE marigold_warnings)
   if(tests)
     add_executable(${ARG_NAME}_test ${tests})
-    target_link_libraries(${ARG_NAME}_test PRIVATE ${ARG_NAME} ${ARG_TEST_DEPS} GTest::gtest
+    target_link_libraries(${ARG_NAME}_test PRIVATE ${ARG_NAME} ${ARG_TEST_DEPS} marigold_testing GTest::gtest
                           GTest::gtest_main GTest::gmock marigold_warnings)
     gtest_discover_tests(${ARG_NAME}_test DISCOVERY_TIMEOUT 60
                          PROPERTIES ENVIRONMENT "MARIGOLD_SOURCE_DIR=${PROJECT_SOURCE_DIR}")

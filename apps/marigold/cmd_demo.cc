@@ -7,11 +7,11 @@
 #include <string>
 
 #include "commands.h"
+#include "host/simulator_process.h"
 #include "host_session.h"
 #include "json/lx_json_parser.h"
 #include "json/lx_json_writer.h"
 #include "platform/url_connection.h"
-#include "simulator_process.h"
 
 namespace marigold::cli {
 namespace {
@@ -91,7 +91,7 @@ int runDemo(const Args& args) {
     auto home = scratch.path() / "home";
     auto data = scratch.path() / "service";
     std::filesystem::create_directories(home);
-    SimulatorProcess simulator(defaultSimulatorPath(), {"--data", data.string()});
+    host::SimulatorProcess simulator(host::defaultSimulatorPath(), {"--data", data.string()});
     setenv("HOME", home.c_str(), 1);
     setenv("MARIGOLD_AUTH_BASE", simulator.authBase().c_str(), 1);
     setenv("MARIGOLD_API_BASE", simulator.apiBase().c_str(), 1);

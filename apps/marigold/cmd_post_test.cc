@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/temporary_home.h"
 #include "plinth_sim.h"
+#include "testing/temporary_home.h"
 
 extern char** environ;
 

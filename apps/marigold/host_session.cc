@@ -11,7 +11,8 @@ HostSession::HostSession(std::vector<std::string> photoPaths, std::FILE* out)
     : out_(out), manager_(std::move(photoPaths)), frontEnd_(*manager_.window(), out) {
   application_.setAlertPresenter(&frontEnd_);
   application_.setStopModalHandler([this] { loop_.stop(); });
-  plugin_ = std::make_unique<LoadedPlugin>(defaultPluginPath(), manager_, application_, loop_);
+  plugin_ = std::make_unique<host::LoadedPlugin>(host::defaultPluginPath(), manager_, application_,
+                                                 loop_);
   plugin_->plugin().viewWillBeActivated();
 }
 

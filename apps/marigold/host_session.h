@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "export_manager.h"
+#include "host/export_manager.h"
+#include "host/plugin_loader.h"
 #include "platform/application.h"
 #include "platform/run_loop.h"
 #include "platform/views.h"
-#include "plugin_loader.h"
 #include "terminal_front_end.h"
 
 namespace marigold::cli {
@@ -49,7 +49,7 @@ class HostSession {
   // Answers whether the photos were posted.
   bool exportAndWait();
 
-  ExportManager& exportManager() { return manager_; }
+  host::ExportManager& exportManager() { return manager_; }
   ExportPluginProtocol& plugin() { return plugin_->plugin(); }
 
  private:
@@ -58,9 +58,9 @@ class HostSession {
   std::FILE* out_;
   RunLoop loop_;
   Application application_;
-  ExportManager manager_;
+  host::ExportManager manager_;
   TerminalFrontEnd frontEnd_;
-  std::unique_ptr<LoadedPlugin> plugin_;
+  std::unique_ptr<host::LoadedPlugin> plugin_;
 };
 
 }  // namespace marigold::cli

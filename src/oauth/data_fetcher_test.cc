@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "oauth/test_server.h"
+#include "testing/test_server.h"
 #include "platform/run_loop.h"
 
 namespace marigold {

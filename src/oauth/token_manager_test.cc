@@ -18,7 +18,7 @@
 #include "oauth/token_persistence.h"
 #include "platform/log.h"
 #include "platform/run_loop.h"
-#include "platform/temporary_home.h"
+#include "testing/temporary_home.h"
 #include "platform/url_connection.h"
 
 extern char** environ;

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "platform/temporary_home.h"
+#include "testing/temporary_home.h"
 
 namespace marigold {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/temporary_home.h"
+#include "testing/temporary_home.h"
 
 namespace marigold {
 namespace {

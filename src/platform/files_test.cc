@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/home_directory.h"
-#include "platform/temporary_home.h"
+#include "testing/temporary_home.h"
 
 namespace marigold {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
-#include "platform/temporary_home.h"
+#include "testing/temporary_home.h"
 
 namespace marigold {
 namespace {

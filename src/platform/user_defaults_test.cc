@@ -7,7 +7,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/log.h"
-#include "platform/temporary_home.h"
+#include "testing/temporary_home.h"
 
 namespace marigold {
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/log.h"
-#include "plugin/export_controller_fixture.h"
+#include "testing/controller_fixture.h"
 #include "settings/app_settings.h"
 
 namespace marigold {

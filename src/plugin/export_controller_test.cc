@@ -16,13 +16,13 @@
 #include "platform/key_event.h"
 #include "platform/log.h"
 #include "platform/progress_indicator.h"
-#include "platform/temporary_home.h"
+#include "testing/temporary_home.h"
 #include "platform/window.h"
 #include "plinth_sim.h"
-#include "plugin/export_controller_fixture.h"
+#include "testing/controller_fixture.h"
 #include "plugin/export_plugin_box.h"
 #include "plugin/pane_definition.h"
-#include "plugin/recording_proxy.h"
+#include "testing/recording_proxy.h"
 #include "settings/app_settings.h"
 
 namespace marigold {

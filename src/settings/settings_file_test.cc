@@ -16,7 +16,7 @@
 #include "crypto/aes_data.h"
 #include "crypto/aes_file.h"
 #include "platform/atomic_file.h"
-#include "platform/temporary_home.h"
+#include "testing/temporary_home.h"
 
 namespace marigold {
 namespace {

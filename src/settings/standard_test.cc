@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/temporary_home.h"
+#include "testing/temporary_home.h"
 #include "platform/user_defaults.h"
 
 namespace marigold::Standard {

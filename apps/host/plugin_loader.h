@@ -9,7 +9,7 @@
 
 #include "plugin/plugin_entry.h"
 
-namespace marigold::cli {
+namespace marigold::host {
 
 class LoadedPlugin {
  public:
@@ -32,4 +32,4 @@ class LoadedPlugin {
 // MARIGOLD_PLUGIN when set, else the module built beside this program.
 std::string defaultPluginPath();
 
-}  // namespace marigold::cli
+}  // namespace marigold::host

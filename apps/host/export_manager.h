@@ -9,7 +9,7 @@
 #include "platform/window.h"
 #include "plugin/host_protocol.h"
 
-namespace marigold::cli {
+namespace marigold::host {
 
 class ExportManager : public ExportImageProtocol {
  public:
@@ -32,4 +32,4 @@ class ExportManager : public ExportImageProtocol {
   bool controlsEnabled_ = false;
 };
 
-}  // namespace marigold::cli
+}  // namespace marigold::host

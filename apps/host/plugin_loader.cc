@@ -1,11 +1,11 @@
-#include "plugin_loader.h"
+#include "host/plugin_loader.h"
 
 #include <dlfcn.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-namespace marigold::cli {
+namespace marigold::host {
 
 struct LoadedPlugin::Module {
   void* handle = nullptr;
@@ -44,4 +44,4 @@ std::string defaultPluginPath() {
   return MARIGOLD_PLUGIN_BUILD_PATH;
 }
 
-}  // namespace marigold::cli
+}  // namespace marigold::host

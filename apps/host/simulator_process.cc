@@ -1,4 +1,4 @@
-#include "simulator_process.h"
+#include "host/simulator_process.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -14,7 +14,7 @@
 
 extern char** environ;
 
-namespace marigold::cli {
+namespace marigold::host {
 namespace {
 
 std::string fieldOf(const std::string& line, const std::string& name) {
@@ -93,4 +93,4 @@ std::string defaultSimulatorPath() {
   return MARIGOLD_SIM_BUILD_PATH;
 }
 
-}  // namespace marigold::cli
+}  // namespace marigold::host

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace marigold::cli {
+namespace marigold::host {
 
 class SimulatorProcess {
  public:
@@ -36,4 +36,4 @@ class SimulatorProcess {
 // PLINTH_SIM when set, else the simulator built beside this program.
 std::string defaultSimulatorPath();
 
-}  // namespace marigold::cli
+}  // namespace marigold::host

@@ -1,0 +1,64 @@
+#include "testing/controller_harness.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <utility>
+
+#include "plugin/pane_definition.h"
+
+namespace marigold {
+
+ControllerHarness::~ControllerHarness() {
+  controller_.reset();
+  if (sim_) sim_->stop();
+  ::unsetenv("MARIGOLD_CA_FILE");
+}
+
+void ControllerHarness::startSimulator(sim::SimOptions options) {
+  if (sim_) sim_->stop();
+  sim_.reset();
+  sim_ = std::make_unique<sim::PlinthSim>(std::move(options));
+  sim_->start();
+  ::setenv("MARIGOLD_CA_FILE", sim_->caFile().c_str(), 1);
+}
+
+void ControllerHarness::restartSimulator(sim::SimOptions options) {
+  options.authPort = sim_->authPort();
+  options.apiPort = sim_->apiPort();
+  startSimulator(std::move(options));
+}
+
+KZExportController& ControllerHarness::makeController(std::optional<std::string> apiBase) {
+  application_.setAlertPresenter(&presenter_);
+  controller_ = std::make_unique<KZExportController>(
+      host_,
+      KZExportController::Environment{
+          application_, loop_, {sim_->authBase(), apiBase.value_or(sim_->apiBase())}, "bundle"});
+  loadPaneDefinition(*controller_);
+  return *controller_;
+}
+
+std::string ControllerHarness::writeFile(const std::string& name, std::size_t size, char fill) {
+  auto path = home_.path() / name;
+  std::ofstream(path, std::ios::binary) << std::string(size, fill);
+  return path.string();
+}
+
+bool ControllerHarness::signIn(const std::string& user, const std::string& password,
+                               bool remember) {
+  pane().plinthUsername->setStringValue(user);
+  pane().plinthPassword->setStringValue(password);
+  pane().plinthRememberMe->setState(remember ? ControlState::kOn : ControlState::kOff);
+  return pane().loginButton->performClick();
+}
+
+std::optional<std::string> ControllerHarness::exportAndWait(double seconds) {
+  controller_->startExport("");
+  const auto& sheet = controller_->progressNotification();
+  if (!sheet) return std::nullopt;
+  loop_.runUntil([&] { return sheet->buttons().front()->isEnabled(); }, seconds);
+  return sheet->messageText();
+}
+
+}  // namespace marigold

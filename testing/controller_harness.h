@@ -1,0 +1,87 @@
+// The export controller driven as a host drives it, against the Plinth simulator running
+// in-process on loopback (real sockets and TLS), with a temporary HOME. The harness plays the
+// host's export manager and window and answers every modal alert with its first button. Free of
+// any test framework, so that the tests' fixture and the benchmarks share it. Not copyable; one
+// per process at a time (HOME and MARIGOLD_CA_FILE are process-wide).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/alert.h"
+#include "platform/application.h"
+#include "platform/run_loop.h"
+#include "platform/window.h"
+#include "plinth_sim.h"
+#include "plugin/export_controller.h"
+#include "testing/temporary_home.h"
+
+namespace marigold {
+
+// The host's side: the selected files, the export window and its own controls.
+class TestExportManager : public ExportImageProtocol {
+ public:
+  std::uint32_t imageCount() override { return static_cast<std::uint32_t>(paths.size()); }
+  std::string imagePathAtIndex(std::uint32_t index) override { return paths.at(index); }
+  std::shared_ptr<Window> window() override { return window_; }
+  void enableControls() override { controlsEnabled = true; }
+  void disableControls() override { controlsEnabled = false; }
+
+  std::vector<std::string> paths;
+  bool controlsEnabled = false;
+  std::shared_ptr<Window> window_ = std::make_shared<Window>("Export");
+};
+
+// Answers every modal alert with its first button and remembers its message.
+class RecordingPresenter : public AlertPresenter {
+ public:
+  std::size_t presentModal(const Alert& alert) override {
+    messages.push_back(alert.messageText());
+    return 0;
+  }
+  std::vector<std::string> messages;
+};
+
+class ControllerHarness {
+ public:
+  ControllerHarness() = default;
+  ~ControllerHarness();
+  ControllerHarness(const ControllerHarness&) = delete;
+  ControllerHarness& operator=(const ControllerHarness&) = delete;
+
+  // Starts (or replaces) the simulator and trusts its certificate authority.
+  void startSimulator(sim::SimOptions options);
+  // Replaces the simulator by a fresh one on the same ports: it knows none of the tokens the old
+  // one issued.
+  void restartSimulator(sim::SimOptions options);
+
+  // A controller with its pane loaded. `apiBase` replaces the simulator's API base (a relay in
+  // front of it, say).
+  KZExportController& makeController(std::optional<std::string> apiBase = std::nullopt);
+  const KZExportController::Outlets& pane() { return controller_->outlets(); }
+
+  // A file of `size` bytes of `fill` in the temporary home; answers its path.
+  std::string writeFile(const std::string& name, std::size_t size, char fill = 'x');
+
+  // Types the credentials, sets "remember" and clicks "Log In"; answers whether the click was
+  // taken (not whether the sign-in succeeded: see KZExportController::loggedIn).
+  bool signIn(const std::string& user, const std::string& password, bool remember = false);
+
+  // Runs the export until its sheet can be dismissed (bounded); answers the sheet's last
+  // message, or nothing when no sheet was shown.
+  std::optional<std::string> exportAndWait(double seconds = 20.0);
+
+  TemporaryHome home_;
+  TestExportManager host_;
+  Application application_;
+  RecordingPresenter presenter_;
+  RunLoop loop_;
+  std::unique_ptr<sim::PlinthSim> sim_;
+  std::unique_ptr<KZExportController> controller_;
+};
+
+}  // namespace marigold
