@@ -29,12 +29,15 @@ void ControllerHarness::restartSimulator(sim::SimOptions options) {
   startSimulator(std::move(options));
 }
 
-KZExportController& ControllerHarness::makeController(std::optional<std::string> apiBase) {
+KZExportController& ControllerHarness::makeController(std::optional<std::string> apiBase,
+                                                      std::optional<std::string> authBase) {
   application_.setAlertPresenter(&presenter_);
   controller_ = std::make_unique<KZExportController>(
-      host_,
-      KZExportController::Environment{
-          application_, loop_, {sim_->authBase(), apiBase.value_or(sim_->apiBase())}, "bundle"});
+      host_, KZExportController::Environment{
+                 application_,
+                 loop_,
+                 {authBase.value_or(sim_->authBase()), apiBase.value_or(sim_->apiBase())},
+                 "bundle"});
   loadPaneDefinition(*controller_);
   return *controller_;
 }

@@ -59,9 +59,10 @@ class ControllerHarness {
   // one issued.
   void restartSimulator(sim::SimOptions options);
 
-  // A controller with its pane loaded. `apiBase` replaces the simulator's API base (a relay in
-  // front of it, say).
-  KZExportController& makeController(std::optional<std::string> apiBase = std::nullopt);
+  // A controller with its pane loaded. `apiBase` and `authBase` replace the simulator's bases (a
+  // relay in front of it, say).
+  KZExportController& makeController(std::optional<std::string> apiBase = std::nullopt,
+                                     std::optional<std::string> authBase = std::nullopt);
   const KZExportController::Outlets& pane() { return controller_->outlets(); }
 
   // A file of `size` bytes of `fill` in the temporary home; answers its path.

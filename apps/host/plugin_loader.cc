@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "host/service_environment.h"
+
 namespace marigold::host {
 
 struct LoadedPlugin::Module {
@@ -17,6 +19,7 @@ struct LoadedPlugin::Module {
 LoadedPlugin::LoadedPlugin(const std::string& path, ExportImageProtocol& exportManager,
                            Application& application, RunLoop& runLoop)
     : module_(std::make_unique<Module>()) {
+  requireSecureAuthBase();
   // Kept in memory after dlclose: views, alerts and their handlers made by the module may outlive
   // the plug-in object in the host's windows.
   module_->handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);

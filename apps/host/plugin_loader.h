@@ -14,7 +14,8 @@ namespace marigold::host {
 class LoadedPlugin {
  public:
   // Loads the module at `path` (see defaultPluginPath) and creates the plug-in. Throws
-  // std::runtime_error naming the module and the reason when it cannot.
+  // std::runtime_error naming the module and the reason when it cannot, and before loading when
+  // MARIGOLD_AUTH_BASE is not an https address.
   LoadedPlugin(const std::string& path, ExportImageProtocol& exportManager,
                Application& application, RunLoop& runLoop);
   ~LoadedPlugin();

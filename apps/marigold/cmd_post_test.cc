@@ -13,11 +13,13 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "plinth_sim.h"
+#include "testing/recording_proxy.h"
 #include "testing/temporary_home.h"
 
 extern char** environ;
@@ -75,6 +77,10 @@ class MarigoldProgramTest : public ::testing::Test {
     env.push_back("MARIGOLD_AUTH_BASE=" + sim_->authBase());
     env.push_back("MARIGOLD_API_BASE=" + sim_->apiBase());
     if (trustSimulator) env.push_back("MARIGOLD_CA_FILE=" + sim_->caFile().string());
+    for (const auto& [name, value] : environmentOverrides_) {
+      std::erase_if(env, [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
+      env.push_back(name + "=" + value);
+    }
     std::vector<std::string> argv = {MARIGOLD_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argvp, envp;
@@ -139,6 +145,7 @@ class MarigoldProgramTest : public ::testing::Test {
 
   TemporaryHome home_;
   std::unique_ptr<sim::PlinthSim> sim_;
+  std::map<std::string, std::string> environmentOverrides_;  // replace what run() sets
   int runs_ = 0;
 };
 
@@ -303,6 +310,83 @@ TEST_F(MarigoldProgramTest, RememberedSignInStatusAndLogOut) {
   EXPECT_EQ(o.exitCode, 2);
   EXPECT_NE(o.err.find("not signed in"), std::string::npos) << o.err;
   EXPECT_EQ(sim_->state().posts().size(), 1u);
+}
+
+TEST_F(MarigoldProgramTest, SignInAndBlogsAsTheUserMeetsThem) {
+  const std::string photo = writePhoto("photo.jpg");
+  struct Case {
+    const char* name;
+    std::function<void(sim::SimOptions&)> service;
+    bool plainHttpAuthBase;  // MARIGOLD_AUTH_BASE names an http:// relay to the token endpoint
+    std::vector<std::string> args;
+    int exitCode;
+    std::vector<std::string> inErr;
+    const char* blogPosted;   // the blog the post reached; nullptr: no post
+    const char* savedStatus;  // in `marigold status` afterwards
+  };
+  const std::vector<std::string> travelPost = {"post",   "--user",     "ada", "--password-stdin",
+                                               "--blog", "ada-travel", photo};
+  const std::vector<std::string> rememberedLogin = {"login", "--user", "ada", "--password-stdin",
+                                                    "--remember"};
+  const Case kCases[] = {
+      {"blog urls https://NAME.plinth.example/",
+       [](sim::SimOptions& o) { o.blogUrlForm = sim::BlogUrlForm::kHttps; },
+       false,
+       travelPost,
+       0,
+       {},
+       "ada-travel",
+       "valid:     yes"},
+      {"blog urls http://plinth.example/blogs/NAME/",
+       [](sim::SimOptions& o) { o.blogUrlForm = sim::BlogUrlForm::kPath; },
+       false,
+       travelPost,
+       0,
+       {},
+       "ada-travel",
+       "valid:     yes"},
+      {"http auth base",
+       nullptr,
+       true,
+       rememberedLogin,
+       1,
+       {"MARIGOLD_AUTH_BASE", "https"},
+       nullptr,
+       "valid:     no"},
+      {"token reply without oauth_token",
+       [](sim::SimOptions& o) { o.faults.tokenWithoutKey = true; },
+       false,
+       rememberedLogin,
+       1,
+       {"There was a problem logging in.", "usable"},
+       nullptr,
+       "valid:     no"},
+  };
+  int index = 0;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    startSimulator(c.service);
+    RecordingProxy relay(sim_->authPort());
+    environmentOverrides_.clear();
+    if (c.plainHttpAuthBase) environmentOverrides_["MARIGOLD_AUTH_BASE"] = relay.base();
+    const fs::path home = home_.path() / ("sign-in-" + std::to_string(index++));
+    fs::create_directories(home);
+    Outcome o = run(c.args, "secret pass\n", home);
+    EXPECT_EQ(o.exitCode, c.exitCode) << o.out << o.err;
+    for (const std::string& text : c.inErr) {
+      EXPECT_NE(o.err.find(text), std::string::npos) << text << " not in: " << o.err;
+    }
+    EXPECT_EQ(o.out.find("(remembered)"), std::string::npos) << o.out;
+    EXPECT_EQ(relay.connections(), 0u);
+    const auto posts = sim_->state().posts();
+    EXPECT_EQ(posts.size(), c.blogPosted ? 1u : 0u);
+    if (c.blogPosted && !posts.empty()) {
+      EXPECT_EQ(posts[0].blog, c.blogPosted);
+    }
+    environmentOverrides_.clear();
+    o = run({"status"}, "", home);
+    EXPECT_NE(o.out.find(c.savedStatus), std::string::npos) << o.out;
+  }
 }
 
 TEST_F(MarigoldProgramTest, ServiceUnreachableFailsTheSignIn) {

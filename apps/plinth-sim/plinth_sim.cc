@@ -83,14 +83,15 @@ void replyJsonError(httplib::Response& res, int status, std::string_view detail)
                   kJsonType);
 }
 
-std::string tokenReply(const IssuedToken& token, bool withKey) {
+// A token reply; the faults can leave out oauth_token or oauth_token_secret.
+std::string tokenReply(const IssuedToken& token, const Faults& faults) {
   std::string body;
-  if (withKey) body = "oauth_token=" + percentEncode(token.key) + "&";
-  body += "oauth_token_secret=" + percentEncode(token.secret);
+  auto add = [&body](std::string pair) { body += (body.empty() ? "" : "&") + pair; };
+  if (!faults.tokenWithoutKey) add("oauth_token=" + percentEncode(token.key));
+  if (!faults.tokenWithoutSecret) add("oauth_token_secret=" + percentEncode(token.secret));
   if (token.duration) {
-    body += "&oauth_token_duration=" + std::to_string(*token.duration) +
-            "&oauth_session_handle=" + percentEncode(token.sessionHandle) +
-            "&oauth_token_renewable=true";
+    add("oauth_token_duration=" + std::to_string(*token.duration) + "&oauth_session_handle=" +
+        percentEncode(token.sessionHandle) + "&oauth_token_renewable=true");
   }
   return body;
 }
@@ -420,8 +421,6 @@ void PlinthSim::handleAccessToken(const httplib::Request& req, httplib::Response
     }
     return std::nullopt;
   };
-  const bool withKey = !options_.faults.tokenWithoutKey;
-
   if (const auto mode = param("x_auth_mode")) {
     if (*mode != "client_auth") {
       replyProblemForm(res, {400, "parameter_rejected", "x_auth_mode must be client_auth."});
@@ -438,9 +437,10 @@ void PlinthSim::handleAccessToken(const httplib::Request& req, httplib::Response
       res.set_content("Invalid xAuth credentials: wrong user name or password.", "text/plain");
       return;
     }
-    res.set_content(tokenReply(*issued, withKey), kFormType);
+    res.set_content(tokenReply(*issued, options_.faults), kFormType);
     if (const int status = options_.faults.tokenStatus; status != 0) {
       res.status = status;
+      if (status == 204) res.body.clear();  // "No Content" carries no body
       // A client reads an informational status as a preamble and waits for the real reply; the
       // closed connection ends that wait at once.
       if (status < 200) res.set_header("Connection", "close");
@@ -471,7 +471,7 @@ void PlinthSim::handleAccessToken(const httplib::Request& req, httplib::Response
     replyProblemForm(res, *problem);
     return;
   }
-  res.set_content(tokenReply(std::get<IssuedToken>(result), withKey), kFormType);
+  res.set_content(tokenReply(std::get<IssuedToken>(result), options_.faults), kFormType);
 }
 
 void PlinthSim::handleRequestToken(const httplib::Request& req, httplib::Response& res) {
@@ -481,9 +481,8 @@ void PlinthSim::handleRequestToken(const httplib::Request& req, httplib::Respons
     return;
   }
   const IssuedToken issued = state_.issueRequestToken();
-  res.set_content(
-      tokenReply(issued, !options_.faults.tokenWithoutKey) + "&oauth_callback_confirmed=true",
-      kFormType);
+  res.set_content(tokenReply(issued, options_.faults) + "&oauth_callback_confirmed=true",
+                  kFormType);
 }
 
 void PlinthSim::handleAuthorize(const httplib::Request& req, httplib::Response& res) {

@@ -61,6 +61,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       {"--huge-user-info", [&o] { o.faults.hugeUserInfo = true; }},
       {"--non-utf8-user-info", [&o] { o.faults.nonUtf8UserInfo = true; }},
       {"--token-without-key", [&o] { o.faults.tokenWithoutKey = true; }},
+      {"--token-without-secret", [&o] { o.faults.tokenWithoutSecret = true; }},
       {"--redirect-loop", [&o] { o.faults.redirectLoop = true; }},
   };
 
@@ -211,8 +212,10 @@ Faults, for reliability tests:
   --huge-user-info        answer the user information with a valid JSON text of 50 MiB
   --non-utf8-user-info    answer the user information with bytes that are not UTF-8
   --token-without-key     answer token requests with 200 but without oauth_token
+  --token-without-secret  answer token requests with 200 but without oauth_token_secret
   --token-status CODE     answer a granted xAuth request with status CODE (100-599) and the usual
-                          token body; an informational CODE (1xx) closes the connection after it
+                          token body (204: no body); an informational CODE (1xx) closes the
+                          connection after it
   --redirect-loop         answer every API request with a redirect to itself
   --refuse-user-info-once PROBLEM
                           answer the first user information request with 401 and

@@ -31,6 +31,7 @@ struct Faults {
   bool hugeUserInfo = false;              // user information of 50 MiB
   bool nonUtf8UserInfo = false;           // user information holding bytes that are not UTF-8
   bool tokenWithoutKey = false;           // token replies without oauth_token
+  bool tokenWithoutSecret = false;        // token replies without oauth_token_secret
   bool redirectLoop = false;              // every API request redirected to itself
   std::string refuseUserInfoOnce;         // oauth_problem for the first user information; "" = none
   StallTarget stall = StallTarget::kNone;

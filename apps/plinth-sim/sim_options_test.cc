@@ -45,6 +45,7 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
                                           "503",
                                           "--deep-user-info",
                                           "--token-without-key",
+                                          "--token-without-secret",
                                           "--redirect-loop",
                                           "--refuse-user-info-once",
                                           "nonce_used",
@@ -71,6 +72,7 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
   EXPECT_EQ(o.faults.postStatus, 503);
   EXPECT_TRUE(o.faults.deepUserInfo);
   EXPECT_TRUE(o.faults.tokenWithoutKey);
+  EXPECT_TRUE(o.faults.tokenWithoutSecret);
   EXPECT_TRUE(o.faults.redirectLoop);
   EXPECT_EQ(o.faults.refuseUserInfoOnce, "nonce_used");
   EXPECT_EQ(o.faults.stall, StallTarget::kPost);
@@ -131,6 +133,7 @@ TEST(SimOptionsTest, HelpDocumentsEverySwitchAndTheReadyLine) {
                            "--huge-user-info",
                            "--non-utf8-user-info",
                            "--token-without-key",
+                           "--token-without-secret",
                            "--redirect-loop",
                            "--refuse-user-info-once",
                            "--stall",

@@ -111,6 +111,21 @@ Error loadingError(CURLcode code, std::string_view detail, const URLRequest& req
 
 }  // namespace
 
+std::string failureReason(const Error& error) {
+  switch (static_cast<CURLcode>(error.code)) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return "timed out";
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return "certificate not trusted";
+    case CURLE_COULDNT_CONNECT:
+      return "connection refused";
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return "host not found";
+    default:
+      return curl_easy_strerror(static_cast<CURLcode>(error.code));
+  }
+}
+
 std::optional<URLRequest> URLConnectionDelegate::willSendRequest(
     URLConnection&, const URLRequest& request, const std::optional<HTTPURLResponse>&) {
   return request;

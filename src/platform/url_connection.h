@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/bytes.h"
 #include "platform/error.h"
@@ -86,5 +87,10 @@ struct SynchronousReply {
 // Sends `request`, follows redirects and blocks until the whole reply is in or the exchange fails.
 // Does not run the calling thread's run loop.
 SynchronousReply sendSynchronousRequest(const URLRequest& request);
+
+// A few words for why an exchange got no reply, fit to follow "Could not reach ...: ": "timed
+// out", "certificate not trusted", "connection refused", "host not found", else the transport's
+// own short text. For an error of kURLLoadingErrorDomain.
+std::string failureReason(const Error& error);
 
 }  // namespace marigold

@@ -183,8 +183,17 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   void didFailWithError(URLConnection& connection, const Error& error) override;
   void didFinishLoading(URLConnection& connection) override;
 
+  // The outcome of exchanging the user name and password for an access token: the token, or the
+  // alert's explanation of why there is none.
+  struct TokenExchange {
+    std::optional<OAToken> token;
+    bool answered = false;  // the service replied (a refusal); else nothing came back
+    std::string problem;    // the alert's second line when there is no token
+  };
+  TokenExchange exchangeCredentials(const AppSettings& model);
+  std::vector<std::string> fetchBlogNames();  // of the signed-in user, for the blog menu
   void signOut();
-  void showLoginFailure();
+  void showLoginFailure(const std::string& cause);
   // Stops an export before anything is sent: an alert on the export window naming the problem.
   void refuseExport(const std::string& message, const std::string& detail);
   void startConnection();

@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "platform/log.h"
-#include "testing/controller_fixture.h"
 #include "settings/app_settings.h"
+#include "testing/controller_fixture.h"
+#include "testing/recording_proxy.h"
 
 namespace marigold {
 namespace {
@@ -47,6 +48,14 @@ class ExportControllerFaultsTest : public ControllerFixture {
       if (sheet->messageText() == kLoginFailure) return true;
     }
     return false;
+  }
+  // The second line of the newest sign-in failure alert; "" when none was shown.
+  std::string loginAlertCause() const {
+    std::string cause;
+    for (const auto& sheet : host_.window_->sheets()) {
+      if (sheet->messageText() == kLoginFailure) cause = sheet->informativeText();
+    }
+    return cause;
   }
 };
 
@@ -87,55 +96,123 @@ TEST_F(ExportControllerFaultsTest, TokenStatusOutside200To299FailsTheSignIn) {
   }
 }
 
-TEST_F(ExportControllerFaultsTest, BlogNamesKeepWhatIsLeftOfTheUrlWithoutSlashes) {
+TEST_F(ExportControllerFaultsTest, EveryBlogUrlFormNamesTheBlogThatAPostReaches) {
   struct Case {
     sim::BlogUrlForm form;
     std::vector<std::string> names;
   };
   const Case kCases[] = {
       {sim::BlogUrlForm::kHttp, {"ada-photos.plinth.example", "ada-travel.plinth.example"}},
-      {sim::BlogUrlForm::kHttps,
-       {"https:ada-photos.plinth.example", "https:ada-travel.plinth.example"}},
-      {sim::BlogUrlForm::kPath, {"plinth.exampleblogsada-photos", "plinth.exampleblogsada-travel"}},
+      {sim::BlogUrlForm::kHttps, {"ada-photos.plinth.example", "ada-travel.plinth.example"}},
+      {sim::BlogUrlForm::kPath, {"ada-photos", "ada-travel"}},
   };
   for (const Case& c : kCases) {
+    SCOPED_TRACE(c.names.front());
     sim::SimOptions options = adaOptions();
     options.blogUrlForm = c.form;
     startSimulator(std::move(options));
+    host_.window_ = std::make_shared<Window>("Export");
+    host_.paths = {writeFile("a.jpg", 10)};
     makeController();
     signIn("ada", "secret pass");
-    EXPECT_TRUE(controller_->loggedIn());
+    ASSERT_TRUE(controller_->loggedIn());
     EXPECT_EQ(pane().plinthSelect->itemTitles(), c.names);
+    pane().plinthSelect->selectItemWithTitle(c.names.back());
+    EXPECT_EQ(exportAndWait(), "Your image was succesfully posted.");
+    const auto posts = sim_->state().posts();
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(posts[0].blog, "ada-travel");
   }
 }
 
-TEST_F(ExportControllerFaultsTest, UntrustedCertificateOrStalledTokenEndpointFailsTheSignIn) {
+TEST_F(ExportControllerFaultsTest, SignInWithoutAUsableTokenOrOverPlainHttpFails) {
   struct Case {
     const char* name;
-    sim::StallTarget stall;
-    bool trustSimulator;
+    std::function<void(sim::Faults&)> fault;
+    bool plainHttp;     // the token endpoint is given as http:// (a relay to the simulator)
+    const char* cause;  // in the alert's second line
   };
-  // The stalled exchange ends by the sign-in request's own timeout of a few seconds.
   const Case kCases[] = {
-      {"untrusted certificate", sim::StallTarget::kNone, false},
-      {"stalled token endpoint", sim::StallTarget::kToken, true},
+      {"http token endpoint", nullptr, true, "is not a secure (https) address"},
+      {"no oauth_token", [](sim::Faults& f) { f.tokenWithoutKey = true; }, false, "usable"},
+      {"no oauth_token_secret", [](sim::Faults& f) { f.tokenWithoutSecret = true; }, false,
+       "usable"},
+      {"empty 204", [](sim::Faults& f) { f.tokenStatus = 204; }, false, "usable"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     TemporaryHome caseHome;
     sim::SimOptions options = adaOptions();
-    options.faults.stall = c.stall;
+    if (c.fault) c.fault(options.faults);
     startSimulator(std::move(options));
-    if (!c.trustSimulator) ::unsetenv("MARIGOLD_CA_FILE");
+    RecordingProxy relay(sim_->authPort());
     host_.window_ = std::make_shared<Window>("Export");
-    makeController();
-    LogCapture logs;
+    makeController(std::nullopt,
+                   c.plainHttp ? std::optional<std::string>(relay.base()) : std::nullopt);
     signIn("ada", "secret pass", /*remember=*/true);
     EXPECT_FALSE(controller_->loggedIn());
-    EXPECT_TRUE(loginAlertShown());
-    EXPECT_TRUE(logs.contains(", 0"));  // no response at all
-    EXPECT_TRUE(pane().loginButton->isEnabled());
+    EXPECT_EQ(pane().loginButton->title(), "Log In");
+    EXPECT_NE(loginAlertCause().find(c.cause), std::string::npos) << loginAlertCause();
     EXPECT_FALSE(AppSettings().isValid());
+    EXPECT_EQ(relay.connections(), 0u);  // the password never went out in plain text
+  }
+}
+
+TEST_F(ExportControllerFaultsTest, SignInWithoutAReplyKeepsTheRememberedSignInAndNamesTheCause) {
+  struct Case {
+    const char* name;
+    std::function<void()> spoil;  // what goes wrong before the automatic sign-in
+    std::optional<std::string> authBase;
+    const char* cause;  // the alert's second line
+    bool stillRemembered;
+  };
+  auto restartWith = [this](std::function<void(sim::SimOptions&)> change) {
+    return [this, change] {
+      sim::SimOptions options = adaOptions();
+      change(options);
+      restartSimulator(std::move(options));
+    };
+  };
+  const Case kCases[] = {
+      {"connection refused", [this] { sim_->stop(); }, std::nullopt,
+       "Could not reach Plinth: connection refused. Check your connection and try again.", true},
+      {"certificate not trusted", [] { ::unsetenv("MARIGOLD_CA_FILE"); }, std::nullopt,
+       "Could not reach Plinth: certificate not trusted. Check your connection and try again.",
+       true},
+      // Ends by the sign-in request's own timeout of 10 s.
+      {"timed out",
+       restartWith([](sim::SimOptions& o) { o.faults.stall = sim::StallTarget::kToken; }),
+       std::nullopt, "Could not reach Plinth: timed out. Check your connection and try again.",
+       true},
+      {"host not found", nullptr, "https://plinth.invalid",
+       "Could not reach Plinth: host not found. Check your connection and try again.", true},
+      {"password changed at the service",
+       restartWith([](sim::SimOptions& o) { o.accounts[0].password = "new pass"; }), std::nullopt,
+       "Check your username and password and try again.", false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TemporaryHome caseHome;
+    startSimulator(adaOptions());
+    makeController();
+    signIn("ada", "secret pass", /*remember=*/true);
+    ASSERT_TRUE(AppSettings().isValid());
+
+    if (c.spoil) c.spoil();
+    host_.window_ = std::make_shared<Window>("Export");
+    LogCapture logs;
+    makeController(std::nullopt, c.authBase);  // shows the pane: the automatic sign-in
+    EXPECT_FALSE(controller_->loggedIn());
+    EXPECT_EQ(loginAlertCause(), c.cause);
+    EXPECT_TRUE(pane().loginButton->isEnabled());
+    EXPECT_EQ(AppSettings().isValid(), c.stillRemembered);
+    if (!c.stillRemembered) continue;
+    EXPECT_TRUE(logs.contains(", 0"));  // no response at all
+
+    // Once the service is back, the next run signs in by itself.
+    startSimulator(adaOptions());
+    makeController();
+    EXPECT_TRUE(controller_->loggedIn());
   }
 }
 
@@ -150,8 +227,6 @@ TEST_F(ExportControllerFaultsTest, HostileUserInformationLeavesAClearSignInState
       {"nested 100,000 deep", [](sim::Faults& f) { f.deepUserInfo = true; }, false},
       {"50 MiB", [](sim::Faults& f) { f.hugeUserInfo = true; }, true},
       {"not UTF-8", [](sim::Faults& f) { f.nonUtf8UserInfo = true; }, false},
-      // The token without its key signs nothing the service accepts: no user information.
-      {"token without oauth_token", [](sim::Faults& f) { f.tokenWithoutKey = true; }, false},
   };
   const std::vector<std::string> kAllBlogs = {"ada-photos.plinth.example",
                                               "ada-travel.plinth.example"};

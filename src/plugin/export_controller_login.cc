@@ -4,52 +4,82 @@
 #include <vector>
 
 #include "config/service_constants.h"
-#include "json/lx_json_parser.h"
 #include "oauth/mutable_url_request.h"
 #include "oauth/request_parameters.h"
 #include "platform/alert.h"
 #include "platform/log.h"
 #include "platform/url_connection.h"
 #include "platform/window.h"
+#include "plugin/blog_names.h"
 #include "plugin/export_controller.h"
 #include "settings/app_settings.h"
 
 namespace marigold {
 namespace {
 
+constexpr const char* kCheckCredentials = "Check your username and password and try again.";
+
 std::string textOf(const std::optional<Bytes>& body) {
   return body ? std::string(body->begin(), body->end()) : std::string();
 }
 
-void removeAll(std::string& text, std::string_view what) {
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at)) {
-    text.erase(at, what.size());
-  }
-}
-
-// A blog's name is its url without "http://" and without slashes: "http://name.host/" gives
-// "name.host".
-std::string blogNameFromURL(std::string url) {
-  removeAll(url, "http://");
-  removeAll(url, "/");
-  return url;
-}
-
-// The blog names of a user-information reply, in the reply's order; none when the reply is not
-// JSON or lacks response.user.blogs. The parser's default nesting limit applies, so a hostile
-// reply cannot exhaust the stack.
-std::vector<std::string> blogNamesFromReply(const std::string& text) {
-  LxJsonParser parser;
-  std::optional<JsonValue> reply = parser.objectWithString(text);
-  std::vector<std::string> names;
-  if (!reply) return names;
-  for (const JsonValue& blog : reply->at("response").at("user").at("blogs").elements()) {
-    if (const std::string* url = blog.at("url").asString()) names.push_back(blogNameFromURL(*url));
-  }
-  return names;
-}
-
 }  // namespace
+
+KZExportController::TokenExchange KZExportController::exchangeCredentials(
+    const AppSettings& model) {
+  const std::string address = environment_.endpoints.accessTokenURL();
+  const auto tokenURL = URL::withString(address);
+  // The password goes only where it travels encrypted; nothing is sent to any other address.
+  if (!tokenURL || tokenURL->scheme() != "https") {
+    log("SERVER ERROR: sign-in address is not https: " + address + ", 0");
+    return {std::nullopt, false,
+            "Your password was not sent: the sign-in address " + address +
+                " is not a secure (https) address."};
+  }
+  OAMutableURLRequest tokenRequest(*tokenURL, *consumer_, std::nullopt, std::nullopt, nullptr);
+  tokenRequest.setHTTPMethod("POST");
+  const std::vector<OARequestParameter> credentials = {
+      {"x_auth_mode", "client_auth"},
+      {"x_auth_username", model.email()},
+      {"x_auth_password", model.UID()},
+  };
+  OAParameterAdditions::setParameters(tokenRequest, credentials);
+  tokenRequest.prepare();
+  const SynchronousReply reply = sendSynchronousRequest(tokenRequest);
+
+  if (!reply.response) {
+    const std::string why = reply.error ? failureReason(*reply.error) : "no reply";
+    log("SERVER ERROR: " + (reply.error ? reply.error->description : why) + ", 0");
+    return {std::nullopt, false,
+            "Could not reach Plinth: " + why + ". Check your connection and try again."};
+  }
+  const int status = reply.response->statusCode();
+  if (status < 200 || status > 299 || !reply.body) {
+    log("SERVER ERROR: " + textOf(reply.body) + ", " + std::to_string(status));
+    return {std::nullopt, true, kCheckCredentials};
+  }
+  OAToken token = OAToken::withHTTPResponseBody(textOf(reply.body));
+  if (!token.isValid()) {
+    log("SERVER ERROR: the token reply holds no oauth_token and oauth_token_secret, " +
+        std::to_string(status));
+    return {std::nullopt, true,
+            "Plinth answered without a usable sign-in. Try again later; if it keeps happening, "
+            "the service may be having trouble."};
+  }
+  return {std::move(token), true, ""};
+}
+
+std::vector<std::string> KZExportController::fetchBlogNames() {
+  // The user information needs only the signature: the password never travels over the
+  // plain-HTTP API host.
+  const auto userURL = URL::withString(environment_.endpoints.userInfoURL());
+  if (!userURL) return {};
+  OAMutableURLRequest userRequest(*userURL, *consumer_, accessToken_, std::nullopt, nullptr);
+  userRequest.setHTTPMethod("POST");
+  OAParameterAdditions::setParameters(userRequest, {});  // an empty form body
+  userRequest.prepare();
+  return blogNamesFromReply(textOf(sendSynchronousRequest(userRequest).body));
+}
 
 void KZExportController::login() {
   AppSettings& model = *outlets_.appModel;
@@ -58,41 +88,11 @@ void KZExportController::login() {
     model.fieldsEnabled(false);
     consumer_ = OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret));
 
-    std::optional<SynchronousReply> tokenReply;
-    if (auto tokenURL = URL::withString(environment_.endpoints.accessTokenURL())) {
-      OAMutableURLRequest tokenRequest(*tokenURL, *consumer_, std::nullopt, std::nullopt, nullptr);
-      tokenRequest.setHTTPMethod("POST");
-      const std::vector<OARequestParameter> credentials = {
-          {"x_auth_mode", "client_auth"},
-          {"x_auth_username", model.email()},
-          {"x_auth_password", model.UID()},
-      };
-      OAParameterAdditions::setParameters(tokenRequest, credentials);
-      tokenRequest.prepare();
-      tokenReply = sendSynchronousRequest(tokenRequest);
-    }
-
-    const bool succeeded = tokenReply && tokenReply->body && tokenReply->response &&
-                           tokenReply->response->statusCode() >= 200 &&
-                           tokenReply->response->statusCode() <= 299;
-    if (succeeded) {
-      accessToken_ = OAToken::withHTTPResponseBody(textOf(tokenReply->body));
-
-      // The user information needs only the signature: the password never travels over the
-      // plain-HTTP API host.
-      std::string userText;
-      if (auto userURL = URL::withString(environment_.endpoints.userInfoURL())) {
-        OAMutableURLRequest userRequest(*userURL, *consumer_, accessToken_, std::nullopt, nullptr);
-        userRequest.setHTTPMethod("POST");
-        OAParameterAdditions::setParameters(userRequest, {});  // an empty form body
-        userRequest.prepare();
-        userText = textOf(sendSynchronousRequest(userRequest).body);
-      }
-
+    TokenExchange exchange = exchangeCredentials(model);
+    if (exchange.token) {
+      accessToken_ = std::move(exchange.token);
       outlets_.plinthSelect->removeAllItems();
-      for (auto& name : blogNamesFromReply(userText)) {
-        outlets_.plinthSelect->addItemWithTitle(std::move(name));
-      }
+      for (auto& name : fetchBlogNames()) outlets_.plinthSelect->addItemWithTitle(std::move(name));
 
       postEnabled(true);
       loggedIn_ = true;
@@ -100,17 +100,13 @@ void KZExportController::login() {
       outlets_.loginButton->setEnabled(true);
       model.setIsValid(true);
     } else {
-      int status = tokenReply && tokenReply->response ? tokenReply->response->statusCode() : 0;
-      std::string body = tokenReply ? textOf(tokenReply->body) : std::string();
-      if (tokenReply && tokenReply->error && !tokenReply->response) {
-        body = tokenReply->error->description;
-      }
-      log("SERVER ERROR: " + body + ", " + std::to_string(status));
       loggedIn_ = false;
-      model.setIsValid(false);
+      // Only the service's answer says whether the saved sign-in is still good: a timeout or an
+      // unreachable server must not make the user sign in again once the network is back.
+      if (exchange.answered) model.setIsValid(false);
       model.fieldsEnabled(true);
       outlets_.loginButton->setEnabled(true);
-      showLoginFailure();
+      showLoginFailure(exchange.problem);
       outlets_.loginButton->setTitle("Log In");
     }
   }
@@ -118,11 +114,11 @@ void KZExportController::login() {
   model.refresh();
 }
 
-void KZExportController::showLoginFailure() {
+void KZExportController::showLoginFailure(const std::string& cause) {
   auto alert = Alert::create();
   alert->setAlertStyle(AlertStyle::kInformational);
   alert->setMessageText("There was a problem logging in.");
-  alert->setInformativeText("Check your username and password and try again.");
+  alert->setInformativeText(cause);
   if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
 }
 
