@@ -49,10 +49,11 @@ std::optional<JsonDecimal> JsonDecimal::fromText(std::string_view text) {
     bool negativeExponent = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) negativeExponent = text[i++] == '-';
     const std::size_t expStart = i;
+    // Anything this large is far outside the accepted range: stop counting before it can
+    // overflow, but read on, since a zero mantissa makes any exponent harmless.
+    constexpr std::int64_t kBeyondRange = std::int64_t{1} << 40;
     for (; i < n && isDigit(text[i]); ++i) {
-      // Anything this large is far outside the accepted range; stop before it can overflow.
-      if (exponent > (std::int64_t{1} << 40)) return std::nullopt;
-      exponent = exponent * 10 + (text[i] - '0');
+      if (exponent <= kBeyondRange) exponent = exponent * 10 + (text[i] - '0');
     }
     if (i == expStart) return std::nullopt;
     if (negativeExponent) exponent = -exponent;

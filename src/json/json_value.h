@@ -120,12 +120,14 @@ class JsonValue {
   JsonValue() = default;  // null
   JsonValue(std::nullptr_t) {}
   JsonValue(bool value) : v_(value) {}
-  // One-byte integers (char, signed char, unsigned char) count as booleans: zero is false.
+  // The character types (char, signed char) count as booleans: zero is false. Every other
+  // integer type, unsigned char (std::uint8_t) included, is a number.
   template <typename T>
-  requires(std::is_integral_v<T> && sizeof(T) == 1 && !std::is_same_v<T, bool>) JsonValue(T value)
+  requires(std::is_same_v<T, char> || std::is_same_v<T, signed char>) JsonValue(T value)
       : v_(value != 0) {}
   template <typename T>
-  requires(std::is_integral_v<T> && sizeof(T) > 1) JsonValue(T value)
+  requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char> &&
+           !std::is_same_v<T, signed char>) JsonValue(T value)
       : v_(static_cast<std::int64_t>(value)) {
     if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(std::int64_t)) {
       if (value > static_cast<T>(INT64_MAX)) setUnsignedAsDecimal(value);

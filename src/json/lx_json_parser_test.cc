@@ -41,6 +41,8 @@ TEST(LxJsonParserTest, AcceptsAndBuildsTheseValues) {
       {"negative limits", "[-9223372036854775807, -9223372036854775808, -0, 0.0, -1.250E-2]",
        JsonValue::array(
            {-INT64_MAX, decimal("-9223372036854775808"), 0, decimal("0"), decimal("-0.0125")})},
+      {"zero with an exponent beyond any range", "[0e99999999999999, -0.00E-99999999999999999]",
+       JsonValue::array({decimal("0"), decimal("0")})},
       {"beyond 64 bits", "[18446744073709551616]",
        JsonValue::array({decimal("18446744073709551616")})},
       {"repeated key keeps the last", R"({"a":1, "a":2})", JsonValue::object({{"a", 2}})},
