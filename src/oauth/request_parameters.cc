@@ -31,22 +31,6 @@ bool isSecretName(std::string_view encodedName) {
   return name && (*name == "x_auth_password" || *name == "oauth_token_secret");
 }
 
-std::string maskedForLog(std::string_view raw) {
-  std::string masked;
-  bool first = true;
-  for (const std::string_view piece : splitAtEvery(raw, '&')) {
-    if (!first) masked += '&';
-    first = false;
-    const auto equals = piece.find('=');
-    if (equals != std::string_view::npos && isSecretName(piece.substr(0, equals))) {
-      masked.append(piece.substr(0, equals)).append("=***");
-    } else {
-      masked.append(piece);
-    }
-  }
-  return masked;
-}
-
 std::string joinedPairs(std::span<const OARequestParameter> parameters) {
   std::string joined;
   for (const auto& parameter : parameters) {
@@ -118,6 +102,22 @@ std::size_t sequenceLength(std::string_view text, std::size_t at) {
 }
 
 }  // namespace
+
+std::string maskedForLog(std::string_view formText) {
+  std::string masked;
+  bool first = true;
+  for (const std::string_view piece : splitAtEvery(formText, '&')) {
+    if (!first) masked += '&';
+    first = false;
+    const auto equals = piece.find('=');
+    if (equals != std::string_view::npos && isSecretName(piece.substr(0, equals))) {
+      masked.append(piece.substr(0, equals + 1)).append(kMaskedSecret);
+    } else {
+      masked.append(piece);
+    }
+  }
+  return masked;
+}
 
 bool isMultipart(const URLRequest& request) {
   const auto type = request.valueForHTTPHeaderField("Content-Type");

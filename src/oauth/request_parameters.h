@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,14 @@ bool isMultipart(const URLRequest& request);
 // a missing or empty query or body, or a body that is not ASCII. Logs the raw text once, with the
 // values of x_auth_password and oauth_token_secret masked.
 std::optional<std::vector<OARequestParameter>> parameters(const URLRequest& request);
+
+// What the log shows in place of a secret value.
+inline constexpr std::string_view kMaskedSecret = "***";
+
+// Form text as the log may show it: the values of x_auth_password and oauth_token_secret (names
+// compared after form decoding) replaced by kMaskedSecret; every other piece unchanged, so text
+// that is not form-encoded passes through as it was.
+std::string maskedForLog(std::string_view formText);
 
 // Decodes application/x-www-form-urlencoded text: pairs split at "&" (empty pieces skipped), name
 // and value split at the first "=" (a piece without "=" has the empty value), "+" read as a space,

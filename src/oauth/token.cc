@@ -5,6 +5,7 @@
 
 #include "encoding/oauth_url_encoding.h"
 #include "oauth/optional_text.h"
+#include "oauth/request_parameters.h"
 #include "oauth/split.h"
 
 namespace marigold {
@@ -124,11 +125,18 @@ bool OAToken::isEqualToToken(const OAToken& other) const {
          created_ == other.created_;
 }
 
-std::string OAToken::description() const {
+std::string OAToken::description() const { return describedWithSecret(orEmpty(secret_)); }
+
+std::string OAToken::descriptionForLog() const {
+  return describedWithSecret(orEmpty(secret_).empty() ? std::string_view()
+                                                      : OAParameterAdditions::kMaskedSecret);
+}
+
+std::string OAToken::describedWithSecret(std::string_view secret) const {
   std::string text = "Key \"";
   text += orEmpty(key_);
   text += "\" Secret:\"";
-  text += orEmpty(secret_);
+  text += secret;
   text += "\"";
   return text;
 }

@@ -61,6 +61,8 @@ class OAToken {
 
   // Key "KEY" Secret:"SECRET" (an absent field shows as nothing between the quotes).
   std::string description() const;
+  // As description(), with a secret that is not empty shown as "***": the form the log shows.
+  std::string descriptionForLog() const;
 
   // Seconds in a duration text: a decimal count with an optional unit letter S, H, D, W,
   // M (30 days) or Y (365 days), any case; an unknown letter counts as seconds. "2h" is 7200,
@@ -87,6 +89,8 @@ class OAToken {
   bool isRenewable(TimePoint now = std::chrono::system_clock::now()) const;
 
  private:
+  std::string describedWithSecret(std::string_view secret) const;
+
   std::optional<std::string> key_;
   std::optional<std::string> secret_;
   std::optional<std::string> session_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "oauth/request_parameters.h"
 #include "oauth/token_persistence.h"
 #include "platform/log.h"
 
@@ -175,7 +176,8 @@ void OATokenManager::requestToken() {
     return;
   }
   auto stored = OATokenPersistence::tokenFromUserDefaults(provider(), requestPrefix(), *defaults_);
-  log("request token in settings " + (stored ? stored->description() : std::string("(none)")));
+  log("request token in settings " +
+      (stored ? stored->descriptionForLog() : std::string("(none)")));
   if (stored && stored->key() && stored->key() == authorizedTokenKey_) {
     reqToken_ = std::move(stored);
     exchangeToken();
@@ -193,7 +195,8 @@ void OATokenManager::requestToken() {
 }
 
 void OATokenManager::requestTokenReceived(OACall& call, const std::optional<std::string>& body) {
-  log("Received request token " + body.value_or("(none)"));
+  log("Received request token " +
+      (body ? OAParameterAdditions::maskedForLog(*body) : std::string("(none)")));
   OAToken token = OAToken::withHTTPResponseBody(body.value_or(""));
   if (!token.isValid()) {
     tokenReplyUnusable(call, "request token");

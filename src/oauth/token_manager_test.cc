@@ -18,8 +18,8 @@
 #include "oauth/token_persistence.h"
 #include "platform/log.h"
 #include "platform/run_loop.h"
-#include "testing/temporary_home.h"
 #include "platform/url_connection.h"
+#include "testing/temporary_home.h"
 
 extern char** environ;
 
@@ -265,6 +265,28 @@ TEST_F(OATokenManagerTest, FromAnEmptyStoreToAStoredTokenAndResultsInQueueOrder)
   EXPECT_EQ(countLines(log_, "Performing call"), 4u);
   EXPECT_TRUE(delegate_.problems.empty());
   EXPECT_TRUE(delegate_.errors.empty());
+}
+
+TEST_F(OATokenManagerTest, LogLinesShowNoTokenSecret) {
+  startSim();
+  // A request token left in the store by an earlier run is logged when the flow starts.
+  const std::string staleSecret = "stale-request-secret";
+  ASSERT_TRUE(OATokenPersistence::storeInUserDefaults(
+      OAToken("stale-key", staleSecret), oauthBase(), std::string("request:") + kRealm));
+  Receiver first("first", arrivals_);
+  fetch(&first);
+  ASSERT_TRUE(waitFor([&] { return manager_->reqToken().has_value(); }));
+  const std::string requestSecret = manager_->reqToken()->secret().value_or("");
+  authorize();
+  ASSERT_TRUE(waitFor([&] { return arrivals_.order.size() == 1; }));
+  const std::string accessSecret = manager_->acToken()->secret().value_or("");
+
+  EXPECT_EQ(countLines(log_, "request token in settings Key \"stale-key\" Secret:\"***\""), 1u);
+  EXPECT_EQ(countLines(log_, "oauth_token_secret=***"), 1u);  // the request token's reply
+  for (const std::string& secret : {staleSecret, requestSecret, accessSecret}) {
+    ASSERT_GE(secret.size(), 8u);
+    EXPECT_EQ(countLines(log_, secret), 0u) << secret;
+  }
 }
 
 TEST_F(OATokenManagerTest, TokenExpiringMidQueueIsRenewed) {
