@@ -1,6 +1,8 @@
 #include "oauth/request_parameters.h"
 
 #include <algorithm>
+#include <array>
+#include <functional>
 #include <string>
 
 #include "encoding/oauth_url_encoding.h"
@@ -44,16 +46,50 @@ void append(Bytes& body, std::string_view text) {
   body.insert(body.end(), text.begin(), text.end());
 }
 
+// kBoundary, unless some content holds it: a part holding its boundary would be cut there. Then
+// characters are added until no content holds the result; each one is chosen among those that
+// follow no occurrence, so one step nearly always suffices and the length stays far within the 70
+// characters that a boundary may have.
+std::string boundaryFor(const std::optional<std::vector<OARequestParameter>>& fields,
+                        std::span<const FileAttachment> files) {
+  constexpr std::string_view kAlphabet =
+      "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  std::string boundary(kBoundary);
+  for (;;) {
+    std::array<std::size_t, 256> following{};  // occurrences followed by each byte
+    bool occurs = false;
+    const std::boyer_moore_horspool_searcher searcher(boundary.begin(), boundary.end());
+    const auto count = [&](std::string_view content) {
+      for (auto at = std::search(content.begin(), content.end(), searcher); at != content.end();
+           at = std::search(at + 1, content.end(), searcher)) {
+        occurs = true;
+        const auto next = at + static_cast<std::ptrdiff_t>(boundary.size());
+        if (next != content.end()) ++following[static_cast<unsigned char>(*next)];
+      }
+    };
+    if (fields) {
+      for (const auto& field : *fields) count(field.value().value_or(""));
+    }
+    for (const FileAttachment& file : files) {
+      count(std::string_view(reinterpret_cast<const char*>(file.data.data()), file.data.size()));
+    }
+    if (!occurs) return boundary;
+    boundary += *std::min_element(kAlphabet.begin(), kAlphabet.end(), [&](char a, char b) {
+      return following[static_cast<unsigned char>(a)] < following[static_cast<unsigned char>(b)];
+    });
+  }
+}
+
 void setMultipartBody(URLRequest& request, std::span<const FileAttachment> files,
                       bool numberFileNames) {
   const auto fields = parameters(request);
-  request.setValue(std::string(kMultipartType) + "; boundary=" + std::string(kBoundary),
-                   "Content-type");
+  const std::string boundary = boundaryFor(fields, files);
+  request.setValue(std::string(kMultipartType) + "; boundary=" + boundary, "Content-type");
   Bytes body;
   if (fields) {
     for (const auto& field : *fields) {
       append(body, "--");
-      append(body, kBoundary);
+      append(body, boundary);
       append(body, "\r\nContent-Disposition: form-data; name=\"");
       append(body, field.URLEncodedName());
       append(body, "\"\r\n\r\n");
@@ -66,7 +102,7 @@ void setMultipartBody(URLRequest& request, std::span<const FileAttachment> files
     // Each delimiter after the first part begins with the CR LF that ends the part before it.
     if (index > 0) append(body, "\r\n");
     append(body, "--");
-    append(body, kBoundary);
+    append(body, boundary);
     append(body, "\r\nContent-Disposition: form-data; name=\"");
     append(body, file.name);
     append(body, "\"; filename=\"");
@@ -81,7 +117,7 @@ void setMultipartBody(URLRequest& request, std::span<const FileAttachment> files
     body.insert(body.end(), file.data.begin(), file.data.end());
   }
   append(body, "\r\n--");
-  append(body, kBoundary);
+  append(body, boundary);
   append(body, "--");
   request.setValue(std::to_string(body.size()), "Content-Length");
   request.setHTTPBody(std::move(body));

@@ -16,7 +16,8 @@
 
 namespace marigold::OAParameterAdditions {
 
-// The fixed multipart boundary: 35 hyphens and 20 letters and digits.
+// The multipart boundary: 35 hyphens and 20 letters and digits. A body whose parameter values or
+// file bytes hold it gets a longer boundary that none of them holds.
 inline constexpr std::string_view kBoundary =
     "-----------------------------------0xCoCoaouTHeBouNDaRy";
 
@@ -55,7 +56,8 @@ void setHTTPBodyWithString(URLRequest& request, std::string_view text);
 // Replaces the body by a multipart/form-data body holding the request's current parameters (read
 // before anything changes; a GET or DELETE request keeps its query) followed by one file part, and
 // sets "Content-type" and "Content-Length". The file bytes are sent unchanged; names and types
-// are inserted as given.
+// are inserted as given. The boundary is kBoundary unless a value or the file holds it (see
+// kBoundary); "Content-type" names the one used.
 void attachFileWithName(URLRequest& request, std::string_view name, std::string_view filename,
                         std::string_view contentType, ByteView data);
 
