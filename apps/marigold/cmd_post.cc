@@ -148,9 +148,14 @@ int runLogin(const Args& args) {
   if (!line.value("user")) return fail("give --user NAME");
   return withSession({}, [&](HostSession& session) {
     if (int status = ensureSignedIn(session, line); status != 0) return status;
+    // What the settings file now holds, not what was asked: the save may have failed.
+    const bool remembered = line.flag("remember") && AppSettings().isValid();
     std::printf("Signed in as %s%s. Your blogs:\n", line.value("user")->c_str(),
-                line.flag("remember") ? " (remembered)" : "");
+                remembered ? " (remembered)" : "");
     printBlogs(session.blogs(), stdout);
+    if (line.flag("remember") && !remembered) {
+      return fail("the sign-in could not be remembered; the next command will not be signed in", 1);
+    }
     return 0;
   });
 }

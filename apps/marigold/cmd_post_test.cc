@@ -210,6 +210,14 @@ TEST_F(MarigoldProgramTest, PostExitCodesAndMessages) {
        1,
        {"The post failed: ", "503"},
        0},
+      {"11 photos",
+       nullptr,
+       post(std::vector<std::string>(11, photo)),
+       "secret pass",
+       true,
+       1,
+       {"Plinth takes at most 10 photos in one post."},
+       0},
       {"closed half-way",
        [](sim::SimOptions& o) { o.faults.closeAfter = 100; },
        post({photo}),
@@ -320,9 +328,10 @@ TEST_F(MarigoldProgramTest, SignInAndBlogsAsTheUserMeetsThem) {
     bool plainHttpAuthBase;  // MARIGOLD_AUTH_BASE names an http:// relay to the token endpoint
     std::vector<std::string> args;
     int exitCode;
-    std::vector<std::string> inErr;
-    const char* blogPosted;   // the blog the post reached; nullptr: no post
-    const char* savedStatus;  // in `marigold status` afterwards
+    std::vector<std::string> shown;      // on standard output or error
+    const char* blogPosted;              // the blog the post reached; nullptr: no post
+    const char* savedStatus;             // in `marigold status` afterwards
+    bool settingsFolderIsAFile = false;  // the settings cannot be saved (even by root)
   };
   const std::vector<std::string> travelPost = {"post",   "--user",     "ada", "--password-stdin",
                                                "--blog", "ada-travel", photo};
@@ -361,6 +370,15 @@ TEST_F(MarigoldProgramTest, SignInAndBlogsAsTheUserMeetsThem) {
        {"There was a problem logging in.", "usable"},
        nullptr,
        "valid:     no"},
+      {"settings cannot be saved",
+       nullptr,
+       false,
+       rememberedLogin,
+       1,
+       {"Your sign-in could not be remembered.", "Library/Fernhill", "could not be remembered"},
+       nullptr,
+       "valid:     no",
+       true},
   };
   int index = 0;
   for (const Case& c : kCases) {
@@ -371,10 +389,15 @@ TEST_F(MarigoldProgramTest, SignInAndBlogsAsTheUserMeetsThem) {
     if (c.plainHttpAuthBase) environmentOverrides_["MARIGOLD_AUTH_BASE"] = relay.base();
     const fs::path home = home_.path() / ("sign-in-" + std::to_string(index++));
     fs::create_directories(home);
+    if (c.settingsFolderIsAFile) {
+      fs::create_directories(home / "Library");
+      std::ofstream(home / "Library" / "Fernhill") << "in the way";
+    }
     Outcome o = run(c.args, "secret pass\n", home);
     EXPECT_EQ(o.exitCode, c.exitCode) << o.out << o.err;
-    for (const std::string& text : c.inErr) {
-      EXPECT_NE(o.err.find(text), std::string::npos) << text << " not in: " << o.err;
+    for (const std::string& text : c.shown) {
+      EXPECT_NE((o.out + o.err).find(text), std::string::npos)
+          << text << " not in: " << o.out << o.err;
     }
     EXPECT_EQ(o.out.find("(remembered)"), std::string::npos) << o.out;
     EXPECT_EQ(relay.connections(), 0u);

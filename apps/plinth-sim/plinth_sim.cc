@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -180,6 +181,19 @@ std::string userInfoJson(const Account& account, const Faults& faults, BlogUrlFo
       "{\"meta\":{\"status\":200,\"msg\":\"OK\"},\"response\":{\"user\":" + user + "}}";
   if (faults.brokenUserInfo) body.resize(body.size() / 2);  // cut inside the blog list
   return body;
+}
+
+// The photos a form body carries: its data[N] keys, as written or percent-encoded.
+std::size_t photoCount(std::string_view body) {
+  std::size_t count = 0;
+  for (std::size_t start = 0; start <= body.size();) {
+    const std::size_t end = std::min(body.find('&', start), body.size());
+    const std::string_view pair = body.substr(start, end - start);
+    const auto name = percentDecode(pair.substr(0, pair.find('=')), true);
+    if (name && name->starts_with("data[")) ++count;
+    start = end + 1;
+  }
+  return count;
 }
 
 bool isAllowedState(const std::string& state) {
@@ -523,6 +537,14 @@ void PlinthSim::handleUserInfo(const httplib::Request& req, httplib::Response& r
 }
 
 void PlinthSim::handlePost(const httplib::Request& req, httplib::Response& res, std::string body) {
+  // The service counts the photos before anything else, so an over-long post is told why.
+  if (photoCount(body) > kMaxPhotosPerPost) {
+    res.status = 400;
+    res.set_content(meta(400, "Plinth takes at most " + std::to_string(kMaxPhotosPerPost) +
+                                  " photos in one post."),
+                    kJsonType);
+    return;
+  }
   auto outcome = state_.verify(viewOf(req, false, std::move(body)), false);
   if (const auto* problem = std::get_if<OAuthProblem>(&outcome)) {
     replyProblemJson(res, *problem);

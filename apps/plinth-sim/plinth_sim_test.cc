@@ -127,6 +127,7 @@ class PlinthSimTest : public ::testing::Test {
     std::string photo = allBytes();
     std::string photoKeyInBase = "data[0]";  // how the client writes the key into its base string
     std::string type = "photo";
+    std::size_t photos = 1;  // copies of `photo` as data[0], data[1], ...
   };
   httplib::Result post(const std::pair<std::string, std::string>& token, const Post& p,
                        OAuthRequest* used = nullptr) {
@@ -137,8 +138,13 @@ class PlinthSimTest : public ::testing::Test {
                     {"caption", "a%20b"},
                     {"tags", "x%2Cy"},
                     {"state", "published"}};
-    const std::string body = "data%5B0%5D=" + formEncode(p.photo) + "&type=" + p.type +
-                             "&caption=a%20b&tags=x%2Cy&state=published";
+    std::string body = "data%5B0%5D=" + formEncode(p.photo);
+    for (std::size_t i = 1; i < p.photos; ++i) {
+      const std::string key = "data[" + std::to_string(i) + "]";
+      r.normalized.emplace_back(key, rfcEncode(p.photo));  // as the service reads the key
+      body += "&" + rfcEncode(key) + "=" + formEncode(p.photo);
+    }
+    body += "&type=" + p.type + "&caption=a%20b&tags=x%2Cy&state=published";
     if (used != nullptr) *used = r;
     return apiClient().Post(path, {{"Authorization", r.header()}}, body,
                             "application/x-www-form-urlencoded");
@@ -374,8 +380,14 @@ TEST_F(PlinthSimTest, PostChecksBlogTypeAndSize) {
   textType.type = "text";
   Post tooLarge;
   tooLarge.photo = std::string(5000, 'x');
+  Post tenPhotos;
+  tenPhotos.photo = "abc";
+  tenPhotos.photos = 10;
+  Post elevenPhotos = tenPhotos;
+  elevenPhotos.photos = 11;
   const Case cases[] = {
-      {Post{}, 201}, {fullName, 201}, {otherBlog, 404}, {textType, 400}, {tooLarge, 413},
+      {Post{}, 201},   {fullName, 201},  {otherBlog, 404},    {textType, 400},
+      {tooLarge, 413}, {tenPhotos, 201}, {elevenPhotos, 400},
   };
   for (const Case& c : cases) {
     auto result = post(token, c.post);
@@ -383,6 +395,9 @@ TEST_F(PlinthSimTest, PostChecksBlogTypeAndSize) {
     EXPECT_EQ(result->status, c.wantStatus) << c.post.blog << " " << result->body;
     EXPECT_NE(result->body.find("\"status\":" + std::to_string(c.wantStatus)), std::string::npos);
   }
+  EXPECT_NE(post(token, elevenPhotos)
+                ->body.find(R"("msg":"Plinth takes at most 10 photos in one post.")"),
+            std::string::npos);
   auto listing = apiClient().Get("/sim/posts");
   EXPECT_NE(listing->body.find(R"("blog":"demo-travel")"), std::string::npos);
 }

@@ -196,7 +196,8 @@ Service:
                           handle works until 2*S seconds after the session began
   --data DIR              keep the certificates in DIR and write every post there as
                           DIR/posts/ID/post.json with its photos DIR/posts/ID/photo-N.bin
-  --max-body BYTES        largest request body accepted (default 10485760); larger ones get 413
+  --max-body BYTES        largest request body accepted (default 16777216, the largest photo post
+                          the plug-in makes); larger ones get 413
   --blog-url FORM          how the user information writes blog urls: http
                           (http://NAME.plinth.example/, the default), https
                           (https://NAME.plinth.example/) or path (http://plinth.example/blogs/NAME/)
@@ -232,7 +233,8 @@ Endpoints:
   HTTPS GET  /oauth/authorize?oauth_token=T
                                    approves T at once and answers oauth_token=T&oauth_verifier=V
   HTTP  POST /v2/user/info         (GET too) the user and their blogs as JSON
-  HTTP  POST /v2/blog/NAME/post    a photo post (NAME or NAME.plinth.example); 201 with its id
+  HTTP  POST /v2/blog/NAME/post    a photo post (NAME or NAME.plinth.example) of at most 10
+                                   photos; 201 with its id
   HTTP  GET  /sim/posts            the stored posts as JSON, with size and SHA-256 of each photo
 OAuth refusals carry oauth_problem: in a form body on the token endpoints and the user
 information, in the WWW-Authenticate header next to the JSON body of a photo post.

@@ -37,13 +37,18 @@ struct Faults {
   StallTarget stall = StallTarget::kNone;
 };
 
+// The most photos one post may carry; a post with more gets 400.
+inline constexpr std::size_t kMaxPhotosPerPost = 10;
+
 struct SimOptions {
   int authPort = 0;  // 0 picks a free port
   int apiPort = 0;
   std::vector<Account> accounts;  // the demo account when none is given
   std::optional<std::filesystem::path> dataDir;
   std::int64_t tokenDuration = 0;  // seconds; 0 = access tokens never expire
-  std::size_t maxBody = 10 * 1024 * 1024;
+  // The plug-in's largest post: 5 MiB of photos with every byte sent as %XX, plus 1 MiB of room
+  // for the keys, caption, tags and link.
+  std::size_t maxBody = 3 * 5242880 + 1024 * 1024;
   std::string authorizeAs;  // account that approves request tokens; the first one when empty
   bool verbose = false;
   BlogUrlForm blogUrlForm = BlogUrlForm::kHttp;

@@ -18,7 +18,7 @@ TEST(SimOptionsTest, DefaultsToTheDemoAccountOnFreePorts) {
   EXPECT_EQ(c.options.accounts[0].password, "demo-password");
   EXPECT_EQ(c.options.accounts[0].blogs, (std::vector<std::string>{"demo-blog", "demo-travel"}));
   EXPECT_EQ(c.options.authorizeAs, "demo");
-  EXPECT_EQ(c.options.maxBody, 10u * 1024 * 1024);
+  EXPECT_EQ(c.options.maxBody, 16u * 1024 * 1024);
 }
 
 TEST(SimOptionsTest, ReadsEverySwitch) {

@@ -12,6 +12,7 @@
 #include "platform/updater.h"
 #include "platform/window.h"
 #include "plugin/export_plugin_box.h"
+#include "plugin/pane_definition.h"
 #include "settings/app_settings.h"
 
 namespace marigold {
@@ -62,7 +63,9 @@ void KZExportController::resetFields() {
   std::uint64_t total = 0;
   const std::uint32_t count = mExportMgr.imageCount();
   for (std::uint32_t i = 0; i < count; ++i) total += fileSize(mExportMgr.imagePathAtIndex(i));
-  const bool overLimit = total > kMaxUploadBytes;
+  const bool overSize = total > kMaxUploadBytes;
+  const bool overCount = count > kMaxUploadPhotos;
+  const bool overLimit = overSize || overCount;
   log("total size " + std::to_string(total));
   log("max size " + std::to_string(kMaxUploadBytes));
 
@@ -76,6 +79,8 @@ void KZExportController::resetFields() {
     outlets_.plinthClickthrough->setStringValue("");
   }
 
+  if (overLimit)
+    outlets_.notificationField->setStringValue(overCount ? kOverCountNotice : kOverSizeNotice);
   outlets_.notificationField->setHidden(!overLimit);
 }
 

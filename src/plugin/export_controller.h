@@ -65,7 +65,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
     std::shared_ptr<TextField> plinthTags;
     std::shared_ptr<TextField> plinthUsername;
     std::shared_ptr<SecureTextField> plinthPassword;
-    std::shared_ptr<TextField> notificationField;  // the over-size notice
+    std::shared_ptr<TextField> notificationField;  // the over-limit notice
     std::shared_ptr<CheckBox> plinthRememberMe;
     std::shared_ptr<Button> loginButton;
     std::shared_ptr<ImageView> imagePreview;
@@ -105,7 +105,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   std::string name() override { return "Marigold..."; }
 
   // The pane's reset: stored credentials, preview, automatic sign-in, size limit, posting
-  // controls, click-through rule and over-size notice, in that order.
+  // controls, click-through rule and over-limit notice (size or photo count), in that order.
   void resetFields();
   // Enables or disables the posting controls, then the host's own controls.
   void postEnabled(bool enabled);
@@ -167,8 +167,9 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   std::int32_t metadata() const { return mMetadata; }
   void setMetadata(std::int32_t metadata) { mMetadata = metadata; }
 
-  // The largest selection that may be posted, in bytes.
+  // The largest selection that may be posted, in bytes and in photos.
   static constexpr std::uint64_t kMaxUploadBytes = 5242880;
+  static constexpr std::uint32_t kMaxUploadPhotos = 10;
 
  private:
   // URLConnectionDelegate: the upload's progress and outcome on the sheet.
@@ -194,6 +195,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   std::vector<std::string> fetchBlogNames();  // of the signed-in user, for the blog menu
   void signOut();
   void showLoginFailure(const std::string& cause);
+  void showRememberFailure(const std::string& reason);
   // Stops an export before anything is sent: an alert on the export window naming the problem.
   void refuseExport(const std::string& message, const std::string& detail);
   void startConnection();

@@ -83,7 +83,8 @@ std::vector<std::string> KZExportController::fetchBlogNames() {
 
 void KZExportController::login() {
   AppSettings& model = *outlets_.appModel;
-  if (!loggedIn_) {
+  const bool signingIn = !loggedIn_;
+  if (signingIn) {
     outlets_.loginButton->setEnabled(false);
     model.fieldsEnabled(false);
     consumer_ = OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret));
@@ -111,7 +112,19 @@ void KZExportController::login() {
     }
   }
   postEnabled(loggedIn_);
-  model.refresh();
+  // The sign-in stands either way; the user only has to know that the next run will not repeat it.
+  if (!model.refresh() && signingIn && loggedIn_ && model.saveUID()) {
+    showRememberFailure(model.saveFailure() ? model.saveFailure()->description : "");
+  }
+}
+
+void KZExportController::showRememberFailure(const std::string& reason) {
+  auto alert = Alert::create();
+  alert->setAlertStyle(AlertStyle::kWarning);
+  alert->setMessageText("Your sign-in could not be remembered.");
+  alert->setInformativeText(reason + (reason.empty() ? "" : ". ") +
+                            "You are signed in now, but will have to sign in again next time.");
+  if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
 }
 
 void KZExportController::showLoginFailure(const std::string& cause) {

@@ -16,14 +16,14 @@
 #include "platform/key_event.h"
 #include "platform/log.h"
 #include "platform/progress_indicator.h"
-#include "testing/temporary_home.h"
 #include "platform/window.h"
 #include "plinth_sim.h"
-#include "testing/controller_fixture.h"
 #include "plugin/export_plugin_box.h"
 #include "plugin/pane_definition.h"
-#include "testing/recording_proxy.h"
 #include "settings/app_settings.h"
+#include "testing/controller_fixture.h"
+#include "testing/recording_proxy.h"
+#include "testing/temporary_home.h"
 
 namespace marigold {
 namespace {
@@ -95,6 +95,43 @@ TEST_F(ExportControllerTest, SizeLimitAndClickThroughRule) {
     EXPECT_EQ(pane().notificationField->isHidden(), !c.notice);
     EXPECT_EQ(pane().plinthClickthrough->isEnabled(), c.clickThroughEnabled);
     EXPECT_EQ(pane().plinthClickthrough->stringValue(), c.clickThroughText);
+  }
+}
+
+TEST_F(ExportControllerTest, PhotoLimitsMatchWhatTheServiceAccepts) {
+  struct Case {
+    const char* name;
+    std::size_t photos, bytesEach;
+    const char* notice;  // nullptr: hidden, posting allowed and the post is accepted
+  };
+  const Case kCases[] = {
+      // Every byte 0xFF is sent as %FF: the largest body the pane allows.
+      {"10 photos, 5 MiB in all", 10, KZExportController::kMaxUploadBytes / 10, nullptr},
+      {"11 photos", 11, 10, kOverCountNotice},
+      {"one byte over 5 MiB", 1, KZExportController::kMaxUploadBytes + 1, kOverSizeNotice},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    SetUp();  // a fresh simulator with no posts
+    host_.paths.clear();
+    for (std::size_t i = 0; i < c.photos; ++i) {
+      host_.paths.push_back(writeFile("p" + std::to_string(i), c.bytesEach, '\xFF'));
+    }
+    makeController();
+    signIn("ada", "secret pass");
+    controller_->viewWillBeActivated();
+    EXPECT_EQ(host_.controlsEnabled, c.notice == nullptr);
+    EXPECT_EQ(pane().notificationField->isHidden(), c.notice == nullptr);
+    if (c.notice != nullptr) {
+      EXPECT_EQ(pane().notificationField->stringValue(), c.notice);
+      continue;
+    }
+    EXPECT_EQ(exportAndWait(60), "Your images were succesfully posted.");
+    const auto posts = sim_->state().posts();
+    EXPECT_EQ(posts.size(), 1u);
+    if (!posts.empty()) {
+      EXPECT_EQ(posts[0].photos.size(), c.photos);
+    }
   }
 }
 

@@ -11,9 +11,10 @@ namespace marigold {
 // Post state titles, in menu order.
 inline constexpr const char* kPostStateTitles[] = {"Published", "Draft", "Queue", "Private"};
 
-// The text of the over-size notice.
+// The texts of the over-limit notice: too many bytes, too many photos.
 inline constexpr const char* kOverSizeNotice =
     "The selected photos are larger than 5 MB, the most Plinth accepts in one post.";
+inline constexpr const char* kOverCountNotice = "Plinth takes at most 10 photos in one post.";
 
 // Loads the pane into `controller` and sends it awakeFromNib.
 void loadPaneDefinition(KZExportController& controller);

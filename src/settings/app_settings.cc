@@ -89,9 +89,10 @@ bool AppSettings::refresh() {
                                           {"UID", PropertyList(UID_)},
                                           {"saveUID", text(saveUID_)},
                                           {"isValid", text(isValid_)}};
-  if (auto failure = file_.save(settings)) {
+  saveFailure_ = file_.save(settings);
+  if (saveFailure_) {
     log("setting write failed");
-    log(failure->text());
+    log(saveFailure_->text());
     return false;
   }
   log("settings written");

@@ -41,8 +41,10 @@ class AppSettings {
 
   // Takes the values from the attached fields and check box and saves all four to the settings
   // file. Logs "settings written", or "setting write failed" and the reason (the previous file is
-  // then unchanged; the in-memory values already follow the fields). Answers whether it saved.
+  // then unchanged; the in-memory values already follow the fields; saveFailure() holds the
+  // reason until the next save works). Answers whether it saved.
   bool refresh();
+  const std::optional<Error>& saveFailure() const { return saveFailure_; }
   // The interface action of the pane: exactly `refresh`; the sender is ignored.
   void writeValues(const View* sender);
 
@@ -84,6 +86,7 @@ class AppSettings {
   bool isValid_ = false;
   bool logged_in_ = false;
   std::optional<PropertyList::Dictionary> prefs_;
+  std::optional<Error> saveFailure_;
   std::weak_ptr<SecureTextField> UID_fld_;
   std::weak_ptr<TextField> email_fld_;
   std::weak_ptr<Button> sign_in_;
