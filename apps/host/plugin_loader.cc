@@ -2,8 +2,7 @@
 
 #include <dlfcn.h>
 
-#include <cstdlib>
-#include <filesystem>
+#include "host/installed_files.h"
 
 #include "host/service_environment.h"
 
@@ -37,14 +36,8 @@ LoadedPlugin::LoadedPlugin(const std::string& path, ExportImageProtocol& exportM
 LoadedPlugin::~LoadedPlugin() { plugin_.reset(); }
 
 std::string defaultPluginPath() {
-  if (const char* path = std::getenv("MARIGOLD_PLUGIN"); path != nullptr && *path != '\0') {
-    return path;
-  }
-  std::error_code error;
-  auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-  auto beside = self.parent_path() / "libmarigold_plinth.so";
-  if (!error && std::filesystem::exists(beside)) return beside.string();
-  return MARIGOLD_PLUGIN_BUILD_PATH;
+  return locateFile("MARIGOLD_PLUGIN", "../lib/marigold/libmarigold_plinth.so",
+                    MARIGOLD_PLUGIN_BUILD_PATH);
 }
 
 }  // namespace marigold::host

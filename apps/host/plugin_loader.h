@@ -30,7 +30,7 @@ class LoadedPlugin {
   std::unique_ptr<ExportPluginProtocol> plugin_;
 };
 
-// MARIGOLD_PLUGIN when set, else the module built beside this program.
+// MARIGOLD_PLUGIN when set, else the module of this build tree or of this installation.
 std::string defaultPluginPath();
 
 }  // namespace marigold::host

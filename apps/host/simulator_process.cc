@@ -12,6 +12,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "host/installed_files.h"
+
 extern char** environ;
 
 namespace marigold::host {
@@ -89,8 +91,7 @@ void SimulatorProcess::stop() {
 }
 
 std::string defaultSimulatorPath() {
-  if (const char* path = std::getenv("PLINTH_SIM"); path != nullptr && *path != '\0') return path;
-  return MARIGOLD_SIM_BUILD_PATH;
+  return locateFile("PLINTH_SIM", "plinth-sim", MARIGOLD_SIM_BUILD_PATH);
 }
 
 }  // namespace marigold::host

@@ -33,7 +33,7 @@ class SimulatorProcess {
   std::string caFile_;
 };
 
-// PLINTH_SIM when set, else the simulator built beside this program.
+// PLINTH_SIM when set, else the simulator of this build tree or of this installation.
 std::string defaultSimulatorPath();
 
 }  // namespace marigold::host

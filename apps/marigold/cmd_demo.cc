@@ -2,11 +2,13 @@
 // folder, so that nothing of the user's is touched and no account is needed.
 #include <stdlib.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "commands.h"
+#include "host/installed_files.h"
 #include "host/simulator_process.h"
 #include "host_session.h"
 #include "json/lx_json_parser.h"
@@ -43,28 +45,30 @@ class ScratchFolder {
 };
 
 std::filesystem::path examplesFolder() {
-  if (const char* folder = std::getenv("MARIGOLD_EXAMPLES"); folder != nullptr && *folder != '\0') {
-    return folder;
-  }
-  return MARIGOLD_EXAMPLES_PATH;
+  return host::locateFile("MARIGOLD_EXAMPLES", "../share/marigold/examples",
+                          MARIGOLD_EXAMPLES_PATH);
 }
 
 bool post(const std::vector<std::string>& photos, const std::string& caption,
-          const std::string& tags, const std::string& link, const std::string& state) {
-  HostSession session(photos);
+          const std::string& tags, const std::string& link, const std::string& state,
+          Console& console) {
+  HostSession session(photos, console);
   if (!session.signedIn()) {
-    std::fprintf(stderr, "marigold: the remembered sign-in did not take place\n");
+    console.error("the remembered sign-in did not take place", kFailed);
     return false;
   }
   session.control<PopUpButton>("plinthStatus")->selectItemWithTitle(state);
   session.control<TextField>("plinthCaptions")->setStringValue(caption);
   session.control<TextField>("plinthTags")->setStringValue(tags);
   if (!link.empty()) session.control<TextField>("plinthClickthrough")->setStringValue(link);
-  std::printf(
-      "\n== Posting %zu photo%s to %s (%s)\n", photos.size(), photos.size() == 1 ? "" : "s",
-      session.control<PopUpButton>("plinthSelect")->titleOfSelectedItem().value_or("").c_str(),
-      state.c_str());
-  return session.exportAndWait();
+  const std::string blog =
+      session.control<PopUpButton>("plinthSelect")->titleOfSelectedItem().value_or("");
+  console.result("\n== Posting " + std::to_string(photos.size()) +
+                 (photos.size() == 1 ? " photo" : " photos") + " to " + blog + " (" + state +
+                 ")\n");
+  const PostOutcome outcome = session.exportAndWait();
+  if (outcome.posted) console.result("Posted as post " + outcome.postId.value_or("?") + "\n");
+  return outcome.posted;
 }
 
 // What the simulator stored, as indented JSON.
@@ -82,10 +86,7 @@ std::string storedPosts(const std::string& apiBase) {
   return writer.stringWithObject(*value).value_or("(not writable)");
 }
 
-}  // namespace
-
-int runDemo(const Args& args) {
-  if (!args.empty()) return fail("demo takes no arguments");
+int demo(Console& console) {
   try {
     ScratchFolder scratch;
     auto home = scratch.path() / "home";
@@ -96,34 +97,43 @@ int runDemo(const Args& args) {
     setenv("MARIGOLD_AUTH_BASE", simulator.authBase().c_str(), 1);
     setenv("MARIGOLD_API_BASE", simulator.apiBase().c_str(), 1);
     setenv("MARIGOLD_CA_FILE", simulator.caFile().c_str(), 1);
-    std::printf("Plinth simulator: token endpoint %s, API %s\n", simulator.authBase().c_str(),
-                simulator.apiBase().c_str());
+    console.result("Plinth simulator: token endpoint " + simulator.authBase() + ", API " +
+                   simulator.apiBase() + "\n");
 
     {
-      HostSession session({});
-      std::printf("\n== Signing in as %s (remembered)\n", kDemoUser);
-      if (!session.signIn(kDemoUser, kDemoPassword, true)) return 1;
-      std::printf("Signed in. Blogs:");
-      for (const auto& blog : session.blogs()) std::printf(" %s", blog.c_str());
-      std::printf("\n");
+      HostSession session({}, console);
+      console.result(std::string("\n== Signing in as ") + kDemoUser + " (remembered)\n");
+      if (!session.signIn(kDemoUser, kDemoPassword, true)) return kFailed;
+      std::string blogs;
+      for (const auto& blog : session.blogs()) blogs += " " + blog;
+      console.result("Signed in. Blogs:" + blogs + "\n");
     }
 
     auto examples = examplesFolder();
     if (!post({(examples / "sunrise.jpg").string()}, "Sunrise over the bay", "morning,sea",
-              "https://example.com/sunrise", "Published")) {
-      return 1;
+              "https://example.com/sunrise", "Published", console)) {
+      return kFailed;
     }
     if (!post({(examples / "harbour.jpg").string(), (examples / "meadow.jpg").string(),
                (examples / "dusk.jpg").string()},
-              "A day in three photos", "travel,set", "", "Draft")) {
-      return 1;
+              "A day in three photos", "travel,set", "", "Draft", console)) {
+      return kFailed;
     }
 
-    std::printf("\n== What the service stored\n%s\n", storedPosts(simulator.apiBase()).c_str());
-    return 0;
+    console.result("\n== What the service stored\n" + storedPosts(simulator.apiBase()) + "\n");
+    return kDone;
   } catch (const std::exception& e) {
-    return fail(std::string("demo: ") + e.what(), 1);
+    return console.error(std::string("demo: ") + e.what(), kFailed);
   }
+}
+
+}  // namespace
+
+CommandRun addDemo(CLI::App& app, Console& console) {
+  CLI::App* command = app.add_subcommand(
+      "demo", "post sample photos to a simulator started on loopback (nothing of yours is used)");
+  command->footer(kExitStatusHelp);
+  return [&console] { return demo(console); };
 }
 
 }  // namespace marigold::cli

@@ -1,7 +1,7 @@
 // marigold json: reads JSON with the plug-in's own parser and writes it back with its writer, to
 // check a reply or pretty-print it. On failure shows the whole error trace, oldest first.
+#include <CLI/CLI.hpp>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -18,34 +18,8 @@ struct JsonOptions {
   bool pretty = false;
   bool sortKeys = false;
   std::uint64_t maxDepth = LxJsonBase::kDefaultMaxDepth;
-  std::optional<std::string> file;  // absent: standard input
+  std::string file = "-";  // "-": standard input
 };
-
-std::optional<JsonOptions> parseArguments(const Args& args, std::string& error) {
-  JsonOptions options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--pretty") {
-      options.pretty = true;
-    } else if (arg == "--sort-keys") {
-      options.sortKeys = true;
-    } else if (arg == "--max-depth") {
-      const std::string value = i + 1 < args.size() ? args[++i] : "";
-      const char* end = value.data() + value.size();
-      const auto [stop, status] = std::from_chars(value.data(), end, options.maxDepth);
-      if (value.empty() || status != std::errc() || stop != end) {
-        error = "--max-depth needs a whole number (0 for no limit), not '" + value + "'";
-        return std::nullopt;
-      }
-    } else if (arg.starts_with("--") || options.file) {
-      error = "unexpected argument '" + arg + "'";
-      return std::nullopt;
-    } else if (arg != "-") {
-      options.file = arg;
-    }
-  }
-  return options;
-}
 
 std::optional<std::string> readAll(std::FILE* in) {
   std::string text;
@@ -56,37 +30,30 @@ std::optional<std::string> readAll(std::FILE* in) {
   return text;
 }
 
+// The JSON is not usable: the input's fault, as a usage error.
 int printTrace(const LxJsonBase& codec) {
   if (codec.errorTrace()) {
     for (const Error& error : *codec.errorTrace()) {
       std::fprintf(stderr, "code %ld: %s\n", error.code, error.description.c_str());
     }
   }
-  return 1;
+  return kFailed;
 }
 
-}  // namespace
-
-int runJson(const Args& args) {
-  std::string usageError;
-  const std::optional<JsonOptions> options = parseArguments(args, usageError);
-  if (!options)
-    return fail(usageError +
-                "\nusage: marigold json [--pretty] [--sort-keys] "
-                "[--max-depth N] [FILE]");
-
+int json(const JsonOptions* options, Console& console) {
   std::optional<std::string> text;
-  if (options->file) {
-    std::FILE* in = std::fopen(options->file->c_str(), "rb");
+  if (options->file != "-") {
+    std::FILE* in = std::fopen(options->file.c_str(), "rb");
     if (in == nullptr) {
-      return fail("cannot read " + *options->file + ": " + std::strerror(errno), 1);
+      return console.error(options->file + ": " + std::strerror(errno), kUsage);
     }
     text = readAll(in);
     std::fclose(in);
   } else {
     text = readAll(stdin);
   }
-  if (!text) return fail("cannot read the input: " + std::string(std::strerror(errno)), 1);
+  if (!text)
+    return console.error("cannot read the input: " + std::string(std::strerror(errno)), kFailed);
 
   LxJsonParser parser;
   parser.setMaxDepth(options->maxDepth);
@@ -99,9 +66,25 @@ int runJson(const Args& args) {
   writer.setSortKeys(options->sortKeys);
   const std::optional<std::string> written = writer.stringWithObject(*value);
   if (!written) return printTrace(writer);
-  std::fwrite(written->data(), 1, written->size(), stdout);
-  std::fputc('\n', stdout);
-  return std::fflush(stdout) == 0 ? 0 : fail("cannot write the output", 1);
+  console.result(*written + "\n");
+  return kDone;
+}
+
+}  // namespace
+
+CommandRun addJson(CLI::App& app, Console& console) {
+  auto options = std::make_shared<JsonOptions>();
+  CLI::App* command =
+      app.add_subcommand("json", "parse JSON and write it back (validate, pretty-print)");
+  command->footer(
+      "Exits 0 for valid JSON, 1 with the parser's error trace on standard error otherwise.");
+  command->add_option("file", options->file, "the JSON file; standard input without it or with -")
+      ->option_text("FILE");
+  command->add_flag("--pretty", options->pretty, "indent the output");
+  command->add_flag("--sort-keys", options->sortKeys, "write object members sorted by key");
+  command->add_option("--max-depth", options->maxDepth, "nesting limit, 0 for none (default 512)")
+      ->option_text("N");
+  return [options, &console] { return json(options.get(), console); };
 }
 
 }  // namespace marigold::cli

@@ -1,59 +1,38 @@
-// The commands that work the plug-in's pane: post, login, logout, blogs and status.
-#include <termios.h>
-#include <unistd.h>
-
+// marigold post: checks the photos and the post's fields, signs in, fills the plug-in's pane and
+// exports, as a user would in the export dialog.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <filesystem>
-#include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "command_line.h"
 #include "commands.h"
 #include "host_session.h"
-#include "settings/app_settings.h"
+#include "json/json_value.h"
+#include "post_inputs.h"
+#include "sign_in.h"
 
 namespace marigold::cli {
 namespace {
 
-// Reads the password: a line of standard input with --password-stdin, else a prompt without echo
-// on the terminal. Absent when neither is possible.
-std::optional<std::string> readPassword(const std::string& user, bool fromStdin) {
-  std::string password;
-  if (fromStdin) {
-    if (!std::getline(std::cin, password)) return std::string();
-    if (!password.empty() && password.back() == '\r') password.pop_back();
-    return password;
-  }
-  if (isatty(STDIN_FILENO) == 0) return std::nullopt;
-  std::fprintf(stderr, "Password for %s: ", user.c_str());
-  std::fflush(stderr);
-  termios saved{};
-  tcgetattr(STDIN_FILENO, &saved);
-  termios quiet = saved;
-  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  std::getline(std::cin, password);
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-  std::fputc('\n', stderr);
-  return password;
-}
+struct PostOptions {
+  std::vector<std::string> photos;
+  std::string blog, caption, captionFile, tags, link, state;
+  CLI::Option* blogOption = nullptr;
+  CLI::Option* captionOption = nullptr;
+  CLI::Option* captionFileOption = nullptr;
+  CLI::Option* linkOption = nullptr;
+  CLI::Option* stateOption = nullptr;
+  SignInOptions signIn;
+  bool json = false;
+};
 
-// Signs in with --user when given (or when the pane is not signed in yet). Answers 0 when signed
-// in afterwards, else the exit status.
-int ensureSignedIn(HostSession& session, const CommandLine& line) {
-  std::optional<std::string> user = line.value("user");
-  if (!user) {
-    if (session.signedIn()) return 0;
-    return fail(
-        "not signed in: give --user NAME (and the password when asked), or run "
-        "'marigold login' first");
-  }
-  std::optional<std::string> password = readPassword(*user, line.flag("password-stdin"));
-  if (!password) return fail("no terminal to ask for the password: use --password-stdin");
-  return session.signIn(*user, *password, line.flag("remember")) ? 0 : 1;
-}
+constexpr const char* kPostHelp =
+    "Post states: Published (the default), Draft, Queue, Private.\n"
+    "Limits: at most 10 photos and 5 MiB (5,242,880 bytes) of photos in one post; a link only\n"
+    "with a single photo. Photos must be JPEG, PNG, GIF, TIFF or HEIC files.\n"
+    "Signs in by itself with a remembered sign-in (marigold login --remember), else give --user.\n";
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -62,130 +41,143 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   });
 }
 
-void printBlogs(const std::vector<std::string>& blogs, std::FILE* out) {
-  for (const auto& blog : blogs) std::fprintf(out, "  %s\n", blog.c_str());
+std::string joined(const std::vector<std::string>& items, const char* separator) {
+  std::string all;
+  for (const auto& item : items) all += (all.empty() ? "" : separator) + item;
+  return all;
 }
 
-int withSession(std::vector<std::string> photos, const std::function<int(HostSession&)>& work) {
-  try {
-    HostSession session(std::move(photos));
-    return work(session);
-  } catch (const std::exception& e) {
-    return fail(e.what(), 1);
+// Every check that needs nothing but the command line; answers kDone or the exit status.
+int checkArguments(PostOptions& o, Console& console) {
+  if (o.captionFileOption->count() > 0) {
+    if (o.captionOption->count() > 0) {
+      return console.error("--caption and --caption-file: give the caption only once");
+    }
+    if (o.captionFile == "-" && o.signIn.passwordStdin) {
+      return console.error("--caption-file - and --password-stdin cannot both read standard input");
+    }
+    CaptionFile file = readCaptionFile(o.captionFile);
+    if (file.error) return console.error(*file.error);
+    o.caption = std::move(file.caption);
   }
+  if (o.blogOption->count() > 0 && o.blog.empty()) return console.error("--blog: empty blog name");
+  const std::pair<const char*, const std::string*> texts[] = {
+      {o.captionFileOption->count() > 0 ? "--caption-file" : "--caption", &o.caption},
+      {"--tags", &o.tags},
+      {"--link", &o.link},
+      {"--blog", &o.blog}};
+  for (const auto& [option, text] : texts) {
+    if (auto problem = checkText(option, *text)) return console.error(*problem);
+  }
+  if (o.linkOption->count() > 0) {
+    if (auto problem = checkLink(o.link)) return console.error(*problem);
+    if (o.photos.size() > 1) return console.error("--link: a link can only go with a single photo");
+  }
+  if (auto problem = checkPhotos(o.photos)) return console.error(*problem);
+  return kDone;
 }
 
-const std::set<std::string> kSignInOptions = {"user"};
-const std::set<std::string> kSignInFlags = {"password-stdin", "remember"};
+// Picks the blog and the post state in the pane; answers kDone or the exit status.
+int choose(HostSession& session, const PostOptions& o, Console& console) {
+  auto blogMenu = session.control<PopUpButton>("plinthSelect");
+  std::vector<std::string> blogs = session.blogs();
+  if (blogs.empty()) return console.error("your account lists no blogs to post to", kFailed);
+  if (o.blogOption->count() > 0) {
+    // A blog is named by its full name or by the part before the first dot.
+    auto match = std::find_if(blogs.begin(), blogs.end(), [&](const std::string& title) {
+      return title == o.blog || title.substr(0, title.find('.')) == o.blog;
+    });
+    if (match == blogs.end()) {
+      return console.error("--blog " + o.blog + ": you have no blog of that name; your blogs are " +
+                           joined(blogs, ", "));
+    }
+    blogMenu->selectItemWithTitle(*match);
+  }
+  if (o.stateOption->count() > 0) {
+    auto states = session.control<PopUpButton>("plinthStatus");
+    const auto& titles = states->itemTitles();
+    auto match = std::find_if(titles.begin(), titles.end(),
+                              [&](const std::string& t) { return equalsIgnoringCase(t, o.state); });
+    if (match == titles.end()) {
+      return console.error("--state " + o.state + ": unknown post state (choose one of " +
+                           joined(titles, ", ") + ")");
+    }
+    states->selectItemWithTitle(*match);
+  }
+  return kDone;
+}
+
+int post(PostOptions& o, Console& console) {
+  if (int status = checkArguments(o, console); status != kDone) return status;
+  return withSession(o.photos, console, [&](HostSession& session) {
+    if (int status = ensureSignedIn(session, o.signIn, console); status != kDone) return status;
+    if (int status = choose(session, o, console); status != kDone) return status;
+    session.control<TextField>("plinthCaptions")->setStringValue(o.caption);
+    session.control<TextField>("plinthTags")->setStringValue(o.tags);
+    if (o.linkOption->count() > 0) {
+      session.control<TextField>("plinthClickthrough")->setStringValue(o.link);
+    }
+    auto notice = session.control<TextField>("notificationField");
+    if (!notice->isHidden()) return console.error(notice->stringValue(), kUsage);
+    if (!session.exportManager().controlsEnabled()) {
+      return console.error("the pane does not allow posting now", kFailed);
+    }
+    const std::string blog =
+        session.control<PopUpButton>("plinthSelect")->titleOfSelectedItem().value_or("");
+    const std::string state =
+        session.control<PopUpButton>("plinthStatus")->titleOfSelectedItem().value_or("");
+    const std::size_t count = o.photos.size();
+    const std::string photos = std::to_string(count) + (count == 1 ? " photo" : " photos");
+    console.note("Posting " + photos + " to " + blog);
+    const PostOutcome outcome = session.exportAndWait();
+    if (!outcome.posted) return kFailed;
+    if (o.json) {
+      JsonObject document;
+      document.set("id", outcome.postId ? JsonValue(*outcome.postId) : JsonValue());
+      document.set("blog", blog);
+      document.set("state", state);
+      document.set("photos", static_cast<std::int64_t>(count));
+      console.resultJson(JsonValue(std::move(document)));
+    } else {
+      console.result("Posted " + photos + " to " + blog +
+                     (outcome.postId ? " as post " + *outcome.postId : "") + "\n");
+    }
+    return kDone;
+  });
+}
 
 }  // namespace
 
-int runPost(const Args& args) {
-  std::set<std::string> options = {"blog", "caption", "tags", "link", "state"};
-  options.insert(kSignInOptions.begin(), kSignInOptions.end());
-  CommandLine line(args, options, kSignInFlags);
-  if (!line.error().empty()) return fail(line.error());
-  if (line.operands().empty()) return fail("name at least one photo to post");
-  for (const auto& photo : line.operands()) {
-    if (!std::filesystem::is_regular_file(photo)) return fail("no such photo: " + photo, 1);
-  }
-  return withSession(line.operands(), [&](HostSession& session) {
-    if (int status = ensureSignedIn(session, line); status != 0) return status;
-
-    auto blogMenu = session.control<PopUpButton>("plinthSelect");
-    std::vector<std::string> blogs = session.blogs();
-    if (blogs.empty()) return fail("your account lists no blogs to post to", 1);
-    if (auto blog = line.value("blog")) {
-      // A blog is named by its full name or by the part before the first dot.
-      auto match = std::find_if(blogs.begin(), blogs.end(), [&](const std::string& title) {
-        return title == *blog || title.substr(0, title.find('.')) == *blog;
-      });
-      if (match == blogs.end()) {
-        std::fprintf(stderr, "marigold: you have no blog named %s; your blogs are:\n",
-                     blog->c_str());
-        printBlogs(blogs, stderr);
-        return 2;
-      }
-      blogMenu->selectItemWithTitle(*match);
-    }
-    if (auto state = line.value("state")) {
-      auto states = session.control<PopUpButton>("plinthStatus");
-      const auto& titles = states->itemTitles();
-      auto match = std::find_if(titles.begin(), titles.end(), [&](const std::string& t) {
-        return equalsIgnoringCase(t, *state);
-      });
-      if (match == titles.end()) {
-        std::string known;
-        for (const auto& t : titles) known += (known.empty() ? "" : ", ") + t;
-        return fail("unknown post state " + *state + " (choose one of " + known + ")");
-      }
-      states->selectItemWithTitle(*match);
-    }
-    session.control<TextField>("plinthCaptions")
-        ->setStringValue(line.value("caption").value_or(""));
-    session.control<TextField>("plinthTags")->setStringValue(line.value("tags").value_or(""));
-    auto link = session.control<TextField>("plinthClickthrough");
-    if (auto value = line.value("link")) {
-      if (!link->isEnabled()) return fail("a link can only be given for a single photo");
-      link->setStringValue(*value);
-    }
-    auto notice = session.control<TextField>("notificationField");
-    if (!notice->isHidden() || !session.exportManager().controlsEnabled()) {
-      return fail(
-          notice->isHidden() ? "the pane does not allow posting now" : notice->stringValue(), 1);
-    }
-    std::printf("Posting %zu photo%s to %s\n", line.operands().size(),
-                line.operands().size() == 1 ? "" : "s",
-                blogMenu->titleOfSelectedItem().value_or("").c_str());
-    return session.exportAndWait() ? 0 : 1;
-  });
-}
-
-int runLogin(const Args& args) {
-  CommandLine line(args, kSignInOptions, kSignInFlags);
-  if (!line.error().empty()) return fail(line.error());
-  if (!line.operands().empty()) return fail("unexpected argument " + line.operands().front());
-  if (!line.value("user")) return fail("give --user NAME");
-  return withSession({}, [&](HostSession& session) {
-    if (int status = ensureSignedIn(session, line); status != 0) return status;
-    // What the settings file now holds, not what was asked: the save may have failed.
-    const bool remembered = line.flag("remember") && AppSettings().isValid();
-    std::printf("Signed in as %s%s. Your blogs:\n", line.value("user")->c_str(),
-                remembered ? " (remembered)" : "");
-    printBlogs(session.blogs(), stdout);
-    if (line.flag("remember") && !remembered) {
-      return fail("the sign-in could not be remembered; the next command will not be signed in", 1);
-    }
-    return 0;
-  });
-}
-
-int runLogout(const Args& args) {
-  if (!args.empty()) return fail("logout takes no arguments");
-  return withSession({}, [](HostSession& session) {
-    session.signOut();
-    std::printf("Signed out; the saved user name and password are emptied.\n");
-    return 0;
-  });
-}
-
-int runBlogs(const Args& args) {
-  CommandLine line(args, kSignInOptions, kSignInFlags);
-  if (!line.error().empty()) return fail(line.error());
-  return withSession({}, [&](HostSession& session) {
-    if (int status = ensureSignedIn(session, line); status != 0) return status;
-    printBlogs(session.blogs(), stdout);
-    return 0;
-  });
-}
-
-int runStatus(const Args& args) {
-  if (!args.empty()) return fail("status takes no arguments");
-  AppSettings settings;
-  std::printf("user name: %s\nremember:  %s\nvalid:     %s\n",
-              settings.email().empty() ? "(none)" : settings.email().c_str(),
-              settings.saveUID() ? "yes" : "no", settings.isValid() ? "yes" : "no");
-  return 0;
+CommandRun addPost(CLI::App& app, Console& console) {
+  auto options = std::make_shared<PostOptions>();
+  CLI::App* command = app.add_subcommand("post", "post photos to a blog as one photo post");
+  command->footer(std::string(kPostHelp) + "\n" + kExitStatusHelp);
+  PostOptions& o = *options;
+  command->add_option("photos", o.photos, "the photos, in the post's order")
+      ->required()
+      ->option_text("PHOTO...");
+  o.blogOption = command->add_option("-b,--blog", o.blog,
+                                     "post to this blog (its name or the part before the first "
+                                     "dot); the first blog by default");
+  o.captionOption = command->add_option("-c,--caption", o.caption, "the caption");
+  o.captionFileOption = command
+                            ->add_option("--caption-file", o.captionFile,
+                                         "read the caption from FILE (- for "
+                                         "standard input)")
+                            ->option_text("FILE");
+  command->add_option("-t,--tags", o.tags, "tags, separated by commas");
+  o.linkOption =
+      command
+          ->add_option("-l,--link", o.link, "click-through link, http or https (single photo only)")
+          ->option_text("URL");
+  o.stateOption =
+      command->add_option("-s,--state", o.state, "post state: Published, Draft, Queue or Private")
+          ->option_text("STATE");
+  addSignInOptions(*command, o.signIn);
+  command->add_flag(
+      "-q,--quiet", [&console](std::int64_t) { console.setQuiet(true); }, "print only errors");
+  command->add_flag("--json", o.json, "print the result as one JSON document");
+  return [options, &console] { return post(*options, console); };
 }
 
 }  // namespace marigold::cli

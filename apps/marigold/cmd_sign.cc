@@ -1,5 +1,6 @@
 // marigold sign: signs one request with OAuth 1.0 and shows what was signed, so that a rejected
 // signature can be compared with what the service expects.
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -16,12 +17,19 @@ namespace {
 
 struct SignOptions {
   std::map<std::string, std::string> values;  // option name without "--" to its value
-  std::vector<OARequestParameter> parameters;
+  std::vector<std::string> parameters;        // NAME=VALUE
 };
 
-const char* const kValueOptions[] = {"url",       "consumer-key",    "consumer-secret", "method",
-                                     "token",     "token-secret",    "realm",           "nonce",
-                                     "timestamp", "signature-method"};
+const char* const kValueOptions[][2] = {{"url", "the request's URL"},
+                                        {"consumer-key", "the consumer key"},
+                                        {"consumer-secret", "the consumer secret"},
+                                        {"method", "HTTP method (GET by default)"},
+                                        {"token", "the token's key"},
+                                        {"token-secret", "the token's secret"},
+                                        {"realm", "the realm for the header"},
+                                        {"nonce", "a fixed nonce (a fresh one by default)"},
+                                        {"timestamp", "a fixed timestamp (now by default)"},
+                                        {"signature-method", "HMAC-SHA1 (default) or PLAINTEXT"}};
 
 std::optional<std::string> valueOf(const SignOptions& options, const std::string& name) {
   const auto it = options.values.find(name);
@@ -29,64 +37,24 @@ std::optional<std::string> valueOf(const SignOptions& options, const std::string
   return it->second;
 }
 
-// Reads the arguments; on a usage error returns nullopt after setting `error`.
-std::optional<SignOptions> parseArguments(const Args& args, std::string& error) {
-  SignOptions options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!arg.starts_with("--") || i + 1 >= args.size()) {
-      error = "unexpected argument '" + arg + "' (each option takes a value)";
-      return std::nullopt;
-    }
-    const std::string name = arg.substr(2);
-    const std::string& value = args[++i];
-    if (name == "param") {
-      const auto equals = value.find('=');
-      if (equals == std::string::npos) {
-        error = "--param takes NAME=VALUE, got '" + value + "'";
-        return std::nullopt;
-      }
-      options.parameters.emplace_back(value.substr(0, equals), value.substr(equals + 1));
-      continue;
-    }
-    bool known = false;
-    for (const char* option : kValueOptions) known = known || name == option;
-    if (!known) {
-      error = "unknown option '" + arg + "'";
-      return std::nullopt;
-    }
-    options.values[name] = value;
-  }
-  for (const char* required : {"url", "consumer-key", "consumer-secret"}) {
-    if (!options.values.contains(required)) {
-      error = std::string("--") + required + " is required";
-      return std::nullopt;
-    }
-  }
-  return options;
-}
-
 std::string bodyText(const URLRequest& request) {
   const auto body = request.HTTPBody();
   return body ? std::string(body->begin(), body->end()) : std::string();
 }
 
-}  // namespace
-
-int runSign(const Args& args) {
-  std::string error;
-  const auto options = parseArguments(args, error);
-  if (!options) {
-    return fail(error +
-                "\nusage: marigold sign --url URL --consumer-key K --consumer-secret S "
-                "[--method M] [--token T] [--token-secret TS] [--realm R] "
-                "[--signature-method HMAC-SHA1|PLAINTEXT] [--nonce N] [--timestamp T] "
-                "[--param NAME=VALUE]...");
+int sign(const SignOptions* options, Console& console) {
+  std::vector<OARequestParameter> parameters;
+  for (const std::string& pair : options->parameters) {
+    const auto equals = pair.find('=');
+    if (equals == std::string::npos) {
+      return console.error("--param takes NAME=VALUE, not '" + pair + "'");
+    }
+    parameters.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
   }
   const std::string urlText = *valueOf(*options, "url");
   const auto url = URL::withString(urlText);
   if (!url) {
-    return fail("'" + urlText + "' is not an absolute URL; give scheme, host and path", 1);
+    return console.error("--url " + urlText + ": not an absolute URL; give scheme, host and path");
   }
 
   std::shared_ptr<const OASignatureProviding> provider;
@@ -94,7 +62,7 @@ int runSign(const Args& args) {
   if (method == "PLAINTEXT") {
     provider = std::make_shared<const OAPlaintextSignatureProvider>();
   } else if (method != "HMAC-SHA1") {
-    return fail("--signature-method must be HMAC-SHA1 or PLAINTEXT, not '" + method + "'");
+    return console.error("--signature-method must be HMAC-SHA1 or PLAINTEXT, not '" + method + "'");
   }
 
   const OAConsumer consumer(valueOf(*options, "consumer-key"),
@@ -109,18 +77,37 @@ int runSign(const Args& args) {
                               valueOf(*options, "nonce").value_or(fresh.nonce()),
                               valueOf(*options, "timestamp").value_or(fresh.timestamp()));
   request.setHTTPMethod(valueOf(*options, "method").value_or("GET"));
-  if (!options->parameters.empty()) {
-    OAParameterAdditions::setParameters(request, options->parameters);
-  }
+  if (!parameters.empty()) OAParameterAdditions::setParameters(request, parameters);
   request.prepare();
 
-  std::printf("url: %s\n", request.url().absoluteString().c_str());
-  std::printf("body: %s\n", bodyText(request).c_str());
-  std::printf("base-string: %s\n", request.signatureBaseString().c_str());
-  std::printf("signature: %s\n", request.signature().value_or("").c_str());
-  std::printf("authorization: %s\n",
-              request.valueForHTTPHeaderField("Authorization").value_or("").c_str());
-  return 0;
+  console.result("url: " + request.url().absoluteString() + "\nbody: " + bodyText(request) +
+                 "\nbase-string: " + request.signatureBaseString() +
+                 "\nsignature: " + request.signature().value_or("") + "\nauthorization: " +
+                 request.valueForHTTPHeaderField("Authorization").value_or("") + "\n");
+  return kDone;
+}
+
+}  // namespace
+
+CommandRun addSign(CLI::App& app, Console& console) {
+  auto options = std::make_shared<SignOptions>();
+  CLI::App* command = app.add_subcommand(
+      "sign", "sign a request with OAuth 1.0 and show the base string and header");
+  for (const auto& [name, help] : kValueOptions) {
+    auto* option = command->add_option_function<std::string>(
+        std::string("--") + name,
+        [options, name = std::string(name)](const std::string& value) {
+          options->values[name] = value;
+        },
+        help);
+    if (std::string_view(name) == "url" || std::string_view(name) == "consumer-key" ||
+        std::string_view(name) == "consumer-secret") {
+      option->required();
+    }
+  }
+  command->add_option("--param", options->parameters, "a request parameter (repeatable)")
+      ->option_text("NAME=VALUE");
+  return [options, &console] { return sign(options.get(), console); };
 }
 
 }  // namespace marigold::cli

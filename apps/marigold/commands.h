@@ -1,32 +1,35 @@
-// The command-line host's commands. Each takes the arguments after its name and returns the
-// process's exit status: 0 success, 1 failure, 2 usage error.
+// The command-line host's commands. Each adds its subcommand (options, checks, help) to the parser
+// and answers what runs it once the command line is parsed; the run answers the exit status
+// (ExitStatus in console.h). One function per command, each in its own cmd_<name>.cc.
 #pragma once
 
-#include <string>
-#include <vector>
+#include <functional>
+
+#include "console.h"
+
+namespace CLI {
+class App;
+}
 
 namespace marigold::cli {
 
-using Args = std::vector<std::string>;
+using CommandRun = std::function<int()>;
 
-struct Command {
-  const char* name;
-  const char* usage;    // one line: the arguments after the name
-  const char* summary;  // one line: what it does
-  int (*run)(const Args& args);
-};
+CommandRun addPost(CLI::App& app, Console& console);
+CommandRun addLogin(CLI::App& app, Console& console);
+CommandRun addLogout(CLI::App& app, Console& console);
+CommandRun addBlogs(CLI::App& app, Console& console);
+CommandRun addStatus(CLI::App& app, Console& console);
+CommandRun addDemo(CLI::App& app, Console& console);
+CommandRun addJson(CLI::App& app, Console& console);
+CommandRun addSign(CLI::App& app, Console& console);
 
-// One function per command, each in its own cmd_<name>.cc.
-int runPost(const Args& args);
-int runLogin(const Args& args);
-int runLogout(const Args& args);
-int runBlogs(const Args& args);
-int runStatus(const Args& args);
-int runDemo(const Args& args);
-int runJson(const Args& args);
-int runSign(const Args& args);
-
-// Writes "marigold: MESSAGE" to standard error and returns 2 (usage error) or the given status.
-int fail(const std::string& message, int status = 2);
+// The exit statuses as --help lists them.
+inline constexpr const char* kExitStatusHelp =
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  the service or the network failed (sign-in refused, post failed, unreachable)\n"
+    "  2  usage: a bad option or argument; nothing was sent\n"
+    "  3  not signed in\n";
 
 }  // namespace marigold::cli

@@ -1,19 +1,25 @@
 #include "host_session.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "platform/alert.h"
 
 namespace marigold::cli {
+namespace {
 
-HostSession::HostSession(std::vector<std::string> photoPaths, std::FILE* out)
-    : out_(out), manager_(std::move(photoPaths)), frontEnd_(*manager_.window(), out) {
+constexpr std::string_view kPostIdPrefix = "Post id: ";
+
+}  // namespace
+
+HostSession::HostSession(std::vector<std::string> photoPaths, Console& console)
+    : console_(console),
+      manager_(std::move(photoPaths)),
+      frontEnd_(*manager_.window(), console.progress()) {
   application_.setAlertPresenter(&frontEnd_);
   application_.setStopModalHandler([this] { loop_.stop(); });
   plugin_ = std::make_unique<host::LoadedPlugin>(host::defaultPluginPath(), manager_, application_,
                                                  loop_);
+  const std::size_t sheetsBefore = manager_.window()->sheets().size();
   plugin_->plugin().viewWillBeActivated();
+  rememberedSignInFailed_ = !signedIn() && manager_.window()->sheets().size() > sheetsBefore;
 }
 
 HostSession::~HostSession() {
@@ -23,34 +29,32 @@ HostSession::~HostSession() {
 
 bool HostSession::signedIn() { return control<Button>("loginButton")->title() == "Log Out"; }
 
+std::string HostSession::userName() { return control<TextField>("plinthUsername")->stringValue(); }
+
+bool HostSession::remembered() {
+  return control<CheckBox>("plinthRememberMe")->state() == ControlState::kOn;
+}
+
 bool HostSession::signIn(const std::string& user, const std::string& password, bool remember) {
   if (signedIn()) control<Button>("loginButton")->performClick();  // another user: sign out first
   control<TextField>("plinthUsername")->setStringValue(user);
   control<SecureTextField>("plinthPassword")->setStringValue(password);
   control<CheckBox>("plinthRememberMe")
       ->setState(remember ? ControlState::kOn : ControlState::kOff);
-  std::size_t sheetsBefore = manager_.window()->sheets().size();
+  const std::size_t sheetsBefore = manager_.window()->sheets().size();
   control<Button>("loginButton")->performClick();
+  signInWarned_ = manager_.window()->sheets().size() > sheetsBefore;
   if (signedIn()) return true;
-  // The pane's alert went to the output with the rest of the pane; the failure is also the last
-  // word on standard error.
-  std::shared_ptr<Alert> alert =
-      manager_.window()->sheets().size() > sheetsBefore ? newestSheet() : nullptr;
-  if (!alert) {
-    std::fprintf(stderr, "marigold: the sign-in did not complete\n");
-  } else {
-    std::fprintf(stderr, "marigold: %s %s\n", alert->messageText().c_str(),
-                 alert->informativeText().c_str());
+  // The pane's alert, when it showed one, was printed as it appeared.
+  if (manager_.window()->sheets().size() == sheetsBefore) {
+    console_.error("the sign-in did not complete", kFailed);
   }
   return false;
 }
 
 void HostSession::signOut() {
-  if (signedIn()) {
-    control<Button>("loginButton")->performClick();
-    return;
-  }
-  // Not signed in: empty the fields and let the remember box's action save them.
+  if (signedIn()) control<Button>("loginButton")->performClick();
+  // The log-out empties the fields; the remember box's action saves them, with "remember" off.
   control<TextField>("plinthUsername")->setStringValue("");
   control<SecureTextField>("plinthPassword")->setStringValue("");
   auto remember = control<CheckBox>("plinthRememberMe");
@@ -67,19 +71,31 @@ std::shared_ptr<Alert> HostSession::newestSheet() {
   return sheets.empty() ? nullptr : sheets.back();
 }
 
-bool HostSession::exportAndWait() {
+PostOutcome HostSession::exportAndWait() {
+  const std::size_t sheetsBefore = manager_.window()->sheets().size();
   plugin_->plugin().startExport("");
+  if (manager_.window()->sheets().size() == sheetsBefore) {
+    console_.error("the plug-in did not start the export", kFailed);
+    return {};
+  }
   std::shared_ptr<Alert> sheet = newestSheet();
-  if (!sheet) return false;
+  // A refusal comes as a sheet without a progress bar, printed when it appeared.
+  const bool uploading = TerminalFrontEnd::isProgressSheet(*sheet);
   loop_.runUntil([&] { return !sheet->buttons().empty() && sheet->buttons().front()->isEnabled(); },
                  std::nullopt);
   frontEnd_.finishLine();
-  std::string outcome = sheet->messageText();
-  const bool posted = outcome.starts_with("Your image");
-  // The sheet's lines went to the output; a failure is also the last word on standard error.
-  if (!posted) std::fprintf(stderr, "marigold: %s\n", outcome.c_str());
+  PostOutcome outcome;
+  const std::string message = sheet->messageText();
+  outcome.posted = message.starts_with("Your image");
+  if (outcome.posted) {
+    console_.note(message);
+    const std::string& info = sheet->informativeText();
+    if (info.starts_with(kPostIdPrefix)) outcome.postId = info.substr(kPostIdPrefix.size());
+  } else if (uploading && !frontEnd_.alreadyShown(message)) {
+    console_.error(message, kFailed);
+  }
   sheet->pressButton(0);
-  return posted;
+  return outcome;
 }
 
 }  // namespace marigold::cli

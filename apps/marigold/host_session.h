@@ -1,16 +1,17 @@
 // One run of the export dialog as the command-line host plays it: the export manager with the
 // selected photos, the application services and main run loop, the terminal front end, and the
 // loaded plug-in with its settings pane shown. Commands work the pane through its controls, found
-// by their names, exactly as a user would. Not copyable.
+// by their names, exactly as a user would; what the plug-in says goes through the front end.
+// Not copyable.
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "console.h"
 #include "host/export_manager.h"
 #include "host/plugin_loader.h"
 #include "platform/application.h"
@@ -20,11 +21,17 @@
 
 namespace marigold::cli {
 
+// What an export came to.
+struct PostOutcome {
+  bool posted = false;
+  std::optional<std::string> postId;  // the service's id for the new post, when it gave one
+};
+
 class HostSession {
  public:
   // Loads the plug-in and shows its pane (which signs in by itself when the saved credentials are
   // remembered and valid). Throws std::runtime_error when the plug-in cannot be loaded.
-  explicit HostSession(std::vector<std::string> photoPaths, std::FILE* out = stdout);
+  HostSession(std::vector<std::string> photoPaths, Console& console);
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -39,28 +46,37 @@ class HostSession {
   }
 
   bool signedIn();  // the log-in button offers "Log Out"
-  // Types the credentials and clicks "Log In"; on failure prints the alert. Answers success.
+  // Whether showing the pane tried the remembered sign-in and it failed (its alert was printed).
+  bool rememberedSignInFailed() const { return rememberedSignInFailed_; }
+  // Types the credentials and clicks "Log In"; the plug-in's alert on failure is printed once.
+  // Answers success.
   bool signIn(const std::string& user, const std::string& password, bool remember);
-  // Clicks "Log Out" when signed in; otherwise empties the saved credentials through the pane.
+  // Whether the last successful signIn came with an alert (the sign-in could not be remembered);
+  // the alert was printed.
+  bool signInWarned() const { return signInWarned_; }
+  // Signs out, empties the saved credentials and turns "Remember me" off.
   void signOut();
+  std::string userName();
+  bool remembered();
   std::vector<std::string> blogs();
 
   // Exports and runs the main loop until the outcome sheet can be dismissed, then presses "OK".
-  // Answers whether the photos were posted.
-  bool exportAndWait();
+  // A failure is printed once on standard error; the success message is a note.
+  PostOutcome exportAndWait();
 
   host::ExportManager& exportManager() { return manager_; }
-  ExportPluginProtocol& plugin() { return plugin_->plugin(); }
 
  private:
   std::shared_ptr<Alert> newestSheet();
 
-  std::FILE* out_;
+  Console& console_;
   RunLoop loop_;
   Application application_;
   host::ExportManager manager_;
   TerminalFrontEnd frontEnd_;
   std::unique_ptr<host::LoadedPlugin> plugin_;
+  bool rememberedSignInFailed_ = false;
+  bool signInWarned_ = false;
 };
 
 }  // namespace marigold::cli

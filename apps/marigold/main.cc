@@ -1,74 +1,81 @@
 // marigold: the command-line host of the Marigold export plug-in.
 #include <stdlib.h>
 
-#include <cstdio>
-#include <cstring>
+#include <CLI/CLI.hpp>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "commands.h"
+#include "console.h"
 
 namespace marigold::cli {
 namespace {
 
-// Commands in the order --help lists them.
-constexpr Command kCommands[] = {
-    {"post", "[--blog NAME] [--caption TEXT] [--tags TEXT] [--link URL] [--state STATE] PHOTO...",
-     "post the photos to a blog as one photo post", runPost},
-    {"login", "--user NAME [--password-stdin] [--remember]", "sign in and save the credentials",
-     runLogin},
-    {"logout", "", "sign out and empty the saved credentials", runLogout},
-    {"blogs", "", "list the signed-in user's blogs", runBlogs},
-    {"status", "", "show the saved user name and whether it is remembered and valid", runStatus},
-    {"demo", "", "post sample photos to a simulator started on loopback", runDemo},
-    {"json", "[--pretty] [--sort-keys] [--max-depth N] [FILE]",
-     "parse JSON and write it back (validate, pretty-print)", runJson},
-    {"sign", "--url URL --consumer-key K --consumer-secret S [--method M] [--token T] ...",
-     "sign a request with OAuth 1.0 and show the base string and header", runSign},
-    {"help", "", "show this help", nullptr},
-};
+constexpr const char* kEnvironmentHelp =
+    "Environment:\n"
+    "  MARIGOLD_AUTH_BASE  HTTPS base of the token endpoint (default https://www.plinth.example)\n"
+    "  MARIGOLD_API_BASE   HTTP base of the API (default http://api.plinth.example)\n"
+    "  MARIGOLD_CA_FILE    an extra trusted CA certificate (the simulator's)\n"
+    "  MARIGOLD_LOG        'on' shows the plug-in's diagnostic lines on standard error\n";
 
-void printHelp(std::FILE* out) {
-  std::fprintf(out,
-               "usage: marigold COMMAND [ARGS...]\n"
-               "Posts photos to a Plinth blog and offers the tools behind it.\n\ncommands:\n");
-  for (const auto& command : kCommands) {
-    std::fprintf(out, "  %s %s\n      %s\n", command.name, command.usage, command.summary);
+std::string versionLine() { return std::string("marigold ") + MARIGOLD_VERSION; }
+
+int run(int argc, char** argv, Console& console) {
+  CLI::App app("Posts photos to a Plinth blog, and offers the tools behind it.", "marigold");
+  app.footer(std::string(kExitStatusHelp) + "\n" + kEnvironmentHelp +
+             "\nRun 'marigold COMMAND --help' for a command's options.");
+  app.set_help_flag("-h,--help", "show this help");
+  app.set_version_flag("-V,--version", versionLine(), "show the version");
+  app.require_subcommand(0, 1);
+
+  std::vector<std::pair<CLI::App*, CommandRun>> commands;
+  for (auto* add : {addPost, addLogin, addLogout, addBlogs, addStatus, addDemo, addJson, addSign}) {
+    CommandRun runCommand = add(app, console);
+    commands.emplace_back(app.get_subcommands([](CLI::App*) { return true; }).back(),
+                          std::move(runCommand));
   }
-  std::fprintf(
-      out,
-      "\nenvironment:\n"
-      "  MARIGOLD_AUTH_BASE  HTTPS base of the token endpoint (default "
-      "https://www.plinth.example)\n"
-      "  MARIGOLD_API_BASE   HTTP base of the API (default http://api.plinth.example)\n"
-      "  MARIGOLD_CA_FILE    extra trusted CA certificate (the simulator's)\n"
-      "  MARIGOLD_LOG        'on' shows the plug-in's diagnostic lines on standard error\n");
+  CLI::App* version = app.add_subcommand("version", "show the version");
+  CLI::App* help = app.add_subcommand("help", "show this help");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForVersion& e) {
+    console.result(std::string(e.what()) + "\n");
+    return kDone;
+  } catch (const CLI::CallForHelp&) {
+    console.result(app.help());
+    return kDone;
+  } catch (const CLI::CallForAllHelp&) {
+    console.result(app.help("", CLI::AppFormatMode::All));
+    return kDone;
+  } catch (const CLI::ParseError& e) {
+    const auto chosen = app.get_subcommands();
+    const std::string command = chosen.empty() ? "marigold" : "marigold " + chosen[0]->get_name();
+    console.error(std::string(e.what()) + "\n  Run '" + command + " --help' for usage.");
+    return kUsage;
+  }
+  if (version->parsed()) {
+    console.result(versionLine() + "\n");
+    return kDone;
+  }
+  if (help->parsed()) {
+    console.result(app.help());
+    return kDone;
+  }
+  for (auto& [command, runCommand] : commands) {
+    if (command->parsed()) return runCommand();
+  }
+  std::fputs(app.help().c_str(), stderr);
+  return kUsage;
 }
 
 }  // namespace
-
-int fail(const std::string& message, int status) {
-  std::fprintf(stderr, "marigold: %s\n", message.c_str());
-  return status;
-}
-
 }  // namespace marigold::cli
 
 int main(int argc, char** argv) {
-  using namespace marigold::cli;
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
-      std::strcmp(argv[1], "help") == 0) {
-    printHelp(stdout);
-    return argc < 2 ? 2 : 0;
-  }
+  marigold::cli::Console console;
   // The plug-in's diagnostics stay quiet unless asked for; the host shows what the user needs.
   setenv("MARIGOLD_LOG", "off", /*overwrite=*/0);
-  Args args(argv + 2, argv + argc);
-  for (const auto& command : kCommands) {
-    if (command.run != nullptr && std::strcmp(command.name, argv[1]) == 0) {
-      return command.run(args);
-    }
-  }
-  std::fprintf(stderr, "marigold: unknown command '%s'\n\n", argv[1]);
-  printHelp(stderr);
-  return 2;
+  return console.finish(marigold::cli::run(argc, argv, console));
 }

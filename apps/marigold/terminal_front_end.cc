@@ -15,32 +15,59 @@ bool isByteCount(const std::string& message) {
   return message.find(" Bytes of ") != std::string::npos;
 }
 
+// The sheet's last word ("Your image was...", "The post failed: ...") is its outcome, which the
+// caller reports; everything before it is progress.
+bool isOutcome(const std::string& message) {
+  return message.starts_with("Your image") || message.starts_with("The post ");
+}
+
 }  // namespace
 
-TerminalFrontEnd::TerminalFrontEnd(Window& window, std::FILE* out)
-    : window_(window), out_(out), tty_(isatty(fileno(out)) != 0) {
+TerminalFrontEnd::TerminalFrontEnd(Window& window, std::FILE* progress)
+    : window_(window),
+      progress_(progress),
+      tty_(progress != nullptr && isatty(fileno(progress)) != 0) {
   windowSubscription_ = window_.onChange([this] { windowChanged(); });
 }
 
+bool TerminalFrontEnd::isProgressSheet(const Alert& sheet) {
+  return std::dynamic_pointer_cast<ProgressIndicator>(sheet.accessoryView()) != nullptr;
+}
+
 std::size_t TerminalFrontEnd::presentModal(const Alert& alert) {
+  printError(alert);
+  return 0;
+}
+
+void TerminalFrontEnd::printError(const Alert& alert) {
   finishLine();
   std::fprintf(stderr, "marigold: %s\n", alert.messageText().c_str());
   if (!alert.informativeText().empty()) {
     std::fprintf(stderr, "  %s\n", alert.informativeText().c_str());
   }
-  return 0;
+  shownErrors_.push_back(alert.messageText());
+}
+
+bool TerminalFrontEnd::alreadyShown(const std::string& text) const {
+  return std::any_of(shownErrors_.begin(), shownErrors_.end(), [&](const std::string& shown) {
+    return !shown.empty() && text.find(shown) != std::string::npos;
+  });
 }
 
 void TerminalFrontEnd::finishLine() {
-  if (lineOpen_) std::fputc('\n', out_);
+  if (lineOpen_) std::fputc('\n', progress_);
   lineOpen_ = false;
-  std::fflush(out_);
+  if (progress_ != nullptr) std::fflush(progress_);
 }
 
 void TerminalFrontEnd::windowChanged() {
   for (const auto& sheet : window_.sheets()) {
     if (std::find(watched_.begin(), watched_.end(), sheet) != watched_.end()) continue;
     watched_.push_back(sheet);
+    if (!isProgressSheet(*sheet)) {
+      printError(*sheet);
+      continue;
+    }
     Alert* raw = sheet.get();
     sheetSubscriptions_.push_back(sheet->onChange([this, raw] { render(*raw); }));
     lastMessage_.clear();
@@ -51,6 +78,7 @@ void TerminalFrontEnd::windowChanged() {
 
 void TerminalFrontEnd::render(const Alert& sheet) {
   const std::string& message = sheet.messageText();
+  if (progress_ == nullptr || isOutcome(message)) return;
   auto bar = std::dynamic_pointer_cast<ProgressIndicator>(sheet.accessoryView());
   if (tty_) {
     std::string line = message;
@@ -60,13 +88,9 @@ void TerminalFrontEnd::render(const Alert& sheet) {
     }
     if (line == lastMessage_) return;
     lastMessage_ = line;
-    std::fprintf(out_, "\r\033[K%s", line.c_str());
+    std::fprintf(progress_, "\r\033[K%s", line.c_str());
     lineOpen_ = true;
-    std::fflush(out_);
-    if (!isByteCount(message) && message != "Contacting server" &&
-        message != "Starting the request" && message != "Waiting for a response...") {
-      finishLine();
-    }
+    std::fflush(progress_);
     return;
   }
   if (message == lastMessage_) return;
@@ -77,10 +101,8 @@ void TerminalFrontEnd::render(const Alert& sheet) {
     lastTenth_ = tenth;
   }
   lastMessage_ = message;
-  std::fprintf(out_, "%s\n", message.c_str());
-  if (!sheet.informativeText().empty())
-    std::fprintf(out_, "  %s\n", sheet.informativeText().c_str());
-  std::fflush(out_);
+  std::fprintf(progress_, "%s\n", message.c_str());
+  std::fflush(progress_);
 }
 
 }  // namespace marigold::cli

@@ -1,7 +1,9 @@
-// Renders the plug-in's sheets and alerts in the terminal. Sheets on the export window are
-// followed as they change: their message, and the progress bar of an upload (drawn in place on a
-// terminal, as occasional plain lines otherwise). Modal alerts are printed to standard error and
-// answered with their first button. Main thread only; not copyable.
+// Renders the plug-in's sheets and alerts in the terminal. A progress sheet (one that shows a
+// progress bar) is followed as it changes: its messages and the upload's bar, drawn in place on a
+// terminal and as occasional plain lines otherwise, on the progress stream (none when quiet). Its
+// outcome is left to the caller. Any other sheet, and every modal alert, is an error: printed once
+// on standard error as it appears; modal alerts are answered with their first button. Main thread
+// only; not copyable.
 #pragma once
 
 #include <cstdio>
@@ -18,7 +20,8 @@ namespace marigold::cli {
 
 class TerminalFrontEnd : public AlertPresenter {
  public:
-  TerminalFrontEnd(Window& window, std::FILE* out);
+  // `progress` receives the progress lines; null shows none.
+  TerminalFrontEnd(Window& window, std::FILE* progress);
   TerminalFrontEnd(const TerminalFrontEnd&) = delete;
   TerminalFrontEnd& operator=(const TerminalFrontEnd&) = delete;
 
@@ -27,16 +30,24 @@ class TerminalFrontEnd : public AlertPresenter {
   // Ends a progress line drawn in place, so that what follows starts on a fresh line.
   void finishLine();
 
+  // Whether `text` repeats an error already printed for a modal alert, which a sheet's outcome
+  // often quotes ("The post failed: " and the connection's error).
+  bool alreadyShown(const std::string& text) const;
+
+  static bool isProgressSheet(const Alert& sheet);
+
  private:
   void windowChanged();
   void render(const Alert& sheet);
+  void printError(const Alert& alert);
 
   Window& window_;
-  std::FILE* out_;
+  std::FILE* progress_;
   bool tty_;
   Subscription windowSubscription_;
   std::vector<std::shared_ptr<Alert>> watched_;
   std::vector<Subscription> sheetSubscriptions_;
+  std::vector<std::string> shownErrors_;
   std::string lastMessage_;
   int lastTenth_ = -1;
   bool lineOpen_ = false;

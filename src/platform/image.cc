@@ -216,7 +216,32 @@ std::optional<Size> heicSize(const Reader& r, ByteView bytes) {
   return best;
 }
 
+// An "ftyp" box first, naming a HEIF brand as its major brand or among the compatible brands
+// that fit in the bytes at hand.
+bool isHeifFile(const Reader& r) {
+  if (!r.matches(4, "ftyp")) return false;
+  auto size = r.u32(0, true);
+  if (!size || *size < 16) return false;
+  if (isHeifBrand(r, 8)) return true;
+  for (std::size_t brand = 16; brand + 4 <= *size && r.has(brand, 4); brand += 4) {
+    if (isHeifBrand(r, brand)) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+std::optional<ImageFormat> sniffFormat(ByteView firstBytes) {
+  const Reader r(firstBytes);
+  if (r.matches(0, "\xFF\xD8\xFF")) return ImageFormat::kJPEG;
+  if (r.matches(0, "\x89PNG\r\n\x1a\n")) return ImageFormat::kPNG;
+  if (r.matches(0, "GIF87a") || r.matches(0, "GIF89a")) return ImageFormat::kGIF;
+  if (r.matches(0, std::string_view("II*\0", 4)) || r.matches(0, std::string_view("MM\0*", 4))) {
+    return ImageFormat::kTIFF;
+  }
+  if (isHeifFile(r)) return ImageFormat::kHEIC;
+  return std::nullopt;
+}
 
 std::optional<Image> Image::fromData(ByteView bytes) {
   const Reader r(bytes);

@@ -25,6 +25,12 @@ struct Image {
   static std::optional<Image> fromData(ByteView bytes);
 };
 
+// The format that a file's first bytes announce (its signature; for HEIC the "ftyp" box and its
+// brands), without reading further: enough to tell an image from another file before sending it.
+// kSniffBytes of the file's start are enough.
+std::optional<ImageFormat> sniffFormat(ByteView firstBytes);
+inline constexpr std::size_t kSniffBytes = 64;
+
 const char* formatName(ImageFormat format);  // "JPEG", "PNG", ...
 
 }  // namespace marigold

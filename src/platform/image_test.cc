@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -207,6 +208,23 @@ TEST(ImageTest, PrefixesGiveNoImageOrAProperOne) {
       EXPECT_GT(image->width, 0u) << c.name << " cut at " << size;
       EXPECT_GT(image->height, 0u) << c.name << " cut at " << size;
     }
+  }
+}
+
+// The first kSniffBytes of every recognised image announce its format; text and files too short
+// for a signature announce none.
+TEST(ImageTest, SniffsTheFormatFromTheFirstBytes) {
+  for (const auto& c : cases()) {
+    if (!c.want) continue;
+    const std::size_t size = std::min(c.bytes.size(), kSniffBytes);
+    EXPECT_EQ(sniffFormat(ByteView(c.bytes.data(), size)), c.want->format) << c.name;
+  }
+  using namespace std::string_view_literals;
+  for (std::string_view other :
+       {""sv, "\xFF\xD8"sv, "GIF90a"sv, "not an image at all"sv, "%PDF-1.7"sv,
+        "\0\0\0\x18"
+        "ftypmp42"sv}) {
+    EXPECT_EQ(sniffFormat(text(other)), std::nullopt) << other;
   }
 }
 

@@ -42,6 +42,18 @@ std::string refusalReason(const Bytes& body, int status) {
   return "HTTP status " + std::to_string(status);
 }
 
+// The new post's id in a successful reply (response.id, a number or a text), if it has one.
+std::optional<std::string> postIdentifier(const Bytes& body) {
+  LxJsonParser parser;
+  auto reply = parser.objectWithString(
+      std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+  if (!reply) return std::nullopt;
+  const JsonValue& id = reply->at("response").at("id");
+  if (const std::string* text = id.asString()) return *text;
+  if (auto number = id.asInteger()) return std::to_string(*number);
+  return std::nullopt;
+}
+
 }  // namespace
 
 void KZExportController::startExport(const std::string& /*path*/) {
@@ -210,6 +222,9 @@ void KZExportController::didFinishLoading(URLConnection& connection) {
     progressNotification_->setMessageText(mExportMgr.imageCount() > 1
                                               ? "Your images were succesfully posted."
                                               : "Your image was succesfully posted.");
+    if (auto id = postIdentifier(responseBody_)) {
+      progressNotification_->setInformativeText("Post id: " + *id);
+    }
     progressIndic_->removeFromSuperview();
     progressNotification_->setAccessoryView(outlets_.completeView);
     progressNotification_->buttons().front()->setEnabled(true);

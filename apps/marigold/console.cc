@@ -1,0 +1,53 @@
+#include "console.h"
+
+#include <signal.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "json/lx_json_writer.h"
+
+namespace marigold::cli {
+
+Console::Console() { signal(SIGPIPE, SIG_IGN); }
+
+void Console::noteWriteFailure() {
+  if (writeError_ == 0) writeError_ = errno != 0 ? errno : EIO;
+}
+
+void Console::result(std::string_view text) {
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) noteWriteFailure();
+}
+
+void Console::resultJson(const JsonValue& document) {
+  LxJsonWriter writer;
+  // Values made here are always writable; a failure would be a fault of this program.
+  result(writer.stringWithObject(document).value_or("null") + "\n");
+}
+
+void Console::note(const std::string& line) {
+  if (!quiet_) std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+int Console::error(const std::string& message, int status) {
+  std::fprintf(stderr, "marigold: %s\n", message.c_str());
+  return status;
+}
+
+int Console::finish(int status) {
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) noteWriteFailure();
+  errno = 0;
+  if (std::fclose(stdout) != 0) noteWriteFailure();
+  if (writeError_ == 0) return status;
+  if (writeError_ == EPIPE) {
+    std::fflush(stderr);
+    signal(SIGPIPE, SIG_DFL);
+    raise(SIGPIPE);
+  }
+  error(std::string("cannot write the output: ") + std::strerror(writeError_));
+  return status != kDone ? status : kFailed;
+}
+
+}  // namespace marigold::cli

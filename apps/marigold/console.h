@@ -1,0 +1,55 @@
+// Where the command-line host's words go: results on standard output; progress, notes and errors
+// on standard error, each error once, prefixed "marigold: ". Quiet mode keeps only the errors.
+// Results are written through result() and checked by finish(), so that output lost to a closed
+// pipe or a full disk never ends in a successful exit. One per process; not copyable.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace marigold {
+class JsonValue;
+}
+
+namespace marigold::cli {
+
+// Exit statuses, each with one meaning.
+inline constexpr int kDone = 0;         // the command did what was asked
+inline constexpr int kFailed = 1;       // the service or the network failed (refused sign-in,
+                                        // failed post, unreachable)
+inline constexpr int kUsage = 2;        // a bad option or argument; nothing was sent
+inline constexpr int kNotSignedIn = 3;  // the command needs a sign-in and there is none
+
+class Console {
+ public:
+  // Ignores SIGPIPE for the process, so that a reader going away cannot kill a post half-way;
+  // finish() turns a write to a closed pipe into the usual end by SIGPIPE once the work is done.
+  Console();
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  void setQuiet(bool quiet) { quiet_ = quiet; }
+  bool quiet() const { return quiet_; }
+
+  void result(std::string_view text);          // to standard output, as given
+  void resultJson(const JsonValue& document);  // one JSON document on one line of standard output
+  void note(const std::string& line);          // a line on standard error, unless quiet
+  // "marigold: MESSAGE" on standard error; answers `status`, so a command can return it.
+  int error(const std::string& message, int status = kUsage);
+  std::FILE* progress() const { return quiet_ ? nullptr : stderr; }  // null when quiet
+
+  // Flushes and closes standard output and answers the process's exit status: `status` when
+  // everything written arrived; else, after saying why (a full disk), kFailed or the command's
+  // own failure status. A closed pipe ends the process quietly by SIGPIPE once the work is done,
+  // as other tools in a pipeline end.
+  int finish(int status);
+
+ private:
+  void noteWriteFailure();
+
+  bool quiet_ = false;
+  int writeError_ = 0;  // errno of the first failed write to standard output
+};
+
+}  // namespace marigold::cli

@@ -1,0 +1,29 @@
+// The checks of post's arguments made before anything is sent, each answering the message for the
+// user (naming the argument) or nothing when the argument is fine.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace marigold::cli {
+
+// Each photo must be a readable regular file, not empty, that starts like a JPEG, PNG, GIF, TIFF
+// or HEIC image (its extension is not trusted), and no file may be named twice.
+std::optional<std::string> checkPhotos(const std::vector<std::string>& paths);
+
+// Text for a field of the post must be UTF-8.
+std::optional<std::string> checkText(const std::string& option, const std::string& text);
+
+// The click-through link must be an http or https URL with a host.
+std::optional<std::string> checkLink(const std::string& link);
+
+// The caption in the file at `path` ("-" for standard input), without its final line break, or
+// the message saying why it cannot be read.
+struct CaptionFile {
+  std::string caption;
+  std::optional<std::string> error;
+};
+CaptionFile readCaptionFile(const std::string& path);
+
+}  // namespace marigold::cli

@@ -1,0 +1,46 @@
+# bash completion for marigold(1): commands, options, post states, and image files for post.
+_marigold() {
+  local cur prev words cword
+  _init_completion || return
+  local commands="post login logout blogs status demo json sign version help"
+  local account="--user --password-stdin --remember --quiet --json --help"
+  if [[ $cword -eq 1 ]]; then
+    COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+    return
+  fi
+  case $prev in
+    --state | -s)
+      COMPREPLY=($(compgen -W "Published Draft Queue Private" -- "$cur"))
+      return ;;
+    --caption-file)
+      _filedir
+      return ;;
+    --user | -u | --blog | -b | --caption | -c | --tags | -t | --link | -l | --max-depth | \
+      --url | --consumer-key | --consumer-secret | --method | --token | --token-secret | \
+      --realm | --nonce | --timestamp | --signature-method | --param)
+      return ;;
+  esac
+  case ${words[1]} in
+    post)
+      if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "--blog --caption --caption-file --tags --link --state $account" \
+          -- "$cur"))
+      else
+        _filedir '@(jpg|jpeg|JPG|JPEG|png|PNG|gif|GIF|tif|tiff|TIF|TIFF|heic|HEIC)'
+      fi ;;
+    login) COMPREPLY=($(compgen -W "$account" -- "$cur")) ;;
+    blogs) COMPREPLY=($(compgen -W "$account" -- "$cur")) ;;
+    status) COMPREPLY=($(compgen -W "--quiet --json --help" -- "$cur")) ;;
+    json)
+      if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "--pretty --sort-keys --max-depth --help" -- "$cur"))
+      else
+        _filedir
+      fi ;;
+    sign)
+      COMPREPLY=($(compgen -W "--url --consumer-key --consumer-secret --method --token
+        --token-secret --realm --nonce --timestamp --signature-method --param --help" -- "$cur")) ;;
+    *) COMPREPLY=($(compgen -W "--help" -- "$cur")) ;;
+  esac
+}
+complete -F _marigold marigold

@@ -1,0 +1,172 @@
+// For the command-line host's tests: the built `marigold` binary run as a child process with a
+// temporary HOME and the MARIGOLD_* variables pointing at a Plinth simulator that runs in the test
+// process on loopback (real sockets and TLS). A run gives the exit status (or the signal that
+// ended it), standard output and standard error; standard output may also go to a given file
+// (/dev/full) or to a pipe whose reader has gone. The program's path is MARIGOLD_BINARY unless a
+// run names another (an installed copy).
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plinth_sim.h"
+#include "testing/temporary_home.h"
+
+extern char** environ;
+
+namespace marigold {
+
+struct ProgramOutcome {
+  int exitCode = -1;  // -1 when the child did not exit by itself
+  int signal = 0;     // the signal that ended it, if one did
+  std::string out;
+  std::string err;
+};
+
+struct ProgramRun {
+  std::string input;                               // standard input
+  std::optional<std::filesystem::path> home;       // HOME; the fixture's folder by default
+  bool trustSimulator = true;                      // MARIGOLD_CA_FILE set
+  std::optional<std::string> stdoutPath;           // standard output to this file ("/dev/full")
+  bool closedPipe = false;                         // standard output to a pipe nobody reads
+  std::map<std::string, std::string> environment;  // set after, and over, the fixture's own
+  std::string program = MARIGOLD_BINARY;
+};
+
+inline std::string readText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class ProgramFixture : public ::testing::Test {
+ protected:
+  static constexpr int kRunLimitSeconds = 120;  // a hung child is killed and the test fails
+
+  void SetUp() override { startSimulator({}); }
+  void TearDown() override {
+    if (sim_) sim_->stop();
+  }
+
+  void startSimulator(const std::function<void(sim::SimOptions&)>& adjust) {
+    if (sim_) sim_->stop();
+    sim_.reset();
+    sim::SimOptions options;
+    options.accounts = {{"ada", "secret pass", {"ada-photos", "ada-travel"}}};
+    if (adjust) adjust(options);
+    sim_ = std::make_unique<sim::PlinthSim>(std::move(options));
+    sim_->start();
+  }
+
+  static std::string readFile(const std::filesystem::path& path) { return readText(path); }
+
+  // Runs `marigold ARGS...` and waits for it (bounded).
+  ProgramOutcome run(const std::vector<std::string>& args, const ProgramRun& how = {}) {
+    namespace fs = std::filesystem;
+    const fs::path dir = home_.path() / ("run-" + std::to_string(runs_++));
+    fs::create_directories(dir);
+    std::ofstream(dir / "stdin", std::ios::binary) << how.input;
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      std::string entry = *e;
+      if (entry.rfind("HOME=", 0) == 0 || entry.rfind("MARIGOLD_", 0) == 0) continue;
+      env.push_back(std::move(entry));
+    }
+    env.push_back("HOME=" + how.home.value_or(home_.path()).string());
+    env.push_back("MARIGOLD_AUTH_BASE=" + sim_->authBase());
+    env.push_back("MARIGOLD_API_BASE=" + sim_->apiBase());
+    if (how.trustSimulator) env.push_back("MARIGOLD_CA_FILE=" + sim_->caFile().string());
+    for (const auto& [name, value] : how.environment) {
+      std::erase_if(env, [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
+      env.push_back(name + "=" + value);
+    }
+    std::vector<std::string> argv = {how.program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argvp, envp;
+    for (auto& a : argv) argvp.push_back(a.data());
+    for (auto& e : env) envp.push_back(e.data());
+    argvp.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    int pipeEnds[2] = {-1, -1};
+    if (how.closedPipe && ::pipe(pipeEnds) != 0) ADD_FAILURE() << "no pipe";
+    const std::string in = (dir / "stdin").string(), err = (dir / "stderr").string();
+    const std::string out = how.stdoutPath.value_or((dir / "stdout").string());
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int fdIn = ::open(in.c_str(), O_RDONLY);
+      const int fdOut =
+          how.closedPipe ? pipeEnds[1] : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int fdErr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (fdIn < 0 || fdOut < 0 || fdErr < 0) ::_exit(126);
+      if (how.closedPipe) ::close(pipeEnds[0]);
+      ::dup2(fdIn, STDIN_FILENO);
+      ::dup2(fdOut, STDOUT_FILENO);
+      ::dup2(fdErr, STDERR_FILENO);
+      ::execve(argvp[0], argvp.data(), envp.data());
+      ::_exit(127);
+    }
+    if (how.closedPipe) {  // the reader goes away at once
+      ::close(pipeEnds[0]);
+      ::close(pipeEnds[1]);
+    }
+    ProgramOutcome outcome;
+    if (pid < 0) return outcome;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
+    pid_t done = 0;
+    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (done == 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      ADD_FAILURE() << "marigold did not finish within " << kRunLimitSeconds << " s";
+    } else if (WIFEXITED(status)) {
+      outcome.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+      outcome.signal = WTERMSIG(status);
+    }
+    if (!how.stdoutPath && !how.closedPipe) outcome.out = readFile(out);
+    outcome.err = readFile(err);
+    return outcome;
+  }
+
+  // A small file that starts like a JPEG image (`size` bytes in all).
+  std::string writePhoto(const std::string& name, std::size_t size = 256) {
+    std::string bytes = "\xFF\xD8\xFF\xE0";
+    for (std::size_t b = bytes.size(); b < size; ++b) bytes.push_back(static_cast<char>(b));
+    const std::filesystem::path path = home_.path() / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
+
+  // A fresh empty folder to serve as one user's HOME.
+  std::filesystem::path newHome(const std::string& name) {
+    const std::filesystem::path home = home_.path() / name;
+    std::filesystem::create_directories(home);
+    return home;
+  }
+
+  TemporaryHome home_;
+  std::unique_ptr<sim::PlinthSim> sim_;
+  int runs_ = 0;
+};
+
+}  // namespace marigold
