@@ -30,13 +30,16 @@ JsonValue blogList(const std::vector<std::string>& blogs) {
   return JsonValue(std::move(list));
 }
 
+// The plug-in's alert has said why the blogs could not be listed.
+int noBlogs(const HostSession& session, Console& console) {
+  return session.alertShown() ? kFailed : console.error("your blogs could not be listed", kFailed);
+}
+
 int login(const AccountOptions& o, Console& console) {
   return withSession({}, console, [&](HostSession& session) {
     if (int status = ensureSignedIn(session, o.signIn, console); status != kDone) return status;
     const std::vector<std::string> blogs = session.blogs();
-    if (blogs.empty()) {
-      return console.error("signed in, but your blogs could not be listed", kFailed);
-    }
+    if (blogs.empty()) return noBlogs(session, console);
     if (o.signIn.remember && session.signInWarned()) {
       // The plug-in's alert said why the sign-in was not kept.
       return kFailed;
@@ -69,7 +72,7 @@ int blogs(const AccountOptions& o, Console& console) {
   return withSession({}, console, [&](HostSession& session) {
     if (int status = ensureSignedIn(session, o.signIn, console); status != kDone) return status;
     const std::vector<std::string> blogs = session.blogs();
-    if (blogs.empty()) return console.error("your blogs could not be listed", kFailed);
+    if (blogs.empty()) return noBlogs(session, console);
     if (o.json) {
       JsonObject document;
       document.set("user", session.userName());

@@ -220,6 +220,9 @@ TEST_F(MarigoldAccountTest, SignInAndBlogsAsTheUserMeetsThem) {
     EXPECT_EQ(o.exitCode, c.exitCode) << o.out << o.err;
     for (const std::string& text : c.inErr) EXPECT_EQ(has(o.err, text), "");
     EXPECT_EQ(o.out.find("(remembered)"), std::string::npos) << o.out;
+    if (c.exitCode != 0) {
+      EXPECT_EQ(o.out, "");  // no "Signed in as" for a sign-in that did not serve
+    }
     EXPECT_EQ(relay.connections(), 0u);
     const auto posts = sim_->state().posts();
     EXPECT_EQ(posts.size(), c.blogPosted ? 1u : 0u);

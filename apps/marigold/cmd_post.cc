@@ -81,7 +81,10 @@ int checkArguments(PostOptions& o, Console& console) {
 int choose(HostSession& session, const PostOptions& o, Console& console) {
   auto blogMenu = session.control<PopUpButton>("plinthSelect");
   std::vector<std::string> blogs = session.blogs();
-  if (blogs.empty()) return console.error("your account lists no blogs to post to", kFailed);
+  if (blogs.empty()) {
+    return session.alertShown() ? kFailed
+                                : console.error("your account lists no blogs to post to", kFailed);
+  }
   if (o.blogOption->count() > 0) {
     // A blog is named by its full name or by the part before the first dot.
     auto match = std::find_if(blogs.begin(), blogs.end(), [&](const std::string& title) {

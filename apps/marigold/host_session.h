@@ -59,6 +59,8 @@ class HostSession {
   std::string userName();
   bool remembered();
   std::vector<std::string> blogs();
+  // Whether the plug-in has shown an alert in this session (it was printed as an error).
+  bool alertShown() const { return frontEnd_.errorsShown() > 0; }
 
   // Exports and runs the main loop until the outcome sheet can be dismissed, then presses "OK".
   // A failure is printed once on standard error; the success message is a note.

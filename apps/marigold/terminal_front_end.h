@@ -34,6 +34,8 @@ class TerminalFrontEnd : public AlertPresenter {
   // often quotes ("The post failed: " and the connection's error).
   bool alreadyShown(const std::string& text) const;
 
+  std::size_t errorsShown() const { return shownErrors_.size(); }
+
   static bool isProgressSheet(const Alert& sheet);
 
  private:

@@ -192,10 +192,16 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
     std::string problem;    // the alert's second line when there is no token
   };
   TokenExchange exchangeCredentials(const AppSettings& model);
-  std::vector<std::string> fetchBlogNames();  // of the signed-in user, for the blog menu
+  // The signed-in user's blog names for the blog menu, or (when there are none) why not.
+  struct BlogList {
+    std::vector<std::string> names;
+    std::string problem;  // the alert's second line when `names` is empty
+  };
+  BlogList fetchBlogNames();
   void signOut();
   void showLoginFailure(const std::string& cause);
   void showRememberFailure(const std::string& reason);
+  void showBlogListFailure(const std::string& reason);
   // Stops an export before anything is sent: an alert on the export window naming the problem.
   void refuseExport(const std::string& message, const std::string& detail);
   void startConnection();

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "config/service_constants.h"
+#include "json/lx_json_parser.h"
 #include "oauth/mutable_url_request.h"
 #include "oauth/request_parameters.h"
 #include "platform/alert.h"
@@ -69,16 +70,30 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
   return {std::move(token), true, ""};
 }
 
-std::vector<std::string> KZExportController::fetchBlogNames() {
+KZExportController::BlogList KZExportController::fetchBlogNames() {
   // The user information needs only the signature: the password never travels over the
   // plain-HTTP API host.
-  const auto userURL = URL::withString(environment_.endpoints.userInfoURL());
-  if (!userURL) return {};
+  const std::string address = environment_.endpoints.userInfoURL();
+  const auto userURL = URL::withString(address);
+  if (!userURL) return {{}, "The address " + address + " is not usable."};
   OAMutableURLRequest userRequest(*userURL, *consumer_, accessToken_, std::nullopt, nullptr);
   userRequest.setHTTPMethod("POST");
   OAParameterAdditions::setParameters(userRequest, {});  // an empty form body
   userRequest.prepare();
-  return blogNamesFromReply(textOf(sendSynchronousRequest(userRequest).body));
+  const SynchronousReply reply = sendSynchronousRequest(userRequest);
+  BlogList list{blogNamesFromReply(textOf(reply.body)), ""};
+  if (!list.names.empty()) return list;
+  if (!reply.response) {
+    list.problem = "Could not reach Plinth: " +
+                   (reply.error ? failureReason(*reply.error) : std::string("no reply")) + ".";
+  } else if (const int status = reply.response->statusCode(); status < 200 || status > 299) {
+    list.problem = "Plinth answered with HTTP status " + std::to_string(status) + ".";
+  } else if (!LxJsonParser().objectWithString(textOf(reply.body))) {
+    list.problem = "Plinth's reply could not be read.";
+  } else {
+    list.problem = "Plinth lists no blogs of yours.";
+  }
+  return list;
 }
 
 void KZExportController::login() {
@@ -93,7 +108,9 @@ void KZExportController::login() {
     if (exchange.token) {
       accessToken_ = std::move(exchange.token);
       outlets_.plinthSelect->removeAllItems();
-      for (auto& name : fetchBlogNames()) outlets_.plinthSelect->addItemWithTitle(std::move(name));
+      BlogList blogs = fetchBlogNames();
+      for (auto& name : blogs.names) outlets_.plinthSelect->addItemWithTitle(std::move(name));
+      if (blogs.names.empty()) showBlogListFailure(blogs.problem);
 
       postEnabled(true);
       loggedIn_ = true;
@@ -124,6 +141,14 @@ void KZExportController::showRememberFailure(const std::string& reason) {
   alert->setMessageText("Your sign-in could not be remembered.");
   alert->setInformativeText(reason + (reason.empty() ? "" : ". ") +
                             "You are signed in now, but will have to sign in again next time.");
+  if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
+}
+
+void KZExportController::showBlogListFailure(const std::string& reason) {
+  auto alert = Alert::create();
+  alert->setAlertStyle(AlertStyle::kWarning);
+  alert->setMessageText("Your blogs could not be listed.");
+  alert->setInformativeText(reason + " You are signed in, but there is no blog to post to.");
   if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
 }
 
