@@ -10,8 +10,8 @@ set(CPACK_PACKAGE_CONTACT "Marigold maintainers <maintainers@marigold.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "post photos to a Plinth blog")
 set(CPACK_PACKAGE_DESCRIPTION
     "Marigold posts photos to a blog on the Plinth service as one photo post, with caption, tags,
- link and post state. marigold is its command-line host; plinth-sim is a local simulator of the
- service, used by 'marigold demo'.")
+link and post state. marigold is its command-line host; plinth-sim is a local simulator of the
+service, used by 'marigold demo'.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,7 +1,12 @@
 # bash completion for marigold(1): commands, options, post states, and image files for post.
 _marigold() {
   local cur prev words cword
-  _init_completion || return
+  if declare -F _init_completion >/dev/null; then
+    _init_completion || return
+  else  # without the bash-completion package: the plain words, files by compgen
+    cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} cword=$COMP_CWORD
+    words=("${COMP_WORDS[@]}")
+  fi
   local commands="post login logout blogs status demo json sign version help"
   local account="--user --password-stdin --remember --quiet --json --help"
   if [[ $cword -eq 1 ]]; then
@@ -43,4 +48,13 @@ _marigold() {
     *) COMPREPLY=($(compgen -W "--help" -- "$cur")) ;;
   esac
 }
-complete -F _marigold marigold
+declare -F _filedir >/dev/null || _filedir() {
+  local IFS=$'\n'
+  if [[ -n $1 ]]; then
+    shopt -s extglob  # as bash-completion has it: the pattern is an extended glob
+    COMPREPLY=($(compgen -d -- "$cur") $(compgen -f -X "!*.$1" -- "$cur"))
+  else
+    COMPREPLY=($(compgen -f -- "$cur"))
+  fi
+}
+complete -o filenames -F _marigold marigold
