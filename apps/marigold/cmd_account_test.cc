@@ -137,7 +137,7 @@ TEST_F(MarigoldAccountTest, HelpVersionAndUsage) {
        {"--caption-file", "Published", "Draft", "Queue", "Private", "10 photos", "5 MiB",
         "Exit status:"},
        {}},
-      {{"login", "--help"}, 0, {"--remember", "--json", "--quiet"}, {}},
+      {{"help", "login"}, 0, {"--remember", "--json", "--quiet"}, {}},
       {{"status", "--help"}, 0, {"--json"}, {}},
       {{}, 2, {}, {"Usage: marigold", "post"}},
       {{"frobnicate"}, 2, {}, {"frobnicate"}},

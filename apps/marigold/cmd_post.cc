@@ -28,10 +28,7 @@ struct PostOptions {
   bool json = false;
 };
 
-constexpr const char* kPostHelp =
-    "Post states: Published (the default), Draft, Queue, Private.\n"
-    "Limits: at most 10 photos and 5 MiB (5,242,880 bytes) of photos in one post; a link only\n"
-    "with a single photo. Photos must be JPEG, PNG, GIF, TIFF or HEIC files.\n"
+constexpr const char* kSignInHelp =
     "Signs in by itself with a remembered sign-in (marigold login --remember), else give --user.\n";
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -154,7 +151,7 @@ int post(PostOptions& o, Console& console) {
 CommandRun addPost(CLI::App& app, Console& console) {
   auto options = std::make_shared<PostOptions>();
   CLI::App* command = app.add_subcommand("post", "post photos to a blog as one photo post");
-  command->footer(std::string(kPostHelp) + "\n" + kExitStatusHelp);
+  command->footer(std::string(kPostLimitsHelp) + kSignInHelp + "\n" + kExitStatusHelp);
   PostOptions& o = *options;
   command->add_option("photos", o.photos, "the photos, in the post's order")
       ->required()

@@ -105,6 +105,7 @@ CommandRun addSign(CLI::App& app, Console& console) {
       option->required();
     }
   }
+  command->footer("Exits 0 with the signed request, 2 for a bad option or URL.");
   command->add_option("--param", options->parameters, "a request parameter (repeatable)")
       ->option_text("NAME=VALUE");
   return [options, &console] { return sign(options.get(), console); };

@@ -24,6 +24,12 @@ CommandRun addDemo(CLI::App& app, Console& console);
 CommandRun addJson(CLI::App& app, Console& console);
 CommandRun addSign(CLI::App& app, Console& console);
 
+// The post states and limits as --help lists them.
+inline constexpr const char* kPostLimitsHelp =
+    "Post states: Published (the default), Draft, Queue, Private.\n"
+    "Limits: at most 10 photos and 5 MiB (5,242,880 bytes) of photos in one post; a link only\n"
+    "with a single photo. Photos must be JPEG, PNG, GIF, TIFF or HEIC files.\n";
+
 // The exit statuses as --help lists them.
 inline constexpr const char* kExitStatusHelp =
     "Exit status:\n"

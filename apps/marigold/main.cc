@@ -23,7 +23,7 @@ std::string versionLine() { return std::string("marigold ") + MARIGOLD_VERSION; 
 
 int run(int argc, char** argv, Console& console) {
   CLI::App app("Posts photos to a Plinth blog, and offers the tools behind it.", "marigold");
-  app.footer(std::string(kExitStatusHelp) + "\n" + kEnvironmentHelp +
+  app.footer(std::string(kPostLimitsHelp) + "\n" + kExitStatusHelp + "\n" + kEnvironmentHelp +
              "\nRun 'marigold COMMAND --help' for a command's options.");
   app.set_help_flag("-h,--help", "show this help");
   app.set_version_flag("-V,--version", versionLine(), "show the version");
@@ -36,7 +36,9 @@ int run(int argc, char** argv, Console& console) {
                           std::move(runCommand));
   }
   CLI::App* version = app.add_subcommand("version", "show the version");
-  CLI::App* help = app.add_subcommand("help", "show this help");
+  CLI::App* help = app.add_subcommand("help", "show this help, or a command's help");
+  std::string helpTopic;
+  help->add_option("command", helpTopic, "the command to show the help of")->option_text("COMMAND");
 
   try {
     app.parse(argc, argv);
@@ -60,8 +62,17 @@ int run(int argc, char** argv, Console& console) {
     return kDone;
   }
   if (help->parsed()) {
-    console.result(app.help());
-    return kDone;
+    if (helpTopic.empty()) {
+      console.result(app.help());
+      return kDone;
+    }
+    for (auto& [command, runCommand] : commands) {
+      if (command->get_name() == helpTopic) {
+        console.result(command->help("marigold"));
+        return kDone;
+      }
+    }
+    return console.error("help " + helpTopic + ": no such command; run 'marigold --help'");
   }
   for (auto& [command, runCommand] : commands) {
     if (command->parsed()) return runCommand();
