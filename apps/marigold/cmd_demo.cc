@@ -66,6 +66,7 @@ bool post(const std::vector<std::string>& photos, const std::string& caption,
   console.result("\n== Posting " + std::to_string(photos.size()) +
                  (photos.size() == 1 ? " photo" : " photos") + " to " + blog + " (" + state +
                  ")\n");
+  console.flush();
   const PostOutcome outcome = session.exportAndWait();
   if (outcome.posted) console.result("Posted as post " + outcome.postId.value_or("?") + "\n");
   return outcome.posted;
@@ -103,10 +104,12 @@ int demo(Console& console) {
     {
       HostSession session({}, console);
       console.result(std::string("\n== Signing in as ") + kDemoUser + " (remembered)\n");
+      console.flush();
       if (!session.signIn(kDemoUser, kDemoPassword, true)) return kFailed;
       std::string blogs;
       for (const auto& blog : session.blogs()) blogs += " " + blog;
       console.result("Signed in. Blogs:" + blogs + "\n");
+      console.flush();
     }
 
     auto examples = examplesFolder();

@@ -26,6 +26,11 @@ void Console::resultJson(const JsonValue& document) {
   result(writer.stringWithObject(document).value_or("null") + "\n");
 }
 
+void Console::flush() {
+  errno = 0;
+  if (std::fflush(stdout) != 0) noteWriteFailure();
+}
+
 void Console::note(const std::string& line) {
   if (!quiet_) std::fprintf(stderr, "%s\n", line.c_str());
 }
@@ -36,8 +41,8 @@ int Console::error(const std::string& message, int status) {
 }
 
 int Console::finish(int status) {
-  errno = 0;
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) noteWriteFailure();
+  flush();
+  if (std::ferror(stdout)) noteWriteFailure();
   errno = 0;
   if (std::fclose(stdout) != 0) noteWriteFailure();
   if (writeError_ == 0) return status;

@@ -34,7 +34,10 @@ class Console {
 
   void result(std::string_view text);          // to standard output, as given
   void resultJson(const JsonValue& document);  // one JSON document on one line of standard output
-  void note(const std::string& line);          // a line on standard error, unless quiet
+  // Sends what result() wrote so far on its way, so that it comes before the progress and notes
+  // that follow when both streams go to the same place.
+  void flush();
+  void note(const std::string& line);  // a line on standard error, unless quiet
   // "marigold: MESSAGE" on standard error; answers `status`, so a command can return it.
   int error(const std::string& message, int status = kUsage);
   std::FILE* progress() const { return quiet_ ? nullptr : stderr; }  // null when quiet
