@@ -40,5 +40,34 @@ TEST_F(MarigoldInstallTest, InstalledProgramRunsTheDemo) {
   EXPECT_EQ(o.err.find("marigold:"), std::string::npos) << o.err;
 }
 
+// The Debian package: its declared dependencies, and the program unpacked from it finding its
+// plug-in module in the unpacked tree.
+TEST_F(MarigoldInstallTest, DebianPackageDeclaresItsDependencies) {
+  const fs::path out = home_.path() / "package";
+  const fs::path log = home_.path() / "package.log";
+  const auto shell = [&](const std::string& command) {
+    return std::system((command + " >> '" + log.string() + "' 2>&1").c_str());
+  };
+  ASSERT_EQ(shell(std::string("'") + CPACK_COMMAND + "' -G DEB --config '" + MARIGOLD_BUILD_DIR +
+                  "/CPackConfig.cmake' -B '" + out.string() + "'"),
+            0)
+      << readText(log);
+  const fs::path deb = out / "marigold_0.1_amd64.deb";
+  ASSERT_TRUE(fs::is_regular_file(deb)) << readText(log);
+  const fs::path depends = home_.path() / "depends.txt";
+  const std::string field =
+      "dpkg-deb -f '" + deb.string() + "' Depends > '" + depends.string() + "'";
+  ASSERT_EQ(std::system(field.c_str()), 0);
+  for (const char* library : {"libcurl4", "libssl3", "libpugixml1v5", "libre2", "libstdc++6"}) {
+    EXPECT_NE(readText(depends).find(library), std::string::npos) << readText(depends);
+  }
+
+  const fs::path root = home_.path() / "unpacked";
+  ASSERT_EQ(shell("dpkg-deb -x '" + deb.string() + "' '" + root.string() + "'"), 0);
+  const ProgramOutcome o = run({"status"}, {.program = (root / "usr/bin/marigold").string()});
+  EXPECT_EQ(o.exitCode, 3) << o.err;  // the module loaded; nobody is signed in
+  EXPECT_EQ(o.out, "user name: (none)\nremember:  no\nsigned in: no\n");
+}
+
 }  // namespace
 }  // namespace marigold
