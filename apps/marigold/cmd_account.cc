@@ -18,12 +18,6 @@ struct AccountOptions {
   bool json = false;
 };
 
-void addOutputOptions(CLI::App& command, AccountOptions& options, Console& console) {
-  command.add_flag(
-      "-q,--quiet", [&console](std::int64_t) { console.setQuiet(true); }, "print only errors");
-  command.add_flag("--json", options.json, "print the result as one JSON document");
-}
-
 JsonValue blogList(const std::vector<std::string>& blogs) {
   JsonValue::Array list;
   for (const auto& blog : blogs) list.emplace_back(blog);
@@ -118,7 +112,7 @@ CommandRun addLogin(CLI::App& app, Console& console) {
                   kExitStatusHelp);
   addSignInOptions(*command, options->signIn);
   command->get_option("--user")->required();
-  addOutputOptions(*command, *options, console);
+  addOutputOptions(*command, options->json, console);
   return [options, &console] { return login(*options, console); };
 }
 
@@ -140,7 +134,7 @@ CommandRun addBlogs(CLI::App& app, Console& console) {
   CLI::App* command = app.add_subcommand("blogs", "list your blogs, one per line");
   command->footer(kExitStatusHelp);
   addSignInOptions(*command, options->signIn);
-  addOutputOptions(*command, *options, console);
+  addOutputOptions(*command, options->json, console);
   return [options, &console] { return blogs(*options, console); };
 }
 
@@ -151,7 +145,7 @@ CommandRun addStatus(CLI::App& app, Console& console) {
   command->footer(
       std::string("Exits 0 when signed in, 3 when not, 1 when the remembered sign-in failed.\n\n") +
       kExitStatusHelp);
-  addOutputOptions(*command, *options, console);
+  addOutputOptions(*command, options->json, console);
   return [options, &console] { return status(*options, console); };
 }
 

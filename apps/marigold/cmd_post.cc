@@ -174,9 +174,7 @@ CommandRun addPost(CLI::App& app, Console& console) {
       command->add_option("-s,--state", o.state, "post state: Published, Draft, Queue or Private")
           ->option_text("STATE");
   addSignInOptions(*command, o.signIn);
-  command->add_flag(
-      "-q,--quiet", [&console](std::int64_t) { console.setQuiet(true); }, "print only errors");
-  command->add_flag("--json", o.json, "print the result as one JSON document");
+  addOutputOptions(*command, o.json, console);
   return [options, &console] { return post(*options, console); };
 }
 

@@ -24,6 +24,10 @@ CommandRun addDemo(CLI::App& app, Console& console);
 CommandRun addJson(CLI::App& app, Console& console);
 CommandRun addSign(CLI::App& app, Console& console);
 
+// Adds --quiet (nothing on standard error but errors) and --json (the result as one JSON
+// document) to `command`.
+void addOutputOptions(CLI::App& command, bool& json, Console& console);
+
 // The post states and limits as --help lists them.
 inline constexpr const char* kPostLimitsHelp =
     "Post states: Published (the default), Draft, Queue, Private.\n"

@@ -82,6 +82,14 @@ int run(int argc, char** argv, Console& console) {
 }
 
 }  // namespace
+
+void addOutputOptions(CLI::App& command, bool& json, Console& console) {
+  command.add_flag(
+      "-q,--quiet", [&console](std::int64_t) { console.setQuiet(true); },
+      "print nothing on standard error but errors");
+  command.add_flag("--json", json, "print the result as one JSON document");
+}
+
 }  // namespace marigold::cli
 
 int main(int argc, char** argv) {
