@@ -58,7 +58,7 @@ TEST(DataURLEncodeTest, DirectEncodingsMatchTheirComposition) {
   std::vector<Bytes> inputs;
   for (int b = 0; b < 256; ++b) inputs.push_back({static_cast<std::uint8_t>(b)});
   std::mt19937 random(7);
-  Bytes long_input(4096);
+  Bytes long_input(40000);  // beyond the appending encoder's blocks
   for (auto& b : long_input) b = static_cast<std::uint8_t>(random());
   inputs.push_back(long_input);
 
@@ -66,6 +66,13 @@ TEST(DataURLEncodeTest, DirectEncodingsMatchTheirComposition) {
     const std::string url = encodeForURL(in);
     EXPECT_EQ(url, composedEncodeForURL(in)) << in.size();
     EXPECT_EQ(encodeForOauthBaseString(in), restoreTilde(url)) << in.size();
+    std::string pieces;
+    encodeForOauthBaseStringInPieces(in, [&](std::string_view piece) { pieces += piece; });
+    EXPECT_EQ(pieces, restoreTilde(url)) << in.size();
+    Bytes appended = {'k', '='};
+    appendWithoutURLEncoding(in, appended);
+    EXPECT_EQ(std::string(appended.begin(), appended.end()), "k=" + stringWithoutURLEncoding(in))
+        << in.size();
   }
 }
 

@@ -148,7 +148,8 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   const std::optional<OAConsumer>& consumer() const { return consumer_; }
   const std::optional<OAToken>& accessToken() const { return accessToken_; }
   const std::optional<URL>& url() const { return url_; }
-  const ParameterList& params() const { return params_; }
+  // The post's body parameters in wire form, viewing the request's body (valid while it lives).
+  const std::vector<post_signing::BodyParameter>& params() const { return params_; }
   const std::optional<URLRequest>& request() const { return request_; }
   const std::string& blogName() const { return blogName_; }
   const std::optional<std::string>& caption() const { return caption_; }
@@ -204,6 +205,9 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   void showBlogListFailure(const std::string& reason);
   // Stops an export before anything is sent: an alert on the export window naming the problem.
   void refuseExport(const std::string& message, const std::string& detail);
+  // Writes the post's body into the request (the photos form-encoded, then `fields`, already in
+  // wire form) and points params_ at its pairs.
+  void composeBody(const ParameterList& fields);
   void startConnection();
   void showUploadFailure(const std::string& detail);
 
@@ -224,7 +228,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   std::shared_ptr<Alert> progressNotification_;
   std::shared_ptr<ProgressIndicator> progressIndic_;
   std::optional<URL> url_;
-  ParameterList params_;
+  std::vector<post_signing::BodyParameter> params_;
   std::string blogName_;
   std::vector<Bytes> photoDataArray_;
   std::optional<URLRequest> request_;

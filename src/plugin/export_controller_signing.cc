@@ -22,7 +22,7 @@ void KZExportController::signRequestWithClientIdentifier(
     const std::optional<std::string>& tokenIdentifier,
     const std::optional<std::string>& tokenSecret, const std::optional<std::string>& verifier,
     post_signing::SignatureMethod method) {
-  post_signing::signRequest(
+  post_signing::signRequestBody(
       request_.value(), url_.value(), params_,
       {clientIdentifier, clientSecret, tokenIdentifier, tokenSecret, verifier}, method);
 }

@@ -135,26 +135,23 @@ void KZExportController::initWithNSDataForPhotos(std::vector<Bytes> photos, std:
 
   url_ = URL::withString(environment_.endpoints.postURL(blogName_));
   if (!url_) throw std::invalid_argument("not a usable post URL for blog " + blogName_);
+  params_.clear();  // they view the body of the request replaced here
   request_.emplace(*url_);
   request_->setHTTPMethod("POST");
 
   auto encodedText = [](const std::string& text) {
     return NSString_URLEncode::encodeForURL(text).value_or(std::string());
   };
-  params_.clear();
-  params_.reserve(photoDataArray_.size() + 5);
-  for (std::size_t i = 0; i < photoDataArray_.size(); ++i) {
-    params_.push_back({"data%5B" + std::to_string(i) + "%5D",
-                       NSData_URLEncode::stringWithoutURLEncoding(photoDataArray_[i])});
-  }
-  params_.push_back({"type", "photo"});
-  if (caption_) params_.push_back({"caption", encodedText(*caption_)});
+  ParameterList fields;
+  fields.push_back({"type", "photo"});
+  if (caption_) fields.push_back({"caption", encodedText(*caption_)});
   if (tags_) {
     log(*tags_);
-    params_.push_back({"tags", encodedText(*tags_)});
+    fields.push_back({"tags", encodedText(*tags_)});
   }
-  if (clickThrough_) params_.push_back({"link", encodedText(*clickThrough_)});
-  if (status_) params_.push_back({"state", encodedText(*status_)});
+  if (clickThrough_) fields.push_back({"link", encodedText(*clickThrough_)});
+  if (status_) fields.push_back({"state", encodedText(*status_)});
+  composeBody(fields);
 
   // The Host header names the port too when the URL has a non-default one, as HTTP requires;
   // the service's own URL has none, so its posts carry the bare host.
@@ -165,6 +162,49 @@ void KZExportController::initWithNSDataForPhotos(std::vector<Bytes> photos, std:
   }
   request_->setValue(host, "Host");
   request_->setValue("application/x-www-form-urlencoded", "Content-type");
+}
+
+void KZExportController::composeBody(const ParameterList& fields) {
+  // The body "data%5B0%5D=PHOTO&...&type=photo&..." is written once, each photo form-encoded
+  // straight into it: the encoded photos, the largest part of a post by far, exist only here.
+  // Room is reserved for the worst case; pages past what is written are never touched.
+  struct Range {
+    std::size_t keyAt, keyLength, valueAt, valueLength;
+    std::optional<ByteView> source;
+  };
+  std::vector<Range> ranges;
+  std::size_t room = 0;
+  for (const Bytes& photo : photoDataArray_) room += 32 + 3 * photo.size();
+  for (const auto& field : fields) room += field.key.size() + field.value.size() + 2;
+  Bytes body;
+  body.reserve(room);
+  auto add = [&](std::string_view key, std::optional<ByteView> source, const auto& writeValue) {
+    if (!body.empty()) body.push_back('&');
+    const std::size_t keyAt = body.size();
+    body.insert(body.end(), key.begin(), key.end());
+    body.push_back('=');
+    const std::size_t valueAt = body.size();
+    writeValue();
+    ranges.push_back({keyAt, key.size(), valueAt, body.size() - valueAt, source});
+  };
+  for (const Bytes& photo : photoDataArray_) {
+    add("data%5B" + std::to_string(ranges.size()) + "%5D", photo,
+        [&] { NSData_URLEncode::appendWithoutURLEncoding(photo, body); });
+  }
+  for (const auto& field : fields) {
+    add(field.key, std::nullopt,
+        [&] { body.insert(body.end(), field.value.begin(), field.value.end()); });
+  }
+  request_->setHTTPBody(std::move(body));
+
+  const ByteView sent = *request_->HTTPBody();
+  const std::string_view text(reinterpret_cast<const char*>(sent.data()), sent.size());
+  params_.clear();
+  params_.reserve(ranges.size());
+  for (const Range& range : ranges) {
+    params_.push_back({text.substr(range.keyAt, range.keyLength),
+                       text.substr(range.valueAt, range.valueLength), range.source});
+  }
 }
 
 void KZExportController::startConnection() {

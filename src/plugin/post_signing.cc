@@ -11,6 +11,7 @@
 
 #include "crypto/hmac_sha1.h"
 #include "encoding/data_base64.h"
+#include "encoding/data_url_encode.h"
 #include "encoding/string_url_encode.h"
 
 namespace marigold::post_signing {
@@ -139,27 +140,27 @@ void reencodeBodyValueInPieces(std::string_view value,
 struct SortItem {
   std::string key;
   std::string encodedValue;                // protocol entries, and tied body entries
-  const std::string* bodyValue = nullptr;  // body entries not yet re-encoded
+  std::optional<BodyParameter> bodyValue;  // body entries not yet re-encoded
 };
 
 std::vector<SortItem> sortedItems(const ParameterList& protocolParameters,
-                                  const ParameterList& bodyParameters) {
+                                  std::span<const BodyParameter> bodyParameters) {
   std::vector<SortItem> items;
   items.reserve(protocolParameters.size() + bodyParameters.size());
   for (const auto& entry : protocolParameters) {
     if (entry.key.starts_with("oauth_") && entry.key != "oauth_signature") {
-      items.push_back({encoded(entry.key), encoded(entry.value), nullptr});
+      items.push_back({encoded(entry.key), encoded(entry.value), std::nullopt});
     }
   }
-  for (const auto& entry : bodyParameters) items.push_back({entry.key, {}, &entry.value});
+  for (const auto& entry : bodyParameters) items.push_back({std::string(entry.key), {}, entry});
 
   // Values only decide the order between equal keys; re-encode just those body values.
   std::multiset<std::string_view> keys;
   for (const auto& item : items) keys.insert(item.key);
   for (auto& item : items) {
-    if (item.bodyValue != nullptr && keys.count(item.key) > 1) {
-      item.encodedValue = reencodedBodyValue(*item.bodyValue);
-      item.bodyValue = nullptr;
+    if (item.bodyValue && keys.count(item.key) > 1) {
+      item.encodedValue = reencodedBodyValue(item.bodyValue->value);
+      item.bodyValue.reset();
     }
   }
   // Byte-wise comparison: literal, case-sensitive, a prefix sorts first.
@@ -171,7 +172,7 @@ std::vector<SortItem> sortedItems(const ParameterList& protocolParameters,
 }
 
 void forEachParameterStringPiece(const ParameterList& protocolParameters,
-                                 const ParameterList& bodyParameters,
+                                 std::span<const BodyParameter> bodyParameters,
                                  const std::function<void(std::string_view)>& sink) {
   bool first = true;
   for (const auto& item : sortedItems(protocolParameters, bodyParameters)) {
@@ -179,8 +180,10 @@ void forEachParameterStringPiece(const ParameterList& protocolParameters,
     first = false;
     sink(item.key);
     sink("%3D");
-    if (item.bodyValue != nullptr) {
-      reencodeBodyValueInPieces(*item.bodyValue, sink);
+    if (item.bodyValue && item.bodyValue->source) {
+      NSData_URLEncode::encodeForOauthBaseStringInPieces(*item.bodyValue->source, sink);
+    } else if (item.bodyValue) {
+      reencodeBodyValueInPieces(item.bodyValue->value, sink);
     } else {
       sink(item.encodedValue);
     }
@@ -188,7 +191,7 @@ void forEachParameterStringPiece(const ParameterList& protocolParameters,
 }
 
 void forEachBaseStringPiece(std::string_view encodedURI, const ParameterList& protocolParameters,
-                            const ParameterList& bodyParameters,
+                            std::span<const BodyParameter> bodyParameters,
                             const std::function<void(std::string_view)>& sink) {
   sink("POST&");
   sink(encodedURI);
@@ -298,20 +301,37 @@ std::string oauthBaseStringURI(const URL& url) {
   return scheme + "://" + authority + path;
 }
 
+std::vector<BodyParameter> viewsOf(const ParameterList& bodyParameters) {
+  std::vector<BodyParameter> views;
+  views.reserve(bodyParameters.size());
+  for (const auto& entry : bodyParameters) views.push_back({entry.key, entry.value});
+  return views;
+}
+
 std::string oauthRequestParameterString(const ParameterList& protocolParameters,
-                                        const ParameterList& bodyParameters) {
+                                        std::span<const BodyParameter> bodyParameters) {
   std::string out;
   forEachParameterStringPiece(protocolParameters, bodyParameters,
                               [&](std::string_view piece) { out.append(piece); });
   return out;
 }
 
+std::string oauthRequestParameterString(const ParameterList& protocolParameters,
+                                        const ParameterList& bodyParameters) {
+  return oauthRequestParameterString(protocolParameters, viewsOf(bodyParameters));
+}
+
 std::string signatureBaseString(const URL& url, const ParameterList& protocolParameters,
-                                const ParameterList& bodyParameters) {
+                                std::span<const BodyParameter> bodyParameters) {
   std::string out;
   forEachBaseStringPiece(encoded(oauthBaseStringURI(url)), protocolParameters, bodyParameters,
                          [&](std::string_view piece) { out.append(piece); });
   return out;
+}
+
+std::string signatureBaseString(const URL& url, const ParameterList& protocolParameters,
+                                const ParameterList& bodyParameters) {
+  return signatureBaseString(url, protocolParameters, viewsOf(bodyParameters));
 }
 
 std::string oauthGeneratePlaintextSignature(const std::optional<std::string>& clientSecret,
@@ -328,6 +348,26 @@ std::string oauthGenerateHMAC_SHA1Signature(std::string_view baseString,
 ParameterList signRequest(URLRequest& request, const URL& url, const ParameterList& bodyParameters,
                           const Credentials& credentials, SignatureMethod method,
                           const Clock& clock) {
+  // Checked before anything changes, so that a URL without a host leaves the request as it was.
+  (void)oauthBaseStringURI(url);
+  std::size_t bodySize = bodyParameters.empty() ? 0 : bodyParameters.size() - 1;
+  for (const auto& entry : bodyParameters) bodySize += entry.key.size() + 1 + entry.value.size();
+  Bytes body;
+  body.reserve(bodySize);
+  for (const auto& entry : bodyParameters) {
+    if (!body.empty()) body.push_back('&');
+    body.insert(body.end(), entry.key.begin(), entry.key.end());
+    body.push_back('=');
+    body.insert(body.end(), entry.value.begin(), entry.value.end());
+  }
+  request.setHTTPBody(std::move(body));
+  return signRequestBody(request, url, viewsOf(bodyParameters), credentials, method, clock);
+}
+
+ParameterList signRequestBody(URLRequest& request, const URL& url,
+                              std::span<const BodyParameter> bodyParameters,
+                              const Credentials& credentials, SignatureMethod method,
+                              const Clock& clock) {
   ParameterList protocol;
   protocol.push_back({"oauth_version", std::string(kOAuthVersion)});
   protocol.push_back({"oauth_consumer_key", credentials.clientIdentifier});
@@ -340,18 +380,6 @@ ParameterList signRequest(URLRequest& request, const URL& url, const ParameterLi
 
   // Computed before anything changes, so that a URL without a host leaves the request as it was.
   std::string encodedURI = encoded(oauthBaseStringURI(url));
-
-  std::size_t bodySize = bodyParameters.empty() ? 0 : bodyParameters.size() - 1;
-  for (const auto& entry : bodyParameters) bodySize += entry.key.size() + 1 + entry.value.size();
-  Bytes body;
-  body.reserve(bodySize);
-  for (const auto& entry : bodyParameters) {
-    if (!body.empty()) body.push_back('&');
-    body.insert(body.end(), entry.key.begin(), entry.key.end());
-    body.push_back('=');
-    body.insert(body.end(), entry.value.begin(), entry.value.end());
-  }
-  request.setHTTPBody(std::move(body));
 
   std::string signature;
   if (method == SignatureMethod::kHMAC_SHA1) {

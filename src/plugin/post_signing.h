@@ -14,10 +14,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "encoding/bytes.h"
 #include "platform/url.h"
 #include "platform/url_request.h"
 #include "plugin/parameter_entry.h"
@@ -52,13 +55,29 @@ ParameterList oauthGenerateTimestampAndNonce(const Clock& clock = systemClock);
 // not the scheme's default, the path as written up to "?" or "#". Throws URLHostMissing.
 std::string oauthBaseStringURI(const URL& url);
 
+// A body parameter in wire form as the signer reads it: views of text that the caller keeps alive
+// (a ParameterList, or the request body itself, so that a photo's encoded bytes exist once).
+// `source`, when given, holds the bytes whose form encoding (NSData_URLEncode::
+// stringWithoutURLEncoding) `value` is; the signer then encodes them for the base string directly
+// (one table pass) instead of re-encoding the value.
+struct BodyParameter {
+  std::string_view key;
+  std::string_view value;
+  std::optional<ByteView> source = std::nullopt;
+};
+std::vector<BodyParameter> viewsOf(const ParameterList& bodyParameters);
+
 // The sorted, encoded parameter string: the protocol entries whose key starts with "oauth_" (but
 // not oauth_signature), encoded, and the body entries with their wire-form keys kept and their
 // values encoded once more ("+" read as %20, %7E restored to "~"), joined with %3D and %26.
 std::string oauthRequestParameterString(const ParameterList& protocolParameters,
+                                        std::span<const BodyParameter> bodyParameters);
+std::string oauthRequestParameterString(const ParameterList& protocolParameters,
                                         const ParameterList& bodyParameters);
 
 // "POST&" + encoded base string URI + "&" + parameter string.
+std::string signatureBaseString(const URL& url, const ParameterList& protocolParameters,
+                                std::span<const BodyParameter> bodyParameters);
 std::string signatureBaseString(const URL& url, const ParameterList& protocolParameters,
                                 const ParameterList& bodyParameters);
 
@@ -86,5 +105,12 @@ struct Credentials {
 ParameterList signRequest(URLRequest& request, const URL& url, const ParameterList& bodyParameters,
                           const Credentials& credentials, SignatureMethod method,
                           const Clock& clock = systemClock);
+
+// As signRequest for a request whose body already holds `bodyParameters` (views, typically of
+// that body): only the "Authorization" header is set.
+ParameterList signRequestBody(URLRequest& request, const URL& url,
+                              std::span<const BodyParameter> bodyParameters,
+                              const Credentials& credentials, SignatureMethod method,
+                              const Clock& clock = systemClock);
 
 }  // namespace marigold::post_signing
