@@ -204,6 +204,14 @@ TEST_F(MarigoldAccountTest, SignInAndBlogsAsTheUserMeetsThem) {
        1,
        {"There was a problem logging in.", "usable"},
        nullptr},
+      {"settings cannot be saved",
+       nullptr,
+       false,
+       rememberedLogin,
+       1,
+       {"Your sign-in could not be remembered.", "Library/Fernhill"},
+       nullptr,
+       true},
   };
   int index = 0;
   for (const Case& c : kCases) {

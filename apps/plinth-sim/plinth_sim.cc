@@ -573,6 +573,10 @@ void PlinthSim::handlePost(const httplib::Request& req, httplib::Response& res, 
     replyJsonError(res, 404, "No blog \"" + blog + "\" belongs to this user.");
     return;
   }
+  if (options_.faults.postStatus == 401) {
+    replyProblemJson(res, {401, "permission_denied", "Posting was refused (simulated fault)."});
+    return;
+  }
   if (options_.faults.postStatus != 0) {
     replyJsonError(res, options_.faults.postStatus, "The post was not stored (simulated fault).");
     return;

@@ -560,16 +560,25 @@ TEST_F(PlinthSimTest, UserInformationRefusedOnceThenServed) {
 }
 
 TEST_F(PlinthSimTest, PostFaults) {
-  for (const int status : {500, 503}) {
+  struct Case {
+    int status;
+    const char* msg;
+    const char* authenticate;  // the WWW-Authenticate header; "" = none
+  };
+  const Case kCases[] = {
+      {401, "Not Authorized", R"(OAuth oauth_problem="permission_denied")"},
+      {500, "Internal Server Error", ""},
+      {503, "Service Unavailable", ""},
+  };
+  for (const Case& c : kCases) {
     SimOptions options;
-    options.faults.postStatus = status;
+    options.faults.postStatus = c.status;
     startSim(options);
     auto result = post(signIn(), Post{});
     ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, status);
-    EXPECT_NE(result->body.find(status == 500 ? R"("msg":"Internal Server Error")"
-                                              : R"("msg":"Service Unavailable")"),
-              std::string::npos);
+    EXPECT_EQ(result->status, c.status);
+    EXPECT_NE(result->body.find(std::string(R"("msg":")") + c.msg + "\""), std::string::npos);
+    EXPECT_EQ(result->get_header_value("WWW-Authenticate"), c.authenticate);
     EXPECT_EQ(apiClient().Get("/sim/posts")->body, "[]");
     sim_.reset();
   }

@@ -125,9 +125,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (!bytes) return fail("--close-after needs a number of bytes, not \"" + v + "\"");
       o.faults.closeAfter = *bytes;
     } else if (name == "--post-status") {
-      if (v != "500" && v != "503")
-        return fail("--post-status takes 500 or 503, not \"" + v + "\"");
-      o.faults.postStatus = v == "500" ? 500 : 503;
+      if (v != "401" && v != "500" && v != "503") {
+        return fail("--post-status takes 401, 500 or 503, not \"" + v + "\"");
+      }
+      o.faults.postStatus = std::stoi(v);
     } else if (name == "--token-status") {
       const auto status = parseNumber<int>(v, 100, 599);
       if (!status) return fail("--token-status needs an HTTP status 100-599, not \"" + v + "\"");
@@ -207,7 +208,8 @@ Service:
 Faults, for reliability tests:
   --delay MS              wait MS milliseconds before every reply
   --close-after N         drop the connection after N bytes of a photo post's body, without a reply
-  --post-status CODE      answer photo posts with 500 or 503 instead of storing them
+  --post-status CODE      answer photo posts with 401 (oauth_problem=permission_denied), 500 or
+                          503 instead of storing them
   --broken-user-info      answer the user information with JSON that does not parse
   --deep-user-info        answer the user information with arrays nested 100,000 deep
   --huge-user-info        answer the user information with a valid JSON text of 50 MiB

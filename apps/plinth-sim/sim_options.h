@@ -24,16 +24,16 @@ enum class BlogUrlForm { kHttp, kHttps, kPath };
 struct Faults {
   int delayMs = 0;                        // wait before every reply
   std::optional<std::size_t> closeAfter;  // drop the connection after this many post body bytes
-  int postStatus = 0;                     // 500 or 503 instead of a stored post; 0 = normal
-  int tokenStatus = 0;                    // status of a granted xAuth token reply; 0 = 200
-  bool brokenUserInfo = false;            // user information that is not valid JSON
-  bool deepUserInfo = false;              // user information nested 100,000 arrays deep
-  bool hugeUserInfo = false;              // user information of 50 MiB
-  bool nonUtf8UserInfo = false;           // user information holding bytes that are not UTF-8
-  bool tokenWithoutKey = false;           // token replies without oauth_token
-  bool tokenWithoutSecret = false;        // token replies without oauth_token_secret
-  bool redirectLoop = false;              // every API request redirected to itself
-  std::string refuseUserInfoOnce;         // oauth_problem for the first user information; "" = none
+  int postStatus = 0;   // 401 (an OAuth refusal), 500 or 503 instead of a stored post; 0 = normal
+  int tokenStatus = 0;  // status of a granted xAuth token reply; 0 = 200
+  bool brokenUserInfo = false;      // user information that is not valid JSON
+  bool deepUserInfo = false;        // user information nested 100,000 arrays deep
+  bool hugeUserInfo = false;        // user information of 50 MiB
+  bool nonUtf8UserInfo = false;     // user information holding bytes that are not UTF-8
+  bool tokenWithoutKey = false;     // token replies without oauth_token
+  bool tokenWithoutSecret = false;  // token replies without oauth_token_secret
+  bool redirectLoop = false;        // every API request redirected to itself
+  std::string refuseUserInfoOnce;   // oauth_problem for the first user information; "" = none
   StallTarget stall = StallTarget::kNone;
 };
 

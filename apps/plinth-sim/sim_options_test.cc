@@ -42,7 +42,7 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
                                           "--close-after",
                                           "0",
                                           "--post-status",
-                                          "503",
+                                          "401",
                                           "--deep-user-info",
                                           "--token-without-key",
                                           "--token-without-secret",
@@ -69,7 +69,7 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
   EXPECT_TRUE(o.verbose);
   EXPECT_EQ(o.faults.delayMs, 250);
   EXPECT_EQ(o.faults.closeAfter, std::optional<std::size_t>(0));
-  EXPECT_EQ(o.faults.postStatus, 503);
+  EXPECT_EQ(o.faults.postStatus, 401);
   EXPECT_TRUE(o.faults.deepUserInfo);
   EXPECT_TRUE(o.faults.tokenWithoutKey);
   EXPECT_TRUE(o.faults.tokenWithoutSecret);
@@ -96,7 +96,7 @@ TEST(SimOptionsTest, RefusesUnusableArguments) {
       {{"--account", "a:1:b", "--account", "a:2:c"}, "twice"},
       {{"--authorize-as", "nobody"}, "nobody"},
       {{"--token-duration", "0"}, "--token-duration"},
-      {{"--post-status", "502"}, "500 or 503"},
+      {{"--post-status", "502"}, "401, 500 or 503"},
       {{"--stall", "forever"}, "--stall"},
       {{"--token-status", "99"}, "--token-status"},
       {{"--token-status", "600"}, "--token-status"},

@@ -20,7 +20,12 @@ namespace marigold {
 KZExportController::KZExportController(ExportImageProtocol& exportManager, Environment environment)
     : mExportMgr(exportManager), environment_(std::move(environment)) {}
 
-KZExportController::~KZExportController() = default;
+KZExportController::~KZExportController() {
+  // The host may keep the pane and the sheets after the plug-in is gone; none of them may call
+  // back into it (sheet handlers check alive_ themselves).
+  if (outlets_.mSettingsBox) outlets_.mSettingsBox->setPlugin(nullptr);
+  if (outlets_.loginButton) outlets_.loginButton->setAction(nullptr);
+}
 
 void KZExportController::connectOutlets(Outlets outlets) { outlets_ = std::move(outlets); }
 
@@ -100,6 +105,12 @@ void KZExportController::postEnabled(bool enabled) {
 void KZExportController::endPluginRun() {
   resetFields();
   if (auto window = mExportMgr.window()) window->close();
+}
+
+Alert::EndHandler KZExportController::sheetEndHandler() {
+  return [this, alive = std::weak_ptr<const bool>(alive_)](ModalResponse response) {
+    if (!alive.expired()) publishedSuccessfullyDidEnd(response);
+  };
 }
 
 void KZExportController::publishedSuccessfullyDidEnd(long /*returnCode*/) {

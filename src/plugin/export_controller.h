@@ -19,6 +19,7 @@
 #include "encoding/bytes.h"
 #include "oauth/consumer.h"
 #include "oauth/token.h"
+#include "platform/alert.h"
 #include "platform/application.h"
 #include "platform/lock.h"
 #include "platform/run_loop.h"
@@ -33,7 +34,6 @@
 
 namespace marigold {
 
-class Alert;
 class AppSettings;
 class KZExportPluginBox;
 class ProgressIndicator;
@@ -210,6 +210,9 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   void composeBody(const ParameterList& fields);
   void startConnection();
   void showUploadFailure(const std::string& detail);
+  // The end handler of the export's sheets: publishedSuccessfullyDidEnd while this controller
+  // lives, nothing once it is gone (the host's window may keep the sheet).
+  Alert::EndHandler sheetEndHandler();
 
   ExportImageProtocol& mExportMgr;
   Environment environment_;
@@ -240,6 +243,8 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   std::optional<int> responseStatus_;
   Bytes responseBody_;  // kept so that a refused post can say why
   bool uploadFailed_ = false;
+  // Expires with the controller; handlers that outlive it hold it weakly and check it.
+  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };
 
 }  // namespace marigold

@@ -135,6 +135,28 @@ TEST_F(ExportControllerTest, PhotoLimitsMatchWhatTheServiceAccepts) {
   }
 }
 
+// The host's window keeps the sheets and the host may keep the pane after the plug-in is gone:
+// answering them then must not reach the freed controller (run under ASan to see a stray read).
+TEST_F(ExportControllerTest, NothingTheHostKeepsReachesAGoneController) {
+  bool modalStopped = false;
+  application_.setStopModalHandler([&modalStopped] { modalStopped = true; });
+  host_.paths = {writeFile("a.jpg", 10)};
+  makeController();
+  controller_->startExport("");  // not signed in: a refusal sheet on the export window
+  ASSERT_FALSE(host_.window_->sheets().empty());
+  const std::shared_ptr<Alert> sheet = host_.window_->sheets().back();
+  const auto box = pane().mSettingsBox;
+  const auto loginButton = pane().loginButton;
+  controller_.reset();
+
+  sheet->pressButton(0);
+  EXPECT_TRUE(box->performKeyEquivalent(KeyEvent{"\x0D"}));
+  loginButton->performClick();
+  EXPECT_FALSE(modalStopped);
+  EXPECT_FALSE(host_.window_->isClosed());
+  application_.setStopModalHandler(nullptr);
+}
+
 TEST_F(ExportControllerTest, ReturnAndEnterKeysAreSwallowedByTheBox) {
   makeController();
   auto& box = *pane().mSettingsBox;

@@ -113,8 +113,7 @@ void KZExportController::startExport(const std::string& /*path*/) {
   progressNotification_->setAccessoryView(progressIndic_);
   progressNotification_->addButtonWithTitle("OK");
   if (auto window = mExportMgr.window()) {
-    progressNotification_->beginSheetModalForWindow(
-        *window, [this](ModalResponse response) { publishedSuccessfullyDidEnd(response); });
+    progressNotification_->beginSheetModalForWindow(*window, sheetEndHandler());
   }
   progressNotification_->buttons().front()->setEnabled(false);
 
@@ -291,8 +290,7 @@ void KZExportController::refuseExport(const std::string& message, const std::str
   progressNotification_->setInformativeText(detail);
   progressNotification_->addButtonWithTitle("OK");
   if (auto window = mExportMgr.window()) {
-    progressNotification_->beginSheetModalForWindow(
-        *window, [this](ModalResponse response) { publishedSuccessfullyDidEnd(response); });
+    progressNotification_->beginSheetModalForWindow(*window, sheetEndHandler());
   }
 }
 
