@@ -244,6 +244,54 @@ TEST_F(MarigoldAccountTest, SignInAndBlogsAsTheUserMeetsThem) {
   }
 }
 
+// A remembered sign-in that meets an unreachable service says why and is still there once the
+// service is back; one that the service refuses is no longer remembered.
+TEST_F(MarigoldAccountTest, RememberedSignInOutlivesAnUnreachableService) {
+  const std::string photo = writePhoto("photo.jpg");
+  struct Case {
+    const char* name;
+    std::function<void(sim::SimOptions&)> meanwhile;  // the service as the next command meets it
+    std::vector<std::string> args;
+    const char* cause;
+    int exitCodeOnceBack;  // of the same command against the sound service
+  };
+  const Case kCases[] = {
+      {"post, connection refused",
+       nullptr,
+       {"post", photo},
+       "Could not reach Plinth: connection refused.",
+       0},
+      {"blogs, password changed at the service",
+       [](sim::SimOptions& o) { o.accounts[0].password = "new pass"; },
+       {"blogs"},
+       "Check your username and password",
+       3},
+  };
+  int index = 0;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    startSimulator({});
+    const ProgramRun asUser{.home = newHome("outlives-" + std::to_string(index++))};
+    ProgramOutcome o = run({"login", "--user", "ada", "--password-stdin", "--remember"},
+                           {.input = "secret pass\n", .home = asUser.home});
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+
+    if (c.meanwhile) {
+      startSimulator(c.meanwhile);
+    } else {
+      sim_->stop();  // nothing listens on the ports any more
+    }
+    o = run(c.args, asUser);
+    EXPECT_EQ(o.exitCode, 1) << o.out << o.err;
+    EXPECT_EQ(has(o.err, c.cause), "");
+    EXPECT_EQ(o.err.find(c.cause), o.err.rfind(c.cause)) << "said more than once: " << o.err;
+
+    startSimulator({});
+    o = run(c.args, asUser);
+    EXPECT_EQ(o.exitCode, c.exitCodeOnceBack) << o.out << o.err;
+  }
+}
+
 TEST_F(MarigoldAccountTest, ServiceUnreachableFailsTheSignIn) {
   sim_->stop();  // nothing listens on the ports any more
   const ProgramOutcome o =

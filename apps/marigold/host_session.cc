@@ -15,9 +15,10 @@ HostSession::HostSession(std::vector<std::string> photoPaths, Console& console)
       frontEnd_(*manager_.window(), console.progress()) {
   application_.setAlertPresenter(&frontEnd_);
   application_.setStopModalHandler([this] { loop_.stop(); });
+  // Loading the plug-in already resets its pane, which may try the remembered sign-in.
+  const std::size_t sheetsBefore = manager_.window()->sheets().size();
   plugin_ = std::make_unique<host::LoadedPlugin>(host::defaultPluginPath(), manager_, application_,
                                                  loop_);
-  const std::size_t sheetsBefore = manager_.window()->sheets().size();
   plugin_->plugin().viewWillBeActivated();
   rememberedSignInFailed_ = !signedIn() && manager_.window()->sheets().size() > sheetsBefore;
 }

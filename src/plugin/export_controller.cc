@@ -62,7 +62,13 @@ void KZExportController::resetFields() {
   }
   outlets_.imagePreview->setImage(std::move(preview));
 
-  if (outlets_.appModel && outlets_.appModel->saveUID() && outlets_.appModel->isValid()) login();
+  // An automatic sign-in that got no reply is not repeated by the next reset (the host resets the
+  // pane when it loads the plug-in and again when it shows it): one alert and one wait are enough;
+  // the user signs in with the button once the service can be reached.
+  if (outlets_.appModel && outlets_.appModel->saveUID() && outlets_.appModel->isValid() &&
+      !signInUnanswered_) {
+    login();
+  }
 
   // Summed in 64 bits: a selection of several GiB must not wrap round to a small total.
   std::uint64_t total = 0;

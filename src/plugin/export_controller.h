@@ -227,6 +227,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   std::optional<OAConsumer> consumer_;
   std::optional<OAToken> accessToken_;
   bool loggedIn_ = false;
+  bool signInUnanswered_ = false;  // the last sign-in got no reply from the service
 
   std::shared_ptr<Alert> progressNotification_;
   std::shared_ptr<ProgressIndicator> progressIndic_;

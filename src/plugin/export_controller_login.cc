@@ -105,6 +105,7 @@ void KZExportController::login() {
     consumer_ = OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret));
 
     TokenExchange exchange = exchangeCredentials(model);
+    signInUnanswered_ = !exchange.token && !exchange.answered;
     if (exchange.token) {
       accessToken_ = std::move(exchange.token);
       outlets_.plinthSelect->removeAllItems();
