@@ -259,9 +259,16 @@ void PlinthSim::setUpServers() {
   for (httplib::Server* server : {static_cast<httplib::Server*>(auth_.get()), api_.get()}) {
     // The library's default also sets SO_REUSEPORT, which lets a second simulator bind a port
     // that is in use and share its connections; only a free port may be taken.
-    server->set_socket_options([](int socket) {
+    // A slowly read post goes through a small receive buffer (accepted sockets inherit it), so
+    // that the client's upload advances with the reading rather than filling the kernel's buffers.
+    const bool smallBuffer = server == api_.get() && options_.faults.slowPostRate > 0;
+    server->set_socket_options([smallBuffer](int socket) {
       const int yes = 1;
       ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+      if (smallBuffer) {
+        const int bytes = 16 * 1024;
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+      }
     });
     server->set_payload_max_length(options_.maxBody);
     server->set_keep_alive_timeout(2);
@@ -392,11 +399,20 @@ void PlinthSim::routeApi() {
     if (closeAfter && *closeAfter == 0) {
       cut = true;
     } else {
+      const auto began = std::chrono::steady_clock::now();
+      const std::size_t rate = options_.faults.slowPostRate;
       const bool complete = reader([&](const char* data, std::size_t length) {
         body.append(data, length);
         if (closeAfter && body.size() >= *closeAfter) {
           cut = true;
           return false;
+        }
+        if (rate > 0) {
+          // Hold back until the bytes read so far are due at the given rate.
+          const auto due = began + std::chrono::milliseconds(body.size() * 1000 / rate);
+          const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+              due - std::chrono::steady_clock::now());
+          if (wait.count() > 0) pause(static_cast<int>(wait.count()));
         }
         return true;
       });

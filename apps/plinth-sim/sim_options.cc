@@ -124,6 +124,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       const auto bytes = parseNumber<std::size_t>(v, 0, std::size_t{1} << 34);
       if (!bytes) return fail("--close-after needs a number of bytes, not \"" + v + "\"");
       o.faults.closeAfter = *bytes;
+    } else if (name == "--slow-post") {
+      const auto rate = parseNumber<std::size_t>(v, 1024, std::size_t{1} << 30);
+      if (!rate) return fail("--slow-post needs bytes a second 1024-1073741824, not \"" + v + "\"");
+      o.faults.slowPostRate = *rate;
     } else if (name == "--post-status") {
       if (v != "401" && v != "500" && v != "503") {
         return fail("--post-status takes 401, 500 or 503, not \"" + v + "\"");
@@ -208,6 +212,8 @@ Service:
 Faults, for reliability tests:
   --delay MS              wait MS milliseconds before every reply
   --close-after N         drop the connection after N bytes of a photo post's body, without a reply
+  --slow-post RATE        read a photo post's body at RATE bytes a second (at least 1024), through a
+                          small receive buffer, so that a client sees its upload advance slowly
   --post-status CODE      answer photo posts with 401 (oauth_problem=permission_denied), 500 or
                           503 instead of storing them
   --broken-user-info      answer the user information with JSON that does not parse

@@ -24,6 +24,7 @@ enum class BlogUrlForm { kHttp, kHttps, kPath };
 struct Faults {
   int delayMs = 0;                        // wait before every reply
   std::optional<std::size_t> closeAfter;  // drop the connection after this many post body bytes
+  std::size_t slowPostRate = 0;           // post body read at this many bytes/s; 0 = at once
   int postStatus = 0;   // 401 (an OAuth refusal), 500 or 503 instead of a stored post; 0 = normal
   int tokenStatus = 0;  // status of a granted xAuth token reply; 0 = 200
   bool brokenUserInfo = false;      // user information that is not valid JSON

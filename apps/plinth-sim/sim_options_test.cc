@@ -41,6 +41,8 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
                                           "250",
                                           "--close-after",
                                           "0",
+                                          "--slow-post",
+                                          "65536",
                                           "--post-status",
                                           "401",
                                           "--deep-user-info",
@@ -69,6 +71,7 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
   EXPECT_TRUE(o.verbose);
   EXPECT_EQ(o.faults.delayMs, 250);
   EXPECT_EQ(o.faults.closeAfter, std::optional<std::size_t>(0));
+  EXPECT_EQ(o.faults.slowPostRate, 65536u);
   EXPECT_EQ(o.faults.postStatus, 401);
   EXPECT_TRUE(o.faults.deepUserInfo);
   EXPECT_TRUE(o.faults.tokenWithoutKey);
@@ -98,6 +101,7 @@ TEST(SimOptionsTest, RefusesUnusableArguments) {
       {{"--token-duration", "0"}, "--token-duration"},
       {{"--post-status", "502"}, "401, 500 or 503"},
       {{"--stall", "forever"}, "--stall"},
+      {{"--slow-post", "1023"}, "--slow-post"},
       {{"--token-status", "99"}, "--token-status"},
       {{"--token-status", "600"}, "--token-status"},
       {{"--blog-url", "ftp"}, "--blog-url"},
