@@ -16,6 +16,7 @@ constexpr auto kMaxWait = std::chrono::milliseconds(1000);
 RunLoop::RunLoop() : multi_(makeCurlMulti()) {}
 
 RunLoop::~RunLoop() {
+  driver_ = nullptr;
   for (auto& [easy, done] : transfers_) curl_multi_remove_handle(multi_.get(), easy);
 }
 
@@ -29,7 +30,7 @@ void RunLoop::post(std::function<void()> task) {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
   }
-  curl_multi_wakeup(multi_.get());
+  wakeUp();
 }
 
 RunLoop::TimerId RunLoop::addTimer(double seconds, std::function<void()> task) {
@@ -41,7 +42,7 @@ RunLoop::TimerId RunLoop::addTimer(double seconds, std::function<void()> task) {
     id = nextTimer_++;
     timers_.emplace(id, Timer{due, std::move(task)});
   }
-  curl_multi_wakeup(multi_.get());
+  wakeUp();
   return id;
 }
 
@@ -143,6 +144,10 @@ void RunLoop::waitAndAdvanceTransfers(std::optional<Clock::time_point> deadline)
 
   int running = 0;
   curl_multi_perform(multi_.get(), &running);
+  finishTransfers();
+}
+
+void RunLoop::finishTransfers() {
   std::vector<std::pair<std::function<void(CURLcode)>, CURLcode>> finished;
   int queued = 0;
   while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
@@ -154,6 +159,86 @@ void RunLoop::waitAndAdvanceTransfers(std::optional<Clock::time_point> deadline)
     curl_multi_remove_handle(multi_.get(), message->easy_handle);
   }
   for (auto& [done, result] : finished) done(result);
+}
+
+void RunLoop::wakeUp() {
+  curl_multi_wakeup(multi_.get());
+  if (Driver* driver = driver_.load()) driver->dispatchAfter(std::chrono::milliseconds(0));
+}
+
+void RunLoop::setDriver(Driver* driver) {
+  driver_ = driver;
+  curlDue_.reset();
+  // With a driver, libcurl names the sockets and the timeout it needs (its socket interface)
+  // instead of being polled; without one, the callbacks go and run() polls it again.
+  curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, driver ? &onDriverSocket : nullptr);
+  curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, driver ? this : nullptr);
+  curl_multi_setopt(multi_.get(), CURLMOPT_TIMERFUNCTION, driver ? &onDriverTimer : nullptr);
+  curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, driver ? this : nullptr);
+  if (driver) scheduleDispatch();
+}
+
+int RunLoop::onDriverSocket(CURL*, curl_socket_t socket, int what, void* loop, void*) {
+  Driver* driver = static_cast<RunLoop*>(loop)->driver_.load();
+  if (driver == nullptr) return 0;
+  int events = 0;
+  if (what == CURL_POLL_IN || what == CURL_POLL_INOUT) events |= kSocketRead;
+  if (what == CURL_POLL_OUT || what == CURL_POLL_INOUT) events |= kSocketWrite;
+  driver->watchSocket(static_cast<int>(socket), events);
+  return 0;
+}
+
+int RunLoop::onDriverTimer(CURLM*, long timeoutMs, void* loop) {
+  auto* self = static_cast<RunLoop*>(loop);
+  if (timeoutMs < 0) {
+    self->curlDue_.reset();
+  } else {
+    self->curlDue_ = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  }
+  self->scheduleDispatch();
+  return 0;
+}
+
+void RunLoop::socketReady(int socket, int events) {
+  int mask = 0;
+  if (events & kSocketRead) mask |= CURL_CSELECT_IN;
+  if (events & kSocketWrite) mask |= CURL_CSELECT_OUT;
+  int running = 0;
+  curl_multi_socket_action(multi_.get(), static_cast<curl_socket_t>(socket), mask, &running);
+  finishTransfers();
+  scheduleDispatch();
+}
+
+void RunLoop::dispatch() {
+  runDueTimers();
+  runQueuedTasks();
+  if (curlDue_ && *curlDue_ <= Clock::now()) {
+    curlDue_.reset();
+    int running = 0;
+    curl_multi_socket_action(multi_.get(), CURL_SOCKET_TIMEOUT, 0, &running);
+    finishTransfers();
+  }
+  scheduleDispatch();
+}
+
+void RunLoop::scheduleDispatch() {
+  Driver* driver = driver_.load();
+  if (driver == nullptr) return;
+  auto now = Clock::now();
+  std::optional<Clock::time_point> wakeAt = curlDue_;
+  {
+    std::lock_guard lock(mutex_);
+    if (!tasks_.empty()) wakeAt = now;
+    for (const auto& [id, timer] : timers_) {
+      if (!wakeAt || timer.due < *wakeAt) wakeAt = timer.due;
+    }
+  }
+  if (!wakeAt) {
+    driver->dispatchAfter(std::nullopt);
+    return;
+  }
+  driver->dispatchAfter(std::chrono::ceil<std::chrono::milliseconds>(
+      std::max(*wakeAt - now, Clock::duration::zero())));
 }
 
 }  // namespace marigold

@@ -3,6 +3,10 @@
 // loop (RunLoop::current()); tests may also make their own. post() and stop() may be called from
 // any thread; everything else belongs to the running thread. Runs nest: stop() ends the innermost
 // run. A loop must outlive the connections and timers scheduled on it. Not copyable.
+//
+// Another event loop (a GUI toolkit's) can drive a RunLoop on the same thread instead of run(),
+// without polling: install a Driver, watch the sockets it names and call socketReady() when one is
+// ready and dispatch() at the time it asks for.
 #pragma once
 
 #include <curl/curl.h>
@@ -23,6 +27,22 @@ namespace marigold {
 class RunLoop {
  public:
   using TimerId = std::uint64_t;
+
+  // What a socket is watched for, as a bit set.
+  static constexpr int kSocketRead = 1;
+  static constexpr int kSocketWrite = 2;
+
+  // The event loop that drives this one. Its calls come from inside the RunLoop's own calls.
+  class Driver {
+   public:
+    virtual ~Driver() = default;
+    // Watch `socket` for `events` (kSocketRead, kSocketWrite or both) and report them with
+    // socketReady(); 0 stops watching it.
+    virtual void watchSocket(int socket, int events) = 0;
+    // Call dispatch() once `delay` has passed, replacing the previous request; absent: nothing is
+    // due, no call is needed. Thread-safe: post(), addTimer() and stop() call it from any thread.
+    virtual void dispatchAfter(std::optional<std::chrono::milliseconds> delay) = 0;
+  };
 
   RunLoop();
   ~RunLoop();
@@ -48,6 +68,15 @@ class RunLoop {
   // Ends the innermost run() or runUntil() in progress; no effect when none is. Thread-safe.
   void stop();
 
+  // Hands the loop to `driver` (not owned; nullptr takes it back). While a driver is installed,
+  // run() and runUntil() must not be used. Install or remove it while no transfer runs and no
+  // other thread posts to the loop.
+  void setDriver(Driver* driver);
+  // The driver's calls: `socket` is ready for `events`; the time asked for by dispatchAfter came.
+  // Each advances the transfers, runs what is due and asks the driver for the next call.
+  void socketReady(int socket, int events);
+  void dispatch();
+
   // For the connections: drives a libcurl easy transfer until it ends; then it is removed and
   // `done` runs on this loop with libcurl's result, outside any libcurl call.
   void addTransfer(CURL* easy, std::function<void(CURLcode)> done);
@@ -67,6 +96,12 @@ class RunLoop {
   bool runDueTimers();
   bool runQueuedTasks();
   void waitAndAdvanceTransfers(std::optional<Clock::time_point> deadline);
+  // Removes the transfers libcurl reports finished and runs their `done`.
+  void finishTransfers();
+  void wakeUp();  // a waiting loop, or the driver, looks at the loop again
+  void scheduleDispatch();
+  static int onDriverSocket(CURL* easy, curl_socket_t socket, int what, void* loop, void*);
+  static int onDriverTimer(CURLM* multi, long timeoutMs, void* loop);
 
   CurlMulti multi_;
   std::map<CURL*, std::function<void(CURLcode)>> transfers_;
@@ -75,6 +110,9 @@ class RunLoop {
   std::vector<std::function<void()>> tasks_;
   std::map<TimerId, Timer> timers_;
   TimerId nextTimer_ = 1;
+
+  std::atomic<Driver*> driver_{nullptr};
+  std::optional<Clock::time_point> curlDue_;  // when libcurl wants a timeout call (driver only)
 
   std::atomic<int> depth_{0};
   std::atomic<bool> stopRequested_{false};

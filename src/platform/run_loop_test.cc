@@ -1,13 +1,21 @@
 #include "platform/run_loop.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/application.h"
+#include "platform/url_connection.h"
+#include "testing/test_server.h"
 
 namespace marigold {
 namespace {
@@ -104,6 +112,105 @@ TEST(ApplicationTest, StopModalEndsTheInnermostModalRun) {
   EXPECT_FALSE(application.isRunningModal());
   EXPECT_EQ(trace,
             (std::vector<std::string>{"outer modal", "inner modal", "inner ended", "outer ended"}));
+}
+
+// A foreign event loop built on poll(), as a GUI toolkit would drive the run loop: it watches the
+// sockets the loop names and sleeps until the time it asks for, never spinning.
+class PollDriver : public RunLoop::Driver {
+ public:
+  explicit PollDriver(RunLoop& loop) : loop_(loop) { loop_.setDriver(this); }
+  ~PollDriver() override { loop_.setDriver(nullptr); }
+
+  void watchSocket(int socket, int events) override {
+    if (events == 0) {
+      sockets_.erase(socket);
+    } else {
+      sockets_[socket] = events;
+    }
+  }
+  void dispatchAfter(std::optional<std::chrono::milliseconds> delay) override {
+    std::lock_guard lock(mutex_);
+    due_ = delay ? std::optional(std::chrono::steady_clock::now() + *delay) : std::nullopt;
+  }
+
+  // Runs until `done` holds or `rounds` waits have passed; answers `done`.
+  bool runUntil(const std::function<bool()>& done, int rounds) {
+    for (int round = 0; round < rounds && !done(); ++round) {
+      std::vector<pollfd> fds;
+      for (auto [socket, events] : sockets_) {
+        fds.push_back({socket,
+                       static_cast<short>(((events & RunLoop::kSocketRead) ? POLLIN : 0) |
+                                          ((events & RunLoop::kSocketWrite) ? POLLOUT : 0)),
+                       0});
+      }
+      int timeout = 100;  // a wake-up from another thread lands in due_, seen at the latest then
+      {
+        std::lock_guard lock(mutex_);
+        if (due_) {
+          auto left = std::chrono::ceil<std::chrono::milliseconds>(
+              *due_ - std::chrono::steady_clock::now());
+          timeout = std::clamp(static_cast<int>(left.count()), 0, timeout);
+        }
+      }
+      ::poll(fds.data(), fds.size(), timeout);
+      for (const pollfd& fd : fds) {
+        int events = ((fd.revents & (POLLIN | POLLHUP | POLLERR)) ? RunLoop::kSocketRead : 0) |
+                     ((fd.revents & POLLOUT) ? RunLoop::kSocketWrite : 0);
+        if (events != 0) loop_.socketReady(fd.fd, events);
+      }
+      bool due = false;
+      {
+        std::lock_guard lock(mutex_);
+        due = due_ && *due_ <= std::chrono::steady_clock::now();
+        if (due) due_.reset();
+      }
+      if (due) loop_.dispatch();
+    }
+    return done();
+  }
+
+ private:
+  RunLoop& loop_;
+  std::map<int, int> sockets_;
+  std::mutex mutex_;
+  std::optional<std::chrono::steady_clock::time_point> due_;
+};
+
+class CollectingDelegate : public URLConnectionDelegate {
+ public:
+  void didReceiveData(URLConnection&, ByteView data) override {
+    body.append(reinterpret_cast<const char*>(data.data()), data.size());
+  }
+  void didFinishLoading(URLConnection&) override { finished = true; }
+  void didFailWithError(URLConnection&, const Error& error) override {
+    failure = error.description;
+  }
+  std::string body;
+  bool finished = false;
+  std::string failure;
+};
+
+TEST(RunLoopTest, ForeignEventLoopDrivesTransfersTasksAndTimers) {
+  TestServer server;
+  const std::string reply(200 * 1024, 'r');  // several reads
+  server.any("/photo", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_content(reply, "application/octet-stream");
+  });
+  RunLoop loop;
+  PollDriver driver(loop);
+  std::vector<std::string> trace;
+  loop.addTimer(0.05, [&] { trace.push_back("timer"); });
+  std::thread poster([&] { loop.post([&] { trace.push_back("task"); }); });
+  poster.join();
+  CollectingDelegate delegate;
+  URLConnection connection(URLRequest(*URL::withString(server.url("/photo"))), delegate);
+  connection.scheduleInRunLoop(loop);
+  connection.start();
+
+  ASSERT_TRUE(driver.runUntil([&] { return delegate.finished && trace.size() == 2; }, 400))
+      << delegate.failure;
+  EXPECT_EQ(delegate.body, reply);
+  EXPECT_EQ(trace, (std::vector<std::string>{"task", "timer"}));
 }
 
 }  // namespace
