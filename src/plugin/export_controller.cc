@@ -80,7 +80,8 @@ void KZExportController::resetFields() {
   log("total size " + std::to_string(total));
   log("max size " + std::to_string(kMaxUploadBytes));
 
-  postEnabled(loggedIn_ && !overLimit);
+  overLimit_ = overLimit;
+  postEnabled(loggedIn_);
 
   if (count > 1) {
     outlets_.plinthClickthrough->setEnabled(false);
@@ -96,6 +97,9 @@ void KZExportController::resetFields() {
 }
 
 void KZExportController::postEnabled(bool enabled) {
+  // A selection over the limits stays unpostable whatever asks for posting (a sign-in with the
+  // button after the pane was shown, say), until the next pane reset looks at it again.
+  enabled = enabled && !overLimit_;
   outlets_.plinthSelect->setEnabled(enabled);
   outlets_.plinthStatus->setEnabled(enabled);
   outlets_.plinthCaptions->setEnabled(enabled);

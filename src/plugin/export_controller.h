@@ -99,15 +99,17 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   ProgressRecord* progress() override { return &mProgress; }
   void lockProgress() override { mProgressLock.lock(); }
   void unlockProgress() override { mProgressLock.unlock(); }
-  void cancelExport() override {
-    mCancelExport = true;
-  }  // nothing reads it: uploads run to the end
+  // During an upload: cancels the connection (nothing more is sent) and turns the sheet into the
+  // outcome "The post was cancelled." with "OK" enabled. The saved settings are not touched.
+  // Outside an upload it only records the request.
+  void cancelExport() override;
   std::string name() override { return "Marigold..."; }
 
   // The pane's reset: stored credentials, preview, automatic sign-in, size limit, posting
   // controls, click-through rule and over-limit notice (size or photo count), in that order.
   void resetFields();
-  // Enables or disables the posting controls, then the host's own controls.
+  // Enables or disables the posting controls, then the host's own controls; never enables them
+  // for a selection over the limits.
   void postEnabled(bool enabled);
   // Resets the pane and closes the export window.
   void endPluginRun();
@@ -213,6 +215,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   // The end handler of the export's sheets: publishedSuccessfullyDidEnd while this controller
   // lives, nothing once it is gone (the host's window may keep the sheet).
   Alert::EndHandler sheetEndHandler();
+  void endUpload();  // the sheet's bar stops and leaves; "OK" becomes available
 
   ExportImageProtocol& mExportMgr;
   Environment environment_;
@@ -228,6 +231,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   std::optional<OAToken> accessToken_;
   bool loggedIn_ = false;
   bool signInUnanswered_ = false;  // the last sign-in got no reply from the service
+  bool overLimit_ = false;         // the selection at the last pane reset is over the upload limits
 
   std::shared_ptr<Alert> progressNotification_;
   std::shared_ptr<ProgressIndicator> progressIndic_;
@@ -242,7 +246,9 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   std::optional<std::string> tags_;
   std::unique_ptr<URLConnection> connection_;
   std::optional<int> responseStatus_;
-  Bytes responseBody_;  // kept so that a refused post can say why
+  Bytes responseBody_;      // kept so that a refused post can say why
+  bool uploading_ = false;  // from the connection's start to its outcome
+  bool bodySent_ = false;   // the whole body has gone out; the service may already store it
   bool uploadFailed_ = false;
   // Expires with the controller; handlers that outlive it hold it weakly and check it.
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);

@@ -287,6 +287,67 @@ TEST_F(ExportControllerTest, ProgressMessagesFollowTheUpload) {
   EXPECT_EQ(controller_->progress()->totalItems, 1u);
 }
 
+// Cancel from the host stops the connection: the sheet tells the outcome with "OK" enabled, the
+// saved sign-in stays as it was, and a body cut short is never stored. Once the whole body is
+// out the service may store it anyway, and the sheet says so.
+TEST_F(ExportControllerTest, CancelDuringTheUploadStopsItAndKeepsTheSettings) {
+  struct Case {
+    const char* name;
+    std::size_t readRate;  // bytes a second the service reads the body at; 0 = at once
+    sim::StallTarget stall;
+    const char* cancelAt;  // cancel once the sheet's message contains this
+    const char* informative;
+  };
+  const Case cases[] = {
+      {"part-way", 256 * 1024, sim::StallTarget::kNone, " Bytes of ", ""},
+      {"waiting for the reply", 0, sim::StallTarget::kPost, "Waiting for a response...",
+       "Plinth had already received the whole post, so it may still appear on your blog."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimOptions options;
+    options.accounts = {{"ada", "secret pass", {"ada-photos"}}};
+    options.faults.slowPostRate = c.readRate;
+    options.faults.stall = c.stall;
+    startSimulator(std::move(options));
+    host_.paths = {writeFile("big.jpg", 1024 * 1024, '~')};  // a body of 3 MiB
+    makeController();
+    controller_->cancelExport();  // no upload yet: nothing to stop, no sheet
+    EXPECT_TRUE(host_.window_->sheets().empty());
+    // Signs in and saves the sign-in (the second case finds it remembered from the first).
+    if (!controller_->loggedIn()) signIn("ada", "secret pass", /*remember=*/true);
+    ASSERT_TRUE(controller_->loggedIn());
+    const auto settingsPath = home_.path() / "Library/Fernhill/PckgSettings";
+    const auto savedBefore = std::filesystem::last_write_time(settingsPath);
+    std::ifstream before(settingsPath, std::ios::binary);
+    const std::string settingsBefore{std::istreambuf_iterator<char>(before), {}};
+
+    controller_->startExport("");
+    const auto sheet = controller_->progressNotification();
+    ASSERT_TRUE(loop_.runUntil(
+        [&] { return sheet->messageText().find(c.cancelAt) != std::string::npos; }, 20.0));
+    controller_->cancelExport();
+    EXPECT_EQ(sheet->messageText(), "The post was cancelled.");
+    EXPECT_EQ(sheet->informativeText(), c.informative);
+    EXPECT_TRUE(sheet->buttons().front()->isEnabled());
+    EXPECT_FALSE(controller_->progressIndic()->isAnimating());
+    // Nothing follows the cancel: the sheet keeps its outcome while the loop runs on.
+    loop_.runUntil([] { return false; }, 0.3);
+    EXPECT_EQ(sheet->messageText(), "The post was cancelled.");
+
+    std::ifstream after(settingsPath, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), settingsBefore);
+    EXPECT_EQ(std::filesystem::last_write_time(settingsPath), savedBefore);
+    EXPECT_TRUE(sheet->pressButton(0));
+    sim_->stop();  // the service has finished with the connection it was reading
+    if (c.stall == sim::StallTarget::kNone) {
+      EXPECT_TRUE(sim_->state().posts().empty());
+    }
+    controller_.reset();
+    host_.window_ = std::make_shared<Window>("Export");
+  }
+}
+
 TEST_F(ExportControllerTest, UnreadablePhotoStopsTheExportWithAnAlert) {
   host_.paths = {writeFile("gone.jpg", 10)};
   makeController();

@@ -64,6 +64,7 @@ void KZExportController::startExport(const std::string& /*path*/) {
   unlockProgress();
 
   uploadFailed_ = false;
+  mCancelExport = false;
   if (!loggedIn_ || !accessToken_) {
     refuseExport("You are not signed in to Plinth.", "Sign in, then export again.");
     return;
@@ -209,6 +210,8 @@ void KZExportController::composeBody(const ParameterList& fields) {
 void KZExportController::startConnection() {
   responseStatus_.reset();
   responseBody_.clear();
+  uploading_ = true;
+  bodySent_ = false;
   URLConnectionDelegate& delegate = *this;
   connection_ = std::make_unique<URLConnection>(*request_, delegate);
   connection_->scheduleInRunLoop(environment_.runLoop);
@@ -229,6 +232,7 @@ void KZExportController::didSendBodyData(URLConnection&, std::int64_t,
                                         " Bytes posted.");
   progressIndic_->setIndeterminate(false);
   if (totalBytesWritten >= totalBytesExpectedToWrite) {
+    bodySent_ = true;
     progressNotification_->setMessageText("Waiting for a response...");
     progressIndic_->setIndeterminate(true);
   } else {
@@ -250,12 +254,14 @@ void KZExportController::didReceiveData(URLConnection&, ByteView data) {
 }
 
 void KZExportController::didFailWithError(URLConnection& connection, const Error& error) {
+  uploading_ = false;
   Alert::alertWithError(error)->runModal(environment_.application);
   connection.unscheduleFromRunLoop(environment_.runLoop);
   showUploadFailure(error.description);
 }
 
 void KZExportController::didFinishLoading(URLConnection& connection) {
+  uploading_ = false;
   const int status = responseStatus_.value_or(0);
   if (status >= 200 && status <= 299) {
     progressNotification_->setMessageText(mExportMgr.imageCount() > 1
@@ -276,6 +282,27 @@ void KZExportController::didFinishLoading(URLConnection& connection) {
 void KZExportController::showUploadFailure(const std::string& detail) {
   uploadFailed_ = true;
   progressNotification_->setMessageText("The post failed: " + detail);
+  endUpload();
+}
+
+void KZExportController::cancelExport() {
+  mCancelExport = true;
+  if (!uploading_ || !connection_) return;
+  uploading_ = false;
+  connection_->cancel();
+  log("export cancelled by the host");
+  uploadFailed_ = true;
+  progressNotification_->setMessageText("The post was cancelled.");
+  // Once the whole body is out the service may already have stored the post; say so rather than
+  // promise that nothing was posted.
+  if (bodySent_) {
+    progressNotification_->setInformativeText(
+        "Plinth had already received the whole post, so it may still appear on your blog.");
+  }
+  endUpload();
+}
+
+void KZExportController::endUpload() {
   progressIndic_->stopAnimation();
   progressIndic_->removeFromSuperview();
   progressNotification_->buttons().front()->setEnabled(true);
