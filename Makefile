@@ -3,6 +3,7 @@
 #   make test    build and run the whole test suite
 #   make bench   build and run the benchmarks (Release)
 #   make fuzz    build the libFuzzer targets with clang and run each for FUZZ_SECONDS
+#   make screenshots  draw the graphical host's screenshots (offscreen) into docs/screenshots/
 # Variables: BUILD (build folder), WERROR=ON, SANITIZE=ON (AddressSanitizer + UBSan).
 
 BUILD ?= build
@@ -12,7 +13,7 @@ FUZZ_SECONDS ?= 20
 BENCH_ARGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build test demo bench fuzz format clean
+.PHONY: all bootstrap configure build test demo bench fuzz screenshots format clean
 
 all: build
 
@@ -43,6 +44,9 @@ fuzz: bootstrap
 	  -DMARIGOLD_BENCH=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	@scripts/run-fuzzers build-fuzz/fuzz $(FUZZ_SECONDS)
+
+screenshots: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target screenshots
 
 format:
 	@git ls-files '*.cc' '*.h' | xargs clang-format -i

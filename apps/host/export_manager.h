@@ -1,7 +1,9 @@
 // The host's export manager: the photos the user selected, the export window, and whether the
-// host's own export controls are enabled. The plug-in reaches it through ExportImageProtocol.
+// host's own export controls are enabled. The plug-in reaches it through ExportImageProtocol; a
+// graphical host changes the selection and follows the controls through a handler.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,15 +23,29 @@ class ExportManager : public ExportImageProtocol {
     return index < paths_.size() ? paths_[index] : std::string();
   }
   std::shared_ptr<Window> window() override { return window_; }
-  void enableControls() override { controlsEnabled_ = true; }
-  void disableControls() override { controlsEnabled_ = false; }
+  void enableControls() override { setControlsEnabled(true); }
+  void disableControls() override { setControlsEnabled(false); }
 
   bool controlsEnabled() const { return controlsEnabled_; }
+  // Called with the new state whenever the plug-in enables or disables the host's controls.
+  void setControlsHandler(std::function<void(bool)> handler) {
+    controlsHandler_ = std::move(handler);
+  }
+
+  const std::vector<std::string>& photoPaths() const { return paths_; }
+  // A new selection; the host then shows the pane again so that the plug-in looks at it.
+  void setPhotoPaths(std::vector<std::string> paths) { paths_ = std::move(paths); }
 
  private:
+  void setControlsEnabled(bool enabled) {
+    controlsEnabled_ = enabled;
+    if (controlsHandler_) controlsHandler_(enabled);
+  }
+
   std::vector<std::string> paths_;
   std::shared_ptr<Window> window_;
   bool controlsEnabled_ = false;
+  std::function<void(bool)> controlsHandler_;
 };
 
 }  // namespace marigold::host

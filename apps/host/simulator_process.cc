@@ -94,4 +94,8 @@ std::string defaultSimulatorPath() {
   return locateFile("PLINTH_SIM", "plinth-sim", MARIGOLD_SIM_BUILD_PATH);
 }
 
+std::string defaultExamplesFolder() {
+  return locateFile("MARIGOLD_EXAMPLES", "../share/marigold/examples", MARIGOLD_EXAMPLES_PATH);
+}
+
 }  // namespace marigold::host

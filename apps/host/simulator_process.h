@@ -36,4 +36,8 @@ class SimulatorProcess {
 // PLINTH_SIM when set, else the simulator of this build tree or of this installation.
 std::string defaultSimulatorPath();
 
+// The sample photos the demos post: MARIGOLD_EXAMPLES when set, else those of this build tree or
+// of this installation.
+std::string defaultExamplesFolder();
+
 }  // namespace marigold::host

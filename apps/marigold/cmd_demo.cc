@@ -8,7 +8,6 @@
 #include <string>
 
 #include "commands.h"
-#include "host/installed_files.h"
 #include "host/simulator_process.h"
 #include "host_session.h"
 #include "json/lx_json_parser.h"
@@ -43,11 +42,6 @@ class ScratchFolder {
  private:
   std::filesystem::path path_;
 };
-
-std::filesystem::path examplesFolder() {
-  return host::locateFile("MARIGOLD_EXAMPLES", "../share/marigold/examples",
-                          MARIGOLD_EXAMPLES_PATH);
-}
 
 bool post(const std::vector<std::string>& photos, const std::string& caption,
           const std::string& tags, const std::string& link, const std::string& state,
@@ -112,7 +106,7 @@ int demo(Console& console) {
       console.flush();
     }
 
-    auto examples = examplesFolder();
+    const std::filesystem::path examples = host::defaultExamplesFolder();
     if (!post({(examples / "sunrise.jpg").string()}, "Sunrise over the bay", "morning,sea",
               "https://example.com/sunrise", "Published", console)) {
       return kFailed;

@@ -1,0 +1,48 @@
+// One run of the graphical host: the main run loop driven by Qt, the application services with
+// the message-box presenter, the export manager with the selected photos, the plug-in module
+// loaded through the host protocol with its pane shown, and the export window around it.
+// Not copyable.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "export_window.h"
+#include "host/export_manager.h"
+#include "host/plugin_loader.h"
+#include "message_box_presenter.h"
+#include "platform/application.h"
+#include "platform/run_loop.h"
+#include "qt_run_loop_driver.h"
+
+namespace marigold::gui {
+
+class GuiSession {
+ public:
+  // Loads the plug-in (MARIGOLD_PLUGIN or the module built beside the program) and builds the
+  // window, not yet shown. Throws std::runtime_error when the plug-in cannot be loaded.
+  explicit GuiSession(std::vector<std::string> photoPaths);
+  ~GuiSession();
+  GuiSession(const GuiSession&) = delete;
+  GuiSession& operator=(const GuiSession&) = delete;
+
+  ExportWindow& window() { return *window_; }
+  Application& application() { return application_; }
+  host::ExportManager& exportManager() { return manager_; }
+  ExportPluginProtocol& plugin() { return plugin_->plugin(); }
+  const QtRunLoopDriver& driver() const { return driver_; }
+
+ private:
+  // Destroyed in reverse: the window before the plug-in, the plug-in (which may cancel its
+  // connection) before the loop's driver and the loop.
+  RunLoop loop_;
+  QtRunLoopDriver driver_{loop_};
+  Application application_;
+  MessageBoxPresenter presenter_;
+  host::ExportManager manager_;
+  std::unique_ptr<host::LoadedPlugin> plugin_;
+  std::unique_ptr<ExportWindow> window_;
+};
+
+}  // namespace marigold::gui

@@ -1,0 +1,106 @@
+#include "testing/gui_harness.h"
+
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QTest>
+#include <fstream>
+#include <iterator>
+
+namespace marigold {
+
+GuiHarness::GuiHarness(sim::SimOptions options) {
+  dataDir_ = home_.path() / "service";
+  options.dataDir = dataDir_;
+  sim_ = std::make_unique<sim::PlinthSim>(std::move(options));
+  sim_->start();
+  ::setenv("MARIGOLD_AUTH_BASE", sim_->authBase().c_str(), 1);
+  ::setenv("MARIGOLD_API_BASE", sim_->apiBase().c_str(), 1);
+  ::setenv("MARIGOLD_CA_FILE", sim_->caFile().c_str(), 1);
+}
+
+GuiHarness::~GuiHarness() {
+  session_.reset();
+  sim_->stop();
+  ::unsetenv("MARIGOLD_AUTH_BASE");
+  ::unsetenv("MARIGOLD_API_BASE");
+  ::unsetenv("MARIGOLD_CA_FILE");
+}
+
+gui::GuiSession& GuiHarness::open(std::vector<std::string> photos) {
+  session_ = std::make_unique<gui::GuiSession>(std::move(photos));
+  window().show();
+  waitFor([this] { return window().isVisible(); }, 5);
+  return *session_;
+}
+
+void GuiHarness::type(const char* identifier, const QString& text) {
+  auto* edit = widget<QLineEdit>(identifier);
+  if (edit == nullptr) return;
+  edit->setFocus();
+  edit->selectAll();
+  QTest::keyClick(edit, Qt::Key_Backspace);
+  QTest::keyClicks(edit, text);
+}
+
+void GuiHarness::signIn(const QString& user, const QString& password) {
+  type("plinthUsername", user);
+  type("plinthPassword", password);
+  click(widget<QPushButton>("loginButton"));
+}
+
+void GuiHarness::choose(const char* identifier, int index) {
+  auto* combo = widget<QComboBox>(identifier);
+  if (combo == nullptr) return;
+  combo->setFocus();
+  // Keyboard navigation picks items as a user does, with the activated signal.
+  QTest::keyClick(combo, Qt::Key_Home);
+  for (int i = 0; i < index; ++i) QTest::keyClick(combo, Qt::Key_Down);
+}
+
+void GuiHarness::click(QPushButton* button) {
+  if (button != nullptr) QTest::mouseClick(button, Qt::LeftButton);
+}
+
+bool GuiHarness::waitFor(const std::function<bool()>& done, double seconds) {
+  return QTest::qWaitFor(done, static_cast<int>(seconds * 1000));
+}
+
+gui::SheetWidget* GuiHarness::waitForOutcome(double seconds) {
+  waitFor(
+      [this] {
+        auto* sheet = window().sheet();
+        return sheet != nullptr && sheet->button(0) != nullptr && sheet->button(0)->isEnabled();
+      },
+      seconds);
+  return window().sheet();
+}
+
+std::string GuiHarness::writeFile(const std::string& name, std::size_t size,
+                                  std::optional<char> fill) {
+  std::string bytes(size, fill.value_or('\0'));
+  if (!fill) {
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  }
+  const auto path = home_.path() / name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path.string();
+}
+
+std::vector<std::vector<std::string>> GuiHarness::storedPhotos() {
+  std::vector<std::vector<std::string>> posts;
+  for (const sim::StoredPost& post : sim_->state().posts()) {
+    std::vector<std::string> photos;
+    for (std::size_t i = 0; i < post.photos.size(); ++i) {
+      std::ifstream file(
+          dataDir_ / "posts" / std::to_string(post.id) / ("photo-" + std::to_string(i) + ".bin"),
+          std::ios::binary);
+      photos.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    posts.push_back(std::move(photos));
+  }
+  return posts;
+}
+
+}  // namespace marigold

@@ -1,0 +1,75 @@
+// The graphical host driven as a user drives it, for the GUI tests and the screenshot tool: a
+// temporary HOME, the Plinth simulator in-process on loopback (real sockets and TLS) with the
+// service variables pointing at it, and a GuiSession with its window shown on whatever Qt
+// platform runs (offscreen in tests). Typing and clicking go through QTest into the widgets; waits
+// run Qt's event loop, bounded in time. Free of any test framework. One per process at a time
+// (HOME and the service variables are process-wide). Not copyable.
+#pragma once
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QString>
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gui_session.h"
+#include "pane_widget.h"
+#include "plinth_sim.h"
+#include "sheet_widget.h"
+#include "testing/temporary_home.h"
+
+namespace marigold {
+
+class GuiHarness {
+ public:
+  // Starts the simulator (keeping its posts under a data folder in the temporary home).
+  explicit GuiHarness(sim::SimOptions options = {});
+  ~GuiHarness();
+  GuiHarness(const GuiHarness&) = delete;
+  GuiHarness& operator=(const GuiHarness&) = delete;
+
+  // Loads the plug-in and shows the window with these photos.
+  gui::GuiSession& open(std::vector<std::string> photos);
+  gui::GuiSession& session() { return *session_; }
+  gui::ExportWindow& window() { return session_->window(); }
+
+  // The pane's widget for the view named `identifier`, cast to T; null when absent or another type.
+  template <typename T>
+  T* widget(const char* identifier) {
+    return dynamic_cast<T*>(window().pane()->widgetFor(identifier));
+  }
+
+  // Types into the pane's field as a user does (replacing what it held).
+  void type(const char* identifier, const QString& text);
+  // Types the user name and password and clicks "Log In".
+  void signIn(const QString& user, const QString& password);
+  // Chooses the menu item at `index` as a user does.
+  void choose(const char* identifier, int index);
+  void click(QPushButton* button);
+
+  // Runs Qt's event loop until `done` holds or `seconds` pass; answers `done`.
+  static bool waitFor(const std::function<bool()>& done, double seconds = 20);
+  // Waits until the sheet in front has an enabled first button (an outcome, or an alert).
+  gui::SheetWidget* waitForOutcome(double seconds = 20);
+
+  // A file of `size` bytes in the temporary home (a repeating pattern of every byte value when
+  // `fill` is absent); answers its path.
+  std::string writeFile(const std::string& name, std::size_t size,
+                        std::optional<char> fill = std::nullopt);
+  // The bytes of the photos the service stored, post by post (oldest first), in data[] order.
+  std::vector<std::vector<std::string>> storedPhotos();
+
+  TemporaryHome home_;
+  std::filesystem::path dataDir_;
+  std::unique_ptr<sim::PlinthSim> sim_;
+
+ private:
+  std::unique_ptr<gui::GuiSession> session_;
+};
+
+}  // namespace marigold
