@@ -129,32 +129,37 @@ TEST(MarigoldGuiTest, FailuresShowTheirSheetWithOKEnabled) {
   }
 }
 
-// Selections over the service's limits disable Post and show the pane's notice.
+// Selections over the service's limits disable Post and show the pane's notice, also when the
+// user signs in after the pane was shown.
 TEST(MarigoldGuiTest, SelectionsOverTheLimitsDisablePostWithTheNotice) {
   struct Case {
     const char* name;
-    std::vector<std::size_t> sizes;
-    bool postable;
+    std::size_t photos;
+    std::size_t eachSize;
+    const char* notice;  // part of the notice's text; "" = no notice
   };
   const Case cases[] = {
-      {"one small photo", {1000}, true},
-      {"6 MiB", {6 * 1024 * 1024}, false},
+      {"ten small photos", 10, 1000, ""},
+      {"6 MiB", 1, 6 * 1024 * 1024, "larger than 5 MB"},
+      {"11 photos", 11, 1000, "at most 10 photos"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     GuiHarness gui(service());
     std::vector<std::string> photos;
-    for (std::size_t size : c.sizes) {
-      photos.push_back(gui.writeFile("photo" + std::to_string(photos.size()) + ".jpg", size, 'x'));
+    for (std::size_t i = 0; i < c.photos; ++i) {
+      photos.push_back(gui.writeFile("photo" + std::to_string(i) + ".jpg", c.eachSize, 'x'));
     }
     gui.open(photos);
     gui.signIn(kUser, kPassword);
+    EXPECT_EQ(gui.widget<QPushButton>("loginButton")->text(), "Log Out");
     auto* notice = gui.widget<QLabel>("notificationField");
     ASSERT_NE(notice, nullptr);
-    EXPECT_EQ(gui.window().postButton()->isEnabled(), c.postable);
-    EXPECT_EQ(notice->isVisible(), !c.postable);
-    if (!c.postable) {
-      EXPECT_TRUE(notice->text().contains("Plinth"));
+    const bool postable = c.notice[0] == '\0';
+    EXPECT_EQ(gui.window().postButton()->isEnabled(), postable);
+    EXPECT_EQ(notice->isVisible(), !postable);
+    if (!postable) {
+      EXPECT_TRUE(notice->text().contains(c.notice)) << notice->text().toStdString();
     }
   }
 }
