@@ -1,7 +1,8 @@
 # The Debian package (cpack -G DEB in the build folder): everything the install rules name. Each
 # program's CMakeLists.txt installs its own files (marigold with its manual page, completions and
-# sample photos; plinth-sim; the plug-in module); a new program adds its install rules there and is
-# packaged with the rest. Library dependencies are declared by dpkg-shlibdeps from the binaries.
+# sample photos; marigold-gui with its desktop entry and icon; plinth-sim; the plug-in module); a
+# new program adds its install rules there and is packaged with the rest. Library dependencies are
+# declared by dpkg-shlibdeps from the binaries.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME marigold)
 set(CPACK_PACKAGE_VENDOR "Marigold")
@@ -10,8 +11,9 @@ set(CPACK_PACKAGE_CONTACT "Marigold maintainers <maintainers@marigold.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "post photos to a Plinth blog")
 set(CPACK_PACKAGE_DESCRIPTION
     "Marigold posts photos to a blog on the Plinth service as one photo post, with caption, tags,
-link and post state. marigold is its command-line host; plinth-sim is a local simulator of the
-service, used by 'marigold demo'.")
+link and post state. marigold is its command-line host; marigold-gui is its graphical host
+(Qt 6), offered by file and photo managers under \"Open With\" for images; plinth-sim is a local
+simulator of the service, used by 'marigold demo' and 'marigold-gui --demo'.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

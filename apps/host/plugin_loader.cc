@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 
 #include "host/installed_files.h"
-
 #include "host/service_environment.h"
 
 namespace marigold::host {

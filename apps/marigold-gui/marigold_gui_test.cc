@@ -15,8 +15,12 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -223,6 +227,31 @@ TEST(MarigoldGuiTest, SlowUploadKeepsTheWindowLiveAndCancelStoresNothing) {
   EXPECT_TRUE(sheet->button(0)->isEnabled());
   gui.sim_->stop();  // the service is done with the connection it was reading
   EXPECT_TRUE(gui.storedPhotos().empty());
+}
+
+// `cmake --install` puts the program beside marigold with its desktop entry and icon, and the
+// installed program runs from there.
+TEST(MarigoldGuiTest, InstallsWithItsDesktopEntryAndIcon) {
+  TemporaryHome home;
+  const auto prefix = home.path() / "prefix";
+  const std::string install = std::string("'") + CMAKE_COMMAND + "' --install '" +
+                              MARIGOLD_BUILD_DIR + "' --prefix '" + prefix.string() +
+                              "' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(install.c_str()), 0);
+  for (const char* file : {"bin/marigold-gui", "share/applications/marigold-gui.desktop",
+                           "share/icons/hicolor/scalable/apps/marigold-gui.svg"}) {
+    EXPECT_TRUE(std::filesystem::is_regular_file(prefix / file)) << file;
+  }
+  const std::string help = "'" + (prefix / "bin/marigold-gui").string() + "' --help 2>&1";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(help.c_str(), "r"), ::pclose);
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) {
+    output.append(buffer, n);
+  }
+  EXPECT_EQ(::pclose(pipe.release()), 0) << output;
+  EXPECT_NE(output.find("--demo"), std::string::npos) << output;
 }
 
 }  // namespace
