@@ -1,13 +1,16 @@
 // marigold-gui: the graphical host. `marigold-gui PHOTO...` opens the export dialog with those
 // photos; `marigold-gui --demo` starts the embedded simulator with a scratch home folder and opens
 // the dialog signed out with the sample photos, ready for the demo account.
+#include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <memory>
@@ -29,6 +32,43 @@ int fail(const QString& message) {
   QMessageBox::critical(nullptr, "Marigold", message);
   return 1;
 }
+
+// Ctrl+C or a termination request ends the program as closing its window does, so that the demo's
+// simulator and scratch folder go with it. The handler can only write to a pipe; the byte wakes
+// Qt's event loop, which quits. The pipe's write end is the one piece of process-wide state a
+// signal handler needs.
+class QuitOnSignal {
+ public:
+  QuitOnSignal() {
+    if (::pipe(ends_) != 0) return;
+    writeEnd_ = ends_[1];
+    notifier_ = std::make_unique<QSocketNotifier>(ends_[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] { QApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+      const char byte = 1;
+      [[maybe_unused]] ssize_t written = ::write(writeEnd_, &byte, 1);
+    };
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+  }
+  ~QuitOnSignal() {
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+    notifier_.reset();
+    for (int end : ends_) {
+      if (end >= 0) ::close(end);
+    }
+  }
+  QuitOnSignal(const QuitOnSignal&) = delete;
+  QuitOnSignal& operator=(const QuitOnSignal&) = delete;
+
+ private:
+  static inline int writeEnd_ = -1;
+  int ends_[2] = {-1, -1};
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
 
 // The demo's service and home folder, both gone when the object goes.
 struct Demo {
@@ -78,6 +118,7 @@ int main(int argc, char** argv) {
                     "sample photos; sign in as demo / demo-password."});
   parser.addPositionalArgument("photos", "Image files to post.", "[PHOTO...]");
   parser.process(app);
+  QuitOnSignal quitOnSignal;
 
   std::vector<std::string> photos;
   for (const QString& path : parser.positionalArguments()) {
