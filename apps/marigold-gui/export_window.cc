@@ -71,6 +71,7 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   auto* add = new QPushButton("Add Photos...", content_);
   add->setAutoDefault(false);
   remove_ = new QPushButton("Remove", content_);
+  remove_->setObjectName("remove");
   remove_->setAutoDefault(false);
   auto* photoButtons = new QHBoxLayout;
   photoButtons->addWidget(add);

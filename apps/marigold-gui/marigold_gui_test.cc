@@ -9,6 +9,7 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QTest>
@@ -193,6 +194,39 @@ TEST(MarigoldGuiTest, DroppedImageFilesAreAddedAndPreviewed) {
   EXPECT_EQ(gui.widget<QLineEdit>("plinthCaptions")->text(), "kept");
   // Two photos: no click-through link, as the pane says.
   EXPECT_FALSE(gui.widget<QLineEdit>("plinthClickthrough")->isEnabled());
+
+  // Removing the first leaves the second, which the preview now shows.
+  gui.window().thumbnails()->item(0)->setSelected(true);
+  gui.click(gui.window().findChild<QPushButton*>("remove"));
+  ASSERT_EQ(gui.session().exportManager().imageCount(), 1u);
+  EXPECT_EQ(gui.session().exportManager().imagePathAtIndex(0),
+            MARIGOLD_EXAMPLES_PATH "/meadow.jpg");
+  EXPECT_TRUE(gui.widget<QLineEdit>("plinthClickthrough")->isEnabled());
+}
+
+// A connection that breaks during the upload: the plug-in's modal alert comes up as a message box
+// (answered here as a user would), then the sheet shows the failure with "OK" enabled.
+TEST(MarigoldGuiTest, BrokenConnectionShowsTheMessageBoxThenTheFailure) {
+  sim::SimOptions options = service();
+  options.faults.closeAfter = 1000;
+  GuiHarness gui(std::move(options));
+  gui.open({MARIGOLD_EXAMPLES_PATH "/harbour.jpg"});
+  gui.signIn(kUser, kPassword);
+  QString boxText;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxText = box->text();
+      box->buttons().front()->click();
+    }
+  });
+  answer.start(20);
+  gui.click(gui.window().postButton());
+  auto* sheet = gui.waitForOutcome();
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_FALSE(boxText.isEmpty());
+  EXPECT_TRUE(sheet->findChild<QLabel*>("message")->text().startsWith("The post failed: "));
+  EXPECT_TRUE(sheet->button(0)->isEnabled());
 }
 
 // The upload runs inside Qt's event loop: while the service reads slowly the window goes on
