@@ -37,7 +37,8 @@ SimulatorProcess::SimulatorProcess(const std::string& program,
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-  std::vector<std::string> words = {program, "--auth-port", "0", "--api-port", "0"};
+  std::vector<std::string> words = {program,      "--auth-port", "0",
+                                    "--api-port", "0",           "--stop-with-parent"};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());

@@ -1,5 +1,7 @@
 // plinth-sim: runs the local Plinth service simulator until SIGINT or SIGTERM. See --help.
 #include <pthread.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -30,6 +32,12 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);  // a client that hangs up must not end the simulator
+  if (command.stopWithParent) {
+    // The parent's end arrives as SIGTERM, taken by sigwait below like any other stop. A parent
+    // that ended before this line left the process to init: stop at once.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() == 1) return 0;
+  }
 
   try {
     PlinthSim sim(command.options);

@@ -2,6 +2,7 @@
 // talks to both servers through the bases and the CA file it names, and stops it with SIGTERM.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,3 +121,39 @@ TEST(PlinthSimMainTest, RefusesBadArgumentsWithExitCodeTwo) {
 }
 
 }  // namespace
+
+// A demo killed outright (no destructor runs) must not leave its simulator behind.
+TEST(PlinthSimMainTest, StopsWithTheProcessThatStartedIt) {
+  const char* binary = std::getenv("PLINTH_SIM_BINARY");
+  ASSERT_NE(binary, nullptr) << "PLINTH_SIM_BINARY is not set";
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t starter = ::fork();
+  if (starter == 0) {
+    ::setpgid(0, 0);  // the simulator joins this group, so the test can clean up after a failure
+    if (::fork() == 0) {
+      ::dup2(fds[1], STDOUT_FILENO);
+      ::close(fds[0]);
+      ::close(fds[1]);
+      ::execl(binary, binary, "--auth-port", "0", "--api-port", "0", "--stop-with-parent",
+              static_cast<char*>(nullptr));
+      std::_Exit(127);
+    }
+    ::pause();
+    std::_Exit(0);
+  }
+  ::close(fds[1]);
+  std::FILE* out = ::fdopen(fds[0], "r");
+  EXPECT_EQ(readLine(out).rfind("plinth-sim ready", 0), 0u);
+  ::kill(starter, SIGKILL);
+  ::waitpid(starter, nullptr, 0);
+  // The simulator's end closes its standard output: the pipe reaches its end (bounded wait).
+  pollfd wait{::fileno(out), POLLIN, 0};
+  bool ended = false;
+  for (int i = 0; i < 100 && !ended; ++i) {
+    if (::poll(&wait, 1, 100) > 0) ended = std::fgetc(out) == EOF;
+  }
+  EXPECT_TRUE(ended) << "the simulator outlived the process that started it";
+  ::kill(-starter, SIGTERM);
+  std::fclose(out);
+}

@@ -56,6 +56,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   // Switches without a value.
   const std::map<std::string, std::function<void()>> flags = {
       {"--verbose", [&o] { o.verbose = true; }},
+      {"--stop-with-parent", [&result] { result.stopWithParent = true; }},
       {"--broken-user-info", [&o] { o.faults.brokenUserInfo = true; }},
       {"--deep-user-info", [&o] { o.faults.deepUserInfo = true; }},
       {"--huge-user-info", [&o] { o.faults.hugeUserInfo = true; }},
@@ -207,6 +208,8 @@ Service:
                           (http://NAME.plinth.example/, the default), https
                           (https://NAME.plinth.example/) or path (http://plinth.example/blogs/NAME/)
   --verbose               log every request on standard error
+  --stop-with-parent      stop as on SIGTERM when the process that started it ends (the demos
+                          use it, so that a killed demo leaves no simulator behind)
   --help                  this text
 
 Faults, for reliability tests:

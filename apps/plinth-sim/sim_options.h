@@ -59,7 +59,8 @@ struct SimOptions {
 struct CommandLine {
   SimOptions options;
   bool help = false;
-  std::string error;  // non-empty when the arguments are not usable
+  bool stopWithParent = false;  // end when the process that started it ends
+  std::string error;            // non-empty when the arguments are not usable
 };
 
 // The demo account used when no --account is given.
