@@ -74,8 +74,8 @@ int checkArguments(PostOptions& o, Console& console) {
   return kDone;
 }
 
-// Picks the blog and the post state in the pane; answers kDone or the exit status.
-int choose(HostSession& session, const PostOptions& o, Console& console) {
+// Picks the blog in the pane; answers kDone or the exit status.
+int chooseBlog(HostSession& session, const PostOptions& o, Console& console) {
   auto blogMenu = session.control<PopUpButton>("plinthSelect");
   std::vector<std::string> blogs = session.blogs();
   if (blogs.empty()) {
@@ -93,25 +93,31 @@ int choose(HostSession& session, const PostOptions& o, Console& console) {
     }
     blogMenu->selectItemWithTitle(*match);
   }
-  if (o.stateOption->count() > 0) {
-    auto states = session.control<PopUpButton>("plinthStatus");
-    const auto& titles = states->itemTitles();
-    auto match = std::find_if(titles.begin(), titles.end(),
-                              [&](const std::string& t) { return equalsIgnoringCase(t, o.state); });
-    if (match == titles.end()) {
-      return console.error("--state " + o.state + ": unknown post state (choose one of " +
-                           joined(titles, ", ") + ")");
-    }
-    states->selectItemWithTitle(*match);
+  return kDone;
+}
+
+// Picks the post state in the pane. The pane offers its states before any sign-in, so a state it
+// does not know is refused as a usage error before anything is sent.
+int chooseState(HostSession& session, const PostOptions& o, Console& console) {
+  if (o.stateOption->count() == 0) return kDone;
+  auto states = session.control<PopUpButton>("plinthStatus");
+  const auto& titles = states->itemTitles();
+  auto match = std::find_if(titles.begin(), titles.end(),
+                            [&](const std::string& t) { return equalsIgnoringCase(t, o.state); });
+  if (match == titles.end()) {
+    return console.error("--state " + o.state + ": unknown post state (choose one of " +
+                         joined(titles, ", ") + ")");
   }
+  states->selectItemWithTitle(*match);
   return kDone;
 }
 
 int post(PostOptions& o, Console& console) {
   if (int status = checkArguments(o, console); status != kDone) return status;
   return withSession(o.photos, console, [&](HostSession& session) {
+    if (int status = chooseState(session, o, console); status != kDone) return status;
     if (int status = ensureSignedIn(session, o.signIn, console); status != kDone) return status;
-    if (int status = choose(session, o, console); status != kDone) return status;
+    if (int status = chooseBlog(session, o, console); status != kDone) return status;
     session.control<TextField>("plinthCaptions")->setStringValue(o.caption);
     session.control<TextField>("plinthTags")->setStringValue(o.tags);
     if (o.linkOption->count() > 0) {
