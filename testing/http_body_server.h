@@ -27,6 +27,8 @@
 #include <utility>
 #include <vector>
 
+#include "testing/loopback_socket.h"
+
 namespace marigold {
 
 class HttpBodyServer {
@@ -61,19 +63,14 @@ class HttpBodyServer {
 
   explicit HttpBodyServer(Handler handler) : handler_(std::move(handler)) {
     if (::pipe(wake_.data()) != 0) throw std::runtime_error("body server: no pipe");
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (listener_ < 0 ||
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 16) != 0) {
+    try {
+      const LoopbackListener listener = listenOnLoopback("body server");
+      listener_ = listener.socket;
+      port_ = listener.port;
+    } catch (...) {
       closeAll();
-      throw std::runtime_error("body server: cannot listen on 127.0.0.1");
+      throw;
     }
-    socklen_t length = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { serve(); });
   }
   ~HttpBodyServer() {

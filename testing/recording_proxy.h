@@ -18,22 +18,20 @@
 #include <thread>
 #include <vector>
 
+#include "testing/loopback_socket.h"
+
 namespace marigold {
 
 class RecordingProxy {
  public:
   explicit RecordingProxy(int targetPort) : targetPort_(targetPort) {
-    if (::pipe(wake_.data()) != 0) throw std::runtime_error("relay: no pipe");
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(0);
-    if (listener_ < 0 ||
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 16) != 0) {
-      throw std::runtime_error("relay: cannot listen on 127.0.0.1");
+    const LoopbackListener listener = listenOnLoopback("relay");
+    listener_ = listener.socket;
+    port_ = listener.port;
+    if (::pipe(wake_.data()) != 0) {
+      ::close(listener_);
+      throw std::runtime_error("relay: no pipe");
     }
-    socklen_t length = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
     acceptor_ = std::thread([this] { acceptLoop(); });
   }
   ~RecordingProxy() {
@@ -76,14 +74,6 @@ class RecordingProxy {
   }
 
  private:
-  static sockaddr_in loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-  }
-
   void acceptLoop() {
     for (;;) {
       std::array<pollfd, 2> watched{{{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}}};
@@ -91,7 +81,7 @@ class RecordingProxy {
       const int client = ::accept(listener_, nullptr, nullptr);
       if (client < 0) continue;
       const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in target = loopback(targetPort_);
+      sockaddr_in target = loopbackAddress(targetPort_);
       if (server < 0 ||
           ::connect(server, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
         ::close(client);
