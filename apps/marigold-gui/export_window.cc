@@ -18,6 +18,7 @@
 #include <map>
 #include <optional>
 
+#include "host/photo_file.h"
 #include "image_pixmap.h"
 #include "pane_widget.h"
 #include "platform/alert.h"
@@ -36,10 +37,8 @@ QStringList localImageFiles(const QMimeData& data) {
   QStringList files;
   for (const QUrl& url : data.urls()) {
     if (!url.isLocalFile()) continue;
-    const QFileInfo info(url.toLocalFile());
-    if (info.isFile() && ExportWindow::imageSuffixes().contains(info.suffix().toLower())) {
-      files << info.absoluteFilePath();
-    }
+    const QString file = QFileInfo(url.toLocalFile()).absoluteFilePath();
+    if (!host::photoFileProblem(file.toStdString())) files << file;
   }
   return files;
 }
@@ -140,6 +139,7 @@ void ExportWindow::addPhotos(const QStringList& paths) {
   std::vector<std::string> selection = manager_.photoPaths();
   for (const QString& path : paths) {
     std::string file = QFileInfo(path).absoluteFilePath().toStdString();
+    if (host::photoFileProblem(file)) continue;  // judged by its first bytes, as every host does
     if (std::find(selection.begin(), selection.end(), file) == selection.end()) {
       selection.push_back(std::move(file));
     }

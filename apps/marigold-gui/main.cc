@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "gui_session.h"
+#include "host/photo_file.h"
 #include "host/simulator_process.h"
 
 namespace {
@@ -102,6 +103,8 @@ struct Demo {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The plug-in's diagnostics stay quiet unless asked for, as in marigold.
+  ::setenv("MARIGOLD_LOG", "off", /*overwrite=*/0);
   QApplication app(argc, argv);
   QApplication::setApplicationName("marigold-gui");
   QApplication::setApplicationDisplayName("Marigold");
@@ -111,7 +114,7 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription(
       "Posts photos to a Plinth blog through the Marigold export plug-in.\n"
       "Environment: MARIGOLD_PLUGIN, PLINTH_SIM, MARIGOLD_AUTH_BASE, MARIGOLD_API_BASE,\n"
-      "MARIGOLD_CA_FILE and MARIGOLD_EXAMPLES, as for marigold.");
+      "MARIGOLD_CA_FILE, MARIGOLD_EXAMPLES and MARIGOLD_LOG, as for marigold.");
   parser.addHelpOption();
   parser.addOption({"demo",
                     "Start the embedded Plinth simulator with a scratch home folder and open the "
@@ -120,9 +123,17 @@ int main(int argc, char** argv) {
   parser.process(app);
   QuitOnSignal quitOnSignal;
 
+  // Files that are not photos are left out, as a drop leaves them out, and the window says so.
   std::vector<std::string> photos;
+  QStringList leftOut;
   for (const QString& path : parser.positionalArguments()) {
-    photos.push_back(QFileInfo(path).absoluteFilePath().toStdString());
+    const std::string file = QFileInfo(path).absoluteFilePath().toStdString();
+    if (const auto problem = marigold::host::photoFileProblem(file)) {
+      std::fprintf(stderr, "marigold-gui: %s\n", problem->c_str());
+      leftOut << QString::fromStdString(*problem).toHtmlEscaped();
+    } else {
+      photos.push_back(file);
+    }
   }
   std::optional<Demo> demo;
   try {
@@ -132,11 +143,17 @@ int main(int argc, char** argv) {
       if (photos.empty()) photos = Demo::samplePhotos();
     }
     marigold::gui::GuiSession session(std::move(photos));
+    QString hint;
     if (demo) {
-      session.window().setHint(QString("Demo: a simulated Plinth runs on this computer. Sign in "
-                                       "as <b>%1</b> with the password <b>%2</b>.")
-                                   .arg(kDemoUser, kDemoPassword));
+      hint = QString(
+                 "Demo: a simulated Plinth runs on this computer. Sign in as <b>%1</b> with "
+                 "the password <b>%2</b>.")
+                 .arg(kDemoUser, kDemoPassword);
     }
+    if (!leftOut.isEmpty()) {
+      hint += (hint.isEmpty() ? "" : "<br>") + QString("Left out: ") + leftOut.join("; ");
+    }
+    session.window().setHint(hint);
     session.window().show();
     return QApplication::exec();
   } catch (const std::exception& e) {

@@ -179,7 +179,9 @@ TEST(MarigoldGuiTest, DroppedImageFilesAreAddedAndPreviewed) {
   QMimeData data;
   data.setUrls({QUrl::fromLocalFile(MARIGOLD_EXAMPLES_PATH "/harbour.jpg"),
                 QUrl::fromLocalFile(MARIGOLD_EXAMPLES_PATH "/meadow.jpg"),
-                QUrl::fromLocalFile(QString::fromStdString(gui.writeFile("notes.txt", 10, 'n')))});
+                QUrl::fromLocalFile(QString::fromStdString(gui.writeFile("notes.txt", 10, 'n'))),
+                // An image's name does not make an image: the first bytes are what count.
+                QUrl::fromLocalFile(QString::fromStdString(gui.writeFile("notes.jpg", 10, 'n')))});
   const QPoint centre = gui.window().rect().center();
   QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&gui.window(), &enter);
@@ -187,7 +189,7 @@ TEST(MarigoldGuiTest, DroppedImageFilesAreAddedAndPreviewed) {
   QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&gui.window(), &drop);
 
-  ASSERT_EQ(gui.session().exportManager().imageCount(), 2u);  // the text file is left out
+  ASSERT_EQ(gui.session().exportManager().imageCount(), 2u);  // the text files are left out
   EXPECT_EQ(gui.window().thumbnails()->count(), 2);
   EXPECT_FALSE(gui.window().thumbnails()->item(0)->icon().isNull());
   EXPECT_TRUE(showsPixmap(gui.widget<gui::PhotoView>("imagePreview")));

@@ -9,35 +9,16 @@
 #include <iterator>
 
 #include "encoding/utf8.h"
-#include "platform/image.h"
+#include "host/photo_file.h"
 #include "platform/url.h"
 
 namespace marigold::cli {
-namespace {
 
 namespace fs = std::filesystem;
 
-std::optional<std::string> checkPhoto(const std::string& path) {
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  if (error) return "photo " + path + ": " + error.message();
-  if (fs::is_directory(status)) return "photo " + path + ": is a directory";
-  if (!fs::is_regular_file(status)) return "photo " + path + ": not a regular file";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "photo " + path + ": cannot be read: " + std::strerror(errno);
-  Bytes start(kSniffBytes);
-  in.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
-  start.resize(static_cast<std::size_t>(in.gcount()));
-  if (start.empty()) return "photo " + path + ": the file is empty";
-  if (!sniffFormat(start)) return "photo " + path + ": not a JPEG, PNG, GIF, TIFF or HEIC image";
-  return std::nullopt;
-}
-
-}  // namespace
-
 std::optional<std::string> checkPhotos(const std::vector<std::string>& paths) {
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    if (auto problem = checkPhoto(paths[i])) return problem;
+    if (auto problem = host::photoFileProblem(paths[i])) return problem;
     for (std::size_t j = 0; j < i; ++j) {
       std::error_code error;
       if (fs::equivalent(paths[i], paths[j], error)) {
