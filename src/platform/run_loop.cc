@@ -105,10 +105,12 @@ bool RunLoop::runDueTimers() {
     std::function<void()> task;
     {
       std::lock_guard lock(mutex_);
-      auto now = Clock::now();
-      auto due = std::find_if(timers_.begin(), timers_.end(),
-                              [&](const auto& entry) { return entry.second.due <= now; });
-      if (due == timers_.end()) return ran;
+      // The earliest due timer first; timers due at the same instant in creation order (the map
+      // is ordered by id, and min_element keeps the first of equals).
+      auto due = std::min_element(timers_.begin(), timers_.end(), [](const auto& a, const auto& b) {
+        return a.second.due < b.second.due;
+      });
+      if (due == timers_.end() || due->second.due > Clock::now()) return ran;
       task = std::move(due->second.task);
       timers_.erase(due);
     }

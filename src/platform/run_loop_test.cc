@@ -66,6 +66,16 @@ TEST(RunLoopTest, TimersFireInDueOrderAndCancelledOnesNever) {
   EXPECT_EQ(fired, (std::vector<std::string>{"first", "second", "third"}));
 }
 
+TEST(RunLoopTest, TimersDueTogetherAfterAStallFireInDueOrder) {
+  RunLoop loop;
+  std::vector<int> fired;
+  for (int ms : {60, 0, 30}) loop.addTimer(ms / 1000.0, [&fired, ms] { fired.push_back(ms); });
+  // The thread is busy past every due time, so all three are due when the loop next looks.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(loop.runUntil([&] { return fired.size() == 3; }, 30.0));
+  EXPECT_EQ(fired, (std::vector<int>{0, 30, 60}));
+}
+
 TEST(RunLoopTest, StopEndsOnlyTheInnermostRun) {
   RunLoop loop;
   std::vector<std::string> trace;
