@@ -1,22 +1,12 @@
 #include "sim_options.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
-#include <charconv>
-#include <functional>
 #include <map>
+#include <utility>
 
 namespace marigold::sim {
 namespace {
-
-template <typename T>
-std::optional<T> parseNumber(const std::string& text, T low, T high) {
-  T value{};
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high) {
-    return std::nullopt;
-  }
-  return value;
-}
 
 bool isBlogName(const std::string& name) {
   return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
@@ -41,202 +31,244 @@ std::optional<Account> parseAccount(const std::string& text) {
   return account;
 }
 
-}  // namespace
-
-Account demoAccount() { return Account{"demo", "demo-password", {"demo-blog", "demo-travel"}}; }
-
-CommandLine parseCommandLine(const std::vector<std::string>& args) {
-  CommandLine result;
-  SimOptions& o = result.options;
-  auto fail = [&result](std::string message) {
-    result.error = std::move(message) + " (see plinth-sim --help)";
-    return result;
-  };
-
-  // Switches without a value.
-  const std::map<std::string, std::function<void()>> flags = {
-      {"--verbose", [&o] { o.verbose = true; }},
-      {"--stop-with-parent", [&result] { result.stopWithParent = true; }},
-      {"--broken-user-info", [&o] { o.faults.brokenUserInfo = true; }},
-      {"--deep-user-info", [&o] { o.faults.deepUserInfo = true; }},
-      {"--huge-user-info", [&o] { o.faults.hugeUserInfo = true; }},
-      {"--non-utf8-user-info", [&o] { o.faults.nonUtf8UserInfo = true; }},
-      {"--token-without-key", [&o] { o.faults.tokenWithoutKey = true; }},
-      {"--token-without-secret", [&o] { o.faults.tokenWithoutSecret = true; }},
-      {"--redirect-loop", [&o] { o.faults.redirectLoop = true; }},
-  };
-
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> value;
-    if (const std::size_t eq = name.find('=');
-        name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name.resize(eq);
-    }
-    if (name == "--help" || name == "-h") {
-      result.help = true;
-      continue;
-    }
-    if (const auto flag = flags.find(name); flag != flags.end()) {
-      if (value) return fail(name + " takes no value");
-      flag->second();
-      continue;
-    }
-    if (!value) {
-      if (i + 1 >= args.size()) return fail("unknown switch or missing value: " + name);
-      value = args[++i];
-    }
-    const std::string& v = *value;
-    if (name == "--auth-port" || name == "--api-port") {
-      const auto port = parseNumber<int>(v, 0, 65535);
-      if (!port) return fail(name + " needs a port number 0-65535, not \"" + v + "\"");
-      (name == "--auth-port" ? o.authPort : o.apiPort) = *port;
-    } else if (name == "--account") {
-      auto account = parseAccount(v);
-      if (!account) {
-        return fail(
-            "--account needs NAME:PASSWORD:BLOG[,BLOG...] with blog names of a-z, 0-9 "
-            "and \"-\", not \"" +
-            v + "\"");
-      }
-      for (const Account& known : o.accounts) {
-        if (known.name == account->name) return fail("account \"" + v + "\" is given twice");
-      }
-      o.accounts.push_back(std::move(*account));
-    } else if (name == "--authorize-as") {
-      o.authorizeAs = v;
-    } else if (name == "--data") {
-      if (v.empty()) return fail("--data needs a folder");
-      o.dataDir = std::filesystem::path(v);
-    } else if (name == "--token-duration") {
-      const auto seconds = parseNumber<std::int64_t>(v, 1, 365LL * 24 * 3600);
-      if (!seconds) return fail("--token-duration needs a number of seconds, not \"" + v + "\"");
-      o.tokenDuration = *seconds;
-    } else if (name == "--max-body") {
-      const auto bytes = parseNumber<std::size_t>(v, 1, std::size_t{1} << 34);
-      if (!bytes) return fail("--max-body needs a number of bytes, not \"" + v + "\"");
-      o.maxBody = *bytes;
-    } else if (name == "--delay") {
-      const auto ms = parseNumber<int>(v, 0, 600000);
-      if (!ms) return fail("--delay needs milliseconds 0-600000, not \"" + v + "\"");
-      o.faults.delayMs = *ms;
-    } else if (name == "--close-after") {
-      const auto bytes = parseNumber<std::size_t>(v, 0, std::size_t{1} << 34);
-      if (!bytes) return fail("--close-after needs a number of bytes, not \"" + v + "\"");
-      o.faults.closeAfter = *bytes;
-    } else if (name == "--slow-post") {
-      const auto rate = parseNumber<std::size_t>(v, 1024, std::size_t{1} << 30);
-      if (!rate) return fail("--slow-post needs bytes a second 1024-1073741824, not \"" + v + "\"");
-      o.faults.slowPostRate = *rate;
-    } else if (name == "--post-status") {
-      if (v != "401" && v != "500" && v != "503") {
-        return fail("--post-status takes 401, 500 or 503, not \"" + v + "\"");
-      }
-      o.faults.postStatus = std::stoi(v);
-    } else if (name == "--token-status") {
-      const auto status = parseNumber<int>(v, 100, 599);
-      if (!status) return fail("--token-status needs an HTTP status 100-599, not \"" + v + "\"");
-      o.faults.tokenStatus = *status;
-    } else if (name == "--blog-url") {
-      static const std::map<std::string, BlogUrlForm> kForms = {{"http", BlogUrlForm::kHttp},
-                                                                {"https", BlogUrlForm::kHttps},
-                                                                {"path", BlogUrlForm::kPath}};
-      const auto form = kForms.find(v);
-      if (form == kForms.end()) return fail("--blog-url takes http, https or path");
-      o.blogUrlForm = form->second;
-    } else if (name == "--refuse-user-info-once") {
-      if (v.empty() || v.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") != std::string::npos) {
-        return fail("--refuse-user-info-once needs a problem name of a-z and \"_\", not \"" + v +
-                    "\"");
-      }
-      o.faults.refuseUserInfoOnce = v;
-    } else if (name == "--stall") {
-      static const std::map<std::string, StallTarget> kTargets = {{"token", StallTarget::kToken},
-                                                                  {"user", StallTarget::kUser},
-                                                                  {"post", StallTarget::kPost},
-                                                                  {"all", StallTarget::kAll}};
-      const auto target = kTargets.find(v);
-      if (target == kTargets.end()) return fail("--stall takes token, user, post or all");
-      o.faults.stall = target->second;
-    } else {
-      return fail("unknown switch " + name);
-    }
-  }
-
-  if (o.accounts.empty()) o.accounts.push_back(demoAccount());
-  if (!o.authorizeAs.empty() &&
-      std::none_of(o.accounts.begin(), o.accounts.end(),
-                   [&o](const Account& a) { return a.name == o.authorizeAs; })) {
-    return fail("--authorize-as names no account: " + o.authorizeAs);
-  }
-  if (o.authorizeAs.empty()) o.authorizeAs = o.accounts.front().name;
-  int userInfoFaults = o.faults.brokenUserInfo + o.faults.deepUserInfo + o.faults.hugeUserInfo +
-                       o.faults.nonUtf8UserInfo;
-  if (userInfoFaults > 1) return fail("choose at most one of the --*-user-info switches");
-  return result;
+// A whole-number switch within [low, high]; `what` completes "NAME needs ...".
+template <typename T>
+CLI::Option* addNumber(CLI::App& app, const std::string& name, T& into, T low, T high,
+                       const std::string& what) {
+  return app.add_option(name, into)
+      ->check(CLI::Validator(
+          [name, low, high, what](const std::string& text) -> std::string {
+            T value{};
+            if (!CLI::detail::lexical_cast(text, value) || value < low || value > high) {
+              return name + " needs " + what + ", not \"" + text + "\"";
+            }
+            return {};
+          },
+          ""));
 }
 
-std::string helpText() {
-  return R"(Usage: plinth-sim [SWITCH...]
+// A switch that takes one word of `words`.
+template <typename T>
+CLI::Option* addChoice(CLI::App& app, const std::string& name, T& into,
+                       const std::map<std::string, T>& words, const std::string& message) {
+  return app.add_option(name, into)
+      ->transform(CLI::Validator(
+          [words, message](std::string& text) -> std::string {
+            const auto word = words.find(text);
+            if (word == words.end()) return message;
+            text = std::to_string(static_cast<int>(word->second));
+            return {};
+          },
+          ""));
+}
 
-A local stand-in for the Plinth blog service. It serves the token endpoints over HTTPS and the API
-over HTTP on 127.0.0.1, checks the OAuth 1.0 signature of every request (HMAC-SHA1, or PLAINTEXT
-over HTTPS) and refuses whatever the service would refuse. It stops on SIGINT or SIGTERM.
+// Help with every description wrapped to the width of a terminal, under its switch.
+class WrappingFormatter : public CLI::Formatter {
+ public:
+  static constexpr std::size_t kColumn = 26;
+  static constexpr std::size_t kWidth = 100;
 
-When both servers listen it prints exactly one line on standard output:
-  plinth-sim ready auth=https://127.0.0.1:PORT api=http://127.0.0.1:PORT ca=PATH
-PATH is the PEM file of the certificate authority it made for itself at start; point
-MARIGOLD_AUTH_BASE, MARIGOLD_API_BASE and MARIGOLD_CA_FILE at the three values.
+  WrappingFormatter() { column_width(kColumn); }
 
-Service:
-  --auth-port PORT        HTTPS port of the token endpoints (default 0: a free port)
-  --api-port PORT         HTTP port of the API (default 0: a free port)
-  --account NAME:PASSWORD:BLOG[,BLOG...]
-                          an account and its blogs (blog names: a-z, 0-9, "-"); repeatable.
-                          Without it: demo:demo-password:demo-blog,demo-travel
-  --authorize-as NAME     account that approves request tokens at /oauth/authorize
-                          (default: the first account)
-  --token-duration S      access tokens expire after S seconds and carry oauth_token_duration,
-                          oauth_session_handle and oauth_token_renewable; renewal with the session
-                          handle works until 2*S seconds after the session began
-  --data DIR              keep the certificates in DIR and write every post there as
-                          DIR/posts/ID/post.json with its photos DIR/posts/ID/photo-N.bin
-  --max-body BYTES        largest request body accepted (default 16777216, the largest photo post
-                          the plug-in makes); larger ones get 413
-  --blog-url FORM          how the user information writes blog urls: http
-                          (http://NAME.plinth.example/, the default), https
-                          (https://NAME.plinth.example/) or path (http://plinth.example/blogs/NAME/)
-  --verbose               log every request on standard error
-  --stop-with-parent      stop as on SIGTERM when the process that started it ends (the demos
-                          use it, so that a killed demo leaves no simulator behind)
-  --help                  this text
+  std::string make_option_desc(const CLI::Option* option) const override {
+    std::string out;
+    std::size_t lineLength = 0;
+    std::size_t start = 0;
+    const std::string& text = option->get_description();
+    while (start < text.size()) {
+      std::size_t end = text.find(' ', start);
+      if (end == std::string::npos) end = text.size();
+      const std::size_t word = end - start;
+      if (lineLength > 0 && kColumn + lineLength + 1 + word > kWidth) {
+        out += '\n';
+        lineLength = 0;
+      } else if (lineLength > 0) {
+        out += ' ';
+        ++lineLength;
+      }
+      out.append(text, start, word);
+      lineLength += word;
+      start = end + 1;
+    }
+    return out;
+  }
+};
 
-Faults, for reliability tests:
-  --delay MS              wait MS milliseconds before every reply
-  --close-after N         drop the connection after N bytes of a photo post's body, without a reply
-  --slow-post RATE        read a photo post's body at RATE bytes a second (at least 1024), through a
-                          small receive buffer, so that a client sees its upload advance slowly
-  --post-status CODE      answer photo posts with 401 (oauth_problem=permission_denied), 500 or
-                          503 instead of storing them
-  --broken-user-info      answer the user information with JSON that does not parse
-  --deep-user-info        answer the user information with arrays nested 100,000 deep
-  --huge-user-info        answer the user information with a valid JSON text of 50 MiB
-  --non-utf8-user-info    answer the user information with bytes that are not UTF-8
-  --token-without-key     answer token requests with 200 but without oauth_token
-  --token-without-secret  answer token requests with 200 but without oauth_token_secret
-  --token-status CODE     answer a granted xAuth request with status CODE (100-599) and the usual
-                          token body (204: no body); an informational CODE (1xx) closes the
-                          connection after it
-  --redirect-loop         answer every API request with a redirect to itself
-  --refuse-user-info-once PROBLEM
-                          answer the first user information request with 401 and
-                          oauth_problem=PROBLEM (nonce_used, signature_invalid, ...), then serve
-                          normally
-  --stall WHAT            accept but never answer requests of WHAT: token (the /oauth/ endpoints),
-                          user (user information), post (photo posts) or all
+// Turns CLI11's refusals into one line naming the switch.
+std::string describe(const CLI::ParseError& e) {
+  const std::string what = e.what();
+  if (what.find("disallowed flag override") != std::string::npos) {
+    return "--" + what.substr(0, what.find(' ')) + " takes no value";
+  }
+  if (e.get_name() == "ArgumentMismatch") return "missing value: " + what;
+  // A validator's message starts with the option's name already.
+  const std::size_t colon = what.find(": --");
+  return colon == std::string::npos ? what : what.substr(colon + 2);
+}
 
-Endpoints:
+// Every switch, bound to a CommandLine and the raw values that are checked after parsing. The one
+// description of the command line: parseCommandLine reads it, helpText prints it.
+class Switches {
+ public:
+  explicit Switches(CommandLine& into);
+  Switches(const Switches&) = delete;
+  Switches& operator=(const Switches&) = delete;
+
+  // Parses `args`; the error text, or empty.
+  std::string parse(const std::vector<std::string>& args);
+  std::string help() const { return app_.help(); }
+
+ private:
+  CLI::App app_;
+  CommandLine& into_;
+  std::vector<std::string> accounts_;
+  std::string dataDir_;
+  std::size_t closeAfter_ = 0;
+  CLI::Option* closeAfterOption_ = nullptr;
+};
+
+Switches::Switches(CommandLine& into)
+    : app_(
+          "A local stand-in for the Plinth blog service. It serves the token endpoints over HTTPS "
+          "and the API\nover HTTP on 127.0.0.1, checks the OAuth 1.0 signature of every request "
+          "(HMAC-SHA1, or PLAINTEXT\nover HTTPS) and refuses whatever the service would refuse. "
+          "It stops on SIGINT or SIGTERM.\n\n"
+          "When both servers listen it prints exactly one line on standard output:\n"
+          "  plinth-sim ready auth=https://127.0.0.1:PORT api=http://127.0.0.1:PORT ca=PATH\n"
+          "PATH is the PEM file of the certificate authority it made for itself at start; point\n"
+          "MARIGOLD_AUTH_BASE, MARIGOLD_API_BASE and MARIGOLD_CA_FILE at the three values.\n",
+          "plinth-sim"),
+      into_(into) {
+  SimOptions& o = into.options;
+  Faults& f = o.faults;
+  app_.formatter(std::make_shared<WrappingFormatter>());
+  app_.allow_extras();
+  app_.set_help_flag();
+  app_.option_defaults()->disable_flag_override();
+  app_.add_flag("-h", into.help)->group("");
+  app_.option_defaults()->group("Service");
+  app_.add_flag("--help", into.help, "this text");
+  addNumber(app_, "--auth-port", o.authPort, 0, 65535, "a port number 0-65535")
+      ->type_name("PORT")
+      ->description("HTTPS port of the token endpoints (default 0: a free port)");
+  addNumber(app_, "--api-port", o.apiPort, 0, 65535, "a port number 0-65535")
+      ->type_name("PORT")
+      ->description("HTTP port of the API (default 0: a free port)");
+  app_.add_option("--account", accounts_)
+      ->type_name("NAME:PASSWORD:BLOG[,BLOG...]")
+      ->description(
+          "an account and its blogs (blog names: a-z, 0-9, \"-\"); repeatable. Without it: "
+          "demo:demo-password:demo-blog,demo-travel");
+  app_.add_option("--authorize-as", o.authorizeAs)
+      ->type_name("NAME")
+      ->description(
+          "account that approves request tokens at /oauth/authorize (default: the first "
+          "account)");
+  addNumber<std::int64_t>(app_, "--token-duration", o.tokenDuration, 1, 365LL * 24 * 3600,
+                          "a number of seconds")
+      ->type_name("S")
+      ->description(
+          "access tokens expire after S seconds and carry oauth_token_duration, "
+          "oauth_session_handle and oauth_token_renewable; renewal with the session handle works "
+          "until 2*S seconds after the session began");
+  app_.add_option("--data", dataDir_)
+      ->type_name("DIR")
+      ->description(
+          "keep the certificates in DIR and write every post there as DIR/posts/ID/post.json with "
+          "its photos DIR/posts/ID/photo-N.bin")
+      ->check(CLI::Validator(
+          [](const std::string& text) -> std::string {
+            return text.empty() ? "--data needs a folder" : "";
+          },
+          ""));
+  addNumber<std::size_t>(app_, "--max-body", o.maxBody, 1, std::size_t{1} << 34,
+                         "a number of bytes")
+      ->type_name("BYTES")
+      ->description(
+          "largest request body accepted (default 16777216, the largest photo post the plug-in "
+          "makes); larger ones get 413");
+  addChoice<BlogUrlForm>(
+      app_, "--blog-url", o.blogUrlForm,
+      {{"http", BlogUrlForm::kHttp}, {"https", BlogUrlForm::kHttps}, {"path", BlogUrlForm::kPath}},
+      "--blog-url takes http, https or path")
+      ->type_name("FORM")
+      ->description(
+          "how the user information writes blog urls: http (http://NAME.plinth.example/, the "
+          "default), https (https://NAME.plinth.example/) or path "
+          "(http://plinth.example/blogs/NAME/)");
+  app_.add_flag("--verbose", o.verbose, "log every request on standard error");
+  app_.add_flag("--stop-with-parent", into.stopWithParent,
+                "stop as on SIGTERM when the process that started it ends (the demos use it, so "
+                "that a killed demo leaves no simulator behind)");
+
+  app_.option_defaults()->group("Faults, for reliability tests");
+  addNumber(app_, "--delay", f.delayMs, 0, 600000, "milliseconds 0-600000")
+      ->type_name("MS")
+      ->description("wait MS milliseconds before every reply");
+  closeAfterOption_ = addNumber<std::size_t>(app_, "--close-after", closeAfter_, 0,
+                                             std::size_t{1} << 34, "a number of bytes")
+                          ->type_name("N")
+                          ->description(
+                              "drop the connection after N bytes of a photo post's body, without "
+                              "a reply");
+  addNumber<std::size_t>(app_, "--slow-post", f.slowPostRate, 1024, std::size_t{1} << 30,
+                         "bytes a second 1024-1073741824")
+      ->type_name("RATE")
+      ->description(
+          "read a photo post's body at RATE bytes a second (at least 1024), through a small "
+          "receive buffer, so that a client sees its upload advance slowly");
+  addChoice<int>(app_, "--post-status", f.postStatus, {{"401", 401}, {"500", 500}, {"503", 503}},
+                 "--post-status takes 401, 500 or 503")
+      ->type_name("CODE")
+      ->description(
+          "answer photo posts with 401 (oauth_problem=permission_denied), 500 or 503 instead of "
+          "storing them");
+  app_.add_flag("--broken-user-info", f.brokenUserInfo,
+                "answer the user information with JSON that does not parse");
+  app_.add_flag("--deep-user-info", f.deepUserInfo,
+                "answer the user information with arrays nested 100,000 deep");
+  app_.add_flag("--huge-user-info", f.hugeUserInfo,
+                "answer the user information with a valid JSON text of 50 MiB");
+  app_.add_flag("--non-utf8-user-info", f.nonUtf8UserInfo,
+                "answer the user information with bytes that are not UTF-8");
+  app_.add_flag("--token-without-key", f.tokenWithoutKey,
+                "answer token requests with 200 but without oauth_token");
+  app_.add_flag("--token-without-secret", f.tokenWithoutSecret,
+                "answer token requests with 200 but without oauth_token_secret");
+  addNumber(app_, "--token-status", f.tokenStatus, 100, 599, "an HTTP status 100-599")
+      ->type_name("CODE")
+      ->description(
+          "answer a granted xAuth request with status CODE (100-599) and the usual token body "
+          "(204: no body); an informational CODE (1xx) closes the connection after it");
+  app_.add_flag("--redirect-loop", f.redirectLoop,
+                "answer every API request with a redirect to itself");
+  app_.add_option("--refuse-user-info-once", f.refuseUserInfoOnce)
+      ->type_name("PROBLEM")
+      ->description(
+          "answer the first user information request with 401 and oauth_problem=PROBLEM "
+          "(nonce_used, signature_invalid, ...), then serve normally")
+      ->check(CLI::Validator(
+          [](const std::string& text) -> std::string {
+            if (!text.empty() &&
+                text.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") == std::string::npos) {
+              return {};
+            }
+            return "--refuse-user-info-once needs a problem name of a-z and \"_\", not \"" + text +
+                   "\"";
+          },
+          ""));
+  addChoice<StallTarget>(app_, "--stall", f.stall,
+                         {{"token", StallTarget::kToken},
+                          {"user", StallTarget::kUser},
+                          {"post", StallTarget::kPost},
+                          {"all", StallTarget::kAll}},
+                         "--stall takes token, user, post or all")
+      ->type_name("WHAT")
+      ->description(
+          "accept but never answer requests of WHAT: token (the /oauth/ endpoints), user (user "
+          "information), post (photo posts) or all");
+
+  app_.footer(R"(Endpoints:
   HTTPS POST /oauth/access_token   xAuth (x_auth_mode=client_auth, x_auth_username,
                                    x_auth_password), exchange of an authorized request token, or
                                    renewal with oauth_session_handle
@@ -248,8 +280,68 @@ Endpoints:
                                    photos; 201 with its id
   HTTP  GET  /sim/posts            the stored posts as JSON, with size and SHA-256 of each photo
 OAuth refusals carry oauth_problem: in a form body on the token endpoints and the user
-information, in the WWW-Authenticate header next to the JSON body of a photo post.
-)";
+information, in the WWW-Authenticate header next to the JSON body of a photo post.)");
+}
+
+std::string Switches::parse(const std::vector<std::string>& args) {
+  // CLI11 takes the arguments last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app_.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    return describe(e);
+  }
+  if (const auto extra = app_.remaining(); !extra.empty()) {
+    return (extra.front().rfind('-', 0) == 0 ? "unknown switch " : "unexpected argument ") +
+           extra.front();
+  }
+  if (into_.help) return {};
+
+  SimOptions& o = into_.options;
+  if (!dataDir_.empty()) o.dataDir = std::filesystem::path(dataDir_);
+  if (*closeAfterOption_) o.faults.closeAfter = closeAfter_;
+  for (const std::string& text : accounts_) {
+    auto account = parseAccount(text);
+    if (!account) {
+      return "--account needs NAME:PASSWORD:BLOG[,BLOG...] with blog names of a-z, 0-9 and "
+             "\"-\", not \"" +
+             text + "\"";
+    }
+    for (const Account& known : o.accounts) {
+      if (known.name == account->name) return "account \"" + text + "\" is given twice";
+    }
+    o.accounts.push_back(std::move(*account));
+  }
+  if (o.accounts.empty()) o.accounts.push_back(demoAccount());
+  if (!o.authorizeAs.empty() &&
+      std::none_of(o.accounts.begin(), o.accounts.end(),
+                   [&o](const Account& a) { return a.name == o.authorizeAs; })) {
+    return "--authorize-as names no account: " + o.authorizeAs;
+  }
+  if (o.authorizeAs.empty()) o.authorizeAs = o.accounts.front().name;
+  const Faults& f = o.faults;
+  if (f.brokenUserInfo + f.deepUserInfo + f.hugeUserInfo + f.nonUtf8UserInfo > 1) {
+    return "choose at most one of the --*-user-info switches";
+  }
+  return {};
+}
+
+}  // namespace
+
+Account demoAccount() { return Account{"demo", "demo-password", {"demo-blog", "demo-travel"}}; }
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+  CommandLine result;
+  Switches switches(result);
+  if (std::string error = switches.parse(args); !error.empty()) {
+    result.error = error + " (see plinth-sim --help)";
+  }
+  return result;
+}
+
+std::string helpText() {
+  CommandLine unused;
+  return Switches(unused).help();
 }
 
 }  // namespace marigold::sim
