@@ -193,6 +193,40 @@ TEST_F(ExportControllerTest, SignInListsBlogsAndRemembersValidCredentials) {
   EXPECT_FALSE(reloaded.isValid());
 }
 
+TEST_F(ExportControllerTest, WithoutRememberOnlyTheUserNameIsKeptAndTheBoxSavesAtOnce) {
+  makeController();
+  signIn("ada", "secret pass", /*remember=*/false);
+  ASSERT_TRUE(controller_->loggedIn());
+  struct Saved {
+    std::string email, UID;
+    bool saveUID, isValid;
+  };
+  auto saved = [] {
+    AppSettings s;
+    return Saved{s.email(), s.UID(), s.saveUID(), s.isValid()};
+  };
+  auto expectSaved = [&](const Saved& want) {
+    const Saved got = saved();
+    EXPECT_EQ(got.email, want.email);
+    EXPECT_EQ(got.UID, want.UID);
+    EXPECT_EQ(got.saveUID, want.saveUID);
+    EXPECT_EQ(got.isValid, want.isValid);
+  };
+  expectSaved({"ada", "", false, false});
+
+  // The next pane shows the name, does not sign in, and each click on the box is saved at once.
+  controller_.reset();
+  makeController();
+  EXPECT_FALSE(controller_->loggedIn());
+  EXPECT_EQ(pane().plinthUsername->stringValue(), "ada");
+  EXPECT_EQ(pane().plinthPassword->stringValue(), "");
+  pane().plinthPassword->setStringValue("typed");
+  ASSERT_TRUE(pane().plinthRememberMe->performClick());
+  expectSaved({"ada", "typed", true, false});
+  ASSERT_TRUE(pane().plinthRememberMe->performClick());
+  expectSaved({"ada", "", false, false});
+}
+
 TEST_F(ExportControllerTest, WrongPasswordFailsWithTheAlertAndIsNotRemembered) {
   makeController();
   LogCapture logs;

@@ -85,10 +85,13 @@ bool AppSettings::refresh() {
   if (auto field = email_fld()) email_ = field->stringValue();
   if (auto field = UID_fld()) UID_ = field->stringValue();
   if (auto box = remember_login()) saveUID_ = box->state() == ControlState::kOn;
+  // Without "remember" the password stays in memory only. The stored validity describes the
+  // stored credentials, so it is kept only with the password: a stored name without a password
+  // must not make the next showing of the pane sign in with an empty one.
   const PropertyList::Dictionary settings{{"email", PropertyList(email_)},
-                                          {"UID", PropertyList(UID_)},
+                                          {"UID", PropertyList(saveUID_ ? UID_ : std::string())},
                                           {"saveUID", text(saveUID_)},
-                                          {"isValid", text(isValid_)}};
+                                          {"isValid", text(saveUID_ && isValid_)}};
   saveFailure_ = file_.save(settings);
   if (saveFailure_) {
     log("setting write failed");

@@ -39,10 +39,12 @@ class AppSettings {
   // Enables or disables the user-name field, the password field and the check box, in that order.
   void fieldsEnabled(bool enabled);
 
-  // Takes the values from the attached fields and check box and saves all four to the settings
-  // file. Logs "settings written", or "setting write failed" and the reason (the previous file is
-  // then unchanged; the in-memory values already follow the fields; saveFailure() holds the
-  // reason until the next save works). Answers whether it saved.
+  // Takes the values from the attached fields and check box and saves them to the settings
+  // file. Without "remember" (`saveUID` false) the file holds the user name but an empty password
+  // and a false "isValid"; the values in memory keep the password for this run. Logs "settings
+  // written", or "setting write failed" and the reason (the previous file is then unchanged; the
+  // in-memory values already follow the fields; saveFailure() holds the reason until the next save
+  // works). Answers whether it saved.
   bool refresh();
   const std::optional<Error>& saveFailure() const { return saveFailure_; }
   // The interface action of the pane: exactly `refresh`; the sender is ignored.

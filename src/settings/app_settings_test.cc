@@ -122,6 +122,7 @@ TEST(AppSettingsTest, FailedSaveKeepsThePreviousFileAndSaysSo) {
     AppSettings model;
     model.setEmail("old@example.org");
     model.setUID("old password");
+    model.setSaveUID(true);
     ASSERT_TRUE(model.refresh());
   }
   SettingsFile failing;
@@ -156,6 +157,7 @@ void expectFailedSaveKeepsTheOldFile(
     AppSettings model;
     model.setEmail("old@example.org");
     model.setUID("old password");
+    model.setSaveUID(true);
     ASSERT_TRUE(model.refresh());
   }
   AppSettings model;
