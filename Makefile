@@ -4,6 +4,7 @@
 #   make bench   build and run the benchmarks (Release)
 #   make fuzz    build the libFuzzer targets with clang and run each for FUZZ_SECONDS
 #   make screenshots  draw the graphical host's screenshots (offscreen) into docs/screenshots/
+#   make test-darktable  install darktable, then run the darktable storage's tests inside it
 # Variables: BUILD (build folder), WERROR=ON, SANITIZE=ON (AddressSanitizer + UBSan).
 
 BUILD ?= build
@@ -13,7 +14,7 @@ FUZZ_SECONDS ?= 20
 BENCH_ARGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build test demo bench fuzz screenshots format clean
+.PHONY: all bootstrap configure build test test-darktable demo bench fuzz screenshots format clean
 
 all: build
 
@@ -29,6 +30,11 @@ build: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+test-darktable: configure
+	@scripts/bootstrap darktable
+	@cmake --build $(BUILD) -j $(JOBS) --target darktable_storage_test
+	@cd $(BUILD) && ctest --output-on-failure -R '[Dd]arktable' --timeout 600
 
 demo: build
 	@$(BUILD)/apps/marigold/marigold demo

@@ -25,7 +25,8 @@ TEST_F(MarigoldInstallTest, InstalledProgramRunsTheDemo) {
   for (const char* file :
        {"bin/marigold", "bin/plinth-sim", "lib/marigold/libmarigold_plinth.so",
         "share/man/man1/marigold.1.gz", "share/bash-completion/completions/marigold",
-        "share/zsh/vendor-completions/_marigold", "share/marigold/examples/sunrise.jpg"}) {
+        "share/zsh/vendor-completions/_marigold", "share/marigold/examples/sunrise.jpg",
+        "share/marigold/marigold.lua"}) {
     EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
   }
 
