@@ -101,7 +101,9 @@ function M.outcomeMessage(status, output, errors, count)
   if status == 127 then
     return "Plinth: the program marigold was not found; install Marigold or put it on the PATH."
   end
-  if status == 4 then return "Plinth: the post was cancelled; nothing was posted." end
+  -- The job's cancel button ends marigold with SIGTERM: status 4 when it stops by itself, 143 when
+  -- the signal ends it.
+  if status == 4 or status == 143 then return "Plinth: the post was cancelled; nothing was posted." end
   local last = ""
   for line in errors:gmatch("[^\n]+") do last = line end
   last = last:gsub("^marigold[^:]*: ", "")

@@ -74,6 +74,8 @@ local kOutcomes = {
   {"no program", 127, "", "sh: marigold: not found\n", 1,
    "Plinth: the program marigold was not found; install Marigold or put it on the PATH."},
   {"cancelled", 4, "", "", 1, "Plinth: the post was cancelled; nothing was posted."},
+  {"ended by the cancel button", 143, "", "", 1,
+   "Plinth: the post was cancelled; nothing was posted."},
   {"silent failure", 1, "", "", 1, "Plinth: the post failed: marigold ended with status 1"},
 }
 for _, case in ipairs(kOutcomes) do
