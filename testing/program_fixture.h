@@ -3,7 +3,7 @@
 // process on loopback (real sockets and TLS). A run gives the exit status (or the signal that
 // ended it), standard output and standard error; standard output may also go to a given file
 // (/dev/full) or to a pipe whose reader has gone. The program's path is MARIGOLD_BINARY unless a
-// run names another (an installed copy).
+// run names another (an installed copy); sample photos come from MARIGOLD_SOURCE_DIR/examples.
 #pragma once
 
 #include <fcntl.h>
@@ -46,6 +46,7 @@ struct ProgramRun {
   bool closedPipe = false;                         // standard output to a pipe nobody reads
   std::map<std::string, std::string> environment;  // set after, and over, the fixture's own
   std::string program = MARIGOLD_BINARY;
+  std::function<void(pid_t)> during;  // called with the child's id once it runs (to signal it)
 };
 
 inline std::string readText(const std::filesystem::path& path) {
@@ -127,6 +128,7 @@ class ProgramFixture : public ::testing::Test {
     }
     ProgramOutcome outcome;
     if (pid < 0) return outcome;
+    if (how.during) how.during(pid);
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
     pid_t done = 0;
@@ -148,12 +150,11 @@ class ProgramFixture : public ::testing::Test {
     return outcome;
   }
 
-  // A small file that starts like a JPEG image (`size` bytes in all).
-  std::string writePhoto(const std::string& name, std::size_t size = 256) {
-    std::string bytes = "\xFF\xD8\xFF\xE0";
-    for (std::size_t b = bytes.size(); b < size; ++b) bytes.push_back(static_cast<char>(b));
+  // A small real photo (a copy of a sample JPEG), which the hosts' export step can prepare.
+  std::string writePhoto(const std::string& name) {
     const std::filesystem::path path = home_.path() / name;
-    std::ofstream(path, std::ios::binary) << bytes;
+    std::filesystem::copy_file(std::filesystem::path(MARIGOLD_SOURCE_DIR) / "examples" / "dusk.jpg",
+                               path);
     return path.string();
   }
 

@@ -8,7 +8,10 @@
 #include <vector>
 
 #include "commands.h"
+#include "host/photo_export.h"
+#include "host/scratch_folder.h"
 #include "host_session.h"
+#include "imaging/photo_preparation.h"
 #include "json/json_value.h"
 #include "post_inputs.h"
 #include "sign_in.h"
@@ -26,7 +29,51 @@ struct PostOptions {
   CLI::Option* stateOption = nullptr;
   SignInOptions signIn;
   bool json = false;
+  std::string size = "fit";
+  int quality = imaging::kDefaultQuality;
+  bool keepLocation = false, keepMetadata = false, stripMetadata = false;
 };
+
+imaging::PreparationOptions preparationOptions(const PostOptions& o) {
+  imaging::PreparationOptions options;
+  options.size = imaging::photoSizeFromName(o.size).value_or(imaging::PhotoSize::kFit);
+  options.quality = o.quality;
+  if (o.keepMetadata) {
+    options.metadata = imaging::MetadataChoice::kKeepAll;
+  } else if (o.stripMetadata) {
+    options.metadata = imaging::MetadataChoice::kRemoveAll;
+  } else if (o.keepLocation) {
+    options.metadata = imaging::MetadataChoice::kKeepLocation;
+  }
+  return options;
+}
+
+// What preparing the photos did, for --json.
+JsonValue preparationJson(const imaging::PreparationResult& result,
+                          const imaging::PreparationOptions& options) {
+  JsonObject document;
+  document.set("size", std::string(imaging::photoSizeName(options.size)));
+  document.set("metadata", std::string(imaging::metadataChoiceName(options.metadata)));
+  document.set("bytes", static_cast<std::int64_t>(result.totalBytes()));
+  document.set("limit", static_cast<std::int64_t>(options.byteLimit));
+  document.set("summary", imaging::describePreparation(result, options));
+  JsonValue::Array photos;
+  for (const auto& photo : result.photos) {
+    JsonObject item;
+    item.set("file", photo.source);
+    item.set("type", std::string(imaging::fileTypeName(photo.type)));
+    item.set("width", static_cast<std::int64_t>(photo.width));
+    item.set("height", static_cast<std::int64_t>(photo.height));
+    item.set("bytes", static_cast<std::int64_t>(photo.bytes));
+    item.set("originalBytes", static_cast<std::int64_t>(photo.sourceBytes));
+    item.set("scaled", photo.scaled);
+    item.set("locationRemoved", photo.locationRemoved);
+    item.set("unchanged", photo.unchanged);
+    photos.push_back(JsonValue(std::move(item)));
+  }
+  document.set("photos", JsonValue(std::move(photos)));
+  return JsonValue(std::move(document));
+}
 
 constexpr const char* kSignInHelp =
     "Signs in by itself with a remembered sign-in (marigold login --remember), else give --user.\n";
@@ -114,42 +161,68 @@ int chooseState(HostSession& session, const PostOptions& o, Console& console) {
 
 int post(PostOptions& o, Console& console) {
   if (int status = checkArguments(o, console); status != kDone) return status;
-  return withSession(o.photos, console, [&](HostSession& session) {
-    if (int status = chooseState(session, o, console); status != kDone) return status;
-    if (int status = ensureSignedIn(session, o.signIn, console); status != kDone) return status;
-    if (int status = chooseBlog(session, o, console); status != kDone) return status;
-    session.control<TextField>("plinthCaptions")->setStringValue(o.caption);
-    session.control<TextField>("plinthTags")->setStringValue(o.tags);
-    if (o.linkOption->count() > 0) {
-      session.control<TextField>("plinthClickthrough")->setStringValue(o.link);
-    }
-    auto notice = session.control<TextField>("notificationField");
-    if (!notice->isHidden()) return console.error(notice->stringValue(), kUsage);
-    if (!session.exportManager().controlsEnabled()) {
-      return console.error("the pane does not allow posting now", kFailed);
-    }
-    const std::string blog =
-        session.control<PopUpButton>("plinthSelect")->titleOfSelectedItem().value_or("");
-    const std::string state =
-        session.control<PopUpButton>("plinthStatus")->titleOfSelectedItem().value_or("");
-    const std::size_t count = o.photos.size();
-    const std::string photos = std::to_string(count) + (count == 1 ? " photo" : " photos");
-    console.note("Posting " + photos + " to " + blog);
-    const PostOutcome outcome = session.exportAndWait();
-    if (!outcome.posted) return kFailed;
-    if (o.json) {
-      JsonObject document;
-      document.set("id", outcome.postId ? JsonValue(*outcome.postId) : JsonValue());
-      document.set("blog", blog);
-      document.set("state", state);
-      document.set("photos", static_cast<std::int64_t>(count));
-      console.resultJson(JsonValue(std::move(document)));
-    } else {
-      console.result("Posted " + photos + " to " + blog +
-                     (outcome.postId ? " as post " + *outcome.postId : "") + "\n");
-    }
-    return kDone;
-  });
+  // The prepared photos live in a folder of our own, gone when the command ends however it ends.
+  std::optional<host::ScratchFolder> scratch;
+  try {
+    scratch.emplace();
+  } catch (const std::exception& e) {
+    return console.error(e.what(), kFailed);
+  }
+  scratch->removeOnSignals();
+  imaging::PreparationOptions preparation = preparationOptions(o);
+  std::optional<host::PreparedSelection> prepared;
+  auto exportStep = [&](const std::string& requiredFileType) {
+    preparation.requiredFileType = requiredFileType;
+    prepared = host::prepareSelection(*scratch, o.photos, preparation);
+    // A photo that cannot be prepared stops the post before anything is sent.
+    return prepared->result.leftOut().empty() ? prepared->paths() : std::vector<std::string>{};
+  };
+  return withSession(
+      o.photos, console,
+      [&](HostSession& session) {
+        const auto leftOut = prepared->result.leftOut();
+        for (const imaging::PreparedPhoto* photo : leftOut) {
+          console.error("photo " + photo->source + ": " + photo->problem);
+        }
+        if (!leftOut.empty()) return kUsage;
+        console.note(imaging::describePreparation(prepared->result, preparation));
+        if (int status = chooseState(session, o, console); status != kDone) return status;
+        if (int status = ensureSignedIn(session, o.signIn, console); status != kDone) return status;
+        if (int status = chooseBlog(session, o, console); status != kDone) return status;
+        session.control<TextField>("plinthCaptions")->setStringValue(o.caption);
+        session.control<TextField>("plinthTags")->setStringValue(o.tags);
+        if (o.linkOption->count() > 0) {
+          session.control<TextField>("plinthClickthrough")->setStringValue(o.link);
+        }
+        auto notice = session.control<TextField>("notificationField");
+        if (!notice->isHidden()) return console.error(notice->stringValue(), kUsage);
+        if (!session.exportManager().controlsEnabled()) {
+          return console.error("the pane does not allow posting now", kFailed);
+        }
+        const std::string blog =
+            session.control<PopUpButton>("plinthSelect")->titleOfSelectedItem().value_or("");
+        const std::string state =
+            session.control<PopUpButton>("plinthStatus")->titleOfSelectedItem().value_or("");
+        const std::size_t count = o.photos.size();
+        const std::string photos = std::to_string(count) + (count == 1 ? " photo" : " photos");
+        console.note("Posting " + photos + " to " + blog);
+        const PostOutcome outcome = session.exportAndWait();
+        if (!outcome.posted) return kFailed;
+        if (o.json) {
+          JsonObject document;
+          document.set("id", outcome.postId ? JsonValue(*outcome.postId) : JsonValue());
+          document.set("blog", blog);
+          document.set("state", state);
+          document.set("photos", static_cast<std::int64_t>(count));
+          document.set("prepared", preparationJson(prepared->result, preparation));
+          console.resultJson(JsonValue(std::move(document)));
+        } else {
+          console.result("Posted " + photos + " to " + blog +
+                         (outcome.postId ? " as post " + *outcome.postId : "") + "\n");
+        }
+        return kDone;
+      },
+      exportStep);
 }
 
 }  // namespace
@@ -179,6 +252,28 @@ CommandRun addPost(CLI::App& app, Console& console) {
   o.stateOption =
       command->add_option("-s,--state", o.state, "post state: Published, Draft, Queue or Private")
           ->option_text("STATE");
+  command
+      ->add_option("--size", o.size,
+                   "photo size: fit (the default: the largest that fits the limit), original, or "
+                   "the long edge 2048, 1280 or 1024")
+      ->check(CLI::IsMember({"fit", "original", "2048", "1280", "1024"}))
+      ->option_text("SIZE");
+  command
+      ->add_option(
+          "--quality", o.quality,
+          "JPEG quality of photos that are re-encoded, 1-100 (default 85; fit may go lower)")
+      ->check(CLI::Range(1, 100))
+      ->option_text("N");
+  auto* keepLocation =
+      command->add_flag("--keep-location", o.keepLocation,
+                        "keep the GPS position (the camera's serial and owner are still removed)");
+  auto* keepMetadata = command->add_flag("--keep-metadata", o.keepMetadata,
+                                         "keep all metadata; with --size original, photos are "
+                                         "sent exactly as they are");
+  auto* stripMetadata = command->add_flag("--strip-metadata", o.stripMetadata,
+                                          "remove all metadata but the colour profile");
+  keepLocation->excludes(keepMetadata)->excludes(stripMetadata);
+  keepMetadata->excludes(stripMetadata);
   addSignInOptions(*command, o.signIn);
   addOutputOptions(*command, o.json, console);
   return [options, &console] { return post(*options, console); };

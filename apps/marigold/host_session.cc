@@ -9,7 +9,8 @@ constexpr std::string_view kPostIdPrefix = "Post id: ";
 
 }  // namespace
 
-HostSession::HostSession(std::vector<std::string> photoPaths, Console& console)
+HostSession::HostSession(std::vector<std::string> photoPaths, Console& console,
+                         const ExportStep& exportStep)
     : console_(console),
       manager_(std::move(photoPaths)),
       frontEnd_(*manager_.window(), console.progress()) {
@@ -19,6 +20,7 @@ HostSession::HostSession(std::vector<std::string> photoPaths, Console& console)
   const std::size_t sheetsBefore = manager_.window()->sheets().size();
   plugin_ = std::make_unique<host::LoadedPlugin>(host::defaultPluginPath(), manager_, application_,
                                                  loop_);
+  if (exportStep) manager_.setPhotoPaths(exportStep(plugin_->plugin().requiredFileType()));
   plugin_->plugin().viewWillBeActivated();
   rememberedSignInFailed_ = !signedIn() && manager_.window()->sheets().size() > sheetsBefore;
 }

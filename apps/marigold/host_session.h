@@ -5,6 +5,7 @@
 // Not copyable.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -29,9 +30,15 @@ struct PostOutcome {
 
 class HostSession {
  public:
+  // The host's export step, run once the plug-in is loaded and before its pane is shown: given
+  // the plug-in's requiredFileType for the selection, answers the files the plug-in is to read
+  // (the prepared photos).
+  using ExportStep = std::function<std::vector<std::string>(const std::string& requiredFileType)>;
+
   // Loads the plug-in and shows its pane (which signs in by itself when the saved credentials are
   // remembered and valid). Throws std::runtime_error when the plug-in cannot be loaded.
-  HostSession(std::vector<std::string> photoPaths, Console& console);
+  HostSession(std::vector<std::string> photoPaths, Console& console,
+              const ExportStep& exportStep = {});
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;

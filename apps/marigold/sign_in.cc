@@ -62,9 +62,10 @@ int ensureSignedIn(HostSession& session, const SignInOptions& options, Console& 
 }
 
 int withSession(std::vector<std::string> photos, Console& console,
-                const std::function<int(HostSession&)>& work) {
+                const std::function<int(HostSession&)>& work,
+                const HostSession::ExportStep& exportStep) {
   try {
-    HostSession session(std::move(photos), console);
+    HostSession session(std::move(photos), console, exportStep);
     return work(session);
   } catch (const std::exception& e) {
     return console.error(e.what(), kFailed);

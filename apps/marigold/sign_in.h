@@ -26,8 +26,10 @@ void addSignInOptions(CLI::App& command, SignInOptions& options);
 // shown. Answers kDone when signed in afterwards, else the exit status, having said why.
 int ensureSignedIn(HostSession& session, const SignInOptions& options, Console& console);
 
-// Runs `work` on a fresh session; a plug-in that cannot be loaded is a failure (kFailed).
+// Runs `work` on a fresh session, made with `exportStep` when given; a plug-in that cannot be
+// loaded is a failure (kFailed).
 int withSession(std::vector<std::string> photos, Console& console,
-                const std::function<int(HostSession&)>& work);
+                const std::function<int(HostSession&)>& work,
+                const HostSession::ExportStep& exportStep = {});
 
 }  // namespace marigold::cli

@@ -20,7 +20,10 @@ _marigold() {
     --caption-file)
       _filedir
       return ;;
-    --user | -u | --blog | -b | --caption | -c | --tags | -t | --link | -l | --max-depth | \
+    --size)
+      COMPREPLY=($(compgen -W "fit original 2048 1280 1024" -- "$cur"))
+      return ;;
+    --user | -u | --blog | -b | --caption | -c | --tags | -t | --link | -l | --quality | --max-depth | \
       --url | --consumer-key | --consumer-secret | --method | --token | --token-secret | \
       --realm | --nonce | --timestamp | --signature-method | --param)
       return ;;
@@ -28,8 +31,8 @@ _marigold() {
   case ${words[1]} in
     post)
       if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--blog --caption --caption-file --tags --link --state $account" \
-          -- "$cur"))
+        COMPREPLY=($(compgen -W "--blog --caption --caption-file --tags --link --state --size
+          --quality --keep-location --keep-metadata --strip-metadata $account" -- "$cur"))
       else
         _filedir '@(jpg|jpeg|JPG|JPEG|png|PNG|gif|GIF|tif|tiff|TIF|TIFF|heic|HEIC)'
       fi ;;

@@ -1,0 +1,21 @@
+#include "host/photo_export.h"
+
+namespace marigold::host {
+
+std::vector<std::string> PreparedSelection::paths() const {
+  std::vector<std::string> paths;
+  for (const auto& path : result.preparedPaths()) paths.push_back(path.string());
+  return paths;
+}
+
+PreparedSelection prepareSelection(const ScratchFolder& scratch,
+                                   const std::vector<std::string>& originals,
+                                   const imaging::PreparationOptions& options,
+                                   const imaging::PreparationProgress& progress) {
+  PreparedSelection selection;
+  selection.folder = scratch.newFolder("photos");
+  selection.result = imaging::preparePhotos(originals, selection.folder, options, progress);
+  return selection;
+}
+
+}  // namespace marigold::host

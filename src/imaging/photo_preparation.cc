@@ -1,0 +1,525 @@
+#include "imaging/photo_preparation.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "imaging/photo_metadata.h"
+#include "imaging/vips_image.h"
+
+namespace marigold::imaging {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Fit shrinks the long edge first, down to this; only then does it lower the JPEG quality.
+constexpr int kFitEdgeFloor = 640;
+constexpr int kFitQualityFloor = 50;
+constexpr int kFitTries = 10;
+
+// What one photo may become: at most this long edge, and within this many bytes when set.
+struct Target {
+  int longEdge = INT_MAX;
+  std::optional<std::uint64_t> budget;
+};
+
+std::vector<std::uint8_t> readBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(std::string("cannot be read: ") + std::strerror(errno));
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// A new file only we can read; an existing file is never overwritten.
+void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot be written: " + std::string(std::strerror(errno)));
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = errno;
+      ::close(fd);
+      std::error_code ignored;
+      fs::remove(path, ignored);
+      throw std::runtime_error("cannot be written: " + std::string(std::strerror(error)));
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) {
+    throw std::runtime_error("cannot be written: " + std::string(std::strerror(errno)));
+  }
+}
+
+FileType outputType(FileType source, const std::string& required) {
+  if (required == "png") return FileType::kPNG;
+  if (required == "gif") return FileType::kGIF;
+  if (!required.empty()) return FileType::kJPEG;
+  // The service shows neither HEIC nor TIFF.
+  if (source == FileType::kHEIC || source == FileType::kTIFF) return FileType::kJPEG;
+  return source;
+}
+
+const char* extensionOf(FileType type) {
+  switch (type) {
+    case FileType::kPNG:
+      return ".png";
+    case FileType::kGIF:
+      return ".gif";
+    default:
+      return ".jpg";
+  }
+}
+
+class PhotoJob {
+ public:
+  PhotoJob(std::string source, std::size_t index, const fs::path& folder,
+           const PreparationOptions& options)
+      : options_(options) {
+    photo_.source = std::move(source);
+    const std::string stem = fs::path(photo_.source).stem().string();
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%02zu-", index + 1);
+    pathStem_ = folder / (prefix + (stem.empty() ? std::string("photo") : stem));
+  }
+
+  // Reads the header; a photo that cannot be decoded is left out here.
+  bool probe() {
+    return guarded([&] {
+      header_ = readHeader(photo_.source);
+      photo_.sourceType = header_.type;
+      photo_.type = outputType(header_.type, options_.requiredFileType);
+      photo_.sourceWidth = header_.width;
+      photo_.sourceHeight = header_.height;
+      photo_.sourceBytes = fs::file_size(photo_.source);
+    });
+  }
+
+  void prepare(const Target& target) {
+    guarded([&] { run(target); });
+  }
+
+  const PreparedPhoto& photo() const { return photo_; }
+  PreparedPhoto take() { return std::move(photo_); }
+
+ private:
+  template <typename Work>
+  bool guarded(Work work) {
+    if (!photo_.ok()) return false;
+    try {
+      work();
+      return true;
+    } catch (const VipsError& e) {
+      fail(std::string(e.what()).starts_with("not a ")
+               ? e.what()
+               : std::string("cannot be decoded: ") + e.what());
+    } catch (const std::exception& e) {
+      fail(e.what());
+    }
+    return false;
+  }
+
+  void fail(std::string problem) {
+    photo_.problem = std::move(problem);
+    if (!photo_.path.empty()) {
+      std::error_code ignored;
+      fs::remove(photo_.path, ignored);
+    }
+    photo_.path.clear();
+  }
+
+  int sourceLongEdge() const { return std::max(header_.width, header_.height); }
+
+  void run(const Target& target) {
+    const bool sameType = photo_.type == header_.type;
+    const int maxEdge = std::min(sourceLongEdge(), target.longEdge);
+    if (options_.size == PhotoSize::kOriginal && options_.metadata == MetadataChoice::kKeepAll &&
+        sameType) {
+      // The user's way to post a file exactly as it is. It must still decode.
+      decodeScaled(photo_.source, header_, 32);
+      finish(readBytes(photo_.source), header_.width, header_.height, false);
+      photo_.unchanged = true;
+      return;
+    }
+    const bool upright = header_.orientation == 1 && !header_.foreignProfile;
+    if (sameType && upright && maxEdge == sourceLongEdge()) {
+      decodeScaled(photo_.source, header_, 32);
+      MetadataTarget kept;
+      kept.bytes = readBytes(photo_.source);
+      kept.type = photo_.type;
+      MetadataOutcome cleaned = applyMetadata(photo_.source, std::move(kept), options_.metadata);
+      if (!target.budget || cleaned.bytes.size() <= *target.budget) {
+        photo_.locationRemoved = cleaned.locationRemoved;
+        photo_.unchanged = options_.metadata == MetadataChoice::kKeepAll;
+        finish(std::move(cleaned.bytes), header_.width, header_.height, false);
+        return;
+      }
+    }
+    if (!target.budget) {
+      VipsImagePtr pixels = decodeScaled(photo_.source, header_, maxEdge);
+      encodeNew(pixels.get(), options_.quality);
+      return;
+    }
+    fit(maxEdge, *target.budget);
+  }
+
+  // The largest long edge (then the highest quality) whose file is within `budget`. The photo is
+  // decoded once, a little larger than the first guess, and scaled from there.
+  void fit(int maxEdge, std::uint64_t budget) {
+    const double ratio = static_cast<double>(budget) / static_cast<double>(photo_.sourceBytes);
+    // A camera's JPEG is stored at a higher quality than ours: the first guess allows for it.
+    int edge = std::min(maxEdge, static_cast<int>(sourceLongEdge() * std::sqrt(2.0 * ratio)));
+    edge = std::max(edge, std::min(maxEdge, kFitEdgeFloor));
+    const int decodeEdge = decodeEdgeFor(edge, maxEdge);
+    VipsImagePtr decoded = decodeScaled(photo_.source, header_, decodeEdge);
+    const int decodedEdge = std::max(widthOf(decoded.get()), frameHeightOf(decoded.get()));
+    int quality = options_.quality;
+    // The largest edge known to fit and the smallest known not to, at the current quality.
+    int fitEdge = 0, overEdge = INT_MAX;
+    int lastEdge = 0;
+    double lastSize = 0;
+    std::optional<PreparedPhoto> best;
+    for (int attempt = 0; attempt < kFitTries; ++attempt) {
+      edge = std::clamp(edge, 1, decodedEdge);
+      VipsImagePtr scaled = edge < decodedEdge ? scaledDown(decoded.get(), edge) : nullptr;
+      std::vector<std::uint8_t> bytes = encodeBytes(scaled ? scaled.get() : decoded.get(), quality);
+      const double size = static_cast<double>(bytes.size());
+      if (bytes.size() <= budget) {
+        if (edge > fitEdge) {
+          fitEdge = edge;
+          best = photo_;
+          candidate_ = std::move(bytes);
+        }
+        if (size >= 0.85 * static_cast<double>(budget) || edge >= decodedEdge) break;
+      } else {
+        overEdge = std::min(overEdge, edge);
+      }
+      // File size grows as a power of the edge, about the square; once two sizes are known, their
+      // own power gives the next guess, which is kept inside what is known.
+      double power = 2.0;
+      if (lastEdge > 0 && lastEdge != edge && lastSize != size) {
+        power = std::clamp(std::log(size / lastSize) / std::log(double(edge) / lastEdge), 1.0, 4.0);
+      }
+      lastEdge = edge;
+      lastSize = size;
+      int next =
+          static_cast<int>(edge * std::pow(0.95 * static_cast<double>(budget) / size, 1.0 / power));
+      if (fitEdge > 0 && overEdge != INT_MAX) {
+        if (overEdge - fitEdge <= std::max(2, fitEdge / 25)) break;
+        next = std::clamp(next, fitEdge + 1, overEdge - 1);
+      } else if (fitEdge == 0 && next < kFitEdgeFloor && edge > kFitEdgeFloor / 2 &&
+                 quality > kFitQualityFloor) {
+        // Small enough already: lower the quality before the size.
+        quality = std::max(kFitQualityFloor, quality - 10);
+        next = std::max(next, std::min(edge, kFitEdgeFloor));
+        overEdge = INT_MAX;
+        lastEdge = 0;
+      }
+      if (next == edge && overEdge != INT_MAX) next = edge - 1;
+      edge = next;
+    }
+    if (!best) throw std::runtime_error("cannot be made small enough for its share of the limit");
+    photo_ = *best;
+    finish(std::move(candidate_), photo_.width, photo_.height, true);
+  }
+
+  // How large to decode for a first guess of `edge`: room to grow, at no extra cost for a JPEG,
+  // which decodes at 1/2, 1/4 or 1/8 of its size as fast as it decodes smaller.
+  int decodeEdgeFor(int edge, int maxEdge) const {
+    const int source = sourceLongEdge();
+    if (header_.type == FileType::kJPEG) {
+      for (int shrink = 8; shrink >= 2; shrink /= 2) {
+        if (source / shrink >= edge * 1.15) return std::min(maxEdge, source / shrink);
+      }
+      return maxEdge;
+    }
+    return std::min(maxEdge, static_cast<int>(edge * 1.3));
+  }
+
+  // Encodes the picture with its metadata into candidate bytes, describing them in photo_.
+  std::vector<std::uint8_t> encodeBytes(VipsImage* pixels, int quality) {
+    const int width = widthOf(pixels), height = frameHeightOf(pixels);
+    MetadataOutcome outcome = applyMetadata(photo_.source,
+                                            {.bytes = encode(pixels, photo_.type, quality),
+                                             .type = photo_.type,
+                                             .newPixels = true,
+                                             .width = width,
+                                             .height = height,
+                                             .colourProfile = colourProfileOf(pixels)},
+                                            options_.metadata);
+    photo_.width = width;
+    photo_.height = height;
+    photo_.quality = photo_.type == FileType::kJPEG ? quality : 0;
+    photo_.locationRemoved = outcome.locationRemoved;
+    photo_.rotated = header_.orientation != 1;
+    photo_.reencoded = true;
+    return std::move(outcome.bytes);
+  }
+
+  void encodeNew(VipsImage* pixels, int quality) {
+    std::vector<std::uint8_t> bytes = encodeBytes(pixels, quality);
+    finish(std::move(bytes), photo_.width, photo_.height, true);
+  }
+
+  void finish(std::vector<std::uint8_t> bytes, int width, int height, bool reencoded) {
+    photo_.width = width;
+    photo_.height = height;
+    photo_.reencoded = reencoded;
+    photo_.scaled = std::max(width, height) < sourceLongEdge();
+    photo_.bytes = bytes.size();
+    photo_.path = pathStem_;
+    photo_.path += extensionOf(photo_.type);
+    writeNewFile(photo_.path, bytes);
+  }
+
+  const PreparationOptions& options_;
+  PreparedPhoto photo_;
+  PhotoHeader header_;
+  fs::path pathStem_;
+  std::vector<std::uint8_t> candidate_;
+};
+
+// Runs `work(i)` for each index on a few threads; stops handing out indices once `stop` is set.
+template <typename Work>
+void inParallel(const std::vector<std::size_t>& indices, const std::atomic<bool>& stop, Work work) {
+  std::atomic<std::size_t> next{0};
+  auto worker = [&] {
+    for (std::size_t i = next++; i < indices.size() && !stop; i = next++) work(indices[i]);
+  };
+  const std::size_t threads =
+      std::min<std::size_t>(indices.size(), std::max(1u, std::thread::hardware_concurrency()));
+  std::vector<std::jthread> pool;
+  for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
+  worker();
+}
+
+std::string megabytes(std::uint64_t bytes) {
+  char text[32];
+  const double mb = static_cast<double>(bytes) / 1048576.0;
+  if (mb == std::floor(mb)) {
+    std::snprintf(text, sizeof text, "%.0f MB", mb);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MB", std::max(mb, 0.1));
+  }
+  return text;
+}
+
+std::string photos(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " photo" : " photos");
+}
+
+}  // namespace
+
+std::string_view photoSizeName(PhotoSize size) {
+  switch (size) {
+    case PhotoSize::kFit:
+      return "fit";
+    case PhotoSize::kOriginal:
+      return "original";
+    case PhotoSize::kLongEdge2048:
+      return "2048";
+    case PhotoSize::kLongEdge1280:
+      return "1280";
+    case PhotoSize::kLongEdge1024:
+      return "1024";
+  }
+  return "fit";
+}
+
+std::optional<PhotoSize> photoSizeFromName(std::string_view name) {
+  for (PhotoSize size : kPhotoSizes) {
+    if (photoSizeName(size) == name) return size;
+  }
+  return std::nullopt;
+}
+
+std::string photoSizeLabel(PhotoSize size) {
+  if (auto edge = longEdgeOf(size)) return std::to_string(*edge) + " px";
+  return size == PhotoSize::kFit ? "Fit" : "Original";
+}
+
+std::optional<int> longEdgeOf(PhotoSize size) {
+  switch (size) {
+    case PhotoSize::kLongEdge2048:
+      return 2048;
+    case PhotoSize::kLongEdge1280:
+      return 1280;
+    case PhotoSize::kLongEdge1024:
+      return 1024;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string_view metadataChoiceName(MetadataChoice choice) {
+  switch (choice) {
+    case MetadataChoice::kKeepLocation:
+      return "keep-location";
+    case MetadataChoice::kKeepAll:
+      return "keep";
+    case MetadataChoice::kRemoveAll:
+      return "strip";
+    default:
+      return "remove-location";
+  }
+}
+
+std::string_view fileTypeName(FileType type) {
+  constexpr std::string_view kNames[] = {"JPEG", "PNG", "GIF", "TIFF", "HEIC"};
+  return kNames[static_cast<int>(type)];
+}
+
+std::uint64_t PreparationResult::totalBytes() const {
+  std::uint64_t total = 0;
+  for (const auto& photo : photos) total += photo.ok() ? photo.bytes : 0;
+  return total;
+}
+
+std::vector<fs::path> PreparationResult::preparedPaths() const {
+  std::vector<fs::path> paths;
+  for (const auto& photo : photos) {
+    if (photo.ok()) paths.push_back(photo.path);
+  }
+  return paths;
+}
+
+std::vector<const PreparedPhoto*> PreparationResult::leftOut() const {
+  std::vector<const PreparedPhoto*> out;
+  for (const auto& photo : photos) {
+    if (!photo.ok()) out.push_back(&photo);
+  }
+  return out;
+}
+
+PreparationResult preparePhotos(const std::vector<std::string>& sources, const fs::path& folder,
+                                const PreparationOptions& options,
+                                const PreparationProgress& progress) {
+  startImageLibraries();
+  std::vector<PhotoJob> jobs;
+  jobs.reserve(sources.size());
+  for (std::size_t i = 0; i < sources.size(); ++i)
+    jobs.emplace_back(sources[i], i, folder, options);
+
+  std::atomic<bool> stop{false};
+  std::mutex progressLock;
+  std::size_t done = 0;
+  auto oneDone = [&] {
+    std::lock_guard lock(progressLock);
+    ++done;
+    if (progress && !progress(done, jobs.size())) stop = true;
+  };
+  std::vector<std::size_t> all(jobs.size());
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+  std::vector<std::size_t> good;
+  inParallel(all, stop, [&](std::size_t i) {
+    if (!jobs[i].probe()) oneDone();
+  });
+  for (std::size_t i : all) {
+    if (jobs[i].photo().ok()) good.push_back(i);
+  }
+
+  Target fixed;
+  if (auto edge = longEdgeOf(options.size)) fixed.longEdge = *edge;
+  if (options.size != PhotoSize::kFit) {
+    inParallel(good, stop, [&](std::size_t i) {
+      jobs[i].prepare(fixed);
+      oneDone();
+    });
+  } else if (!good.empty()) {
+    // Photos that fit an equal share as they are go first, each within that share; what they
+    // leave is shared equally by the rest, so the total never passes the limit.
+    const std::uint64_t equalShare = options.byteLimit / good.size();
+    std::vector<std::size_t> small, large;
+    for (std::size_t i : good) {
+      (jobs[i].photo().sourceBytes <= equalShare ? small : large).push_back(i);
+    }
+    inParallel(small, stop, [&](std::size_t i) {
+      jobs[i].prepare({.budget = equalShare});
+      oneDone();
+    });
+    std::uint64_t used = 0;
+    for (std::size_t i : small) used += jobs[i].photo().ok() ? jobs[i].photo().bytes : 0;
+    const std::uint64_t share =
+        large.empty() ? 0 : (options.byteLimit - std::min(used, options.byteLimit)) / large.size();
+    inParallel(large, stop, [&](std::size_t i) {
+      jobs[i].prepare({.budget = share});
+      oneDone();
+    });
+  }
+
+  PreparationResult result;
+  result.cancelled = stop;
+  for (auto& job : jobs) result.photos.push_back(job.take());
+  return result;
+}
+
+std::string describePreparation(const PreparationResult& result,
+                                const PreparationOptions& options) {
+  std::size_t count = 0, scaled = 0, converted = 0, located = 0;
+  int smallest = INT_MAX, largest = 0;
+  for (const auto& photo : result.photos) {
+    if (!photo.ok()) continue;
+    ++count;
+    if (photo.type != photo.sourceType) ++converted;
+    if (photo.locationRemoved) ++located;
+    if (photo.scaled) {
+      ++scaled;
+      smallest = std::min(smallest, photo.longEdge());
+      largest = std::max(largest, photo.longEdge());
+    }
+  }
+  std::string line = photos(count);
+  if (scaled > 0) {
+    const std::string edges = smallest == largest
+                                  ? std::to_string(largest)
+                                  : std::to_string(smallest) + "-" + std::to_string(largest);
+    line += (scaled == count ? " scaled to " : ", " + std::to_string(scaled) + " scaled to ") +
+            edges + " px";
+  } else {
+    line += count == 1 ? " at its size" : " at their size";
+  }
+  if (converted > 0) line += ", " + std::to_string(converted) + " made JPEG";
+  switch (options.metadata) {
+    case MetadataChoice::kKeepAll:
+      line += ", metadata kept";
+      break;
+    case MetadataChoice::kRemoveAll:
+      line += ", metadata removed";
+      break;
+    case MetadataChoice::kKeepLocation:
+      line += ", location kept";
+      break;
+    default:
+      if (located > 0) line += ", location removed";
+      break;
+  }
+  return line + ": " + megabytes(result.totalBytes()) + " of " + megabytes(options.byteLimit);
+}
+
+std::optional<Thumbnail> decodeThumbnail(const std::string& path, int longEdge,
+                                         std::string* problem) {
+  try {
+    const PhotoHeader header = readHeader(path);
+    PhotoHeader firstFrame = header;
+    firstFrame.pages = 1;
+    VipsImagePtr pixels = decodeScaled(path, firstFrame, std::max(1, longEdge));
+    return toThumbnail(pixels.get());
+  } catch (const std::exception& e) {
+    if (problem) *problem = e.what();
+    return std::nullopt;
+  }
+}
+
+}  // namespace marigold::imaging

@@ -1,0 +1,112 @@
+// The export step a photo application runs before its export plug-in: each photo is prepared into
+// a new file at the size and in the file type the user chose, upright (its EXIF orientation applied
+// to the pixels), in sRGB, with its metadata cleaned. The originals are only read. A photo that
+// cannot be decoded is left out with the reason; nothing is written for it.
+//
+// preparePhotos is a pure function of its inputs: it may run on any thread, several at once (a
+// graphical host runs it off its UI thread); it writes only new files, mode 0600, into the folder
+// it is given. The image library is started on first use, once per process.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace marigold::imaging {
+
+// The plug-in's upload limit: what "Fit" fits the whole selection into.
+inline constexpr std::uint64_t kDefaultByteLimit = 5242880;
+inline constexpr int kDefaultQuality = 85;
+
+// The photo size the user chose. "Fit" is the largest size and JPEG quality at which the whole
+// selection fits the byte limit, each photo given its share; the others bound the long edge.
+// Photos are never scaled up.
+enum class PhotoSize { kFit, kOriginal, kLongEdge2048, kLongEdge1280, kLongEdge1024 };
+
+inline constexpr PhotoSize kPhotoSizes[] = {PhotoSize::kFit, PhotoSize::kOriginal,
+                                            PhotoSize::kLongEdge2048, PhotoSize::kLongEdge1280,
+                                            PhotoSize::kLongEdge1024};
+std::string_view photoSizeName(PhotoSize size);  // "fit", "original", "2048", "1280", "1024"
+std::optional<PhotoSize> photoSizeFromName(std::string_view name);
+std::string photoSizeLabel(PhotoSize size);  // for a menu: "Fit", "Original", "2048 px", ...
+std::optional<int> longEdgeOf(PhotoSize size);
+
+enum class MetadataChoice {
+  kRemoveLocation,  // the default: GPS position and camera serial and owner fields removed; date,
+                    // exposure, copyright and the colour profile stay
+  kKeepLocation,    // the camera's serial and owner fields removed, the location kept
+  kKeepAll,
+  kRemoveAll,  // everything but the colour profile removed
+};
+// "remove-location", "keep-location", "keep", "strip"
+std::string_view metadataChoiceName(MetadataChoice choice);
+
+struct PreparationOptions {
+  PhotoSize size = PhotoSize::kFit;
+  int quality = kDefaultQuality;  // JPEG quality (1-100) of re-encoded photos; Fit may go lower
+  MetadataChoice metadata = MetadataChoice::kRemoveLocation;
+  std::string requiredFileType;  // the plug-in's requiredFileType: "" any type it takes, "jpg"
+  std::uint64_t byteLimit = kDefaultByteLimit;
+};
+
+enum class FileType { kJPEG, kPNG, kGIF, kTIFF, kHEIC };
+std::string_view fileTypeName(FileType type);  // "JPEG", "PNG", ...
+
+struct PreparedPhoto {
+  std::string source;
+  std::filesystem::path path;  // the prepared file; empty when the photo was left out
+  std::string problem;         // why it was left out, e.g. "cannot be decoded: ..."; empty if not
+  FileType sourceType = FileType::kJPEG;
+  FileType type = FileType::kJPEG;
+  int sourceWidth = 0, sourceHeight = 0;  // upright, in pixels
+  int width = 0, height = 0;
+  std::uint64_t sourceBytes = 0, bytes = 0;
+  int quality = 0;               // the JPEG quality it was encoded at; 0 when not re-encoded
+  bool scaled = false;           // smaller than the source
+  bool rotated = false;          // the EXIF orientation was applied to the pixels
+  bool reencoded = false;        // new pixels were encoded (else the bytes were kept)
+  bool locationRemoved = false;  // it carried a GPS position that is gone
+  bool unchanged = false;        // handed over byte for byte
+
+  bool ok() const { return problem.empty(); }
+  int longEdge() const { return width > height ? width : height; }
+};
+
+struct PreparationResult {
+  std::vector<PreparedPhoto> photos;  // in the order given, left-out photos included
+  bool cancelled = false;             // the progress callback stopped it; photos is incomplete
+
+  std::uint64_t totalBytes() const;  // of the prepared photos
+  std::vector<std::filesystem::path> preparedPaths() const;
+  std::vector<const PreparedPhoto*> leftOut() const;
+};
+
+// Called after each photo with the number done and the number in all, one call at a time, from
+// whichever thread prepared it. Answers false to stop: the rest is not prepared.
+using PreparationProgress = std::function<bool(std::size_t done, std::size_t total)>;
+
+// Prepares `sources` into `folder`, which must exist (the caller owns it and what is written).
+[[nodiscard]] PreparationResult preparePhotos(const std::vector<std::string>& sources,
+                                              const std::filesystem::path& folder,
+                                              const PreparationOptions& options,
+                                              const PreparationProgress& progress = {});
+
+// One line for the user saying what was done, e.g. "3 photos scaled to 2048 px, location removed:
+// 4.7 MB of 5 MB" (MB of 1,048,576 bytes, as the limit is counted).
+std::string describePreparation(const PreparationResult& result, const PreparationOptions& options);
+
+// A picture for display, decoded with shrink-on-load: at most `longEdge` pixels on its long edge,
+// upright, sRGB, 8-bit RGBA rows without padding. Absent, with the reason in `problem` when given,
+// when the file cannot be decoded. Thread-safe like preparePhotos.
+struct Thumbnail {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> rgba;
+};
+std::optional<Thumbnail> decodeThumbnail(const std::string& path, int longEdge,
+                                         std::string* problem = nullptr);
+
+}  // namespace marigold::imaging
