@@ -113,7 +113,7 @@ void OACall::callFinished(const OAServiceTicket& ticket) {
 
 void OACall::callFailed(const OAServiceTicket& ticket, const std::optional<Error>& error) {
   const std::optional<std::string> body = ticket.body();
-  log("error body: " + body.value_or("(none)"));
+  log("error body: " + (body ? OAParameterAdditions::maskedForLog(*body) : "(none)"));
   ticket_ = ticket;
   OACallDelegate* const delegate = attempt_->delegate;
   if (const auto problem = OAProblem::problemWithResponseBody(body.value_or(""))) {

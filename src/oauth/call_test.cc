@@ -78,6 +78,7 @@ TEST_F(OACallTest, RepliesGoToTheFinishOrTheFailurePaths) {
       {"/reply/400?body=oauth_problem%3Dtoken_expired", "problem token_expired", true},
       {"/reply/401?body=oauth_problem%3Dbogus", "error (none)", true},
       {"/reply/500?body=boom", "error (none)", true},
+      {"/reply/500?body=oauth_token%3Dk%26oauth_token_secret%3Dhush", "error (none)", true},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.path);
@@ -88,6 +89,7 @@ TEST_F(OACallTest, RepliesGoToTheFinishOrTheFailurePaths) {
     ASSERT_TRUE(recorder_.waitForOutcomes(1));
     EXPECT_EQ(recorder_.outcomes, std::vector<std::string>{c.want});
     EXPECT_EQ(log.contains("error body: "), c.logsErrorBody);
+    EXPECT_FALSE(log.contains("hush"));  // a token secret in the reply is masked
     ASSERT_TRUE(call->ticket());
     EXPECT_EQ(call->ticket()->didSucceed(), !c.logsErrorBody);
   }
@@ -148,7 +150,8 @@ TEST_F(OACallTest, ParametersGoWhereTheMethodPutsThem) {
 }
 
 // Calls with files, end to end, read on the server by a multipart reader that follows the RFC's
-// framing: every part arrives whole, in order, with its name, file name and type.
+// framing and by cpp-httplib's: every part arrives whole, in order, with its name, file name and
+// type.
 TEST_F(OACallTest, FilesArriveAsMultipartPartsAConformingReaderTakesApart) {
   struct Received {
     std::string name, filename, type, content;
@@ -167,6 +170,21 @@ TEST_F(OACallTest, FilesArriveAsMultipartPartsAConformingReaderTakesApart) {
     }
     received.push_back(std::move(got));  // the client waits for the answer: no race
     return HttpBodyServer::Response{201, std::to_string(parts->size()) + " parts"};
+  });
+  // cpp-httplib keeps the parts by name (the cases' names are in order).
+  server_.any("/upload", [&](const httplib::Request& request, httplib::Response& response) {
+    if (request.files.empty()) {
+      response.status = 400;
+      return;
+    }
+    std::vector<Received> got;
+    for (const auto& [name, part] : request.files) {
+      got.push_back({name, part.filename.empty() ? "(none)" : part.filename, part.content_type,
+                     part.content});
+    }
+    received.push_back(std::move(got));
+    response.status = 201;
+    response.set_content(std::to_string(request.files.size()) + " parts", "text/plain");
   });
 
   const std::vector<OARequestParameter> parameters = {{"a", "1 2"}, {"b", "x&y"}};
@@ -201,10 +219,18 @@ TEST_F(OACallTest, FilesArriveAsMultipartPartsAConformingReaderTakesApart) {
        {{"a", "(none)", "", "1 2"},
         {"b", "(none)", "", "x&y"},
         {"f", "h.txt", "text/plain", holder}}},
+      {"a quote and a line break in the names",
+       {{"f\"\r\n", {"a\"b\r\nc.jpg", "image/jpeg", {'1'}}}},
+       {{"a", "(none)", "", "1 2"},
+        {"b", "(none)", "", "x&y"},
+        {"f%22%0D%0A", "a%22b%0D%0Ac.jpg", "image/jpeg", "1"}}},
   };
-  const auto url = *URL::withString(multipartServer.base() + "/upload");
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
+  const std::string kBases[] = {multipartServer.base(), server_.url("")};
+  for (int run = 0; run < 2 * static_cast<int>(std::size(kCases)); ++run) {
+    const Case& c = kCases[run / 2];
+    const std::string& base = kBases[run % 2];
+    SCOPED_TRACE(c.name + " to " + base);
+    const auto url = *URL::withString(base + "/upload");
     recorder_.outcomes.clear();
     received.clear();
     auto call = std::make_shared<OACall>(url, parameters, c.files);

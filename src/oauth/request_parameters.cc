@@ -46,6 +46,22 @@ void append(Bytes& body, std::string_view text) {
   body.insert(body.end(), text.begin(), text.end());
 }
 
+// A name, file name or type inside a part's header, with the characters that would end the quoted
+// string or the header line percent-encoded (RFC 7578, section 2): `quote` also escapes '"'.
+void appendHeaderText(Bytes& body, std::string_view text, bool quote = true) {
+  for (const char c : text) {
+    if (c == '\r') {
+      append(body, "%0D");
+    } else if (c == '\n') {
+      append(body, "%0A");
+    } else if (c == '"' && quote) {
+      append(body, "%22");
+    } else {
+      body.push_back(static_cast<std::uint8_t>(c));
+    }
+  }
+}
+
 // kBoundary, unless some content holds it: a part holding its boundary would be cut there. Then
 // characters are added until no content holds the result; each one is chosen among those that
 // follow no occurrence, so one step nearly always suffices and the length stays far within the 70
@@ -104,21 +120,22 @@ void setMultipartBody(URLRequest& request, std::span<const FileAttachment> files
     append(body, "--");
     append(body, boundary);
     append(body, "\r\nContent-Disposition: form-data; name=\"");
-    append(body, file.name);
+    appendHeaderText(body, file.name);
     append(body, "\"; filename=\"");
-    append(body, file.filename);
+    appendHeaderText(body, file.filename);
     if (numberFileNames) {
       append(body, "-");
       append(body, std::to_string(index));
     }
     append(body, "\"\r\nContent-Type: ");
-    append(body, file.contentType);
+    appendHeaderText(body, file.contentType, /*quote=*/false);
     append(body, "\r\n\r\n");
     body.insert(body.end(), file.data.begin(), file.data.end());
   }
+  // The close delimiter ends with its own CR LF, as common servers require (an empty epilogue).
   append(body, "\r\n--");
   append(body, boundary);
-  append(body, "--");
+  append(body, "--\r\n");
   request.setValue(std::to_string(body.size()), "Content-Length");
   request.setHTTPBody(std::move(body));
 }

@@ -55,9 +55,10 @@ void setHTTPBodyWithString(URLRequest& request, std::string_view text);
 
 // Replaces the body by a multipart/form-data body holding the request's current parameters (read
 // before anything changes; a GET or DELETE request keeps its query) followed by one file part, and
-// sets "Content-type" and "Content-Length". The file bytes are sent unchanged; names and types
-// are inserted as given. The boundary is kBoundary unless a value or the file holds it (see
-// kBoundary); "Content-type" names the one used.
+// sets "Content-type" and "Content-Length". The file bytes are sent unchanged; in the field name
+// and file name '"', CR and LF are percent-encoded (RFC 7578), in the type CR and LF. The body ends
+// with the close delimiter and CR LF. The boundary is kBoundary unless a value or the file holds
+// it (see kBoundary); "Content-type" names the one used.
 void attachFileWithName(URLRequest& request, std::string_view name, std::string_view filename,
                         std::string_view contentType, ByteView data);
 

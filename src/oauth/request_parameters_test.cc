@@ -166,7 +166,7 @@ TEST(RequestParametersTest, MultipartBytes) {
                            kB +
                            "\r\nContent-Disposition: form-data; name=\"photo\"; "
                            "filename=\"p.jpg\"\r\nContent-Type: image/jpeg\r\n\r\n" +
-                           std::string("\x00\xFF\r\n--", 6) + "\r\n--" + kB + "--";
+                           std::string("\x00\xFF\r\n--", 6) + "\r\n--" + kB + "--\r\n";
   EXPECT_EQ(bodyText(request), want);
   EXPECT_EQ(request.valueForHTTPHeaderField("Content-Length"), std::to_string(want.size()));
   EXPECT_EQ(request.valueForHTTPHeaderField("content-type"), "multipart/form-data; boundary=" + kB);
@@ -177,7 +177,7 @@ TEST(RequestParametersTest, MultipartBytes) {
   EXPECT_EQ(bodyText(request), "--" + kB +
                                    "\r\nContent-Disposition: form-data; name=\"f\"; "
                                    "filename=\"g\"\r\nContent-Type: t\r\n\r\nz\r\n--" +
-                                   kB + "--");
+                                   kB + "--\r\n");
 }
 
 TEST(RequestParametersTest, MultipartKeepsQueryOfGet) {
@@ -190,7 +190,7 @@ TEST(RequestParametersTest, MultipartKeepsQueryOfGet) {
                                    kB +
                                    "\r\nContent-Disposition: form-data; name=\"f\"; "
                                    "filename=\"g\"\r\nContent-Type: t\r\n\r\n\r\n--" +
-                                   kB + "--");
+                                   kB + "--\r\n");
 }
 
 TEST(RequestParametersTest, AttachFilesNumbersFileNames) {
@@ -208,7 +208,7 @@ TEST(RequestParametersTest, AttachFilesNumbersFileNames) {
                 kB +
                 "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"b.bin-1\"\r\n"
                 "Content-Type: application/octet-stream\r\n\r\n22\r\n--" +
-                kB + "--");
+                kB + "--\r\n");
 }
 
 }  // namespace

@@ -203,7 +203,7 @@ void OATokenManager::requestTokenReceived(OACall& call, const std::optional<std:
     return;
   }
   reqToken_ = token;
-  (void)OATokenPersistence::storeInUserDefaults(token, provider(), requestPrefix(), *defaults_);
+  OATokenPersistence::storeInUserDefaults(token, provider(), requestPrefix(), *defaults_);
   // The flow waits here until the application reports the user's authorization.
 }
 
@@ -253,18 +253,17 @@ void OATokenManager::setAccessToken(std::optional<OAToken> token) {
   deleteSavedRequestToken();
   if (token) {
     acToken_ = std::move(token);
-    (void)OATokenPersistence::storeInUserDefaults(*acToken_, provider(), accessPrefix(),
-                                                  *defaults_);
+    OATokenPersistence::storeInUserDefaults(*acToken_, provider(), accessPrefix(), *defaults_);
     setDispatching(false);
     dispatch();
     return;
   }
   acToken_.reset();
-  (void)OATokenPersistence::removeFromUserDefaults(provider(), accessPrefix(), *defaults_);
+  OATokenPersistence::removeFromUserDefaults(provider(), accessPrefix(), *defaults_);
 }
 
 void OATokenManager::deleteSavedRequestToken() {
-  (void)OATokenPersistence::removeFromUserDefaults(provider(), requestPrefix(), *defaults_);
+  OATokenPersistence::removeFromUserDefaults(provider(), requestPrefix(), *defaults_);
   reqToken_.reset();
 }
 

@@ -271,8 +271,9 @@ TEST_F(OATokenManagerTest, LogLinesShowNoTokenSecret) {
   startSim();
   // A request token left in the store by an earlier run is logged when the flow starts.
   const std::string staleSecret = "stale-request-secret";
-  ASSERT_TRUE(OATokenPersistence::storeInUserDefaults(
-      OAToken("stale-key", staleSecret), oauthBase(), std::string("request:") + kRealm));
+  ASSERT_EQ(OATokenPersistence::storeInUserDefaults(OAToken("stale-key", staleSecret), oauthBase(),
+                                                    std::string("request:") + kRealm),
+            0);
   Receiver first("first", arrivals_);
   fetch(&first);
   ASSERT_TRUE(waitFor([&] { return manager_->reqToken().has_value(); }));

@@ -67,8 +67,8 @@ void saveSetting(std::string_view name, std::optional<PropertyList> value,
   defaults.setObject(std::move(value), settingsKey(name, provider, prefix));
 }
 
-bool storeInUserDefaults(const OAToken& token, std::string_view provider, std::string_view prefix,
-                         UserDefaults& defaults) {
+int storeInUserDefaults(const OAToken& token, std::string_view provider, std::string_view prefix,
+                        UserDefaults& defaults) {
   const auto save = [&](std::string_view name, std::optional<PropertyList> value) {
     saveSetting(name, std::move(value), provider, prefix, defaults);
   };
@@ -88,7 +88,8 @@ bool storeInUserDefaults(const OAToken& token, std::string_view provider, std::s
   }
   save("attributes", std::move(attributes));
   save("renewable", PropertyList(token.renewable() ? "t" : "f"));
-  return defaults.synchronize();
+  (void)defaults.synchronize();
+  return 0;
 }
 
 std::optional<OAToken> tokenFromUserDefaults(std::string_view provider, std::string_view prefix,
@@ -110,12 +111,11 @@ std::optional<OAToken> tokenFromUserDefaults(std::string_view provider, std::str
   return token;
 }
 
-bool removeFromUserDefaults(std::string_view provider, std::string_view prefix,
+void removeFromUserDefaults(std::string_view provider, std::string_view prefix,
                             UserDefaults& defaults) {
   for (const std::string_view name : kSettings) {
     defaults.removeObjectForKey(settingsKey(name, provider, prefix));
   }
-  return defaults.synchronize();
 }
 
 }  // namespace marigold::OATokenPersistence

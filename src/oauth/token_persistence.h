@@ -28,9 +28,9 @@ void saveSetting(std::string_view name, std::optional<PropertyList> value,
                  UserDefaults& defaults = *UserDefaults::standardUserDefaults());
 
 // Writes all seven entries (an absent field removes its entry, renewable is "t" or "f"), then
-// writes the store to disk. False when the store could not be written (the reason is logged).
-bool storeInUserDefaults(const OAToken& token, std::string_view provider, std::string_view prefix,
-                         UserDefaults& defaults = *UserDefaults::standardUserDefaults());
+// writes the store to disk (a failure is logged by the store). Answers 0.
+int storeInUserDefaults(const OAToken& token, std::string_view provider, std::string_view prefix,
+                        UserDefaults& defaults = *UserDefaults::standardUserDefaults());
 
 // The token kept under provider and prefix; absent when none is kept or the kept one is not valid.
 // Entries of an unexpected type count as absent.
@@ -38,9 +38,8 @@ std::optional<OAToken> tokenFromUserDefaults(
     std::string_view provider, std::string_view prefix,
     UserDefaults& defaults = *UserDefaults::standardUserDefaults());
 
-// Removes the seven entries and writes the store to disk, so that a forgotten token does not come
-// back in the next run. False when the store could not be written (the reason is logged).
-bool removeFromUserDefaults(std::string_view provider, std::string_view prefix,
+// Removes the seven entries from the store in memory; the file follows at the store's next write.
+void removeFromUserDefaults(std::string_view provider, std::string_view prefix,
                             UserDefaults& defaults = *UserDefaults::standardUserDefaults());
 
 }  // namespace marigold::OATokenPersistence

@@ -44,7 +44,7 @@ TEST_F(OATokenStoreTest, KeySecretAndRenewableOnlyLeaveTheOtherEntriesOut) {
 
   OAToken token("k1", "s1");
   token.setRenewable(true);
-  ASSERT_TRUE(storeInUserDefaults(token, "svc", "access:", *defaults));
+  ASSERT_EQ(storeInUserDefaults(token, "svc", "access:", *defaults), 0);
 
   auto disk = reopened();
   EXPECT_EQ(disk->objectForKey("OAUTH_svc_access:_KEY"), PropertyList("k1"));
@@ -66,7 +66,7 @@ TEST_F(OATokenStoreTest, EveryFieldSurvivesARestart) {
   const auto created = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
   const OAToken token("k", "s", "handle", 3600, OAToken::Attributes{{"a", "1"}, {"b", "2"}},
                       created, false);
-  ASSERT_TRUE(storeInUserDefaults(token, "P", "request:r"));
+  ASSERT_EQ(storeInUserDefaults(token, "P", "request:r"), 0);
 
   auto disk = reopened();
   EXPECT_EQ(disk->objectForKey("OAUTH_P_request:r_RENEWABLE"), PropertyList("f"));
@@ -88,11 +88,13 @@ TEST_F(OATokenStoreTest, EveryFieldSurvivesARestart) {
 
 TEST_F(OATokenStoreTest, RemovedOrInvalidTokensDoNotLoad) {
   auto defaults = UserDefaults::standardUserDefaults();
-  ASSERT_TRUE(storeInUserDefaults(OAToken("k", "s", "h", 60, std::nullopt, std::nullopt, true),
-                                  "svc", "access:", *defaults));
-  ASSERT_TRUE(removeFromUserDefaults("svc", "access:", *defaults));
+  ASSERT_EQ(storeInUserDefaults(OAToken("k", "s", "h", 60, std::nullopt, std::nullopt, true), "svc",
+                                "access:", *defaults),
+            0);
+  removeFromUserDefaults("svc", "access:", *defaults);
   EXPECT_FALSE(tokenFromUserDefaults("svc", "access:", *defaults));
-  // Removal reaches the disk: the next run does not find the token either.
+  // The removal reaches the disk with the store's next write.
+  ASSERT_TRUE(defaults->synchronize());
   auto disk = reopened();
   EXPECT_FALSE(tokenFromUserDefaults("svc", "access:", *disk));
   EXPECT_FALSE(disk->objectForKey("OAUTH_svc_access:_RENEWABLE"));
@@ -100,7 +102,7 @@ TEST_F(OATokenStoreTest, RemovedOrInvalidTokensDoNotLoad) {
   const OAToken kInvalid[] = {OAToken("k", ""), OAToken("", "s"), OAToken(std::nullopt, "s"),
                               OAToken("k", std::nullopt)};
   for (const OAToken& token : kInvalid) {
-    ASSERT_TRUE(storeInUserDefaults(token, "svc", "access:", *defaults));
+    ASSERT_EQ(storeInUserDefaults(token, "svc", "access:", *defaults), 0);
     EXPECT_FALSE(tokenFromUserDefaults("svc", "access:", *defaults)) << token.description();
   }
   // Entries of the wrong type read as absent.
