@@ -98,7 +98,7 @@ class PostRig {
   }
 
   post_signing::Credentials credentials() {
-    const OAToken& token = *controller().accessToken();
+    const OAToken token = *controller().accessToken();
     return {std::string(config::kConsumerKey), std::string(config::kConsumerSecret), token.key(),
             token.secret(), std::nullopt};
   }
@@ -267,7 +267,7 @@ void BM_SignPost_Liboauth(benchmark::State& state) {
   PostRig rig(selection(state), Service::kSink);
   if (!postedOnce(rig, state)) return;
   const KZExportController& controller = rig.controller();
-  const OAToken& token = *controller.accessToken();
+  const OAToken token = *controller.accessToken();
   ByteView body = *controller.request()->HTTPBody();
   const std::string consumerKey(config::kConsumerKey), consumerSecret(config::kConsumerSecret);
   std::string urlWithBody = controller.url()->absoluteString() + "?" +

@@ -29,9 +29,84 @@ KZExportController::~KZExportController() {
 
 void KZExportController::connectOutlets(Outlets outlets) { outlets_ = std::move(outlets); }
 
+void KZExportController::setParams(ParameterList params) {
+  ownParams_ = std::move(params);
+  params_ = post_signing::viewsOf(ownParams_);
+  paramsInBody_ = false;
+}
+
+void KZExportController::setRequest(std::optional<URLRequest> request) {
+  // Parameters that view the old request's body take copies of their text first.
+  if (paramsInBody_) {
+    ParameterList copies;
+    copies.reserve(params_.size());
+    for (const auto& p : params_) copies.push_back({std::string(p.key), std::string(p.value)});
+    setParams(std::move(copies));
+  }
+  request_ = std::move(request);
+}
+
+void KZExportController::setPhotoDataArray(std::vector<Bytes> photos) {
+  // The parameters may point at the old photos' bytes to sign them faster; their encoded text
+  // alone serves as well.
+  for (auto& parameter : params_) parameter.source.reset();
+  photoDataArray_ = std::move(photos);
+}
+
+std::shared_ptr<TextField> KZExportController::notificationField() const {
+  std::lock_guard hold(propertyLock_);
+  return outlets_.notificationField;
+}
+
+void KZExportController::setNotificationField(std::shared_ptr<TextField> field) {
+  std::lock_guard hold(propertyLock_);
+  outlets_.notificationField = std::move(field);
+}
+
+std::shared_ptr<ImageView> KZExportController::completeView() const {
+  std::lock_guard hold(propertyLock_);
+  return outlets_.completeView;
+}
+
+void KZExportController::setCompleteView(std::shared_ptr<ImageView> view) {
+  std::lock_guard hold(propertyLock_);
+  outlets_.completeView = std::move(view);
+}
+
+std::shared_ptr<Button> KZExportController::loginButton() const {
+  std::lock_guard hold(propertyLock_);
+  return outlets_.loginButton;
+}
+
+void KZExportController::setLoginButton(std::shared_ptr<Button> button) {
+  std::lock_guard hold(propertyLock_);
+  outlets_.loginButton = std::move(button);
+}
+
+std::optional<OAConsumer> KZExportController::consumer() const {
+  std::lock_guard hold(propertyLock_);
+  return consumer_;
+}
+
+void KZExportController::setConsumer(std::optional<OAConsumer> consumer) {
+  std::lock_guard hold(propertyLock_);
+  consumer_ = std::move(consumer);
+}
+
+std::optional<OAToken> KZExportController::accessToken() const {
+  std::lock_guard hold(propertyLock_);
+  return accessToken_;
+}
+
+void KZExportController::setAccessToken(std::optional<OAToken> token) {
+  std::lock_guard hold(propertyLock_);
+  accessToken_ = std::move(token);
+}
+
 void KZExportController::awakeFromNib() {
   environment_.application.updaterForBundle(environment_.bundlePath).resetUpdateCycle();
   loggedIn_ = false;
+  activated_ = false;
   resetFields();
 }
 
@@ -39,7 +114,12 @@ std::shared_ptr<View> KZExportController::settingsView() { return outlets_.mSett
 
 std::shared_ptr<View> KZExportController::firstView() { return outlets_.mFirstView; }
 
-void KZExportController::viewWillBeActivated() { resetFields(); }
+void KZExportController::viewWillBeActivated() {
+  // Awakening and the first activation show the pane once; any later activation shows it anew.
+  if (activated_) signInUnanswered_ = false;
+  activated_ = true;
+  resetFields();
+}
 
 std::string KZExportController::requiredFileType() {
   return mExportMgr.imageCount() > 1 ? "" : "jpg";
@@ -62,9 +142,9 @@ void KZExportController::resetFields() {
   }
   outlets_.imagePreview->setImage(std::move(preview));
 
-  // An automatic sign-in that got no reply is not repeated by the next reset (the host resets the
-  // pane when it loads the plug-in and again when it shows it): one alert and one wait are enough;
-  // the user signs in with the button once the service can be reached.
+  // An automatic sign-in that got no reply is not repeated by another reset within the same
+  // showing (the host resets the pane when it loads the plug-in and again when it shows it): one
+  // alert and one wait are enough. The next showing tries again.
   if (outlets_.appModel && outlets_.appModel->saveUID() && outlets_.appModel->isValid() &&
       !signInUnanswered_) {
     login();

@@ -12,8 +12,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "encoding/bytes.h"
@@ -83,7 +85,9 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   // ExportPluginProtocol.
   std::shared_ptr<View> settingsView() override;
   std::shared_ptr<View> firstView() override;
-  void viewWillBeActivated() override;  // resets the pane
+  // Resets the pane. Each call but the first after awakening starts a new showing, in which an
+  // automatic sign-in that got no reply earlier is tried again.
+  void viewWillBeActivated() override;
   void viewWillBeDeactivated() override {}
   std::string requiredFileType() override;  // "" for several images, else "jpg"
   bool wantsDestinationPrompt() override { return false; }
@@ -118,8 +122,9 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
 
   // Sign-in with the model's user name and password; reports through the pane and the model.
   void login();
-  // The log-in button's action: signs in ("Log In") or signs out ("Log Out").
-  void loginAction();
+  // The log-in button's action: signs in ("Log In") or signs out ("Log Out"). The sender is
+  // ignored.
+  void login(const View* sender);
 
   // The photo post's composition (the post fields, its URL, request and body parameters).
   void initWithNSDataForPhotos(std::vector<Bytes> photos, std::string blogName,
@@ -131,34 +136,73 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   // order, 30 s timeout, no cookies, signed by the OAuth library.
   URLRequest requestForUrl(const std::string& urlText, const std::string& method,
                            const std::vector<ParameterEntry>& params);
-  // Signs `request` as an export does and starts its connection at once.
+  // Signs `request` as an export does and starts its connection at once. Does nothing before an
+  // export has composed a request and shown its sheet, or while signed out.
   void signAndSendWithTokenKey();
 
-  // The photo-post signing over `url`, `params` and `request`.
+  // The photo-post signing over `url`, `params` and `request`: set the three, then sign. The
+  // signing sets the request's body from `params` (unless the export wrote it already) and its
+  // "Authorization" header; it changes nothing else but the nonce history.
   ParameterList oauthGenerateTimestampAndNonce();
   std::string oauthBaseStringURI();
   std::string oauthRequestParameterString(const ParameterList& protocolParameters);
+  std::string oauthGeneratePlaintextSignatureFor(std::string_view baseString,
+                                                 const std::optional<std::string>& clientSecret,
+                                                 const std::optional<std::string>& tokenSecret);
+  std::string oauthGenerateHMAC_SHA1SignatureFor(std::string_view baseString,
+                                                 const std::optional<std::string>& clientSecret,
+                                                 const std::optional<std::string>& tokenSecret);
   void signRequestWithClientIdentifier(const std::string& clientIdentifier,
                                        const std::optional<std::string>& clientSecret,
                                        const std::optional<std::string>& tokenIdentifier,
                                        const std::optional<std::string>& tokenSecret,
                                        const std::optional<std::string>& verifier,
                                        post_signing::SignatureMethod method);
+  void signRequestWithClientIdentifier(const std::string& clientIdentifier,
+                                       const std::optional<std::string>& clientSecret,
+                                       const std::optional<std::string>& tokenIdentifier,
+                                       const std::optional<std::string>& tokenSecret,
+                                       post_signing::SignatureMethod method);
 
-  // Accessors of the state that the sign-in and the upload keep.
+  // Accessors of the state that the sign-in and the upload keep; each setter only stores.
   bool loggedIn() const { return loggedIn_; }
-  const std::optional<OAConsumer>& consumer() const { return consumer_; }
-  const std::optional<OAToken>& accessToken() const { return accessToken_; }
   const std::optional<URL>& url() const { return url_; }
-  // The post's body parameters in wire form, viewing the request's body (valid while it lives).
+  void setUrl(std::optional<URL> url) { url_ = std::move(url); }
+  // The post's body parameters in wire form. After an export composed the post they view the
+  // request's body; they stay valid until the next composition or setParams.
   const std::vector<post_signing::BodyParameter>& params() const { return params_; }
+  void setParams(ParameterList params);
   const std::optional<URLRequest>& request() const { return request_; }
+  void setRequest(std::optional<URLRequest> request);
   const std::string& blogName() const { return blogName_; }
+  void setBlogName(std::string blogName) { blogName_ = std::move(blogName); }
   const std::optional<std::string>& caption() const { return caption_; }
+  void setCaption(std::optional<std::string> caption) { caption_ = std::move(caption); }
   const std::optional<std::string>& status() const { return status_; }
+  void setStatus(std::optional<std::string> status) { status_ = std::move(status); }
   const std::optional<std::string>& clickThrough() const { return clickThrough_; }
+  void setClickThrough(std::optional<std::string> link) { clickThrough_ = std::move(link); }
   const std::optional<std::string>& tags() const { return tags_; }
+  void setTags(std::optional<std::string> tags) { tags_ = std::move(tags); }
   const std::vector<Bytes>& photoDataArray() const { return photoDataArray_; }
+  void setPhotoDataArray(std::vector<Bytes> photos);
+  // The reply to the last post (its first 64 KiB), emptied when a post starts.
+  const Bytes& responseData() const { return responseData_; }
+  void setResponseData(Bytes data) { responseData_ = std::move(data); }
+  // Kept for the host's use; nothing in the plug-in reads it.
+  const std::vector<std::string>& exportImages() const { return exportImages_; }
+  void setExportImages(std::vector<std::string> images) { exportImages_ = std::move(images); }
+  // Atomic accessors: each getter and setter runs alone and hands out a copy.
+  std::shared_ptr<TextField> notificationField() const;
+  void setNotificationField(std::shared_ptr<TextField> field);
+  std::shared_ptr<ImageView> completeView() const;
+  void setCompleteView(std::shared_ptr<ImageView> view);
+  std::shared_ptr<Button> loginButton() const;
+  void setLoginButton(std::shared_ptr<Button> button);
+  std::optional<OAConsumer> consumer() const;
+  void setConsumer(std::optional<OAConsumer> consumer);
+  std::optional<OAToken> accessToken() const;
+  void setAccessToken(std::optional<OAToken> token);
   const std::shared_ptr<Alert>& progressNotification() const { return progressNotification_; }
   const std::shared_ptr<ProgressIndicator>& progressIndic() const { return progressIndic_; }
   bool uploadFailed() const { return uploadFailed_; }
@@ -212,6 +256,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   void composeBody(const ParameterList& fields);
   void startConnection();
   void showUploadFailure(const std::string& detail);
+  void forgetRefusedSignIn();  // after the service refused the post with 401
   // The end handler of the export's sheets: publishedSuccessfullyDidEnd while this controller
   // lives, nothing once it is gone (the host's window may keep the sheet).
   Alert::EndHandler sheetEndHandler();
@@ -227,18 +272,23 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   Lock mProgressLock;
   bool mCancelExport = false;
 
+  mutable std::mutex propertyLock_;  // serialises the atomic accessors
   std::optional<OAConsumer> consumer_;
   std::optional<OAToken> accessToken_;
   bool loggedIn_ = false;
   bool signInUnanswered_ = false;  // the last sign-in got no reply from the service
+  bool activated_ = false;         // viewWillBeActivated has run since awakening
   bool overLimit_ = false;         // the selection at the last pane reset is over the upload limits
 
   std::shared_ptr<Alert> progressNotification_;
   std::shared_ptr<ProgressIndicator> progressIndic_;
   std::optional<URL> url_;
   std::vector<post_signing::BodyParameter> params_;
+  ParameterList ownParams_;    // what params_ view when they were set rather than composed
+  bool paramsInBody_ = false;  // params_ view the request's body, written by the composition
   std::string blogName_;
   std::vector<Bytes> photoDataArray_;
+  std::vector<std::string> exportImages_;
   std::optional<URLRequest> request_;
   std::optional<std::string> caption_;
   std::optional<std::string> status_;
@@ -246,7 +296,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   std::optional<std::string> tags_;
   std::unique_ptr<URLConnection> connection_;
   std::optional<int> responseStatus_;
-  Bytes responseBody_;      // kept so that a refused post can say why
+  Bytes responseData_;      // kept so that a refused post can say why
   bool uploading_ = false;  // from the connection's start to its outcome
   bool bodySent_ = false;   // the whole body has gone out; the service may already store it
   bool uploadFailed_ = false;

@@ -49,6 +49,12 @@ class ExportControllerFaultsTest : public ControllerFixture {
     }
     return false;
   }
+  std::size_t loginAlertCount() const {
+    std::size_t count = 0;
+    for (const auto& sheet : host_.window_->sheets())
+      count += sheet->messageText() == kLoginFailure;
+    return count;
+  }
   // The second line of the newest sign-in failure alert; "" when none was shown.
   std::string loginAlertCause() const {
     std::string cause;
@@ -90,6 +96,12 @@ TEST_F(ExportControllerFaultsTest, TokenStatusOutside200To299FailsTheSignIn) {
       EXPECT_TRUE(logs.contains("SERVER ERROR: "));
       if (*c.logged != '\0') {
         EXPECT_TRUE(logs.contains(c.logged));
+      }
+      // A refused reply that still holds a token shows its secret masked.
+      if (c.status == 300) EXPECT_TRUE(logs.contains("oauth_token_secret=***"));
+      for (const std::string& line : logs.lines()) {
+        const auto at = line.find("oauth_token_secret=");
+        if (at != std::string::npos) EXPECT_EQ(line.substr(at + 19, 3), "***") << line;
       }
     }
     EXPECT_EQ(AppSettings().isValid(), c.signedIn);
@@ -259,6 +271,7 @@ TEST_F(ExportControllerFaultsTest, UploadFailuresEndOnTheSheetWithOkAndSettingsU
     std::function<void()> afterSignIn;        // what happens to the service before the export
     const char* shown;                        // expected in the sheet after "The post failed: "
     bool errorAlert;                          // a transport failure also shows the error's alert
+    bool signInRefused = false;               // the service refused the sign-in: forget it, say so
   };
   auto restartWith = [this](std::function<void(sim::Faults&)> fault) {
     return [this, fault] {
@@ -268,8 +281,8 @@ TEST_F(ExportControllerFaultsTest, UploadFailuresEndOnTheSheetWithOkAndSettingsU
     };
   };
   const Case kCases[] = {
-      {"401, the service forgot the token", nullptr, restartWith([](sim::Faults&) {}), "401",
-       false},
+      {"401, the service forgot the token", nullptr, restartWith([](sim::Faults&) {}), "401", false,
+       true},
       {"500", [](sim::Faults& f) { f.postStatus = 500; }, nullptr, "500", false},
       {"503", [](sim::Faults& f) { f.postStatus = 503; }, nullptr, "503", false},
       {"closed half-way", [](sim::Faults& f) { f.closeAfter = 4096; }, nullptr, "", true},
@@ -299,10 +312,47 @@ TEST_F(ExportControllerFaultsTest, UploadFailuresEndOnTheSheetWithOkAndSettingsU
     EXPECT_TRUE(controller_->progressNotification()->buttons().front()->isEnabled());
     EXPECT_EQ(presenter_.messages.size(), c.errorAlert ? 1u : 0u);
     EXPECT_TRUE(sim_->state().posts().empty());
+    const auto& sheet = *controller_->progressNotification();
+    if (c.signInRefused) {
+      EXPECT_EQ(sheet.informativeText(), "Sign in again, then export again.");
+      EXPECT_EQ(pane().loginButton->title(), "Log In");
+      EXPECT_FALSE(AppSettings().isValid());
+      continue;
+    }
+    EXPECT_EQ(sheet.informativeText(), "");
     EXPECT_EQ(filesUnder(caseHome.path()), savedBefore);
     // The sign-in is still remembered for the next run.
     EXPECT_TRUE(AppSettings().isValid());
   }
+}
+
+TEST_F(ExportControllerFaultsTest, AnUnansweredAutomaticSignInIsTriedAgainAtTheNextShowing) {
+  startSimulator(adaOptions());
+  makeController();
+  signIn("ada", "secret pass", /*remember=*/true);
+  sim_->stop();
+  host_.window_ = std::make_shared<Window>("Export");
+  makeController();                    // loading the pane tries once: no reply
+  controller_->viewWillBeActivated();  // showing it is the same showing: no second try
+  controller_->resetFields();
+  EXPECT_FALSE(controller_->loggedIn());
+  EXPECT_EQ(loginAlertCount(), 1u);
+
+  restartSimulator(adaOptions());
+  controller_->viewWillBeActivated();  // the next showing
+  EXPECT_TRUE(controller_->loggedIn());
+  EXPECT_EQ(loginAlertCount(), 1u);
+}
+
+TEST_F(ExportControllerFaultsTest, SendingBeforeAnExportDoesNothing) {
+  startSimulator(adaOptions());
+  host_.paths = {writeFile("a.jpg", 10)};
+  makeController();
+  controller_->signAndSendWithTokenKey();  // signed out, nothing composed
+  signIn("ada", "secret pass");
+  controller_->signAndSendWithTokenKey();  // signed in, nothing composed
+  EXPECT_FALSE(controller_->progressNotification());
+  EXPECT_TRUE(sim_->state().posts().empty());
 }
 
 TEST_F(ExportControllerFaultsTest, PhotoGoneBeforeTheExportStopsItNamingTheFile) {

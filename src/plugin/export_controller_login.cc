@@ -56,7 +56,8 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
   }
   const int status = reply.response->statusCode();
   if (status < 200 || status > 299 || !reply.body) {
-    log("SERVER ERROR: " + textOf(reply.body) + ", " + std::to_string(status));
+    log("SERVER ERROR: " + OAParameterAdditions::maskedForLog(textOf(reply.body)) + ", " +
+        std::to_string(status));
     return {std::nullopt, true, kCheckCredentials};
   }
   OAToken token = OAToken::withHTTPResponseBody(textOf(reply.body));
@@ -102,12 +103,13 @@ void KZExportController::login() {
   if (signingIn) {
     outlets_.loginButton->setEnabled(false);
     model.fieldsEnabled(false);
-    consumer_ = OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret));
+    setConsumer(
+        OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret)));
 
     TokenExchange exchange = exchangeCredentials(model);
     signInUnanswered_ = !exchange.token && !exchange.answered;
     if (exchange.token) {
-      accessToken_ = std::move(exchange.token);
+      setAccessToken(std::move(exchange.token));
       outlets_.plinthSelect->removeAllItems();
       BlogList blogs = fetchBlogNames();
       for (auto& name : blogs.names) outlets_.plinthSelect->addItemWithTitle(std::move(name));
@@ -161,7 +163,7 @@ void KZExportController::showLoginFailure(const std::string& cause) {
   if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
 }
 
-void KZExportController::loginAction() {
+void KZExportController::login(const View* /*sender*/) {
   AppSettings& model = *outlets_.appModel;
   model.refresh();
   if (outlets_.loginButton->title() == "Log In") {

@@ -17,14 +17,40 @@ std::string KZExportController::oauthRequestParameterString(
   return post_signing::oauthRequestParameterString(protocolParameters, params_);
 }
 
+std::string KZExportController::oauthGeneratePlaintextSignatureFor(
+    std::string_view baseString, const std::optional<std::string>& clientSecret,
+    const std::optional<std::string>& tokenSecret) {
+  return post_signing::oauthGeneratePlaintextSignatureFor(baseString, clientSecret, tokenSecret);
+}
+
+std::string KZExportController::oauthGenerateHMAC_SHA1SignatureFor(
+    std::string_view baseString, const std::optional<std::string>& clientSecret,
+    const std::optional<std::string>& tokenSecret) {
+  return post_signing::oauthGenerateHMAC_SHA1SignatureFor(baseString, clientSecret, tokenSecret);
+}
+
 void KZExportController::signRequestWithClientIdentifier(
     const std::string& clientIdentifier, const std::optional<std::string>& clientSecret,
     const std::optional<std::string>& tokenIdentifier,
     const std::optional<std::string>& tokenSecret, const std::optional<std::string>& verifier,
     post_signing::SignatureMethod method) {
-  post_signing::signRequestBody(
-      request_.value(), url_.value(), params_,
-      {clientIdentifier, clientSecret, tokenIdentifier, tokenSecret, verifier}, method);
+  const post_signing::Credentials credentials{clientIdentifier, clientSecret, tokenIdentifier,
+                                              tokenSecret, verifier};
+  // An export has written the body already and its params view it; parameters set by a caller
+  // are written into the body here.
+  if (paramsInBody_) {
+    post_signing::signRequestBody(request_.value(), url_.value(), params_, credentials, method);
+  } else {
+    post_signing::signRequest(request_.value(), url_.value(), ownParams_, credentials, method);
+  }
+}
+
+void KZExportController::signRequestWithClientIdentifier(
+    const std::string& clientIdentifier, const std::optional<std::string>& clientSecret,
+    const std::optional<std::string>& tokenIdentifier,
+    const std::optional<std::string>& tokenSecret, post_signing::SignatureMethod method) {
+  signRequestWithClientIdentifier(clientIdentifier, clientSecret, tokenIdentifier, tokenSecret,
+                                  std::nullopt, method);
 }
 
 }  // namespace marigold

@@ -124,6 +124,11 @@ TEST_F(ExportControllerTest, PhotoLimitsMatchWhatTheServiceAccepts) {
     EXPECT_EQ(pane().notificationField->isHidden(), c.notice == nullptr);
     if (c.notice != nullptr) {
       EXPECT_EQ(pane().notificationField->stringValue(), c.notice);
+      // A host that exports all the same is refused before anything is sent.
+      controller_->startExport("");
+      ASSERT_TRUE(controller_->progressNotification());
+      EXPECT_EQ(controller_->progressNotification()->messageText(), c.notice);
+      EXPECT_TRUE(sim_->state().posts().empty());
       continue;
     }
     EXPECT_EQ(exportAndWait(60), "Your images were succesfully posted.");
@@ -297,6 +302,56 @@ TEST_F(ExportControllerTest, ThreePhotosWithoutLinkAndEmptyTexts) {
   EXPECT_EQ(posts[0].fields, want);
   ASSERT_EQ(posts[0].photos.size(), 3u);
   EXPECT_EQ(posts[0].photos[2].size, 300u);
+}
+
+// The signing as a caller uses it: set url, request and params (or compose them), then sign. The
+// signature is checked against the controller's own base-string pieces and generators.
+TEST_F(ExportControllerTest, ACallerSetsUrlRequestAndParamsThenSigns) {
+  KZExportController& c = makeController();
+  auto signedBody = [&] {
+    auto body = c.request()->HTTPBody().value_or(Bytes{});
+    return std::string(body.begin(), body.end());
+  };
+  auto expectSignedByTheGenerators = [&] {
+    // Header pairs come as key="value", values percent-encoded; the signature comes last.
+    std::string header = c.request()->valueForHTTPHeaderField("Authorization").value_or("");
+    ASSERT_TRUE(header.starts_with("OAuth "));
+    ParameterList protocol;
+    for (std::size_t at = 6; at < header.size();) {
+      const std::size_t eq = header.find("=\"", at), close = header.find('"', eq + 2);
+      protocol.push_back({header.substr(at, eq - at), header.substr(eq + 2, close - eq - 2)});
+      at = close + 3;
+    }
+    ASSERT_EQ(protocol.back().key, "oauth_signature");
+    const std::string signature =
+        NSString_URLEncode::decodeFromURL(protocol.back().value).value_or("");
+    protocol.pop_back();
+    const std::string base = "POST&" +
+                             NSString_URLEncode::encodeForURL(c.oauthBaseStringURI()).value() +
+                             "&" + c.oauthRequestParameterString(protocol);
+    EXPECT_EQ(signature, c.oauthGenerateHMAC_SHA1SignatureFor(base, "cs", "ts"));
+    EXPECT_EQ(c.oauthGeneratePlaintextSignatureFor(base, "c s", std::nullopt), "c%20s&");
+  };
+
+  const URL url = URL::withString("http://api.example:8080/v2/blog/b/post").value();
+  c.setUrl(url);
+  c.setRequest(URLRequest(url));
+  c.setParams({{"type", "photo"}, {"caption", "a%20b"}});
+  c.signRequestWithClientIdentifier("ck", "cs", "tk", "ts",
+                                    post_signing::SignatureMethod::kHMAC_SHA1);
+  EXPECT_EQ(signedBody(), "type=photo&caption=a%20b");
+  expectSignedByTheGenerators();
+
+  // A composed post whose request and photos are then replaced: the parameters keep their text.
+  c.initWithNSDataForPhotos({{' ', '~'}}, "b", "x", std::nullopt, std::nullopt, std::nullopt);
+  const std::string composed = signedBody();
+  EXPECT_EQ(composed, "data%5B0%5D=+%7E&type=photo&caption=x");
+  c.setRequest(URLRequest(*c.url()));
+  c.setPhotoDataArray({});
+  c.signRequestWithClientIdentifier("ck", "cs", "tk", "ts",
+                                    post_signing::SignatureMethod::kHMAC_SHA1);
+  EXPECT_EQ(signedBody(), composed);
+  expectSignedByTheGenerators();
 }
 
 TEST_F(ExportControllerTest, ProgressMessagesFollowTheUpload) {

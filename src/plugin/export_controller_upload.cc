@@ -16,6 +16,8 @@
 #include "platform/progress_indicator.h"
 #include "platform/window.h"
 #include "plugin/export_controller.h"
+#include "plugin/pane_definition.h"
+#include "settings/app_settings.h"
 #include "settings/utilities.h"
 
 namespace marigold {
@@ -69,9 +71,16 @@ void KZExportController::startExport(const std::string& /*path*/) {
     refuseExport("You are not signed in to Plinth.", "Sign in, then export again.");
     return;
   }
+  // The pane disables posting over the limits, but a host may export all the same: the limits
+  // are checked again here, on the bytes that would be sent, before anything goes out.
   const std::uint32_t count = mExportMgr.imageCount();
+  if (count > kMaxUploadPhotos) {
+    refuseExport(kOverCountNotice, "Choose at most 10 photos, then export again.");
+    return;
+  }
   std::vector<Bytes> photos;
   photos.reserve(count);
+  std::uint64_t total = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     std::string path = mExportMgr.imagePathAtIndex(i);
     std::optional<Bytes> bytes = readWholeFile(path);
@@ -80,7 +89,12 @@ void KZExportController::startExport(const std::string& /*path*/) {
                    "Check that the file still exists and is readable, then export again.");
       return;
     }
+    total += bytes->size();
     photos.push_back(std::move(*bytes));
+  }
+  if (total > kMaxUploadBytes) {
+    refuseExport(kOverSizeNotice, "Choose fewer or smaller photos, then export again.");
+    return;
   }
 
   std::optional<std::string> blog = outlets_.plinthSelect->titleOfSelectedItem();
@@ -135,7 +149,10 @@ void KZExportController::initWithNSDataForPhotos(std::vector<Bytes> photos, std:
 
   url_ = URL::withString(environment_.endpoints.postURL(blogName_));
   if (!url_) throw std::invalid_argument("not a usable post URL for blog " + blogName_);
-  params_.clear();  // they view the body of the request replaced here
+  responseData_.clear();
+  params_.clear();  // they may view the body of the request replaced here
+  ownParams_.clear();
+  paramsInBody_ = false;
   request_.emplace(*url_);
   request_->setHTTPMethod("POST");
 
@@ -201,6 +218,7 @@ void KZExportController::composeBody(const ParameterList& fields) {
   const std::string_view text(reinterpret_cast<const char*>(sent.data()), sent.size());
   params_.clear();
   params_.reserve(ranges.size());
+  paramsInBody_ = true;
   for (const Range& range : ranges) {
     params_.push_back({text.substr(range.keyAt, range.keyLength),
                        text.substr(range.valueAt, range.valueLength), range.source});
@@ -209,7 +227,7 @@ void KZExportController::composeBody(const ParameterList& fields) {
 
 void KZExportController::startConnection() {
   responseStatus_.reset();
-  responseBody_.clear();
+  responseData_.clear();
   uploading_ = true;
   bodySent_ = false;
   URLConnectionDelegate& delegate = *this;
@@ -244,12 +262,12 @@ void KZExportController::didSendBodyData(URLConnection&, std::int64_t,
 
 void KZExportController::didReceiveResponse(URLConnection&, const HTTPURLResponse& response) {
   responseStatus_ = static_cast<int>(response.statusCode());
-  responseBody_.clear();
+  responseData_.clear();
 }
 
 void KZExportController::didReceiveData(URLConnection&, ByteView data) {
-  std::size_t room = kKeptReplyBytes - std::min(kKeptReplyBytes, responseBody_.size());
-  responseBody_.insert(responseBody_.end(), data.begin(),
+  std::size_t room = kKeptReplyBytes - std::min(kKeptReplyBytes, responseData_.size());
+  responseData_.insert(responseData_.end(), data.begin(),
                        data.begin() + static_cast<std::ptrdiff_t>(std::min(room, data.size())));
 }
 
@@ -267,16 +285,35 @@ void KZExportController::didFinishLoading(URLConnection& connection) {
     progressNotification_->setMessageText(mExportMgr.imageCount() > 1
                                               ? "Your images were succesfully posted."
                                               : "Your image was succesfully posted.");
-    if (auto id = postIdentifier(responseBody_)) {
+    if (auto id = postIdentifier(responseData_)) {
       progressNotification_->setInformativeText("Post id: " + *id);
     }
     progressIndic_->removeFromSuperview();
     progressNotification_->setAccessoryView(outlets_.completeView);
     progressNotification_->buttons().front()->setEnabled(true);
   } else {
-    showUploadFailure(refusalReason(responseBody_, status));
+    showUploadFailure(refusalReason(responseData_, status));
+    if (status == 401) {
+      progressNotification_->setInformativeText("Sign in again, then export again.");
+      forgetRefusedSignIn();
+    }
   }
   connection.unscheduleFromRunLoop(environment_.runLoop);
+}
+
+void KZExportController::forgetRefusedSignIn() {
+  // The service answered that the sign-in no longer holds: signed out, and not remembered as
+  // valid, so that the next showing of the pane does not try it again. The fields keep their text
+  // for the next "Log In".
+  loggedIn_ = false;
+  postEnabled(false);
+  outlets_.loginButton->setTitle("Log In");
+  outlets_.loginButton->setEnabled(true);
+  if (AppSettings* model = outlets_.appModel.get()) {
+    model->setIsValid(false);
+    model->fieldsEnabled(true);
+    model->refresh();
+  }
 }
 
 void KZExportController::showUploadFailure(const std::string& detail) {
@@ -323,7 +360,7 @@ void KZExportController::refuseExport(const std::string& message, const std::str
 
 URLRequest KZExportController::requestForUrl(const std::string& urlText, const std::string& method,
                                              const std::vector<ParameterEntry>& params) {
-  consumer_ = OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret));
+  setConsumer(OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret)));
   std::string body;
   for (const auto& entry : params) {
     if (!body.empty()) body += "&";
@@ -343,6 +380,12 @@ URLRequest KZExportController::requestForUrl(const std::string& urlText, const s
 }
 
 void KZExportController::signAndSendWithTokenKey() {
+  // Messages to nothing do nothing: without a composed request, its sheet or a token there is
+  // nothing to send, and a second connection must not replace a running one.
+  if (!request_ || !url_ || !progressNotification_ || !progressIndic_ || !accessToken_ ||
+      uploading_) {
+    return;
+  }
   signRequestWithClientIdentifier(
       std::string(config::kConsumerKey), std::string(config::kConsumerSecret), accessToken_->key(),
       accessToken_->secret(), std::nullopt, post_signing::SignatureMethod::kHMAC_SHA1);

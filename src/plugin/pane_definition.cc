@@ -54,7 +54,7 @@ void loadPaneDefinition(KZExportController& controller) {
   o.appModel->setUID_fld(o.plinthPassword);
   o.appModel->setRemember_login(o.plinthRememberMe);
   o.appModel->setSign_in(o.loginButton);
-  o.loginButton->setAction([&controller] { controller.loginAction(); });
+  o.loginButton->setAction([&controller] { controller.login(nullptr); });
   // Toggling "Remember me" saves the fields, as the model's interface action does.
   std::weak_ptr<AppSettings> model = o.appModel;
   o.plinthRememberMe->setAction([model] {

@@ -244,7 +244,7 @@ using PieceProducer = std::function<void(const std::function<void(std::string_vi
 std::string hmacSignature(const std::optional<std::string>& clientSecret,
                           const std::optional<std::string>& tokenSecret,
                           const PieceProducer& produce) {
-  HMACSHA1 mac(oauthGeneratePlaintextSignature(clientSecret, tokenSecret));
+  HMACSHA1 mac(oauthGeneratePlaintextSignatureFor({}, clientSecret, tokenSecret));
   produce([&](std::string_view piece) { mac.update(piece); });
   return Base64::base64EncodedString(mac.final());
 }
@@ -334,14 +334,15 @@ std::string signatureBaseString(const URL& url, const ParameterList& protocolPar
   return signatureBaseString(url, protocolParameters, viewsOf(bodyParameters));
 }
 
-std::string oauthGeneratePlaintextSignature(const std::optional<std::string>& clientSecret,
-                                            const std::optional<std::string>& tokenSecret) {
+std::string oauthGeneratePlaintextSignatureFor(std::string_view /*baseString*/,
+                                               const std::optional<std::string>& clientSecret,
+                                               const std::optional<std::string>& tokenSecret) {
   return encoded(clientSecret.value_or("")) + "&" + encoded(tokenSecret.value_or(""));
 }
 
-std::string oauthGenerateHMAC_SHA1Signature(std::string_view baseString,
-                                            const std::optional<std::string>& clientSecret,
-                                            const std::optional<std::string>& tokenSecret) {
+std::string oauthGenerateHMAC_SHA1SignatureFor(std::string_view baseString,
+                                               const std::optional<std::string>& clientSecret,
+                                               const std::optional<std::string>& tokenSecret) {
   return hmacSignature(clientSecret, tokenSecret, [&](const auto& sink) { sink(baseString); });
 }
 
@@ -388,7 +389,8 @@ ParameterList signRequestBody(URLRequest& request, const URL& url,
           forEachBaseStringPiece(encodedURI, protocol, bodyParameters, sink);
         });
   } else {
-    signature = oauthGeneratePlaintextSignature(credentials.clientSecret, credentials.tokenSecret);
+    signature =
+        oauthGeneratePlaintextSignatureFor({}, credentials.clientSecret, credentials.tokenSecret);
   }
   protocol.push_back({"oauth_signature", signature});
 

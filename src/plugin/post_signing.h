@@ -81,14 +81,16 @@ std::string signatureBaseString(const URL& url, const ParameterList& protocolPar
 std::string signatureBaseString(const URL& url, const ParameterList& protocolParameters,
                                 const ParameterList& bodyParameters);
 
-// The encoded consumer secret, "&", the encoded token secret (absent secrets count as empty).
-std::string oauthGeneratePlaintextSignature(const std::optional<std::string>& clientSecret,
-                                            const std::optional<std::string>& tokenSecret);
+// The PLAINTEXT signature: the encoded consumer secret, "&", the encoded token secret (absent
+// secrets count as empty). The base string plays no part in it.
+std::string oauthGeneratePlaintextSignatureFor(std::string_view baseString,
+                                               const std::optional<std::string>& clientSecret,
+                                               const std::optional<std::string>& tokenSecret);
 
 // Base64 of the HMAC-SHA1 of `baseString` keyed with the PLAINTEXT signature.
-std::string oauthGenerateHMAC_SHA1Signature(std::string_view baseString,
-                                            const std::optional<std::string>& clientSecret,
-                                            const std::optional<std::string>& tokenSecret);
+std::string oauthGenerateHMAC_SHA1SignatureFor(std::string_view baseString,
+                                               const std::optional<std::string>& clientSecret,
+                                               const std::optional<std::string>& tokenSecret);
 
 struct Credentials {
   std::string clientIdentifier;

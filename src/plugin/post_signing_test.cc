@@ -113,6 +113,7 @@ TEST(PostSigningTest, RequestGetsBodyInListOrderAndHeaderInFixedOrder) {
   EXPECT_EQ(signatureBaseString(request.url(), protocol, body), base);
   std::string signature = referenceSignature("sec%20ret&tsec", base);
   EXPECT_EQ(protocol[6].value, signature);
+  EXPECT_EQ(oauthGenerateHMAC_SHA1SignatureFor(base, "sec ret", "tsec"), signature);
 
   std::string encodedSignature = signature;
   for (auto [from, to] : {std::pair{"+", "%2B"}, {"/", "%2F"}, {"=", "%3D"}}) {
@@ -180,8 +181,8 @@ TEST(PostSigningTest, AsciiBodyValuesFollowTheSecondEncodingExactly) {
 }
 
 TEST(PostSigningTest, PlaintextSignatures) {
-  EXPECT_EQ(oauthGeneratePlaintextSignature("a b", std::nullopt), "a%20b&");
-  EXPECT_EQ(oauthGeneratePlaintextSignature(std::nullopt, std::nullopt), "&");
+  EXPECT_EQ(oauthGeneratePlaintextSignatureFor("ignored", "a b", std::nullopt), "a%20b&");
+  EXPECT_EQ(oauthGeneratePlaintextSignatureFor("", std::nullopt, std::nullopt), "&");
   URLRequest request(url("http://api.example/x"));
   ParameterList protocol =
       signRequest(request, request.url(), {}, {"ck", "c&s", std::nullopt, "t", "verif"},
