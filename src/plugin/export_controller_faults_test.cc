@@ -98,10 +98,14 @@ TEST_F(ExportControllerFaultsTest, TokenStatusOutside200To299FailsTheSignIn) {
         EXPECT_TRUE(logs.contains(c.logged));
       }
       // A refused reply that still holds a token shows its secret masked.
-      if (c.status == 300) EXPECT_TRUE(logs.contains("oauth_token_secret=***"));
+      if (c.status == 300) {
+        EXPECT_TRUE(logs.contains("oauth_token_secret=***"));
+      }
       for (const std::string& line : logs.lines()) {
         const auto at = line.find("oauth_token_secret=");
-        if (at != std::string::npos) EXPECT_EQ(line.substr(at + 19, 3), "***") << line;
+        if (at != std::string::npos) {
+          EXPECT_EQ(line.substr(at + 19, 3), "***") << line;
+        }
       }
     }
     EXPECT_EQ(AppSettings().isValid(), c.signedIn);

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "encoding/data_base64.h"
+#include "encoding/percent_escapes.h"
 #include "encoding/string_url_encode.h"
 #include "platform/alert.h"
 #include "platform/key_event.h"
@@ -323,8 +324,7 @@ TEST_F(ExportControllerTest, ACallerSetsUrlRequestAndParamsThenSigns) {
       at = close + 3;
     }
     ASSERT_EQ(protocol.back().key, "oauth_signature");
-    const std::string signature =
-        NSString_URLEncode::decodeFromURL(protocol.back().value).value_or("");
+    const std::string signature = replacePercentEscapes(protocol.back().value).value_or("");
     protocol.pop_back();
     const std::string base = "POST&" +
                              NSString_URLEncode::encodeForURL(c.oauthBaseStringURI()).value() +
