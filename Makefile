@@ -5,6 +5,7 @@
 #   make fuzz    build the libFuzzer targets with clang and run each for FUZZ_SECONDS
 #   make screenshots  draw the graphical host's screenshots (offscreen) into docs/screenshots/
 #   make test-darktable  install darktable, then run the darktable storage's tests inside it
+#   make tidy    clang-tidy on the C++ files changed since main (TIDY_BASE)
 # Variables: BUILD (build folder), WERROR=ON, SANITIZE=ON (AddressSanitizer + UBSan).
 
 BUILD ?= build
@@ -14,7 +15,7 @@ FUZZ_SECONDS ?= 20
 BENCH_ARGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build test test-darktable demo bench fuzz screenshots format clean
+.PHONY: all bootstrap configure build test test-darktable demo bench fuzz screenshots format tidy clean
 
 all: build
 
@@ -56,6 +57,10 @@ screenshots: configure
 
 format:
 	@git ls-files '*.cc' '*.h' | xargs clang-format -i
+
+TIDY_BASE ?= main
+tidy: configure
+	@BUILD=$(BUILD) scripts/tidy $(TIDY_BASE)
 
 clean:
 	@rm -rf build build-asan build-bench build-fuzz
