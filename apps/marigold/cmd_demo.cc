@@ -5,11 +5,15 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "commands.h"
+#include "host/photo_export.h"
+#include "host/scratch_folder.h"
 #include "host/simulator_process.h"
 #include "host_session.h"
+#include "imaging/photo_preparation.h"
 #include "json/lx_json_parser.h"
 #include "json/lx_json_writer.h"
 #include "platform/url_connection.h"
@@ -21,32 +25,17 @@ namespace {
 constexpr const char* kDemoUser = "demo";
 constexpr const char* kDemoPassword = "demo-password";
 
-// A folder that is removed with everything in it when the object goes away.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "marigold-demo-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-      throw std::runtime_error("cannot make a temporary folder");
-    path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 bool post(const std::vector<std::string>& photos, const std::string& caption,
           const std::string& tags, const std::string& link, const std::string& state,
-          Console& console) {
-  HostSession session(photos, console);
+          const host::ScratchFolder& scratch, Console& console) {
+  // The export step as marigold post runs it, with its defaults.
+  imaging::PreparationOptions options;
+  std::optional<host::PreparedSelection> prepared;
+  HostSession session(photos, console, [&](const std::string& requiredFileType) {
+    options.requiredFileType = requiredFileType;
+    prepared = host::prepareSelection(scratch, photos, options);
+    return prepared->paths();
+  });
   if (!session.signedIn()) {
     console.error("the remembered sign-in did not take place", kFailed);
     return false;
@@ -61,6 +50,7 @@ bool post(const std::vector<std::string>& photos, const std::string& caption,
                  (photos.size() == 1 ? " photo" : " photos") + " to " + blog + " (" + state +
                  ")\n");
   console.flush();
+  console.note(imaging::describePreparation(prepared->result, options));
   const PostOutcome outcome = session.exportAndWait();
   if (outcome.posted) console.result("Posted as post " + outcome.postId.value_or("?") + "\n");
   return outcome.posted;
@@ -83,7 +73,8 @@ std::string storedPosts(const std::string& apiBase) {
 
 int demo(Console& console) {
   try {
-    ScratchFolder scratch;
+    host::ScratchFolder scratch;
+    scratch.removeOnSignals();
     auto home = scratch.path() / "home";
     auto data = scratch.path() / "service";
     std::filesystem::create_directories(home);
@@ -108,12 +99,12 @@ int demo(Console& console) {
 
     const std::filesystem::path examples = host::defaultExamplesFolder();
     if (!post({(examples / "sunrise.jpg").string()}, "Sunrise over the bay", "morning,sea",
-              "https://example.com/sunrise", "Published", console)) {
+              "https://example.com/sunrise", "Published", scratch, console)) {
       return kFailed;
     }
     if (!post({(examples / "harbour.jpg").string(), (examples / "meadow.jpg").string(),
                (examples / "dusk.jpg").string()},
-              "A day in three photos", "travel,set", "", "Draft", console)) {
+              "A day in three photos", "travel,set", "", "Draft", scratch, console)) {
       return kFailed;
     }
 
