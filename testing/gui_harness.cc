@@ -30,6 +30,7 @@ GuiHarness::~GuiHarness() {
 
 gui::GuiSession& GuiHarness::open(std::vector<std::string> photos) {
   session_ = std::make_unique<gui::GuiSession>(std::move(photos));
+  window().setUrlOpener([this](const QUrl& url) { openedUrls_.push_back(url); });
   window().show();
   waitFor([this] { return window().isVisible(); }, 5);
   return *session_;
@@ -75,6 +76,15 @@ gui::SheetWidget* GuiHarness::waitForOutcome(double seconds) {
       },
       seconds);
   return window().sheet();
+}
+
+QPushButton* GuiHarness::sheetButton(const QString& title) {
+  auto* sheet = window().sheet();
+  if (sheet == nullptr) return nullptr;
+  for (auto* button : sheet->findChildren<QPushButton*>()) {
+    if (button->isVisibleTo(sheet) && button->text().remove('&') == title) return button;
+  }
+  return nullptr;
 }
 
 std::string GuiHarness::writeFile(const std::string& name, std::size_t size,

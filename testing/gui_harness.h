@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
+#include <QUrl>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -56,6 +57,10 @@ class GuiHarness {
   static bool waitFor(const std::function<bool()>& done, double seconds = 20);
   // Waits until the sheet in front has an enabled first button (an outcome, or an alert).
   gui::SheetWidget* waitForOutcome(double seconds = 20);
+  // The shown button of the sheet in front whose title (without its mnemonic) is `title`.
+  QPushButton* sheetButton(const QString& title);
+  // The addresses "View Post" asked to open (no browser is started).
+  const std::vector<QUrl>& openedUrls() const { return openedUrls_; }
 
   // A file of `size` bytes in the temporary home (a repeating pattern of every byte value when
   // `fill` is absent); answers its path.
@@ -69,6 +74,7 @@ class GuiHarness {
   std::unique_ptr<sim::PlinthSim> sim_;
 
  private:
+  std::vector<QUrl> openedUrls_;
   std::unique_ptr<gui::GuiSession> session_;
 };
 

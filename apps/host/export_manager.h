@@ -23,6 +23,9 @@ class ExportManager : public ExportImageProtocol {
     return index < paths_.size() ? paths_[index] : std::string();
   }
   std::shared_ptr<Window> window() override { return window_; }
+  // A fresh export window for the plug-in's next run, once it has closed this one (a graphical
+  // host keeps its window open after a failed post, so that the user can try again).
+  void reopenWindow() { window_ = std::make_shared<Window>(window_->title()); }
   void enableControls() override { setControlsEnabled(true); }
   void disableControls() override { setControlsEnabled(false); }
 

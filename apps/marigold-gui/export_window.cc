@@ -1,27 +1,33 @@
 #include "export_window.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QShortcut>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <map>
 #include <optional>
+#include <utility>
 
 #include "host/photo_file.h"
 #include "image_pixmap.h"
 #include "pane_widget.h"
 #include "platform/alert.h"
+#include "platform/progress_indicator.h"
 #include "platform/window.h"
 #include "sheet_widget.h"
 
@@ -29,6 +35,10 @@ namespace marigold::gui {
 namespace {
 
 constexpr int kThumbnailSide = 96;
+constexpr int kPathRole = Qt::UserRole;
+// The service's limits, as the plug-in's pane judges a selection.
+constexpr qint64 kLimitBytes = 5242880;
+constexpr int kLimitPhotos = 10;
 
 // The texts a user types for the post; they survive the pane being shown again.
 constexpr const char* kTypedFields[] = {"plinthCaptions", "plinthTags", "plinthClickthrough"};
@@ -43,6 +53,16 @@ QStringList localImageFiles(const QMimeData& data) {
   return files;
 }
 
+// Sizes as the service's limit is written: 5,242,880 bytes is "5 MB".
+QString megabytes(qint64 bytes) {
+  const double value = static_cast<double>(bytes) / (1024.0 * 1024.0);
+  return QString::number(value, 'f', value < 10 ? 1 : 0);
+}
+
+QString photoCount(int count) {
+  return count == 1 ? QString("1 photo") : QString("%1 photos").arg(count);
+}
+
 }  // namespace
 
 const QStringList& ExportWindow::imageSuffixes() {
@@ -51,25 +71,41 @@ const QStringList& ExportWindow::imageSuffixes() {
 }
 
 ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& plugin)
-    : manager_(manager), plugin_(plugin) {
+    : manager_(manager),
+      plugin_(plugin),
+      openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
   setWindowTitle("Export - " + QString::fromStdString(plugin_.name()));
   setAcceptDrops(true);
+  decoders_.setMaxThreadCount(2);
 
   content_ = new QWidget(this);
   auto* photosColumn = new QVBoxLayout;
-  auto* photosTitle = new QLabel("Photos to post (drop image files here)", content_);
+  auto* photosTitle = new QLabel("P&hotos to post", content_);
+  auto* photosHint =
+      new QLabel("Drop image files here; drag a photo to change the order.", content_);
+  photosHint->setWordWrap(true);
   thumbnails_ = new QListWidget(content_);
   thumbnails_->setObjectName("thumbnails");
+  thumbnails_->setAccessibleName("Photos to post");
+  thumbnails_->setAccessibleDescription("The first photo is shown first in the post.");
+  photosTitle->setBuddy(thumbnails_);
   thumbnails_->setViewMode(QListView::IconMode);
   thumbnails_->setIconSize(QSize(kThumbnailSide, kThumbnailSide));
-  thumbnails_->setGridSize(QSize(kThumbnailSide + 24, kThumbnailSide + 36));
+  thumbnails_->setGridSize(QSize(kThumbnailSide + 24, kThumbnailSide + 44));
   thumbnails_->setResizeMode(QListView::Adjust);
+  thumbnails_->setWordWrap(true);
+  // Static layout with internal moves: a drag reorders the items (and so the post), rather than
+  // leaving an icon wherever it was dropped.
   thumbnails_->setMovement(QListView::Static);
+  thumbnails_->setDragDropMode(QAbstractItemView::InternalMove);
+  thumbnails_->setDefaultDropAction(Qt::MoveAction);
   thumbnails_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   thumbnails_->setMinimumWidth(2 * (kThumbnailSide + 24) + 24);
-  auto* add = new QPushButton("Add Photos...", content_);
+  sizeLine_ = new QLabel(content_);
+  sizeLine_->setObjectName("sizeLine");
+  auto* add = new QPushButton("&Add Photos...", content_);
   add->setAutoDefault(false);
-  remove_ = new QPushButton("Remove", content_);
+  remove_ = new QPushButton("&Remove", content_);
   remove_->setObjectName("remove");
   remove_->setAutoDefault(false);
   auto* photoButtons = new QHBoxLayout;
@@ -77,7 +113,9 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   photoButtons->addWidget(remove_);
   photoButtons->addStretch(1);
   photosColumn->addWidget(photosTitle);
+  photosColumn->addWidget(photosHint);
   photosColumn->addWidget(thumbnails_, 1);
+  photosColumn->addWidget(sizeLine_);
   photosColumn->addLayout(photoButtons);
 
   hint_ = new QLabel(content_);
@@ -85,18 +123,25 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   hint_->setWordWrap(true);
   hint_->setHidden(true);
   pane_ = new PaneWidget(plugin_.settingsView(), content_);
+  pane_->setMinimumWidth(460);
+  pane_->setEditHandler([this](const std::string& identifier, const std::string& text) {
+    for (const char* typed : kTypedFields) {
+      if (identifier == typed) typed_[identifier] = text;
+    }
+  });
   auto* paneColumn = new QVBoxLayout;
   paneColumn->addWidget(hint_);
   paneColumn->addWidget(pane_, 1);
 
+  // The photos take the room a larger window gives; the form keeps its size.
   auto* columns = new QHBoxLayout(content_);
   columns->setContentsMargins(0, 0, 0, 0);
-  columns->addLayout(photosColumn, 0);
-  columns->addLayout(paneColumn, 1);
+  columns->addLayout(photosColumn, 1);
+  columns->addLayout(paneColumn, 0);
 
   auto* buttons = new QDialogButtonBox(this);
-  cancel_ = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
-  post_ = buttons->addButton("Post", QDialogButtonBox::AcceptRole);
+  cancel_ = buttons->addButton("Ca&ncel", QDialogButtonBox::RejectRole);
+  post_ = buttons->addButton("&Post", QDialogButtonBox::AcceptRole);
   post_->setObjectName("post");
   cancel_->setObjectName("cancel");
   post_->setAutoDefault(false);
@@ -107,13 +152,20 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   layout->addWidget(buttons);
 
   connect(add, &QPushButton::clicked, this, [this] { choosePhotos(); });
-  connect(remove_, &QPushButton::clicked, this, [this] {
+  auto removeSelected = [this] {
     QList<int> rows;
     for (const QListWidgetItem* item : thumbnails_->selectedItems()) rows << thumbnails_->row(item);
-    removePhotos(rows);
-  });
+    if (!rows.isEmpty()) removePhotos(rows);
+  };
+  connect(remove_, &QPushButton::clicked, this, removeSelected);
+  auto* deleteKey = new QShortcut(QKeySequence::Delete, thumbnails_);
+  deleteKey->setContext(Qt::WidgetShortcut);
+  connect(deleteKey, &QShortcut::activated, this, removeSelected);
   connect(thumbnails_, &QListWidget::itemSelectionChanged, this, [this] { updateButtons(); });
-  connect(post_, &QPushButton::clicked, this, [this] { plugin_.startExport(""); });
+  // The list's model moves the rows while the drop is still being handled: look afterwards.
+  connect(thumbnails_->model(), &QAbstractItemModel::rowsMoved, this,
+          [this] { QTimer::singleShot(0, this, [this] { takeOrderFromList(); }); });
+  connect(post_, &QPushButton::clicked, this, [this] { post(); });
   connect(cancel_, &QPushButton::clicked, this, [this] {
     if (uploading()) {
       plugin_.cancelExport();
@@ -122,14 +174,16 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
     }
   });
   manager_.setControlsHandler([this](bool) { updateButtons(); });
-  windowSubscription_ = manager_.window()->onChange([this] { windowChanged(); });
+  watchWindow();
 
   refreshThumbnails();
   windowChanged();
-  resize(900, 470);
+  resize(940, 500);
 }
 
 ExportWindow::~ExportWindow() {
+  decoders_.clear();
+  decoders_.waitForDone();
   manager_.setControlsHandler(nullptr);
   windowSubscription_.cancel();
   sheetSubscription_.cancel();
@@ -156,48 +210,103 @@ void ExportWindow::removePhotos(const QList<int>& rows) {
   setSelection(std::move(selection));
 }
 
+void ExportWindow::takeOrderFromList() {
+  std::vector<std::string> order;
+  for (int row = 0; row < thumbnails_->count(); ++row) {
+    order.push_back(thumbnails_->item(row)->data(kPathRole).toString().toStdString());
+  }
+  if (order != manager_.photoPaths()) setSelection(std::move(order), false);
+}
+
 void ExportWindow::setHint(const QString& text) {
   hint_->setText(text);
   hint_->setHidden(text.isEmpty());
 }
 
-void ExportWindow::setSelection(std::vector<std::string> paths) {
-  auto settings = plugin_.settingsView();
-  std::map<std::string, std::string> typed;
-  for (const char* identifier : kTypedFields) {
-    if (auto field = std::dynamic_pointer_cast<TextField>(settings->viewWithIdentifier(identifier));
-        field && field->isEnabled()) {
-      typed[identifier] = field->stringValue();
-    }
-  }
+void ExportWindow::setSelection(std::vector<std::string> paths, bool rebuildThumbnails) {
   manager_.setPhotoPaths(std::move(paths));
   plugin_.viewWillBeActivated();
-  for (const auto& [identifier, text] : typed) {
-    auto field = std::dynamic_pointer_cast<TextField>(settings->viewWithIdentifier(identifier));
-    if (field && field->isEnabled()) field->setStringValue(text);
+  restoreTypedText();
+  if (rebuildThumbnails) {
+    refreshThumbnails();
+  } else {
+    markFirstPhoto();
+    updateSizeLine();
   }
-  refreshThumbnails();
+}
+
+void ExportWindow::restoreTypedText() {
+  // The pane's reset empties the caption and tags (and the link, or puts the photo-set notice in
+  // it); what the user typed goes back into every field the reset left empty, enabled or not.
+  auto settings = plugin_.settingsView();
+  for (const auto& [identifier, text] : typed_) {
+    auto field = std::dynamic_pointer_cast<TextField>(settings->viewWithIdentifier(identifier));
+    if (field && field->stringValue().empty() && !text.empty()) field->setStringValue(text);
+  }
 }
 
 void ExportWindow::refreshThumbnails() {
+  const int generation = ++thumbnailGeneration_;
   thumbnails_->clear();
-  const QSize box(kThumbnailSide, kThumbnailSide);
+  pendingThumbnails_ = 0;
+  const qreal ratio = devicePixelRatioF();
+  const QIcon waiting = style()->standardIcon(QStyle::SP_FileIcon);
   for (const std::string& path : manager_.photoPaths()) {
     const QString file = QString::fromStdString(path);
-    QPixmap pixmap = pixmapOfFile(file, box);
-    auto* item = new QListWidgetItem(QFileInfo(file).fileName(), thumbnails_);
+    auto* item = new QListWidgetItem(waiting, QFileInfo(file).fileName(), thumbnails_);
+    item->setData(kPathRole, file);
     item->setToolTip(file);
-    if (pixmap.isNull()) {
+    ++pendingThumbnails_;
+    // Decoded on a worker: a camera's photos of many megabytes never hold the window up.
+    decoders_.start([this, generation, file, ratio] {
+      QImage image = imageOfFile(file, QSize(kThumbnailSide, kThumbnailSide), ratio);
+      QMetaObject::invokeMethod(
+          this, [this, generation, file, image] { thumbnailDecoded(generation, file, image); },
+          Qt::QueuedConnection);
+    });
+  }
+  markFirstPhoto();
+  updateSizeLine();
+  updateButtons();
+}
+
+void ExportWindow::thumbnailDecoded(int generation, const QString& file, const QImage& image) {
+  if (generation != thumbnailGeneration_) return;  // a selection since replaced
+  --pendingThumbnails_;
+  for (int row = 0; row < thumbnails_->count(); ++row) {
+    QListWidgetItem* item = thumbnails_->item(row);
+    if (item->data(kPathRole).toString() != file) continue;
+    if (image.isNull()) {
       item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
       item->setToolTip(file + "\nThis file cannot be shown as an image.");
-    } else {
-      // The same colours while a sheet disables the window, rather than Qt's greyed copy.
-      QIcon icon(pixmap);
-      icon.addPixmap(pixmap, QIcon::Disabled);
-      item->setIcon(icon);
+      continue;
     }
+    // The same colours while a sheet disables the window, rather than Qt's greyed copy.
+    const QPixmap pixmap = QPixmap::fromImage(image);
+    QIcon icon(pixmap);
+    icon.addPixmap(pixmap, QIcon::Disabled);
+    item->setIcon(icon);
   }
-  updateButtons();
+}
+
+void ExportWindow::markFirstPhoto() {
+  for (int row = 0; row < thumbnails_->count(); ++row) {
+    QListWidgetItem* item = thumbnails_->item(row);
+    const QString name = QFileInfo(item->data(kPathRole).toString()).fileName();
+    item->setText(row == 0 ? name + "\nshown first" : name);
+    item->setData(Qt::AccessibleTextRole, row == 0 ? name + ", shown first" : name);
+  }
+}
+
+void ExportWindow::updateSizeLine() {
+  qint64 total = 0;
+  for (const std::string& path : manager_.photoPaths()) {
+    total += QFileInfo(QString::fromStdString(path)).size();
+  }
+  const int count = static_cast<int>(manager_.photoPaths().size());
+  sizeLine_->setText(QString("%1 · %2 MB of %3 MB · at most %4")
+                         .arg(photoCount(count), megabytes(total), megabytes(kLimitBytes))
+                         .arg(kLimitPhotos));
 }
 
 void ExportWindow::choosePhotos() {
@@ -206,6 +315,18 @@ void ExportWindow::choosePhotos() {
   filter = filter.trimmed() + ")";
   const QStringList files = QFileDialog::getOpenFileNames(this, "Add Photos", QString(), filter);
   if (!files.isEmpty()) addPhotos(files);
+}
+
+void ExportWindow::post() {
+  lastPostWentThrough_ = false;
+  plugin_.startExport("");
+  const auto& sheets = manager_.window()->sheets();
+  const std::shared_ptr<Alert> front = sheets.empty() ? nullptr : sheets.back();
+  // The upload's own sheet comes with its progress bar; a refusal comes without.
+  const bool upload =
+      front && std::dynamic_pointer_cast<ProgressIndicator>(front->accessoryView()) != nullptr;
+  uploadSheet_ = upload ? front : nullptr;
+  updateButtons();
 }
 
 void ExportWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -232,6 +353,29 @@ void ExportWindow::resizeEvent(QResizeEvent* event) {
   placeSheet();
 }
 
+void ExportWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!std::exchange(focusedOnce_, true) && !sheet_) pane_->focusFirstEmptyField();
+}
+
+void ExportWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() != Qt::Key_Escape) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  // A sheet answers Escape itself; what reaches the window stops an upload or closes it.
+  event->accept();
+  if (uploading()) {
+    plugin_.cancelExport();
+  } else if (!sheet_) {
+    close();
+  }
+}
+
+void ExportWindow::watchWindow() {
+  windowSubscription_ = manager_.window()->onChange([this] { windowChanged(); });
+}
+
 void ExportWindow::windowChanged() {
   const auto& window = *manager_.window();
   const auto& sheets = window.sheets();
@@ -252,7 +396,94 @@ void ExportWindow::windowChanged() {
   }
   content_->setEnabled(!sheet_);
   updateButtons();
-  if (window.isClosed()) close();
+  if (!sheet_ && focusedOnce_ && isVisible()) {
+    const QWidget* focused = focusWidget();
+    if (focused == nullptr || !focused->isEnabled() || !focused->isVisible()) {
+      if (!pane_->focusFirstEmptyField()) thumbnails_->setFocus(Qt::OtherFocusReason);
+    }
+  }
+  if (window.isClosed()) runEnded();
+}
+
+void ExportWindow::runEnded() {
+  windowSubscription_.cancel();
+  if (lastPostWentThrough_) {
+    close();
+    return;
+  }
+  // The plug-in ended its run after a failure, a cancel or a refusal. The window keeps the
+  // photos and the pane as they are, with a fresh export window for the next run; "Try Again"
+  // starts it at once. Not from inside the plug-in's own call that closed the window.
+  QTimer::singleShot(0, this, [this] {
+    manager_.reopenWindow();
+    watchWindow();
+    windowChanged();
+    if (std::exchange(tryAgain_, false) && post_->isEnabled()) post();
+  });
+}
+
+void ExportWindow::offerOutcome() {
+  const auto upload = uploadSheet_.lock();
+  if (!sheet_ || !upload || sheet_->alert() != upload || sheet_->hasActions()) return;
+  const auto& buttons = upload->buttons();
+  if (buttons.empty() || !buttons.front()->isEnabled()) return;  // still sending
+  // The plug-in shows its completion image only when the post went through.
+  lastPostWentThrough_ = std::dynamic_pointer_cast<ImageView>(upload->accessoryView()) != nullptr;
+  std::weak_ptr<Alert> weak = upload;
+  auto endRun = [weak] {
+    if (auto alert = weak.lock()) alert->pressButton(0);
+  };
+  std::vector<SheetWidget::Action> actions;
+  if (lastPostWentThrough_) {
+    if (const QUrl address = postAddress(); address.isValid()) {
+      actions.push_back({"&View Post", [this, address] { openUrl_(address); }});
+    }
+    actions.push_back({"&Close", endRun});
+    sheet_->setActions(std::move(actions), actions.size() - 1, actions.size() - 1);
+  } else {
+    actions.push_back({"&OK", endRun});
+    actions.push_back({"&Try Again", [this, endRun] {
+                         tryAgain_ = true;
+                         endRun();
+                       }});
+    sheet_->setActions(std::move(actions), 1, 0);
+  }
+}
+
+QUrl ExportWindow::postAddress() const {
+  // The blog menu lists blogs by host name (a blog kept under a path is listed by its name, and
+  // has no address of its own here). The service's post pages sit under /post/ID.
+  auto menu = std::dynamic_pointer_cast<PopUpButton>(
+      plugin_.settingsView()->viewWithIdentifier("plinthSelect"));
+  const std::optional<std::string> blog = menu ? menu->titleOfSelectedItem() : std::nullopt;
+  if (!blog || blog->find('.') == std::string::npos) return {};
+  QString address = "http://" + QString::fromStdString(*blog) + "/";
+  const auto upload = uploadSheet_.lock();
+  static const QRegularExpression postId("^Post id: (\\w+)$");
+  if (const auto match =
+          postId.match(upload ? QString::fromStdString(upload->informativeText()) : QString());
+      match.hasMatch()) {
+    address += "post/" + match.captured(1);
+  }
+  const QUrl url(address, QUrl::StrictMode);
+  return url.isValid() && !url.host().isEmpty() ? url : QUrl();
+}
+
+void ExportWindow::showUploadDetail() {
+  const auto upload = uploadSheet_.lock();
+  if (!sheet_ || !upload || sheet_->alert() != upload) return;
+  const QString photos = photoCount(static_cast<int>(manager_.photoPaths().size()));
+  const QString message = QString::fromStdString(upload->messageText());
+  static const QRegularExpression sent("^(\\d+) Bytes of (\\d+) Bytes posted\\.$");
+  QString detail = photos;
+  if (const auto match = sent.match(message); match.hasMatch()) {
+    detail = QString("%1 · %2 MB of %3 MB sent")
+                 .arg(photos, megabytes(match.captured(1).toLongLong()),
+                      megabytes(match.captured(2).toLongLong()));
+  } else if (message == "Waiting for a response...") {
+    detail = photos + " sent · waiting for Plinth's answer";
+  }
+  sheet_->setDetail(detail);
 }
 
 void ExportWindow::placeSheet() {
@@ -264,7 +495,10 @@ void ExportWindow::placeSheet() {
 void ExportWindow::updateButtons() {
   post_->setEnabled(manager_.controlsEnabled() && !sheet_);
   cancel_->setEnabled(!sheet_ || uploading());
-  remove_->setEnabled(!thumbnails_->selectedItems().isEmpty());
+  remove_->setEnabled(!thumbnails_->selectedItems().isEmpty() && !sheet_);
+  showUploadDetail();
+  offerOutcome();
+  placeSheet();
 }
 
 bool ExportWindow::uploading() const {

@@ -1,16 +1,28 @@
 // The export dialog around the plug-in's pane, as a photo application has it: the selected photos
-// as thumbnails with "Add Photos..." and "Remove", image files dropped on the window added to
-// them, the pane, and the host's Post and Cancel buttons. Post follows the host controls that the
+// as thumbnails (decoded off the main thread) with "Add Photos..." and "Remove", a line with their
+// count and size against the service's limits, image files dropped on the window added to them,
+// the pane, and the host's Post and Cancel buttons. Post follows the host controls that the
 // plug-in enables and disables; Cancel stops an upload in progress (the plug-in's cancelExport)
 // and otherwise closes the dialog. The plug-in's sheets appear over the window's top edge while
-// the rest of the dialog waits. The window closes when the plug-in closes the export window.
-// Main thread only.
+// the rest of the dialog waits.
+//
+// The window keeps the user's work: what the user typed into the caption, tags and link survives
+// every change of the selection and every enable or disable. After a failed or cancelled post the
+// window stays as it was and offers "Try Again"; after a post that went through it offers "View
+// Post" (the blog's address in the desktop's browser) and "Close". Photos are reordered by dragging
+// (the first one is marked as the one shown first) and removed with Delete; Escape closes the
+// window when nothing runs. Main thread only.
 #pragma once
 
 #include <QPointer>
 #include <QStringList>
+#include <QThreadPool>
+#include <QUrl>
 #include <QWidget>
+#include <functional>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "host/export_manager.h"
 #include "platform/observable.h"
@@ -33,18 +45,22 @@ class ExportWindow : public QWidget {
   ExportWindow& operator=(const ExportWindow&) = delete;
 
   // Adds files to the selection (those already in it are skipped) and shows the pane again so
-  // that the plug-in recomputes the preview, the limits and the click-through rule; what the user
-  // typed into the caption, tags and link stays.
+  // that the plug-in recomputes the preview, the limits and the click-through rule.
   void addPhotos(const QStringList& paths);
   void removePhotos(const QList<int>& rows);
   // A line above the pane (the demo's account, say); empty hides it.
   void setHint(const QString& text);
+  // How "View Post" opens an address; the desktop's browser unless replaced (by a test).
+  void setUrlOpener(std::function<void(const QUrl&)> opener) { openUrl_ = std::move(opener); }
 
   PaneWidget* pane() const { return pane_; }
   QListWidget* thumbnails() const { return thumbnails_; }
+  QLabel* sizeLine() const { return sizeLine_; }
   QPushButton* postButton() const { return post_; }
   QPushButton* cancelButton() const { return cancel_; }
   SheetWidget* sheet() const { return sheet_; }  // the sheet in front, if any
+  // True once the thumbnails of the current selection are all decoded.
+  bool thumbnailsReady() const { return pendingThumbnails_ == 0; }
 
   static const QStringList& imageSuffixes();  // the file types the dialog accepts
 
@@ -53,20 +69,36 @@ class ExportWindow : public QWidget {
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
-  void setSelection(std::vector<std::string> paths);
+  // A new selection: the pane is shown again so that the plug-in looks at it, and the user's text
+  // put back where the pane's reset emptied it.
+  void setSelection(std::vector<std::string> paths, bool rebuildThumbnails = true);
+  void takeOrderFromList();  // after a drag reordered the thumbnails
+  void restoreTypedText();
   void refreshThumbnails();
+  void thumbnailDecoded(int generation, const QString& file, const QImage& image);
+  void markFirstPhoto();
+  void updateSizeLine();
   void choosePhotos();
+  void post();
+  void watchWindow();
   void windowChanged();  // sheets come and go; the plug-in may close the window
+  void runEnded();
+  void offerOutcome();
+  void showUploadDetail();
   void updateButtons();
   void placeSheet();
   bool uploading() const;
+  QUrl postAddress() const;
 
   host::ExportManager& manager_;
   ExportPluginProtocol& plugin_;
   QLabel* hint_;
   QListWidget* thumbnails_;
+  QLabel* sizeLine_;
   QPushButton* remove_;
   PaneWidget* pane_;
   QWidget* content_;
@@ -75,6 +107,17 @@ class ExportWindow : public QWidget {
   QPointer<SheetWidget> sheet_;
   Subscription windowSubscription_;
   Subscription sheetSubscription_;  // the sheet in front: an upload starts and ends in it
+
+  std::map<std::string, std::string> typed_;  // the user's own text, by field
+  std::weak_ptr<Alert> uploadSheet_;          // the sheet of the last post
+  bool lastPostWentThrough_ = false;
+  bool tryAgain_ = false;
+  bool focusedOnce_ = false;
+  std::function<void(const QUrl&)> openUrl_;
+
+  QThreadPool decoders_;
+  int thumbnailGeneration_ = 0;
+  int pendingThumbnails_ = 0;
 };
 
 }  // namespace marigold::gui

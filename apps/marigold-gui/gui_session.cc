@@ -4,17 +4,20 @@ namespace marigold::gui {
 
 GuiSession::GuiSession(std::vector<std::string> photoPaths) : manager_(std::move(photoPaths)) {
   application_.setAlertPresenter(&presenter_);
+  application_.setSynchronousWaiter(&waiter_);
   plugin_ = std::make_unique<host::LoadedPlugin>(host::defaultPluginPath(), manager_, application_,
                                                  loop_);
   plugin_->plugin().viewWillBeActivated();
   window_ = std::make_unique<ExportWindow>(manager_, plugin_->plugin());
   presenter_.setParent(window_.get());
+  waiter_.setWindow(window_.get());
 }
 
 GuiSession::~GuiSession() {
   window_.reset();
   plugin_.reset();
   application_.setAlertPresenter(nullptr);
+  application_.setSynchronousWaiter(nullptr);
 }
 
 }  // namespace marigold::gui

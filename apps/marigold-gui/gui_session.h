@@ -1,7 +1,7 @@
 // One run of the graphical host: the main run loop driven by Qt, the application services with
-// the message-box presenter, the export manager with the selected photos, the plug-in module
-// loaded through the host protocol with its pane shown, and the export window around it.
-// Not copyable.
+// the message-box presenter and the sign-in's waiter, the export manager with the selected photos,
+// the plug-in module loaded through the host protocol with its pane shown, and the export window
+// around it. Not copyable.
 #pragma once
 
 #include <memory>
@@ -15,6 +15,7 @@
 #include "platform/application.h"
 #include "platform/run_loop.h"
 #include "qt_run_loop_driver.h"
+#include "sign_in_waiter.h"
 
 namespace marigold::gui {
 
@@ -41,6 +42,7 @@ class GuiSession {
   Application application_;
   MessageBoxPresenter presenter_;
   host::ExportManager manager_;
+  SignInWaiter waiter_{manager_};
   std::unique_ptr<host::LoadedPlugin> plugin_;
   std::unique_ptr<ExportWindow> window_;
 };

@@ -7,37 +7,43 @@
 namespace marigold::gui {
 namespace {
 
-QPixmap readScaled(QImageReader& reader, QSize box) {
+QImage readScaled(QImageReader& reader, QSize box, qreal devicePixelRatio) {
+  const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1;
+  const QSize pixels = box * ratio;
   reader.setAutoTransform(true);
   // Decode at the size shown where the format can (JPEG scales while decoding): a thumbnail of a
   // large photo does not need its every pixel in memory.
-  const QSize full = reader.size();
-  if (full.isValid() && (full.width() > box.width() || full.height() > box.height())) {
-    reader.setScaledSize(full.scaled(box, Qt::KeepAspectRatio));
+  QSize full = reader.size();
+  if (reader.transformation() & QImageIOHandler::TransformationRotate90) full.transpose();
+  if (full.isValid() && (full.width() > pixels.width() || full.height() > pixels.height())) {
+    QSize scaled = full.scaled(pixels, Qt::KeepAspectRatio);
+    if (reader.transformation() & QImageIOHandler::TransformationRotate90) scaled.transpose();
+    reader.setScaledSize(scaled);
   }
   QImage image = reader.read();
   if (image.isNull()) return {};
-  if (image.width() > box.width() || image.height() > box.height()) {
-    image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  if (image.width() > pixels.width() || image.height() > pixels.height()) {
+    image = image.scaled(pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   }
-  return QPixmap::fromImage(image);
+  image.setDevicePixelRatio(ratio);
+  return image;
 }
 
 }  // namespace
 
-QPixmap pixmapOf(const Image& image, QSize box) {
+QPixmap pixmapOf(const Image& image, QSize box, qreal devicePixelRatio) {
   if (!image.data) return {};
   QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(image.data->data()),
                                              static_cast<qsizetype>(image.data->size()));
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer);
-  return readScaled(reader, box);
+  return QPixmap::fromImage(readScaled(reader, box, devicePixelRatio));
 }
 
-QPixmap pixmapOfFile(const QString& path, QSize box) {
+QImage imageOfFile(const QString& path, QSize box, qreal devicePixelRatio) {
   QImageReader reader(path);
-  return readScaled(reader, box);
+  return readScaled(reader, box, devicePixelRatio);
 }
 
 }  // namespace marigold::gui

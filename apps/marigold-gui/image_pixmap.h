@@ -1,7 +1,10 @@
 // Photos decoded for real with Qt's image readers (JPEG, PNG, GIF, TIFF and whatever plug-ins the
-// system has), turned upright by their orientation tag and scaled to fit a box for display.
+// system has), turned upright by their orientation tag and scaled to fit a box for display. The
+// box is in the screen's logical pixels; photos are decoded at `devicePixelRatio` times that, so
+// that they stay sharp on a screen scaled by 2.
 #pragma once
 
+#include <QImage>
 #include <QPixmap>
 #include <QSize>
 #include <QString>
@@ -11,8 +14,9 @@
 namespace marigold::gui {
 
 // The image the plug-in read, scaled to fit `box`; null when Qt cannot decode its bytes.
-QPixmap pixmapOf(const Image& image, QSize box);
+QPixmap pixmapOf(const Image& image, QSize box, qreal devicePixelRatio);
 // The photo in the file at `path`, scaled to fit `box`; null when it cannot be read or decoded.
-QPixmap pixmapOfFile(const QString& path, QSize box);
+// Safe on any thread (no pixmap is made); QPixmap::fromImage on the main thread shows it.
+QImage imageOfFile(const QString& path, QSize box, qreal devicePixelRatio);
 
 }  // namespace marigold::gui

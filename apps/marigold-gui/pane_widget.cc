@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QImage>
@@ -10,8 +11,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <optional>
@@ -24,29 +28,32 @@ namespace marigold::gui {
 namespace {
 
 // Where the pane's known controls go: a labelled row of the form (controls that share a row sit
-// side by side), with a hint for empty fields. Views the table does not name get a row of their
-// own after these, labelled with their identifier.
+// side by side), with a hint for empty fields. The label's "&" marks its mnemonic; `mnemonic` is
+// the letter underlined in a control's own title (the plug-in's, which has none). Views the table
+// does not name get a row of their own after these, labelled with their identifier.
 struct Slot {
   const char* identifier;
   int row;
   const char* label;
   const char* placeholder;
+  char mnemonic;
 };
 constexpr Slot kSlots[] = {
-    {"plinthUsername", 0, "User name:", "you@example.com"},
-    {"plinthPassword", 1, "Password:", ""},
-    {"plinthRememberMe", 2, "", ""},
-    {"loginButton", 2, "", ""},
-    {"plinthSelect", 3, "Blog:", ""},
-    {"plinthStatus", 4, "State:", ""},
-    {"plinthCaptions", 5, "Caption:", "Say something about the photos"},
-    {"plinthTags", 6, "Tags:", "comma, separated, tags"},
-    {"plinthClickthrough", 7, "Link:", "https://... (one photo only)"},
-    {"notificationField", 8, "", ""},
+    {"plinthUsername", 0, "&User name:", "you@example.com", 0},
+    {"plinthPassword", 1, "Pass&word:", "", 0},
+    {"plinthRememberMe", 2, "", "", 'm'},
+    {"loginButton", 2, "", "", 'L'},
+    {"plinthSelect", 3, "&Blog:", "", 0},
+    {"plinthStatus", 4, "S&tate:", "", 0},
+    {"plinthCaptions", 5, "&Caption:", "Say something about the photos", 0},
+    {"plinthTags", 6, "Ta&gs:", "comma, separated, tags", 0},
+    {"plinthClickthrough", 7, "Lin&k:", "https://... (one photo only)", 0},
+    {"notificationField", 8, "", "", 0},
 };
 constexpr const char* kPreviewIdentifier = "imagePreview";
 constexpr const char* kNoticeIdentifier = "notificationField";
 constexpr int kPreviewSide = 160;
+constexpr double kReadableContrast = 4.5;
 
 const Slot* slotFor(const std::string& identifier) {
   const auto* found = std::find_if(std::begin(kSlots), std::end(kSlots),
@@ -56,14 +63,43 @@ const Slot* slotFor(const std::string& identifier) {
 
 QString qText(const std::string& text) { return QString::fromStdString(text); }
 
-// The plug-in's sign-in blocks the thread until the service answers; show that it is working.
-void clickWithBusyCursor(Button& button) {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  button.performClick();
-  QApplication::restoreOverrideCursor();
+// A title shown with an underlined letter: "&" in the title itself stays a plain "&".
+QString withMnemonic(const std::string& title, char letter) {
+  QString text = qText(title).replace("&", "&&");
+  if (letter == 0) return text;
+  const int at = text.indexOf(QChar(letter), 0, Qt::CaseInsensitive);
+  if (at >= 0) text.insert(at, '&');
+  return text;
+}
+
+// What a screen reader says for a label: its text without the mnemonic marker and the colon.
+QString spokenName(QString label) {
+  label.remove(QRegularExpression("&(?!&)"));
+  if (label.endsWith(':')) label.chop(1);
+  return label;
+}
+
+double luminance(const QColor& colour) {
+  auto channel = [](double c) {
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+         0.0722 * channel(colour.blueF());
+}
+
+QColor mix(const QColor& a, const QColor& b, double t) {
+  return QColor::fromRgbF(static_cast<float>(a.redF() + (b.redF() - a.redF()) * t),
+                          static_cast<float>(a.greenF() + (b.greenF() - a.greenF()) * t),
+                          static_cast<float>(a.blueF() + (b.blueF() - a.blueF()) * t));
 }
 
 }  // namespace
+
+double PaneWidget::contrast(const QColor& a, const QColor& b) {
+  const double la = luminance(a);
+  const double lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
 
 PaneWidget::PaneWidget(std::shared_ptr<View> settingsView, QWidget* parent)
     : QGroupBox(parent), settingsView_(std::move(settingsView)) {
@@ -84,7 +120,12 @@ PaneWidget::PaneWidget(std::shared_ptr<View> settingsView, QWidget* parent)
     auto [entry, added] = rows.try_emplace(row, nullptr);
     if (added) {
       const QString label = slot ? QString(slot->label) : qText(view->identifier()) + ":";
-      if (!label.isEmpty()) grid->addWidget(new QLabel(label, this), row, 0, Qt::AlignRight);
+      if (!label.isEmpty()) {
+        auto* text = new QLabel(label, this);
+        text->setBuddy(widget);
+        grid->addWidget(text, row, 0, Qt::AlignRight);
+        widget->setAccessibleName(spokenName(label));
+      }
       entry->second = new QHBoxLayout;
       grid->addLayout(entry->second, row, 1);
     }
@@ -95,6 +136,7 @@ PaneWidget::PaneWidget(std::shared_ptr<View> settingsView, QWidget* parent)
     }
   }
   grid->setRowStretch(nextRow, 1);
+  colourNotice();
 }
 
 QWidget* PaneWidget::widgetFor(const std::string& identifier) const {
@@ -104,23 +146,54 @@ QWidget* PaneWidget::widgetFor(const std::string& identifier) const {
   return nullptr;
 }
 
+bool PaneWidget::focusFirstEmptyField() {
+  for (const Slot& slot : kSlots) {
+    auto* edit = qobject_cast<QLineEdit*>(widgetFor(slot.identifier));
+    if (edit != nullptr && edit->isEnabled() && edit->isVisibleTo(this) && edit->text().isEmpty()) {
+      edit->setFocus(Qt::OtherFocusReason);
+      return true;
+    }
+  }
+  return false;
+}
+
+void PaneWidget::act(const std::function<void()>& action) {
+  const QPointer<QWidget> focused = window()->focusWidget();
+  // The plug-in's sign-in waits for the service; the host keeps the window live meanwhile.
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  action();
+  QApplication::restoreOverrideCursor();
+  // A sign-in disables the field that had the focus: go on where the user types next.
+  if (focused == nullptr || !focused->isEnabled()) focusFirstEmptyField();
+}
+
 QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
   QWidget* widget = nullptr;
   std::function<void()> render;
+  const Slot* slot = slotFor(view->identifier());
+  const char mnemonic = slot ? slot->mnemonic : 0;
   if (view->identifier() == kNoticeIdentifier) {
     auto field = std::dynamic_pointer_cast<TextField>(view);
     if (!field) return nullptr;
     auto* label = new QLabel(this);
     label->setWordWrap(true);
-    label->setStyleSheet("color: #a4262c; font-weight: bold;");
-    render = [label, field] { label->setText(qText(field->stringValue())); };
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    render = [label, field] {
+      label->setText(qText(field->stringValue()));
+      label->setAccessibleName(label->text());
+    };
     widget = label;
   } else if (auto field = std::dynamic_pointer_cast<TextField>(view)) {
     auto* edit = new QLineEdit(this);
     if (field->isSecure()) edit->setEchoMode(QLineEdit::Password);
     edit->installEventFilter(this);
     connect(edit, &QLineEdit::textEdited, this,
-            [field](const QString& text) { field->setStringValue(text.toStdString()); });
+            [this, field, identifier = view->identifier()](const QString& text) {
+              field->setStringValue(text.toStdString());
+              if (editHandler_) editHandler_(identifier, field->stringValue());
+            });
     render = [edit, field] {
       if (edit->text().toStdString() != field->stringValue()) {
         edit->setText(qText(field->stringValue()));
@@ -129,17 +202,19 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
     widget = edit;
   } else if (auto check = std::dynamic_pointer_cast<CheckBox>(view)) {
     auto* box = new QCheckBox(this);
-    connect(box, &QCheckBox::clicked, this, [check] { clickWithBusyCursor(*check); });
-    render = [box, check] {
-      box->setText(qText(check->title()));
+    connect(box, &QCheckBox::clicked, this,
+            [this, check] { act([check] { check->performClick(); }); });
+    render = [box, check, mnemonic] {
+      box->setText(withMnemonic(check->title(), mnemonic));
       box->setChecked(check->state() == ControlState::kOn);
     };
     widget = box;
   } else if (auto button = std::dynamic_pointer_cast<Button>(view)) {
     auto* push = new QPushButton(this);
     push->setAutoDefault(false);
-    connect(push, &QPushButton::clicked, this, [button] { clickWithBusyCursor(*button); });
-    render = [push, button] { push->setText(qText(button->title())); };
+    connect(push, &QPushButton::clicked, this,
+            [this, button] { act([button] { button->performClick(); }); });
+    render = [push, button, mnemonic] { push->setText(withMnemonic(button->title(), mnemonic)); };
     widget = push;
   } else if (auto menu = std::dynamic_pointer_cast<PopUpButton>(view)) {
     auto* combo = new QComboBox(this);
@@ -164,8 +239,10 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
     auto* photo = new PhotoView("No preview", this);
     photo->setFixedSize(kPreviewSide, kPreviewSide);
     photo->setFrameShape(QFrame::StyledPanel);
+    photo->setAccessibleName("Preview of the first photo");
     render = [photo, image] {
-      photo->setPixmap(image->image() ? pixmapOf(*image->image(), photo->contentsRect().size())
+      photo->setPixmap(image->image() ? pixmapOf(*image->image(), photo->contentsRect().size(),
+                                                 photo->devicePixelRatioF())
                                       : QPixmap());
     };
     widget = photo;
@@ -183,8 +260,36 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
   };
   update();
   subscriptions_.push_back(view->onChange(update));
-  widgets_.push_back({view->identifier(), widget});
+  widgets_.push_back({view->identifier(), widget, view});
   return widget;
+}
+
+void PaneWidget::changeEvent(QEvent* event) {
+  QGroupBox::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange) colourNotice();
+}
+
+void PaneWidget::colourNotice() {
+  auto* notice = qobject_cast<QLabel*>(widgetFor(kNoticeIdentifier));
+  if (notice == nullptr) return;
+  // A warning red, moved towards the theme's own text colour until it reads well on the theme's
+  // background: dark red on a light theme, a light red on a dark one.
+  const QPalette theme = palette();
+  const QColor background = theme.color(QPalette::Window);
+  const QColor text = theme.color(QPalette::WindowText);
+  const QColor red =
+      luminance(background) > 0.5 ? QColor(0xc4, 0x2b, 0x1c) : QColor(0xff, 0x8a, 0x80);
+  QColor chosen = text;
+  for (int step = 0; step <= 10; ++step) {
+    const QColor candidate = mix(red, text, step / 10.0);
+    if (contrast(candidate, background) >= kReadableContrast) {
+      chosen = candidate;
+      break;
+    }
+  }
+  QPalette own = notice->palette();
+  own.setColor(QPalette::WindowText, chosen);
+  notice->setPalette(own);
 }
 
 bool PaneWidget::eventFilter(QObject* watched, QEvent* event) {
@@ -193,8 +298,17 @@ bool PaneWidget::eventFilter(QObject* watched, QEvent* event) {
   const char* characters = key->key() == Qt::Key_Return  ? "\r"
                            : key->key() == Qt::Key_Enter ? "\x03"
                                                          : nullptr;
+  if (characters == nullptr) return QGroupBox::eventFilter(watched, event);
+  // A field's own action comes first, as Return in a text field fires its action.
+  for (const auto& bound : widgets_) {
+    if (bound.widget != watched) continue;
+    auto field = std::dynamic_pointer_cast<TextField>(bound.view.lock());
+    if (!field || !field->hasAction()) break;
+    act([field] { field->performAction(); });
+    return true;
+  }
   auto* box = dynamic_cast<ExportPluginBoxProtocol*>(settingsView_.get());
-  if (characters == nullptr || box == nullptr) return QGroupBox::eventFilter(watched, event);
+  if (box == nullptr) return QGroupBox::eventFilter(watched, event);
   // Handled by the pane: the key goes no further (it does not press the dialog's Post button).
   return box->performKeyEquivalent(KeyEvent{characters});
 }

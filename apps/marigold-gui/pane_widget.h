@@ -1,13 +1,16 @@
 // The plug-in's settings pane rendered as Qt widgets. Each view of the pane becomes a widget
 // found by the view's identifier and bound both ways: a change of the view (through its observers)
 // updates the widget; the user's edit or click sets the view and fires its action. Passwords are
-// masked. Return and Enter typed in the pane go to the pane's own key handling
-// (ExportPluginBoxProtocol) and are swallowed when it answers them. A click runs with the busy
-// cursor, since the plug-in's sign-in blocks until the service answers. Main thread only.
+// masked. Every field has a label with a mnemonic that screen readers read as the field's name.
+// Return in a field with an action of its own (user name, password) fires that action; Return and
+// Enter elsewhere in the pane go to the pane's own key handling (ExportPluginBoxProtocol) and are
+// swallowed when it answers them. The notice takes its colour from the palette, readable on light
+// and dark themes. Main thread only.
 #pragma once
 
 #include <QGroupBox>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,19 +29,37 @@ class PaneWidget : public QGroupBox {
 
   // The widget that renders the view named `identifier`; null when the pane has none.
   QWidget* widgetFor(const std::string& identifier) const;
+  // Called with the view's identifier and the new text whenever the user edits a text field.
+  void setEditHandler(std::function<void(const std::string&, const std::string&)> handler) {
+    editHandler_ = std::move(handler);
+  }
+  // Puts the keyboard focus in the first enabled, empty text field, in the pane's order; answers
+  // whether there was one.
+  bool focusFirstEmptyField();
+
+  // The contrast of two colours as screen-reading guidelines measure it (1 to 21).
+  static double contrast(const QColor& a, const QColor& b);
+
+ protected:
+  void changeEvent(QEvent* event) override;
 
  private:
   struct Bound {
     std::string identifier;
     QWidget* widget;
+    std::weak_ptr<View> view;
   };
 
   QWidget* bind(const std::shared_ptr<View>& view);
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void colourNotice();
+  // Runs a control's action, then moves the focus on when the action disabled the focused field.
+  void act(const std::function<void()>& action);
 
   std::shared_ptr<View> settingsView_;
   std::vector<Bound> widgets_;
   std::vector<Subscription> subscriptions_;
+  std::function<void(const std::string&, const std::string&)> editHandler_;
 };
 
 }  // namespace marigold::gui

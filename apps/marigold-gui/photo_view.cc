@@ -20,7 +20,10 @@ void PhotoView::paintEvent(QPaintEvent* event) {
     painter.drawText(inside, Qt::AlignCenter, emptyText_);
     return;
   }
-  QRect target(QPoint(0, 0), pixmap_.size().scaled(inside.size(), Qt::KeepAspectRatio));
+  // In logical pixels: a photo decoded for a screen scaled by 2 fills the same box, twice as sharp.
+  const QSize shown = pixmap_.deviceIndependentSize().toSize().boundedTo(inside.size());
+  QRect target(QPoint(0, 0),
+               pixmap_.deviceIndependentSize().toSize().scaled(shown, Qt::KeepAspectRatio));
   target.moveCenter(inside.center());
   painter.drawPixmap(target, pixmap_);
 }

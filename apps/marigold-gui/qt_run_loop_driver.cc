@@ -14,6 +14,7 @@ QtRunLoopDriver::QtRunLoopDriver(RunLoop& loop) : loop_(loop) {
   connect(&timer_, &QTimer::timeout, this, [this] {
     ++wakeUps_;
     loop_.dispatch();
+    wokeUp();
   });
   loop_.setDriver(this);
 }
@@ -40,8 +41,13 @@ QtRunLoopDriver::Notifier QtRunLoopDriver::makeNotifier(int socket, QSocketNotif
   connect(notifier.get(), &QSocketNotifier::activated, this, [this, socket, events] {
     ++wakeUps_;
     loop_.socketReady(socket, events);
+    wokeUp();
   });
   return notifier;
+}
+
+void QtRunLoopDriver::wokeUp() {
+  if (afterWakeUp_) afterWakeUp_();
 }
 
 void QtRunLoopDriver::dispatchAfter(std::optional<std::chrono::milliseconds> delay) {

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,6 +26,8 @@ class QtRunLoopDriver : public QObject, private RunLoop::Driver {
 
   // How many times Qt handed the loop a ready socket or a due time (for tests and diagnostics).
   std::size_t wakeUps() const { return wakeUps_; }
+  // Called after each time the loop ran (to see whether what it was driven for is done).
+  void setAfterWakeUp(std::function<void()> handler) { afterWakeUp_ = std::move(handler); }
 
  private:
   // A notifier may be dropped from inside its own signal; it is deleted once Qt is done with it.
@@ -41,11 +44,13 @@ class QtRunLoopDriver : public QObject, private RunLoop::Driver {
   void dispatchAfter(std::optional<std::chrono::milliseconds> delay) override;
   Notifier makeNotifier(int socket, QSocketNotifier::Type type);
   void startTimer(std::optional<std::chrono::milliseconds> delay);
+  void wokeUp();
 
   RunLoop& loop_;
   QTimer timer_;
   std::map<int, Watched> sockets_;
   std::size_t wakeUps_ = 0;
+  std::function<void()> afterWakeUp_;
 };
 
 }  // namespace marigold::gui

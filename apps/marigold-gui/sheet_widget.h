@@ -1,10 +1,15 @@
 // An alert shown as a sheet on the export window, drawn over the window's top edge: its message,
-// informative text, accessory (the upload's progress bar, determinate or busy, or an image) and
-// buttons, all following the alert as it changes. Pressing a button presses the alert's, which
-// ends the sheet. Main thread only.
+// informative text, accessory (the upload's progress bar, determinate or busy, or an image), a
+// line of the host's own (the upload in MB) and buttons, all following the alert as it changes.
+// Pressing a button presses the alert's, which ends the sheet. The host may show buttons of its
+// own instead (the choices after an upload). The sheet takes the keyboard focus: Return presses
+// the default button, Escape the one that backs out. Screen readers see it as an alert.
+// Main thread only.
 #pragma once
 
 #include <QFrame>
+#include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,21 +33,50 @@ class SheetWidget : public QFrame {
 
   const std::shared_ptr<Alert>& alert() const { return alert_; }
   QProgressBar* progressBar() const { return bar_; }
+  // The button shown at `index` (the alert's, or the host's actions once set); null past the end.
   QPushButton* button(std::size_t index) const;
+  // True when the alert came up with a progress bar: it follows an upload.
+  bool followsUpload() const { return followsUpload_; }
+
+  // Buttons of the host's own in place of the alert's: a title and what pressing it does. Return
+  // presses the one at `defaultIndex`, Escape the one at `escapeIndex`.
+  struct Action {
+    QString title;
+    std::function<void()> run;
+  };
+  void setActions(std::vector<Action> actions, std::size_t defaultIndex, std::size_t escapeIndex);
+  bool hasActions() const { return !actions_.empty(); }
+  // A line of the host's under the bar; empty hides it.
+  void setDetail(const QString& text);
+
+  // Makes screen readers see sheets as alerts (once per process; Qt keeps the factory).
+  static void installAccessibility();
 
   // Resolution of the bar: the plug-in's 0-100 scale in tenths.
   static constexpr int kBarSteps = 1000;
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
  private:
   void render();
+  QPushButton* buttonAt(std::size_t index) const;
+  void takeFocus();
 
   std::shared_ptr<Alert> alert_;
+  bool followsUpload_ = false;
   QLabel* message_;
   QLabel* informative_;
   QProgressBar* bar_;
+  QLabel* detail_;
   PhotoView* image_;
   QHBoxLayout* buttonRow_;
-  std::vector<QPushButton*> buttons_;
+  std::vector<QPushButton*> buttons_;  // the alert's
+  std::vector<QPushButton*> actionButtons_;
+  std::vector<Action> actions_;
+  std::size_t defaultIndex_ = 0;
+  std::size_t escapeIndex_ = 0;
   Subscription subscription_;
 };
 

@@ -589,11 +589,13 @@ void PlinthSim::handlePost(const httplib::Request& req, httplib::Response& res, 
     replyJsonError(res, 404, "No blog \"" + blog + "\" belongs to this user.");
     return;
   }
-  if (options_.faults.postStatus == 401) {
+  const bool refuse = options_.faults.postStatus != 0 &&
+                      (!options_.faults.postStatusOnce || !refusedPost_.exchange(true));
+  if (refuse && options_.faults.postStatus == 401) {
     replyProblemJson(res, {401, "permission_denied", "Posting was refused (simulated fault)."});
     return;
   }
-  if (options_.faults.postStatus != 0) {
+  if (refuse) {
     replyJsonError(res, options_.faults.postStatus, "The post was not stored (simulated fault).");
     return;
   }

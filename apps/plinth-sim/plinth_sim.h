@@ -86,6 +86,7 @@ class PlinthSim {
   bool stopping_ = false;
 
   std::atomic<bool> refusedUserInfo_{false};  // --refuse-user-info-once has been used
+  std::atomic<bool> refusedPost_{false};      // postStatusOnce has been used
 };
 
 }  // namespace marigold::sim

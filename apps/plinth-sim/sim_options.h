@@ -25,8 +25,9 @@ struct Faults {
   int delayMs = 0;                        // wait before every reply
   std::optional<std::size_t> closeAfter;  // drop the connection after this many post body bytes
   std::size_t slowPostRate = 0;           // post body read at this many bytes/s; 0 = at once
-  int postStatus = 0;   // 401 (an OAuth refusal), 500 or 503 instead of a stored post; 0 = normal
-  int tokenStatus = 0;  // status of a granted xAuth token reply; 0 = 200
+  int postStatus = 0;  // 401 (an OAuth refusal), 500 or 503 instead of a stored post; 0 = normal
+  bool postStatusOnce = false;      // postStatus for the first post only (tests of trying again)
+  int tokenStatus = 0;              // status of a granted xAuth token reply; 0 = 200
   bool brokenUserInfo = false;      // user information that is not valid JSON
   bool deepUserInfo = false;        // user information nested 100,000 arrays deep
   bool hugeUserInfo = false;        // user information of 50 MiB

@@ -1,10 +1,10 @@
 // The application the plug-in runs in: the per-process services that the front end installs and
 // the plug-in uses. It holds the alert presenter that shows modal alerts (a terminal prompt, a
-// test's scripted answers), the modal-stop handler that ends the host's modal run (the front end
-// connects it to its run loop), the default notification center and the updaters of bundles. It
-// can also run a run loop modally itself: stopModal() ends the innermost such run (modal runs
-// nest). The front end creates one and hands it to the plug-in by reference. Not copyable. Main
-// thread only, except the notification center, which is thread-safe.
+// test's scripted answers), the waiter of blocking exchanges, the modal-stop handler that ends the
+// host's modal run (the front end connects it to its run loop), the default notification center and
+// the updaters of bundles. It can also run a run loop modally itself: stopModal() ends the
+// innermost such run (modal runs nest). The front end creates one and hands it to the plug-in by
+// reference. Not copyable. Main thread only, except the notification center, which is thread-safe.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,7 @@
 namespace marigold {
 
 class Alert;
+class SynchronousWaiter;
 
 // Shows an alert modally and answers the index of the button the user pressed (0 for the first).
 class AlertPresenter {
@@ -40,6 +41,11 @@ class Application {
   // alert and answer its first button).
   void setAlertPresenter(AlertPresenter* presenter) { alertPresenter_ = presenter; }
   AlertPresenter* alertPresenter() const { return alertPresenter_; }
+
+  // How blocking exchanges (the plug-in's sign-in) wait: not owned; nullptr (the default) simply
+  // blocks. A graphical front end keeps its window live and offers a way out.
+  void setSynchronousWaiter(SynchronousWaiter* waiter) { synchronousWaiter_ = waiter; }
+  SynchronousWaiter* synchronousWaiter() const { return synchronousWaiter_; }
 
   // Runs `loop` until stopModal() ends this run (or the loop is stopped).
   void runModalForRunLoop(RunLoop& loop);
@@ -60,6 +66,7 @@ class Application {
 
  private:
   AlertPresenter* alertPresenter_ = nullptr;
+  SynchronousWaiter* synchronousWaiter_ = nullptr;
   std::function<void()> stopModalHandler_;
   std::size_t stopModalCount_ = 0;
   NotificationCenter notificationCenter_;

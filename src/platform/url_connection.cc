@@ -96,6 +96,8 @@ std::string adviceFor(CURLcode code, const URLRequest& request) {
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
       return "The connection broke off; try again.";
+    case CURLE_ABORTED_BY_CALLBACK:
+      return "Nothing more was waited for.";
     default:
       return "Try again later.";
   }
@@ -121,6 +123,8 @@ std::string failureReason(const Error& error) {
       return "connection refused";
     case CURLE_COULDNT_RESOLVE_HOST:
       return "host not found";
+    case CURLE_ABORTED_BY_CALLBACK:
+      return "cancelled";
     default:
       return curl_easy_strerror(static_cast<CURLcode>(error.code));
   }
@@ -515,13 +519,23 @@ class ReplyCollector : public URLConnectionDelegate {
 
 }  // namespace
 
-SynchronousReply sendSynchronousRequest(const URLRequest& request) {
+static_assert(kURLLoadingCancelled == CURLE_ABORTED_BY_CALLBACK);
+
+SynchronousReply sendSynchronousRequest(const URLRequest& request, SynchronousWaiter* waiter) {
   RunLoop loop;  // private: the caller's own loop must not run while it blocks
   ReplyCollector collector;
   URLConnection connection(request, collector);
   connection.scheduleInRunLoop(loop);
   connection.start();
-  loop.runUntil([&] { return collector.done; }, std::nullopt);
+  const auto finished = [&] { return collector.done; };
+  if (waiter == nullptr) {
+    loop.runUntil(finished, std::nullopt);
+  } else if (!waiter->waitFor(loop, finished) && !collector.done) {
+    connection.cancel();
+    collector.reply = {std::nullopt, std::nullopt,
+                       loadingError(static_cast<CURLcode>(kURLLoadingCancelled),
+                                    "the wait was cancelled", request)};
+  }
   return std::move(collector.reply);
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,9 +85,23 @@ struct SynchronousReply {
   std::optional<Error> error;
 };
 
+// How a thread waits for a blocking exchange. The exchange runs on a loop of its own; a waiter
+// drives that loop until `finished` holds, and may meanwhile keep the thread's other work going
+// (a window repainting, a Cancel button). Answers false when the wait was given up first.
+class SynchronousWaiter {
+ public:
+  virtual ~SynchronousWaiter() = default;
+  virtual bool waitFor(RunLoop& exchangeLoop, const std::function<bool()>& finished) = 0;
+};
+
+// The error code of an exchange whose wait was given up (libcurl's "aborted by callback").
+inline constexpr long kURLLoadingCancelled = 42;
+
 // Sends `request`, follows redirects and blocks until the whole reply is in or the exchange fails.
-// Does not run the calling thread's run loop.
-SynchronousReply sendSynchronousRequest(const URLRequest& request);
+// Does not run the calling thread's run loop. With a `waiter` the wait is its to drive; when the
+// waiter gives up the exchange is cancelled and fails with kURLLoadingCancelled.
+SynchronousReply sendSynchronousRequest(const URLRequest& request,
+                                        SynchronousWaiter* waiter = nullptr);
 
 // A few words for why an exchange got no reply, fit to follow "Could not reach ...: ": "timed
 // out", "certificate not trusted", "connection refused", "host not found", else the transport's

@@ -59,6 +59,13 @@ bool View::performKeyEquivalent(const KeyEvent& event) {
   });
 }
 
+bool TextField::performAction() {
+  if (!action_ || !isEnabled() || isHidden()) return false;
+  auto action = action_;  // a copy: the action may replace itself or release this field
+  action();
+  return true;
+}
+
 bool Button::performClick() {
   if (!isEnabled() || isHidden()) return false;
   runAction();

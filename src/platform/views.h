@@ -69,7 +69,8 @@ class View : public Observable {
   std::vector<std::shared_ptr<View>> subviews_;
 };
 
-// An editable line of text.
+// An editable line of text, with an optional action that the front end fires when the user
+// presses Return in it.
 class TextField : public View {
  public:
   using View::View;
@@ -77,8 +78,15 @@ class TextField : public View {
   void setStringValue(std::string value) { update(stringValue_, std::move(value)); }
   virtual bool isSecure() const { return false; }
 
+  void setAction(std::function<void()> action) { action_ = std::move(action); }
+  bool hasAction() const { return static_cast<bool>(action_); }
+  // Return pressed in the field: runs the action when there is one and the field is enabled and
+  // visible, and answers whether it did.
+  bool performAction();
+
  private:
   std::string stringValue_;
+  std::function<void()> action_;
 };
 
 // A text field whose contents a front end shows masked (passwords).

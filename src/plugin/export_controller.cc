@@ -25,6 +25,8 @@ KZExportController::~KZExportController() {
   // back into it (sheet handlers check alive_ themselves).
   if (outlets_.mSettingsBox) outlets_.mSettingsBox->setPlugin(nullptr);
   if (outlets_.loginButton) outlets_.loginButton->setAction(nullptr);
+  if (outlets_.plinthUsername) outlets_.plinthUsername->setAction(nullptr);
+  if (outlets_.plinthPassword) outlets_.plinthPassword->setAction(nullptr);
 }
 
 void KZExportController::connectOutlets(Outlets outlets) { outlets_ = std::move(outlets); }
@@ -164,8 +166,7 @@ void KZExportController::resetFields() {
   postEnabled(loggedIn_);
 
   if (count > 1) {
-    outlets_.plinthClickthrough->setEnabled(false);
-    outlets_.plinthClickthrough->setStringValue("Click through is not available for photo sets");
+    disableClickThroughForPhotoSet();
   } else {
     outlets_.plinthClickthrough->setEnabled(true);
     outlets_.plinthClickthrough->setStringValue("");
@@ -190,6 +191,11 @@ void KZExportController::postEnabled(bool enabled) {
   } else {
     mExportMgr.disableControls();
   }
+}
+
+void KZExportController::disableClickThroughForPhotoSet() {
+  outlets_.plinthClickthrough->setEnabled(false);
+  outlets_.plinthClickthrough->setStringValue("Click through is not available for photo sets");
 }
 
 void KZExportController::endPluginRun() {

@@ -239,6 +239,8 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
     std::string problem;    // the alert's second line when there is no token
   };
   TokenExchange exchangeCredentials(const AppSettings& model);
+  // The click-through rule for more than one photo: the link disabled, showing why.
+  void disableClickThroughForPhotoSet();
   // The signed-in user's blog names for the blog menu, or (when there are none) why not.
   struct BlogList {
     std::vector<std::string> names;

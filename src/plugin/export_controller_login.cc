@@ -46,8 +46,15 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
   };
   OAParameterAdditions::setParameters(tokenRequest, credentials);
   tokenRequest.prepare();
-  const SynchronousReply reply = sendSynchronousRequest(tokenRequest);
+  const SynchronousReply reply =
+      sendSynchronousRequest(tokenRequest, application().synchronousWaiter());
 
+  if (reply.error && reply.error->code == kURLLoadingCancelled) {
+    log("SERVER ERROR: the sign-in was cancelled, 0");
+    return {std::nullopt, false,
+            "The sign-in was cancelled before Plinth answered. Nothing was changed; sign in "
+            "again when you are ready."};
+  }
   if (!reply.response) {
     const std::string why = reply.error ? failureReason(*reply.error) : "no reply";
     log("SERVER ERROR: " + (reply.error ? reply.error->description : why) + ", 0");
@@ -81,7 +88,8 @@ KZExportController::BlogList KZExportController::fetchBlogNames() {
   userRequest.setHTTPMethod("POST");
   OAParameterAdditions::setParameters(userRequest, {});  // an empty form body
   userRequest.prepare();
-  const SynchronousReply reply = sendSynchronousRequest(userRequest);
+  const SynchronousReply reply =
+      sendSynchronousRequest(userRequest, application().synchronousWaiter());
   BlogList list{blogNamesFromReply(textOf(reply.body)), ""};
   if (!list.names.empty()) return list;
   if (!reply.response) {
@@ -132,6 +140,8 @@ void KZExportController::login() {
     }
   }
   postEnabled(loggedIn_);
+  // Enabling the posting controls enabled the link too; a photo set has none, whatever the sign-in.
+  if (mExportMgr.imageCount() > 1) disableClickThroughForPhotoSet();
   // The sign-in stands either way; the user only has to know that the next run will not repeat it.
   if (!model.refresh() && signingIn && loggedIn_ && model.saveUID()) {
     showRememberFailure(model.saveFailure() ? model.saveFailure()->description : "");

@@ -55,6 +55,9 @@ void loadPaneDefinition(KZExportController& controller) {
   o.appModel->setRemember_login(o.plinthRememberMe);
   o.appModel->setSign_in(o.loginButton);
   o.loginButton->setAction([&controller] { controller.login(nullptr); });
+  // Return in the user name or the password field signs in, as the button does.
+  o.plinthUsername->setAction([&controller] { controller.login(nullptr); });
+  o.plinthPassword->setAction([&controller] { controller.login(nullptr); });
   // Toggling "Remember me" saves the fields, as the model's interface action does.
   std::weak_ptr<AppSettings> model = o.appModel;
   o.plinthRememberMe->setAction([model] {
