@@ -1,6 +1,8 @@
 // Writes the graphical host's screenshots for the documentation (`make screenshots`): the window
-// signed out, signed in with its thumbnails, the progress sheet part-way through an upload and
-// the failure sheet of a refused post. Runs offscreen against the simulator in this process.
+// signed out, signing in (the wait's sheet), signed in with its thumbnails and size line, the
+// progress sheet part-way through an upload, a refused post with "Try Again", a post that went
+// through with "View Post", and a dark theme with a selection over the limit. Runs offscreen
+// against the simulator in this process.
 // Usage: marigold_gui_screenshots OUTPUT_FOLDER
 #include <QApplication>
 #include <QColor>
@@ -10,6 +12,8 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QRandomGenerator>
+#include <QStyleFactory>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -37,9 +41,10 @@ std::vector<std::string> samplePhotos() {
   return photos;
 }
 
-// A real photo-sized JPEG (a sky gradient with grain, about 1 MB), so that an upload takes a while.
-std::string writeLargePhoto(GuiHarness& gui) {
-  QImage image(1600, 1200, QImage::Format_RGB32);
+// A real photo-sized JPEG (a sky gradient with grain; about 1 MB at 1600 x 1200), so that an
+// upload takes a while.
+std::string writeLargePhoto(GuiHarness& gui, int width = 1600, int height = 1200) {
+  QImage image(width, height, QImage::Format_RGB32);
   QPainter painter(&image);
   QLinearGradient sky(0, 0, 0, image.height());
   sky.setColorAt(0, QColor("#f6ae2d"));
@@ -56,16 +61,37 @@ std::string writeLargePhoto(GuiHarness& gui) {
                      std::clamp(qBlue(line[x]) + d, 0, 255));
     }
   }
-  const std::string path = (gui.home_.path() / "evening-sky.jpg").string();
+  const std::string path =
+      (gui.home_.path() / ("evening-sky-" + std::to_string(width) + ".jpg")).string();
   image.save(QString::fromStdString(path), "JPEG", 90);
   return path;
 }
 
 bool save(GuiHarness& gui, const QDir& folder, const char* name) {
+  GuiHarness::waitFor([&] { return gui.window().thumbnailsReady(); }, 10);
   const QString path = folder.filePath(name);
   const bool saved = gui.window().grab().save(path, "PNG");
   std::printf("%s %s\n", saved ? "wrote" : "could not write", path.toLocal8Bit().constData());
   return saved;
+}
+
+// A dark theme as desktops ship one.
+QPalette darkPalette() {
+  QPalette dark;
+  dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+  dark.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+  dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+  dark.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
+  dark.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+  dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+  dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+  dark.setColor(QPalette::Highlight, QColor(0x3d, 0x7a, 0xd6));
+  dark.setColor(QPalette::HighlightedText, Qt::white);
+  dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0x9a));
+  for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+    dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
+  }
+  return dark;
 }
 
 int run(const QDir& folder) {
@@ -78,6 +104,25 @@ int run(const QDir& folder) {
     gui.type("plinthCaptions", "A day by the sea");
     gui.type("plinthTags", "travel, sea, light");
     ok = save(gui, folder, "signed-in.png") && ok;
+  }
+  {
+    // The sign-in's sheet while the service does not answer; then the wait is cancelled.
+    sim::SimOptions options = demoService();
+    options.faults.stall = sim::StallTarget::kToken;
+    GuiHarness gui(std::move(options));
+    gui.open(samplePhotos());
+    bool shot = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      QPushButton* cancel = gui.sheetButton("Cancel");
+      if (cancel == nullptr || shot) return;
+      shot = true;
+      ok = save(gui, folder, "signing-in.png") && ok;
+      cancel->click();
+    });
+    watch.start(50);
+    gui.signIn("demo", "demo-password");
+    ok = shot && ok;
   }
   {
     sim::SimOptions options = demoService();
@@ -97,13 +142,31 @@ int run(const QDir& folder) {
     gui.click(gui.window().cancelButton());
   }
   {
+    // A refused post, then the same post again with "Try Again", which goes through.
     sim::SimOptions options = demoService();
     options.faults.postStatus = 500;
+    options.faults.postStatusOnce = true;
     GuiHarness gui(std::move(options));
     gui.open(samplePhotos());
     gui.signIn("demo", "demo-password");
+    gui.type("plinthCaptions", "A day by the sea");
     gui.click(gui.window().postButton());
-    ok = gui.waitForOutcome() != nullptr && save(gui, folder, "failure.png") && ok;
+    ok = gui.waitForOutcome() != nullptr && save(gui, folder, "try-again.png") && ok;
+    gui.click(gui.sheetButton("Try Again"));
+    ok = GuiHarness::waitFor([&] { return gui.sheetButton("View Post") != nullptr; }) &&
+         save(gui, folder, "view-post.png") && ok;
+  }
+  {
+    // A dark theme: a photo too large for the service disables the post, its notice in a red the
+    // theme's background lets one read, and the typed caption stays.
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QApplication::setPalette(darkPalette());
+    GuiHarness gui(demoService());
+    gui.open({samplePhotos().front()});
+    gui.signIn("demo", "demo-password");
+    gui.type("plinthCaptions", "Dusk, then the evening sky");
+    gui.window().addPhotos({QString::fromStdString(writeLargePhoto(gui, 6000, 4000))});
+    ok = save(gui, folder, "dark.png") && ok;
   }
   return ok ? 0 : 1;
 }

@@ -53,10 +53,13 @@ QStringList localImageFiles(const QMimeData& data) {
   return files;
 }
 
-// Sizes as the service's limit is written: 5,242,880 bytes is "5 MB".
-QString megabytes(qint64 bytes) {
-  const double value = static_cast<double>(bytes) / (1024.0 * 1024.0);
-  return QString::number(value, 'f', value < 10 ? 1 : 0);
+// Sizes as the service's limit is written: 5,242,880 bytes is "5 MB" (and 1,024 bytes "1 KB").
+QString byteSize(qint64 bytes) {
+  constexpr double kMB = 1024.0 * 1024.0;
+  if (bytes < kMB) return QString("%1 KB").arg((bytes + 1023) / 1024);
+  QString text = QString::number(static_cast<double>(bytes) / kMB, 'f', 1);
+  if (text.endsWith(".0")) text.chop(2);
+  return text + " MB";
 }
 
 QString photoCount(int count) {
@@ -123,7 +126,7 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   hint_->setWordWrap(true);
   hint_->setHidden(true);
   pane_ = new PaneWidget(plugin_.settingsView(), content_);
-  pane_->setMinimumWidth(460);
+  pane_->setMinimumWidth(540);
   pane_->setEditHandler([this](const std::string& identifier, const std::string& text) {
     for (const char* typed : kTypedFields) {
       if (identifier == typed) typed_[identifier] = text;
@@ -304,8 +307,8 @@ void ExportWindow::updateSizeLine() {
     total += QFileInfo(QString::fromStdString(path)).size();
   }
   const int count = static_cast<int>(manager_.photoPaths().size());
-  sizeLine_->setText(QString("%1 · %2 MB of %3 MB · at most %4")
-                         .arg(photoCount(count), megabytes(total), megabytes(kLimitBytes))
+  sizeLine_->setText(QString("%1 · %2 of %3 · at most %4")
+                         .arg(photoCount(count), byteSize(total), byteSize(kLimitBytes))
                          .arg(kLimitPhotos));
 }
 
@@ -439,7 +442,8 @@ void ExportWindow::offerOutcome() {
       actions.push_back({"&View Post", [this, address] { openUrl_(address); }});
     }
     actions.push_back({"&Close", endRun});
-    sheet_->setActions(std::move(actions), actions.size() - 1, actions.size() - 1);
+    const std::size_t close = actions.size() - 1;
+    sheet_->setActions(std::move(actions), close, close);
   } else {
     actions.push_back({"&OK", endRun});
     actions.push_back({"&Try Again", [this, endRun] {
@@ -477,9 +481,9 @@ void ExportWindow::showUploadDetail() {
   static const QRegularExpression sent("^(\\d+) Bytes of (\\d+) Bytes posted\\.$");
   QString detail = photos;
   if (const auto match = sent.match(message); match.hasMatch()) {
-    detail = QString("%1 · %2 MB of %3 MB sent")
-                 .arg(photos, megabytes(match.captured(1).toLongLong()),
-                      megabytes(match.captured(2).toLongLong()));
+    detail = QString("%1 · %2 of %3 sent")
+                 .arg(photos, byteSize(match.captured(1).toLongLong()),
+                      byteSize(match.captured(2).toLongLong()));
   } else if (message == "Waiting for a response...") {
     detail = photos + " sent · waiting for Plinth's answer";
   }

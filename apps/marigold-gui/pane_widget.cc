@@ -197,6 +197,7 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
     render = [edit, field] {
       if (edit->text().toStdString() != field->stringValue()) {
         edit->setText(qText(field->stringValue()));
+        edit->setCursorPosition(0);  // a text the plug-in put there reads from its start
       }
     };
     widget = edit;
