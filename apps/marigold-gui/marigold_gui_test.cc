@@ -360,6 +360,22 @@ TEST(MarigoldGuiTest, TypedTextSurvivesGoingOverTheLimitAndBack) {
   EXPECT_TRUE(gui.window().postButton()->isEnabled());
 }
 
+// "Remember me" decides whether the password is kept on disk; the user name always is.
+TEST(MarigoldGuiTest, PasswordIsKeptOnDiskOnlyWithRememberMe) {
+  for (const bool remember : {false, true}) {
+    SCOPED_TRACE(remember ? "remembered" : "not remembered");
+    GuiHarness gui(service());
+    gui.open({MARIGOLD_EXAMPLES_PATH "/dusk.jpg"});
+    if (remember) gui.widget<QCheckBox>("plinthRememberMe")->click();
+    gui.signIn(kUser, kPassword);
+    ASSERT_EQ(gui.widget<QPushButton>("loginButton")->text().remove('&'), "Log Out");
+    const AppSettings saved;  // reads the settings file of the temporary home
+    EXPECT_EQ(saved.email(), kUser);
+    EXPECT_EQ(saved.UID(), remember ? kPassword : "");
+    EXPECT_EQ(saved.saveUID(), remember);
+  }
+}
+
 // A sign-in that gets no answer keeps the window live: events go on being handled, a sheet says
 // what is happening, and its Cancel ends the wait with the sign-in failed and the fields usable.
 TEST(MarigoldGuiTest, StalledSignInIsCancelledFromTheWindow) {
