@@ -67,9 +67,6 @@ TEST_F(DarktableStorageTest, PostsTheExportedPhotosWithDarktablesMetadata) {
   if (!xvfbRun || !darktable || !timeout) {
     GTEST_SKIP() << "darktable, xvfb-run or timeout is not installed";
   }
-  if (run({"post", "--help"}).out.find("--size") == std::string::npos) {
-    GTEST_SKIP() << "this marigold post does not take --size yet";
-  }
   const fs::path service = home_.path() / "service";
   startSimulator([&](sim::SimOptions& o) { o.dataDir = service; });
   ASSERT_EQ(
