@@ -15,9 +15,11 @@ struct LoadedPlugin::Module {
 };
 
 LoadedPlugin::LoadedPlugin(const std::string& path, ExportImageProtocol& exportManager,
-                           Application& application, RunLoop& runLoop)
+                           Application& application, RunLoop& runLoop,
+                           const std::string& settingsFolder)
     : module_(std::make_unique<Module>()) {
   requireSecureAuthBase();
+  requireReadableCAFile();
   // Kept in memory after dlclose: views, alerts and their handlers made by the module may outlive
   // the plug-in object in the host's windows.
   module_->handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
@@ -29,7 +31,8 @@ LoadedPlugin::LoadedPlugin(const std::string& path, ExportImageProtocol& exportM
   if (entry == nullptr || entry->abiVersion != kPluginABIVersion) {
     throw std::runtime_error("the module " + path + " is not a Marigold plug-in of this version");
   }
-  plugin_ = entry->create(exportManager, PluginServices{application, runLoop, path});
+  plugin_ =
+      entry->create(exportManager, PluginServices{application, runLoop, path, settingsFolder});
 }
 
 LoadedPlugin::~LoadedPlugin() { plugin_.reset(); }

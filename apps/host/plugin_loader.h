@@ -15,9 +15,10 @@ class LoadedPlugin {
  public:
   // Loads the module at `path` (see defaultPluginPath) and creates the plug-in. Throws
   // std::runtime_error naming the module and the reason when it cannot, and before loading when
-  // MARIGOLD_AUTH_BASE is not an https address.
+  // MARIGOLD_AUTH_BASE is not an https address or MARIGOLD_CA_FILE cannot be read. The plug-in
+  // keeps its settings in `settingsFolder` (empty: the user's own folder).
   LoadedPlugin(const std::string& path, ExportImageProtocol& exportManager,
-               Application& application, RunLoop& runLoop);
+               Application& application, RunLoop& runLoop, const std::string& settingsFolder = "");
   ~LoadedPlugin();
   LoadedPlugin(const LoadedPlugin&) = delete;
   LoadedPlugin& operator=(const LoadedPlugin&) = delete;

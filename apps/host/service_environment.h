@@ -8,4 +8,9 @@ namespace marigold::host {
 // https address: the password is sent there. Unset or empty, the built-in address applies.
 void requireSecureAuthBase();
 
+// Throws std::runtime_error naming the variable and the file when MARIGOLD_CA_FILE is set but
+// does not name a readable PEM certificate file. Unset or empty, only the system's authorities
+// are trusted.
+void requireReadableCAFile();
+
 }  // namespace marigold::host

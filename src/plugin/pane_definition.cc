@@ -17,7 +17,8 @@ std::shared_ptr<T> control(Box& box, const char* identifier, Rect frame) {
 
 }  // namespace
 
-void loadPaneDefinition(KZExportController& controller) {
+void loadPaneDefinition(KZExportController& controller,
+                        const std::optional<std::filesystem::path>& settingsFolder) {
   KZExportController::Outlets o;
   o.mSettingsBox = std::make_shared<KZExportPluginBox>(Rect{0, 0, 520, 360});
   o.mSettingsBox->setTitle("Plinth");
@@ -46,10 +47,11 @@ void loadPaneDefinition(KZExportController& controller) {
   o.mFirstView = o.plinthUsername;
 
   NotificationCenter& center = controller.application().notificationCenter();
-  o.appModel = std::make_shared<AppSettings>(SettingsFile(),
-                                             [&center](std::string name, const void* sender) {
-                                               center.postNotificationName(std::move(name), sender);
-                                             });
+  o.appModel =
+      std::make_shared<AppSettings>(settingsFolder ? SettingsFile(*settingsFolder) : SettingsFile(),
+                                    [&center](std::string name, const void* sender) {
+                                      center.postNotificationName(std::move(name), sender);
+                                    });
   o.appModel->setEmail_fld(o.plinthUsername);
   o.appModel->setUID_fld(o.plinthPassword);
   o.appModel->setRemember_login(o.plinthRememberMe);

@@ -4,6 +4,9 @@
 // awakens it. The views and the model are shared with the controller, which keeps them alive.
 #pragma once
 
+#include <filesystem>
+#include <optional>
+
 #include "plugin/export_controller.h"
 
 namespace marigold {
@@ -16,7 +19,9 @@ inline constexpr const char* kOverSizeNotice =
     "The selected photos are larger than 5 MB, the most Plinth accepts in one post.";
 inline constexpr const char* kOverCountNotice = "Plinth takes at most 10 photos in one post.";
 
-// Loads the pane into `controller` and sends it awakeFromNib.
-void loadPaneDefinition(KZExportController& controller);
+// Loads the pane into `controller` and sends it awakeFromNib. The settings model keeps its file in
+// `settingsFolder`, or in the user's folder when none is given.
+void loadPaneDefinition(KZExportController& controller,
+                        const std::optional<std::filesystem::path>& settingsFolder = std::nullopt);
 
 }  // namespace marigold

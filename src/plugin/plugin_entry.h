@@ -18,6 +18,9 @@ struct PluginServices {
   Application& application;
   RunLoop& runLoop;        // the main thread's loop
   std::string bundlePath;  // the module's own path
+  // Where the plug-in keeps its settings file; empty: the user's own folder (~/Library/Fernhill).
+  // A host that must not change the user's saved sign-in hands over a folder of its own.
+  std::string settingsFolder = {};
 };
 
 inline constexpr int kPluginABIVersion = 1;

@@ -7,6 +7,7 @@
 #include "config/service_constants.h"
 #include "crypto/aes_data.h"
 #include "platform/atomic_file.h"
+#include "platform/folder_lock.h"
 #include "platform/home_directory.h"
 
 namespace marigold {
@@ -32,6 +33,8 @@ std::filesystem::path SettingsFile::leftoverPlainPath() const { return folder_ /
 
 std::optional<PropertyList::Dictionary> SettingsFile::load() const {
   std::optional<PropertyList::Dictionary> settings;
+  // Exclusive: the clean-up below must not remove the temporary file of a save under way.
+  const auto lock = FolderLock::acquire(folder_, FolderLock::Mode::kExclusive);
   if (const auto cipher = readWholeFile(encryptedPath())) {
     settings = dictionaryIn(aes::AESDecryptWithPassphrase(*cipher, config::kSettingsPassphrase));
   } else if (const auto plain = readWholeFile(leftoverPlainPath())) {
@@ -43,6 +46,20 @@ std::optional<PropertyList::Dictionary> SettingsFile::load() const {
   std::filesystem::remove(leftoverPlainPath(), ignored);
   removeInterruptedReplacements(encryptedPath());
   return settings;
+}
+
+std::optional<std::string> SettingsFile::unreadable() const {
+  const std::filesystem::path path = encryptedPath();
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(path, error);
+  if (!std::filesystem::exists(status)) return std::nullopt;
+  if (std::filesystem::is_directory(status)) return path.string() + " is a folder";
+  const auto cipher = readWholeFile(path);
+  if (!cipher) return path.string() + " cannot be read";
+  if (!dictionaryIn(aes::AESDecryptWithPassphrase(*cipher, config::kSettingsPassphrase))) {
+    return path.string() + " is damaged (it is not a settings file this program wrote)";
+  }
+  return std::nullopt;
 }
 
 std::optional<Error> SettingsFile::save(const PropertyList::Dictionary& settings) const {
@@ -59,6 +76,9 @@ std::optional<Error> SettingsFile::save(const PropertyList::Dictionary& settings
   const auto cipher = aes::AESEncryptWithPassphrase(
       ByteView(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size()),
       config::kSettingsPassphrase);
+  Error lockError;
+  const auto lock = FolderLock::acquire(folder_, FolderLock::Mode::kExclusive, &lockError);
+  if (!lock) return lockError;
   AtomicWriteOptions options;
   options.mode = 0600;
   options.beforeReplace = beforeReplace_;

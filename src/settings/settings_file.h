@@ -3,12 +3,14 @@
 // (AES-256 blocks, space padding, no header) under the build-time settings passphrase. The plain
 // list exists only in memory: loading decrypts in memory, saving encrypts in memory and replaces
 // the file in one step. A plain "settings.plist" left in the folder by an older save is read once
-// (when there is no encrypted file) and deleted. Not thread-safe; the model's thread only.
+// (when there is no encrypted file) and deleted. Loads and saves take turns with those of other
+// processes through a lock on the folder (FolderLock). Not thread-safe; the model's thread only.
 #pragma once
 
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "platform/error.h"
 #include "platform/property_list.h"
@@ -29,6 +31,11 @@ class SettingsFile {
   // as a property-list dictionary. Deletes a leftover plain file in every case, and the temporary
   // files of saves that were interrupted.
   std::optional<PropertyList::Dictionary> load() const;
+
+  // Why the encrypted file that is there cannot be used (it is a folder, cannot be read, does not
+  // decrypt to a property-list dictionary), naming the file; nothing when it is fine or absent.
+  // Reads only: unlike load(), nothing is deleted.
+  std::optional<std::string> unreadable() const;
 
   // Encrypts `settings` and makes it the file's content: the folder is created when missing (mode
   // 0700), the file gets mode 0600. On failure the error says what failed and the previous file

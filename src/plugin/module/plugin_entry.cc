@@ -13,7 +13,10 @@ std::unique_ptr<ExportPluginProtocol> createPlugin(ExportImageProtocol& exportMa
       exportManager,
       KZExportController::Environment{services.application, services.runLoop,
                                       ServiceEndpoints::fromEnvironment(), services.bundlePath});
-  loadPaneDefinition(*controller);
+  loadPaneDefinition(*controller,
+                     services.settingsFolder.empty()
+                         ? std::nullopt
+                         : std::optional<std::filesystem::path>(services.settingsFolder));
   return controller;
 }
 
