@@ -12,6 +12,7 @@
 #include "oauth/request_parameters.h"
 #include "platform/alert.h"
 #include "platform/atomic_file.h"
+#include "platform/image.h"
 #include "platform/log.h"
 #include "platform/progress_indicator.h"
 #include "platform/window.h"
@@ -80,6 +81,8 @@ void KZExportController::startExport(const std::string& /*path*/) {
   }
   std::vector<Bytes> photos;
   photos.reserve(count);
+  // The image check judges the bytes read here, which are what will be sent: a file may have
+  // changed since the host judged the selection.
   std::uint64_t total = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     std::string path = mExportMgr.imagePathAtIndex(i);
@@ -87,6 +90,11 @@ void KZExportController::startExport(const std::string& /*path*/) {
     if (!bytes) {
       refuseExport("The photo " + path + " could not be read.",
                    "Check that the file still exists and is readable, then export again.");
+      return;
+    }
+    if (!sniffFormat(*bytes)) {
+      refuseExport("The photo " + path + " is not an image.",
+                   "It may have changed since it was selected. Check it, then export again.");
       return;
     }
     total += bytes->size();
