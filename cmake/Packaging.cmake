@@ -2,8 +2,12 @@
 # program's CMakeLists.txt installs its own files (marigold with its manual page, completions and
 # sample photos; marigold-gui with its desktop entry and icon; plinth-sim; the plug-in module); a
 # new program adds its install rules there and is packaged with the rest. Library dependencies are
-# declared by dpkg-shlibdeps from the binaries.
+# declared by dpkg-shlibdeps from the binaries. The package carries the Debian copyright file and
+# runs no maintainer scripts: the plug-in module lies in a private folder that ldconfig does not
+# serve.
 set(CPACK_GENERATOR DEB)
+# The values below are written into CPack's configuration as they are (quotes and semicolons too).
+set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_NAME marigold)
 set(CPACK_PACKAGE_VENDOR "Marigold")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -20,4 +24,5 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/marigold)
 include(CPack)

@@ -3,15 +3,23 @@
 // process on loopback (real sockets and TLS). A run gives the exit status (or the signal that
 // ended it), standard output and standard error; standard output may also go to a given file
 // (/dev/full) or to a pipe whose reader has gone. The program's path is MARIGOLD_BINARY unless a
-// run names another (an installed copy); sample photos come from MARIGOLD_SOURCE_DIR/examples.
+// run names another (an installed copy); sample photos come from MARIGOLD_SOURCE_DIR/examples. A
+// run may also take place on a pseudo-terminal of a given width (what the program writes is then
+// collected as its standard output), and may be interrupted (SIGINT, as Ctrl-C sends) once a given
+// text has appeared.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -36,6 +44,7 @@ struct ProgramOutcome {
   int signal = 0;     // the signal that ended it, if one did
   std::string out;
   std::string err;
+  bool terminalEchoes = false;  // on a terminal: whether it echoes typing after the run
 };
 
 struct ProgramRun {
@@ -47,6 +56,12 @@ struct ProgramRun {
   std::map<std::string, std::string> environment;  // set after, and over, the fixture's own
   std::string program = MARIGOLD_BINARY;
   std::function<void(pid_t)> during;  // called with the child's id once it runs (to signal it)
+  // Standard input, output and error on a pseudo-terminal this many columns wide; `input` is
+  // typed on it.
+  std::optional<unsigned short> terminalColumns;
+  // Once this text appears on standard output or error (or the terminal), SIGINT: Ctrl-C on the
+  // terminal.
+  std::string interruptAfter;
 };
 
 inline std::string readText(const std::filesystem::path& path) {
@@ -108,7 +123,22 @@ class ProgramFixture : public ::testing::Test {
     if (how.closedPipe && ::pipe(pipeEnds) != 0) ADD_FAILURE() << "no pipe";
     const std::string in = (dir / "stdin").string(), err = (dir / "stderr").string();
     const std::string out = how.stdoutPath.value_or((dir / "stdout").string());
+    int terminal = -1, terminalSide = -1;
+    if (how.terminalColumns) {
+      winsize size{};
+      size.ws_row = 24;
+      size.ws_col = *how.terminalColumns;
+      if (::openpty(&terminal, &terminalSide, nullptr, nullptr, &size) != 0) ADD_FAILURE();
+    }
     const pid_t pid = ::fork();
+    if (pid == 0 && how.terminalColumns) {
+      ::setsid();
+      ::ioctl(terminalSide, TIOCSCTTY, 0);
+      for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(terminalSide, fd);
+      ::close(terminal);
+      ::execve(argvp[0], argvp.data(), envp.data());
+      ::_exit(127);
+    }
     if (pid == 0) {
       const int fdIn = ::open(in.c_str(), O_RDONLY);
       const int fdOut =
@@ -129,12 +159,46 @@ class ProgramFixture : public ::testing::Test {
     ProgramOutcome outcome;
     if (pid < 0) return outcome;
     if (how.during) how.during(pid);
+    if (terminal >= 0 && !how.input.empty()) {
+      if (::write(terminal, how.input.data(), how.input.size()) < 0) ADD_FAILURE();
+    }
+    // Reads what the program wrote on the terminal so far into outcome.out.
+    const auto readTerminal = [&] {
+      char buffer[4096];
+      for (pollfd ready{terminal, POLLIN, 0};
+           ::poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN);) {
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n <= 0) break;
+        outcome.out.append(buffer, static_cast<std::size_t>(n));
+      }
+    };
+    bool interrupted = how.interruptAfter.empty();
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
     pid_t done = 0;
     while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 &&
            std::chrono::steady_clock::now() < deadline) {
+      if (terminal >= 0) readTerminal();
+      if (!interrupted) {
+        const std::string shown = terminal >= 0 ? outcome.out : readFile(err) + readFile(out);
+        if (shown.find(how.interruptAfter) != std::string::npos) {
+          interrupted = true;
+          if (terminal >= 0) {
+            if (::write(terminal, "\x03", 1) != 1) ADD_FAILURE();
+          } else {
+            ::kill(pid, SIGINT);
+          }
+        }
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (terminal >= 0) {
+      readTerminal();
+      termios settings{};
+      outcome.terminalEchoes =
+          ::tcgetattr(terminalSide, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+      ::close(terminal);
+      ::close(terminalSide);
     }
     if (done == 0) {
       ::kill(pid, SIGKILL);
@@ -145,7 +209,7 @@ class ProgramFixture : public ::testing::Test {
     } else if (WIFSIGNALED(status)) {
       outcome.signal = WTERMSIG(status);
     }
-    if (!how.stdoutPath && !how.closedPipe) outcome.out = readFile(out);
+    if (!how.stdoutPath && !how.closedPipe && !how.terminalColumns) outcome.out = readFile(out);
     outcome.err = readFile(err);
     return outcome;
   }
@@ -167,7 +231,7 @@ class ProgramFixture : public ::testing::Test {
 
   TemporaryHome home_;
   std::unique_ptr<sim::PlinthSim> sim_;
-  int runs_ = 0;
+  std::atomic<int> runs_ = 0;  // runs may be made from two threads at once
 };
 
 }  // namespace marigold

@@ -9,8 +9,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 #include "host/installed_files.h"
 
@@ -19,12 +19,16 @@ extern char** environ;
 namespace marigold::host {
 namespace {
 
-std::string fieldOf(const std::string& line, const std::string& name) {
-  std::istringstream words(line);
-  for (std::string word; words >> word;) {
-    if (word.starts_with(name + "=")) return word.substr(name.size() + 1);
-  }
-  return {};
+// The text of the ready line "plinth-sim ready auth=URL api=URL ca=PATH" after `field` and before
+// `next` (or the line's end): the certificate's path comes last, as it may hold spaces.
+std::string fieldOf(const std::string& output, std::string_view field, std::string_view next = {}) {
+  const std::string_view line = std::string_view(output).substr(0, output.find('\n'));
+  const auto start = line.find(field);
+  if (start == std::string_view::npos) return {};
+  const std::size_t from = start + field.size();
+  const std::size_t to = next.empty() ? line.size() : line.find(next, from);
+  return std::string(
+      line.substr(from, to == std::string_view::npos ? line.size() - from : to - from));
 }
 
 }  // namespace
@@ -37,14 +41,26 @@ SimulatorProcess::SimulatorProcess(const std::string& program,
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+  // The child starts with no blocked signals and the default actions, whatever its parent blocks
+  // or ignores (the command-line host takes its signals on a thread of its own).
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGUSR1}) sigaddset(&defaults, signal);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   std::vector<std::string> words = {program,      "--auth-port", "0",
                                     "--api-port", "0",           "--stop-with-parent"};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+  int spawned = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   close(pipeEnds[1]);
   output_ = pipeEnds[0];
   if (spawned != 0) {
@@ -66,9 +82,9 @@ SimulatorProcess::SimulatorProcess(const std::string& program,
     if (n <= 0) break;
     line.append(buffer, static_cast<std::size_t>(n));
   }
-  authBase_ = fieldOf(line, "auth");
-  apiBase_ = fieldOf(line, "api");
-  caFile_ = fieldOf(line, "ca");
+  authBase_ = fieldOf(line, " auth=", " api=");
+  apiBase_ = fieldOf(line, " api=", " ca=");
+  caFile_ = fieldOf(line, " ca=");
   if (!line.starts_with("plinth-sim ready") || authBase_.empty() || apiBase_.empty()) {
     // The destructor does not run for a constructor that throws: stop the child here.
     stop();

@@ -23,9 +23,10 @@ class SimulatorProcess {
   const std::string& apiBase() const { return apiBase_; }
   const std::string& caFile() const { return caFile_; }
 
- private:
-  void stop();  // SIGTERM to the child, waited for; closes its output
+  // Stops the simulator now: SIGTERM to the child, waited for; its output closed. Safe to repeat.
+  void stop();
 
+ private:
   pid_t pid_ = -1;
   int output_ = -1;
   std::string authBase_;

@@ -9,6 +9,7 @@
 #include "host_session.h"
 #include "json/json_value.h"
 #include "sign_in.h"
+#include "terminal_text.h"
 
 namespace marigold::cli {
 namespace {
@@ -30,59 +31,62 @@ int noBlogs(const HostSession& session, Console& console) {
 }
 
 int login(const AccountOptions& o, Console& console) {
-  return withSession({}, console, [&](HostSession& session) {
-    if (int status = ensureSignedIn(session, o.signIn, console); status != kDone) return status;
-    const std::vector<std::string> blogs = session.blogs();
-    if (blogs.empty()) return noBlogs(session, console);
-    if (o.signIn.remember && session.signInWarned()) {
-      // The plug-in's alert said why the sign-in was not kept.
-      return kFailed;
-    }
-    if (!o.signIn.remember) {
-      console.note(
-          "Without --remember nothing is kept: the next command is not signed in. Run 'marigold "
-          "login --user " +
-          o.signIn.user + " --remember' to stay signed in.");
-    }
-    if (o.json) {
-      JsonObject document;
-      document.set("user", o.signIn.user);
-      document.set("signedIn", true);
-      document.set("remembered", o.signIn.remember);
-      document.set("blogs", blogList(blogs));
-      console.resultJson(JsonValue(std::move(document)));
-      return kDone;
-    }
-    std::string text = "Signed in as " + o.signIn.user +
-                       (o.signIn.remember ? " (remembered)" : " (for this command only)") +
-                       ". Your blogs:\n";
-    for (const auto& blog : blogs) text += "  " + blog + "\n";
-    console.result(text);
-    return kDone;
-  });
+  return withSession(
+      {}, console, o.signIn.settingsUse(), [&](HostSession& session, SettingsWorkspace& settings) {
+        if (int status = ensureSignedIn(session, settings, o.signIn, console); status != kDone) {
+          return status;
+        }
+        const std::vector<std::string> blogs = session.blogs();
+        if (blogs.empty()) return noBlogs(session, console);
+        if (!o.signIn.remember) {
+          console.note(
+              "Without --remember this sign-in is not kept, and a saved sign-in stays as it "
+              "was. Run 'marigold login --user " +
+              printable(o.signIn.user) + " --remember' to stay signed in.");
+        }
+        if (o.json) {
+          JsonObject document;
+          document.set("user", o.signIn.user);
+          document.set("signedIn", true);
+          document.set("remembered", o.signIn.remember);
+          document.set("blogs", blogList(blogs));
+          console.resultJson(JsonValue(std::move(document)));
+          return kDone;
+        }
+        std::string text = "Signed in as " + printable(o.signIn.user) +
+                           (o.signIn.remember ? " (remembered)" : " (for this command only)") +
+                           ". Your blogs:\n";
+        for (const auto& blog : blogs) text += "  " + printable(blog) + "\n";
+        console.result(text);
+        return kDone;
+      });
 }
 
 int blogs(const AccountOptions& o, Console& console) {
-  return withSession({}, console, [&](HostSession& session) {
-    if (int status = ensureSignedIn(session, o.signIn, console); status != kDone) return status;
-    const std::vector<std::string> blogs = session.blogs();
-    if (blogs.empty()) return noBlogs(session, console);
-    if (o.json) {
-      JsonObject document;
-      document.set("user", session.userName());
-      document.set("blogs", blogList(blogs));
-      console.resultJson(JsonValue(std::move(document)));
-      return kDone;
-    }
-    std::string text;
-    for (const auto& blog : blogs) text += blog + "\n";
-    console.result(text);
-    return kDone;
-  });
+  return withSession(
+      {}, console, o.signIn.settingsUse(), [&](HostSession& session, SettingsWorkspace& settings) {
+        if (int status = ensureSignedIn(session, settings, o.signIn, console); status != kDone) {
+          return status;
+        }
+        const std::vector<std::string> blogs = session.blogs();
+        if (blogs.empty()) return noBlogs(session, console);
+        if (o.json) {
+          JsonObject document;
+          document.set("user", session.userName());
+          document.set("blogs", blogList(blogs));
+          console.resultJson(JsonValue(std::move(document)));
+          return kDone;
+        }
+        std::string text;
+        for (const auto& blog : blogs) text += printable(blog) + "\n";
+        console.result(text);
+        return kDone;
+      });
 }
 
 int status(const AccountOptions& o, Console& console) {
-  return withSession({}, console, [&](HostSession& session) {
+  using Use = SettingsWorkspace::Use;
+  return withSession({}, console, Use::kLookOnly, [&](HostSession& session, SettingsWorkspace&) {
     const std::string user = session.userName();
     const bool remembered = session.remembered();
     const bool signedIn = session.signedIn();
@@ -93,7 +97,7 @@ int status(const AccountOptions& o, Console& console) {
       document.set("signedIn", signedIn);
       console.resultJson(JsonValue(std::move(document)));
     } else {
-      console.result("user name: " + (user.empty() ? std::string("(none)") : user) +
+      console.result("user name: " + (user.empty() ? std::string("(none)") : printable(user)) +
                      "\nremember:  " + (remembered ? "yes" : "no") +
                      "\nsigned in: " + (signedIn ? "yes" : "no") + "\n");
     }
@@ -102,13 +106,31 @@ int status(const AccountOptions& o, Console& console) {
   });
 }
 
+// Forgets the saved sign-in without signing in: the saved settings are replaced by none.
+int logout(Console& console) {
+  try {
+    SettingsWorkspace settings(SettingsWorkspace::Use::kReplacing, console);
+    if (auto problem = settings.keep()) {
+      return console.error(
+          "could not sign out: " + printable(*problem) + ". The saved sign-in is still there.",
+          kFailed);
+    }
+  } catch (const std::exception& e) {
+    return console.error("could not sign out: " + printable(e.what()), kFailed);
+  }
+  console.result("Signed out; the saved user name and password are forgotten.\n");
+  return kDone;
+}
+
 }  // namespace
 
 CommandRun addLogin(CLI::App& app, Console& console) {
   auto options = std::make_shared<AccountOptions>();
   CLI::App* command =
       app.add_subcommand("login", "sign in; with --remember later commands stay signed in");
-  command->footer(std::string("Without --remember the sign-in lasts only for this command.\n\n") +
+  command->footer(std::string("Without --remember the sign-in lasts only for this command and a "
+                              "saved sign-in stays as it was;\nwith it, it replaces the saved "
+                              "one once it works.\n\n") +
                   kExitStatusHelp);
   addSignInOptions(*command, options->signIn);
   command->get_option("--user")->required();
@@ -120,13 +142,7 @@ CommandRun addLogout(CLI::App& app, Console& console) {
   CLI::App* command = app.add_subcommand(
       "logout", "sign out and forget the saved user name, password and \"remember\"");
   command->footer(kExitStatusHelp);
-  return [&console] {
-    return withSession({}, console, [&](HostSession& session) {
-      session.signOut();
-      console.result("Signed out; the saved user name and password are forgotten.\n");
-      return kDone;
-    });
-  };
+  return [&console] { return logout(console); };
 }
 
 CommandRun addBlogs(CLI::App& app, Console& console) {

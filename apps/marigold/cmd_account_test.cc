@@ -3,10 +3,13 @@
 // back with the project's parser, --help, --version and bare usage.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "json/lx_json_parser.h"
@@ -77,7 +80,7 @@ TEST_F(MarigoldAccountTest, SignInWithoutRememberLastsOneCommand) {
       run({"login", "--user", "ada", "--password-stdin"}, {.input = "secret pass\n", .home = home});
   EXPECT_EQ(o.exitCode, 0) << o.err;
   EXPECT_EQ(has(o.out, "Signed in as ada (for this command only)"), "");
-  EXPECT_EQ(has(o.err, "the next command is not signed in"), "");
+  EXPECT_EQ(has(o.err, "a saved sign-in stays as it was"), "");
   o = run({"status"}, {.home = home});
   EXPECT_EQ(o.exitCode, 3);
   EXPECT_EQ(has(o.out, "signed in: no"), "");
@@ -139,9 +142,16 @@ TEST_F(MarigoldAccountTest, HelpVersionAndUsage) {
        {}},
       {{"post", "--help"},
        0,
-       {"--caption-file", "Published", "Draft", "Queue", "Private", "10 photos", "5 MiB",
-        "Exit status:"},
+       {"--caption-file", "Published", "Draft", "Queue", "Private", "10 photos", "5 MB",
+        "Exit status:", "4  the whole post was sent"},
        {}},
+      {{"help", "version"}, 0, {"show the version"}, {}},
+      {{"help", "help"}, 0, {"COMMAND"}, {}},
+      {{"help", "lgoin"}, 2, {}, {"Did you mean 'login'?"}},
+      {{"pots"}, 2, {}, {"no command 'pots'.", "Did you mean 'post'?"}},
+      {{"post", "--captoin", "x", "a.jpg"}, 2, {}, {"Did you mean '--caption'?"}},
+      {{"post", "--user", "ada", "--", "--caption", "x"}, 2, {}, {"photo --caption: "}},
+      {{"login", "--user", ""}, 2, {}, {"--user: empty user name"}},
       {{"help", "login"}, 0, {"--remember", "--json", "--quiet"}, {}},
       {{"status", "--help"}, 0, {"--json"}, {}},
       {{}, 2, {}, {"Usage: marigold", "post"}},
@@ -303,6 +313,149 @@ TEST_F(MarigoldAccountTest, ServiceUnreachableFailsTheSignIn) {
       run({"blogs", "--user", "ada", "--password-stdin"}, {.input = "secret pass\n"});
   EXPECT_EQ(o.exitCode, 1) << o.out << o.err;
   EXPECT_EQ(has(o.err, "There was a problem logging in."), "");
+}
+
+// Only login --remember, logout and a refusal of the saved sign-in by the service change it; a
+// one-off sign-in and status leave its file exactly as it was.
+TEST_F(MarigoldAccountTest, SavedSignInChangesOnlyWhenTheUserOrTheServiceSaysSo) {
+  const std::string photo = writePhoto("photo.jpg");
+  const ProgramRun asUser{.home = newHome("user")};
+  const fs::path saved = *asUser.home / "Library/Fernhill/PckgSettings";
+  ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"},
+                {.input = "secret pass\n", .home = asUser.home})
+                .exitCode,
+            0);
+  const std::string remembered = readText(saved);
+  struct Case {
+    std::vector<std::string> args;
+    std::string password;
+    int exitCode;
+  };
+  const Case kCases[] = {
+      {{"blogs", "--user", "ada", "--password-stdin"}, "wrong", 1},
+      {{"post", "--user", "bob", "--password-stdin", photo}, "x", 1},
+      {{"login", "--user", "ada", "--password-stdin"}, "mistyped", 1},
+      {{"login", "--user", "ada", "--password-stdin"}, "secret pass", 0},
+      {{"status"}, "", 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.args.front() + " " + c.password);
+    const ProgramOutcome o = run(c.args, {.input = c.password + "\n", .home = asUser.home});
+    EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
+    EXPECT_EQ(readText(saved), remembered);
+  }
+
+  // The service now refuses the saved password: status says so and writes nothing; blogs keeps
+  // the refusal, so the next command does not try again.
+  startSimulator([](sim::SimOptions& o) { o.accounts[0].password = "new pass"; });
+  EXPECT_EQ(run({"status"}, asUser).exitCode, 1);
+  EXPECT_EQ(readText(saved), remembered);
+  EXPECT_EQ(run({"blogs"}, asUser).exitCode, 1);
+  EXPECT_NE(readText(saved), remembered);
+  ProgramOutcome o = run({"status"}, asUser);
+  EXPECT_EQ(o.exitCode, 3);
+  EXPECT_EQ(o.out, "user name: ada\nremember:  yes\nsigned in: no\n");
+}
+
+// A logout never signs in (the service may be down) and either forgets the saved sign-in or says
+// why it could not; a logout given while a post signs in is not undone by that post.
+TEST_F(MarigoldAccountTest, LogoutIsTrueOrSaysItFailed) {
+  const std::string photo = writePhoto("photo.jpg");
+  const ProgramRun asUser{.home = newHome("user")};
+  const fs::path saved = *asUser.home / "Library/Fernhill/PckgSettings";
+  const auto rememberAda = [&] {
+    ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"},
+                  {.input = "secret pass\n", .home = asUser.home})
+                  .exitCode,
+              0);
+  };
+  rememberAda();
+  sim_->stop();
+  ProgramOutcome o = run({"logout"}, asUser);
+  EXPECT_EQ(o.exitCode, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  EXPECT_FALSE(fs::exists(saved));
+
+  // The saved sign-in cannot be removed (it is a folder with something in it).
+  fs::create_directories(saved / "inside");
+  o = run({"logout"}, asUser);
+  EXPECT_EQ(o.exitCode, 1);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(has(o.err, "could not sign out: removing " + saved.string()), "");
+  fs::remove_all(saved);
+
+  // The post's sign-in is slow; the logout comes while it waits, and wins.
+  startSimulator({});
+  rememberAda();
+  startSimulator([](sim::SimOptions& s) { s.faults.delayMs = 1500; });
+  auto posting = std::async(std::launch::async, [&] { return run({"post", photo}, asUser); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(run({"logout"}, asUser).exitCode, 0);
+  posting.get();
+  o = run({"status"}, asUser);
+  EXPECT_EQ(o.exitCode, 3);
+  EXPECT_EQ(o.out, "user name: (none)\nremember:  no\nsigned in: no\n");
+}
+
+// A saved sign-in that cannot be read is named in a warning, not taken silently for none.
+TEST_F(MarigoldAccountTest, UnusableSavedSignInIsNamed) {
+  const ProgramRun asUser{.home = newHome("user")};
+  const fs::path saved = *asUser.home / "Library/Fernhill/PckgSettings";
+  ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"},
+                {.input = "secret pass\n", .home = asUser.home})
+                .exitCode,
+            0);
+  const std::string whole = readText(saved);
+  struct Case {
+    const char* name;
+    std::function<void()> spoil;
+  };
+  const Case kCases[] = {
+      {"damaged", [&] { std::ofstream(saved, std::ios::binary) << std::string(64, 'z'); }},
+      {"cut short",
+       [&] { std::ofstream(saved, std::ios::binary) << whole.substr(0, whole.size() / 2); }},
+      {"a folder",
+       [&] {
+         fs::remove(saved);
+         fs::create_directories(saved);
+       }},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    c.spoil();
+    const ProgramOutcome o = run({"status"}, asUser);
+    EXPECT_EQ(o.exitCode, 3);
+    EXPECT_EQ(has(o.err, "warning: the saved sign-in cannot be used: " + saved.string()), "");
+    fs::remove_all(saved);
+  }
+}
+
+// Words from a hostile service and file names reach the terminal with their control characters
+// escaped: they cannot retitle or clear it, nor forge a line of ours.
+TEST_F(MarigoldAccountTest, OutsideTextIsEscaped) {
+  const std::string hostile = "evil\x1b]0;owned\x07\nmarigold: forged";
+  startSimulator([&](sim::SimOptions& o) {
+    o.blogUrlForm = sim::BlogUrlForm::kPath;  // the menu shows each blog's own name
+    o.accounts[0].blogs = {hostile};
+  });
+  const std::string photo = writePhoto("photo.jpg");
+  const std::string escaped = "evil\\x1b]0;owned\\x07\\nmarigold: forged";
+  struct Case {
+    std::vector<std::string> args;
+    bool inOut;  // where the escaped text shows
+  };
+  const Case kCases[] = {
+      {{"blogs", "--user", "ada", "--password-stdin"}, true},
+      {{"post", "--user", "ada", "--password-stdin", "--blog", "nope", photo}, false},
+      {{"post", "--user", "ada", "--password-stdin", photo + hostile}, false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.args.back());
+    const ProgramOutcome o = run(c.args, {.input = "secret pass\n"});
+    EXPECT_EQ(has(c.inOut ? o.out : o.err, escaped), "");
+    EXPECT_EQ((o.out + o.err).find('\x1b'), std::string::npos);
+    EXPECT_EQ((o.out + o.err).find("\nmarigold: forged"), std::string::npos);
+  }
 }
 
 }  // namespace

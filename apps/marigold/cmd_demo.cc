@@ -1,4 +1,4 @@
-// marigold demo: the whole export against a simulator started on loopback, with a temporary home
+// marigold demo: the whole export against a simulator started on loopback, with settings of its own
 // folder, so that nothing of the user's is touched and no account is needed.
 #include <stdlib.h>
 
@@ -27,11 +27,11 @@ constexpr const char* kDemoPassword = "demo-password";
 
 bool post(const std::vector<std::string>& photos, const std::string& caption,
           const std::string& tags, const std::string& link, const std::string& state,
-          const host::ScratchFolder& scratch, Console& console) {
+          const host::ScratchFolder& scratch, const std::string& settings, Console& console) {
   // The export step as marigold post runs it, with its defaults.
   imaging::PreparationOptions options;
   std::optional<host::PreparedSelection> prepared;
-  HostSession session(photos, console, [&](const std::string& requiredFileType) {
+  HostSession session(photos, console, settings, [&](const std::string& requiredFileType) {
     options.requiredFileType = requiredFileType;
     prepared = host::prepareSelection(scratch, photos, options);
     return prepared->paths();
@@ -73,13 +73,15 @@ std::string storedPosts(const std::string& apiBase) {
 
 int demo(Console& console) {
   try {
+    // Interrupted, the demo stops its simulator before its folder (with the simulator's private
+    // key) goes.
     host::ScratchFolder scratch;
-    scratch.removeOnSignals();
-    auto home = scratch.path() / "home";
+    const Interrupts::Registration removal = console.interrupts().removeOnInterrupt(scratch.path());
+    const std::string settings = (scratch.path() / "settings").string();
     auto data = scratch.path() / "service";
-    std::filesystem::create_directories(home);
     host::SimulatorProcess simulator(host::defaultSimulatorPath(), {"--data", data.string()});
-    setenv("HOME", home.c_str(), 1);
+    const Interrupts::Registration stopSimulator =
+        console.interrupts().onInterrupt([&simulator] { simulator.stop(); });
     setenv("MARIGOLD_AUTH_BASE", simulator.authBase().c_str(), 1);
     setenv("MARIGOLD_API_BASE", simulator.apiBase().c_str(), 1);
     setenv("MARIGOLD_CA_FILE", simulator.caFile().c_str(), 1);
@@ -87,7 +89,7 @@ int demo(Console& console) {
                    simulator.apiBase() + "\n");
 
     {
-      HostSession session({}, console);
+      HostSession session({}, console, settings);
       console.result(std::string("\n== Signing in as ") + kDemoUser + " (remembered)\n");
       console.flush();
       if (!session.signIn(kDemoUser, kDemoPassword, true)) return kFailed;
@@ -99,12 +101,12 @@ int demo(Console& console) {
 
     const std::filesystem::path examples = host::defaultExamplesFolder();
     if (!post({(examples / "sunrise.jpg").string()}, "Sunrise over the bay", "morning,sea",
-              "https://example.com/sunrise", "Published", scratch, console)) {
+              "https://example.com/sunrise", "Published", scratch, settings, console)) {
       return kFailed;
     }
     if (!post({(examples / "harbour.jpg").string(), (examples / "meadow.jpg").string(),
                (examples / "dusk.jpg").string()},
-              "A day in three photos", "travel,set", "", "Draft", scratch, console)) {
+              "A day in three photos", "travel,set", "", "Draft", scratch, settings, console)) {
       return kFailed;
     }
 

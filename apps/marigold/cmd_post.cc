@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "json/json_value.h"
 #include "post_inputs.h"
 #include "sign_in.h"
+#include "terminal_text.h"
 
 namespace marigold::cli {
 namespace {
@@ -135,8 +137,11 @@ int chooseBlog(HostSession& session, const PostOptions& o, Console& console) {
       return title == o.blog || title.substr(0, title.find('.')) == o.blog;
     });
     if (match == blogs.end()) {
-      return console.error("--blog " + o.blog + ": you have no blog of that name; your blogs are " +
-                           joined(blogs, ", "));
+      std::vector<std::string> shown;
+      for (const auto& blog : blogs) shown.push_back(printable(blog));
+      return console.error("--blog " + printable(o.blog) +
+                           ": you have no blog of that name; your blogs are " +
+                           joined(shown, ", ") + ". Nothing was posted.");
     }
     blogMenu->selectItemWithTitle(*match);
   }
@@ -152,7 +157,7 @@ int chooseState(HostSession& session, const PostOptions& o, Console& console) {
   auto match = std::find_if(titles.begin(), titles.end(),
                             [&](const std::string& t) { return equalsIgnoringCase(t, o.state); });
   if (match == titles.end()) {
-    return console.error("--state " + o.state + ": unknown post state (choose one of " +
+    return console.error("--state " + printable(o.state) + ": unknown post state (choose one of " +
                          joined(titles, ", ") + ")");
   }
   states->selectItemWithTitle(*match);
@@ -168,7 +173,8 @@ int post(PostOptions& o, Console& console) {
   } catch (const std::exception& e) {
     return console.error(e.what(), kFailed);
   }
-  scratch->removeOnSignals();
+  // An interruption removes it too (the command line takes its signals on a thread of its own).
+  const Interrupts::Registration removal = console.interrupts().removeOnInterrupt(scratch->path());
   imaging::PreparationOptions preparation = preparationOptions(o);
   std::optional<host::PreparedSelection> prepared;
   auto exportStep = [&](const std::string& requiredFileType) {
@@ -178,24 +184,27 @@ int post(PostOptions& o, Console& console) {
     return prepared->result.leftOut().empty() ? prepared->paths() : std::vector<std::string>{};
   };
   return withSession(
-      o.photos, console,
-      [&](HostSession& session) {
+      o.photos, console, o.signIn.settingsUse(),
+      [&](HostSession& session, SettingsWorkspace& settings) {
         const auto leftOut = prepared->result.leftOut();
         for (const imaging::PreparedPhoto* photo : leftOut) {
-          console.error("photo " + photo->source + ": " + photo->problem);
+          console.error("photo " + printable(photo->source) + ": " + printable(photo->problem));
         }
         if (!leftOut.empty()) return kUsage;
         console.note(imaging::describePreparation(prepared->result, preparation));
         if (int status = chooseState(session, o, console); status != kDone) return status;
-        if (int status = ensureSignedIn(session, o.signIn, console); status != kDone) return status;
+        // The pane judged the selection when it was shown; a refusal needs no sign-in.
+        auto notice = session.control<TextField>("notificationField");
+        if (!notice->isHidden()) return console.error(notice->stringValue(), kUsage);
+        if (int status = ensureSignedIn(session, settings, o.signIn, console); status != kDone) {
+          return status;
+        }
         if (int status = chooseBlog(session, o, console); status != kDone) return status;
         session.control<TextField>("plinthCaptions")->setStringValue(o.caption);
         session.control<TextField>("plinthTags")->setStringValue(o.tags);
         if (o.linkOption->count() > 0) {
           session.control<TextField>("plinthClickthrough")->setStringValue(o.link);
         }
-        auto notice = session.control<TextField>("notificationField");
-        if (!notice->isHidden()) return console.error(notice->stringValue(), kUsage);
         if (!session.exportManager().controlsEnabled()) {
           return console.error("the pane does not allow posting now", kFailed);
         }
@@ -205,8 +214,9 @@ int post(PostOptions& o, Console& console) {
             session.control<PopUpButton>("plinthStatus")->titleOfSelectedItem().value_or("");
         const std::size_t count = o.photos.size();
         const std::string photos = std::to_string(count) + (count == 1 ? " photo" : " photos");
-        console.note("Posting " + photos + " to " + blog);
+        console.note("Posting " + photos + " to " + printable(blog));
         const PostOutcome outcome = session.exportAndWait();
+        if (outcome.mayBePosted) return kMayBePosted;
         if (!outcome.posted) return kFailed;
         if (o.json) {
           JsonObject document;
@@ -217,8 +227,8 @@ int post(PostOptions& o, Console& console) {
           document.set("prepared", preparationJson(prepared->result, preparation));
           console.resultJson(JsonValue(std::move(document)));
         } else {
-          console.result("Posted " + photos + " to " + blog +
-                         (outcome.postId ? " as post " + *outcome.postId : "") + "\n");
+          console.result("Posted " + photos + " to " + printable(blog) +
+                         (outcome.postId ? " as post " + printable(*outcome.postId) : "") + "\n");
         }
         return kDone;
       },
@@ -241,8 +251,8 @@ CommandRun addPost(CLI::App& app, Console& console) {
   o.captionOption = command->add_option("-c,--caption", o.caption, "the caption");
   o.captionFileOption = command
                             ->add_option("--caption-file", o.captionFile,
-                                         "read the caption from FILE (- for "
-                                         "standard input)")
+                                         "read the caption from FILE (- for standard input; "
+                                         "text of at most 64 KiB)")
                             ->option_text("FILE");
   command->add_option("-t,--tags", o.tags, "tags, separated by commas");
   o.linkOption =

@@ -40,8 +40,6 @@ std::vector<std::string> postAs(std::vector<std::string> extra) {
 
 TEST_F(MarigoldPostTest, ExitStatusStreamsAndMessages) {
   const std::string photo = writePhoto("photo.jpg");
-  std::vector<std::string> eleven;
-  for (int i = 0; i < 11; ++i) eleven.push_back(writePhoto("p" + std::to_string(i) + ".jpg"));
   struct Case {
     const char* name;
     std::function<void(sim::SimOptions&)> service;
@@ -117,15 +115,6 @@ TEST_F(MarigoldPostTest, ExitStatusStreamsAndMessages) {
        "",
        {"The post failed: ", "401"},
        0},
-      {"11 photos",
-       nullptr,
-       postAs(eleven),
-       "secret pass",
-       true,
-       2,
-       "",
-       {"Plinth takes at most 10 photos in one post."},
-       0},
       {"closed half-way",
        [](sim::SimOptions& o) { o.faults.closeAfter = 100; },
        postAs({photo}),
@@ -179,6 +168,11 @@ TEST_F(MarigoldPostTest, InputsRefusedBeforeAnythingIsSent) {
   const std::string folder = (home_.path() / "album").string();
   fs::create_directories(folder);
   const std::string badUTF8 = "caf\xC3";
+  std::vector<std::string> eleven;
+  for (int i = 0; i < 11; ++i) eleven.push_back(writePhoto("p" + std::to_string(i) + ".jpg"));
+  const std::string big = writePhoto("big.jpg", 5242881);
+  const fs::path longCaption = home_.path() / "long.txt";
+  std::ofstream(longCaption) << std::string(64 * 1024 + 1, 'w');
   // The service is down: a command that got as far as signing in would fail with status 1.
   sim_->stop();
   struct Case {
@@ -203,6 +197,10 @@ TEST_F(MarigoldPostTest, InputsRefusedBeforeAnythingIsSent) {
       {postAs({}), "photos"},
       {postAs({"--caption", "a", "--caption-file", photo, photo}), "--caption"},
       {postAs({"--caption-file", folder, photo}), "--caption-file " + folder + ": is a directory"},
+      {postAs(eleven), "11 photos: Plinth takes at most 10 photos in one post."},
+      {postAs({big}), "5242881 bytes: The selected photos are larger than 5 MB"},
+      {postAs({"--caption-file", "/dev/zero", photo}), "a NUL byte at offset 0"},
+      {postAs({"--caption-file", longCaption.string(), photo}), "longer than 64 KiB"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.named);
@@ -266,6 +264,49 @@ TEST_F(MarigoldPostTest, OutputLostIsNeverSuccess) {
   }
   // The posts themselves were made: only the report of them was lost.
   EXPECT_EQ(sim_->state().posts().size(), 2u);
+}
+
+// Once the whole post is sent the service may have stored it: an interruption then says so and
+// exits 4, so that a script does not post it twice. Before that, Ctrl-C ends the program by the
+// signal.
+TEST_F(MarigoldPostTest, InterruptedAfterTheBodyWasSentMayBePosted) {
+  startSimulator([](sim::SimOptions& o) { o.faults.stall = sim::StallTarget::kPost; });
+  const ProgramOutcome o =
+      run(postAs({writePhoto("photo.jpg")}),
+          {.input = "secret pass\n", .interruptAfter = "Waiting for a response"});
+  EXPECT_EQ(o.exitCode, 4) << o.signal << o.err;
+  EXPECT_EQ(occurrences(o.err,
+                        "marigold: The post may already be on your blog; check before "
+                        "posting again."),
+            1u)
+      << o.err;
+}
+
+// On a terminal: Ctrl-C at the password prompt gives the terminal its echo back, whatever the
+// shell; a terminal narrower than the progress bar gets each redraw within its width, so that no
+// line is left behind.
+TEST_F(MarigoldPostTest, OnATerminal) {
+  ProgramOutcome o = run({"login", "--user", "ada"},
+                         {.terminalColumns = 80, .interruptAfter = "Password for ada: "});
+  EXPECT_EQ(o.signal, SIGINT) << o.exitCode << o.out;
+  EXPECT_TRUE(o.terminalEchoes);
+
+  ASSERT_EQ(
+      run({"login", "--user", "ada", "--password-stdin", "--remember"}, {.input = "secret pass\n"})
+          .exitCode,
+      0);
+  startSimulator([](sim::SimOptions& s) { s.faults.slowPostRate = 400 * 1024; });
+  o = run({"post", writePhoto("photo.jpg", 200 * 1024)}, {.terminalColumns = 30});
+  EXPECT_EQ(o.exitCode, 0) << o.out;
+  std::size_t redraws = 0;
+  for (std::size_t at = o.out.find("\x1b[K"); at != std::string::npos;
+       at = o.out.find("\x1b[K", at + 1)) {
+    const std::size_t end = o.out.find_first_of("\r\n", at);
+    const std::string line = o.out.substr(at + 3, end - at - 3);
+    EXPECT_LT(line.size(), 30u) << line;
+    ++redraws;
+  }
+  EXPECT_GT(redraws, 2u) << o.out;
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ void addOutputOptions(CLI::App& command, bool& json, Console& console);
 // The post states and limits as --help lists them.
 inline constexpr const char* kPostLimitsHelp =
     "Post states: Published (the default), Draft, Queue, Private.\n"
-    "Limits: at most 10 photos and 5 MiB (5,242,880 bytes) of photos in one post; a link only\n"
+    "Limits: at most 10 photos and 5 MB (5,242,880 bytes) of photos in one post; a link only\n"
     "with a single photo. Photos must be JPEG, PNG, GIF, TIFF or HEIC files.\n";
 
 // The exit statuses as --help lists them.
@@ -39,7 +39,9 @@ inline constexpr const char* kExitStatusHelp =
     "Exit status:\n"
     "  0  done\n"
     "  1  the service or the network failed (sign-in refused, post failed, unreachable)\n"
-    "  2  usage: a bad option or argument; nothing was sent\n"
-    "  3  not signed in\n";
+    "  2  usage: a bad option or argument; nothing was posted\n"
+    "  3  not signed in\n"
+    "  4  the whole post was sent but no answer came (interrupted, or the connection was lost):\n"
+    "     the post may already be on your blog; check before posting again\n";
 
 }  // namespace marigold::cli

@@ -6,10 +6,11 @@
 #include <cstring>
 
 #include "json/lx_json_writer.h"
+#include "terminal_text.h"
 
 namespace marigold::cli {
 
-Console::Console() { signal(SIGPIPE, SIG_IGN); }
+Console::Console(Interrupts& interrupts) : interrupts_(interrupts) { signal(SIGPIPE, SIG_IGN); }
 
 void Console::noteWriteFailure() {
   if (writeError_ == 0) writeError_ = errno != 0 ? errno : EIO;
@@ -32,11 +33,11 @@ void Console::flush() {
 }
 
 void Console::note(const std::string& line) {
-  if (!quiet_) std::fprintf(stderr, "%s\n", line.c_str());
+  if (!quiet_) std::fprintf(stderr, "%s\n", printableLines(line).c_str());
 }
 
 int Console::error(const std::string& message, int status) {
-  std::fprintf(stderr, "marigold: %s\n", message.c_str());
+  std::fprintf(stderr, "marigold: %s\n", printableLines(message).c_str());
   return status;
 }
 

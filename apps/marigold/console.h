@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "interrupts.h"
+
 namespace marigold {
 class JsonValue;
 }
@@ -20,14 +22,18 @@ inline constexpr int kFailed = 1;       // the service or the network failed (re
                                         // failed post, unreachable)
 inline constexpr int kUsage = 2;        // a bad option or argument; nothing was sent
 inline constexpr int kNotSignedIn = 3;  // the command needs a sign-in and there is none
+inline constexpr int kMayBePosted = 4;  // the whole post was sent but no answer came: it may be
+                                        // on the blog already
 
 class Console {
  public:
   // Ignores SIGPIPE for the process, so that a reader going away cannot kill a post half-way;
   // finish() turns a write to a closed pipe into the usual end by SIGPIPE once the work is done.
-  Console();
+  explicit Console(Interrupts& interrupts);
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
+
+  Interrupts& interrupts() { return interrupts_; }
 
   void setQuiet(bool quiet) { quiet_ = quiet; }
   bool quiet() const { return quiet_; }
@@ -37,7 +43,10 @@ class Console {
   // Sends what result() wrote so far on its way, so that it comes before the progress and notes
   // that follow when both streams go to the same place.
   void flush();
-  void note(const std::string& line);  // a line on standard error, unless quiet
+  // A line on standard error, unless quiet. Notes and errors never carry control characters
+  // (terminal_text.h): outside text in them must go through printable() so that its line breaks
+  // are shown as escapes too.
+  void note(const std::string& line);
   // "marigold: MESSAGE" on standard error; answers `status`, so a command can return it.
   int error(const std::string& message, int status = kUsage);
   std::FILE* progress() const { return quiet_ ? nullptr : stderr; }  // null when quiet
@@ -51,6 +60,7 @@ class Console {
  private:
   void noteWriteFailure();
 
+  Interrupts& interrupts_;
   bool quiet_ = false;
   int writeError_ = 0;  // errno of the first failed write to standard output
 };

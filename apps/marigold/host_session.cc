@@ -1,6 +1,7 @@
 #include "host_session.h"
 
 #include "platform/alert.h"
+#include "terminal_text.h"
 
 namespace marigold::cli {
 namespace {
@@ -10,16 +11,16 @@ constexpr std::string_view kPostIdPrefix = "Post id: ";
 }  // namespace
 
 HostSession::HostSession(std::vector<std::string> photoPaths, Console& console,
-                         const ExportStep& exportStep)
+                         const std::string& settingsFolder, const ExportStep& exportStep)
     : console_(console),
       manager_(std::move(photoPaths)),
-      frontEnd_(*manager_.window(), console.progress()) {
+      frontEnd_(*manager_.window(), console.progress(), console.interrupts()) {
   application_.setAlertPresenter(&frontEnd_);
   application_.setStopModalHandler([this] { loop_.stop(); });
   // Loading the plug-in already resets its pane, which may try the remembered sign-in.
   const std::size_t sheetsBefore = manager_.window()->sheets().size();
   plugin_ = std::make_unique<host::LoadedPlugin>(host::defaultPluginPath(), manager_, application_,
-                                                 loop_);
+                                                 loop_, settingsFolder);
   if (exportStep) manager_.setPhotoPaths(exportStep(plugin_->plugin().requiredFileType()));
   plugin_->plugin().viewWillBeActivated();
   rememberedSignInFailed_ = !signedIn() && manager_.window()->sheets().size() > sheetsBefore;
@@ -55,16 +56,6 @@ bool HostSession::signIn(const std::string& user, const std::string& password, b
   return false;
 }
 
-void HostSession::signOut() {
-  if (signedIn()) control<Button>("loginButton")->performClick();
-  // The log-out empties the fields; the remember box's action saves them, with "remember" off.
-  control<TextField>("plinthUsername")->setStringValue("");
-  control<SecureTextField>("plinthPassword")->setStringValue("");
-  auto remember = control<CheckBox>("plinthRememberMe");
-  remember->setState(ControlState::kOn);
-  remember->performClick();
-}
-
 std::vector<std::string> HostSession::blogs() {
   return control<PopUpButton>("plinthSelect")->itemTitles();
 }
@@ -87,15 +78,17 @@ PostOutcome HostSession::exportAndWait() {
   loop_.runUntil([&] { return !sheet->buttons().empty() && sheet->buttons().front()->isEnabled(); },
                  std::nullopt);
   frontEnd_.finishLine();
+  frontEnd_.uploadEnded();
   PostOutcome outcome;
   const std::string message = sheet->messageText();
   outcome.posted = message.starts_with("Your image");
+  outcome.mayBePosted = !outcome.posted && frontEnd_.mayBePosted();
   if (outcome.posted) {
     console_.note(message);
     const std::string& info = sheet->informativeText();
     if (info.starts_with(kPostIdPrefix)) outcome.postId = info.substr(kPostIdPrefix.size());
   } else if (uploading && !frontEnd_.alreadyShown(message)) {
-    console_.error(message, kFailed);
+    console_.error(printable(message), kFailed);
   }
   sheet->pressButton(0);
   return outcome;

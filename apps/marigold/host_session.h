@@ -25,6 +25,7 @@ namespace marigold::cli {
 // What an export came to.
 struct PostOutcome {
   bool posted = false;
+  bool mayBePosted = false;  // the whole post was sent but no answer came (this was printed)
   std::optional<std::string> postId;  // the service's id for the new post, when it gave one
 };
 
@@ -35,10 +36,11 @@ class HostSession {
   // (the prepared photos).
   using ExportStep = std::function<std::vector<std::string>(const std::string& requiredFileType)>;
 
-  // Loads the plug-in and shows its pane (which signs in by itself when the saved credentials are
-  // remembered and valid). Throws std::runtime_error when the plug-in cannot be loaded.
+  // Loads the plug-in, which keeps its settings in `settingsFolder`, and shows its pane (which
+  // signs in by itself when the settings there are remembered and valid). Throws
+  // std::runtime_error when the plug-in cannot be loaded.
   HostSession(std::vector<std::string> photoPaths, Console& console,
-              const ExportStep& exportStep = {});
+              const std::string& settingsFolder, const ExportStep& exportStep = {});
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -61,8 +63,6 @@ class HostSession {
   // Whether the last successful signIn came with an alert (the sign-in could not be remembered);
   // the alert was printed.
   bool signInWarned() const { return signInWarned_; }
-  // Signs out, empties the saved credentials and turns "Remember me" off.
-  void signOut();
   std::string userName();
   bool remembered();
   std::vector<std::string> blogs();

@@ -2,6 +2,7 @@
 // then the installed marigold run from there (it finds the installed plug-in module, simulator and
 // sample photos relative to itself, not in the build tree).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -24,7 +25,8 @@ TEST_F(MarigoldInstallTest, InstalledProgramRunsTheDemo) {
   ASSERT_EQ(std::system(install.c_str()), 0) << readText(home_.path() / "install.log");
   for (const char* file :
        {"bin/marigold", "bin/plinth-sim", "lib/marigold/libmarigold_plinth.so",
-        "share/man/man1/marigold.1.gz", "share/bash-completion/completions/marigold",
+        "share/man/man1/marigold.1.gz", "share/man/man1/plinth-sim.1.gz",
+        "share/doc/marigold/copyright", "share/bash-completion/completions/marigold",
         "share/zsh/vendor-completions/_marigold", "share/marigold/examples/sunrise.jpg",
         "share/marigold/marigold.lua"}) {
     EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
@@ -34,11 +36,25 @@ TEST_F(MarigoldInstallTest, InstalledProgramRunsTheDemo) {
   ProgramOutcome o = run({"--version"}, installed);
   EXPECT_EQ(o.exitCode, 0);
   EXPECT_EQ(o.out, "marigold 0.1\n");
+  o = run({"--version"}, {.program = (prefix / "bin/plinth-sim").string()});
+  EXPECT_EQ(o.exitCode, 0);
+  EXPECT_EQ(o.out, "plinth-sim 0.1\n");
 
-  o = run({"demo"}, installed);
+  // The demo's scratch folder goes in TMPDIR, whose name may hold a space; it is gone afterwards,
+  // also when Ctrl-C ended the demo part-way.
+  const fs::path temporary = home_.path() / "tmp with space";
+  fs::create_directories(temporary);
+  ProgramRun demo = installed;
+  demo.environment["TMPDIR"] = temporary.string();
+  o = run({"demo"}, demo);
   EXPECT_EQ(o.exitCode, 0) << o.out << o.err;
   EXPECT_NE(o.out.find("Posted as post 2"), std::string::npos) << o.out;
   EXPECT_EQ(o.err.find("marigold:"), std::string::npos) << o.err;
+  EXPECT_TRUE(fs::is_empty(temporary));
+  demo.interruptAfter = "Posting 1 photo";
+  o = run({"demo"}, demo);
+  EXPECT_EQ(o.signal, SIGINT) << o.exitCode << o.out << o.err;
+  EXPECT_TRUE(fs::is_empty(temporary));
 }
 
 // The Debian package: its declared dependencies, and the program unpacked from it finding its
@@ -63,6 +79,12 @@ TEST_F(MarigoldInstallTest, DebianPackageDeclaresItsDependencies) {
                               "libvips42", "libexiv2-27"}) {
     EXPECT_NE(readText(depends).find(library), std::string::npos) << readText(depends);
   }
+  // The description shows as written; no ldconfig trigger for the plug-in's private folder.
+  const fs::path control = home_.path() / "control";
+  ASSERT_EQ(shell("dpkg-deb -e '" + deb.string() + "' '" + control.string() + "'"), 0);
+  EXPECT_NE(readText(control / "control").find("under \"Open With\" for images"), std::string::npos)
+      << readText(control / "control");
+  EXPECT_FALSE(fs::exists(control / "triggers")) << readText(control / "triggers");
 
   const fs::path root = home_.path() / "unpacked";
   ASSERT_EQ(shell("dpkg-deb -x '" + deb.string() + "' '" + root.string() + "'"), 0);

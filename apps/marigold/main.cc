@@ -2,12 +2,16 @@
 #include <stdlib.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "commands.h"
 #include "console.h"
+#include "interrupts.h"
+#include "terminal_text.h"
 
 namespace marigold::cli {
 namespace {
@@ -20,6 +24,58 @@ constexpr const char* kEnvironmentHelp =
     "  MARIGOLD_LOG        'on' shows the plug-in's diagnostic lines on standard error\n";
 
 std::string versionLine() { return std::string("marigold ") + MARIGOLD_VERSION; }
+
+// The edit distance between two short words (insertions, deletions, substitutions, swaps).
+std::size_t distance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The known word closest to `word`, when it is close enough to be a likely typing mistake.
+std::optional<std::string> closest(const std::string& word, const std::vector<std::string>& known) {
+  std::optional<std::string> best;
+  std::size_t bestDistance = 3;
+  for (const auto& candidate : known) {
+    const std::size_t d = distance(word, candidate);
+    if (d < bestDistance && d < std::max<std::size_t>(candidate.size(), 2)) {
+      best = candidate;
+      bestDistance = d;
+    }
+  }
+  return best;
+}
+
+// " Did you mean 'X'?" for an unknown command or option of `command` among the words of a parse
+// error, or nothing.
+std::string suggestionFor(const CLI::App& command, const std::vector<std::string>& unexpected) {
+  std::vector<std::string> known;
+  for (const CLI::App* sub : command.get_subcommands([](const CLI::App*) { return true; })) {
+    known.push_back(sub->get_name());
+  }
+  std::vector<std::string> options;
+  for (const CLI::Option* option : command.get_options()) {
+    for (const auto& name : option->get_lnames()) options.push_back("--" + name);
+  }
+  for (const std::string& word : unexpected) {
+    const bool isOption = word.starts_with("--");
+    std::string name = word.substr(0, word.find('='));
+    if (auto match = closest(name, isOption ? options : known)) {
+      return " Did you mean '" + *match + "'?";
+    }
+  }
+  return "";
+}
 
 int run(int argc, char** argv, Console& console) {
   CLI::App app("Posts photos to a Plinth blog, and offers the tools behind it.", "marigold");
@@ -36,9 +92,13 @@ int run(int argc, char** argv, Console& console) {
                           std::move(runCommand));
   }
   CLI::App* version = app.add_subcommand("version", "show the version");
+  version->footer("Exits 0.");
   CLI::App* help = app.add_subcommand("help", "show this help, or a command's help");
+  help->footer("Exits 0, or 2 for a command that does not exist.");
   std::string helpTopic;
   help->add_option("command", helpTopic, "the command to show the help of")->option_text("COMMAND");
+  commands.emplace_back(version, nullptr);
+  commands.emplace_back(help, nullptr);
 
   try {
     app.parse(argc, argv);
@@ -51,6 +111,23 @@ int run(int argc, char** argv, Console& console) {
   } catch (const CLI::CallForAllHelp&) {
     console.result(app.help("", CLI::AppFormatMode::All));
     return kDone;
+  } catch (const CLI::ExtrasError& e) {
+    const auto chosen = app.get_subcommands();
+    const CLI::App& where = chosen.empty() ? app : *chosen[0];
+    const std::string command = chosen.empty() ? "marigold" : "marigold " + chosen[0]->get_name();
+    std::vector<std::string> unexpected = app.remaining();
+    if (!chosen.empty()) {
+      const auto more = chosen[0]->remaining();
+      unexpected.insert(unexpected.begin(), more.begin(), more.end());
+    }
+    std::string message = e.what();
+    if (chosen.empty() && !unexpected.empty() && !unexpected.front().starts_with("-")) {
+      message = "no command '" + printable(unexpected.front()) + "'.";
+    }
+    const std::string suggestion = suggestionFor(where, unexpected);
+    if (!suggestion.empty() && !message.ends_with('.')) message += '.';
+    console.error(message + suggestion + "\n  Run '" + command + " --help' for usage.");
+    return kUsage;
   } catch (const CLI::ParseError& e) {
     const auto chosen = app.get_subcommands();
     const std::string command = chosen.empty() ? "marigold" : "marigold " + chosen[0]->get_name();
@@ -66,16 +143,21 @@ int run(int argc, char** argv, Console& console) {
       console.result(app.help());
       return kDone;
     }
+    std::vector<std::string> names;
     for (auto& [command, runCommand] : commands) {
       if (command->get_name() == helpTopic) {
         console.result(command->help("marigold"));
         return kDone;
       }
+      names.push_back(command->get_name());
     }
-    return console.error("help " + helpTopic + ": no such command; run 'marigold --help'");
+    const auto match = closest(helpTopic, names);
+    return console.error("help " + printable(helpTopic) + ": no such command." +
+                         (match ? " Did you mean '" + *match + "'?" : "") +
+                         " Run 'marigold --help' for the commands.");
   }
   for (auto& [command, runCommand] : commands) {
-    if (command->parsed()) return runCommand();
+    if (command->parsed() && runCommand) return runCommand();
   }
   std::fputs(app.help().c_str(), stderr);
   return kUsage;
@@ -93,7 +175,9 @@ void addOutputOptions(CLI::App& command, bool& json, Console& console) {
 }  // namespace marigold::cli
 
 int main(int argc, char** argv) {
-  marigold::cli::Console console;
+  // First, before any thread: every thread started later inherits the blocked signals.
+  marigold::cli::Interrupts interrupts;
+  marigold::cli::Console console(interrupts);
   // The plug-in's diagnostics stay quiet unless asked for; the host shows what the user needs.
   setenv("MARIGOLD_LOG", "off", /*overwrite=*/0);
   return console.finish(marigold::cli::run(argc, argv, console));

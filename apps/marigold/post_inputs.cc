@@ -10,21 +10,40 @@
 
 #include "encoding/utf8.h"
 #include "host/photo_file.h"
+#include "platform/files.h"
 #include "platform/url.h"
+#include "plugin/pane_definition.h"
+#include "terminal_text.h"
 
 namespace marigold::cli {
 
 namespace fs = std::filesystem;
 
 std::optional<std::string> checkPhotos(const std::vector<std::string>& paths) {
+  std::uint64_t total = 0;
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    if (auto problem = host::photoFileProblem(paths[i])) return problem;
+    if (auto problem = host::photoFileProblem(paths[i])) {
+      // The message names the file as given; shown, its name must not reach the terminal raw.
+      if (auto at = problem->find(paths[i]); at != std::string::npos) {
+        problem->replace(at, paths[i].size(), printable(paths[i]));
+      }
+      return problem;
+    }
     for (std::size_t j = 0; j < i; ++j) {
       std::error_code error;
       if (fs::equivalent(paths[i], paths[j], error)) {
-        return "photo " + paths[i] + ": the same photo as " + paths[j] + " (named twice)";
+        return "photo " + printable(paths[i]) + ": the same photo as " + printable(paths[j]) +
+               " (named twice)";
       }
     }
+    total += fileSize(paths[i]);
+  }
+  if (paths.size() > KZExportController::kMaxUploadPhotos) {
+    return std::to_string(paths.size()) + " photos: " + kOverCountNotice;
+  }
+  if (total > KZExportController::kMaxUploadBytes) {
+    return std::string("the photos come to ") + std::to_string(total) +
+           " bytes: " + kOverSizeNotice;
   }
   return std::nullopt;
 }
@@ -39,28 +58,50 @@ std::optional<std::string> checkLink(const std::string& link) {
   if (url && (url->scheme() == "http" || url->scheme() == "https") && !url->host().empty()) {
     return std::nullopt;
   }
-  return "--link " + link + ": not an http or https URL";
+  return "--link " + printable(link) + ": not an http or https URL";
 }
+
+namespace {
+
+// Reads at most `limit` + 1 bytes of `in` into `text`; answers false on a read error.
+bool readUpTo(std::istream& in, std::size_t limit, std::string& text) {
+  char chunk[16384];
+  while (text.size() <= limit && in.read(chunk, sizeof chunk).gcount() > 0) {
+    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+  }
+  return !in.bad();
+}
+
+}  // namespace
 
 CaptionFile readCaptionFile(const std::string& path) {
   CaptionFile file;
+  const std::string option = "--caption-file " + printable(path);
+  bool read = false;
   if (path == "-") {
-    file.caption.assign(std::istreambuf_iterator<char>(std::cin), {});
-    if (std::cin.bad()) file.error = "--caption-file -: cannot read standard input";
+    read = readUpTo(std::cin, kMaxCaptionBytes, file.caption);
   } else {
     std::error_code error;
     if (fs::is_directory(path, error)) {
-      file.error = "--caption-file " + path + ": is a directory";
+      file.error = option + ": is a directory";
       return file;
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-      file.error = "--caption-file " + path + ": " + std::strerror(errno);
+      file.error = option + ": " + std::strerror(errno);
       return file;
     }
-    file.caption.assign(std::istreambuf_iterator<char>(in), {});
-    if (in.bad()) file.error = "--caption-file " + path + ": cannot be read";
+    read = readUpTo(in, kMaxCaptionBytes, file.caption);
   }
+  if (!read) {
+    file.error = option + ": cannot be read";
+  } else if (const auto nul = file.caption.find('\0'); nul != std::string::npos) {
+    file.error =
+        option + ": a NUL byte at offset " + std::to_string(nul) + "; a caption must be text";
+  } else if (file.caption.size() > kMaxCaptionBytes) {
+    file.error = option + ": longer than 64 KiB, the most a caption may be";
+  }
+  if (file.error) return file;
   if (file.caption.ends_with('\n')) file.caption.pop_back();
   if (file.caption.ends_with('\r')) file.caption.pop_back();
   return file;

@@ -9,7 +9,8 @@
 namespace marigold::cli {
 
 // Each photo must be a readable regular file, not empty, that starts like a JPEG, PNG, GIF, TIFF
-// or HEIC image (its extension is not trusted), and no file may be named twice.
+// or HEIC image (its extension is not trusted), and no file may be named twice. The selection must
+// be within the plug-in's limits (10 photos, 5 MB), so that nothing is sent for a post it refuses.
 std::optional<std::string> checkPhotos(const std::vector<std::string>& paths);
 
 // Text for a field of the post must be UTF-8.
@@ -18,8 +19,12 @@ std::optional<std::string> checkText(const std::string& option, const std::strin
 // The click-through link must be an http or https URL with a host.
 std::optional<std::string> checkLink(const std::string& link);
 
+// The longest caption read from a file, in bytes.
+inline constexpr std::size_t kMaxCaptionBytes = 64 * 1024;
+
 // The caption in the file at `path` ("-" for standard input), without its final line break, or
-// the message saying why it cannot be read.
+// the message saying why it cannot be used: it cannot be read, is longer than kMaxCaptionBytes or
+// holds a NUL byte (it is not text).
 struct CaptionFile {
   std::string caption;
   std::optional<std::string> error;

@@ -8,67 +8,117 @@
 #include <iostream>
 #include <optional>
 
+#include "terminal_text.h"
+
 namespace marigold::cli {
 namespace {
 
-// Reads the password: a line of standard input with --password-stdin, else a prompt without echo
-// on the terminal. Absent when neither is possible.
-std::optional<std::string> readPassword(const std::string& user, bool fromStdin) {
-  std::string password;
-  if (fromStdin) {
-    if (!std::getline(std::cin, password)) return std::string();
-    if (!password.empty() && password.back() == '\r') password.pop_back();
-    return password;
+// The password, or the message saying why there is none.
+struct Password {
+  std::string text;
+  std::optional<std::string> problem;
+};
+
+// One line of standard input without its line break: at most kMaxPasswordBytes, no NUL.
+Password readPasswordLine(const char* source) {
+  Password password;
+  for (int c; (c = std::cin.get()) != std::char_traits<char>::eof() && c != '\n';) {
+    if (c == '\0') {
+      password.problem = std::string(source) + ": the password holds a NUL byte; it must be text";
+      return password;
+    }
+    if (password.text.size() == kMaxPasswordBytes) {
+      password.problem = std::string(source) + ": the password is longer than " +
+                         std::to_string(kMaxPasswordBytes) + " bytes";
+      return password;
+    }
+    password.text.push_back(static_cast<char>(c));
   }
-  if (isatty(STDIN_FILENO) == 0) return std::nullopt;
-  std::fprintf(stderr, "Password for %s: ", user.c_str());
+  if (!password.text.empty() && password.text.back() == '\r') password.text.pop_back();
+  return password;
+}
+
+// Reads the password: a line of standard input with --password-stdin, else a prompt without echo
+// on the terminal; an interruption at the prompt gives the terminal its echo back.
+Password readPassword(const std::string& user, bool fromStdin, Console& console) {
+  if (fromStdin) return readPasswordLine("--password-stdin");
+  if (isatty(STDIN_FILENO) == 0) {
+    return {"", "no terminal to ask for the password: use --password-stdin"};
+  }
+  std::fprintf(stderr, "Password for %s: ", printable(user).c_str());
   std::fflush(stderr);
   termios saved{};
-  tcgetattr(STDIN_FILENO, &saved);
+  const bool restore = tcgetattr(STDIN_FILENO, &saved) == 0;
   termios quiet = saved;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  std::getline(std::cin, password);
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  Interrupts::Registration echoBack;
+  if (restore) {
+    echoBack = console.interrupts().onInterrupt([saved] {
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+      std::fputc('\n', stderr);
+    });
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  Password password = readPasswordLine("the password");
+  if (restore) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   std::fputc('\n', stderr);
   return password;
 }
 
 }  // namespace
 
+bool SignInOptions::userGiven() const { return userOption != nullptr && userOption->count() > 0; }
+
+SettingsWorkspace::Use SignInOptions::settingsUse() const {
+  if (!userGiven()) return SettingsWorkspace::Use::kSaved;
+  return remember ? SettingsWorkspace::Use::kReplacing : SettingsWorkspace::Use::kNone;
+}
+
 void addSignInOptions(CLI::App& command, SignInOptions& options) {
-  command.add_option("-u,--user", options.user, "sign in as NAME (the password is asked)")
-      ->option_text("NAME");
+  options.userOption =
+      command.add_option("-u,--user", options.user, "sign in as NAME (the password is asked)")
+          ->option_text("NAME")
+          ->check([](const std::string& name) {
+            return name.empty() ? std::string("empty user name") : std::string();
+          });
   command.add_flag("--password-stdin", options.passwordStdin,
-                   "read the password from the first line of standard input");
+                   "read the password from the first line of standard input (at most 4096 bytes)");
   command.add_flag("--remember", options.remember,
                    "keep the sign-in for later commands (saved encrypted in your home folder)");
 }
 
-int ensureSignedIn(HostSession& session, const SignInOptions& options, Console& console) {
-  if (options.user.empty()) {
+int ensureSignedIn(HostSession& session, SettingsWorkspace& settings, const SignInOptions& options,
+                   Console& console) {
+  if (!options.userGiven()) {
     if (session.signedIn()) return kDone;
-    // The remembered sign-in was tried and its alert printed.
+    // The saved sign-in was tried and its alert printed.
     if (session.rememberedSignInFailed()) return kFailed;
     return console.error(
         "not signed in: run 'marigold login --user NAME --remember' first, or give --user NAME",
         kNotSignedIn);
   }
-  std::optional<std::string> password = readPassword(options.user, options.passwordStdin);
-  if (!password) {
-    return console.error("no terminal to ask for the password: use --password-stdin", kUsage);
+  const Password password = readPassword(options.user, options.passwordStdin, console);
+  if (password.problem) return console.error(*password.problem, kUsage);
+  if (!session.signIn(options.user, password.text, options.remember)) return kFailed;
+  if (options.remember) {
+    if (auto problem = settings.keep()) {
+      return console.error("Your sign-in could not be remembered: " + printable(*problem) + ".",
+                           kFailed);
+    }
   }
-  return session.signIn(options.user, *password, options.remember) ? kDone : kFailed;
+  return kDone;
 }
 
-int withSession(std::vector<std::string> photos, Console& console,
-                const std::function<int(HostSession&)>& work,
+int withSession(std::vector<std::string> photos, Console& console, SettingsWorkspace::Use use,
+                const std::function<int(HostSession&, SettingsWorkspace&)>& work,
                 const HostSession::ExportStep& exportStep) {
   try {
-    HostSession session(std::move(photos), console, exportStep);
-    return work(session);
+    SettingsWorkspace settings(use, console);
+    HostSession session(std::move(photos), console, settings.folder(), exportStep);
+    settings.keepChanges();
+    return work(session, settings);
   } catch (const std::exception& e) {
-    return console.error(e.what(), kFailed);
+    return console.error(printable(e.what()), kFailed);
   }
 }
 

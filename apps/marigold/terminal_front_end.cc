@@ -1,15 +1,22 @@
 #include "terminal_front_end.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
+#include "console.h"
 #include "platform/progress_indicator.h"
+#include "terminal_text.h"
 
 namespace marigold::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
+constexpr const char* kWaiting = "Waiting for a response...";
+constexpr const char* kMayBePostedText =
+    "The post may already be on your blog; check before posting again.";
 
 bool isByteCount(const std::string& message) {
   return message.find(" Bytes of ") != std::string::npos;
@@ -21,11 +28,57 @@ bool isOutcome(const std::string& message) {
   return message.starts_with("Your image") || message.starts_with("The post ");
 }
 
+// The connection's error alert names libcurl's code ("URLLoading error 28."); the user is told
+// what it means instead.
+std::optional<std::string> networkCause(const std::string& informative) {
+  constexpr std::string_view kPrefix = "URLLoading error ";
+  if (!informative.starts_with(kPrefix)) return std::nullopt;
+  switch (std::atoi(informative.c_str() + kPrefix.size())) {
+    case 6:
+      return "the host name was not found";
+    case 7:
+      return "the connection was refused";
+    case 28:
+      return "no answer came in time";
+    case 35:
+    case 60:
+    case 77:
+      return "the secure connection could not be set up";
+    case 52:
+      return "the connection was closed without an answer";
+    case 55:
+      return "the connection broke off while sending";
+    case 56:
+      return "the connection broke off while receiving";
+    default:
+      return "a network error (libcurl " + informative.substr(kPrefix.size()) + ")";
+  }
+}
+
+// The terminal's width in columns (80 when it does not say).
+int columnsOf(std::FILE* stream) {
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+// The start of `line` that fits in `columns` columns, counting one per character (the progress
+// lines are our own words and numbers).
+std::string fitted(const std::string& line, int columns) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80) continue;
+    if (characters++ == static_cast<std::size_t>(columns)) return line.substr(0, i);
+  }
+  return line;
+}
+
 }  // namespace
 
-TerminalFrontEnd::TerminalFrontEnd(Window& window, std::FILE* progress)
+TerminalFrontEnd::TerminalFrontEnd(Window& window, std::FILE* progress, Interrupts& interrupts)
     : window_(window),
       progress_(progress),
+      interrupts_(interrupts),
       tty_(progress != nullptr && isatty(fileno(progress)) != 0) {
   windowSubscription_ = window_.onChange([this] { windowChanged(); });
 }
@@ -41,11 +94,23 @@ std::size_t TerminalFrontEnd::presentModal(const Alert& alert) {
 
 void TerminalFrontEnd::printError(const Alert& alert) {
   finishLine();
-  std::fprintf(stderr, "marigold: %s\n", alert.messageText().c_str());
-  if (!alert.informativeText().empty()) {
-    std::fprintf(stderr, "  %s\n", alert.informativeText().c_str());
-  }
   shownErrors_.push_back(alert.messageText());
+  const std::optional<std::string> cause = networkCause(alert.informativeText());
+  if (uploading_ && bodySent_ && cause) {
+    // The service may have stored the post and only its answer was lost: a retry could post it
+    // twice.
+    mayBePosted_ = true;
+    std::fprintf(stderr, "marigold: No answer came after the whole post was sent: %s.\n  %s\n",
+                 cause->c_str(), kMayBePostedText);
+    return;
+  }
+  std::fprintf(stderr, "marigold: %s\n", printable(alert.messageText()).c_str());
+  std::string detail = printable(alert.informativeText());
+  if (cause) {
+    detail = "The cause: " + *cause + ".";
+    if (uploading_) detail += " Nothing was posted: the post was not sent in full.";
+  }
+  if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
 }
 
 bool TerminalFrontEnd::alreadyShown(const std::string& text) const {
@@ -60,6 +125,11 @@ void TerminalFrontEnd::finishLine() {
   if (progress_ != nullptr) std::fflush(progress_);
 }
 
+void TerminalFrontEnd::uploadEnded() {
+  uploading_ = false;
+  interrupts_.setOutcome(std::nullopt);
+}
+
 void TerminalFrontEnd::windowChanged() {
   for (const auto& sheet : window_.sheets()) {
     if (std::find(watched_.begin(), watched_.end(), sheet) != watched_.end()) continue;
@@ -68,6 +138,9 @@ void TerminalFrontEnd::windowChanged() {
       printError(*sheet);
       continue;
     }
+    uploading_ = true;
+    bodySent_ = false;
+    mayBePosted_ = false;
     Alert* raw = sheet.get();
     sheetSubscriptions_.push_back(sheet->onChange([this, raw] { render(*raw); }));
     lastMessage_.clear();
@@ -78,14 +151,20 @@ void TerminalFrontEnd::windowChanged() {
 
 void TerminalFrontEnd::render(const Alert& sheet) {
   const std::string& message = sheet.messageText();
+  if (uploading_ && !bodySent_ && message == kWaiting) {
+    bodySent_ = true;
+    interrupts_.setOutcome(Interrupts::Outcome{kMayBePostedText, kMayBePosted});
+  }
   if (progress_ == nullptr || isOutcome(message)) return;
   auto bar = std::dynamic_pointer_cast<ProgressIndicator>(sheet.accessoryView());
   if (tty_) {
-    std::string line = message;
+    std::string line = printable(message);
     if (bar && !bar->isIndeterminate()) {
       int filled = static_cast<int>(bar->doubleValue() * kBarWidth / 100.0);
       line = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] " + line;
     }
+    // A line as wide as the terminal would wrap, and each redraw would leave a line behind.
+    line = fitted(line, columnsOf(progress_) - 1);
     if (line == lastMessage_) return;
     lastMessage_ = line;
     std::fprintf(progress_, "\r\033[K%s", line.c_str());
@@ -101,7 +180,7 @@ void TerminalFrontEnd::render(const Alert& sheet) {
     lastTenth_ = tenth;
   }
   lastMessage_ = message;
-  std::fprintf(progress_, "%s\n", message.c_str());
+  std::fprintf(progress_, "%s\n", printable(message).c_str());
   std::fflush(progress_);
 }
 

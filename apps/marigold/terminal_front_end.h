@@ -2,8 +2,10 @@
 // progress bar) is followed as it changes: its messages and the upload's bar, drawn in place on a
 // terminal and as occasional plain lines otherwise, on the progress stream (none when quiet). Its
 // outcome is left to the caller. Any other sheet, and every modal alert, is an error: printed once
-// on standard error as it appears; modal alerts are answered with their first button. Main thread
-// only; not copyable.
+// on standard error as it appears, its texts escaped (terminal_text.h); modal alerts are answered
+// with their first button. Once a post's whole body is sent, an interruption or a failure without
+// an answer means the post may be on the blog already, and is reported so. Main thread only; not
+// copyable.
 #pragma once
 
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "interrupts.h"
 #include "platform/alert.h"
 #include "platform/application.h"
 #include "platform/observable.h"
@@ -21,7 +24,7 @@ namespace marigold::cli {
 class TerminalFrontEnd : public AlertPresenter {
  public:
   // `progress` receives the progress lines; null shows none.
-  TerminalFrontEnd(Window& window, std::FILE* progress);
+  TerminalFrontEnd(Window& window, std::FILE* progress, Interrupts& interrupts);
   TerminalFrontEnd(const TerminalFrontEnd&) = delete;
   TerminalFrontEnd& operator=(const TerminalFrontEnd&) = delete;
 
@@ -36,6 +39,12 @@ class TerminalFrontEnd : public AlertPresenter {
 
   std::size_t errorsShown() const { return shownErrors_.size(); }
 
+  // Whether the upload under way, or the last one, failed without an answer after its whole body
+  // was sent (this was printed), so that the post may be on the blog.
+  bool mayBePosted() const { return mayBePosted_; }
+  // The upload's outcome is known: an interruption no longer concerns it.
+  void uploadEnded();
+
   static bool isProgressSheet(const Alert& sheet);
 
  private:
@@ -45,6 +54,7 @@ class TerminalFrontEnd : public AlertPresenter {
 
   Window& window_;
   std::FILE* progress_;
+  Interrupts& interrupts_;
   bool tty_;
   Subscription windowSubscription_;
   std::vector<std::shared_ptr<Alert>> watched_;
@@ -53,6 +63,9 @@ class TerminalFrontEnd : public AlertPresenter {
   std::string lastMessage_;
   int lastTenth_ = -1;
   bool lineOpen_ = false;
+  bool uploading_ = false;
+  bool bodySent_ = false;
+  bool mayBePosted_ = false;
 };
 
 }  // namespace marigold::cli

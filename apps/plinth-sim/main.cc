@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
     std::cout << helpText();
     return 0;
   }
+  if (command.version) {
+    std::cout << "plinth-sim " << MARIGOLD_VERSION << "\n";
+    return 0;
+  }
   if (!command.error.empty()) {
     std::cerr << "plinth-sim: " << command.error << "\n";
     return 2;

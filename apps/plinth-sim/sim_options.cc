@@ -148,6 +148,7 @@ Switches::Switches(CommandLine& into)
   app_.add_flag("-h", into.help)->group("");
   app_.option_defaults()->group("Service");
   app_.add_flag("--help", into.help, "this text");
+  app_.add_flag("--version", into.version, "the version");
   addNumber(app_, "--auth-port", o.authPort, 0, 65535, "a port number 0-65535")
       ->type_name("PORT")
       ->description("HTTPS port of the token endpoints (default 0: a free port)");
@@ -295,7 +296,7 @@ std::string Switches::parse(const std::vector<std::string>& args) {
     return (extra.front().rfind('-', 0) == 0 ? "unknown switch " : "unexpected argument ") +
            extra.front();
   }
-  if (into_.help) return {};
+  if (into_.help || into_.version) return {};
 
   SimOptions& o = into_.options;
   if (!dataDir_.empty()) o.dataDir = std::filesystem::path(dataDir_);

@@ -60,6 +60,7 @@ struct SimOptions {
 struct CommandLine {
   SimOptions options;
   bool help = false;
+  bool version = false;  // --version: show the version and stop
   bool stopWithParent = false;  // end when the process that started it ends
   std::string error;            // non-empty when the arguments are not usable
 };

@@ -1,5 +1,6 @@
 #include "json/lx_json_parser.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -157,6 +158,8 @@ std::size_t removeRepeatedKeys(JsonMember* members, std::size_t n) {
 
 std::optional<JsonValue> LxJsonParser::objectWithString(std::optional<std::string_view> text) {
   clearErrorTrace();
+  errorOffset_.reset();
+  c_ = nullptr;
   if (!text) {
     fail(12, "Input was 'nil'");
     return std::nullopt;
@@ -559,6 +562,10 @@ void LxJsonParser::closeDictionary(JsonValue& root) {
 }
 
 bool LxJsonParser::fail(unsigned code, std::string description) {
+  if (!errorOffset_ && c_ != nullptr) {
+    errorOffset_ =
+        std::min(static_cast<std::size_t>(c_ - buffer_.data()), buffer_.size() - kPadding);
+  }
   addErrorWithCode(code, std::move(description));
   return false;
 }

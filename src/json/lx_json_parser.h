@@ -27,6 +27,10 @@ class LxJsonParser : public LxJsonBase {
   // As above; on failure also stores the last error of the trace in *error when error is given.
   std::optional<JsonValue> objectWithString(std::optional<std::string_view> text, Error* error);
 
+  // After a failed parse: the byte offset in the text where the first error was found; absent
+  // when the failure has no place (absent text).
+  std::optional<std::size_t> errorOffset() const { return errorOffset_; }
+
  private:
   // An array or object being built: its elements wait in values_ (arrays) or members_ (objects)
   // from `start` on; `pending` is the member whose value is being scanned.
@@ -66,6 +70,7 @@ class LxJsonParser : public LxJsonBase {
   std::vector<JsonValue> values_;
   std::vector<JsonMember> members_;
   std::string scratch_;  // a string with escapes, built piece by piece
+  std::optional<std::size_t> errorOffset_;
 };
 
 }  // namespace marigold

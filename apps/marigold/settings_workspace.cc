@@ -1,0 +1,113 @@
+#include "settings_workspace.h"
+
+#include <sys/stat.h>
+
+#include <stdexcept>
+
+#include "platform/atomic_file.h"
+#include "settings/settings_file.h"
+#include "terminal_text.h"
+
+namespace marigold::cli {
+
+namespace fs = std::filesystem;
+
+SettingsWorkspace::SettingsWorkspace(Use use, Console& console)
+    : console_(console),
+      use_(use),
+      saved_(SettingsFile::defaultFolder()),
+      removal_(console.interrupts().removeOnInterrupt(scratch_.path())) {
+  if (use_ == Use::kReplacing) {
+    lock_ = lockSaved(FolderLock::Mode::kExclusive, true, &lockProblem_);
+    return;
+  }
+  if (use_ != Use::kSaved && use_ != Use::kLookOnly) return;
+  {
+    const auto lock = lockSaved(FolderLock::Mode::kShared, false, nullptr);
+    copied_ = contentsOf(saved_);
+  }
+  if (auto problem = SettingsFile(saved_).unreadable()) {
+    console_.note("marigold: warning: the saved sign-in cannot be used: " + printable(*problem) +
+                  ". Sign in again with 'marigold login --user NAME --remember'.");
+  }
+  const SettingsFile mine(scratch_.path());
+  if (copied_.encrypted) {
+    if (auto failure = replaceFileAtomically(mine.encryptedPath(), *copied_.encrypted)) {
+      throw std::runtime_error("cannot copy the saved sign-in: " + failure->description);
+    }
+  }
+  if (copied_.plain) {
+    if (auto failure = replaceFileAtomically(mine.leftoverPlainPath(), *copied_.plain)) {
+      throw std::runtime_error("cannot copy the saved sign-in: " + failure->description);
+    }
+  }
+}
+
+SettingsWorkspace::Contents SettingsWorkspace::contentsOf(const fs::path& folder) {
+  const SettingsFile file(folder);
+  return {readWholeFile(file.encryptedPath()), readWholeFile(file.leftoverPlainPath())};
+}
+
+std::optional<FolderLock> SettingsWorkspace::lockSaved(FolderLock::Mode mode, bool create,
+                                                       std::string* problem) {
+  std::error_code error;
+  if (create && !fs::is_directory(saved_, error)) {
+    fs::create_directories(saved_, error);
+    if (!error) ::chmod(saved_.c_str(), 0700);
+  }
+  if (!fs::is_directory(saved_, error)) {
+    if (problem != nullptr) *problem = "the folder " + saved_.string() + " cannot be made";
+    return std::nullopt;
+  }
+  Error failure;
+  auto lock = FolderLock::acquire(saved_, mode, &failure, [this] {
+    console_.note("Waiting for another marigold command to finish with the saved sign-in...");
+  });
+  if (!lock && problem != nullptr) *problem = failure.description;
+  return lock;
+}
+
+std::optional<std::string> SettingsWorkspace::replaceSaved(const Contents& contents) {
+  const SettingsFile file(saved_);
+  if (contents.encrypted) {
+    if (auto failure = replaceFileAtomically(file.encryptedPath(), *contents.encrypted)) {
+      return failure->description;
+    }
+  } else {
+    std::error_code error;
+    fs::remove(file.encryptedPath(), error);
+    if (error) return "removing " + file.encryptedPath().string() + " failed: " + error.message();
+  }
+  // The plain list of an older version is only ever read once; a copy of it must not stay behind.
+  std::error_code error;
+  fs::remove(file.leftoverPlainPath(), error);
+  if (error) return "removing " + file.leftoverPlainPath().string() + " failed: " + error.message();
+  return std::nullopt;
+}
+
+std::optional<std::string> SettingsWorkspace::keep() {
+  const Contents wanted = contentsOf(scratch_.path());
+  std::optional<std::string> problem;
+  if (!lock_) {
+    // Without the folder there is nothing to forget; anything else cannot be kept.
+    if (wanted != Contents{}) problem = lockProblem_;
+  } else {
+    problem = replaceSaved(wanted);
+  }
+  lock_.reset();
+  return problem;
+}
+
+void SettingsWorkspace::keepChanges() {
+  if (use_ != Use::kSaved) return;
+  const Contents now = contentsOf(scratch_.path());
+  if (now == copied_) return;
+  const auto lock = lockSaved(FolderLock::Mode::kExclusive, false, nullptr);
+  if (!lock || contentsOf(saved_) != copied_) return;
+  if (auto problem = replaceSaved(now)) {
+    console_.note("marigold: warning: the saved sign-in could not be updated: " +
+                  printable(*problem));
+  }
+}
+
+}  // namespace marigold::cli
