@@ -40,6 +40,7 @@ std::vector<std::string> postAs(std::vector<std::string> extra) {
 
 TEST_F(MarigoldPostTest, ExitStatusStreamsAndMessages) {
   const std::string photo = writePhoto("photo.jpg");
+  const std::string large = writePhoto("large.jpg", 4 * 1024 * 1024);  // more than sockets hold
   struct Case {
     const char* name;
     std::function<void(sim::SimOptions&)> service;
@@ -117,12 +118,22 @@ TEST_F(MarigoldPostTest, ExitStatusStreamsAndMessages) {
        0},
       {"closed half-way",
        [](sim::SimOptions& o) { o.faults.closeAfter = 100; },
-       postAs({photo}),
+       postAs({large}),
        "secret pass",
        true,
        1,
        "",
-       {"marigold: ", "Could not load"},
+       {"marigold: ", "Could not load", "Nothing was posted"},
+       0},
+      // The small post went out whole before the service hung up: it may have been stored.
+      {"closed without an answer",
+       [](sim::SimOptions& o) { o.faults.closeAfter = 100; },
+       postAs({photo}),
+       "secret pass",
+       true,
+       4,
+       "",
+       {"The post may already be on your blog; check before posting again."},
        0},
       {"unknown blog",
        nullptr,

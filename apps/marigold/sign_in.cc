@@ -102,7 +102,7 @@ int ensureSignedIn(HostSession& session, SettingsWorkspace& settings, const Sign
   if (!session.signIn(options.user, password.text, options.remember)) return kFailed;
   if (options.remember) {
     if (auto problem = settings.keep()) {
-      return console.error("Your sign-in could not be remembered: " + printable(*problem) + ".",
+      return console.error("Your sign-in could not be remembered.\n  " + printable(*problem) + ".",
                            kFailed);
     }
   }
