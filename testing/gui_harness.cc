@@ -94,12 +94,17 @@ std::string GuiHarness::writeFile(const std::string& name, std::size_t size,
   if (!fill) {
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
   }
-  // The plug-in posts only what starts like an image: these start as a JPEG file does.
-  const std::size_t start = std::min<std::size_t>(size, 3);
-  bytes.replace(0, start, "\xFF\xD8\xFF", start);
   const auto path = home_.path() / name;
   std::ofstream(path, std::ios::binary) << bytes;
   return path.string();
+}
+
+std::string GuiHarness::writePhoto(const std::string& name, std::size_t size,
+                                   std::optional<char> fill) {
+  const std::string path = writeFile(name, size, fill);
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  file.write("\xFF\xD8\xFF", static_cast<std::streamsize>(std::min<std::size_t>(size, 3)));
+  return path;
 }
 
 std::vector<std::vector<std::string>> GuiHarness::storedPhotos() {

@@ -66,6 +66,9 @@ class GuiHarness {
   // `fill` is absent); answers its path.
   std::string writeFile(const std::string& name, std::size_t size,
                         std::optional<char> fill = std::nullopt);
+  // The same, but starting as a JPEG file does: a photo the plug-in posts.
+  std::string writePhoto(const std::string& name, std::size_t size,
+                         std::optional<char> fill = std::nullopt);
   // The bytes of the photos the service stored, post by post (oldest first), in data[] order.
   std::vector<std::vector<std::string>> storedPhotos();
 

@@ -9,7 +9,7 @@
 
 namespace marigold::host {
 
-// `installedRelative` is relative to the running program's folder ("../lib/marigold/x.so").
+// `installedRelative` is relative to the running program's folder ("../lib/marigold/plugins/x.so").
 std::string locateFile(const char* variable, const std::string& installedRelative,
                        const std::string& buildPath);
 

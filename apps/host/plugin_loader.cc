@@ -38,7 +38,7 @@ LoadedPlugin::LoadedPlugin(const std::string& path, ExportImageProtocol& exportM
 LoadedPlugin::~LoadedPlugin() { plugin_.reset(); }
 
 std::string defaultPluginPath() {
-  return locateFile("MARIGOLD_PLUGIN", "../lib/marigold/libmarigold_plinth.so",
+  return locateFile("MARIGOLD_PLUGIN", "../lib/marigold/plugins/libmarigold_plinth.so",
                     MARIGOLD_PLUGIN_BUILD_PATH);
 }
 

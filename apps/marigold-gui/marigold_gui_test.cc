@@ -54,7 +54,7 @@ bool showsPixmap(gui::PhotoView* view) { return view != nullptr && !view->pixmap
 TEST(MarigoldGuiTest, SignInCaptionAndPostStoresThePhotosByteForByte) {
   GuiHarness gui(service());
   const std::vector<std::string> photos = {MARIGOLD_EXAMPLES_PATH "/sunrise.jpg",
-                                           gui.writeFile("pattern.jpg", 1024 * 1024)};
+                                           gui.writePhoto("pattern.jpg", 1024 * 1024)};
   gui.open(photos);
   EXPECT_FALSE(gui.window().postButton()->isEnabled());  // signed out
   EXPECT_EQ(gui.window().thumbnails()->count(), 2);
@@ -157,7 +157,7 @@ TEST(MarigoldGuiTest, SelectionsOverTheLimitsDisablePostWithTheNotice) {
     GuiHarness gui(service());
     std::vector<std::string> photos;
     for (std::size_t i = 0; i < c.photos; ++i) {
-      photos.push_back(gui.writeFile("photo" + std::to_string(i) + ".jpg", c.eachSize, 'x'));
+      photos.push_back(gui.writePhoto("photo" + std::to_string(i) + ".jpg", c.eachSize, 'x'));
     }
     gui.open(photos);
     gui.signIn(kUser, kPassword);
@@ -241,7 +241,7 @@ TEST(MarigoldGuiTest, SlowUploadKeepsTheWindowLiveAndCancelStoresNothing) {
   sim::SimOptions options = service();
   options.faults.slowPostRate = 256 * 1024;
   GuiHarness gui(std::move(options));
-  gui.open({gui.writeFile("big.jpg", 1024 * 1024, '~')});  // a body of 3 MiB
+  gui.open({gui.writePhoto("big.jpg", 1024 * 1024, '~')});  // a body of 3 MiB
   gui.signIn(kUser, kPassword);
   gui.click(gui.window().postButton());
   auto* sheet = gui.window().sheet();

@@ -24,7 +24,7 @@ TEST_F(MarigoldInstallTest, InstalledProgramRunsTheDemo) {
                               (home_.path() / "install.log").string() + "' 2>&1";
   ASSERT_EQ(std::system(install.c_str()), 0) << readText(home_.path() / "install.log");
   for (const char* file :
-       {"bin/marigold", "bin/plinth-sim", "lib/marigold/libmarigold_plinth.so",
+       {"bin/marigold", "bin/plinth-sim", "lib/marigold/plugins/libmarigold_plinth.so",
         "share/man/man1/marigold.1.gz", "share/man/man1/plinth-sim.1.gz",
         "share/doc/marigold/copyright", "share/bash-completion/completions/marigold",
         "share/zsh/vendor-completions/_marigold", "share/marigold/examples/sunrise.jpg",
@@ -84,7 +84,7 @@ TEST_F(MarigoldInstallTest, DebianPackageDeclaresItsDependencies) {
   ASSERT_EQ(shell("dpkg-deb -e '" + deb.string() + "' '" + control.string() + "'"), 0);
   EXPECT_NE(readText(control / "control").find("under \"Open With\" for images"), std::string::npos)
       << readText(control / "control");
-  EXPECT_FALSE(fs::exists(control / "triggers")) << readText(control / "triggers");
+  EXPECT_FALSE(fs::exists(control / "postinst")) << readText(control / "postinst");
 
   const fs::path root = home_.path() / "unpacked";
   ASSERT_EQ(shell("dpkg-deb -x '" + deb.string() + "' '" + root.string() + "'"), 0);
