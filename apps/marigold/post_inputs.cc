@@ -10,7 +10,6 @@
 
 #include "encoding/utf8.h"
 #include "host/photo_file.h"
-#include "platform/files.h"
 #include "platform/url.h"
 #include "plugin/pane_definition.h"
 #include "terminal_text.h"
@@ -20,7 +19,6 @@ namespace marigold::cli {
 namespace fs = std::filesystem;
 
 std::optional<std::string> checkPhotos(const std::vector<std::string>& paths) {
-  std::uint64_t total = 0;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     if (auto problem = host::photoFileProblem(paths[i])) {
       // The message names the file as given; shown, its name must not reach the terminal raw.
@@ -36,14 +34,9 @@ std::optional<std::string> checkPhotos(const std::vector<std::string>& paths) {
                " (named twice)";
       }
     }
-    total += fileSize(paths[i]);
   }
   if (paths.size() > KZExportController::kMaxUploadPhotos) {
     return std::to_string(paths.size()) + " photos: " + kOverCountNotice;
-  }
-  if (total > KZExportController::kMaxUploadBytes) {
-    return std::string("the photos come to ") + std::to_string(total) +
-           " bytes: " + kOverSizeNotice;
   }
   return std::nullopt;
 }

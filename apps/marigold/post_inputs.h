@@ -10,7 +10,8 @@ namespace marigold::cli {
 
 // Each photo must be a readable regular file, not empty, that starts like a JPEG, PNG, GIF, TIFF
 // or HEIC image (its extension is not trusted), and no file may be named twice. The selection must
-// be within the plug-in's limits (10 photos, 5 MB), so that nothing is sent for a post it refuses.
+// be within the plug-in's 10 photos, so that nothing is sent for a post it refuses (the export
+// step fits the photos' bytes within its limit).
 std::optional<std::string> checkPhotos(const std::vector<std::string>& paths);
 
 // Text for a field of the post must be UTF-8.
