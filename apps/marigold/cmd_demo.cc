@@ -1,5 +1,5 @@
-// marigold demo: the whole export against a simulator started on loopback, with settings of its own
-// folder, so that nothing of the user's is touched and no account is needed.
+// marigold demo: the whole export against a simulator started on loopback, with a settings folder
+// of its own, so that nothing of the user's is touched and no account is needed.
 #include <stdlib.h>
 
 #include <CLI/CLI.hpp>
