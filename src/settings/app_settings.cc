@@ -39,11 +39,37 @@ PropertyList text(bool flag) { return PropertyList(flag ? "1" : "0"); }
 
 }  // namespace
 
-AppSettings::AppSettings(SettingsFile file, NotificationPoster post)
-    : file_(std::move(file)), post_(std::move(post)) {
+AppSettings::AppSettings(SettingsFile file, NotificationPoster post,
+                         std::shared_ptr<SecretStore> secrets)
+    : file_(std::move(file)), post_(std::move(post)), secrets_(std::move(secrets)) {
   log("initialising model");
   prefs_ = file_.load();
   if (prefs_) apply(*prefs_);
+  lookUpSecret();
+}
+
+void AppSettings::lookUpSecret() {
+  // A secret still in the file (written before the keyring was used) wins; it moves at the next
+  // save.
+  if (!secrets_ || !saveUID_ || email_.empty() || !UID_.empty() || !accessToken_.empty()) return;
+  auto found = secrets_->lookup(email_);
+  if (auto* failure = std::get_if<Error>(&found)) {
+    log("keyring lookup failed: " + failure->description);
+    loadFailure_ = std::move(*failure);
+    return;
+  }
+  const auto& secret = std::get<std::optional<StoredSecret>>(found);
+  if (!secret) return;
+  if (secret->kind == StoredSecret::Kind::kToken) {
+    accessToken_ = secret->value;
+  } else {
+    UID_ = secret->value;
+  }
+}
+
+std::string AppSettings::secretsLocation() const {
+  return secrets_ ? SecretStore::kDescription
+                  : "the encrypted settings file " + file_.encryptedPath().string();
 }
 
 void AppSettings::apply(const PropertyList::Dictionary& prefs) {
@@ -52,6 +78,9 @@ void AppSettings::apply(const PropertyList::Dictionary& prefs) {
       UID_ = *value;
       if (auto field = UID_fld()) field->setStringValue(UID_);
     }
+  }
+  if (const auto found = prefs.find("token"); found != prefs.end()) {
+    if (const auto* value = found->second.get<std::string>()) accessToken_ = *value;
   }
   if (const auto found = prefs.find("email"); found != prefs.end()) {
     if (const auto* value = found->second.get<std::string>()) {
@@ -85,14 +114,20 @@ bool AppSettings::refresh() {
   if (auto field = email_fld()) email_ = field->stringValue();
   if (auto field = UID_fld()) UID_ = field->stringValue();
   if (auto box = remember_login()) saveUID_ = box->state() == ControlState::kOn;
-  // Without "remember" the password stays in memory only. The stored validity describes the
-  // stored credentials, so it is kept only with the password: a stored name without a password
-  // must not make the next showing of the pane sign in with an empty one.
-  const PropertyList::Dictionary settings{{"email", PropertyList(email_)},
-                                          {"UID", PropertyList(saveUID_ ? UID_ : std::string())},
-                                          {"saveUID", text(saveUID_)},
-                                          {"isValid", text(saveUID_ && isValid_)}};
+  // Without "remember" the secret stays in memory only; with a keyring it never goes into the
+  // file. The stored validity describes the stored credentials, so it is kept only with
+  // "remember": a stored name without a secret must not make the next showing of the pane sign in
+  // with an empty password.
+  PropertyList::Dictionary settings{
+      {"email", PropertyList(email_)},
+      {"UID", PropertyList(saveUID_ && !secrets_ ? UID_ : std::string())},
+      {"saveUID", text(saveUID_)},
+      {"isValid", text(saveUID_ && isValid_)}};
+  if (saveUID_ && !secrets_ && !accessToken_.empty())
+    settings.emplace("token", PropertyList(accessToken_));
+  std::optional<Error> keyringFailure = keepSecret();
   saveFailure_ = file_.save(settings);
+  if (!saveFailure_) saveFailure_ = std::move(keyringFailure);
   if (saveFailure_) {
     log("setting write failed");
     log(saveFailure_->text());
@@ -100,6 +135,17 @@ bool AppSettings::refresh() {
   }
   log("settings written");
   return true;
+}
+
+std::optional<Error> AppSettings::keepSecret() {
+  if (!secrets_) return std::nullopt;
+  if (saveUID_ && !email_.empty() && !accessToken_.empty()) {
+    return secrets_->store(email_, {StoredSecret::Kind::kToken, accessToken_});
+  }
+  if (saveUID_ && !email_.empty() && !UID_.empty()) {
+    return secrets_->store(email_, {StoredSecret::Kind::kPassword, UID_});
+  }
+  return secrets_->clear();
 }
 
 void AppSettings::writeValues(const View* /*sender*/) { refresh(); }

@@ -1,7 +1,11 @@
 // The model behind the sign-in fields of the settings pane: the user name (`email`), the password
-// (`UID`), the remember-login choice (`saveUID`) and whether these credentials were accepted at the
-// last sign-in (`isValid`). It loads them from the encrypted settings file when it is created,
-// shows them in the pane's fields, and saves the fields' contents on request. It refers to the
+// (`UID`) or, after a sign-in approved in the browser, the access token (`accessToken`), the
+// remember-login choice (`saveUID`) and whether these credentials were accepted at the last
+// sign-in (`isValid`). It loads them from the encrypted settings file when it is created, shows
+// them in the pane's fields, and saves the fields' contents on request. The secret (password or
+// token) is kept only with "remember": in the desktop keyring when a SecretStore is given (the
+// settings file then holds an empty "UID"), else in the settings file; a password found in an old
+// settings file moves to the keyring at the next save. It refers to the
 // pane's views without owning them (the pane's interface definition owns them) and works without
 // them: a field that is not attached is skipped, so the model then saves its own values. Owns its
 // texts and the dictionary it loaded. Main thread only.
@@ -14,6 +18,7 @@
 
 #include "platform/property_list.h"
 #include "platform/views.h"
+#include "settings/secret_store.h"
 #include "settings/settings_file.h"
 
 namespace marigold {
@@ -27,8 +32,10 @@ class AppSettings {
   // Creates the model and loads the settings from `file`: logs "initialising model", then takes
   // "UID", "email", "saveUID" and "isValid" from the stored dictionary; a missing or unreadable
   // file leaves the defaults (empty texts, both flags false). "modelLoaded" goes to `post` (none
-  // is posted without one).
-  explicit AppSettings(SettingsFile file = SettingsFile(), NotificationPoster post = nullptr);
+  // is posted without one). With `secrets`, a remembered sign-in's secret is looked up there; a
+  // keyring that could not be read leaves it empty and loadFailure() says why.
+  explicit AppSettings(SettingsFile file = SettingsFile(), NotificationPoster post = nullptr,
+                       std::shared_ptr<SecretStore> secrets = nullptr);
   AppSettings(const AppSettings&) = delete;
   AppSettings& operator=(const AppSettings&) = delete;
 
@@ -47,6 +54,9 @@ class AppSettings {
   // works). Answers whether it saved.
   bool refresh();
   const std::optional<Error>& saveFailure() const { return saveFailure_; }
+  const std::optional<Error>& loadFailure() const { return loadFailure_; }
+  // Where a remembered secret is kept: the keyring's or the settings file's description.
+  std::string secretsLocation() const;
   // The interface action of the pane: exactly `refresh`; the sender is ignored.
   void writeValues(const View* sender);
 
@@ -54,6 +64,10 @@ class AppSettings {
   void setUID(std::string UID) { UID_ = std::move(UID); }
   const std::string& email() const { return email_; }
   void setEmail(std::string email) { email_ = std::move(email); }
+  // The access token of a sign-in approved in the browser, as a token reply
+  // ("oauth_token=K&oauth_token_secret=S"); empty for a sign-in with a password.
+  const std::string& accessToken() const { return accessToken_; }
+  void setAccessToken(std::string token) { accessToken_ = std::move(token); }
   bool saveUID() const { return saveUID_; }
   void setSaveUID(bool saveUID) { saveUID_ = saveUID; }
   bool isValid() const { return isValid_; }
@@ -79,16 +93,21 @@ class AppSettings {
 
  private:
   void apply(const PropertyList::Dictionary& prefs);
+  void lookUpSecret();
+  std::optional<Error> keepSecret();
 
   SettingsFile file_;
   NotificationPoster post_;
+  std::shared_ptr<SecretStore> secrets_;
   std::string UID_;
+  std::string accessToken_;
   std::string email_;
   bool saveUID_ = false;
   bool isValid_ = false;
   bool logged_in_ = false;
   std::optional<PropertyList::Dictionary> prefs_;
   std::optional<Error> saveFailure_;
+  std::optional<Error> loadFailure_;
   std::weak_ptr<SecureTextField> UID_fld_;
   std::weak_ptr<TextField> email_fld_;
   std::weak_ptr<Button> sign_in_;

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/temporary_home.h"
 #include "platform/user_defaults.h"
+#include "testing/temporary_home.h"
 
 namespace marigold::Standard {
 namespace {
