@@ -33,6 +33,10 @@ void ControllerHarness::restartSimulator(sim::SimOptions options) {
 KZExportController& ControllerHarness::makeController(std::optional<std::string> apiBase,
                                                       std::optional<std::string> authBase) {
   application_.setAlertPresenter(&presenter_);
+  // No session bus: the pane keeps secrets in the settings file of the test's HOME, never in the
+  // desktop keyring of whoever runs the tests.
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+  ::unsetenv("XDG_CONFIG_HOME");  // the application configured under the test's HOME, if any
   controller_ = std::make_unique<KZExportController>(
       host_, KZExportController::Environment{
                  application_,

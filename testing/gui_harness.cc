@@ -19,6 +19,9 @@ GuiHarness::GuiHarness(sim::SimOptions options) {
   ::setenv("MARIGOLD_AUTH_BASE", sim_->authBase().c_str(), 1);
   ::setenv("MARIGOLD_API_BASE", sim_->apiBase().c_str(), 1);
   ::setenv("MARIGOLD_CA_FILE", sim_->caFile().c_str(), 1);
+  // The desktop keyring of whoever runs the tests is never touched.
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+  ::unsetenv("XDG_CONFIG_HOME");  // the application configured under the test's HOME, if any
 }
 
 GuiHarness::~GuiHarness() {

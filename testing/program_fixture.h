@@ -90,8 +90,21 @@ class ProgramFixture : public ::testing::Test {
 
   static std::string readFile(const std::filesystem::path& path) { return readText(path); }
 
+  // A child started by `launch`, to be waited for with `finish`.
+  struct Launched {
+    pid_t pid = -1;
+    std::filesystem::path errPath;
+    std::string outPath;
+    bool readOut = true;
+  };
+
   // Runs `marigold ARGS...` and waits for it (bounded).
   ProgramOutcome run(const std::vector<std::string>& args, const ProgramRun& how = {}) {
+    return finish(launch(args, how));
+  }
+
+  // Starts `marigold ARGS...` without waiting; its standard error grows in `errPath` meanwhile.
+  Launched launch(const std::vector<std::string>& args, const ProgramRun& how = {}) {
     namespace fs = std::filesystem;
     const fs::path dir = home_.path() / ("run-" + std::to_string(runs_++));
     fs::create_directories(dir);
@@ -100,10 +113,17 @@ class ProgramFixture : public ::testing::Test {
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
       std::string entry = *e;
-      if (entry.rfind("HOME=", 0) == 0 || entry.rfind("MARIGOLD_", 0) == 0) continue;
+      if (entry.rfind("HOME=", 0) == 0 || entry.rfind("MARIGOLD_", 0) == 0 ||
+          entry.rfind("DBUS_SESSION_BUS_ADDRESS=", 0) == 0 || entry.rfind("DISPLAY=", 0) == 0 ||
+          entry.rfind("WAYLAND_DISPLAY=", 0) == 0 || entry.rfind("XDG_CONFIG_HOME=", 0) == 0) {
+        continue;
+      }
       env.push_back(std::move(entry));
     }
     env.push_back("HOME=" + how.home.value_or(home_.path()).string());
+    // No session bus and no display unless a test gives them: the desktop keyring and browser of
+    // whoever runs the tests are never touched.
+    env.push_back("DBUS_SESSION_BUS_ADDRESS=disabled:");
     env.push_back("MARIGOLD_AUTH_BASE=" + sim_->authBase());
     env.push_back("MARIGOLD_API_BASE=" + sim_->apiBase());
     if (how.trustSimulator) env.push_back("MARIGOLD_CA_FILE=" + sim_->caFile().string());
@@ -156,9 +176,15 @@ class ProgramFixture : public ::testing::Test {
       ::close(pipeEnds[0]);
       ::close(pipeEnds[1]);
     }
+    if (pid > 0 && how.during) how.during(pid);
+    return {pid, err, out, !how.stdoutPath && !how.closedPipe && !how.terminalColumns};
+  }
+
+  // Waits (bounded) for a launched child and collects what it wrote.
+  ProgramOutcome finish(const Launched& child) {
+    const pid_t pid = child.pid;
     ProgramOutcome outcome;
     if (pid < 0) return outcome;
-    if (how.during) how.during(pid);
     if (terminal >= 0 && !how.input.empty()) {
       if (::write(terminal, how.input.data(), how.input.size()) < 0) ADD_FAILURE();
     }
@@ -209,8 +235,8 @@ class ProgramFixture : public ::testing::Test {
     } else if (WIFSIGNALED(status)) {
       outcome.signal = WTERMSIG(status);
     }
-    if (!how.stdoutPath && !how.closedPipe && !how.terminalColumns) outcome.out = readFile(out);
-    outcome.err = readFile(err);
+    if (child.readOut) outcome.out = readFile(child.outPath);
+    outcome.err = readFile(child.errPath);
     return outcome;
   }
 

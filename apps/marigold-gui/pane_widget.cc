@@ -43,6 +43,7 @@ constexpr Slot kSlots[] = {
     {"plinthPassword", 1, "Pass&word:", "", 0},
     {"plinthRememberMe", 2, "", "", 'm'},
     {"loginButton", 2, "", "", 'L'},
+    {"browserLoginButton", 2, "", "", 'b'},
     {"plinthSelect", 3, "&Blog:", "", 0},
     {"plinthStatus", 4, "S&tate:", "", 0},
     {"plinthCaptions", 5, "&Caption:", "Say something about the photos", 0},

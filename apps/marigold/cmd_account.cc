@@ -8,6 +8,9 @@
 #include "commands.h"
 #include "host_session.h"
 #include "json/json_value.h"
+#include "settings/consumer_credentials.h"
+#include "settings/secret_store.h"
+#include "settings/settings_file.h"
 #include "sign_in.h"
 #include "terminal_text.h"
 
@@ -38,22 +41,24 @@ int login(const AccountOptions& o, Console& console) {
         }
         const std::vector<std::string> blogs = session.blogs();
         if (blogs.empty()) return noBlogs(session, console);
+        const std::string user = o.signIn.browser ? session.userName() : o.signIn.user;
         if (!o.signIn.remember) {
           console.note(
               "Without --remember this sign-in is not kept, and a saved sign-in stays as it "
-              "was. Run 'marigold login --user " +
-              printable(o.signIn.user) + " --remember' to stay signed in.");
+              "was. Run 'marigold login " +
+              (o.signIn.browser ? std::string("--browser") : "--user " + printable(user)) +
+              " --remember' to stay signed in.");
         }
         if (o.json) {
           JsonObject document;
-          document.set("user", o.signIn.user);
+          document.set("user", user);
           document.set("signedIn", true);
           document.set("remembered", o.signIn.remember);
           document.set("blogs", blogList(blogs));
           console.resultJson(JsonValue(std::move(document)));
           return kDone;
         }
-        std::string text = "Signed in as " + printable(o.signIn.user) +
+        std::string text = "Signed in as " + printable(user) +
                            (o.signIn.remember ? " (remembered)" : " (for this command only)") +
                            ". Your blogs:\n";
         for (const auto& blog : blogs) text += "  " + printable(blog) + "\n";
@@ -90,16 +95,31 @@ int status(const AccountOptions& o, Console& console) {
     const std::string user = session.userName();
     const bool remembered = session.remembered();
     const bool signedIn = session.signedIn();
+    std::string noKeyring;
+    const bool keyring = SecretStore::connect(&noKeyring) != nullptr;
+    const std::string store = keyring ? std::string(SecretStore::kDescription)
+                                      : "the encrypted settings file " +
+                                            SettingsFile().encryptedPath().string() +
+                                            " (no desktop keyring: " + noKeyring + ")";
+    const ConsumerCredentials application = ConsumerCredentials::fromConfiguration();
     if (o.json) {
       JsonObject document;
       document.set("user", user.empty() ? JsonValue() : JsonValue(user));
       document.set("remembered", remembered);
       document.set("signedIn", signedIn);
+      document.set("secretStore", keyring ? "keyring" : "file");
+      JsonObject app;
+      app.set("builtIn", application.isBuiltIn());
+      app.set("key", application.key);
+      app.set("source", application.source);
+      if (!application.problem.empty()) app.set("problem", application.problem);
+      document.set("application", JsonValue(std::move(app)));
       console.resultJson(JsonValue(std::move(document)));
     } else {
       console.result("user name: " + (user.empty() ? std::string("(none)") : printable(user)) +
                      "\nremember:  " + (remembered ? "yes" : "no") +
-                     "\nsigned in: " + (signedIn ? "yes" : "no") + "\n");
+                     "\nsigned in: " + (signedIn ? "yes" : "no") + "\nsecrets:   " + store +
+                     "\napp:       " + application.description() + "\n");
     }
     if (signedIn) return kDone;
     return session.rememberedSignInFailed() ? kFailed : kNotSignedIn;
@@ -128,14 +148,31 @@ CommandRun addLogin(CLI::App& app, Console& console) {
   auto options = std::make_shared<AccountOptions>();
   CLI::App* command =
       app.add_subcommand("login", "sign in; with --remember later commands stay signed in");
-  command->footer(std::string("Without --remember the sign-in lasts only for this command and a "
-                              "saved sign-in stays as it was;\nwith it, it replaces the saved "
-                              "one once it works.\n\n") +
-                  kExitStatusHelp);
+  command->footer(
+      std::string(
+          "Give --user NAME or --browser. Without --remember the sign-in lasts only for "
+          "this command and a\nsaved sign-in stays as it was; with it, it replaces the "
+          "saved one once it works. The password\n(or the browser's approval) is kept in "
+          "the desktop keyring when there is one, else in the\nencrypted settings file.\n\n") +
+      kExitStatusHelp);
   addSignInOptions(*command, options->signIn);
-  command->get_option("--user")->required();
+  CLI::Option* browser = command->add_flag(
+      "--browser", options->signIn.browser,
+      "approve the sign-in on Plinth's page in your browser instead of giving Marigold your "
+      "password (the page's address is printed and opened with xdg-open where there is a "
+      "display; Ctrl+C cancels, 5 minutes at most)");
+  command->get_option("--user")->excludes(browser);
+  command->get_option("--password-stdin")->excludes(browser);
   addOutputOptions(*command, options->json, console);
-  return [options, &console] { return login(*options, console); };
+  return [options, &console] {
+    if (!options->signIn.userGiven() && !options->signIn.browser) {
+      return console.error(
+          "login needs --user NAME or --browser\n  Run 'marigold login --help' "
+          "for usage.",
+          kUsage);
+    }
+    return login(*options, console);
+  };
 }
 
 CommandRun addLogout(CLI::App& app, Console& console) {

@@ -1,5 +1,7 @@
 #include "host_session.h"
 
+#include <cstdio>
+
 #include "platform/alert.h"
 #include "terminal_text.h"
 
@@ -17,6 +19,14 @@ HostSession::HostSession(std::vector<std::string> photoPaths, Console& console,
       frontEnd_(*manager_.window(), console.progress(), console.interrupts()) {
   application_.setAlertPresenter(&frontEnd_);
   application_.setStopModalHandler([this] { loop_.stop(); });
+  // The browser sign-in's page: always printed, since a terminal may have no browser to open.
+  application_.setURLOpener([this](const std::string& url) {
+    frontEnd_.finishLine();
+    std::fprintf(stderr, "marigold: sign in on Plinth's page in your browser:\n  %s\n",
+                 url.c_str());
+    std::fflush(stderr);
+    return Application::openWithDesktopBrowser(url);
+  });
   // Loading the plug-in already resets its pane, which may try the remembered sign-in.
   const std::size_t sheetsBefore = manager_.window()->sheets().size();
   plugin_ = std::make_unique<host::LoadedPlugin>(host::defaultPluginPath(), manager_, application_,
@@ -54,6 +64,23 @@ bool HostSession::signIn(const std::string& user, const std::string& password, b
     console_.error("the sign-in did not complete", kFailed);
   }
   return false;
+}
+
+bool HostSession::signInWithBrowser(bool remember) {
+  if (signedIn()) control<Button>("loginButton")->performClick();
+  control<CheckBox>("plinthRememberMe")
+      ->setState(remember ? ControlState::kOn : ControlState::kOff);
+  const std::size_t sheetsBefore = manager_.window()->sheets().size();
+  control<Button>("browserLoginButton")->performClick();
+  std::shared_ptr<Alert> waiting = newestSheet();
+  if (manager_.window()->sheets().size() > sheetsBefore && waiting &&
+      TerminalFrontEnd::isProgressSheet(*waiting)) {
+    loop_.runUntil([&] { return waiting->sheetWindow() == nullptr; }, std::nullopt);
+    frontEnd_.finishLine();
+  }
+  // The waiting sheet has left: any sheet still there besides the earlier ones is an alert.
+  signInWarned_ = signedIn() && manager_.window()->sheets().size() > sheetsBefore;
+  return signedIn();
 }
 
 std::vector<std::string> HostSession::blogs() {

@@ -60,6 +60,9 @@ class HostSession {
   // Types the credentials and clicks "Log In"; the plug-in's alert on failure is printed once.
   // Answers success.
   bool signIn(const std::string& user, const std::string& password, bool remember);
+  // Clicks "Sign in with browser" and runs the main loop until the sign-in ended (signed in,
+  // refused, timed out); the plug-in's sheets say what happens. Answers success.
+  bool signInWithBrowser(bool remember);
   // Whether the last successful signIn came with an alert (the sign-in could not be remembered);
   // the alert was printed.
   bool signInWarned() const { return signInWarned_; }

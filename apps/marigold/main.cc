@@ -21,7 +21,11 @@ constexpr const char* kEnvironmentHelp =
     "  MARIGOLD_AUTH_BASE  HTTPS base of the token endpoint (default https://www.plinth.example)\n"
     "  MARIGOLD_API_BASE   HTTP base of the API (default http://api.plinth.example)\n"
     "  MARIGOLD_CA_FILE    an extra trusted CA certificate (the simulator's)\n"
-    "  MARIGOLD_LOG        'on' shows the plug-in's diagnostic lines on standard error\n";
+    "  MARIGOLD_LOG        'on' shows the plug-in's diagnostic lines on standard error\n"
+    "  MARIGOLD_CONSUMER_KEY, MARIGOLD_CONSUMER_SECRET\n"
+    "                      your own application registered with Plinth, instead of the\n"
+    "                      built-in one; or 'key = ...' and 'secret = ...' lines in\n"
+    "                      $XDG_CONFIG_HOME/marigold/application.conf (~/.config)\n";
 
 std::string versionLine() { return std::string("marigold ") + MARIGOLD_VERSION; }
 

@@ -70,7 +70,7 @@ Password readPassword(const std::string& user, bool fromStdin, Console& console)
 bool SignInOptions::userGiven() const { return userOption != nullptr && userOption->count() > 0; }
 
 SettingsWorkspace::Use SignInOptions::settingsUse() const {
-  if (!userGiven()) return SettingsWorkspace::Use::kSaved;
+  if (!userGiven() && !browser) return SettingsWorkspace::Use::kSaved;
   return remember ? SettingsWorkspace::Use::kReplacing : SettingsWorkspace::Use::kNone;
 }
 
@@ -89,6 +89,9 @@ void addSignInOptions(CLI::App& command, SignInOptions& options) {
 
 int ensureSignedIn(HostSession& session, SettingsWorkspace& settings, const SignInOptions& options,
                    Console& console) {
+  if (options.browser) {
+    return session.signInWithBrowser(options.remember) ? kDone : kFailed;
+  }
   if (!options.userGiven()) {
     if (session.signedIn()) return kDone;
     // The saved sign-in was tried and its alert printed.

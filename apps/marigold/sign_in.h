@@ -26,6 +26,7 @@ struct SignInOptions {
   CLI::Option* userOption = nullptr;
   bool passwordStdin = false;
   bool remember = false;
+  bool browser = false;  // approve the sign-in in the browser instead of giving a password
 
   bool userGiven() const;  // --user NAME: sign in now, not with the saved sign-in
   // --user alone is a one-off sign-in that leaves the saved one as it was; --user with --remember

@@ -61,6 +61,56 @@ RequestView viewOf(const httplib::Request& req, bool tls, std::string body) {
 }
 
 // The problem as an OAuth problem report in a form body, the form the token endpoints use.
+constexpr const char* kHtmlType = "text/html; charset=utf-8";
+
+std::string htmlEscaped(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string htmlPage(std::string_view title, std::string_view body) {
+  return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
+         htmlEscaped(title) + "</title></head><body><h1>" + htmlEscaped(title) + "</h1>" +
+         std::string(body) + "</body></html>\n";
+}
+
+// The page on which the user lets an application act for them, or refuses.
+std::string authorizePage(const std::string& key, const std::string& complaint) {
+  return htmlPage(
+      "Sign in to Plinth",
+      "<p>An application asks to post to your Plinth blogs for you.</p>" +
+          (complaint.empty()
+               ? std::string()
+               : "<p id=\"complaint\" role=\"alert\">" + htmlEscaped(complaint) + "</p>") +
+          "<form method=\"post\" action=\"/oauth/authorize\">"
+          "<input type=\"hidden\" name=\"oauth_token\" value=\"" +
+          htmlEscaped(key) +
+          "\"><p><label>User name <input name=\"user\" id=\"user\" autocomplete=\"username\">"
+          "</label></p><p><label>Password <input type=\"password\" name=\"password\" "
+          "id=\"password\" autocomplete=\"current-password\"></label></p>"
+          "<p><button type=\"submit\" name=\"decision\" value=\"allow\" id=\"allow\">Allow"
+          "</button> <button type=\"submit\" name=\"decision\" value=\"deny\" id=\"deny\" "
+          "formnovalidate>Deny</button></p></form>");
+}
+
 void replyProblemForm(httplib::Response& res, const OAuthProblem& problem) {
   res.status = problem.status;
   res.set_header("WWW-Authenticate", "OAuth oauth_problem=\"" + problem.problem + "\"");
@@ -213,8 +263,8 @@ Clock systemClock() {
 
 PlinthSim::PlinthSim(SimOptions options, Clock clock)
     : options_(std::move(options)),
-      state_(std::string(config::kConsumerKey), std::string(config::kConsumerSecret),
-             options_.accounts, options_.tokenDuration, std::move(clock)) {
+      state_(options_.consumerKey, options_.consumerSecret, options_.accounts,
+             options_.tokenDuration, std::move(clock)) {
   if (options_.dataDir) {
     folder_ = *options_.dataDir;
     std::error_code ec;
@@ -373,6 +423,10 @@ void PlinthSim::routeAuth() {
     stallIfAsked(StallTarget::kToken);
     handleAuthorize(req, res);
   });
+  auth_->Post("/oauth/authorize", [this](const httplib::Request& req, httplib::Response& res) {
+    stallIfAsked(StallTarget::kToken);
+    handleAuthorizeDecision(req, res);
+  });
 }
 
 void PlinthSim::routeApi() {
@@ -487,7 +541,10 @@ void PlinthSim::handleAccessToken(const httplib::Request& req, httplib::Response
   const auto& [key, record] = *verified.token;
   std::variant<IssuedToken, OAuthProblem> result;
   if (record.kind == TokenKind::kRequest) {
-    result = state_.exchangeRequestToken(key);
+    const auto verifier = verified.params.protocol.find("oauth_verifier");
+    result = state_.exchangeRequestToken(key, verifier == verified.params.protocol.end()
+                                                  ? std::nullopt
+                                                  : std::optional(verifier->second));
   } else {
     const auto handle = verified.params.protocol.find("oauth_session_handle");
     if (handle == verified.params.protocol.end()) {
@@ -510,18 +567,69 @@ void PlinthSim::handleRequestToken(const httplib::Request& req, httplib::Respons
     replyProblemForm(res, *problem);
     return;
   }
-  const IssuedToken issued = state_.issueRequestToken();
+  const auto& protocol = std::get<VerifiedRequest>(outcome).params.protocol;
+  std::string callback;
+  if (const auto given = protocol.find("oauth_callback");
+      given != protocol.end() && given->second != "oob") {
+    callback = given->second;
+    if (!callback.starts_with("http://") && !callback.starts_with("https://")) {
+      replyProblemForm(res, {400, "parameter_rejected", "oauth_callback must be an http(s) URL."});
+      return;
+    }
+  }
+  const IssuedToken issued = state_.issueRequestToken(callback);
   res.set_content(tokenReply(issued, options_.faults) + "&oauth_callback_confirmed=true",
                   kFormType);
 }
 
 void PlinthSim::handleAuthorize(const httplib::Request& req, httplib::Response& res) {
   const std::string key = req.get_param_value("oauth_token");
+  const auto pending = state_.pendingRequestToken(key);
+  if (pending && !pending->callback.empty()) {
+    res.set_content(authorizePage(key, ""), kHtmlType);
+    return;
+  }
   if (key.empty() || !state_.authorizeRequestToken(key, options_.authorizeAs)) {
     replyProblemForm(res, {401, "token_rejected", "No request token with this key is waiting."});
     return;
   }
   res.set_content("oauth_token=" + percentEncode(key), kFormType);
+}
+
+void PlinthSim::handleAuthorizeDecision(const httplib::Request& req, httplib::Response& res) {
+  const auto form =
+      parseForm(req.body).value_or(std::vector<std::pair<std::string, std::string>>{});
+  auto field = [&form](std::string_view name) {
+    for (const auto& [n, v] : form) {
+      if (n == name) return v;
+    }
+    return std::string();
+  };
+  const std::string key = field("oauth_token");
+  const auto pending = state_.pendingRequestToken(key);
+  if (!pending || pending->callback.empty()) {
+    res.status = 400;
+    res.set_content(htmlPage("Sign-in request unknown",
+                             "<p>This sign-in request is unknown, has been answered already or "
+                             "has expired. Start the sign-in again from the application.</p>"),
+                    kHtmlType);
+    return;
+  }
+  const std::string back = pending->callback +
+                           (pending->callback.find('?') == std::string::npos ? "?" : "&") +
+                           "oauth_token=" + percentEncode(key);
+  if (field("decision") != "allow") {
+    state_.denyRequestToken(key);
+    res.set_redirect(back + "&oauth_problem=user_refused", 303);
+    return;
+  }
+  const auto verifier = state_.approveRequestToken(key, field("user"), field("password"));
+  if (!verifier) {
+    res.status = 401;
+    res.set_content(authorizePage(key, "The user name or password is wrong."), kHtmlType);
+    return;
+  }
+  res.set_redirect(back + "&oauth_verifier=" + percentEncode(*verifier), 303);
 }
 
 void PlinthSim::handleUserInfo(const httplib::Request& req, httplib::Response& res) {

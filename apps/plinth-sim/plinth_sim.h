@@ -59,6 +59,7 @@ class PlinthSim {
   void handleAccessToken(const httplib::Request& req, httplib::Response& res);
   void handleRequestToken(const httplib::Request& req, httplib::Response& res);
   void handleAuthorize(const httplib::Request& req, httplib::Response& res);
+  void handleAuthorizeDecision(const httplib::Request& req, httplib::Response& res);
   void handleUserInfo(const httplib::Request& req, httplib::Response& res);
   void handlePost(const httplib::Request& req, httplib::Response& res, std::string body);
   void handlePosts(const httplib::Request& req, httplib::Response& res);

@@ -410,6 +410,85 @@ std::map<std::string, std::string> formOf(const std::string& body) {
   return out;
 }
 
+// The authorize page for a request token bound to a callback: the form, a wrong password, Deny,
+// Allow with its verifier, and the exchange refusing a missing, wrong, late or reused verifier.
+TEST_F(PlinthSimTest, AuthorizePageHandsBackAVerifierOnceAndDenyForgetsTheToken) {
+  startSim();
+  auto auth = authClient();
+  const std::string callback = "http://127.0.0.1:9/marigold/callback?state=S1";
+  auto tokenCall = [&](const std::string& path, const std::string& token, const std::string& secret,
+                       const testing::Pairs& extra) {
+    OAuthRequest r = signedFor(sim_->authBase() + path, token, secret);
+    r.extraProtocol = extra;
+    return auth->Post(path.c_str(), {{"Authorization", r.header()}}, "",
+                      "application/x-www-form-urlencoded");
+  };
+  auto requestToken = [&] {
+    auto reply =
+        formOf(tokenCall("/oauth/request_token", "", "", {{"oauth_callback", callback}})->body);
+    return std::make_pair(reply["oauth_token"], reply["oauth_token_secret"]);
+  };
+  auto decide = [&](const std::string& key, const std::string& password,
+                    const std::string& decision) {
+    return auth->Post("/oauth/authorize",
+                      "oauth_token=" + key + "&user=demo&password=" + rfcEncode(password) +
+                          "&decision=" + decision,
+                      "application/x-www-form-urlencoded");
+  };
+  auto problemOf = [](const httplib::Result& r) { return formOf(r->body)["oauth_problem"]; };
+
+  const auto [key, secret] = requestToken();
+  auto page = auth->Get(("/oauth/authorize?oauth_token=" + key).c_str());
+  ASSERT_EQ(page->status, 200);
+  for (const char* part :
+       {"name=\"user\"", "type=\"password\"", "value=\"allow\"", "value=\"deny\"", key.c_str()}) {
+    EXPECT_NE(page->body.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(decide(key, "wrong", "allow")->status, 401);
+  auto allowed = decide(key, "demo-password", "allow");
+  ASSERT_EQ(allowed->status, 303);
+  const std::string location = allowed->get_header_value("Location");
+  const std::string prefix = callback + "&oauth_token=" + key + "&oauth_verifier=";
+  ASSERT_EQ(location.substr(0, prefix.size()), prefix);
+  const std::string verifier = location.substr(prefix.size());
+
+  struct Case {
+    std::string verifier;
+    int status;
+    std::string problem;
+  };
+  const Case cases[] = {{"", 400, "parameter_absent"},
+                        {verifier + "x", 401, "permission_denied"},
+                        {verifier, 200, ""},
+                        {verifier, 401, "token_used"}};
+  for (const Case& c : cases) {
+    auto r = tokenCall(
+        "/oauth/access_token", key, secret,
+        c.verifier.empty() ? testing::Pairs{} : testing::Pairs{{"oauth_verifier", c.verifier}});
+    EXPECT_EQ(r->status, c.status) << c.verifier << " " << r->body;
+    EXPECT_EQ(problemOf(r), c.problem);
+  }
+
+  const auto [late, lateSecret] = requestToken();
+  auto approved = decide(late, "demo-password", "allow");
+  const std::string lateVerifier =
+      approved->get_header_value("Location").substr(prefix.size() - key.size() + late.size());
+  advance(kVerifierLifetime);
+  auto expired =
+      tokenCall("/oauth/access_token", late, lateSecret, {{"oauth_verifier", lateVerifier}});
+  EXPECT_EQ(expired->status, 401);
+  EXPECT_EQ(problemOf(expired), "permission_denied");
+
+  const auto [denied, deniedSecret] = requestToken();
+  auto refused = decide(denied, "", "deny");
+  ASSERT_EQ(refused->status, 303);
+  EXPECT_EQ(refused->get_header_value("Location"),
+            callback + "&oauth_token=" + denied + "&oauth_problem=user_refused");
+  EXPECT_EQ(decide(denied, "demo-password", "allow")->status, 400);  // forgotten
+  EXPECT_EQ(problemOf(tokenCall("/oauth/access_token", denied, deniedSecret, {})),
+            "token_rejected");
+}
+
 TEST_F(PlinthSimTest, ThreeLeggedFlowWithExpiryAndRenewal) {
   SimOptions options;
   options.tokenDuration = 100;

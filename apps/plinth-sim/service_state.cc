@@ -128,7 +128,12 @@ std::variant<VerifiedRequest, OAuthProblem> ServiceState::verify(const RequestVi
 IssuedToken ServiceState::issueAccessTokenLocked(const std::string& account,
                                                  const std::string& session) {
   IssuedToken issued{randomAlnum(kTokenLength), randomAlnum(kTokenLength), std::nullopt, session};
-  TokenRecord record{TokenKind::kAccess, issued.secret, account, now(), session};
+  TokenRecord record;
+  record.kind = TokenKind::kAccess;
+  record.secret = issued.secret;
+  record.account = account;
+  record.created = now();
+  record.sessionHandle = session;
   if (tokenDuration_ > 0) issued.duration = tokenDuration_;
   tokens_[issued.key] = std::move(record);
   return issued;
@@ -147,11 +152,45 @@ std::optional<IssuedToken> ServiceState::issueAccessTokenForPassword(const std::
   return issueAccessTokenLocked(user, session);
 }
 
-IssuedToken ServiceState::issueRequestToken() {
+IssuedToken ServiceState::issueRequestToken(const std::string& callback) {
   IssuedToken issued{randomAlnum(kTokenLength), randomAlnum(kTokenLength), std::nullopt, ""};
   std::lock_guard lock(mutex_);
-  tokens_[issued.key] = TokenRecord{TokenKind::kRequest, issued.secret, "", now(), ""};
+  TokenRecord record;
+  record.secret = issued.secret;
+  record.created = now();
+  record.callback = callback;
+  tokens_[issued.key] = std::move(record);
   return issued;
+}
+
+std::optional<TokenRecord> ServiceState::pendingRequestToken(const std::string& key) const {
+  std::lock_guard lock(mutex_);
+  const auto it = tokens_.find(key);
+  if (it == tokens_.end() || it->second.kind != TokenKind::kRequest || it->second.used) {
+    return std::nullopt;
+  }
+  return it->second;
+}
+
+std::optional<std::string> ServiceState::approveRequestToken(const std::string& key,
+                                                             const std::string& user,
+                                                             const std::string& password) {
+  const auto found = account(user);
+  if (!found || !constantTimeEquals(found->password, password)) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  const auto it = tokens_.find(key);
+  if (it == tokens_.end() || it->second.kind != TokenKind::kRequest || it->second.used) {
+    return std::nullopt;
+  }
+  it->second.account = user;
+  it->second.verifier = randomAlnum(kTokenLength);
+  it->second.approved = now();
+  return it->second.verifier;
+}
+
+void ServiceState::denyRequestToken(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  tokens_.erase(key);
 }
 
 bool ServiceState::authorizeRequestToken(const std::string& key, const std::string& account) {
@@ -162,17 +201,32 @@ bool ServiceState::authorizeRequestToken(const std::string& key, const std::stri
   return true;
 }
 
-std::variant<IssuedToken, OAuthProblem> ServiceState::exchangeRequestToken(const std::string& key) {
+std::variant<IssuedToken, OAuthProblem> ServiceState::exchangeRequestToken(
+    const std::string& key, const std::optional<std::string>& verifier) {
   std::lock_guard lock(mutex_);
   const auto it = tokens_.find(key);
   if (it == tokens_.end() || it->second.kind != TokenKind::kRequest) {
     return refused(401, "token_rejected", "This is not a request token.");
   }
-  if (it->second.account.empty()) {
+  TokenRecord& record = it->second;
+  if (record.used) return refused(401, "token_used", "This verifier has been used already.");
+  if (record.account.empty()) {
     return refused(401, "token_rejected", "This request token has not been authorized.");
   }
-  const std::string user = it->second.account;
-  tokens_.erase(it);
+  if (!record.callback.empty()) {
+    if (!verifier) return refused(400, "parameter_absent", "Send the oauth_verifier.");
+    if (!constantTimeEquals(*verifier, record.verifier)) {
+      return refused(401, "permission_denied", "The oauth_verifier does not match.");
+    }
+    if (now() >= record.approved + kVerifierLifetime) {
+      record.used = true;
+      return refused(401, "permission_denied", "The verifier has expired; approve again.");
+    }
+    // Kept, marked, so that a second exchange is told it came too late.
+    record.used = true;
+  }
+  const std::string user = record.account;
+  if (record.callback.empty()) tokens_.erase(it);
   std::string session;
   if (tokenDuration_ > 0) {
     session = randomAlnum(kTokenLength);

@@ -46,7 +46,16 @@ struct TokenRecord {
   std::string account;  // empty for a request token that nobody authorized yet
   std::int64_t created = 0;
   std::string sessionHandle;
+  // A request token bound to a callback is approved on the authorize page, which sends the user
+  // back there with a verifier; the exchange must carry that verifier, once, while it is fresh.
+  std::string callback;
+  std::string verifier;
+  std::int64_t approved = 0;
+  bool used = false;
 };
+
+// How long a verifier may wait for its exchange, in seconds.
+inline constexpr std::int64_t kVerifierLifetime = 300;
 
 // A request whose OAuth parameters checked out.
 struct VerifiedRequest {
@@ -85,11 +94,22 @@ class ServiceState {
   // xAuth: an access token for the right user name and password, absent otherwise.
   std::optional<IssuedToken> issueAccessTokenForPassword(const std::string& user,
                                                          const std::string& password);
-  IssuedToken issueRequestToken();
+  // A request token; with a callback (the client's address for the user's return from the
+  // authorize page) it must be approved on that page.
+  IssuedToken issueRequestToken(const std::string& callback = "");
+  // The record of a request token waiting for the user (neither used nor denied).
+  std::optional<TokenRecord> pendingRequestToken(const std::string& key) const;
+  // The authorize page's answers for a callback-bound request token: a verifier when the user
+  // name and password are right (absent otherwise); Deny forgets the token.
+  std::optional<std::string> approveRequestToken(const std::string& key, const std::string& user,
+                                                 const std::string& password);
+  void denyRequestToken(const std::string& key);
   // Marks a request token approved by `account`; false for an unknown key.
   bool authorizeRequestToken(const std::string& key, const std::string& account);
   // Trades an authorized request token for an access token; the request token is used up.
-  std::variant<IssuedToken, OAuthProblem> exchangeRequestToken(const std::string& key);
+  // A callback-bound token needs its verifier, within kVerifierLifetime of the approval, once.
+  std::variant<IssuedToken, OAuthProblem> exchangeRequestToken(
+      const std::string& key, const std::optional<std::string>& verifier = std::nullopt);
   // Replaces an access token of a live session by a new one.
   std::variant<IssuedToken, OAuthProblem> renewAccessToken(const std::string& key,
                                                            const std::string& sessionHandle);

@@ -123,6 +123,7 @@ class Switches {
   CommandLine& into_;
   std::vector<std::string> accounts_;
   std::string dataDir_;
+  std::string consumer_;
   std::size_t closeAfter_ = 0;
   CLI::Option* closeAfterOption_ = nullptr;
 };
@@ -160,6 +161,11 @@ Switches::Switches(CommandLine& into)
       ->description(
           "an account and its blogs (blog names: a-z, 0-9, \"-\"); repeatable. Without it: "
           "demo:demo-password:demo-blog,demo-travel");
+  app_.add_option("--consumer", consumer_)
+      ->type_name("KEY:SECRET")
+      ->description(
+          "the one application (OAuth consumer) it knows (default: the built-in Marigold "
+          "application), as for a user who registered their own");
   app_.add_option("--authorize-as", o.authorizeAs)
       ->type_name("NAME")
       ->description(
@@ -273,9 +279,15 @@ Switches::Switches(CommandLine& into)
   HTTPS POST /oauth/access_token   xAuth (x_auth_mode=client_auth, x_auth_username,
                                    x_auth_password), exchange of an authorized request token, or
                                    renewal with oauth_session_handle
-  HTTPS POST /oauth/request_token  a new request token
+  HTTPS POST /oauth/request_token  a new request token; with oauth_callback=URL bound to URL
   HTTPS GET  /oauth/authorize?oauth_token=T
-                                   approves T at once and answers oauth_token=T&oauth_verifier=V
+                                   for T bound to a callback: the authorize page (user name,
+                                   password, Allow, Deny); Allow sends the browser to the callback
+                                   with oauth_token and oauth_verifier (valid 300 s, once), Deny
+                                   with oauth_problem=user_refused. For T without one: approves it
+                                   at once as --authorize-as and answers oauth_token=T
+  HTTPS POST /oauth/authorize      the authorize page's form (oauth_token, user, password,
+                                   decision=allow|deny)
   HTTP  POST /v2/user/info         (GET too) the user and their blogs as JSON
   HTTP  POST /v2/blog/NAME/post    a photo post (NAME or NAME.plinth.example) of at most 10
                                    photos; 201 with its id
@@ -301,6 +313,14 @@ std::string Switches::parse(const std::vector<std::string>& args) {
   SimOptions& o = into_.options;
   if (!dataDir_.empty()) o.dataDir = std::filesystem::path(dataDir_);
   if (*closeAfterOption_) o.faults.closeAfter = closeAfter_;
+  if (!consumer_.empty()) {
+    const auto colon = consumer_.find(':');
+    if (colon == 0 || colon == std::string::npos || colon + 1 == consumer_.size()) {
+      return "--consumer needs KEY:SECRET, not \"" + consumer_ + "\"";
+    }
+    o.consumerKey = consumer_.substr(0, colon);
+    o.consumerSecret = consumer_.substr(colon + 1);
+  }
   for (const std::string& text : accounts_) {
     auto account = parseAccount(text);
     if (!account) {

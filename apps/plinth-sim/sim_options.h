@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "config/service_constants.h"
 #include "service_state.h"
 
 namespace marigold::sim {
@@ -51,6 +52,9 @@ struct SimOptions {
   // The plug-in's largest post: 5 MiB of photos with every byte sent as %XX, plus 1 MiB of room
   // for the keys, caption, tags and link.
   std::size_t maxBody = 3 * 5242880 + 1024 * 1024;
+  // The application (OAuth consumer) the service knows.
+  std::string consumerKey{config::kConsumerKey};
+  std::string consumerSecret{config::kConsumerSecret};
   std::string authorizeAs;  // account that approves request tokens; the first one when empty
   bool verbose = false;
   BlogUrlForm blogUrlForm = BlogUrlForm::kHttp;
@@ -60,7 +64,7 @@ struct SimOptions {
 struct CommandLine {
   SimOptions options;
   bool help = false;
-  bool version = false;  // --version: show the version and stop
+  bool version = false;         // --version: show the version and stop
   bool stopWithParent = false;  // end when the process that started it ends
   std::string error;            // non-empty when the arguments are not usable
 };

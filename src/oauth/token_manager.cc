@@ -20,6 +20,7 @@ std::string identityOf(const OACall& call) {
 }  // namespace
 
 bool OATokenManagerDelegate::tokenManagerNeedsToken(OATokenManager&) { return true; }
+void OATokenManagerDelegate::tokenManagerAwaitsAuthorization(OATokenManager&, const OAToken&) {}
 
 OATokenManager::OATokenManager(OAConsumer consumer, std::optional<OAToken> initialToken,
                                std::optional<std::string> oauthBase,
@@ -188,7 +189,10 @@ void OATokenManager::requestToken() {
     setDispatching(false);
     return;
   }
-  performTokenCall("request_token", initialToken_,
+  verifier_.reset();
+  std::optional<Parameters> callback;
+  if (callback_) callback = Parameters{{"oauth_callback", *callback_}};
+  performTokenCall("request_token", initialToken_, std::move(callback),
                    [this](OACall& call, const std::optional<std::string>& body) {
                      requestTokenReceived(call, body);
                    });
@@ -205,9 +209,11 @@ void OATokenManager::requestTokenReceived(OACall& call, const std::optional<std:
   reqToken_ = token;
   OATokenPersistence::storeInUserDefaults(token, provider(), requestPrefix(), *defaults_);
   // The flow waits here until the application reports the user's authorization.
+  if (delegate_ != nullptr) delegate_->tokenManagerAwaitsAuthorization(*this, token);
 }
 
-void OATokenManager::authorizedToken(const std::string& key) {
+void OATokenManager::authorizedToken(const std::string& key, std::optional<std::string> verifier) {
+  verifier_ = std::move(verifier);
   if (reqToken_ && reqToken_->key() == key) {
     exchangeToken();
   } else {
@@ -220,7 +226,9 @@ void OATokenManager::exchangeToken() {
     requestToken();
     return;
   }
-  performTokenCall("access_token", reqToken_,
+  std::optional<Parameters> verifier;
+  if (verifier_) verifier = Parameters{{"oauth_verifier", *verifier_}};
+  performTokenCall("access_token", reqToken_, std::move(verifier),
                    [this](OACall& call, const std::optional<std::string>& body) {
                      accessTokenReceived(call, body);
                    });
@@ -230,7 +238,7 @@ void OATokenManager::renewToken() {
   log("Renewing token");
   if (acToken_ && acToken_->isRenewable()) {
     acToken_->setForRenewal(true);
-    performTokenCall("access_token", acToken_,
+    performTokenCall("access_token", acToken_, std::nullopt,
                      [this](OACall& call, const std::optional<std::string>& body) {
                        accessTokenReceived(call, body);
                      });
@@ -269,10 +277,11 @@ void OATokenManager::deleteSavedRequestToken() {
 
 void OATokenManager::performTokenCall(const std::string& endpoint,
                                       const std::optional<OAToken>& token,
+                                      std::optional<Parameters> parameters,
                                       OACall::DidFinish finished) {
   // Replacing a token call from inside its own callback is safe: the callback holds it.
   tokenCall_ = std::make_shared<OACall>(URL::withString(provider() + endpoint), "POST",
-                                        std::nullopt, std::nullopt);
+                                        std::move(parameters), std::nullopt);
   tokenCall_->perform(consumer_, token, realm_, *this, std::move(finished));
 }
 

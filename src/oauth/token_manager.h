@@ -75,6 +75,10 @@ class OATokenManagerDelegate : public OAResultReceiver {
   // Asked before a new request-token flow starts; false puts it off until the next dispatch.
   // The default answers true.
   virtual bool tokenManagerNeedsToken(OATokenManager& manager);
+  // A request token has come and waits for the user's authorization (the application sends the
+  // user to the service's authorize page with it). The default does nothing.
+  virtual void tokenManagerAwaitsAuthorization(OATokenManager& manager,
+                                               const OAToken& requestToken);
 };
 
 class OATokenManager final : private OACallDelegate {
@@ -83,6 +87,8 @@ class OATokenManager final : private OACallDelegate {
   using Parameters = std::vector<OARequestParameter>;
 
   // Texts are copied; `initialToken` signs the request-token call (none signs without a token).
+  // A `callback` goes with the request-token call as oauth_callback, where the service sends the
+  // user back after the authorization.
   // Tokens are kept in `defaults`, by default the standard store of the current HOME.
   OATokenManager(OAConsumer consumer, std::optional<OAToken> initialToken,
                  std::optional<std::string> oauthBase, std::optional<std::string> realm,
@@ -108,7 +114,9 @@ class OATokenManager final : private OACallDelegate {
 
   // The application reports that the user authorized the request token with this key: exchanged
   // at once when it is the one held, otherwise remembered for when it is found in the store.
-  void authorizedToken(const std::string& key);
+  // The `verifier` the service handed back with the authorization goes with the exchange as
+  // oauth_verifier.
+  void authorizedToken(const std::string& key, std::optional<std::string> verifier = std::nullopt);
 
   // Performs the head call when nothing is in progress (fetching a token first if needed).
   void dispatch();
@@ -144,7 +152,7 @@ class OATokenManager final : private OACallDelegate {
   void accessTokenReceived(OACall& call, const std::optional<std::string>& body);
   // Performs a token call to oauthBase + `endpoint` with POST, signed with `token`.
   void performTokenCall(const std::string& endpoint, const std::optional<OAToken>& token,
-                        OACall::DidFinish finished);
+                        std::optional<Parameters> parameters, OACall::DidFinish finished);
   // A token reply without a usable token is a failure of the token call, put to the delegate.
   void tokenReplyUnusable(OACall& failed, const std::string& what);
   void askDelegate(OACall& call, const std::function<bool()>& ask);
@@ -164,6 +172,7 @@ class OATokenManager final : private OACallDelegate {
   std::optional<OAToken> reqToken_;
   std::optional<OAToken> initialToken_;
   std::optional<std::string> authorizedTokenKey_;
+  std::optional<std::string> verifier_;
   std::optional<std::string> oauthBase_;
   std::optional<std::string> realm_;
   std::optional<std::string> callback_;

@@ -83,6 +83,15 @@ bool Alert::pressButton(std::size_t index) {
   return buttons_[index]->performClick();
 }
 
+void Alert::endSheet() {
+  if (window_ == nullptr) return;
+  auto self = shared_from_this();
+  Window* window = std::exchange(window_, nullptr);
+  endHandler_ = nullptr;
+  window->detachSheet(*this);
+  changed();
+}
+
 void Alert::buttonClicked(std::size_t index) {
   if (window_ == nullptr) return;
   // The handler may release the alert, close the window or show this alert again.

@@ -60,6 +60,9 @@ class Alert : public Observable, public std::enable_shared_from_this<Alert> {
   // std::logic_error when the alert is already shown.
   void beginSheetModalForWindow(Window& window, EndHandler endHandler = nullptr);
   Window* sheetWindow() const { return window_; }  // the window while shown as a sheet
+  // Takes the sheet off its window without a button press (the work it waited for has ended);
+  // the end handler does not run. No effect when the alert is not shown as a sheet.
+  void endSheet();
 
   // Presses the button at `index` as the user would: answers false, and does nothing, when the
   // alert is not shown as a sheet, or the button does not exist or is disabled.

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -61,6 +62,16 @@ class Application {
 
   NotificationCenter& notificationCenter() { return notificationCenter_; }
 
+  // Opens `url` in the desktop's web browser, as the front end does it (it may print the address
+  // as well); without one installed, with xdg-open when there is a display. Answers whether a
+  // browser was asked to open it.
+  bool openURL(const std::string& url);
+  void setURLOpener(std::function<bool(const std::string&)> opener) {
+    urlOpener_ = std::move(opener);
+  }
+  // The default: xdg-open on a display (DISPLAY or WAYLAND_DISPLAY set), nothing without one.
+  static bool openWithDesktopBrowser(const std::string& url);
+
   // The updater of the bundle at `bundlePath`: the same one for every call with the same path.
   Updater& updaterForBundle(const std::filesystem::path& bundlePath);
 
@@ -68,6 +79,7 @@ class Application {
   AlertPresenter* alertPresenter_ = nullptr;
   SynchronousWaiter* synchronousWaiter_ = nullptr;
   std::function<void()> stopModalHandler_;
+  std::function<bool(const std::string&)> urlOpener_;
   std::size_t stopModalCount_ = 0;
   NotificationCenter notificationCenter_;
   std::map<std::filesystem::path, std::unique_ptr<Updater>> updaters_;

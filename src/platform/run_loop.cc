@@ -20,10 +20,17 @@ RunLoop::~RunLoop() {
   for (auto& [easy, done] : transfers_) curl_multi_remove_handle(multi_.get(), easy);
 }
 
+namespace {
+thread_local RunLoop* adoptedLoop = nullptr;
+}  // namespace
+
 RunLoop& RunLoop::current() {
+  if (adoptedLoop != nullptr) return *adoptedLoop;
   thread_local RunLoop loop;
   return loop;
 }
+
+void RunLoop::adoptAsCurrent(RunLoop* loop) { adoptedLoop = loop; }
 
 void RunLoop::post(std::function<void()> task) {
   {

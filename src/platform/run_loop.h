@@ -49,8 +49,14 @@ class RunLoop {
   RunLoop(const RunLoop&) = delete;
   RunLoop& operator=(const RunLoop&) = delete;
 
-  // The calling thread's loop, created on first use and kept until the thread ends.
+  // The calling thread's loop: the one adopted with adoptAsCurrent, else one created on first use
+  // and kept until the thread ends.
   static RunLoop& current();
+  // Makes `loop` (not owned; it must outlive its use) the calling thread's current loop; nullptr
+  // goes back to the thread's own. A module loaded into a host process carries its own copy of
+  // this code: it adopts the host's main loop, so that what it starts "on the current loop" runs
+  // where the host runs it.
+  static void adoptAsCurrent(RunLoop* loop);
 
   // Queues a task to run on the loop's thread, in posting order. Thread-safe; wakes a waiting loop.
   void post(std::function<void()> task);

@@ -61,9 +61,14 @@ void UserDefaults::setObject(std::optional<PropertyList> value, std::string_view
 
 void UserDefaults::removeObjectForKey(std::string_view key) { setObject(std::nullopt, key); }
 
+std::shared_ptr<UserDefaults> UserDefaults::inMemory() {
+  return std::make_shared<UserDefaults>(std::filesystem::path());
+}
+
 bool UserDefaults::synchronize() {
   // Held throughout, so that concurrent calls cannot put an older snapshot over a newer one.
   std::lock_guard lock(mutex_);
+  if (file_.empty()) return true;
   const std::string xml = PropertyList(values_).toXML();
   const auto folder = file_.parent_path();
   std::error_code error;

@@ -26,6 +26,9 @@ class UserDefaults {
   // The store of the user whose HOME is current: "$HOME/.config/marigold/defaults.plist". Calls
   // with the same HOME share one store.
   static std::shared_ptr<UserDefaults> standardUserDefaults();
+  // A store that lives only in memory: `synchronize` keeps nothing on disk (for secrets that
+  // belong somewhere safer).
+  static std::shared_ptr<UserDefaults> inMemory();
   static std::filesystem::path standardPath();
 
   std::optional<PropertyList> objectForKey(std::string_view key) const;

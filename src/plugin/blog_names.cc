@@ -36,4 +36,11 @@ std::vector<std::string> blogNamesFromReply(std::string_view replyText) {
   return names;
 }
 
+std::string userNameFromReply(std::string_view replyText) {
+  const std::optional<JsonValue> reply = LxJsonParser().objectWithString(replyText);
+  if (!reply) return "";
+  const std::string* name = reply->at("response").at("user").at("name").asString();
+  return name != nullptr ? *name : "";
+}
+
 }  // namespace marigold

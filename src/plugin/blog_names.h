@@ -15,4 +15,7 @@ namespace marigold {
 // the stack.
 std::vector<std::string> blogNamesFromReply(std::string_view replyText);
 
+// The user's name in a user-information reply (response.user.name); empty when there is none.
+std::string userNameFromReply(std::string_view replyText);
+
 }  // namespace marigold

@@ -149,7 +149,14 @@ void KZExportController::resetFields() {
   // alert and one wait are enough. The next showing tries again.
   if (outlets_.appModel && outlets_.appModel->saveUID() && outlets_.appModel->isValid() &&
       !signInUnanswered_) {
-    login();
+    if (const auto& failure = outlets_.appModel->loadFailure()) {
+      // The keyring could not give the saved secret (locked, unlock refused): say so rather than
+      // send an empty password or fall back to another store.
+      signInUnanswered_ = true;
+      showLoginFailure("Your saved sign-in could not be read: " + failure->description + ".");
+    } else {
+      login();
+    }
   }
 
   // Summed in 64 bits: a selection of several GiB must not wrap round to a small total.

@@ -29,10 +29,12 @@
 #include "platform/url_connection.h"
 #include "platform/url_request.h"
 #include "platform/views.h"
+#include "plugin/browser_sign_in.h"
 #include "plugin/host_protocol.h"
 #include "plugin/parameter_entry.h"
 #include "plugin/post_signing.h"
 #include "plugin/service_endpoints.h"
+#include "settings/consumer_credentials.h"
 
 namespace marigold {
 
@@ -48,6 +50,8 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
     RunLoop& runLoop;  // the main thread's loop: uploads run on it
     ServiceEndpoints endpoints = ServiceEndpoints::fromEnvironment();
     std::string bundlePath;  // the plug-in's own bundle, for the updater
+    // The application (OAuth consumer) that signs in and posts.
+    ConsumerCredentials consumer = ConsumerCredentials::fromConfiguration();
   };
 
   // Creation: keeps the export manager (not owned); signed out, no consumer or token.
@@ -70,6 +74,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
     std::shared_ptr<TextField> notificationField;  // the over-limit notice
     std::shared_ptr<CheckBox> plinthRememberMe;
     std::shared_ptr<Button> loginButton;
+    std::shared_ptr<Button> browserLoginButton;  // "Sign in with browser"; may be absent
     std::shared_ptr<ImageView> imagePreview;
     std::shared_ptr<ImageView> completeView;  // shown in the sheet once the post went through
     std::shared_ptr<AppSettings> appModel;
@@ -125,6 +130,10 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   // The log-in button's action: signs in ("Log In") or signs out ("Log Out"). The sender is
   // ignored.
   void login(const View* sender);
+  // "Sign in with browser": the user approves Marigold on the service's page in their browser
+  // (BrowserSignIn) while a sheet with "Cancel" waits; then the blog menu is filled and the
+  // sign-in saved as after a password sign-in, the access token in place of the password.
+  void browserLogin();
 
   // The photo post's composition (the post fields, its URL, request and body parameters).
   void initWithNSDataForPhotos(std::vector<Bytes> photos, std::string blogName,
@@ -241,13 +250,24 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   TokenExchange exchangeCredentials(const AppSettings& model);
   // The click-through rule for more than one photo: the link disabled, showing why.
   void disableClickThroughForPhotoSet();
+  // The access token of a remembered sign-in approved in the browser.
+  TokenExchange savedToken(const AppSettings& model);
   // The signed-in user's blog names for the blog menu, or (when there are none) why not.
   struct BlogList {
     std::vector<std::string> names;
-    std::string problem;  // the alert's second line when `names` is empty
+    std::string userName;  // the user's own name in the reply, if any
+    std::string problem;   // the alert's second line when `names` is empty
+    long status = 0;       // the reply's HTTP status; 0 without a reply
   };
   BlogList fetchBlogNames();
   void signOut();
+  void browserSignInEnded(BrowserSignIn::Outcome outcome);
+  // The two ends of a sign-in: signed in with the blog menu filled (or its failure shown), or
+  // signed out with the controls usable again and the alert (none for an empty `problem`); then
+  // posting enabled to match and the outcome saved.
+  void signInSucceeded(BlogList blogs);
+  void signInFailed(const std::string& problem, bool answered);
+  void saveSignIn(bool signingIn);
   void showLoginFailure(const std::string& cause);
   void showRememberFailure(const std::string& reason);
   void showBlogListFailure(const std::string& reason);
@@ -281,6 +301,8 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   bool signInUnanswered_ = false;  // the last sign-in got no reply from the service
   bool activated_ = false;         // viewWillBeActivated has run since awakening
   bool overLimit_ = false;         // the selection at the last pane reset is over the upload limits
+  std::unique_ptr<BrowserSignIn> browserSignIn_;  // while a browser sign-in waits
+  std::shared_ptr<Alert> browserSheet_;
 
   std::shared_ptr<Alert> progressNotification_;
   std::shared_ptr<ProgressIndicator> progressIndic_;

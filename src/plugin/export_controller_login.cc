@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "config/service_constants.h"
 #include "json/lx_json_parser.h"
 #include "oauth/mutable_url_request.h"
 #include "oauth/request_parameters.h"
@@ -78,19 +77,29 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
   return {std::move(token), true, ""};
 }
 
+KZExportController::TokenExchange KZExportController::savedToken(const AppSettings& model) {
+  OAToken token = OAToken::withHTTPResponseBody(model.accessToken());
+  if (!token.isValid()) {
+    return {std::nullopt, true,
+            "The saved sign-in cannot be used. Sign in with your browser again."};
+  }
+  return {std::move(token), true, ""};
+}
+
 KZExportController::BlogList KZExportController::fetchBlogNames() {
   // The user information needs only the signature: the password never travels over the
   // plain-HTTP API host.
   const std::string address = environment_.endpoints.userInfoURL();
   const auto userURL = URL::withString(address);
-  if (!userURL) return {{}, "The address " + address + " is not usable."};
+  if (!userURL) return {{}, "", "The address " + address + " is not usable.", 0};
   OAMutableURLRequest userRequest(*userURL, *consumer_, accessToken_, std::nullopt, nullptr);
   userRequest.setHTTPMethod("POST");
   OAParameterAdditions::setParameters(userRequest, {});  // an empty form body
   userRequest.prepare();
   const SynchronousReply reply =
       sendSynchronousRequest(userRequest, application().synchronousWaiter());
-  BlogList list{blogNamesFromReply(textOf(reply.body)), ""};
+  BlogList list{blogNamesFromReply(textOf(reply.body)), userNameFromReply(textOf(reply.body)), "",
+                reply.response ? static_cast<long>(reply.response->statusCode()) : 0};
   if (!list.names.empty()) return list;
   if (!reply.response) {
     list.problem = "Could not reach Plinth: " +
@@ -111,34 +120,68 @@ void KZExportController::login() {
   if (signingIn) {
     outlets_.loginButton->setEnabled(false);
     model.fieldsEnabled(false);
-    setConsumer(
-        OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret)));
+    const ConsumerCredentials& application = environment_.consumer;
+    setConsumer(OAConsumer(application.key, application.secret));
 
-    TokenExchange exchange = exchangeCredentials(model);
-    signInUnanswered_ = !exchange.token && !exchange.answered;
+    const bool byToken = model.UID().empty() && !model.accessToken().empty();
+    TokenExchange exchange;
+    if (!application.problem.empty()) {
+      // Signing in as another application than the one the user configured would be a surprise.
+      exchange = {std::nullopt, false,
+                  "Your own application's settings cannot be used: " + application.problem + "."};
+    } else {
+      exchange = byToken ? savedToken(model) : exchangeCredentials(model);
+    }
+    BlogList blogs;
     if (exchange.token) {
       setAccessToken(std::move(exchange.token));
       outlets_.plinthSelect->removeAllItems();
-      BlogList blogs = fetchBlogNames();
-      for (auto& name : blogs.names) outlets_.plinthSelect->addItemWithTitle(std::move(name));
-      if (blogs.names.empty()) showBlogListFailure(blogs.problem);
-
-      postEnabled(true);
-      loggedIn_ = true;
-      outlets_.loginButton->setTitle("Log Out");
-      outlets_.loginButton->setEnabled(true);
-      model.setIsValid(true);
+      blogs = fetchBlogNames();
+      // A token approved in the browser is checked by the first call it signs: a refusal means
+      // the user withdrew it (or it ran out) and must approve Marigold again.
+      if (byToken && blogs.status == 401) {
+        exchange = {std::nullopt, true,
+                    "Plinth no longer accepts the sign-in you approved in the browser. Sign in "
+                    "with your browser again."};
+        setAccessToken(std::nullopt);
+      }
+    }
+    signInUnanswered_ = !exchange.token && !exchange.answered;
+    if (exchange.token) {
+      signInSucceeded(std::move(blogs));
     } else {
-      loggedIn_ = false;
-      // Only the service's answer says whether the saved sign-in is still good: a timeout or an
-      // unreachable server must not make the user sign in again once the network is back.
-      if (exchange.answered) model.setIsValid(false);
-      model.fieldsEnabled(true);
-      outlets_.loginButton->setEnabled(true);
-      showLoginFailure(exchange.problem);
-      outlets_.loginButton->setTitle("Log In");
+      signInFailed(exchange.problem, exchange.answered);
     }
   }
+  saveSignIn(signingIn);
+}
+
+void KZExportController::signInSucceeded(BlogList blogs) {
+  for (auto& name : blogs.names) outlets_.plinthSelect->addItemWithTitle(std::move(name));
+  if (blogs.names.empty()) showBlogListFailure(blogs.problem);
+  postEnabled(true);
+  loggedIn_ = true;
+  outlets_.loginButton->setTitle("Log Out");
+  outlets_.loginButton->setEnabled(true);
+  if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(false);
+  outlets_.appModel->setIsValid(true);
+}
+
+void KZExportController::signInFailed(const std::string& problem, bool answered) {
+  AppSettings& model = *outlets_.appModel;
+  loggedIn_ = false;
+  // Only the service's answer says whether the saved sign-in is still good: a timeout or an
+  // unreachable server must not make the user sign in again once the network is back.
+  if (answered) model.setIsValid(false);
+  model.fieldsEnabled(true);
+  outlets_.loginButton->setEnabled(true);
+  if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(true);
+  if (!problem.empty()) showLoginFailure(problem);
+  outlets_.loginButton->setTitle("Log In");
+}
+
+void KZExportController::saveSignIn(bool signingIn) {
+  AppSettings& model = *outlets_.appModel;
   postEnabled(loggedIn_);
   // Enabling the posting controls enabled the link too; a photo set has none, whatever the sign-in.
   if (mExportMgr.imageCount() > 1) disableClickThroughForPhotoSet();
@@ -177,6 +220,8 @@ void KZExportController::login(const View* /*sender*/) {
   AppSettings& model = *outlets_.appModel;
   model.refresh();
   if (outlets_.loginButton->title() == "Log In") {
+    // A typed password replaces a remembered browser sign-in.
+    if (!model.UID().empty()) model.setAccessToken("");
     login();
     return;
   }
@@ -189,13 +234,21 @@ void KZExportController::signOut() {
   if (auto field = model.email_fld()) field->setStringValue("");
   model.setIsValid(false);
   model.setLogged_in(false);
+  model.setAccessToken("");
   loggedIn_ = false;
   outlets_.loginButton->setEnabled(true);
   postEnabled(false);
   outlets_.loginButton->setTitle("Log In");
-  model.refresh();
+  if (!model.refresh() && model.saveFailure()) {
+    auto alert = Alert::create();
+    alert->setAlertStyle(AlertStyle::kWarning);
+    alert->setMessageText("Your saved sign-in could not be forgotten.");
+    alert->setInformativeText(model.saveFailure()->description + ".");
+    if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
+  }
   outlets_.plinthSelect->removeAllItems();
   model.fieldsEnabled(true);
+  if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(true);
 }
 
 }  // namespace marigold

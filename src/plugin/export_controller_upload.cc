@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstdio>
 
-#include "config/service_constants.h"
 #include "encoding/data_url_encode.h"
 #include "encoding/string_url_encode.h"
 #include "json/lx_json_parser.h"
@@ -123,9 +122,9 @@ void KZExportController::startExport(const std::string& /*path*/) {
   }
   initWithNSDataForPhotos(std::move(photos), *blog, outlets_.plinthCaptions->stringValue(), state,
                           link, outlets_.plinthTags->stringValue());
-  signRequestWithClientIdentifier(
-      std::string(config::kConsumerKey), std::string(config::kConsumerSecret), accessToken_->key(),
-      accessToken_->secret(), std::nullopt, post_signing::SignatureMethod::kHMAC_SHA1);
+  signRequestWithClientIdentifier(environment_.consumer.key, environment_.consumer.secret,
+                                  accessToken_->key(), accessToken_->secret(), std::nullopt,
+                                  post_signing::SignatureMethod::kHMAC_SHA1);
 
   progressIndic_ = std::make_shared<ProgressIndicator>(Rect{0, 0, 400, 20});
   progressIndic_->setStyle(ProgressIndicatorStyle::kBar);
@@ -368,7 +367,7 @@ void KZExportController::refuseExport(const std::string& message, const std::str
 
 URLRequest KZExportController::requestForUrl(const std::string& urlText, const std::string& method,
                                              const std::vector<ParameterEntry>& params) {
-  setConsumer(OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret)));
+  setConsumer(OAConsumer(environment_.consumer.key, environment_.consumer.secret));
   std::string body;
   for (const auto& entry : params) {
     if (!body.empty()) body += "&";
@@ -394,9 +393,9 @@ void KZExportController::signAndSendWithTokenKey() {
       uploading_) {
     return;
   }
-  signRequestWithClientIdentifier(
-      std::string(config::kConsumerKey), std::string(config::kConsumerSecret), accessToken_->key(),
-      accessToken_->secret(), std::nullopt, post_signing::SignatureMethod::kHMAC_SHA1);
+  signRequestWithClientIdentifier(environment_.consumer.key, environment_.consumer.secret,
+                                  accessToken_->key(), accessToken_->secret(), std::nullopt,
+                                  post_signing::SignatureMethod::kHMAC_SHA1);
   startConnection();
 }
 

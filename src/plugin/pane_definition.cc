@@ -1,5 +1,6 @@
 #include "plugin/pane_definition.h"
 
+#include "platform/log.h"
 #include "platform/notification_center.h"
 #include "plugin/export_plugin_box.h"
 #include "settings/app_settings.h"
@@ -32,6 +33,8 @@ void loadPaneDefinition(KZExportController& controller,
   o.plinthRememberMe->setTitle("Remember me");
   o.loginButton = control<Button>(box, "loginButton", {280, 290, 100, 28});
   o.loginButton->setTitle("Log In");
+  o.browserLoginButton = control<Button>(box, "browserLoginButton", {280, 255, 180, 28});
+  o.browserLoginButton->setTitle("Sign in with browser");
   o.plinthSelect = control<PopUpButton>(box, "plinthSelect", {20, 220, 240, 26});
   o.plinthStatus = control<PopUpButton>(box, "plinthStatus", {280, 220, 140, 26});
   for (const char* title : kPostStateTitles) o.plinthStatus->addItemWithTitle(title);
@@ -47,11 +50,16 @@ void loadPaneDefinition(KZExportController& controller,
   o.mFirstView = o.plinthUsername;
 
   NotificationCenter& center = controller.application().notificationCenter();
-  o.appModel =
-      std::make_shared<AppSettings>(settingsFolder ? SettingsFile(*settingsFolder) : SettingsFile(),
-                                    [&center](std::string name, const void* sender) {
-                                      center.postNotificationName(std::move(name), sender);
-                                    });
+  // The desktop keyring keeps the remembered secret where there is one; else the settings file.
+  std::string noKeyring;
+  std::shared_ptr<SecretStore> secrets = SecretStore::connect(&noKeyring);
+  if (!secrets) log("secrets kept in the settings file: " + noKeyring);
+  o.appModel = std::make_shared<AppSettings>(
+      settingsFolder ? SettingsFile(*settingsFolder) : SettingsFile(),
+      [&center](std::string name, const void* sender) {
+        center.postNotificationName(std::move(name), sender);
+      },
+      std::move(secrets));
   o.appModel->setEmail_fld(o.plinthUsername);
   o.appModel->setUID_fld(o.plinthPassword);
   o.appModel->setRemember_login(o.plinthRememberMe);
@@ -60,6 +68,7 @@ void loadPaneDefinition(KZExportController& controller,
   // Return in the user name or the password field signs in, as the button does.
   o.plinthUsername->setAction([&controller] { controller.login(nullptr); });
   o.plinthPassword->setAction([&controller] { controller.login(nullptr); });
+  o.browserLoginButton->setAction([&controller] { controller.browserLogin(); });
   // Toggling "Remember me" saves the fields, as the model's interface action does.
   std::weak_ptr<AppSettings> model = o.appModel;
   o.plinthRememberMe->setAction([model] {
