@@ -97,7 +97,10 @@ TEST_F(MarigoldAccountTest, JsonDocumentsReadBack) {
     std::string want;  // the document, written back compact with sorted keys
   };
   const Case kCases[] = {
-      {{"status", "--json"}, "", R"({"remembered":false,"signedIn":false,"user":null})"},
+      {{"status", "--json"},
+       "",
+       R"({"application":{"builtIn":true,"key":"kPazG2FIWVCNFqcRUyfJGNn6GTaoVse7ceLyxBC9TLP3nBcXS4","source":"built-in"},"remembered":false,)"
+       R"("secretStore":"file","signedIn":false,"user":null})"},
       {{"login", "--json", "--user", "ada", "--password-stdin", "--remember"},
        "secret pass\n",
        R"({"blogs":["ada-photos.plinth.example","ada-travel.plinth.example"],)"
@@ -105,7 +108,10 @@ TEST_F(MarigoldAccountTest, JsonDocumentsReadBack) {
       {{"blogs", "--json"},
        "",
        R"({"blogs":["ada-photos.plinth.example","ada-travel.plinth.example"],"user":"ada"})"},
-      {{"status", "--json"}, "", R"({"remembered":true,"signedIn":true,"user":"ada"})"},
+      {{"status", "--json"},
+       "",
+       R"({"application":{"builtIn":true,"key":"kPazG2FIWVCNFqcRUyfJGNn6GTaoVse7ceLyxBC9TLP3nBcXS4","source":"built-in"},"remembered":true,)"
+       R"("secretStore":"file","signedIn":true,"user":"ada"})"},
       {{"post", "--json", "--state", "draft", photo},
        "",
        R"({"blog":"ada-photos.plinth.example","id":"1","photos":1,"prepared":{"bytes":6112,)"
@@ -158,7 +164,7 @@ TEST_F(MarigoldAccountTest, HelpVersionAndUsage) {
       {{"status", "--help"}, 0, {"--json"}, {}},
       {{}, 2, {}, {"Usage: marigold", "post"}},
       {{"frobnicate"}, 2, {}, {"frobnicate"}},
-      {{"login"}, 2, {}, {"--user is required"}},
+      {{"login"}, 2, {}, {"login needs --user NAME or --browser"}},
       {{"logout", "extra"}, 2, {}, {"extra"}},
   };
   for (const Case& c : kCases) {
