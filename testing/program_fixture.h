@@ -90,21 +90,8 @@ class ProgramFixture : public ::testing::Test {
 
   static std::string readFile(const std::filesystem::path& path) { return readText(path); }
 
-  // A child started by `launch`, to be waited for with `finish`.
-  struct Launched {
-    pid_t pid = -1;
-    std::filesystem::path errPath;
-    std::string outPath;
-    bool readOut = true;
-  };
-
   // Runs `marigold ARGS...` and waits for it (bounded).
   ProgramOutcome run(const std::vector<std::string>& args, const ProgramRun& how = {}) {
-    return finish(launch(args, how));
-  }
-
-  // Starts `marigold ARGS...` without waiting; its standard error grows in `errPath` meanwhile.
-  Launched launch(const std::vector<std::string>& args, const ProgramRun& how = {}) {
     namespace fs = std::filesystem;
     const fs::path dir = home_.path() / ("run-" + std::to_string(runs_++));
     fs::create_directories(dir);
@@ -176,15 +163,9 @@ class ProgramFixture : public ::testing::Test {
       ::close(pipeEnds[0]);
       ::close(pipeEnds[1]);
     }
-    if (pid > 0 && how.during) how.during(pid);
-    return {pid, err, out, !how.stdoutPath && !how.closedPipe && !how.terminalColumns};
-  }
-
-  // Waits (bounded) for a launched child and collects what it wrote.
-  ProgramOutcome finish(const Launched& child) {
-    const pid_t pid = child.pid;
     ProgramOutcome outcome;
     if (pid < 0) return outcome;
+    if (how.during) how.during(pid);
     if (terminal >= 0 && !how.input.empty()) {
       if (::write(terminal, how.input.data(), how.input.size()) < 0) ADD_FAILURE();
     }
@@ -235,8 +216,8 @@ class ProgramFixture : public ::testing::Test {
     } else if (WIFSIGNALED(status)) {
       outcome.signal = WTERMSIG(status);
     }
-    if (child.readOut) outcome.out = readFile(child.outPath);
-    outcome.err = readFile(child.errPath);
+    if (!how.stdoutPath && !how.closedPipe && !how.terminalColumns) outcome.out = readFile(out);
+    outcome.err = readFile(err);
     return outcome;
   }
 

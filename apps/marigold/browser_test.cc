@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "testing/program_fixture.h"
 
@@ -30,19 +31,38 @@ class MarigoldBrowserTest : public ProgramFixture {
     ProgramFixture::SetUp();
   }
 
-  // The authorize page's address, once `child` has printed it (bounded wait).
-  static std::string authorizePage(const Launched& child) {
+  // The authorize page's address, once the run started last has printed it (bounded wait).
+  std::string authorizePage() {
+    const fs::path err = home_.path() / ("run-" + std::to_string(runs_ - 1)) / "stderr";
     for (int i = 0; i < 300; ++i) {
-      const std::string err = readText(child.errPath);
-      const auto at = err.find("/oauth/authorize?oauth_token=");
-      if (at != std::string::npos && err.find('\n', at) != std::string::npos) {
-        const auto start = err.rfind("https://", at);
-        return err.substr(start, err.find('\n', at) - start);
+      const std::string text = readText(err);
+      const auto at = text.find("/oauth/authorize?oauth_token=");
+      if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
+        const auto start = text.rfind("https://", at);
+        return text.substr(start, text.find('\n', at) - start);
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return "";
   }
+
+  // Runs `marigold login --browser --remember` while the browser answers its authorize page with
+  // `decision`. Sets `skipped` (with the reason in `shown`) where chromium cannot start.
+  ProgramOutcome loginWithBrowser(const fs::path& home, const std::string& password,
+                                  const std::string& decision) {
+    ProgramRun how{.home = home};
+    how.during = [&](pid_t child) {
+      page = authorizePage();
+      if (page.empty()) return;
+      std::tie(status, shown) = browse(page, password, decision);
+      if (status == 77) ::kill(child, SIGTERM);
+    };
+    return run({"login", "--browser", "--remember"}, how);
+  }
+
+  std::string page;
+  int status = -1;
+  std::string shown;
 
   // Runs the browser on `page`; answers node's exit status and what it printed.
   std::pair<int, std::string> browse(const std::string& page, const std::string& password,
@@ -58,21 +78,12 @@ class MarigoldBrowserTest : public ProgramFixture {
 
 TEST_F(MarigoldBrowserTest, AllowSignsInAndTheNextCommandPostsWithTheToken) {
   const fs::path home = newHome("user");
-  const Launched login = launch({"login", "--browser", "--remember"}, {.home = home});
-  const std::string page = authorizePage(login);
-  ASSERT_FALSE(page.empty()) << readText(login.errPath);
+  ProgramOutcome o = loginWithBrowser(home, "secret pass", "allow");
+  if (status == 77) GTEST_SKIP() << shown;
+  ASSERT_FALSE(page.empty()) << o.err;
   EXPECT_TRUE(page.starts_with(sim_->authBase() + "/oauth/authorize?oauth_token=")) << page;
-
-  const auto [status, shown] = browse(page, "secret pass", "allow");
-  if (status == 77) {
-    ::kill(login.pid, SIGTERM);
-    finish(login);
-    GTEST_SKIP() << shown;
-  }
   EXPECT_EQ(status, 0) << shown;
   EXPECT_NE(shown.find("/marigold/callback Marigold is signed in"), std::string::npos) << shown;
-
-  ProgramOutcome o = finish(login);
   ASSERT_EQ(o.exitCode, 0) << o.err;
   EXPECT_EQ(o.out,
             "Signed in as ada (remembered). Your blogs:\n  ada-photos.plinth.example\n"
@@ -89,27 +100,18 @@ TEST_F(MarigoldBrowserTest, AllowSignsInAndTheNextCommandPostsWithTheToken) {
 
 TEST_F(MarigoldBrowserTest, DenyEndsWithAClearMessageAndKeepsNothing) {
   const fs::path home = newHome("user");
-  const Launched login = launch({"login", "--browser", "--remember"}, {.home = home});
-  const std::string page = authorizePage(login);
-  ASSERT_FALSE(page.empty()) << readText(login.errPath);
-
-  const auto [status, shown] = browse(page, "", "deny");
-  if (status == 77) {
-    ::kill(login.pid, SIGTERM);
-    finish(login);
-    GTEST_SKIP() << shown;
-  }
+  const ProgramOutcome o = loginWithBrowser(home, "", "deny");
+  if (status == 77) GTEST_SKIP() << shown;
+  ASSERT_FALSE(page.empty()) << o.err;
   EXPECT_EQ(status, 0) << shown;
   EXPECT_NE(shown.find("Marigold was not allowed"), std::string::npos) << shown;
-
-  const ProgramOutcome o = finish(login);
   EXPECT_EQ(o.exitCode, 1);
   EXPECT_NE(o.err.find("You did not allow Marigold in the browser, so nothing was kept."),
             std::string::npos)
       << o.err;
-  const ProgramOutcome status2 = run({"status"}, {.home = home});
-  EXPECT_EQ(status2.exitCode, 3);
-  EXPECT_NE(status2.out.find("signed in: no"), std::string::npos);
+  const ProgramOutcome after = run({"status"}, {.home = home});
+  EXPECT_EQ(after.exitCode, 3);
+  EXPECT_NE(after.out.find("signed in: no"), std::string::npos);
   EXPECT_TRUE(sim_->state().posts().empty());
 }
 

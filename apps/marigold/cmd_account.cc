@@ -135,6 +135,14 @@ int logout(Console& console) {
           "could not sign out: " + printable(*problem) + ". The saved sign-in is still there.",
           kFailed);
     }
+    // The remembered secret lives in the desktop keyring when there is one.
+    if (const auto keyring = SecretStore::connect()) {
+      if (auto failed = keyring->clear()) {
+        return console.error("could not sign out: " + printable(failed->description) +
+                                 ". The password is still in the desktop keyring.",
+                             kFailed);
+      }
+    }
   } catch (const std::exception& e) {
     return console.error("could not sign out: " + printable(e.what()), kFailed);
   }

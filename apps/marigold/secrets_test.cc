@@ -88,7 +88,7 @@ TEST_F(MarigoldKeyringTest, PasswordOfAnOldSettingsFileMovesToTheKeyring) {
     ASSERT_TRUE(old.refresh());
   }
   ASSERT_EQ(has(decryptedSettings(home), "secret pass"), "");
-  ProgramOutcome o = run({"status"}, withKeyring);  // the remembered sign-in saves again
+  ProgramOutcome o = run({"blogs"}, withKeyring);  // the remembered sign-in saves again
   EXPECT_EQ(o.exitCode, 0) << o.err;
   EXPECT_EQ(lookUp("password"), std::make_pair(0, std::string("secret pass")));
   EXPECT_EQ(decryptedSettings(home).find("secret pass"), std::string::npos);

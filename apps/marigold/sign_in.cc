@@ -1,5 +1,6 @@
 #include "sign_in.h"
 
+#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -90,7 +91,14 @@ void addSignInOptions(CLI::App& command, SignInOptions& options) {
 int ensureSignedIn(HostSession& session, SettingsWorkspace& settings, const SignInOptions& options,
                    Console& console) {
   if (options.browser) {
-    return session.signInWithBrowser(options.remember) ? kDone : kFailed;
+    if (!session.signInWithBrowser(options.remember)) return kFailed;
+    if (options.remember) {
+      if (auto problem = settings.keep()) {
+        return console.error(
+            "Your sign-in could not be remembered.\n  " + printable(*problem) + ".", kFailed);
+      }
+    }
+    return kDone;
   }
   if (!options.userGiven()) {
     if (session.signedIn()) return kDone;
@@ -117,6 +125,9 @@ int withSession(std::vector<std::string> photos, Console& console, SettingsWorks
                 const HostSession::ExportStep& exportStep) {
   try {
     SettingsWorkspace settings(use, console);
+    // A one-off sign-in keeps nothing, in the settings or in the desktop keyring: its plug-in is
+    // given no session bus, so its secret stays in the private folder that goes with the command.
+    if (use == SettingsWorkspace::Use::kNone) ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     HostSession session(std::move(photos), console, settings.folder(), exportStep);
     settings.keepChanges();
     return work(session, settings);
