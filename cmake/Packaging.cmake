@@ -14,15 +14,24 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Marigold maintainers <maintainers@marigold.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "post photos to a Plinth blog")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Marigold posts photos to a blog on the Plinth service as one photo post, with caption, tags,
-link and post state. marigold is its command-line host; marigold-gui is its graphical host
-(Qt 6), offered by file and photo managers under \"Open With\" for images; plinth-sim is a local
-simulator of the service, used by 'marigold demo' and 'marigold-gui --demo'.")
+    "Marigold posts photos to a blog on the Plinth service as one photo post,
+with caption, tags, link and post state. marigold is its command-line host;
+marigold-gui is its graphical host (Qt 6), offered by file and photo managers
+under \"Open With\" for images; plinth-sim is a local simulator of the
+service, used by 'marigold demo' and 'marigold-gui --demo'.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/marigold)
+# The Debian changelog, compressed as Debian wants it (gzip -9n: no name, no time stamp).
+add_custom_command(
+  OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
+  COMMAND gzip -9n < ${CMAKE_CURRENT_LIST_DIR}/changelog > ${PROJECT_BINARY_DIR}/changelog.gz
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog
+  COMMENT "Compressing the Debian changelog")
+add_custom_target(marigold_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/marigold)
 include(CPack)

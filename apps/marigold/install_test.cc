@@ -26,9 +26,9 @@ TEST_F(MarigoldInstallTest, InstalledProgramRunsTheDemo) {
   for (const char* file :
        {"bin/marigold", "bin/plinth-sim", "lib/marigold/plugins/libmarigold_plinth.so",
         "share/man/man1/marigold.1.gz", "share/man/man1/plinth-sim.1.gz",
-        "share/doc/marigold/copyright", "share/bash-completion/completions/marigold",
-        "share/zsh/vendor-completions/_marigold", "share/marigold/examples/sunrise.jpg",
-        "share/marigold/marigold.lua"}) {
+        "share/doc/marigold/copyright", "share/doc/marigold/changelog.gz",
+        "share/bash-completion/completions/marigold", "share/zsh/vendor-completions/_marigold",
+        "share/marigold/examples/sunrise.jpg", "share/marigold/marigold.lua"}) {
     EXPECT_TRUE(fs::is_regular_file(prefix / file)) << file;
   }
 
@@ -51,10 +51,13 @@ TEST_F(MarigoldInstallTest, InstalledProgramRunsTheDemo) {
   EXPECT_NE(o.out.find("Posted as post 2"), std::string::npos) << o.out;
   EXPECT_EQ(o.err.find("marigold:"), std::string::npos) << o.err;
   EXPECT_TRUE(fs::is_empty(temporary));
-  demo.interruptAfter = "Posting 1 photo";
+  demo.interruptAfter = "Plinth simulator:";
   o = run({"demo"}, demo);
-  EXPECT_EQ(o.signal, SIGINT) << o.exitCode << o.out << o.err;
-  EXPECT_TRUE(fs::is_empty(temporary));
+  // Ended by the signal, or with status 4 when a post's body had gone out whole by then.
+  EXPECT_TRUE(o.signal == SIGINT || o.exitCode == 4) << o.exitCode << o.out << o.err;
+  for (const auto& left : fs::recursive_directory_iterator(temporary)) {
+    ADD_FAILURE() << "left behind: " << left.path();
+  }
 }
 
 // The Debian package: its declared dependencies, and the program unpacked from it finding its

@@ -44,8 +44,18 @@ Interrupts::Registration Interrupts::onInterrupt(std::function<void()> cleanup) 
 
 Interrupts::Registration Interrupts::removeOnInterrupt(const std::filesystem::path& folder) {
   return onInterrupt([folder] {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    // The main thread may still be writing into the folder: renamed first, it can make nothing
+    // new in it by its old name; what it was writing already is removed on a second try.
+    std::filesystem::path doomed = folder;
+    doomed += ".removing";
+    std::error_code error;
+    std::filesystem::rename(folder, doomed, error);
+    if (error) doomed = folder;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      error.clear();
+      std::filesystem::remove_all(doomed, error);
+      if (!error) break;
+    }
   });
 }
 
