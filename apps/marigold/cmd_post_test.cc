@@ -256,9 +256,13 @@ TEST_F(MarigoldPostTest, OutputLostIsNeverSuccess) {
   const Case kCases[] = {
       {{"blogs"}, {.closedPipe = true}, -1, ""},
       {{"post", photo}, {.closedPipe = true}, -1, ""},
-      {{"blogs"}, {.stdoutPath = "/dev/full"}, 1, "cannot write the output: No space left"},
-      {{"post", photo}, {.stdoutPath = "/dev/full"}, 1, "cannot write the output: No space left"},
-      {{"--help"}, {.stdoutPath = "/dev/full"}, 1, "cannot write the output: No space left"},
+      // Done all the same: the result follows on standard error, the post's id with it.
+      {{"blogs"}, {.stdoutPath = "/dev/full"}, 5, "follows\nada-photos"},
+      {{"post", photo},
+       {.stdoutPath = "/dev/full"},
+       5,
+       "follows\nPosted 1 photo to ada-photos.plinth.example as post "},
+      {{"--help"}, {.stdoutPath = "/dev/full"}, 5, "cannot write the output: No space left"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.args.front() + (c.how.closedPipe ? " | closed" : " > /dev/full"));

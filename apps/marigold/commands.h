@@ -42,6 +42,8 @@ inline constexpr const char* kExitStatusHelp =
     "  2  usage: a bad option or argument; nothing was posted\n"
     "  3  not signed in\n"
     "  4  the whole post was sent but no answer came (interrupted, or the connection was lost):\n"
-    "     the post may already be on your blog; check before posting again\n";
+    "     the post may already be on your blog; check before posting again\n"
+    "  5  done (a post asked for was made), but standard output could not be written (a full\n"
+    "     disk): what it should have shown follows on standard error\n";
 
 }  // namespace marigold::cli

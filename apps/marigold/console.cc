@@ -17,6 +17,7 @@ void Console::noteWriteFailure() {
 }
 
 void Console::result(std::string_view text) {
+  results_.append(text);
   errno = 0;
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) noteWriteFailure();
 }
@@ -53,7 +54,12 @@ int Console::finish(int status) {
     raise(SIGPIPE);
   }
   error(std::string("cannot write the output: ") + std::strerror(writeError_));
-  return status != kDone ? status : kFailed;
+  if (status != kDone) return status;
+  if (!results_.empty()) {
+    error("what standard output should have shown follows");
+    std::fwrite(results_.data(), 1, results_.size(), stderr);
+  }
+  return kOutputLost;
 }
 
 }  // namespace marigold::cli

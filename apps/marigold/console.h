@@ -24,6 +24,9 @@ inline constexpr int kUsage = 2;        // a bad option or argument; nothing was
 inline constexpr int kNotSignedIn = 3;  // the command needs a sign-in and there is none
 inline constexpr int kMayBePosted = 4;  // the whole post was sent but no answer came: it may be
                                         // on the blog already
+inline constexpr int kOutputLost = 5;   // done (a post asked for was made), but standard output
+                                        // could not be written: the result is repeated on
+                                        // standard error
 
 class Console {
  public:
@@ -52,9 +55,10 @@ class Console {
   std::FILE* progress() const { return quiet_ ? nullptr : stderr; }  // null when quiet
 
   // Flushes and closes standard output and answers the process's exit status: `status` when
-  // everything written arrived; else, after saying why (a full disk), kFailed or the command's
-  // own failure status. A closed pipe ends the process quietly by SIGPIPE once the work is done,
-  // as other tools in a pipeline end.
+  // everything written arrived; else, after saying why (a full disk), the command's own failure
+  // status, or for a command that was done kOutputLost with its result repeated on standard
+  // error (so that the id of a post that was made is not lost). A closed pipe ends the process
+  // quietly by SIGPIPE once the work is done, as other tools in a pipeline end.
   int finish(int status);
 
  private:
@@ -62,7 +66,8 @@ class Console {
 
   Interrupts& interrupts_;
   bool quiet_ = false;
-  int writeError_ = 0;  // errno of the first failed write to standard output
+  int writeError_ = 0;   // errno of the first failed write to standard output
+  std::string results_;  // everything result() wrote, to repeat when it did not arrive
 };
 
 }  // namespace marigold::cli
