@@ -256,12 +256,13 @@ TEST_F(MarigoldPostTest, OutputLostIsNeverSuccess) {
   const Case kCases[] = {
       {{"blogs"}, {.closedPipe = true}, -1, ""},
       {{"post", photo}, {.closedPipe = true}, -1, ""},
-      // Done all the same: the result follows on standard error, the post's id with it.
+      // Done all the same: the result follows on standard error, the new post's id (the
+      // simulator's second post) with it.
       {{"blogs"}, {.stdoutPath = "/dev/full"}, 5, "follows\nada-photos"},
       {{"post", photo},
        {.stdoutPath = "/dev/full"},
        5,
-       "follows\nPosted 1 photo to ada-photos.plinth.example as post "},
+       "follows\nPosted 1 photo to ada-photos.plinth.example as post 2\n"},
       {{"--help"}, {.stdoutPath = "/dev/full"}, 5, "cannot write the output: No space left"},
   };
   for (const Case& c : kCases) {
