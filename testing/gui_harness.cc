@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QTest>
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -37,7 +36,12 @@ gui::GuiSession& GuiHarness::open(std::vector<std::string> photos) {
   window().setUrlOpener([this](const QUrl& url) { openedUrls_.push_back(url); });
   window().show();
   waitFor([this] { return window().isVisible(); }, 5);
+  waitUntilPrepared();
   return *session_;
+}
+
+bool GuiHarness::waitUntilPrepared(double seconds) {
+  return waitFor([this] { return window().preparationReady(); }, seconds);
 }
 
 void GuiHarness::type(const char* identifier, const QString& text) {
@@ -56,7 +60,10 @@ void GuiHarness::signIn(const QString& user, const QString& password) {
 }
 
 void GuiHarness::choose(const char* identifier, int index) {
-  auto* combo = widget<QComboBox>(identifier);
+  choose(widget<QComboBox>(identifier), index);
+}
+
+void GuiHarness::choose(QComboBox* combo, int index) {
   if (combo == nullptr) return;
   combo->setFocus();
   // Keyboard navigation picks items as a user does, with the activated signal.
@@ -64,7 +71,7 @@ void GuiHarness::choose(const char* identifier, int index) {
   for (int i = 0; i < index; ++i) QTest::keyClick(combo, Qt::Key_Down);
 }
 
-void GuiHarness::click(QPushButton* button) {
+void GuiHarness::click(QAbstractButton* button) {
   if (button != nullptr) QTest::mouseClick(button, Qt::LeftButton);
 }
 
@@ -102,12 +109,10 @@ std::string GuiHarness::writeFile(const std::string& name, std::size_t size,
   return path.string();
 }
 
-std::string GuiHarness::writePhoto(const std::string& name, std::size_t size,
-                                   std::optional<char> fill) {
-  const std::string path = writeFile(name, size, fill);
-  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
-  file.write("\xFF\xD8\xFF", static_cast<std::streamsize>(std::min<std::size_t>(size, 3)));
-  return path;
+std::string GuiHarness::writePhoto(const std::string& name, const testing::CameraPhoto& photo) {
+  const auto path = home_.path() / name;
+  testing::writeCameraPhoto(path, photo);
+  return path.string();
 }
 
 std::vector<std::vector<std::string>> GuiHarness::storedPhotos() {

@@ -6,6 +6,8 @@
 // (HOME and the service variables are process-wide). Not copyable.
 #pragma once
 
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
@@ -22,6 +24,7 @@
 #include "pane_widget.h"
 #include "plinth_sim.h"
 #include "sheet_widget.h"
+#include "testing/camera_photo.h"
 #include "testing/temporary_home.h"
 
 namespace marigold {
@@ -34,8 +37,10 @@ class GuiHarness {
   GuiHarness(const GuiHarness&) = delete;
   GuiHarness& operator=(const GuiHarness&) = delete;
 
-  // Loads the plug-in and shows the window with these photos.
+  // Loads the plug-in and shows the window with these photos, once they are prepared.
   gui::GuiSession& open(std::vector<std::string> photos);
+  // Waits until the plug-in reads the current selection, prepared; answers whether it does.
+  bool waitUntilPrepared(double seconds = 60);
   gui::GuiSession& session() { return *session_; }
   gui::ExportWindow& window() { return session_->window(); }
 
@@ -49,9 +54,10 @@ class GuiHarness {
   void type(const char* identifier, const QString& text);
   // Types the user name and password and clicks "Log In".
   void signIn(const QString& user, const QString& password);
-  // Chooses the menu item at `index` as a user does.
+  // Chooses the menu item at `index` as a user does (in the pane, or any menu of the window).
   void choose(const char* identifier, int index);
-  void click(QPushButton* button);
+  static void choose(QComboBox* menu, int index);
+  static void click(QAbstractButton* button);
 
   // Runs Qt's event loop until `done` holds or `seconds` pass; answers `done`.
   static bool waitFor(const std::function<bool()>& done, double seconds = 20);
@@ -66,9 +72,10 @@ class GuiHarness {
   // `fill` is absent); answers its path.
   std::string writeFile(const std::string& name, std::size_t size,
                         std::optional<char> fill = std::nullopt);
-  // The same, but starting as a JPEG file does: a photo the plug-in posts.
-  std::string writePhoto(const std::string& name, std::size_t size,
-                         std::optional<char> fill = std::nullopt);
+  // A real JPEG as a camera makes it (testing/camera_photo.h), small and upright unless asked.
+  std::string writePhoto(const std::string& name,
+                         const testing::CameraPhoto& photo = {
+                             .width = 320, .height = 240, .orientation = 1});
   // The bytes of the photos the service stored, post by post (oldest first), in data[] order.
   std::vector<std::vector<std::string>> storedPhotos();
 

@@ -1,6 +1,7 @@
-// The host's export manager: the photos the user selected, the export window, and whether the
-// host's own export controls are enabled. The plug-in reaches it through ExportImageProtocol; a
-// graphical host changes the selection and follows the controls through a handler.
+// The host's export manager: the photo files the plug-in exports (the host's prepared copies of
+// the user's selection), the export window, and whether the host's own export controls are
+// enabled. The plug-in reaches it through ExportImageProtocol; a graphical host changes the files
+// and follows the controls through a handler.
 #pragma once
 
 #include <functional>
@@ -36,7 +37,7 @@ class ExportManager : public ExportImageProtocol {
   }
 
   const std::vector<std::string>& photoPaths() const { return paths_; }
-  // A new selection; the host then shows the pane again so that the plug-in looks at it.
+  // New files; the host then shows the pane again so that the plug-in looks at them.
   void setPhotoPaths(std::vector<std::string> paths) { paths_ = std::move(paths); }
 
  private:

@@ -29,6 +29,7 @@
 #include "platform/alert.h"
 #include "platform/progress_indicator.h"
 #include "platform/window.h"
+#include "preparation_controls.h"
 #include "sheet_widget.h"
 
 namespace marigold::gui {
@@ -73,10 +74,15 @@ const QStringList& ExportWindow::imageSuffixes() {
   return suffixes;
 }
 
-ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& plugin)
+ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& plugin,
+                           const host::ScratchFolder& scratch, std::vector<std::string> photos)
     : manager_(manager),
       plugin_(plugin),
-      openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
+      openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }),
+      preparer_(
+          scratch, *this,
+          [this](std::size_t done, std::size_t total) { preparationProgressed(done, total); },
+          [this](host::PreparedSelection prepared) { preparationFinished(std::move(prepared)); }) {
   setWindowTitle("Export - " + QString::fromStdString(plugin_.name()));
   setAcceptDrops(true);
   decoders_.setMaxThreadCount(2);
@@ -106,6 +112,12 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   thumbnails_->setMinimumWidth(2 * (kThumbnailSide + 24) + 24);
   sizeLine_ = new QLabel(content_);
   sizeLine_->setObjectName("sizeLine");
+  problemLine_ = new QLabel(content_);
+  problemLine_->setObjectName("problemLine");
+  problemLine_->setWordWrap(true);
+  problemLine_->setHidden(true);
+  controls_ = new PreparationControls(content_);
+  controls_->setChangeHandler([this] { startPreparation(); });
   auto* add = new QPushButton("&Add Photos...", content_);
   add->setAutoDefault(false);
   remove_ = new QPushButton("&Remove", content_);
@@ -119,7 +131,10 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   photosColumn->addWidget(photosHint);
   photosColumn->addWidget(thumbnails_, 1);
   photosColumn->addWidget(sizeLine_);
+  photosColumn->addWidget(problemLine_);
   photosColumn->addLayout(photoButtons);
+  photosColumn->addSpacing(6);
+  photosColumn->addWidget(controls_);
 
   hint_ = new QLabel(content_);
   hint_->setObjectName("hint");
@@ -179,12 +194,14 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   manager_.setControlsHandler([this](bool) { updateButtons(); });
   watchWindow();
 
-  refreshThumbnails();
   windowChanged();
-  resize(940, 500);
+  setSelection(std::move(photos));
+  resize(940, 560);
 }
 
 ExportWindow::~ExportWindow() {
+  preparer_.stop();
+  if (pending_) discardPreparation(*pending_);
   decoders_.clear();
   decoders_.waitForDone();
   manager_.setControlsHandler(nullptr);
@@ -193,7 +210,7 @@ ExportWindow::~ExportWindow() {
 }
 
 void ExportWindow::addPhotos(const QStringList& paths) {
-  std::vector<std::string> selection = manager_.photoPaths();
+  std::vector<std::string> selection = selection_;
   for (const QString& path : paths) {
     std::string file = QFileInfo(path).absoluteFilePath().toStdString();
     if (host::photoFileProblem(file)) continue;  // judged by its first bytes, as every host does
@@ -206,9 +223,8 @@ void ExportWindow::addPhotos(const QStringList& paths) {
 
 void ExportWindow::removePhotos(const QList<int>& rows) {
   std::vector<std::string> selection;
-  const auto& current = manager_.photoPaths();
-  for (int i = 0; i < static_cast<int>(current.size()); ++i) {
-    if (!rows.contains(i)) selection.push_back(current[i]);
+  for (int i = 0; i < static_cast<int>(selection_.size()); ++i) {
+    if (!rows.contains(i)) selection.push_back(selection_[i]);
   }
   setSelection(std::move(selection));
 }
@@ -218,7 +234,7 @@ void ExportWindow::takeOrderFromList() {
   for (int row = 0; row < thumbnails_->count(); ++row) {
     order.push_back(thumbnails_->item(row)->data(kPathRole).toString().toStdString());
   }
-  if (order != manager_.photoPaths()) setSelection(std::move(order), false);
+  if (order != selection_) setSelection(std::move(order), false);
 }
 
 void ExportWindow::setHint(const QString& text) {
@@ -227,15 +243,93 @@ void ExportWindow::setHint(const QString& text) {
 }
 
 void ExportWindow::setSelection(std::vector<std::string> paths, bool rebuildThumbnails) {
-  manager_.setPhotoPaths(std::move(paths));
-  plugin_.viewWillBeActivated();
-  restoreTypedText();
+  selection_ = std::move(paths);
   if (rebuildThumbnails) {
     refreshThumbnails();
   } else {
     markFirstPhoto();
-    updateSizeLine();
   }
+  startPreparation();
+}
+
+void ExportWindow::startPreparation() {
+  if (pending_) discardPreparation(*std::exchange(pending_, std::nullopt));
+  imaging::PreparationOptions options = controls_->options();
+  options.requiredFileType = requiredFileTypeFor(selection_);
+  preparedSoFar_ = 0;
+  preparer_.start(selection_, options);
+  updateSizeLine();
+  updateButtons();
+}
+
+std::string ExportWindow::requiredFileTypeFor(const std::vector<std::string>& selection) {
+  // The plug-in answers for the photos the export manager holds; for the question it holds the
+  // selection about to be prepared, then again the files it reads now.
+  std::vector<std::string> shown = manager_.photoPaths();
+  manager_.setPhotoPaths(selection);
+  std::string type = plugin_.requiredFileType();
+  manager_.setPhotoPaths(std::move(shown));
+  return type;
+}
+
+void ExportWindow::preparationProgressed(std::size_t done, std::size_t /*total*/) {
+  preparedSoFar_ = done;
+  updateSizeLine();
+}
+
+void ExportWindow::preparationFinished(host::PreparedSelection prepared) {
+  if (pending_) discardPreparation(*pending_);
+  pending_ = std::move(prepared);
+  showPreparation();
+}
+
+void ExportWindow::showPreparation() {
+  if (!pending_) return;
+  // Not under a sign-in that waits in a nested event loop: its pane must not be reset under it.
+  if (pluginBusy_ && pluginBusy_()) {
+    QTimer::singleShot(50, this, [this] { showPreparation(); });
+    return;
+  }
+  std::optional<host::PreparedSelection> replaced = std::exchange(prepared_, std::nullopt);
+  prepared_ = std::exchange(pending_, std::nullopt);
+  manager_.setPhotoPaths(prepared_->paths());
+  plugin_.viewWillBeActivated();
+  restoreTypedText();
+  // The plug-in read what it needed of the old files when the pane was shown and at an export.
+  if (replaced) discardPreparation(*replaced);
+  markPreparedPhotos();
+  updateSizeLine();
+  updateButtons();
+}
+
+void ExportWindow::markPreparedPhotos() {
+  QStringList problems;
+  for (const imaging::PreparedPhoto& photo : prepared_->result.photos) {
+    const QString file = QString::fromStdString(photo.source);
+    const QString name = QFileInfo(file).fileName();
+    QString tip = file + "\n";
+    if (photo.ok()) {
+      tip += QString("Sent as %1 x %2 pixels, %3")
+                 .arg(photo.width)
+                 .arg(photo.height)
+                 .arg(byteSize(static_cast<qint64>(photo.bytes)));
+    } else {
+      tip += QString::fromStdString(photo.problem);
+      problems << name + " " + QString::fromStdString(photo.problem) + ".";
+    }
+    for (int row = 0; row < thumbnails_->count(); ++row) {
+      QListWidgetItem* item = thumbnails_->item(row);
+      if (item->data(kPathRole).toString() != file) continue;
+      item->setToolTip(tip);
+      if (!photo.ok()) item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    }
+  }
+  if (!problems.isEmpty()) {
+    problems << (problems.size() == 1 ? "Remove it to post the others."
+                                      : "Remove them to post the others.");
+  }
+  problemLine_->setText(problems.join(" "));
+  problemLine_->setHidden(problems.isEmpty());
 }
 
 void ExportWindow::restoreTypedText() {
@@ -254,7 +348,8 @@ void ExportWindow::refreshThumbnails() {
   pendingThumbnails_ = 0;
   const qreal ratio = devicePixelRatioF();
   const QIcon waiting = style()->standardIcon(QStyle::SP_FileIcon);
-  for (const std::string& path : manager_.photoPaths()) {
+  problemLine_->setHidden(true);
+  for (const std::string& path : selection_) {
     const QString file = QString::fromStdString(path);
     auto* item = new QListWidgetItem(waiting, QFileInfo(file).fileName(), thumbnails_);
     item->setData(kPathRole, file);
@@ -262,18 +357,22 @@ void ExportWindow::refreshThumbnails() {
     ++pendingThumbnails_;
     // Decoded on a worker: a camera's photos of many megabytes never hold the window up.
     decoders_.start([this, generation, file, ratio] {
-      QImage image = imageOfFile(file, QSize(kThumbnailSide, kThumbnailSide), ratio);
+      QString problem;
+      QImage image = imageOfFile(file, QSize(kThumbnailSide, kThumbnailSide), ratio, &problem);
       QMetaObject::invokeMethod(
-          this, [this, generation, file, image] { thumbnailDecoded(generation, file, image); },
+          this,
+          [this, generation, file, image, problem] {
+            thumbnailDecoded(generation, file, image, problem);
+          },
           Qt::QueuedConnection);
     });
   }
   markFirstPhoto();
-  updateSizeLine();
   updateButtons();
 }
 
-void ExportWindow::thumbnailDecoded(int generation, const QString& file, const QImage& image) {
+void ExportWindow::thumbnailDecoded(int generation, const QString& file, const QImage& image,
+                                    const QString& problem) {
   if (generation != thumbnailGeneration_) return;  // a selection since replaced
   --pendingThumbnails_;
   for (int row = 0; row < thumbnails_->count(); ++row) {
@@ -281,7 +380,7 @@ void ExportWindow::thumbnailDecoded(int generation, const QString& file, const Q
     if (item->data(kPathRole).toString() != file) continue;
     if (image.isNull()) {
       item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
-      item->setToolTip(file + "\nThis file cannot be shown as an image.");
+      item->setToolTip(file + "\nThis file cannot be shown as an image: " + problem);
       continue;
     }
     // The same colours while a sheet disables the window, rather than Qt's greyed copy.
@@ -302,11 +401,15 @@ void ExportWindow::markFirstPhoto() {
 }
 
 void ExportWindow::updateSizeLine() {
-  qint64 total = 0;
-  for (const std::string& path : manager_.photoPaths()) {
-    total += QFileInfo(QString::fromStdString(path)).size();
+  const int count = static_cast<int>(selection_.size());
+  if (!preparationReady()) {
+    // The photo being worked on, counted from 1.
+    const std::size_t at = std::min(preparedSoFar_ + 1, selection_.size());
+    sizeLine_->setText(QString("Preparing %1 of %2…").arg(at).arg(count));
+    return;
   }
-  const int count = static_cast<int>(manager_.photoPaths().size());
+  // What will be sent: the prepared files, as the plug-in's limit counts them.
+  const qint64 total = prepared_ ? static_cast<qint64>(prepared_->result.totalBytes()) : 0;
   sizeLine_->setText(QString("%1 · %2 of %3 · at most %4")
                          .arg(photoCount(count), byteSize(total), byteSize(kLimitBytes))
                          .arg(kLimitPhotos));
@@ -348,6 +451,7 @@ void ExportWindow::dropEvent(QDropEvent* event) {
 
 void ExportWindow::closeEvent(QCloseEvent* event) {
   if (uploading()) plugin_.cancelExport();  // nothing goes on being sent behind a closed window
+  preparer_.stop();
   event->accept();
 }
 
@@ -476,7 +580,7 @@ QUrl ExportWindow::postAddress() const {
 void ExportWindow::showUploadDetail() {
   const auto upload = uploadSheet_.lock();
   if (!sheet_ || !upload || sheet_->alert() != upload) return;
-  const QString photos = photoCount(static_cast<int>(manager_.photoPaths().size()));
+  const QString photos = photoCount(static_cast<int>(manager_.imageCount()));
   const QString message = QString::fromStdString(upload->messageText());
   static const QRegularExpression sent("^(\\d+) Bytes of (\\d+) Bytes posted\\.$");
   QString detail = photos;
@@ -497,7 +601,11 @@ void ExportWindow::placeSheet() {
 }
 
 void ExportWindow::updateButtons() {
-  post_->setEnabled(manager_.controlsEnabled() && !sheet_);
+  // The plug-in may enable its controls for files of an older selection: Post waits until it
+  // reads the current one, every photo of it prepared.
+  const bool prepared =
+      preparationReady() && prepared_ && prepared_->result.leftOut().empty() && !selection_.empty();
+  post_->setEnabled(manager_.controlsEnabled() && !sheet_ && prepared);
   cancel_->setEnabled(!sheet_ || uploading());
   remove_->setEnabled(!thumbnails_->selectedItems().isEmpty() && !sheet_);
   showUploadDetail();

@@ -1,10 +1,19 @@
 // The export dialog around the plug-in's pane, as a photo application has it: the selected photos
 // as thumbnails (decoded off the main thread) with "Add Photos..." and "Remove", a line with their
-// count and size against the service's limits, image files dropped on the window added to them,
-// the pane, and the host's Post and Cancel buttons. Post follows the host controls that the
-// plug-in enables and disables; Cancel stops an upload in progress (the plug-in's cancelExport)
-// and otherwise closes the dialog. The plug-in's sheets appear over the window's top edge while
-// the rest of the dialog waits.
+// count and the size they will be sent at against the service's limits, image files dropped on
+// the window added to them, the host's "Photo size" and "Remove location and camera details"
+// choices, the pane, and the host's Post and Cancel buttons. Post follows the host controls that
+// the plug-in enables and disables; Cancel stops an upload in progress (the plug-in's
+// cancelExport) and otherwise closes the dialog. The plug-in's sheets appear over the window's top
+// edge while the rest of the dialog waits.
+//
+// Before the plug-in sees a selection, the window runs the export step: every photo prepared
+// (SelectionPreparer, off the main thread) at the chosen size into the host's scratch folder; the
+// export manager then hands the plug-in the prepared files and the pane is shown again, so that
+// its preview, limits and notice judge what will be sent. While that runs the size line says how
+// far it got and Post waits; a change of the selection or of a choice starts over, and what the
+// older preparation made is thrown away. A photo that cannot be prepared is marked and named
+// under the thumbnails, and Post waits until it is removed.
 //
 // The window keeps the user's work: what the user typed into the caption, tags and link survives
 // every change of the selection and every enable or disable. After a failed or cancelled post the
@@ -22,11 +31,16 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "host/export_manager.h"
+#include "host/photo_export.h"
+#include "host/scratch_folder.h"
 #include "platform/observable.h"
 #include "plugin/host_protocol.h"
+#include "selection_preparer.h"
 #include "sheet_widget.h"
 
 class QLabel;
@@ -36,10 +50,14 @@ class QPushButton;
 namespace marigold::gui {
 
 class PaneWidget;
+class PreparationControls;
 
 class ExportWindow : public QWidget {
  public:
-  ExportWindow(host::ExportManager& manager, ExportPluginProtocol& plugin);
+  // The plug-in reads the prepared photos through `manager`; they are made in `scratch`, which
+  // must outlive the window.
+  ExportWindow(host::ExportManager& manager, ExportPluginProtocol& plugin,
+               const host::ScratchFolder& scratch, std::vector<std::string> photos);
   ~ExportWindow() override;
   ExportWindow(const ExportWindow&) = delete;
   ExportWindow& operator=(const ExportWindow&) = delete;
@@ -52,10 +70,22 @@ class ExportWindow : public QWidget {
   void setHint(const QString& text);
   // How "View Post" opens an address; the desktop's browser unless replaced (by a test).
   void setUrlOpener(std::function<void(const QUrl&)> opener) { openUrl_ = std::move(opener); }
+  // Whether the plug-in is inside a call that waits (a sign-in): a finished preparation is handed
+  // to it only afterwards.
+  void setPluginBusy(std::function<bool()> busy) { pluginBusy_ = std::move(busy); }
+
+  // The user's photos (the originals), in the post's order.
+  const std::vector<std::string>& selection() const { return selection_; }
+  // The preparation the plug-in now reads, if any.
+  const std::optional<host::PreparedSelection>& prepared() const { return prepared_; }
+  // True once the plug-in reads the current selection, prepared with the current choices.
+  bool preparationReady() const { return !preparer_.running() && !pending_; }
 
   PaneWidget* pane() const { return pane_; }
   QListWidget* thumbnails() const { return thumbnails_; }
   QLabel* sizeLine() const { return sizeLine_; }
+  QLabel* problemLine() const { return problemLine_; }
+  PreparationControls* preparationControls() const { return controls_; }
   QPushButton* postButton() const { return post_; }
   QPushButton* cancelButton() const { return cancel_; }
   SheetWidget* sheet() const { return sheet_; }  // the sheet in front, if any
@@ -76,10 +106,17 @@ class ExportWindow : public QWidget {
   // A new selection: the pane is shown again so that the plug-in looks at it, and the user's text
   // put back where the pane's reset emptied it.
   void setSelection(std::vector<std::string> paths, bool rebuildThumbnails = true);
+  void startPreparation();
+  std::string requiredFileTypeFor(const std::vector<std::string>& selection);
+  void preparationProgressed(std::size_t done, std::size_t total);
+  void preparationFinished(host::PreparedSelection prepared);
+  void showPreparation();  // hands a finished preparation to the plug-in when it is free
+  void markPreparedPhotos();
   void takeOrderFromList();  // after a drag reordered the thumbnails
   void restoreTypedText();
   void refreshThumbnails();
-  void thumbnailDecoded(int generation, const QString& file, const QImage& image);
+  void thumbnailDecoded(int generation, const QString& file, const QImage& image,
+                        const QString& problem);
   void markFirstPhoto();
   void updateSizeLine();
   void choosePhotos();
@@ -99,6 +136,8 @@ class ExportWindow : public QWidget {
   QLabel* hint_;
   QListWidget* thumbnails_;
   QLabel* sizeLine_;
+  QLabel* problemLine_;
+  PreparationControls* controls_;
   QPushButton* remove_;
   PaneWidget* pane_;
   QWidget* content_;
@@ -114,10 +153,17 @@ class ExportWindow : public QWidget {
   bool tryAgain_ = false;
   bool focusedOnce_ = false;
   std::function<void(const QUrl&)> openUrl_;
+  std::function<bool()> pluginBusy_;
+
+  std::vector<std::string> selection_;
+  std::optional<host::PreparedSelection> prepared_;  // what the plug-in reads
+  std::optional<host::PreparedSelection> pending_;   // finished, not yet handed over
+  std::size_t preparedSoFar_ = 0;
 
   QThreadPool decoders_;
   int thumbnailGeneration_ = 0;
   int pendingThumbnails_ = 0;
+  SelectionPreparer preparer_;  // last: stopped and waited for before the rest goes
 };
 
 }  // namespace marigold::gui

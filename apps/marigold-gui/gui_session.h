@@ -1,7 +1,8 @@
 // One run of the graphical host: the main run loop driven by Qt, the application services with
-// the message-box presenter and the sign-in's waiter, the export manager with the selected photos,
-// the plug-in module loaded through the host protocol with its pane shown, and the export window
-// around it. Not copyable.
+// the message-box presenter and the sign-in's waiter, the private scratch folder the photos are
+// prepared into (gone with the session), the export manager with the prepared photos, the plug-in
+// module loaded through the host protocol with its pane shown, and the export window around it,
+// which prepares the selected photos as it opens. Not copyable.
 #pragma once
 
 #include <memory>
@@ -11,6 +12,7 @@
 #include "export_window.h"
 #include "host/export_manager.h"
 #include "host/plugin_loader.h"
+#include "host/scratch_folder.h"
 #include "message_box_presenter.h"
 #include "platform/application.h"
 #include "platform/run_loop.h"
@@ -22,7 +24,8 @@ namespace marigold::gui {
 class GuiSession {
  public:
   // Loads the plug-in (MARIGOLD_PLUGIN or the module built beside the program) and builds the
-  // window, not yet shown. Throws std::runtime_error when the plug-in cannot be loaded.
+  // window, not yet shown. Throws std::runtime_error when the plug-in cannot be loaded or the
+  // scratch folder cannot be made.
   explicit GuiSession(std::vector<std::string> photoPaths);
   ~GuiSession();
   GuiSession(const GuiSession&) = delete;
@@ -33,10 +36,13 @@ class GuiSession {
   host::ExportManager& exportManager() { return manager_; }
   ExportPluginProtocol& plugin() { return plugin_->plugin(); }
   const QtRunLoopDriver& driver() const { return driver_; }
+  const host::ScratchFolder& scratch() const { return scratch_; }
 
  private:
-  // Destroyed in reverse: the window before the plug-in, the plug-in (which may cancel its
-  // connection) before the loop's driver and the loop.
+  // Destroyed in reverse: the window (which waits for its preparation) before the plug-in and
+  // the scratch folder, the plug-in (which may cancel its connection) before the loop's driver
+  // and the loop.
+  host::ScratchFolder scratch_;
   RunLoop loop_;
   QtRunLoopDriver driver_{loop_};
   Application application_;

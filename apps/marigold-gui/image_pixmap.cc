@@ -3,6 +3,10 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImageReader>
+#include <algorithm>
+#include <string>
+
+#include "imaging/photo_preparation.h"
 
 namespace marigold::gui {
 namespace {
@@ -41,9 +45,24 @@ QPixmap pixmapOf(const Image& image, QSize box, qreal devicePixelRatio) {
   return QPixmap::fromImage(readScaled(reader, box, devicePixelRatio));
 }
 
-QImage imageOfFile(const QString& path, QSize box, qreal devicePixelRatio) {
-  QImageReader reader(path);
-  return readScaled(reader, box, devicePixelRatio);
+QImage imageOfFile(const QString& path, QSize box, qreal devicePixelRatio, QString* problem) {
+  const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1;
+  const QSize pixels = box * ratio;
+  std::string why;
+  const auto thumbnail =
+      imaging::decodeThumbnail(path.toStdString(), std::max(pixels.width(), pixels.height()), &why);
+  if (!thumbnail) {
+    if (problem) *problem = QString::fromStdString(why);
+    return {};
+  }
+  QImage image = QImage(thumbnail->rgba.data(), thumbnail->width, thumbnail->height,
+                        thumbnail->width * 4, QImage::Format_RGBA8888)
+                     .copy();  // the pixels outlive the decoder's buffer
+  if (image.width() > pixels.width() || image.height() > pixels.height()) {
+    image = image.scaled(pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  }
+  image.setDevicePixelRatio(ratio);
+  return image;
 }
 
 }  // namespace marigold::gui

@@ -9,11 +9,13 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QImageReader>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -29,6 +31,7 @@
 
 #include "pane_widget.h"
 #include "photo_view.h"
+#include "preparation_controls.h"
 #include "settings/app_settings.h"
 #include "testing/gui_harness.h"
 
@@ -37,6 +40,7 @@ namespace {
 
 constexpr const char* kUser = "ada";
 constexpr const char* kPassword = "secret pass";
+constexpr std::size_t kLimit = 5242880;  // the plug-in's limit on a post's photos, in bytes
 
 sim::SimOptions service() {
   sim::SimOptions options;
@@ -51,11 +55,30 @@ std::string fileBytes(const std::string& path) {
 
 bool showsPixmap(gui::PhotoView* view) { return view != nullptr && !view->pixmap().isNull(); }
 
+// The bytes of the files the host hands the plug-in (the prepared photos), in order.
+std::vector<std::string> handedOver(GuiHarness& gui) {
+  std::vector<std::string> files;
+  auto& manager = gui.session().exportManager();
+  for (std::uint32_t i = 0; i < manager.imageCount(); ++i) {
+    files.push_back(fileBytes(manager.imagePathAtIndex(i)));
+  }
+  return files;
+}
+
+gui::PreparationControls& controls(GuiHarness& gui) { return *gui.window().preparationControls(); }
+
+// With the size "Original" and every detail kept, the user's explicit way to post files exactly
+// as they are, the service stores the photos byte for byte.
 TEST(MarigoldGuiTest, SignInCaptionAndPostStoresThePhotosByteForByte) {
   GuiHarness gui(service());
-  const std::vector<std::string> photos = {MARIGOLD_EXAMPLES_PATH "/sunrise.jpg",
-                                           gui.writePhoto("pattern.jpg", 1024 * 1024)};
+  const std::vector<std::string> photos = {
+      MARIGOLD_EXAMPLES_PATH "/sunrise.jpg",
+      gui.writePhoto("camera.jpg", {.width = 1200, .height = 900, .orientation = 6})};
   gui.open(photos);
+  gui.choose(controls(gui).sizeMenu(), 1);
+  EXPECT_EQ(controls(gui).sizeMenu()->currentText(), "Original");
+  gui.click(controls(gui).locationBox());
+  ASSERT_TRUE(gui.waitUntilPrepared());
   EXPECT_FALSE(gui.window().postButton()->isEnabled());  // signed out
   EXPECT_EQ(gui.window().thumbnails()->count(), 2);
   EXPECT_TRUE(showsPixmap(gui.widget<gui::PhotoView>("imagePreview")));  // the first photo, decoded
@@ -144,22 +167,32 @@ TEST(MarigoldGuiTest, SelectionsOverTheLimitsDisablePostWithTheNotice) {
   struct Case {
     const char* name;
     std::size_t photos;
-    std::size_t eachSize;
+    testing::CameraPhoto photo;
+    bool original;       // the size "Original" chosen
     const char* notice;  // part of the notice's text; "" = no notice
   };
+  constexpr testing::CameraPhoto kSmall = {.width = 64, .height = 48, .orientation = 1};
   const Case cases[] = {
-      {"ten small photos", 10, 1000, ""},
-      {"6 MiB", 1, 6 * 1024 * 1024, "larger than 5 MB"},
-      {"11 photos", 11, 1000, "at most 10 photos"},
+      {"ten small photos", 10, kSmall, false, ""},
+      {"a camera photo at its original size",
+       1,
+       {.width = 4000, .height = 3000, .orientation = 1, .quality = 96},
+       true,
+       "larger than 5 MB"},
+      {"11 photos", 11, kSmall, false, "at most 10 photos"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     GuiHarness gui(service());
     std::vector<std::string> photos;
     for (std::size_t i = 0; i < c.photos; ++i) {
-      photos.push_back(gui.writePhoto("photo" + std::to_string(i) + ".jpg", c.eachSize, 'x'));
+      photos.push_back(gui.writePhoto("photo" + std::to_string(i) + ".jpg", c.photo));
     }
     gui.open(photos);
+    if (c.original) {
+      gui.choose(controls(gui).sizeMenu(), 1);
+      ASSERT_TRUE(gui.waitUntilPrepared());
+    }
     gui.signIn(kUser, kPassword);
     EXPECT_EQ(gui.widget<QPushButton>("loginButton")->text().remove('&'), "Log Out");
     auto* notice = gui.widget<QLabel>("notificationField");
@@ -192,8 +225,10 @@ TEST(MarigoldGuiTest, DroppedImageFilesAreAddedAndPreviewed) {
   EXPECT_TRUE(enter.isAccepted());
   QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&gui.window(), &drop);
+  ASSERT_TRUE(gui.waitUntilPrepared());
 
-  ASSERT_EQ(gui.session().exportManager().imageCount(), 2u);  // the text files are left out
+  ASSERT_EQ(gui.window().selection().size(), 2u);  // the text files are left out
+  ASSERT_EQ(gui.session().exportManager().imageCount(), 2u);
   EXPECT_EQ(gui.window().thumbnails()->count(), 2);
   EXPECT_FALSE(gui.window().thumbnails()->item(0)->icon().isNull());
   EXPECT_TRUE(showsPixmap(gui.widget<gui::PhotoView>("imagePreview")));
@@ -204,9 +239,10 @@ TEST(MarigoldGuiTest, DroppedImageFilesAreAddedAndPreviewed) {
   // Removing the first leaves the second, which the preview now shows.
   gui.window().thumbnails()->item(0)->setSelected(true);
   gui.click(gui.window().findChild<QPushButton*>("remove"));
+  ASSERT_TRUE(gui.waitUntilPrepared());
   ASSERT_EQ(gui.session().exportManager().imageCount(), 1u);
-  EXPECT_EQ(gui.session().exportManager().imagePathAtIndex(0),
-            MARIGOLD_EXAMPLES_PATH "/meadow.jpg");
+  EXPECT_EQ(gui.window().selection(),
+            std::vector<std::string>{MARIGOLD_EXAMPLES_PATH "/meadow.jpg"});
   EXPECT_TRUE(gui.widget<QLineEdit>("plinthClickthrough")->isEnabled());
 }
 
@@ -241,7 +277,8 @@ TEST(MarigoldGuiTest, SlowUploadKeepsTheWindowLiveAndCancelStoresNothing) {
   sim::SimOptions options = service();
   options.faults.slowPostRate = 256 * 1024;
   GuiHarness gui(std::move(options));
-  gui.open({gui.writePhoto("big.jpg", 1024 * 1024, '~')});  // a body of 3 MiB
+  // About 1 MiB, sent at its size: a body of some megabytes.
+  gui.open({gui.writePhoto("big.jpg", {.width = 1600, .height = 1200, .orientation = 1})});
   gui.signIn(kUser, kPassword);
   gui.click(gui.window().postButton());
   auto* sheet = gui.window().sheet();
@@ -284,6 +321,7 @@ TEST(MarigoldGuiTest, TryAgainAfterARefusedPostPostsTheSameWorkOnce) {
   gui.choose("plinthSelect", 1);
   gui.type("plinthCaptions", "Harbour & meadow");
   gui.type("plinthTags", "sea, grass");
+  const std::vector<std::string> prepared = handedOver(gui);
   gui.click(gui.window().postButton());
   ASSERT_NE(gui.waitForOutcome(), nullptr);
   ASSERT_NE(gui.sheetButton("OK"), nullptr);
@@ -295,9 +333,7 @@ TEST(MarigoldGuiTest, TryAgainAfterARefusedPostPostsTheSameWorkOnce) {
   EXPECT_TRUE(gui.window().isVisible());
   const auto stored = gui.storedPhotos();
   ASSERT_EQ(stored.size(), 1u);
-  ASSERT_EQ(stored[0].size(), 2u);
-  EXPECT_TRUE(stored[0][0] == fileBytes(photos[0]));
-  EXPECT_TRUE(stored[0][1] == fileBytes(photos[1]));
+  EXPECT_TRUE(stored[0] == prepared);
   const sim::StoredPost post = gui.sim_->state().posts()[0];
   EXPECT_EQ(post.blog, "ada-travel");
   const std::vector<std::pair<std::string, std::string>> wanted = {
@@ -315,13 +351,6 @@ TEST(MarigoldGuiTest, TryAgainAfterARefusedPostPostsTheSameWorkOnce) {
   EXPECT_TRUE(GuiHarness::waitFor([&] { return !gui.window().isVisible(); }, 5));
 }
 
-// A JPEG's first bytes followed by filler: a photo to the hosts' check, of any size.
-std::string writeJpeg(GuiHarness& gui, const std::string& name, std::size_t size) {
-  const std::string path = gui.writeFile(name, size, 'x');
-  std::fstream(path, std::ios::in | std::ios::out | std::ios::binary) << "\xFF\xD8\xFF\xE0";
-  return path;
-}
-
 // What the user typed stays through a selection over the limit (the fields disabled and the
 // notice shown, readable on light and dark themes) and back.
 TEST(MarigoldGuiTest, TypedTextSurvivesGoingOverTheLimitAndBack) {
@@ -335,12 +364,18 @@ TEST(MarigoldGuiTest, TypedTextSurvivesGoingOverTheLimitAndBack) {
   auto* tags = gui.widget<QLineEdit>("plinthTags");
   auto* link = gui.widget<QLineEdit>("plinthClickthrough");
 
-  gui.window().addPhotos({QString::fromStdString(writeJpeg(gui, "huge.jpg", 6 * 1024 * 1024))});
+  QStringList more;
+  for (int i = 0; i < 10; ++i) {
+    more << QString::fromStdString(gui.writePhoto("more" + std::to_string(i) + ".jpg",
+                                                  {.width = 64, .height = 48, .orientation = 1}));
+  }
+  gui.window().addPhotos(more);
+  ASSERT_TRUE(gui.waitUntilPrepared());
   EXPECT_FALSE(caption->isEnabled());
   EXPECT_EQ(caption->text(), "Dusk");
   EXPECT_EQ(tags->text(), "evening");
   EXPECT_EQ(link->text(), "Click through is not available for photo sets");
-  EXPECT_TRUE(gui.window().sizeLine()->text().startsWith("2 photos · "));
+  EXPECT_TRUE(gui.window().sizeLine()->text().startsWith("11 photos · "));
   auto* notice = gui.widget<QLabel>("notificationField");
   ASSERT_TRUE(notice->isVisible());
   for (const QColor background : {QColor(Qt::white), QColor(0x20, 0x20, 0x20)}) {
@@ -352,7 +387,8 @@ TEST(MarigoldGuiTest, TypedTextSurvivesGoingOverTheLimitAndBack) {
               4.5);
   }
 
-  gui.window().removePhotos({1});
+  gui.window().removePhotos({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+  ASSERT_TRUE(gui.waitUntilPrepared());
   EXPECT_TRUE(caption->isEnabled());
   EXPECT_EQ(caption->text(), "Dusk");
   EXPECT_EQ(tags->text(), "evening");
@@ -437,7 +473,7 @@ TEST(MarigoldGuiTest, ControlsCarryTheirLabelsAsAccessibleNames) {
       EXPECT_EQ(name(label->buddy()), words) << words.toStdString();
     }
   }
-  EXPECT_EQ(labelled, 8);  // seven fields and menus of the pane, and the photo list
+  EXPECT_EQ(labelled, 9);  // seven fields and menus of the pane, the photo list and the size
   for (QWidget* input : gui.window().findChildren<QWidget*>()) {
     if (!input->inherits("QLineEdit") && !input->inherits("QComboBox") &&
         !input->inherits("QAbstractButton") && !input->inherits("QListWidget")) {
@@ -480,7 +516,8 @@ TEST(MarigoldGuiTest, WorksFromTheKeyboard) {
   gui.window().thumbnails()->setFocus();
   gui.window().thumbnails()->setCurrentRow(1);
   QTest::keyClick(gui.window().thumbnails(), Qt::Key_Delete);
-  EXPECT_EQ(gui.session().exportManager().imageCount(), 1u);
+  EXPECT_EQ(gui.window().selection().size(), 1u);
+  ASSERT_TRUE(gui.waitUntilPrepared());
 
   gui.click(gui.widget<QPushButton>("loginButton"));  // signs out
   gui.click(gui.window().postButton());               // disabled: nothing happens
@@ -508,19 +545,102 @@ TEST(MarigoldGuiTest, ReorderingChangesTheOrderOfThePost) {
   auto* list = gui.window().thumbnails();
   // What the list's drop does with an internal move.
   ASSERT_TRUE(list->model()->moveRow(QModelIndex(), 2, QModelIndex(), 0));
-  ASSERT_TRUE(GuiHarness::waitFor(
-      [&] { return gui.session().exportManager().imagePathAtIndex(0) == photos[2]; }, 5));
+  ASSERT_TRUE(GuiHarness::waitFor([&] { return gui.window().selection()[0] == photos[2]; }, 5));
   EXPECT_TRUE(list->item(0)->text().endsWith("shown first"));
   EXPECT_FALSE(list->item(1)->text().contains("shown first"));
+  ASSERT_TRUE(gui.waitUntilPrepared());
+  // The plug-in reads the prepared photos in the new order.
+  const auto& result = gui.window().prepared()->result;
+  ASSERT_EQ(result.photos.size(), 3u);
+  EXPECT_EQ(result.photos[0].source, photos[2]);
+  EXPECT_EQ(result.photos[1].source, photos[0]);
+  EXPECT_EQ(result.photos[2].source, photos[1]);
+  const std::vector<std::string> prepared = handedOver(gui);
 
   gui.click(gui.window().postButton());
   ASSERT_NE(gui.waitForOutcome(), nullptr);
   const auto stored = gui.storedPhotos();
   ASSERT_EQ(stored.size(), 1u);
-  ASSERT_EQ(stored[0].size(), 3u);
-  EXPECT_TRUE(stored[0][0] == fileBytes(photos[2]));
-  EXPECT_TRUE(stored[0][1] == fileBytes(photos[0]));
-  EXPECT_TRUE(stored[0][2] == fileBytes(photos[1]));
+  EXPECT_TRUE(stored[0] == prepared);
+}
+
+// A photo as a camera makes it (6000x4000, stored sideways with orientation 6, a GPS position and
+// the camera's serial): the size line counts what will be sent and follows the choices, and what
+// the service stores fits the limit, upright, without the serial. The original is untouched.
+TEST(MarigoldGuiTest, CameraPhotoIsPostedUprightWithinTheLimit) {
+  GuiHarness gui(service());
+  const std::string camera = gui.writePhoto("IMG_0001.jpg", {});
+  const std::string original = fileBytes(camera);
+  ASSERT_GT(original.size(), kLimit);
+  gui.open({camera});
+  ASSERT_TRUE(gui.window().preparationReady());
+  static const QRegularExpression line("^1 photo · ([0-9.]+) MB of 5 MB · at most 10$");
+  const QString fitLine = gui.window().sizeLine()->text();
+  const auto match = line.match(fitLine);
+  ASSERT_TRUE(match.hasMatch()) << fitLine.toStdString();
+  EXPECT_LE(match.captured(1).toDouble(), 5.0);
+  EXPECT_GT(match.captured(1).toDouble(), 2.0);  // Fit uses the room there is
+
+  gui.signIn(kUser, kPassword);
+  gui.click(gui.window().postButton());
+  ASSERT_NE(gui.waitForOutcome(60), nullptr);
+  const auto stored = gui.storedPhotos();
+  ASSERT_EQ(stored.size(), 1u);
+  ASSERT_EQ(stored[0].size(), 1u);
+  const std::string& sent = stored[0][0];
+  EXPECT_LE(sent.size(), kLimit);
+  EXPECT_EQ(sent.find(testing::kCameraSerial), std::string::npos);
+  const auto sentFile = gui.home_.path() / "sent.jpg";
+  std::ofstream(sentFile, std::ios::binary) << sent;
+  // Upright: taller than wide, nothing left to turn, the red band at the top.
+  QImageReader reader(QString::fromStdString(sentFile.string()));
+  const QSize size = reader.size();
+  EXPECT_LT(size.width(), size.height());
+  EXPECT_GE(size.height(), 2048);
+  EXPECT_EQ(reader.transformation(), QImageIOHandler::TransformationNone);
+  const testing::Rgb top = testing::pixelAt(sentFile, size.width() / 2, 2);
+  const testing::Rgb bottom = testing::pixelAt(sentFile, size.width() / 2, size.height() - 3);
+  EXPECT_GT(top.r, 150);
+  EXPECT_LT(top.g, 80);
+  EXPECT_GT(bottom.g, 100);  // the grey of the picture
+  EXPECT_TRUE(fileBytes(camera) == original);
+}
+
+// Changes while the photos are being prepared: only the newest selection with the newest choices
+// (here 1024 px, details kept) reaches the plug-in and the size line, what older preparations
+// made is gone, and closing the window part-way stops the work.
+TEST(MarigoldGuiTest, OnlyTheNewestPreparationReachesThePlugIn) {
+  GuiHarness gui(service());
+  const std::string camera = gui.writePhoto("camera.jpg", {.width = 3000, .height = 2000});
+  const std::string small = gui.writePhoto("small.jpg");
+  gui.open({});
+  gui.window().addPhotos({QString::fromStdString(camera), QString::fromStdString(small)});
+  EXPECT_FALSE(gui.window().preparationReady());
+  EXPECT_EQ(gui.window().sizeLine()->text(), "Preparing 1 of 2…");
+  gui.choose(controls(gui).sizeMenu(), 4);
+  EXPECT_EQ(controls(gui).sizeMenu()->currentText(), "1024 px");
+  gui.click(controls(gui).locationBox());
+  gui.window().removePhotos({1});
+  ASSERT_TRUE(gui.waitUntilPrepared());
+
+  const auto& prepared = *gui.window().prepared();
+  ASSERT_EQ(prepared.result.photos.size(), 1u);
+  EXPECT_EQ(prepared.result.photos[0].source, camera);
+  EXPECT_EQ(prepared.result.photos[0].longEdge(), 1024);
+  ASSERT_EQ(gui.session().exportManager().imageCount(), 1u);
+  EXPECT_NE(handedOver(gui)[0].find(testing::kCameraSerial), std::string::npos);
+  const QString line = gui.window().sizeLine()->text();
+  EXPECT_TRUE(line.startsWith("1 photo · ") && line.endsWith(" KB of 5 MB · at most 10"))
+      << line.toStdString();
+  std::vector<std::filesystem::path> folders;
+  for (const auto& entry : std::filesystem::directory_iterator(gui.session().scratch().path())) {
+    folders.push_back(entry.path());
+  }
+  EXPECT_EQ(folders, std::vector<std::filesystem::path>{prepared.folder});
+
+  gui.window().addPhotos({QString::fromStdString(small)});
+  gui.window().close();
+  EXPECT_FALSE(gui.window().isVisible());
 }
 
 // `cmake --install` puts the program beside marigold with its desktop entry and icon, and the

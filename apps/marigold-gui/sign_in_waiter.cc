@@ -64,6 +64,11 @@ class InputGate : public QObject {
 
 bool SignInWaiter::waitFor(RunLoop& exchangeLoop, const std::function<bool()>& finished) {
   if (finished()) return true;
+  ++waits_;
+  struct Done {
+    int& waits;
+    ~Done() { --waits; }
+  } done{waits_};
   QEventLoop events;
   bool gaveUp = false;
   bool ending = false;

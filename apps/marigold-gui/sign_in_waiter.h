@@ -29,12 +29,16 @@ class SignInWaiter : public SynchronousWaiter {
 
   bool waitFor(RunLoop& exchangeLoop, const std::function<bool()>& finished) override;
 
+  // Whether a sign-in is being waited for (the plug-in is inside it).
+  bool waiting() const { return waits_ > 0; }
+
   // How long a sign-in runs before its sheet comes up: a quick answer shows none.
   static constexpr int kSheetDelayMs = 300;
 
  private:
   host::ExportManager& manager_;
   QPointer<ExportWindow> window_;
+  int waits_ = 0;
 };
 
 }  // namespace marigold::gui
