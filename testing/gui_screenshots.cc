@@ -1,8 +1,8 @@
 // Writes the graphical host's screenshots for the documentation (`make screenshots`): the window
-// signed out, signing in (the wait's sheet), signed in with its thumbnails and size line, the
-// progress sheet part-way through an upload, a refused post with "Try Again", a post that went
-// through with "View Post", and a dark theme with a selection over the limit. Runs offscreen
-// against the simulator in this process.
+// signed out, signing in (the wait's sheet), signed in with its thumbnails and size line, camera-
+// sized photos prepared to fit the limit, the progress sheet part-way through an upload, a refused
+// post with "Try Again", a post that went through with "View Post", and a dark theme with a photo
+// over the limit at its original size. Runs offscreen against the simulator in this process.
 // Usage: marigold_gui_screenshots OUTPUT_FOLDER
 #include <QApplication>
 #include <QColor>
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "host/simulator_process.h"
+#include "preparation_controls.h"
 #include "testing/gui_harness.h"
 
 namespace marigold {
@@ -42,14 +43,18 @@ std::vector<std::string> samplePhotos() {
 }
 
 // A real photo-sized JPEG (a sky gradient with grain; about 1 MB at 1600 x 1200), so that an
-// upload takes a while.
-std::string writeLargePhoto(GuiHarness& gui, int width = 1600, int height = 1200) {
+// upload takes a while. Another `hue` turns the sky's colours round the colour wheel.
+std::string writeLargePhoto(GuiHarness& gui, int width = 1600, int height = 1200, int hue = 0) {
   QImage image(width, height, QImage::Format_RGB32);
   QPainter painter(&image);
   QLinearGradient sky(0, 0, 0, image.height());
-  sky.setColorAt(0, QColor("#f6ae2d"));
-  sky.setColorAt(0.6, QColor("#f26419"));
-  sky.setColorAt(1, QColor("#2f4858"));
+  auto turned = [hue](const char* colour) {
+    const QColor c(colour);
+    return QColor::fromHsv((c.hue() + hue) % 360, c.saturation(), c.value());
+  };
+  sky.setColorAt(0, turned("#f6ae2d"));
+  sky.setColorAt(0.6, turned("#f26419"));
+  sky.setColorAt(1, turned("#2f4858"));
   painter.fillRect(image.rect(), sky);
   painter.end();
   QRandomGenerator grain(7);
@@ -62,13 +67,15 @@ std::string writeLargePhoto(GuiHarness& gui, int width = 1600, int height = 1200
     }
   }
   const std::string path =
-      (gui.home_.path() / ("evening-sky-" + std::to_string(width) + ".jpg")).string();
+      (gui.home_.path() / ("sky-" + std::to_string(width) + "-" + std::to_string(hue) + ".jpg"))
+          .string();
   image.save(QString::fromStdString(path), "JPEG", 90);
   return path;
 }
 
 bool save(GuiHarness& gui, const QDir& folder, const char* name) {
   GuiHarness::waitFor([&] { return gui.window().thumbnailsReady(); }, 10);
+  gui.waitUntilPrepared();
   const QString path = folder.filePath(name);
   const bool saved = gui.window().grab().save(path, "PNG");
   std::printf("%s %s\n", saved ? "wrote" : "could not write", path.toLocal8Bit().constData());
@@ -104,6 +111,17 @@ int run(const QDir& folder) {
     gui.type("plinthCaptions", "A day by the sea");
     gui.type("plinthTags", "travel, sea, light");
     ok = save(gui, folder, "signed-in.png") && ok;
+  }
+  {
+    // Photos as large as a camera's, each prepared to its share of the limit.
+    GuiHarness gui(demoService());
+    std::vector<std::string> photos;
+    for (int hue : {0, 340, 190}) photos.push_back(writeLargePhoto(gui, 4000, 3000, hue));
+    for (std::string& sample : samplePhotos()) photos.push_back(std::move(sample));
+    gui.open(photos);
+    gui.signIn("demo", "demo-password");
+    gui.type("plinthCaptions", "Seven skies");
+    ok = save(gui, folder, "prepared.png") && ok;
   }
   {
     // The sign-in's sheet while the service does not answer; then the wait is cancelled.
@@ -157,14 +175,15 @@ int run(const QDir& folder) {
          save(gui, folder, "view-post.png") && ok;
   }
   {
-    // A dark theme: a photo too large for the service disables the post, its notice in a red the
-    // theme's background lets one read, and the typed caption stays.
+    // A dark theme: a photo too large for the service at its original size disables the post, its
+    // notice in a red the theme's background lets one read, and the typed caption stays.
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     QApplication::setPalette(darkPalette());
     GuiHarness gui(demoService());
     gui.open({samplePhotos().front()});
     gui.signIn("demo", "demo-password");
     gui.type("plinthCaptions", "Dusk, then the evening sky");
+    GuiHarness::choose(gui.window().preparationControls()->sizeMenu(), 1);
     gui.window().addPhotos({QString::fromStdString(writeLargePhoto(gui, 6000, 4000))});
     ok = save(gui, folder, "dark.png") && ok;
   }

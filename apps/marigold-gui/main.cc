@@ -1,6 +1,7 @@
 // marigold-gui: the graphical host. `marigold-gui PHOTO...` opens the export dialog with those
-// photos; `marigold-gui --demo` starts the embedded simulator with a scratch home folder and opens
-// the dialog signed out with the sample photos, ready for the demo account.
+// photos (prepared for the post as it opens); `marigold-gui --demo` starts the embedded simulator
+// with a scratch home folder and opens the dialog signed out with the sample photos, ready for the
+// demo account.
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -112,7 +113,10 @@ int main(int argc, char** argv) {
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
-      "Posts photos to a Plinth blog through the Marigold export plug-in.\n"
+      "Posts photos to a Plinth blog through the Marigold export plug-in. The photos are\n"
+      "prepared first, as the window's Photo size and Remove location and camera details say:\n"
+      "scaled (Fit, the default, fits the whole post into Plinth's limit), turned upright,\n"
+      "HEIC and TIFF made JPEG; the originals are never changed.\n"
       "Environment: MARIGOLD_PLUGIN, PLINTH_SIM, MARIGOLD_AUTH_BASE, MARIGOLD_API_BASE,\n"
       "MARIGOLD_CA_FILE, MARIGOLD_EXAMPLES and MARIGOLD_LOG, as for marigold.");
   parser.addHelpOption();
