@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -244,6 +245,43 @@ TEST(MarigoldGuiTest, DroppedImageFilesAreAddedAndPreviewed) {
   EXPECT_EQ(gui.window().selection(),
             std::vector<std::string>{MARIGOLD_EXAMPLES_PATH "/meadow.jpg"});
   EXPECT_TRUE(gui.widget<QLineEdit>("plinthClickthrough")->isEnabled());
+}
+
+// A phone's HEIC gets its thumbnail from the photo pipeline and goes out as JPEG; a file that
+// looks like a JPEG but cannot be decoded is marked, named under the thumbnails and holds the post
+// back until it is removed.
+TEST(MarigoldGuiTest, PhonePhotosAreShownAndBrokenOnesHoldThePostBack) {
+  GuiHarness gui(service());
+  const auto heic = gui.home_.path() / "phone.heic";
+  std::string noHeic;
+  const bool haveHeic = testing::writeHeic(heic, 600, 800, noHeic);
+  if (!haveHeic) std::cout << "HEIC photo left out: " << noHeic << "\n";
+  const std::string broken = gui.writeFile("broken.jpg", 4096, 'x');
+  std::fstream(broken, std::ios::in | std::ios::out | std::ios::binary) << "\xFF\xD8\xFF\xE0";
+  std::vector<std::string> photos = {MARIGOLD_EXAMPLES_PATH "/dusk.jpg", broken};
+  if (haveHeic) photos.push_back(heic.string());
+  gui.open(photos);
+  gui.signIn(kUser, kPassword);
+  ASSERT_TRUE(GuiHarness::waitFor([&] { return gui.window().thumbnailsReady(); }));
+
+  EXPECT_FALSE(gui.window().postButton()->isEnabled());
+  ASSERT_TRUE(gui.window().problemLine()->isVisible());
+  EXPECT_TRUE(gui.window().problemLine()->text().startsWith("broken.jpg cannot be decoded"))
+      << gui.window().problemLine()->text().toStdString();
+  EXPECT_EQ(gui.session().exportManager().imageCount(), photos.size() - 1);
+  if (haveHeic) {
+    EXPECT_TRUE(
+        gui.window().thumbnails()->item(2)->icon().availableSizes().contains(QSize(72, 96)));
+  }
+
+  gui.window().removePhotos({1});
+  ASSERT_TRUE(gui.waitUntilPrepared());
+  EXPECT_TRUE(gui.window().postButton()->isEnabled());
+  EXPECT_FALSE(gui.window().problemLine()->isVisible());
+  if (haveHeic) {
+    const std::string sent = fileBytes(gui.session().exportManager().imagePathAtIndex(1));
+    EXPECT_EQ(sent.substr(0, 3), "\xFF\xD8\xFF");  // JPEG
+  }
 }
 
 // A connection that breaks during the upload: the plug-in's modal alert comes up as a message box
