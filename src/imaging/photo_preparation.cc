@@ -29,10 +29,37 @@ constexpr int kFitEdgeFloor = 640;
 constexpr int kFitQualityFloor = 50;
 constexpr int kFitTries = 10;
 
+// What the last photo fitted to its share came to. Photos of one selection mostly come from one
+// camera and compress alike, so the next photo starts its search from here rather than from a
+// guess, and most then need a single encode. Shared by the threads of one preparation.
+class FitHint {
+ public:
+  struct Sample {
+    int sourceEdge = 0;
+    std::uint64_t sourceBytes = 0;
+    int edge = 0;
+    double bytes = 0;
+    double power = 2.0;  // how file size grows with the edge, measured on that photo
+  };
+  std::optional<Sample> get() const {
+    std::lock_guard lock(lock_);
+    return sample_;
+  }
+  void set(const Sample& sample) {
+    std::lock_guard lock(lock_);
+    sample_ = sample;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::optional<Sample> sample_;
+};
+
 // What one photo may become: at most this long edge, and within this many bytes when set.
 struct Target {
   int longEdge = INT_MAX;
   std::optional<std::uint64_t> budget;
+  FitHint* hint = nullptr;  // shared by the photos fitted together, if any
 };
 
 std::vector<std::uint8_t> readBytes(const std::string& path) {
@@ -172,16 +199,14 @@ class PhotoJob {
       encodeNew(pixels.get(), options_.quality);
       return;
     }
-    fit(maxEdge, *target.budget);
+    fit(maxEdge, *target.budget, target.hint);
   }
 
   // The largest long edge (then the highest quality) whose file is within `budget`. The photo is
   // decoded once, a little larger than the first guess, and scaled from there.
-  void fit(int maxEdge, std::uint64_t budget) {
-    const double ratio = static_cast<double>(budget) / static_cast<double>(photo_.sourceBytes);
-    // A camera's JPEG is stored at a higher quality than ours: the first guess allows for it.
-    int edge = std::min(maxEdge, static_cast<int>(sourceLongEdge() * std::sqrt(2.0 * ratio)));
-    edge = std::max(edge, std::min(maxEdge, kFitEdgeFloor));
+  void fit(int maxEdge, std::uint64_t budget, FitHint* hint) {
+    int edge = firstGuess(budget, hint ? hint->get() : std::nullopt);
+    edge = std::clamp(edge, std::min(maxEdge, kFitEdgeFloor), maxEdge);
     const int decodeEdge = decodeEdgeFor(edge, maxEdge);
     VipsImagePtr decoded = decodeScaled(photo_.source, header_, decodeEdge);
     const int decodedEdge = std::max(widthOf(decoded.get()), frameHeightOf(decoded.get()));
@@ -190,6 +215,7 @@ class PhotoJob {
     int fitEdge = 0, overEdge = INT_MAX;
     int lastEdge = 0;
     double lastSize = 0;
+    double power = 2.0;
     std::optional<PreparedPhoto> best;
     for (int attempt = 0; attempt < kFitTries; ++attempt) {
       edge = std::clamp(edge, 1, decodedEdge);
@@ -208,7 +234,6 @@ class PhotoJob {
       }
       // File size grows as a power of the edge, about the square; once two sizes are known, their
       // own power gives the next guess, which is kept inside what is known.
-      double power = 2.0;
       if (lastEdge > 0 && lastEdge != edge && lastSize != size) {
         power = std::clamp(std::log(size / lastSize) / std::log(double(edge) / lastEdge), 1.0, 4.0);
       }
@@ -232,7 +257,28 @@ class PhotoJob {
     }
     if (!best) throw std::runtime_error("cannot be made small enough for its share of the limit");
     photo_ = *best;
+    if (hint && quality == options_.quality) {
+      hint->set({.sourceEdge = sourceLongEdge(),
+                 .sourceBytes = photo_.sourceBytes,
+                 .edge = fitEdge,
+                 .bytes = static_cast<double>(candidate_.size()),
+                 .power = power});
+    }
     finish(std::move(candidate_), photo_.width, photo_.height, true);
+  }
+
+  // Where the search starts: from a photo of the same size fitted before, its file scaled by how
+  // the two originals' sizes compare; else from this photo's own file size.
+  int firstGuess(std::uint64_t budget, const std::optional<FitHint::Sample>& hint) const {
+    const double target = 0.95 * static_cast<double>(budget);
+    if (hint && hint->sourceEdge == sourceLongEdge() && hint->sourceBytes > 0) {
+      const double expected = hint->bytes * static_cast<double>(photo_.sourceBytes) /
+                              static_cast<double>(hint->sourceBytes);
+      return static_cast<int>(hint->edge * std::pow(target / expected, 1.0 / hint->power));
+    }
+    const double ratio = static_cast<double>(budget) / static_cast<double>(photo_.sourceBytes);
+    // A camera's JPEG is stored at a higher quality than ours: the first guess allows for it.
+    return static_cast<int>(sourceLongEdge() * std::sqrt(2.0 * ratio));
   }
 
   // How large to decode for a first guess of `edge`: room to grow, at no extra cost for a JPEG,
@@ -453,8 +499,9 @@ PreparationResult preparePhotos(const std::vector<std::string>& sources, const f
     for (std::size_t i : small) used += jobs[i].photo().ok() ? jobs[i].photo().bytes : 0;
     const std::uint64_t share =
         large.empty() ? 0 : (options.byteLimit - std::min(used, options.byteLimit)) / large.size();
+    FitHint hint;
     inParallel(large, stop, [&](std::size_t i) {
-      jobs[i].prepare({.budget = share});
+      jobs[i].prepare({.budget = share, .hint = &hint});
       oneDone();
     });
   }
