@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <limits>
+#include <new>
 #include <typeinfo>
 
 namespace marigold {
@@ -30,19 +31,19 @@ std::optional<JsonDecimal> JsonDecimal::fromText(std::string_view text) {
     negative = true;
     ++i;
   }
-  std::string digits;
   const std::size_t intStart = i;
   while (i < n && isDigit(text[i])) ++i;
   if (i == intStart || (text[intStart] == '0' && i - intStart > 1)) return std::nullopt;
-  digits.append(text.substr(intStart, i - intStart));
+  std::size_t point = std::string_view::npos;
   std::int64_t fractionDigits = 0;
   if (i < n && text[i] == '.') {
+    point = i;
     const std::size_t fracStart = ++i;
     while (i < n && isDigit(text[i])) ++i;
     if (i == fracStart) return std::nullopt;
-    digits.append(text.substr(fracStart, i - fracStart));
     fractionDigits = static_cast<std::int64_t>(i - fracStart);
   }
+  const std::size_t digitsEnd = i;  // the digits, and the point among them, are [intStart, i)
   std::int64_t exponent = 0;
   if (i < n && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
@@ -61,17 +62,29 @@ std::optional<JsonDecimal> JsonDecimal::fromText(std::string_view text) {
   if (i != n) return std::nullopt;
   exponent -= fractionDigits;
 
+  // The significant digits run from the first non-zero digit to the last, across the point.
   JsonDecimal result;
-  const std::size_t first = digits.find_first_not_of('0');
-  if (first == std::string::npos) return result;  // zero, whatever its sign and exponent
-  const std::size_t last = digits.find_last_not_of('0');
-  exponent += static_cast<std::int64_t>(digits.size() - 1 - last);
+  auto significant = [](char c) { return c >= '1' && c <= '9'; };
+  std::size_t first = intStart;
+  while (first < digitsEnd && !significant(text[first])) ++first;
+  if (first == digitsEnd) return result;  // zero, whatever its sign and exponent
+  std::size_t last = digitsEnd - 1;
+  while (!significant(text[last])) --last;
+  const bool pointInside = point != std::string_view::npos && first < point && point < last;
+  const bool pointAfter = point != std::string_view::npos && point > last;
+  exponent += static_cast<std::int64_t>(digitsEnd - 1 - last) - (pointAfter ? 1 : 0);
   if (exponent < std::numeric_limits<std::int32_t>::min() ||
       exponent > std::numeric_limits<std::int32_t>::max()) {
     return std::nullopt;
   }
   result.negative_ = negative;
-  result.digits_ = digits.substr(first, last - first + 1);
+  if (pointInside) {
+    result.digits_.reserve(last - first);
+    result.digits_.assign(text.substr(first, point - first));
+    result.digits_.append(text.substr(point + 1, last - point));
+  } else {
+    result.digits_.assign(text.substr(first, last - first + 1));
+  }
   result.exponent_ = exponent;
   return result;
 }
@@ -180,8 +193,25 @@ bool JsonObject::erase(std::string_view key) {
 
 // ---- JsonValue ----
 
+JsonValue::JsonValue(JsonDecimal value) : kind_(Kind::kDecimal) {
+  new (&p_.decimal)
+      std::shared_ptr<const JsonDecimal>(std::make_shared<const JsonDecimal>(std::move(value)));
+}
+
+JsonValue::JsonValue(std::string value) : kind_(Kind::kString) {
+  new (&p_.string) std::string(std::move(value));
+}
+
+JsonValue::JsonValue(Array value) : kind_(Kind::kArray) { new (&p_.array) Array(std::move(value)); }
+
+JsonValue::JsonValue(JsonObject value) : kind_(Kind::kObject) {
+  new (&p_.object) JsonObject(std::move(value));
+}
+
 JsonValue::JsonValue(std::shared_ptr<const JsonProxy> proxy) {
-  if (proxy) v_ = std::move(proxy);
+  if (!proxy) return;
+  kind_ = Kind::kProxy;
+  new (&p_.proxy) std::shared_ptr<const JsonProxy>(std::move(proxy));
 }
 
 JsonValue JsonValue::array(std::initializer_list<JsonValue> elements) { return Array(elements); }
@@ -190,17 +220,110 @@ JsonValue JsonValue::object(std::initializer_list<JsonMember> members) {
   return JsonObject(members);
 }
 
+void JsonValue::moveResourceFrom(JsonValue& other) noexcept {
+  switch (kind_) {
+    case Kind::kDecimal:
+      new (&p_.decimal) std::shared_ptr<const JsonDecimal>(std::move(other.p_.decimal));
+      break;
+    case Kind::kString:
+      new (&p_.string) std::string(std::move(other.p_.string));
+      break;
+    case Kind::kArray:
+      new (&p_.array) Array(std::move(other.p_.array));
+      break;
+    case Kind::kObject:
+      new (&p_.object) JsonObject(std::move(other.p_.object));
+      break;
+    case Kind::kProxy:
+      new (&p_.proxy) std::shared_ptr<const JsonProxy>(std::move(other.p_.proxy));
+      break;
+    default:
+      break;
+  }
+  other.destroyResource();
+  other.kind_ = Kind::kNull;
+}
+
+void JsonValue::destroyResource() noexcept {
+  using DecimalPointer = std::shared_ptr<const JsonDecimal>;
+  using ProxyPointer = std::shared_ptr<const JsonProxy>;
+  switch (kind_) {
+    case Kind::kDecimal:
+      p_.decimal.~DecimalPointer();
+      break;
+    case Kind::kString:
+      p_.string.~basic_string();
+      break;
+    case Kind::kArray:
+      p_.array.~Array();
+      break;
+    case Kind::kObject:
+      p_.object.~JsonObject();
+      break;
+    case Kind::kProxy:
+      p_.proxy.~ProxyPointer();
+      break;
+    default:
+      break;
+  }
+}
+
+void JsonValue::copyShallowFrom(const JsonValue& other) {
+  switch (other.kind_) {
+    case Kind::kNull:
+      break;
+    case Kind::kBoolean:
+      p_.boolean = other.p_.boolean;
+      break;
+    case Kind::kInteger:
+      p_.integer = other.p_.integer;
+      break;
+    case Kind::kDouble:
+      p_.number = other.p_.number;
+      break;
+    case Kind::kDecimal:
+      new (&p_.decimal) std::shared_ptr<const JsonDecimal>(other.p_.decimal);
+      break;
+    case Kind::kString:
+      new (&p_.string) std::string(other.p_.string);
+      break;
+    case Kind::kArray:
+      new (&p_.array) Array(other.p_.array);
+      break;
+    case Kind::kObject:
+      new (&p_.object) JsonObject(other.p_.object);
+      break;
+    case Kind::kProxy:
+      new (&p_.proxy) std::shared_ptr<const JsonProxy>(other.p_.proxy);
+      break;
+  }
+  kind_ = other.kind_;
+}
+
+std::string& JsonValue::becomeString() {
+  destroyPayload();
+  kind_ = Kind::kString;
+  return *new (&p_.string) std::string();
+}
+
+void JsonValue::becomeDecimal(JsonDecimal value) {
+  destroyPayload();
+  new (&p_.decimal)
+      std::shared_ptr<const JsonDecimal>(std::make_shared<const JsonDecimal>(std::move(value)));
+  kind_ = Kind::kDecimal;
+}
+
 void JsonValue::setUnsignedAsDecimal(std::uint64_t value) {
   std::optional<JsonDecimal> decimal = JsonDecimal::fromText(std::to_string(value));
-  v_ = std::make_shared<const JsonDecimal>(std::move(*decimal));
+  becomeDecimal(std::move(*decimal));
 }
 
 bool JsonValue::hasNestedContainers() const {
-  if (const Array* array = std::get_if<Array>(&v_)) {
+  if (const Array* array = asArray()) {
     for (const JsonValue& element : *array) {
       if (element.isNonEmptyContainer()) return true;
     }
-  } else if (const JsonObject* object = std::get_if<JsonObject>(&v_)) {
+  } else if (const JsonObject* object = asObject()) {
     for (const JsonMember& member : object->members_) {
       if (member.value.isNonEmptyContainer()) return true;
     }
@@ -210,7 +333,7 @@ bool JsonValue::hasNestedContainers() const {
 
 JsonValue::JsonValue(const JsonValue& other) {
   if (!other.hasNestedContainers()) {
-    v_ = other.v_;  // children are flat: copying them recurses one level only
+    copyShallowFrom(other);  // children are flat: copying them recurses one level only
     return;
   }
   // Copy level by level with an explicit work list. Each container is sized before its children
@@ -223,17 +346,21 @@ JsonValue::JsonValue(const JsonValue& other) {
   while (!tasks.empty()) {
     const Task task = tasks.back();
     tasks.pop_back();
-    if (const Array* from = std::get_if<Array>(&task.from->v_)) {
-      Array& to = task.to->v_.emplace<Array>(from->size());
+    if (const Array* from = task.from->asArray()) {
+      new (&task.to->p_.array) Array(from->size());
+      task.to->kind_ = Kind::kArray;
+      Array& to = task.to->p_.array;
       for (std::size_t i = 0; i < from->size(); ++i) {
         if ((*from)[i].isNonEmptyContainer()) {
           tasks.push_back({&(*from)[i], &to[i]});
         } else {
-          to[i].v_ = (*from)[i].v_;
+          to[i].copyShallowFrom((*from)[i]);
         }
       }
-    } else if (const JsonObject* from = std::get_if<JsonObject>(&task.from->v_)) {
-      JsonObject& to = task.to->v_.emplace<JsonObject>();
+    } else if (const JsonObject* from = task.from->asObject()) {
+      new (&task.to->p_.object) JsonObject();
+      task.to->kind_ = Kind::kObject;
+      JsonObject& to = task.to->p_.object;
       to.members_.resize(from->members_.size());
       for (std::size_t i = 0; i < from->members_.size(); ++i) {
         to.members_[i].key = from->members_[i].key;
@@ -241,25 +368,26 @@ JsonValue::JsonValue(const JsonValue& other) {
         if (value.isNonEmptyContainer()) {
           tasks.push_back({&value, &to.members_[i].value});
         } else {
-          to.members_[i].value.v_ = value.v_;
+          to.members_[i].value.copyShallowFrom(value);
         }
       }
     } else {
-      task.to->v_ = task.from->v_;
+      task.to->copyShallowFrom(*task.from);
     }
   }
 }
 
 JsonValue& JsonValue::operator=(const JsonValue& other) {
   JsonValue copy(other);
-  v_.swap(copy.v_);
-  return *this;
+  return assignFromPossibleChild(std::move(copy));
 }
 
 JsonValue& JsonValue::assignFromPossibleChild(JsonValue&& other) noexcept {
   // Taking the new content first keeps `value = std::move(child of value)` safe.
   JsonValue taken(std::move(other));
-  v_.swap(taken.v_);
+  if (isNonEmptyContainer()) releaseNested();
+  destroyPayload();
+  takeFrom(taken);
   return *this;
 }
 
@@ -285,54 +413,19 @@ void JsonValue::releaseWithin(int budget, std::vector<JsonValue>& pending) noexc
       pending.push_back(std::move(child));
     }
   };
-  if (Array* array = std::get_if<Array>(&v_)) {
+  if (Array* array = asArray()) {
     for (JsonValue& element : *array) release(element);
     array->clear();
-  } else if (JsonObject* object = std::get_if<JsonObject>(&v_)) {
+  } else if (JsonObject* object = asObject()) {
     for (JsonMember& member : object->members_) release(member.value);
     object->members_.clear();
   }
 }
 
-std::optional<bool> JsonValue::asBoolean() const {
-  if (const bool* value = std::get_if<bool>(&v_)) return *value;
-  return std::nullopt;
-}
-
-std::optional<std::int64_t> JsonValue::asInteger() const {
-  if (const std::int64_t* value = std::get_if<std::int64_t>(&v_)) return *value;
-  return std::nullopt;
-}
-
-const JsonDecimal* JsonValue::asDecimal() const {
-  if (const auto* value = std::get_if<std::shared_ptr<const JsonDecimal>>(&v_)) {
-    return value->get();
-  }
-  return nullptr;
-}
-
-std::optional<double> JsonValue::asDouble() const {
-  if (const double* value = std::get_if<double>(&v_)) return *value;
-  return std::nullopt;
-}
-
 std::optional<double> JsonValue::numberAsDouble() const {
-  if (const std::int64_t* value = std::get_if<std::int64_t>(&v_)) {
-    return static_cast<double>(*value);
-  }
+  if (isInteger()) return static_cast<double>(p_.integer);
   if (const JsonDecimal* decimal = asDecimal()) return decimal->toDouble();
   return asDouble();
-}
-
-const std::string* JsonValue::asString() const { return std::get_if<std::string>(&v_); }
-const JsonValue::Array* JsonValue::asArray() const { return std::get_if<Array>(&v_); }
-JsonValue::Array* JsonValue::asArray() { return std::get_if<Array>(&v_); }
-const JsonObject* JsonValue::asObject() const { return std::get_if<JsonObject>(&v_); }
-JsonObject* JsonValue::asObject() { return std::get_if<JsonObject>(&v_); }
-
-const JsonProxy* JsonValue::asProxy() const {
-  if (const auto* value = std::get_if<std::shared_ptr<const JsonProxy>>(&v_)) return value->get();
-  return nullptr;
 }
 
 const JsonValue* JsonValue::find(std::string_view key) const {

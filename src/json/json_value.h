@@ -22,7 +22,6 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
-#include <variant>
 #include <vector>
 
 namespace marigold {
@@ -117,29 +116,30 @@ class JsonValue {
     kProxy
   };
 
-  JsonValue() = default;  // null
+  JsonValue() {}  // null
   JsonValue(std::nullptr_t) {}
-  JsonValue(bool value) : v_(value) {}
+  JsonValue(bool value) : kind_(Kind::kBoolean) { p_.boolean = value; }
   // The character types (char, signed char) count as booleans: zero is false. Every other
   // integer type, unsigned char (std::uint8_t) included, is a number.
   template <typename T>
   requires(std::is_same_v<T, char> || std::is_same_v<T, signed char>) JsonValue(T value)
-      : v_(value != 0) {}
+      : JsonValue(value != 0) {}
   template <typename T>
   requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char> &&
            !std::is_same_v<T, signed char>) JsonValue(T value)
-      : v_(static_cast<std::int64_t>(value)) {
+      : kind_(Kind::kInteger) {
+    p_.integer = static_cast<std::int64_t>(value);
     if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(std::int64_t)) {
       if (value > static_cast<T>(INT64_MAX)) setUnsignedAsDecimal(value);
     }
   }
-  JsonValue(double value) : v_(value) {}
-  JsonValue(JsonDecimal value) : v_(std::make_shared<const JsonDecimal>(std::move(value))) {}
-  JsonValue(std::string value) : v_(std::move(value)) {}
-  JsonValue(std::string_view value) : v_(std::string(value)) {}
-  JsonValue(const char* value) : v_(std::string(value)) {}
-  JsonValue(Array value) : v_(std::move(value)) {}
-  JsonValue(JsonObject value) : v_(std::move(value)) {}
+  JsonValue(double value) : kind_(Kind::kDouble) { p_.number = value; }
+  JsonValue(JsonDecimal value);
+  JsonValue(std::string value);
+  JsonValue(std::string_view value) : JsonValue(std::string(value)) {}
+  JsonValue(const char* value) : JsonValue(std::string(value)) {}
+  JsonValue(Array value);
+  JsonValue(JsonObject value);
   // A null proxy pointer gives the null value.
   JsonValue(std::shared_ptr<const JsonProxy> proxy);
 
@@ -147,19 +147,22 @@ class JsonValue {
   static JsonValue object(std::initializer_list<JsonMember> members = {});
 
   JsonValue(const JsonValue& other);
-  JsonValue(JsonValue&& other) noexcept : v_(std::move(other.v_)) {}
+  JsonValue(JsonValue&& other) noexcept { takeFrom(other); }  // leaves `other` null
   JsonValue& operator=(const JsonValue& other);
   JsonValue& operator=(JsonValue&& other) noexcept {
-    // Only a container can hold `other` inside itself; anything else takes it over directly.
+    if (this == &other) return *this;
+    // Only a container can hold `other` inside itself: take it out before letting go.
     if (isArray() || isObject()) return assignFromPossibleChild(std::move(other));
-    v_ = std::move(other.v_);
+    destroyPayload();
+    takeFrom(other);
     return *this;
   }
   ~JsonValue() {
     if (isNonEmptyContainer()) releaseNested();
+    destroyPayload();
   }
 
-  Kind kind() const { return static_cast<Kind>(v_.index()); }
+  Kind kind() const { return kind_; }
   bool isNull() const { return kind() == Kind::kNull; }
   bool isBoolean() const { return kind() == Kind::kBoolean; }
   bool isInteger() const { return kind() == Kind::kInteger; }
@@ -172,17 +175,24 @@ class JsonValue {
   bool isProxy() const { return kind() == Kind::kProxy; }
 
   // Typed views: absent (null pointer or nullopt) when the value is of another kind.
-  std::optional<bool> asBoolean() const;
-  std::optional<std::int64_t> asInteger() const;
-  const JsonDecimal* asDecimal() const;
-  std::optional<double> asDouble() const;        // only a stored double; see numberAsDouble()
+  std::optional<bool> asBoolean() const {
+    return isBoolean() ? std::optional<bool>(p_.boolean) : std::nullopt;
+  }
+  std::optional<std::int64_t> asInteger() const {
+    return isInteger() ? std::optional<std::int64_t>(p_.integer) : std::nullopt;
+  }
+  const JsonDecimal* asDecimal() const { return isDecimal() ? p_.decimal.get() : nullptr; }
+  // Only a stored double; see numberAsDouble().
+  std::optional<double> asDouble() const {
+    return isDouble() ? std::optional<double>(p_.number) : std::nullopt;
+  }
   std::optional<double> numberAsDouble() const;  // any number kind, converted
-  const std::string* asString() const;
-  const Array* asArray() const;
-  Array* asArray();
-  const JsonObject* asObject() const;
-  JsonObject* asObject();
-  const JsonProxy* asProxy() const;
+  const std::string* asString() const { return isString() ? &p_.string : nullptr; }
+  const Array* asArray() const { return isArray() ? &p_.array : nullptr; }
+  Array* asArray() { return isArray() ? &p_.array : nullptr; }
+  const JsonObject* asObject() const { return isObject() ? &p_.object : nullptr; }
+  JsonObject* asObject() { return isObject() ? &p_.object : nullptr; }
+  const JsonProxy* asProxy() const { return isProxy() ? p_.proxy.get() : nullptr; }
 
   // Object member lookup: `find` is null when absent or not an object; `at` gives a shared null
   // value instead, so that `v.at("a").at("b")` needs no checks on the way.
@@ -196,10 +206,67 @@ class JsonValue {
   friend bool operator==(const JsonValue& a, const JsonValue& b);
 
  private:
-  friend class LxJsonParser;  // scans scalars straight into place
-  using Storage =
-      std::variant<std::monostate, bool, std::int64_t, std::shared_ptr<const JsonDecimal>, double,
-                   std::string, Array, JsonObject, std::shared_ptr<const JsonProxy>>;
+  friend class LxJsonParser;  // scans scalars straight into null values
+
+  // The value's content, by kind; null, booleans and numbers own nothing. The active member is
+  // the one kind_ names.
+  union Payload {
+    Payload() {}
+    ~Payload() {}
+    bool boolean;
+    std::int64_t integer;
+    double number;
+    std::shared_ptr<const JsonDecimal> decimal;
+    std::string string;
+    Array array;
+    JsonObject object;
+    std::shared_ptr<const JsonProxy> proxy;
+  };
+
+  static bool ownsResources(Kind kind) {
+    return kind != Kind::kNull && kind != Kind::kBoolean && kind != Kind::kInteger &&
+           kind != Kind::kDouble;
+  }
+  // Moves other's content here, this being null or just destroyed; `other` becomes null.
+  void takeFrom(JsonValue& other) noexcept {
+    kind_ = other.kind_;
+    switch (kind_) {
+      case Kind::kNull:
+        return;
+      case Kind::kBoolean:
+        p_.boolean = other.p_.boolean;
+        return;
+      case Kind::kInteger:
+        p_.integer = other.p_.integer;
+        return;
+      case Kind::kDouble:
+        p_.number = other.p_.number;
+        return;
+      default:
+        moveResourceFrom(other);
+    }
+  }
+  void moveResourceFrom(JsonValue& other) noexcept;
+  // Ends the content's lifetime (not its children's release, see the destructor); the value must
+  // then be given new content or be gone.
+  void destroyPayload() noexcept {
+    if (ownsResources(kind_)) destroyResource();
+  }
+  void destroyResource() noexcept;
+  void copyShallowFrom(const JsonValue& other);  // this being null; children copied by value
+  // New content set in place by the parser.
+  std::string& becomeString();
+  void becomeInteger(std::int64_t value) {
+    destroyPayload();
+    kind_ = Kind::kInteger;
+    p_.integer = value;
+  }
+  void becomeBoolean(bool value) {
+    destroyPayload();
+    kind_ = Kind::kBoolean;
+    p_.boolean = value;
+  }
+  void becomeDecimal(JsonDecimal value);
 
   void setUnsignedAsDecimal(std::uint64_t value);
   JsonValue& assignFromPossibleChild(JsonValue&& other) noexcept;
@@ -208,7 +275,8 @@ class JsonValue {
   void releaseWithin(int budget, std::vector<JsonValue>& pending) noexcept;
   bool hasNestedContainers() const;
 
-  Storage v_;
+  Kind kind_ = Kind::kNull;
+  Payload p_;
 };
 
 struct JsonMember {
@@ -224,8 +292,8 @@ inline JsonObject& JsonObject::operator=(JsonObject&& other) noexcept = default;
 inline JsonObject::~JsonObject() = default;
 
 inline bool JsonValue::isNonEmptyContainer() const {
-  if (const Array* array = std::get_if<Array>(&v_)) return !array->empty();
-  if (const JsonObject* object = std::get_if<JsonObject>(&v_)) return !object->empty();
+  if (kind_ == Kind::kArray) return !p_.array.empty();
+  if (kind_ == Kind::kObject) return !p_.object.empty();
   return false;
 }
 

@@ -2,40 +2,21 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <unordered_map>
 
+#include "json/string_scan.h"
+
 namespace marigold {
 namespace {
 
-static_assert(std::endian::native == std::endian::little,
-              "the word scan reads bytes in memory order");
-
-// Zero bytes appended after the text: the terminator, plus room for the word scan to read a
-// whole 8-byte word and for fixed-length comparisons to overrun the terminator harmlessly.
+// Zero bytes appended after the text: the terminator, plus room for the block scan to read a
+// whole block from the terminator on and for fixed-length comparisons to overrun it harmlessly.
 constexpr std::size_t kPadding = 16;
-
-// Byte classes inside a string: plain ASCII, a byte that ends a plain run (double quote,
-// backslash, the control codes and the terminating NUL), or the lead of a multi-byte character.
-enum ByteClass : std::uint8_t { kPlain, kStop, kMultiByte };
-
-constexpr std::array<std::uint8_t, 256> kStringClass = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (int b = 0; b < 256; ++b) {
-    if (b < 0x20 || b == '"' || b == '\\') {
-      table[b] = kStop;
-    } else if (b >= 0x80) {
-      table[b] = kMultiByte;
-    } else {
-      table[b] = kPlain;
-    }
-  }
-  return table;
-}();
+static_assert(kPadding >= json_scan::kScanBlock);
 
 constexpr std::array<bool, 256> kWhiteSpace = [] {
   std::array<bool, 256> table{};
@@ -45,19 +26,6 @@ constexpr std::array<bool, 256> kWhiteSpace = [] {
 }();
 
 bool isDigit(unsigned char b) { return b >= '0' && b <= '9'; }
-
-// The bytes of `word` that need a look of their own in a string (double quote, backslash, control
-// codes, bytes from 0x80), as the high bit of each. The lowest flagged byte is always exact; bytes
-// above it may be flagged spuriously.
-std::uint64_t specialBytes(std::uint64_t word) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-  auto hasZeroByte = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
-  const std::uint64_t quote = hasZeroByte(word ^ (kOnes * '"'));
-  const std::uint64_t backslash = hasZeroByte(word ^ (kOnes * '\\'));
-  const std::uint64_t control = (word - kOnes * 0x20) & ~word & kHighs;
-  return quote | backslash | control | (word & kHighs);
-}
 
 // Length of the well-formed UTF-8 character starting at p (lead byte >= 0x80), or 0 when the bytes
 // are not one. Stops reading at the first byte that does not fit, so the terminator is never
@@ -219,8 +187,8 @@ bool LxJsonParser::scanValue(JsonValue& root) {
         }
         // Scalars are scanned straight into their place in the tree being built.
         JsonValue& slot = frames_.empty()           ? root
-                          : frames_.back().isObject ? members_[frames_.back().pending].value
-                                                    : values_.emplace_back();
+                          : frames_.back().isObject ? frames_.back().members.back().value
+                                                    : frames_.back().elements.emplace_back();
         if (!scanScalar(lead, slot)) return unwind(false);
         if (frames_.empty()) return true;
         step = afterValue();
@@ -234,7 +202,6 @@ bool LxJsonParser::scanValue(JsonValue& root) {
         skipWhiteSpace();
         if (*c_ == ']') {
           ++c_;
-          --depth_;
           closeArray(root);
           if (frames_.empty()) return true;
           step = afterValue();
@@ -262,7 +229,6 @@ bool LxJsonParser::scanValue(JsonValue& root) {
         skipWhiteSpace();
         if (*c_ == '}') {
           ++c_;
-          --depth_;
           closeDictionary(root);
           if (frames_.empty()) return true;
           step = afterValue();
@@ -273,9 +239,8 @@ bool LxJsonParser::scanValue(JsonValue& root) {
           return unwind(true);
         }
         ++c_;
-        frames_.back().pending = members_.size();
-        members_.emplace_back();
-        if (!scanRestOfString(members_.back().key)) {
+        std::vector<JsonMember>& members = frames_.back().members;
+        if (!scanRestOfString(members.emplace_back().key)) {
           fail(3, "Object key string expected");
           return unwind(true);
         }
@@ -307,14 +272,17 @@ bool LxJsonParser::scanValue(JsonValue& root) {
 bool LxJsonParser::scanRestOfArray() {
   ++depth_;
   if (maxDepth() != 0 && depth_ > maxDepth()) return fail(7, "Nested too deep");
-  frames_.push_back({false, values_.size(), 0});
+  Frame& frame = frames_.emplace_back();
+  frame.elements.reserve(sizeHint(arraySizeHints_));
   return true;
 }
 
 bool LxJsonParser::scanRestOfDictionary() {
   ++depth_;
   if (maxDepth() != 0 && depth_ > maxDepth()) return fail(7, "Nested too deep");
-  frames_.push_back({true, members_.size(), 0});
+  Frame& frame = frames_.emplace_back();
+  frame.isObject = true;
+  frame.members.reserve(sizeHint(objectSizeHints_));
   return true;
 }
 
@@ -323,7 +291,7 @@ bool LxJsonParser::scanScalar(unsigned char lead, JsonValue& out) {
     case '\0':
       return fail(11, "Unexpected end of string");
     case '"': {
-      return scanRestOfString(out.v_.emplace<std::string>());
+      return scanRestOfString(out.becomeString());
     }
     case '+':
       return fail(2, "Leading + disallowed in number");
@@ -346,37 +314,35 @@ bool LxJsonParser::scanScalar(unsigned char lead, JsonValue& out) {
 bool LxJsonParser::scanRestOfTrue(JsonValue& out) {
   if (std::memcmp(c_, "rue", 3) != 0) return fail(3, "Expected 'true'");
   c_ += 3;
-  out.v_.emplace<bool>(true);
+  out.becomeBoolean(true);
   return true;
 }
 
 bool LxJsonParser::scanRestOfFalse(JsonValue& out) {
   if (std::memcmp(c_, "alse", 4) != 0) return fail(3, "Expected 'false'");
   c_ += 4;
-  out.v_.emplace<bool>(false);
+  out.becomeBoolean(false);
   return true;
 }
 
 bool LxJsonParser::scanRestOfNull(JsonValue& out) {
   if (std::memcmp(c_, "ull", 3) != 0) return fail(3, "Expected 'null'");
   c_ += 3;
-  out.v_.emplace<std::monostate>();
+  out = JsonValue();
   return true;
 }
 
-// Moves the cursor over plain string bytes: whole words while they hold nothing special, checking
+// Moves the cursor over plain string bytes: whole blocks while they hold nothing special, checking
 // each multi-byte character as it passes. Stops on a double quote, backslash, control code or NUL.
 bool LxJsonParser::skipPlainRun() {
   for (;;) {
-    std::uint64_t word;
-    std::memcpy(&word, c_, sizeof word);
-    const std::uint64_t special = specialBytes(word);
-    if (special == 0) {
-      c_ += sizeof word;
+    const json_scan::ScanMask stops = json_scan::parserStops(c_);
+    if (stops == 0) {
+      c_ += json_scan::kScanBlock;
       continue;
     }
-    c_ += std::countr_zero(special) / 8;  // the first special byte is flagged exactly
-    if (kStringClass[static_cast<unsigned char>(*c_)] != kMultiByte) return true;
+    c_ += json_scan::firstStop(stops);
+    if (static_cast<unsigned char>(*c_) < 0x80) return true;  // not the lead of a UTF-8 character
     const std::size_t length = utf8Length(reinterpret_cast<const unsigned char*>(c_));
     if (length == 0) return fail(6, "Broken unicode character");
     c_ += length;
@@ -485,6 +451,8 @@ bool LxJsonParser::scanNumber(JsonValue& out) {
   const char* start = c_;
   const bool negative = *c_ == '-';
   if (negative) ++c_;
+  // Up to 19 digits always fit in 64 bits unsigned; longer integers become decimals.
+  constexpr std::ptrdiff_t kDigitsThatFit = 19;
   std::uint64_t magnitude = 0;
   bool fits = true;
   if (*c_ == '0') {
@@ -492,11 +460,9 @@ bool LxJsonParser::scanNumber(JsonValue& out) {
     if (isDigit(*c_)) return fail(2, "Leading 0 disallowed in number");
   } else {
     if (!isDigit(*c_)) return fail(2, "No digits after initial minus");
-    for (; isDigit(*c_); ++c_) {
-      const unsigned digit = static_cast<unsigned char>(*c_) - '0';
-      if (magnitude > (UINT64_MAX - digit) / 10) fits = false;
-      magnitude = magnitude * 10 + digit;
-    }
+    const char* digits = c_;
+    for (; isDigit(*c_); ++c_) magnitude = magnitude * 10 + (static_cast<unsigned char>(*c_) - '0');
+    fits = c_ - digits <= kDigitsThatFit;
   }
   bool integer = true;
   if (*c_ == '.') {
@@ -514,14 +480,13 @@ bool LxJsonParser::scanNumber(JsonValue& out) {
   }
   if (integer && fits && magnitude <= static_cast<std::uint64_t>(INT64_MAX)) {
     const auto value = static_cast<std::int64_t>(magnitude);
-    out.v_.emplace<std::int64_t>(negative ? -value : value);
+    out.becomeInteger(negative ? -value : value);
     return true;
   }
   std::optional<JsonDecimal> decimal =
       JsonDecimal::fromText(std::string_view(start, static_cast<std::size_t>(c_ - start)));
   if (!decimal) return fail(2, "Failed creating decimal instance");
-  out.v_.emplace<std::shared_ptr<const JsonDecimal>>(
-      std::make_shared<const JsonDecimal>(std::move(*decimal)));
+  out.becomeDecimal(std::move(*decimal));
   return true;
 }
 
@@ -534,31 +499,41 @@ void LxJsonParser::deliver(JsonValue value, JsonValue& root) {
   if (frames_.empty()) {
     root = std::move(value);
   } else if (frames_.back().isObject) {
-    members_[frames_.back().pending].value = std::move(value);
+    frames_.back().members.back().value = std::move(value);
   } else {
-    values_.push_back(std::move(value));
+    frames_.back().elements.push_back(std::move(value));
   }
 }
 
+// Called with depth_ still counting the container being opened or closed.
+std::size_t LxJsonParser::sizeHint(const SizeHints& hints) const {
+  return depth_ <= kSizeHintLevels ? hints[depth_ - 1] : 0;
+}
+
+void LxJsonParser::noteSize(SizeHints& hints, std::size_t size) const {
+  // Larger containers grow as they fill; a hint never reserves more than this.
+  constexpr std::size_t kMaxHint = 64;
+  if (depth_ <= kSizeHintLevels)
+    hints[depth_ - 1] = static_cast<std::uint32_t>(std::min(size, kMaxHint));
+}
+
 void LxJsonParser::closeArray(JsonValue& root) {
-  const auto first = values_.begin() + static_cast<std::ptrdiff_t>(frames_.back().start);
-  JsonValue array(
-      JsonValue::Array(std::make_move_iterator(first), std::make_move_iterator(values_.end())));
-  values_.erase(first, values_.end());
+  JsonValue::Array elements = std::move(frames_.back().elements);
   frames_.pop_back();
-  deliver(std::move(array), root);
+  noteSize(arraySizeHints_, elements.size());
+  --depth_;
+  if (elements.empty()) elements = JsonValue::Array();  // no room kept for nothing
+  deliver(JsonValue(std::move(elements)), root);
 }
 
 void LxJsonParser::closeDictionary(JsonValue& root) {
-  const std::size_t start = frames_.back().start;
-  const std::size_t kept = removeRepeatedKeys(members_.data() + start, members_.size() - start);
-  const auto first = members_.begin() + static_cast<std::ptrdiff_t>(start);
-  JsonValue object(JsonObject(
-      std::vector<JsonMember>(std::make_move_iterator(first),
-                              std::make_move_iterator(first + static_cast<std::ptrdiff_t>(kept)))));
-  members_.erase(first, members_.end());
+  std::vector<JsonMember> members = std::move(frames_.back().members);
   frames_.pop_back();
-  deliver(std::move(object), root);
+  noteSize(objectSizeHints_, members.size());
+  --depth_;
+  members.resize(removeRepeatedKeys(members.data(), members.size()));
+  if (members.empty()) members = std::vector<JsonMember>();  // no room kept for nothing
+  deliver(JsonValue(JsonObject(std::move(members))), root);
 }
 
 bool LxJsonParser::fail(unsigned code, std::string description) {
@@ -576,7 +551,7 @@ bool LxJsonParser::unwind(bool selfFailed) {
   while (level > 0) {
     const Frame& frame = frames_[--level];
     if (frame.isObject) {
-      addErrorWithCode(3, "Object value expected for key: " + members_[frame.pending].key);
+      addErrorWithCode(3, "Object value expected for key: " + frame.members.back().key);
     } else {
       addErrorWithCode(3, "Expected value while parsing array");
     }
@@ -584,10 +559,6 @@ bool LxJsonParser::unwind(bool selfFailed) {
   return false;
 }
 
-void LxJsonParser::resetStacks() {
-  frames_.clear();
-  values_.clear();
-  members_.clear();
-}
+void LxJsonParser::resetStacks() { frames_.clear(); }
 
 }  // namespace marigold

@@ -7,6 +7,8 @@
 // one parser for many texts; one thread at a time.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,13 +34,15 @@ class LxJsonParser : public LxJsonBase {
   std::optional<std::size_t> errorOffset() const { return errorOffset_; }
 
  private:
-  // An array or object being built: its elements wait in values_ (arrays) or members_ (objects)
-  // from `start` on; `pending` is the member whose value is being scanned.
+  // An array or object being built: its elements or members so far, straight in the vector that
+  // becomes the container; for objects, the last member is the one whose value is being scanned.
   struct Frame {
-    bool isObject;
-    std::size_t start;
-    std::size_t pending;
+    bool isObject = false;
+    JsonValue::Array elements;
+    std::vector<JsonMember> members;
   };
+  static constexpr std::size_t kSizeHintLevels = 64;
+  using SizeHints = std::array<std::uint32_t, kSizeHintLevels>;
 
   bool scanValue(JsonValue& root);
   bool scanRestOfArray();
@@ -56,6 +60,8 @@ class LxJsonParser : public LxJsonBase {
 
   void skipWhiteSpace();
   void deliver(JsonValue value, JsonValue& root);
+  std::size_t sizeHint(const SizeHints& hints) const;
+  void noteSize(SizeHints& hints, std::size_t size) const;
   void closeArray(JsonValue& root);
   void closeDictionary(JsonValue& root);
   bool fail(unsigned code, std::string description);
@@ -67,8 +73,10 @@ class LxJsonParser : public LxJsonBase {
   const char* c_ = nullptr;  // the cursor, into buffer_
   std::string buffer_;       // the text up to its first NUL, then NUL padding
   std::vector<Frame> frames_;
-  std::vector<JsonValue> values_;
-  std::vector<JsonMember> members_;
+  // The size of the last array and object closed at each of the first levels: the room a new
+  // container there starts with, since siblings in a reply tend to be alike. Kept between parses.
+  SizeHints arraySizeHints_{};
+  SizeHints objectSizeHints_{};
   std::string scratch_;  // a string with escapes, built piece by piece
   std::optional<std::size_t> errorOffset_;
 };
