@@ -511,18 +511,32 @@ std::size_t LxJsonParser::sizeHint(const SizeHints& hints) const {
 }
 
 void LxJsonParser::noteSize(SizeHints& hints, std::size_t size) const {
-  // Larger containers grow as they fill; a hint never reserves more than this.
-  constexpr std::size_t kMaxHint = 64;
-  if (depth_ <= kSizeHintLevels)
-    hints[depth_ - 1] = static_cast<std::uint32_t>(std::min(size, kMaxHint));
+  if (depth_ <= kSizeHintLevels) {
+    hints[depth_ - 1] = static_cast<std::uint32_t>(std::min<std::size_t>(size, UINT32_MAX));
+  }
 }
+
+namespace {
+
+// Gives back the room a container was given beyond what it holds, where that is much: after a
+// far larger sibling. The usual spare room of growth is kept.
+template <typename Vector>
+void giveBackRoom(Vector& items) {
+  if (items.empty()) {
+    items = Vector();
+  } else if (items.capacity() - items.size() > items.size() / 2 + 8) {
+    items.shrink_to_fit();
+  }
+}
+
+}  // namespace
 
 void LxJsonParser::closeArray(JsonValue& root) {
   JsonValue::Array elements = std::move(frames_.back().elements);
   frames_.pop_back();
   noteSize(arraySizeHints_, elements.size());
   --depth_;
-  if (elements.empty()) elements = JsonValue::Array();  // no room kept for nothing
+  giveBackRoom(elements);
   deliver(JsonValue(std::move(elements)), root);
 }
 
@@ -532,7 +546,7 @@ void LxJsonParser::closeDictionary(JsonValue& root) {
   noteSize(objectSizeHints_, members.size());
   --depth_;
   members.resize(removeRepeatedKeys(members.data(), members.size()));
-  if (members.empty()) members = std::vector<JsonMember>();  // no room kept for nothing
+  giveBackRoom(members);
   deliver(JsonValue(JsonObject(std::move(members))), root);
 }
 

@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "json/string_scan.h"
+
 namespace marigold {
 namespace {
 
@@ -41,15 +43,31 @@ const JsonValue* resolveProxies(const JsonValue& value, std::unique_ptr<JsonValu
   return current;
 }
 
-// An array or object being written: the container, the next child to write and, for objects, the
-// order of the members. `owned` keeps a proxy's substitute alive while it is written.
+// An array or object being written: the container, the next child to write and, for objects
+// written in sorted key order, that order. `owned` keeps a proxy's substitute alive while it is
+// written.
 struct Frame {
   const JsonValue* container = nullptr;
   std::size_t next = 0;
   std::size_t size = 0;
-  std::vector<const JsonMember*> order;  // objects only
+  std::vector<const JsonMember*> sorted;  // objects, when sorting keys
   std::unique_ptr<JsonValue> owned;
+
+  const JsonMember& member(std::size_t index) const {
+    return sorted.empty() ? container->asObject()->members()[index] : *sorted[index];
+  }
 };
+
+// The first byte from p on that a string cannot carry unchanged, or end.
+const char* nextToEscape(const char* p, const char* end) {
+  while (static_cast<std::size_t>(end - p) >= json_scan::kScanBlock) {
+    const json_scan::ScanMask stops = json_scan::writerStops(p);
+    if (stops != 0) return p + json_scan::firstStop(stops);
+    p += json_scan::kScanBlock;
+  }
+  while (p != end && !kEscapeChars[static_cast<unsigned char>(*p)]) ++p;
+  return p;
+}
 
 }  // namespace
 
@@ -108,14 +126,13 @@ void LxJsonWriter::appendIndent(std::string& out) const {
 // nesting costs heap, not call stack.
 bool LxJsonWriter::appendValue(const JsonValue& root, std::string& out) {
   std::vector<Frame> frames;
-  const std::string_view separator = humanReadable_ ? " : " : ":";
 
   // Every open object whose member was being written records the failure, innermost first.
   auto unwind = [&]() {
     for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame) {
       if (frame->container->isObject()) {
-        const JsonMember* member = frame->order[frame->next - 1];
-        addErrorWithCode(1, "Unsupported value for key " + member->key + " in object");
+        const JsonMember& member = frame->member(frame->next - 1);
+        addErrorWithCode(1, "Unsupported value for key " + member.key + " in object");
       }
     }
     return false;
@@ -124,11 +141,14 @@ bool LxJsonWriter::appendValue(const JsonValue& root, std::string& out) {
   // Writes one value: scalars at once, containers by opening a frame.
   auto begin = [&](const JsonValue& value) -> bool {
     std::unique_ptr<JsonValue> holder;
-    std::string typeName;
-    const JsonValue* resolved = resolveProxies(value, holder, typeName);
-    if (resolved == nullptr) {
-      addErrorWithCode(1, "JSON serialisation not supported for " + typeName);
-      return false;
+    const JsonValue* resolved = &value;
+    if (value.isProxy()) {
+      std::string typeName;
+      resolved = resolveProxies(value, holder, typeName);
+      if (resolved == nullptr) {
+        addErrorWithCode(1, "JSON serialisation not supported for " + typeName);
+        return false;
+      }
     }
     const bool isArray = resolved->isArray();
     if (!isArray && !resolved->isObject()) return appendScalar(*resolved, out);
@@ -145,10 +165,10 @@ bool LxJsonWriter::appendValue(const JsonValue& root, std::string& out) {
     } else {
       const auto members = resolved->asObject()->members();
       frame.size = members.size();
-      frame.order.reserve(members.size());
-      for (const JsonMember& member : members) frame.order.push_back(&member);
-      if (sortKeys_) {
-        std::sort(frame.order.begin(), frame.order.end(),
+      if (sortKeys_ && members.size() > 1) {
+        frame.sorted.reserve(members.size());
+        for (const JsonMember& member : members) frame.sorted.push_back(&member);
+        std::sort(frame.sorted.begin(), frame.sorted.end(),
                   [](const JsonMember* a, const JsonMember* b) { return a->key < b->key; });
       }
       out += '{';
@@ -175,11 +195,19 @@ bool LxJsonWriter::appendValue(const JsonValue& root, std::string& out) {
     if (frame.container->isArray()) {
       child = &(*frame.container->asArray())[index];
     } else {
-      appendString(frame.order[index]->key, out);
-      out += separator;
-      child = &frame.order[index]->value;
+      const JsonMember& member = frame.member(index);
+      appendString(member.key, out);
+      if (humanReadable_) {
+        out += " : ";
+      } else {
+        out += ':';
+      }
+      child = &member.value;
     }
-    if (!begin(*child)) return unwind();
+    const JsonValue::Kind kind = child->kind();
+    const bool scalar = kind != JsonValue::Kind::kArray && kind != JsonValue::Kind::kObject &&
+                        kind != JsonValue::Kind::kProxy;
+    if (!(scalar ? appendScalar(*child, out) : begin(*child))) return unwind();
   }
   return true;
 }
@@ -228,12 +256,12 @@ bool LxJsonWriter::appendScalar(const JsonValue& value, std::string& out) {
 
 void LxJsonWriter::appendString(std::string_view text, std::string& out) {
   out += '"';
-  std::size_t run = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (!kEscapeChars[b]) continue;
-    out.append(text.data() + run, i - run);
-    run = i + 1;
+  const char* const end = text.data() + text.size();
+  const char* run = text.data();
+  for (const char* p = nextToEscape(run, end); p != end; p = nextToEscape(run, end)) {
+    out.append(run, static_cast<std::size_t>(p - run));
+    run = p + 1;
+    const auto b = static_cast<unsigned char>(*p);
     switch (b) {
       case '"':
         out += "\\\"";
@@ -263,7 +291,7 @@ void LxJsonWriter::appendString(std::string_view text, std::string& out) {
       }
     }
   }
-  out.append(text.data() + run, text.size() - run);
+  out.append(run, static_cast<std::size_t>(end - run));
   out += '"';
 }
 
