@@ -31,7 +31,7 @@
 #include "bench/sink_server.h"
 #include "config/service_constants.h"
 #include "encoding/data_url_encode.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "plugin/export_controller.h"
 #include "plugin/post_signing.h"
 #include "testing/controller_harness.h"

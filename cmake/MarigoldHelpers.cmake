@@ -47,7 +47,7 @@ endfunction()
 function(marigold_existing_libraries out)
   set(result)
   foreach(lib marigold_plugin marigold_settings marigold_oauth marigold_json marigold_crypto
-              marigold_encoding marigold_platform marigold_config)
+              marigold_encoding marigold_platform marigold_base marigold_config)
     if(TARGET ${lib})
       list(APPEND result ${lib})
     endif()

@@ -8,7 +8,7 @@
 
 #include "oauth/mutable_url_request.h"
 #include "oauth/request_parameters.h"
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace {
 

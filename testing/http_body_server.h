@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/ascii.h"
 #include "testing/loopback_socket.h"
 
 namespace marigold {
@@ -42,10 +43,7 @@ class HttpBodyServer {
     // The first field of that name (names compared without regard to case).
     std::optional<std::string> header(std::string_view name) const {
       for (const auto& [field, value] : headers) {
-        if (std::equal(field.begin(), field.end(), name.begin(), name.end(), [](char a, char b) {
-              return std::tolower(static_cast<unsigned char>(a)) ==
-                     std::tolower(static_cast<unsigned char>(b));
-            })) {
+        if (equalsIgnoringAsciiCase(field, name)) {
           return value;
         }
       }

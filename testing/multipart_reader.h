@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
+
 namespace marigold::multipart {
 
 struct Part {
@@ -83,8 +85,7 @@ inline std::optional<std::vector<Part>> readParts(std::string_view body,
       const std::string_view field = head.substr(line, next - line);
       const auto colon = field.find(':');
       if (colon == std::string_view::npos) return std::nullopt;
-      std::string name(field.substr(0, colon));
-      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      std::string name = asciiLowered(field.substr(0, colon));
       std::string_view value = field.substr(colon + 1);
       while (value.starts_with(' ')) value.remove_prefix(1);
       read.headers[name] = std::string(value);

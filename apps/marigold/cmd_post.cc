@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ascii.h"
 #include "commands.h"
 #include "host/photo_export.h"
 #include "host/scratch_folder.h"
@@ -80,13 +81,6 @@ JsonValue preparationJson(const imaging::PreparationResult& result,
 constexpr const char* kSignInHelp =
     "Signs in by itself with a remembered sign-in (marigold login --remember), else give --user.\n";
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
-
 std::string joined(const std::vector<std::string>& items, const char* separator) {
   std::string all;
   for (const auto& item : items) all += (all.empty() ? "" : separator) + item;
@@ -154,8 +148,9 @@ int chooseState(HostSession& session, const PostOptions& o, Console& console) {
   if (o.stateOption->count() == 0) return kDone;
   auto states = session.control<PopUpButton>("plinthStatus");
   const auto& titles = states->itemTitles();
-  auto match = std::find_if(titles.begin(), titles.end(),
-                            [&](const std::string& t) { return equalsIgnoringCase(t, o.state); });
+  auto match = std::find_if(titles.begin(), titles.end(), [&](const std::string& t) {
+    return equalsIgnoringAsciiCase(t, o.state);
+  });
   if (match == titles.end()) {
     return console.error("--state " + printable(o.state) + ": unknown post state (choose one of " +
                          joined(titles, ", ") + ")");

@@ -12,7 +12,7 @@
 #include "console.h"
 #include "host/scratch_folder.h"
 #include "interrupts.h"
-#include "platform/bytes.h"
+#include "base/bytes.h"
 #include "platform/folder_lock.h"
 
 namespace marigold::cli {

@@ -3,17 +3,12 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/ascii.h"
 #include "digest.h"
 #include "percent.h"
 
 namespace marigold::sim {
 namespace {
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -30,7 +25,7 @@ bool isArrayPhotoKey(std::string_view name) {
 }
 
 bool isFormContentType(std::string_view contentType) {
-  const std::string type = lower(contentType.substr(0, contentType.find(';')));
+  const std::string type = asciiLowered(contentType.substr(0, contentType.find(';')));
   std::string_view trimmed = type;
   while (!trimmed.empty() && isSpace(trimmed.back())) trimmed.remove_suffix(1);
   while (!trimmed.empty() && isSpace(trimmed.front())) trimmed.remove_prefix(1);
@@ -65,7 +60,7 @@ std::optional<std::vector<std::pair<std::string, std::string>>> parseAuthorizati
   std::vector<std::pair<std::string, std::string>> pairs;
   while (!header.empty() && isSpace(header.front())) header.remove_prefix(1);
   const std::size_t schemeEnd = std::min(header.find_first_of(" \t"), header.size());
-  if (lower(header.substr(0, schemeEnd)) != "oauth") return pairs;
+  if (asciiLowered(header.substr(0, schemeEnd)) != "oauth") return pairs;
   std::string_view rest = header.substr(schemeEnd);
   auto skipSpace = [&rest] {
     while (!rest.empty() && isSpace(rest.front())) rest.remove_prefix(1);
@@ -140,8 +135,8 @@ std::pair<CollectedParams, std::optional<OAuthProblem>> collectParameters(
 }
 
 std::string baseStringURI(const RequestView& request) {
-  const std::string scheme = lower(request.scheme);
-  std::string host = lower(request.host);
+  const std::string scheme = asciiLowered(request.scheme);
+  std::string host = asciiLowered(request.host);
   // A port in the Host header is the one the client signed (it may have come through a relay);
   // without one, the port the request arrived on counts. An IPv6 literal keeps its brackets.
   int port = request.port;
@@ -179,9 +174,8 @@ std::string signatureBaseString(const RequestView& request, const std::vector<Pa
     joined += '=';
     joined += value;
   }
-  std::string method(request.method);
-  for (char& c : method) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return method + "&" + percentEncode(baseStringURI(request)) + "&" + percentEncode(joined);
+  return asciiUppered(request.method) + "&" + percentEncode(baseStringURI(request)) + "&" +
+         percentEncode(joined);
 }
 
 std::optional<std::string> expectedSignature(std::string_view method, std::string_view baseString,

@@ -11,7 +11,7 @@
 #include <span>
 #include <string_view>
 
-#include "encoding/bytes.h"
+#include "base/bytes.h"
 
 namespace marigold {
 

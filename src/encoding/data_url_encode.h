@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "encoding/bytes.h"
+#include "base/bytes.h"
 
 namespace marigold::NSData_URLEncode {
 

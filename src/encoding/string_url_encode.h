@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "encoding/bytes.h"
+#include "base/bytes.h"
 #include "encoding/data_url_encode.h"
 
 namespace marigold::NSString_URLEncode {

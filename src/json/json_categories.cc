@@ -2,7 +2,7 @@
 
 #include "json/lx_json_parser.h"
 #include "json/lx_json_writer.h"
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace marigold {
 

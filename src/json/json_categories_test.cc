@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace marigold {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace marigold {
 

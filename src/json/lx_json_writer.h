@@ -16,7 +16,7 @@
 
 #include "json/json_value.h"
 #include "json/lx_json_base.h"
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace marigold {
 

@@ -22,8 +22,8 @@
 #include "oauth/request_parameter.h"
 #include "oauth/service_ticket.h"
 #include "oauth/token.h"
-#include "platform/bytes.h"
-#include "platform/error.h"
+#include "base/bytes.h"
+#include "base/error.h"
 #include "platform/url.h"
 
 namespace marigold {

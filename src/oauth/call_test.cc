@@ -7,7 +7,7 @@
 #include <string>
 
 #include "oauth/request_parameters.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/run_loop.h"
 #include "testing/http_body_server.h"
 #include "testing/multipart_reader.h"

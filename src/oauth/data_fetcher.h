@@ -13,8 +13,8 @@
 
 #include "oauth/mutable_url_request.h"
 #include "oauth/service_ticket.h"
-#include "platform/bytes.h"
-#include "platform/error.h"
+#include "base/bytes.h"
+#include "base/error.h"
 #include "platform/http_url_response.h"
 #include "platform/url_connection.h"
 

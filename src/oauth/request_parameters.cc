@@ -9,7 +9,7 @@
 #include "encoding/percent_escapes.h"
 #include "encoding/url_base.h"
 #include "oauth/split.h"
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace marigold::OAParameterAdditions {
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "encoding/bytes.h"
+#include "base/bytes.h"
 #include "oauth/request_parameter.h"
 #include "platform/url_request.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace marigold {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "oauth/mutable_url_request.h"
-#include "platform/bytes.h"
+#include "base/bytes.h"
 #include "platform/http_url_response.h"
 
 namespace marigold {

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <limits>
 
+#include "base/ascii.h"
 #include "encoding/oauth_url_encoding.h"
 #include "oauth/optional_text.h"
 #include "oauth/request_parameters.h"
@@ -35,7 +36,7 @@ std::int32_t leadingInteger(std::string_view text) {
 }
 
 std::int64_t unitSeconds(char unit) {
-  switch (std::toupper(static_cast<unsigned char>(unit))) {
+  switch (marigold::asciiUpper(unit)) {
     case 'H':
       return 3600;
     case 'D':
@@ -49,12 +50,6 @@ std::int64_t unitSeconds(char unit) {
     default:  // "S" and anything unknown
       return 1;
   }
-}
-
-std::string lowerASCII(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
 }
 
 }  // namespace
@@ -99,7 +94,7 @@ OAToken OAToken::withHTTPResponseBody(std::string_view body) {
         token.attributes_ = attributesWithString(*decoded);
       }
     } else if (name == "oauth_token_renewable") {
-      const std::string lower = lowerASCII(value);
+      const std::string lower = marigold::asciiLowered(value);
       if (lower == "true" || lower == "t") token.renewable_ = true;
     }
   }

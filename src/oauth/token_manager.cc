@@ -5,7 +5,7 @@
 
 #include "oauth/request_parameters.h"
 #include "oauth/token_persistence.h"
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace marigold {
 namespace {

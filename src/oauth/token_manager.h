@@ -25,7 +25,7 @@
 #include "oauth/consumer.h"
 #include "oauth/problem.h"
 #include "oauth/token.h"
-#include "platform/error.h"
+#include "base/error.h"
 #include "platform/user_defaults.h"
 
 namespace marigold {

@@ -16,7 +16,7 @@
 
 #include "config/service_constants.h"
 #include "oauth/token_persistence.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/run_loop.h"
 #include "platform/url_connection.h"
 #include "testing/temporary_home.h"

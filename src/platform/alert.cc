@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "platform/application.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/window.h"
 
 namespace marigold {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
+#include "base/error.h"
 #include "platform/observable.h"
 #include "platform/views.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/application.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/progress_indicator.h"
 #include "platform/window.h"
 

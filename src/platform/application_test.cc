@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace marigold {
 namespace {

@@ -11,8 +11,8 @@
 #include <functional>
 #include <optional>
 
-#include "platform/bytes.h"
-#include "platform/error.h"
+#include "base/bytes.h"
+#include "base/error.h"
 
 namespace marigold {
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <optional>
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace marigold {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/bytes.h"
+#include "base/bytes.h"
 
 namespace marigold {
 

@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/bytes.h"
+#include "base/bytes.h"
 
 namespace marigold {
 

@@ -1,6 +1,6 @@
 #include "platform/updater.h"
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace marigold {
 

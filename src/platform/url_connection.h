@@ -16,8 +16,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/bytes.h"
-#include "platform/error.h"
+#include "base/bytes.h"
+#include "base/error.h"
 #include "platform/http_url_response.h"
 #include "platform/run_loop.h"
 #include "platform/url_request.h"

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/bytes.h"
+#include "base/bytes.h"
 #include "platform/url.h"
 
 namespace marigold {

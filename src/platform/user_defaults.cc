@@ -6,7 +6,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/home_directory.h"
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace marigold {
 

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "platform/atomic_file.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "testing/temporary_home.h"
 
 namespace marigold {

@@ -15,7 +15,7 @@
 #include "encoding/oauth_url_encoding.h"
 #include "oauth/request_parameters.h"
 #include "oauth/token_manager.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/url_connection.h"
 #include "platform/user_defaults.h"
 

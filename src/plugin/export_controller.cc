@@ -7,7 +7,7 @@
 #include "platform/atomic_file.h"
 #include "platform/files.h"
 #include "platform/image.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/progress_indicator.h"
 #include "platform/updater.h"
 #include "platform/window.h"

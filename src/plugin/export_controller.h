@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "encoding/bytes.h"
+#include "base/bytes.h"
 #include "oauth/consumer.h"
 #include "oauth/token.h"
 #include "platform/alert.h"

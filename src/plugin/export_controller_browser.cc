@@ -1,7 +1,7 @@
 // Signing in through the browser: the user approves Marigold on Plinth's own page, so the password
 // never passes through Marigold; the access token then takes the password's place.
 #include "platform/alert.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/progress_indicator.h"
 #include "platform/window.h"
 #include "plugin/export_controller.h"

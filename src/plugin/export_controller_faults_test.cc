@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/log.h"
+#include "base/log.h"
 #include "settings/app_settings.h"
 #include "testing/controller_fixture.h"
 #include "testing/recording_proxy.h"

@@ -7,7 +7,7 @@
 #include "oauth/mutable_url_request.h"
 #include "oauth/request_parameters.h"
 #include "platform/alert.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/url_connection.h"
 #include "platform/window.h"
 #include "plugin/blog_names.h"

@@ -15,7 +15,7 @@
 #include "encoding/string_url_encode.h"
 #include "platform/alert.h"
 #include "platform/key_event.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/progress_indicator.h"
 #include "platform/window.h"
 #include "plinth_sim.h"

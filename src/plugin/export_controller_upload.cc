@@ -1,9 +1,9 @@
 // The photo post: reading the photos, composing and signing the form-encoded post, and following
 // its upload on a progress sheet.
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
+#include "base/ascii.h"
 #include "encoding/data_url_encode.h"
 #include "encoding/string_url_encode.h"
 #include "json/lx_json_parser.h"
@@ -12,7 +12,7 @@
 #include "platform/alert.h"
 #include "platform/atomic_file.h"
 #include "platform/image.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/progress_indicator.h"
 #include "platform/window.h"
 #include "plugin/export_controller.h"
@@ -24,12 +24,6 @@ namespace marigold {
 namespace {
 
 constexpr std::size_t kKeptReplyBytes = 64 * 1024;
-
-std::string lowerCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 // The service's own words for a refused post: meta.msg of its JSON reply, else the status code.
 std::string refusalReason(const Bytes& body, int status) {
@@ -111,7 +105,7 @@ void KZExportController::startExport(const std::string& /*path*/) {
     return;
   }
   std::optional<std::string> state = outlets_.plinthStatus->titleOfSelectedItem();
-  if (state) state = lowerCase(*state);
+  if (state) state = asciiLowered(*state);
   std::optional<std::string> link;
   if (count <= 1) link = outlets_.plinthClickthrough->stringValue();
 

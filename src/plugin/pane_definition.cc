@@ -1,6 +1,6 @@
 #include "plugin/pane_definition.h"
 
-#include "platform/log.h"
+#include "base/log.h"
 #include "platform/notification_center.h"
 #include "plugin/export_plugin_box.h"
 #include "settings/app_settings.h"

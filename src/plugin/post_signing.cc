@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 
+#include "base/ascii.h"
 #include "crypto/hmac_sha1.h"
 #include "encoding/data_base64.h"
 #include "encoding/data_url_encode.h"
@@ -199,12 +200,6 @@ void forEachBaseStringPiece(std::string_view encodedURI, const ParameterList& pr
   forEachParameterStringPiece(protocolParameters, bodyParameters, sink);
 }
 
-std::string lowerCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 // The nonce history: the second in which the last nonce was issued and the nonces issued in it.
 // Shared by every controller of the process, hence guarded.
 struct NonceHistory {
@@ -281,8 +276,8 @@ ParameterList oauthGenerateTimestampAndNonce(const Clock& clock) {
 
 std::string oauthBaseStringURI(const URL& url) {
   if (url.host().empty()) throw URLHostMissing(url.absoluteString());
-  std::string scheme = lowerCase(url.scheme());
-  std::string authority = lowerCase(url.host());
+  std::string scheme = asciiLowered(url.scheme());
+  std::string authority = asciiLowered(url.host());
   if (auto port = url.port()) {
     bool defaultPort = (scheme == "http" && *port == 80) || (scheme == "https" && *port == 443);
     if (!defaultPort) authority.append(":").append(std::to_string(*port));

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "encoding/bytes.h"
+#include "base/bytes.h"
 #include "platform/url.h"
 #include "platform/url_request.h"
 #include "plugin/parameter_entry.h"

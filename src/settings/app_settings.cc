@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstdint>
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace marigold {
 namespace {

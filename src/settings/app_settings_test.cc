@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "platform/atomic_file.h"
-#include "platform/log.h"
+#include "base/log.h"
 #include "testing/temporary_home.h"
 
 namespace marigold {

@@ -2,7 +2,7 @@
 
 #include <libsecret/secret.h>
 
-#include "platform/log.h"
+#include "base/log.h"
 
 namespace marigold {
 namespace {

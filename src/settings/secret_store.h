@@ -13,7 +13,7 @@
 #include <string>
 #include <variant>
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace marigold {
 

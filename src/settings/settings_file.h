@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/error.h"
+#include "base/error.h"
 #include "platform/property_list.h"
 
 namespace marigold {

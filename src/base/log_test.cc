@@ -1,8 +1,8 @@
-#include "platform/log.h"
+#include "base/log.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace marigold {
 namespace {
