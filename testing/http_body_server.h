@@ -43,7 +43,7 @@ class HttpBodyServer {
     // The first field of that name (names compared without regard to case).
     std::optional<std::string> header(std::string_view name) const {
       for (const auto& [field, value] : headers) {
-        if (equalsIgnoringAsciiCase(field, name)) {
+        if (equalsIgnoringASCIICase(field, name)) {
           return value;
         }
       }

@@ -85,7 +85,7 @@ inline std::optional<std::vector<Part>> readParts(std::string_view body,
       const std::string_view field = head.substr(line, next - line);
       const auto colon = field.find(':');
       if (colon == std::string_view::npos) return std::nullopt;
-      std::string name = asciiLowered(field.substr(0, colon));
+      std::string name = lowerASCII(field.substr(0, colon));
       std::string_view value = field.substr(colon + 1);
       while (value.starts_with(' ')) value.remove_prefix(1);
       read.headers[name] = std::string(value);

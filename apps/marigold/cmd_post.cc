@@ -149,7 +149,7 @@ int chooseState(HostSession& session, const PostOptions& o, Console& console) {
   auto states = session.control<PopUpButton>("plinthStatus");
   const auto& titles = states->itemTitles();
   auto match = std::find_if(titles.begin(), titles.end(), [&](const std::string& t) {
-    return equalsIgnoringAsciiCase(t, o.state);
+    return equalsIgnoringASCIICase(t, o.state);
   });
   if (match == titles.end()) {
     return console.error("--state " + printable(o.state) + ": unknown post state (choose one of " +

@@ -1,7 +1,6 @@
 #include "oauth_check.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "base/ascii.h"
 #include "digest.h"
@@ -20,12 +19,11 @@ bool isArrayPhotoKey(std::string_view name) {
     return false;
   }
   const std::string_view digits = name.substr(kPrefix.size(), name.size() - kPrefix.size() - 1);
-  return std::all_of(digits.begin(), digits.end(),
-                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+  return std::all_of(digits.begin(), digits.end(), isASCIIDigit);
 }
 
 bool isFormContentType(std::string_view contentType) {
-  const std::string type = asciiLowered(contentType.substr(0, contentType.find(';')));
+  const std::string type = lowerASCII(contentType.substr(0, contentType.find(';')));
   std::string_view trimmed = type;
   while (!trimmed.empty() && isSpace(trimmed.back())) trimmed.remove_suffix(1);
   while (!trimmed.empty() && isSpace(trimmed.front())) trimmed.remove_prefix(1);
@@ -60,7 +58,7 @@ std::optional<std::vector<std::pair<std::string, std::string>>> parseAuthorizati
   std::vector<std::pair<std::string, std::string>> pairs;
   while (!header.empty() && isSpace(header.front())) header.remove_prefix(1);
   const std::size_t schemeEnd = std::min(header.find_first_of(" \t"), header.size());
-  if (asciiLowered(header.substr(0, schemeEnd)) != "oauth") return pairs;
+  if (lowerASCII(header.substr(0, schemeEnd)) != "oauth") return pairs;
   std::string_view rest = header.substr(schemeEnd);
   auto skipSpace = [&rest] {
     while (!rest.empty() && isSpace(rest.front())) rest.remove_prefix(1);
@@ -135,8 +133,8 @@ std::pair<CollectedParams, std::optional<OAuthProblem>> collectParameters(
 }
 
 std::string baseStringURI(const RequestView& request) {
-  const std::string scheme = asciiLowered(request.scheme);
-  std::string host = asciiLowered(request.host);
+  const std::string scheme = lowerASCII(request.scheme);
+  std::string host = lowerASCII(request.host);
   // A port in the Host header is the one the client signed (it may have come through a relay);
   // without one, the port the request arrived on counts. An IPv6 literal keeps its brackets.
   int port = request.port;
@@ -174,7 +172,7 @@ std::string signatureBaseString(const RequestView& request, const std::vector<Pa
     joined += '=';
     joined += value;
   }
-  return asciiUppered(request.method) + "&" + percentEncode(baseStringURI(request)) + "&" +
+  return upperASCII(request.method) + "&" + percentEncode(baseStringURI(request)) + "&" +
          percentEncode(joined);
 }
 

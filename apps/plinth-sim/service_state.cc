@@ -1,9 +1,9 @@
 #include "service_state.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 
+#include "base/ascii.h"
 #include "digest.h"
 
 namespace marigold::sim {
@@ -17,9 +17,7 @@ OAuthProblem refused(int status, std::string problem, std::string advice) {
 }
 
 std::optional<std::int64_t> parseTimestamp(const std::string& text) {
-  if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c)) != 0;
-      })) {
+  if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), isASCIIDigit)) {
     return std::nullopt;
   }
   return std::strtoll(text.c_str(), nullptr, 10);

@@ -8,10 +8,11 @@
 #include <openssl/hmac.h>
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "base/ascii.h"
 
 namespace marigold::sim::testing {
 
@@ -21,7 +22,7 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 inline std::string rfcEncode(const std::string& in) {
   std::string out;
   for (unsigned char c : in) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+    if (isASCIIAlphanumeric(static_cast<char>(c)) || c == '-' || c == '.' || c == '_' || c == '~') {
       out += static_cast<char>(c);
     } else {
       static const char* hex = "0123456789ABCDEF";

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/ascii.h"
 #include "crypto/uuid.h"
 #include "encoding/oauth_url_encoding.h"
 #include "oauth/optional_text.h"
@@ -20,13 +21,6 @@ std::string parameterEncoded(std::string_view text) {
 std::string currentTimestamp() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count());
-}
-
-std::string lowerASCII(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
 }
 
 // The request URI of the base string: scheme and host in lower case, the port only when it is not

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <string>
 
+#include "base/ascii.h"
 #include "encoding/oauth_url_encoding.h"
 #include "oauth/request_parameters.h"
 
@@ -255,7 +255,7 @@ TEST(OAMutableURLRequestTest, CreationDefaults) {
     if (i == 8 || i == 13 || i == 18 || i == 23) {
       EXPECT_EQ(nonce[i], '-');
     } else {
-      EXPECT_TRUE(std::isdigit(nonce[i]) || (nonce[i] >= 'A' && nonce[i] <= 'F')) << nonce;
+      EXPECT_TRUE(isASCIIDigit(nonce[i]) || (nonce[i] >= 'A' && nonce[i] <= 'F')) << nonce;
     }
   }
   OAMutableURLRequest other(urlFor("http://h/p"), OAConsumer("k", "s"), std::nullopt, std::nullopt,

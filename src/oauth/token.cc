@@ -1,6 +1,5 @@
 #include "oauth/token.h"
 
-#include <cctype>
 #include <limits>
 
 #include "base/ascii.h"
@@ -22,7 +21,7 @@ std::int32_t clamp32(std::int64_t value) {
 // the first non-digit; 0 without digits; clamped to 32 bits.
 std::int32_t leadingInteger(std::string_view text) {
   std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  while (i < text.size() && isASCIISpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   std::int64_t magnitude = 0;
@@ -36,7 +35,7 @@ std::int32_t leadingInteger(std::string_view text) {
 }
 
 std::int64_t unitSeconds(char unit) {
-  switch (marigold::asciiUpper(unit)) {
+  switch (marigold::toASCIIUpper(unit)) {
     case 'H':
       return 3600;
     case 'D':
@@ -94,7 +93,7 @@ OAToken OAToken::withHTTPResponseBody(std::string_view body) {
         token.attributes_ = attributesWithString(*decoded);
       }
     } else if (name == "oauth_token_renewable") {
-      const std::string lower = marigold::asciiLowered(value);
+      const std::string lower = marigold::lowerASCII(value);
       if (lower == "true" || lower == "t") token.renewable_ = true;
     }
   }

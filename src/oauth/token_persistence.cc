@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "base/ascii.h"
+
 namespace marigold::OATokenPersistence {
 namespace {
 
@@ -51,10 +53,7 @@ std::optional<OAToken::Attributes> attributesOf(const std::optional<PropertyList
 std::string settingsKey(std::string_view name, std::string_view provider, std::string_view prefix) {
   std::string key = "OAUTH_";
   key.append(provider).append("_").append(prefix).append("_");
-  for (const char c : name) {
-    key.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
-  }
-  return key;
+  return key + upperASCII(name);
 }
 
 std::optional<PropertyList> loadSetting(std::string_view name, std::string_view provider,

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "base/ascii.h"
 #include "platform/url_request.h"
 
 namespace marigold {

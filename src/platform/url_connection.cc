@@ -13,6 +13,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/ascii.h"
 #include "platform/curl_handles.h"
 
 namespace marigold {

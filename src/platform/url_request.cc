@@ -2,13 +2,9 @@
 
 #include <algorithm>
 
-namespace marigold {
+#include "base/ascii.h"
 
-bool equalsIgnoringASCIICase(std::string_view a, std::string_view b) {
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
-}
+namespace marigold {
 
 URLRequest::URLRequest(URL url, URLRequestCachePolicy cachePolicy, double timeoutInterval)
     : url_(std::move(url)), cachePolicy_(cachePolicy), timeoutInterval_(timeoutInterval) {}

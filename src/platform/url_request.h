@@ -80,7 +80,4 @@ class URLRequest {
   bool handleCookies_ = true;
 };
 
-// True when the two names are equal ignoring ASCII case, as HTTP header names compare.
-bool equalsIgnoringASCIICase(std::string_view a, std::string_view b);
-
 }  // namespace marigold

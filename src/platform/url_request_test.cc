@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-
+#include "base/ascii.h"
 #include "platform/http_url_response.h"
 
 namespace marigold {
@@ -42,9 +41,7 @@ TEST(URLRequestTest, HeaderFieldsMatchWithoutRegardToCase) {
     for (const Step& step : c.steps) request.setValue(step.value, step.field);
     EXPECT_EQ(request.allHTTPHeaderFields(), c.want);
     for (const auto& [name, value] : c.want) {
-      std::string upper = name;
-      for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-      EXPECT_EQ(request.valueForHTTPHeaderField(upper), value);
+      EXPECT_EQ(request.valueForHTTPHeaderField(upperASCII(name)), value);
     }
   }
 }

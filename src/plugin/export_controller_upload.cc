@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/ascii.h"
+#include "base/log.h"
 #include "encoding/data_url_encode.h"
 #include "encoding/string_url_encode.h"
 #include "json/lx_json_parser.h"
@@ -12,7 +13,6 @@
 #include "platform/alert.h"
 #include "platform/atomic_file.h"
 #include "platform/image.h"
-#include "base/log.h"
 #include "platform/progress_indicator.h"
 #include "platform/window.h"
 #include "plugin/export_controller.h"
@@ -105,7 +105,7 @@ void KZExportController::startExport(const std::string& /*path*/) {
     return;
   }
   std::optional<std::string> state = outlets_.plinthStatus->titleOfSelectedItem();
-  if (state) state = asciiLowered(*state);
+  if (state) state = lowerASCII(*state);
   std::optional<std::string> link;
   if (count <= 1) link = outlets_.plinthClickthrough->stringValue();
 

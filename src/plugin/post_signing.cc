@@ -276,8 +276,8 @@ ParameterList oauthGenerateTimestampAndNonce(const Clock& clock) {
 
 std::string oauthBaseStringURI(const URL& url) {
   if (url.host().empty()) throw URLHostMissing(url.absoluteString());
-  std::string scheme = asciiLowered(url.scheme());
-  std::string authority = asciiLowered(url.host());
+  std::string scheme = lowerASCII(url.scheme());
+  std::string authority = lowerASCII(url.host());
   if (auto port = url.port()) {
     bool defaultPort = (scheme == "http" && *port == 80) || (scheme == "https" && *port == 443);
     if (!defaultPort) authority.append(":").append(std::to_string(*port));

@@ -3,10 +3,17 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
 #include <set>
 
 #include "encoding/string_url_encode.h"
+#include "oauth/mutable_url_request.h"
+#include "oauth/token_persistence.h"
 
 namespace marigold::post_signing {
 namespace {
@@ -213,6 +220,43 @@ TEST(PostSigningTest, NoncesAreFreshWithinASecondAndForgottenAfterIt) {
   std::string first = oauthGenerateTimestampAndNonce(fixed(1900000000))[1].value;
   oauthGenerateTimestampAndNonce(fixed(1900000001));
   EXPECT_EQ(oauthGenerateTimestampAndNonce(fixed(1900000000))[1].value, first);
+}
+
+// A host application may set the user's locale (Qt does). Under a Turkish single-byte locale the
+// C library lower-cases 'I' to a dotless i and upper-cases 'i' to a dotted I; the text that is
+// signed, compared or stored must not change with it. The locale is built into a private folder,
+// so the test needs no installed locale.
+TEST(PostSigningTest, SignedAndStoredTextIsTheSameUnderATurkishLocale) {
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("marigold-locale-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string make = "localedef -i tr_TR -f ISO-8859-9 '" +
+                           (folder / "tr_TR.ISO-8859-9").string() + "' >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "localedef cannot build tr_TR here";
+  ::setenv("LOCPATH", folder.c_str(), 1);
+  const bool turkish = std::setlocale(LC_ALL, "tr_TR.ISO-8859-9") != nullptr &&
+                       std::tolower(static_cast<unsigned char>('I')) != 'i';
+
+  const URL capitals = url("HTTP://API.PLINTH.EXAMPLE:80/v2/Blog/I/post");
+  const std::string ourURI = oauthBaseStringURI(capitals);
+  OAMutableURLRequest library(capitals, OAConsumer("ck", "cs"), std::nullopt, std::nullopt, nullptr,
+                              "NONCE", "1");
+  const std::string libraryBase = library.signatureBaseString();
+  const std::string key = OATokenPersistence::settingsKey("duration", "P", "Q");
+  URLRequest request(capitals);
+  request.setValue("OAuth x", "Authorization");
+  const auto header = request.valueForHTTPHeaderField("AUTHORIZATION");
+
+  std::setlocale(LC_ALL, "C");
+  ::unsetenv("LOCPATH");
+  std::filesystem::remove_all(folder);
+  if (!turkish) GTEST_SKIP() << "the Turkish locale could not be set";
+  EXPECT_EQ(ourURI, "http://api.plinth.example/v2/Blog/I/post");
+  EXPECT_TRUE(
+      libraryBase.starts_with("GET&http%3A%2F%2Fapi.plinth.example%2Fv2%2FBlog%2FI%2Fpost&"))
+      << libraryBase;
+  EXPECT_EQ(key, "OAUTH_P_Q_DURATION");
+  EXPECT_EQ(header, "OAuth x");
 }
 
 }  // namespace

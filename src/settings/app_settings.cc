@@ -1,9 +1,9 @@
 #include "settings/app_settings.h"
 
-#include <cctype>
 #include <climits>
 #include <cstdint>
 
+#include "base/ascii.h"
 #include "base/log.h"
 
 namespace marigold {
@@ -16,11 +16,11 @@ bool flagFrom(const PropertyList& value) {
   long long number = 0;
   if (const auto* text = value.get<std::string>()) {
     std::size_t i = 0;
-    while (i < text->size() && std::isspace(static_cast<unsigned char>((*text)[i]))) ++i;
+    while (i < text->size() && isASCIISpace((*text)[i])) ++i;
     bool negative = false;
     if (i < text->size() && ((*text)[i] == '+' || (*text)[i] == '-'))
       negative = (*text)[i++] == '-';
-    for (; i < text->size() && std::isdigit(static_cast<unsigned char>((*text)[i])); ++i) {
+    for (; i < text->size() && isASCIIDigit((*text)[i]); ++i) {
       number = std::min<long long>(number * 10 + ((*text)[i] - '0'), 1LL << 32);
     }
     if (negative) number = -number;
