@@ -41,7 +41,8 @@ gui::GuiSession& GuiHarness::open(std::vector<std::string> photos) {
 }
 
 bool GuiHarness::waitUntilPrepared(double seconds) {
-  return waitFor([this] { return window().preparationReady(); }, seconds);
+  return waitFor([this] { return window().preparationReady() && window().pane()->previewReady(); },
+                 seconds);
 }
 
 void GuiHarness::type(const char* identifier, const QString& text) {

@@ -39,7 +39,8 @@ class GuiHarness {
 
   // Loads the plug-in and shows the window with these photos, once they are prepared.
   gui::GuiSession& open(std::vector<std::string> photos);
-  // Waits until the plug-in reads the current selection, prepared; answers whether it does.
+  // Waits until the plug-in reads the current selection, prepared, and its preview is shown;
+  // answers whether it does.
   bool waitUntilPrepared(double seconds = 60);
   gui::GuiSession& session() { return *session_; }
   gui::ExportWindow& window() { return session_->window(); }

@@ -36,13 +36,17 @@ QImage readScaled(QImageReader& reader, QSize box, qreal devicePixelRatio) {
 }  // namespace
 
 QPixmap pixmapOf(const Image& image, QSize box, qreal devicePixelRatio) {
+  return QPixmap::fromImage(imageOf(image, box, devicePixelRatio));
+}
+
+QImage imageOf(const Image& image, QSize box, qreal devicePixelRatio) {
   if (!image.data) return {};
   QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(image.data->data()),
                                              static_cast<qsizetype>(image.data->size()));
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer);
-  return QPixmap::fromImage(readScaled(reader, box, devicePixelRatio));
+  return readScaled(reader, box, devicePixelRatio);
 }
 
 QImage imageOfFile(const QString& path, QSize box, qreal devicePixelRatio, QString* problem) {

@@ -16,6 +16,8 @@ namespace marigold::gui {
 
 // The image the plug-in read, scaled to fit `box`; null when Qt cannot decode its bytes.
 QPixmap pixmapOf(const Image& image, QSize box, qreal devicePixelRatio);
+// The same as an image, safe on any thread.
+QImage imageOf(const Image& image, QSize box, qreal devicePixelRatio);
 // The photo in the file at `path`, scaled to fit `box`; null when it cannot be read or decoded,
 // with the reason in `problem` when given. Safe on any thread (no pixmap is made);
 // QPixmap::fromImage on the main thread shows it.

@@ -105,6 +105,7 @@ double PaneWidget::contrast(const QColor& a, const QColor& b) {
 PaneWidget::PaneWidget(std::shared_ptr<View> settingsView, QWidget* parent)
     : QGroupBox(parent), settingsView_(std::move(settingsView)) {
   if (auto box = std::dynamic_pointer_cast<Box>(settingsView_)) setTitle(qText(box->title()));
+  previewDecoder_.setMaxThreadCount(1);
   auto* grid = new QGridLayout(this);
   grid->setColumnStretch(1, 1);
   std::map<int, QHBoxLayout*> rows;
@@ -242,10 +243,28 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
     photo->setFixedSize(kPreviewSide, kPreviewSide);
     photo->setFrameShape(QFrame::StyledPanel);
     photo->setAccessibleName("Preview of the first photo");
-    render = [photo, image] {
-      photo->setPixmap(image->image() ? pixmapOf(*image->image(), photo->contentsRect().size(),
-                                                 photo->devicePixelRatioF())
-                                      : QPixmap());
+    render = [this, photo, image] {
+      // Decoded on a worker: a large photo's preview never holds the window up. Only the newest
+      // picture is shown.
+      const int ticket = ++previewTicket_;
+      const std::optional<Image> shown = image->image();
+      if (!shown) {
+        photo->setPixmap(QPixmap());
+        return;
+      }
+      ++previewsDecoding_;
+      const QSize box = photo->contentsRect().size();
+      const qreal ratio = photo->devicePixelRatioF();
+      previewDecoder_.start([this, photo, ticket, shown, box, ratio] {
+        QImage decoded = imageOf(*shown, box, ratio);
+        QMetaObject::invokeMethod(
+            this,
+            [this, photo, ticket, decoded] {
+              --previewsDecoding_;
+              if (ticket == previewTicket_) photo->setPixmap(QPixmap::fromImage(decoded));
+            },
+            Qt::QueuedConnection);
+      });
     };
     widget = photo;
   } else {

@@ -5,11 +5,12 @@
 // Return in a field with an action of its own (user name, password) fires that action; Return and
 // Enter elsewhere in the pane go to the pane's own key handling (ExportPluginBoxProtocol) and are
 // swallowed when it answers them. The notice takes its colour from the palette, readable on light
-// and dark themes. Main thread only.
+// and dark themes. The preview is decoded on a worker thread. Main thread only.
 #pragma once
 
 #include <QGroupBox>
 #include <QString>
+#include <QThreadPool>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,6 +38,9 @@ class PaneWidget : public QGroupBox {
   // whether there was one.
   bool focusFirstEmptyField();
 
+  // Whether every picture given to the preview has been decoded (and the newest shown).
+  bool previewReady() const { return previewsDecoding_ == 0; }
+
   // The contrast of two colours as screen-reading guidelines measure it (1 to 21).
   static double contrast(const QColor& a, const QColor& b);
 
@@ -60,6 +64,9 @@ class PaneWidget : public QGroupBox {
   std::vector<Bound> widgets_;
   std::vector<Subscription> subscriptions_;
   std::function<void(const std::string&, const std::string&)> editHandler_;
+  int previewTicket_ = 0;
+  int previewsDecoding_ = 0;
+  QThreadPool previewDecoder_;  // last: waited for before the rest goes
 };
 
 }  // namespace marigold::gui
