@@ -334,7 +334,7 @@ bool LxJsonParser::scanRestOfNull(JsonValue& out) {
 
 // Moves the cursor over plain string bytes: whole blocks while they hold nothing special, checking
 // each multi-byte character as it passes. Stops on a double quote, backslash, control code or NUL.
-bool LxJsonParser::skipPlainRun() {
+[[gnu::always_inline]] inline bool LxJsonParser::skipPlainRun() {
   for (;;) {
     const json_scan::ScanMask stops = json_scan::parserStops(c_);
     if (stops == 0) {
