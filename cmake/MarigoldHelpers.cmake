@@ -18,24 +18,17 @@ if(MARIGOLD_FUZZ)
   target_compile_options(marigold_sanitize INTERFACE -fsanitize=fuzzer-no-link)
 endif()
 
-# marigold_library(NAME <target> [DEPS <libs>...])
-# Builds every *.cc of the calling folder except *_test.cc into a static library, and every
-# *_test.cc into one GoogleTest executable registered with ctest.
+# marigold_library(NAME <target> SOURCES <file.cc>... [TESTS <file_test.cc>...] [DEPS <libs>...]
+#                  [TEST_DEPS <libs>...])
+# Builds SOURCES into a static library and, with MARIGOLD_BUILD_TESTS, TESTS into one GoogleTest
+# executable <target>_test registered with ctest.
 function(marigold_library)
-  cmake_parse_arguments(ARG "" "NAME" "DEPS;TEST_DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
-  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
-  if(tests)
-    list(REMOVE_ITEM sources ${tests})
-  endif()
-  if(NOT sources)
-    return()
-  endif()
-  add_library(${ARG_NAME} STATIC ${sources})
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;TESTS;DEPS;TEST_DEPS" ${ARGN})
+  add_library(${ARG_NAME} STATIC ${ARG_SOURCES})
   target_include_directories(${ARG_NAME} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${ARG_NAME} PUBLIC ${ARG_DEPS} marigold_sanitize PRIVATE marigold_warnings)
-  if(tests)
-    add_executable(${ARG_NAME}_test ${tests})
+  if(ARG_TESTS AND MARIGOLD_BUILD_TESTS)
+    add_executable(${ARG_NAME}_test ${ARG_TESTS})
     target_link_libraries(${ARG_NAME}_test PRIVATE ${ARG_NAME} ${ARG_TEST_DEPS} marigold_testing GTest::gtest
                           GTest::gtest_main GTest::gmock marigold_warnings)
     gtest_discover_tests(${ARG_NAME}_test DISCOVERY_TIMEOUT 60

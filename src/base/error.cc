@@ -4,12 +4,12 @@
 
 namespace marigold {
 
-Error::Error(std::string domain, long code, std::string description,
-             std::shared_ptr<const Error> underlying)
-    : domain(std::move(domain)),
-      code(code),
-      description(std::move(description)),
-      underlying(std::move(underlying)) {}
+Error::Error(std::string inDomain, long inCode, std::string inDescription,
+             std::shared_ptr<const Error> inUnderlying)
+    : domain(std::move(inDomain)),
+      code(inCode),
+      description(std::move(inDescription)),
+      underlying(std::move(inUnderlying)) {}
 
 Error::~Error() {
   // Walk down the links this error alone keeps alive, detaching each before it is released, so that

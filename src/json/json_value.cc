@@ -357,14 +357,14 @@ JsonValue::JsonValue(const JsonValue& other) {
           to[i].copyShallowFrom((*from)[i]);
         }
       }
-    } else if (const JsonObject* from = task.from->asObject()) {
+    } else if (const JsonObject* fromObject = task.from->asObject()) {
       new (&task.to->p_.object) JsonObject();
       task.to->kind_ = Kind::kObject;
       JsonObject& to = task.to->p_.object;
-      to.members_.resize(from->members_.size());
-      for (std::size_t i = 0; i < from->members_.size(); ++i) {
-        to.members_[i].key = from->members_[i].key;
-        const JsonValue& value = from->members_[i].value;
+      to.members_.resize(fromObject->members_.size());
+      for (std::size_t i = 0; i < fromObject->members_.size(); ++i) {
+        to.members_[i].key = fromObject->members_[i].key;
+        const JsonValue& value = fromObject->members_[i].value;
         if (value.isNonEmptyContainer()) {
           tasks.push_back({&value, &to.members_[i].value});
         } else {
