@@ -25,6 +25,7 @@
 
 #include "host/photo_file.h"
 #include "image_pixmap.h"
+#include "internal_error.h"
 #include "pane_widget.h"
 #include "platform/alert.h"
 #include "platform/progress_indicator.h"
@@ -183,7 +184,7 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   // The list's model moves the rows while the drop is still being handled: look afterwards.
   connect(thumbnails_->model(), &QAbstractItemModel::rowsMoved, this,
           [this] { QTimer::singleShot(0, this, [this] { takeOrderFromList(); }); });
-  connect(post_, &QPushButton::clicked, this, [this] { post(); });
+  connect(post_, &QPushButton::clicked, this, [this] { guardedSlot(this, [this] { post(); }); });
   connect(cancel_, &QPushButton::clicked, this, [this] {
     if (uploading()) {
       plugin_.cancelExport();

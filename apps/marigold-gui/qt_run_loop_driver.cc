@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+#include "internal_error.h"
+
 namespace marigold::gui {
 
 void QtRunLoopDriver::DeleteLater::operator()(QSocketNotifier* notifier) const {
@@ -13,7 +15,7 @@ QtRunLoopDriver::QtRunLoopDriver(RunLoop& loop) : loop_(loop) {
   timer_.setSingleShot(true);
   connect(&timer_, &QTimer::timeout, this, [this] {
     ++wakeUps_;
-    loop_.dispatch();
+    guardedSlot(nullptr, [this] { loop_.dispatch(); });
     wokeUp();
   });
   loop_.setDriver(this);
@@ -40,7 +42,7 @@ QtRunLoopDriver::Notifier QtRunLoopDriver::makeNotifier(int socket, QSocketNotif
   const int events = type == QSocketNotifier::Read ? RunLoop::kSocketRead : RunLoop::kSocketWrite;
   connect(notifier.get(), &QSocketNotifier::activated, this, [this, socket, events] {
     ++wakeUps_;
-    loop_.socketReady(socket, events);
+    guardedSlot(nullptr, [this, socket, events] { loop_.socketReady(socket, events); });
     wokeUp();
   });
   return notifier;

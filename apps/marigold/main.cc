@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <exception>
 #include <optional>
 #include <string>
 #include <utility>
@@ -161,7 +162,13 @@ int run(int argc, char** argv, Console& console) {
                          " Run 'marigold --help' for the commands.");
   }
   for (auto& [command, runCommand] : commands) {
-    if (command->parsed() && runCommand) return runCommand();
+    if (!command->parsed() || !runCommand) continue;
+    // The last stop for an exception from the plug-in or the platform: a message, not an abort.
+    try {
+      return runCommand();
+    } catch (const std::exception& e) {
+      return console.error("marigold " + command->get_name() + ": " + e.what(), kFailed);
+    }
   }
   std::fputs(app.help().c_str(), stderr);
   return kUsage;

@@ -1,9 +1,12 @@
 #include "platform/run_loop.h"
 
 #include <algorithm>
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <utility>
+
+#include "base/exception_barrier.h"
 
 namespace marigold {
 namespace {
@@ -87,6 +90,7 @@ void RunLoop::stop() {
 
 void RunLoop::addTransfer(CURL* easy, std::function<void(CURLcode)> done) {
   CURLMcode code = curl_multi_add_handle(multi_.get(), easy);
+  rethrowDriverException();
   if (code != CURLM_OK) {
     throw std::runtime_error(std::string("libcurl could not start a transfer: ") +
                              curl_multi_strerror(code));
@@ -187,25 +191,37 @@ void RunLoop::setDriver(Driver* driver) {
   if (driver) scheduleDispatch();
 }
 
+// libcurl calls these two from inside its multi calls: an exception from the driver is kept, -1
+// makes libcurl end the transfers concerned, and rethrowDriverException raises it again once
+// libcurl has returned.
 int RunLoop::onDriverSocket(CURL*, curl_socket_t socket, int what, void* loop, void*) {
-  Driver* driver = static_cast<RunLoop*>(loop)->driver_.load();
-  if (driver == nullptr) return 0;
-  int events = 0;
-  if (what == CURL_POLL_IN || what == CURL_POLL_INOUT) events |= kSocketRead;
-  if (what == CURL_POLL_OUT || what == CURL_POLL_INOUT) events |= kSocketWrite;
-  driver->watchSocket(static_cast<int>(socket), events);
-  return 0;
+  auto* self = static_cast<RunLoop*>(loop);
+  return catchInto(self->driverException_, -1, [&] {
+    Driver* driver = self->driver_.load();
+    if (driver == nullptr) return 0;
+    int events = 0;
+    if (what == CURL_POLL_IN || what == CURL_POLL_INOUT) events |= kSocketRead;
+    if (what == CURL_POLL_OUT || what == CURL_POLL_INOUT) events |= kSocketWrite;
+    driver->watchSocket(static_cast<int>(socket), events);
+    return 0;
+  });
 }
 
 int RunLoop::onDriverTimer(CURLM*, long timeoutMs, void* loop) {
   auto* self = static_cast<RunLoop*>(loop);
-  if (timeoutMs < 0) {
-    self->curlDue_.reset();
-  } else {
-    self->curlDue_ = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  }
-  self->scheduleDispatch();
-  return 0;
+  return catchInto(self->driverException_, -1, [&] {
+    if (timeoutMs < 0) {
+      self->curlDue_.reset();
+    } else {
+      self->curlDue_ = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    }
+    self->scheduleDispatch();
+    return 0;
+  });
+}
+
+void RunLoop::rethrowDriverException() {
+  if (driverException_) std::rethrow_exception(std::exchange(driverException_, nullptr));
 }
 
 void RunLoop::socketReady(int socket, int events) {
@@ -214,6 +230,7 @@ void RunLoop::socketReady(int socket, int events) {
   if (events & kSocketWrite) mask |= CURL_CSELECT_OUT;
   int running = 0;
   curl_multi_socket_action(multi_.get(), static_cast<curl_socket_t>(socket), mask, &running);
+  rethrowDriverException();
   finishTransfers();
   scheduleDispatch();
 }
@@ -225,6 +242,7 @@ void RunLoop::dispatch() {
     curlDue_.reset();
     int running = 0;
     curl_multi_socket_action(multi_.get(), CURL_SOCKET_TIMEOUT, 0, &running);
+    rethrowDriverException();
     finishTransfers();
   }
   scheduleDispatch();

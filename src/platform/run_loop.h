@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -108,6 +109,7 @@ class RunLoop {
   void scheduleDispatch();
   static int onDriverSocket(CURL* easy, curl_socket_t socket, int what, void* loop, void*);
   static int onDriverTimer(CURLM* multi, long timeoutMs, void* loop);
+  void rethrowDriverException();
 
   CurlMulti multi_;
   std::map<CURL*, std::function<void(CURLcode)>> transfers_;
@@ -119,6 +121,7 @@ class RunLoop {
 
   std::atomic<Driver*> driver_{nullptr};
   std::optional<Clock::time_point> curlDue_;  // when libcurl wants a timeout call (driver only)
+  std::exception_ptr driverException_;        // thrown by the driver inside a libcurl call
 
   std::atomic<int> depth_{0};
   std::atomic<bool> stopRequested_{false};

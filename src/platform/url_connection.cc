@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "base/ascii.h"
+#include "base/exception_barrier.h"
 #include "platform/curl_handles.h"
 
 namespace marigold {
@@ -145,8 +147,8 @@ void URLConnectionDelegate::didFinishLoading(URLConnection&) {}
 // Everything a connection shares with the callbacks that may outlive it: libcurl's callbacks and
 // the loop's tasks hold the state, never the connection, and stop once `owner` is gone.
 struct URLConnection::State : std::enable_shared_from_this<State> {
-  State(URLRequest request, URLConnectionDelegate& delegate, URLConnection& owner)
-      : original(request), request(std::move(request)), delegate(delegate), owner(&owner) {}
+  State(URLRequest first, URLConnectionDelegate& inDelegate, URLConnection& inOwner)
+      : original(first), request(std::move(first)), delegate(inDelegate), owner(&inOwner) {}
 
   const URLRequest original;
   URLRequest request;
@@ -164,6 +166,7 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
   std::shared_ptr<const Bytes> body;
   std::string extraAuthorityFile;
   std::string extraAuthorityProblem;
+  std::exception_ptr callbackException;  // thrown inside a libcurl callback, for DoneEvent
   char errorBuffer[CURL_ERROR_SIZE] = {};
   long status = 0;
   std::vector<HTTPURLResponse::HeaderField> responseHeaders;
@@ -225,6 +228,12 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
       request =
           redirectedRequest(request, redirectResponse->statusCode(), std::move(*redirectTarget));
       sendRequest(std::exchange(redirectResponse, std::nullopt));
+      return;
+    }
+    if (callbackException) {
+      fail(Error(kURLLoadingErrorDomain, CURLE_ABORTED_BY_CALLBACK,
+                 "Could not load " + request.url().absoluteString() + ": " +
+                     describeException(std::exchange(callbackException, nullptr))));
       return;
     }
     if (e.result != CURLE_OK) {
@@ -333,28 +342,43 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     push(DataEvent{Bytes(data, data + size)});
   }
 
+  // libcurl's callbacks: an exception is kept (see DoneEvent) and the answer makes libcurl end the
+  // transfer, since nothing may unwind through libcurl.
   static size_t onHeader(char* buffer, size_t size, size_t count, void* self) {
-    static_cast<State*>(self)->headerLine(std::string_view(buffer, size * count));
-    return size * count;
+    auto* state = static_cast<State*>(self);
+    return catchInto(state->callbackException, size_t{0}, [&] {
+      state->headerLine(std::string_view(buffer, size * count));
+      return size * count;
+    });
   }
   static size_t onBody(char* buffer, size_t size, size_t count, void* self) {
-    static_cast<State*>(self)->bodyBytes(buffer, size * count);
-    return size * count;
+    auto* state = static_cast<State*>(self);
+    return catchInto(state->callbackException, size_t{0}, [&] {
+      state->bodyBytes(buffer, size * count);
+      return size * count;
+    });
   }
   static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
-    static_cast<State*>(self)->noteUpload(sent);
-    return 0;
+    auto* state = static_cast<State*>(self);
+    return catchInto(state->callbackException, 1, [&] {
+      state->noteUpload(sent);
+      return 0;
+    });
   }
-  // Adds the extra authority to the store libcurl has already filled with the system's ones.
   static CURLcode onTLSContext(CURL*, void* context, void* self) {
     auto* state = static_cast<State*>(self);
-    X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(context));
-    if (X509_STORE_load_file(store, state->extraAuthorityFile.c_str()) != 1) {
+    return catchInto(state->callbackException, CURLE_ABORTED_BY_CALLBACK,
+                     [&] { return state->addExtraAuthority(static_cast<SSL_CTX*>(context)); });
+  }
+  // Adds the extra authority to the store libcurl has already filled with the system's ones.
+  CURLcode addExtraAuthority(SSL_CTX* context) {
+    X509_STORE* store = SSL_CTX_get_cert_store(context);
+    if (X509_STORE_load_file(store, extraAuthorityFile.c_str()) != 1) {
       char reason[256] = "unreadable or not PEM";
       if (unsigned long code = ERR_get_error()) ERR_error_string_n(code, reason, sizeof reason);
       ERR_clear_error();
-      state->extraAuthorityProblem = "the certificate file " + state->extraAuthorityFile +
-                                     " (MARIGOLD_CA_FILE) could not be loaded (" + reason + ")";
+      extraAuthorityProblem = "the certificate file " + extraAuthorityFile +
+                              " (MARIGOLD_CA_FILE) could not be loaded (" + reason + ")";
       return CURLE_SSL_CACERT_BADFILE;
     }
     return CURLE_OK;
@@ -376,6 +400,7 @@ void URLConnection::State::beginTransfer() {
   redirectTarget.reset();
   reportedUpload = 0;
   extraAuthorityProblem.clear();
+  callbackException = nullptr;
 
   curl_easy_setopt(handle, CURLOPT_URL, request.url().absoluteString().c_str());
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
