@@ -1,5 +1,6 @@
 #include "interrupts.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -43,14 +44,24 @@ Interrupts::Registration Interrupts::onInterrupt(std::function<void()> cleanup) 
 }
 
 Interrupts::Registration Interrupts::removeOnInterrupt(const std::filesystem::path& folder) {
-  return onInterrupt([folder] {
-    // The main thread may still be writing into the folder: renamed first, it can make nothing
-    // new in it by its old name; what it was writing already is removed on a second try.
+  // Runs on the watcher with mutex_ held (see watch()).
+  return onInterrupt([this, folder] {
+    // The main thread may still be writing into the folder. Renamed first, nothing new can be
+    // made in it by its old name; an empty file put in its place keeps the main thread from
+    // making the folder again (saving settings makes missing folders) until the process ends.
     std::filesystem::path doomed = folder;
     doomed += ".removing";
     std::error_code error;
     std::filesystem::rename(folder, doomed, error);
-    if (error) doomed = folder;
+    if (error) {
+      doomed = folder;
+    } else {
+      const int fd = ::open(folder.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (fd >= 0) {
+        ::close(fd);
+        placeholders_.push_back(folder);
+      }
+    }
     for (int attempt = 0; attempt < 3; ++attempt) {
       error.clear();
       std::filesystem::remove_all(doomed, error);
@@ -81,6 +92,7 @@ void Interrupts::watch() {
       continue;
     }
     for (auto it = cleanups_.rbegin(); it != cleanups_.rend(); ++it) it->second();
+    for (const auto& placeholder : placeholders_) ::unlink(placeholder.c_str());
     if (outcome_) {
       std::fprintf(stderr, "\nmarigold: %s\n", outcome_->message.c_str());
       std::fflush(stderr);

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace marigold::cli {
 
@@ -41,7 +42,7 @@ class Interrupts {
   };
 
   // `cleanup` runs on the watcher thread if an interruption ends the process while the
-  // registration lives; the main thread is stopped for good by then.
+  // registration lives; the other threads may still run meanwhile, until the process ends.
   [[nodiscard]] Registration onInterrupt(std::function<void()> cleanup);
   // The clean-up that removes `folder` with everything in it.
   [[nodiscard]] Registration removeOnInterrupt(const std::filesystem::path& folder);
@@ -62,6 +63,8 @@ class Interrupts {
   std::map<int, std::function<void()>> cleanups_;
   int nextId_ = 1;
   std::optional<Outcome> outcome_;
+  // Files standing where removed folders were, unlinked as the very last step (guarded by mutex_).
+  std::vector<std::filesystem::path> placeholders_;
   bool stopping_ = false;
   std::thread watcher_;
 };
