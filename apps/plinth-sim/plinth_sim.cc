@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -147,10 +148,10 @@ std::string tokenReply(const IssuedToken& token, const Faults& faults) {
   return body;
 }
 
-// Cuts the connection a request came on, without a reply: the socket is found by its two
-// ports and shut down both ways, so the client sees the connection end while httplib still owns
-// and later closes the descriptor.
-void dropConnection(const httplib::Request& req) {
+// Shuts down, both ways, every connected IPv4 socket of this process whose local and peer ports
+// `match` picks: the client sees its connection end while httplib still owns and later closes
+// the descriptor.
+void shutDownConnections(const std::function<bool(int localPort, int peerPort)>& match) {
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
     int fd = -1;
     try {
@@ -167,11 +168,15 @@ void dropConnection(const httplib::Request& req) {
     }
     const auto& l = reinterpret_cast<const sockaddr_in&>(local);
     const auto& p = reinterpret_cast<const sockaddr_in&>(peer);
-    if (ntohs(l.sin_port) == req.local_port && ntohs(p.sin_port) == req.remote_port) {
-      ::shutdown(fd, SHUT_RDWR);
-      return;
-    }
+    if (match(ntohs(l.sin_port), ntohs(p.sin_port))) ::shutdown(fd, SHUT_RDWR);
   }
+}
+
+// Cuts the connection a request came on, without a reply.
+void dropConnection(const httplib::Request& req) {
+  shutDownConnections([&req](int localPort, int peerPort) {
+    return localPort == req.local_port && peerPort == req.remote_port;
+  });
 }
 
 std::string postJson(const StoredPost& post) {
@@ -375,13 +380,21 @@ void PlinthSim::start() {
 }
 
 void PlinthSim::stop() {
+  bool first = false;
   {
     std::lock_guard lock(stopMutex_);
+    first = !stopping_;
     stopping_ = true;
   }
   stopSignal_.notify_all();
   auth_->stop();
   api_->stop();
+  // A connection the client keeps open would hold its server thread for the whole keep-alive
+  // time; the servers no longer accept, so ending the open ones lets both threads finish now.
+  if (first) {
+    shutDownConnections(
+        [this](int localPort, int) { return localPort == authPort_ || localPort == apiPort_; });
+  }
   if (authThread_.joinable()) authThread_.join();
   if (apiThread_.joinable()) apiThread_.join();
 }

@@ -1,8 +1,9 @@
 // The simulator itself: an HTTPS server for the token endpoints and an HTTP server for the API,
 // both on 127.0.0.1, over one shared ServiceState. Construction makes the TLS identity and binds
 // both ports (so the ports are known at once); start() serves on two threads; stop() releases
-// stalled requests, stops both servers and joins. Not copyable. Without a data folder the
-// certificates live in a private temporary folder that is removed with the object.
+// stalled requests, stops both servers, ends the connections still open and joins. Not copyable.
+// Without a data folder the certificates live in a private temporary folder that is removed with
+// the object.
 #pragma once
 
 #include <atomic>
