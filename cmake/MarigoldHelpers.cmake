@@ -2,7 +2,7 @@
 # static library per src/ folder with its tests beside it.
 
 add_library(marigold_warnings INTERFACE)
-target_compile_options(marigold_warnings INTERFACE -Wall -Wextra -Wpedantic)
+target_compile_options(marigold_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow)
 if(MARIGOLD_WERROR)
   target_compile_options(marigold_warnings INTERFACE -Werror)
 endif()
@@ -18,13 +18,23 @@ if(MARIGOLD_FUZZ)
   target_compile_options(marigold_sanitize INTERFACE -fsanitize=fuzzer-no-link)
 endif()
 
-# marigold_library(NAME <target> SOURCES <file.cc>... [TESTS <file_test.cc>...] [DEPS <libs>...]
-#                  [TEST_DEPS <libs>...])
-# Builds SOURCES into a static library and, with MARIGOLD_BUILD_TESTS, TESTS into one GoogleTest
-# executable <target>_test registered with ctest.
+# marigold_library(NAME <target> [SHARED] SOURCES <file.cc>... [TESTS <file_test.cc>...]
+#                  [DEPS <libs>...] [TEST_DEPS <libs>...])
+# Builds SOURCES into a library and, with MARIGOLD_BUILD_TESTS, TESTS into one GoogleTest
+# executable <target>_test registered with ctest. A SHARED library is one the hosts and the plug-in
+# module both use: it exists once in a process, so its types, its run loops and its log are the
+# same on both sides of the plug-in boundary. It installs in the private folder beside the module.
+# Without SHARED the library is static (the plug-in's own code, the hosts' own code).
 function(marigold_library)
-  cmake_parse_arguments(ARG "" "NAME" "SOURCES;TESTS;DEPS;TEST_DEPS" ${ARGN})
-  add_library(${ARG_NAME} STATIC ${ARG_SOURCES})
+  cmake_parse_arguments(ARG "SHARED" "NAME" "SOURCES;TESTS;DEPS;TEST_DEPS" ${ARGN})
+  if(ARG_SHARED)
+    add_library(${ARG_NAME} SHARED ${ARG_SOURCES})
+    set_target_properties(${ARG_NAME} PROPERTIES INSTALL_RPATH "$ORIGIN")
+    install(TARGETS ${ARG_NAME} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR_MARIGOLD_SHARED}
+            NAMELINK_SKIP)
+  else()
+    add_library(${ARG_NAME} STATIC ${ARG_SOURCES})
+  endif()
   target_include_directories(${ARG_NAME} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${ARG_NAME} PUBLIC ${ARG_DEPS} marigold_sanitize PRIVATE marigold_warnings)
   if(ARG_TESTS AND MARIGOLD_BUILD_TESTS)

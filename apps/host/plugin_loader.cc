@@ -7,35 +7,28 @@
 
 namespace marigold::host {
 
-struct LoadedPlugin::Module {
-  void* handle = nullptr;
-  ~Module() {
-    if (handle != nullptr) dlclose(handle);
-  }
-};
-
-LoadedPlugin::LoadedPlugin(const std::string& path, ExportImageProtocol& exportManager,
-                           Application& application, RunLoop& runLoop,
-                           const std::string& settingsFolder)
-    : module_(std::make_unique<Module>()) {
+PluginModule::PluginModule(const std::string& path) : path_(path) {
   requireSecureAuthBase();
   requireReadableCAFile();
-  // Kept in memory after dlclose: views, alerts and their handlers made by the module may outlive
-  // the plug-in object in the host's windows.
-  module_->handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  if (module_->handle == nullptr) {
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
     throw std::runtime_error("cannot load the plug-in " + path + ": " + dlerror() +
                              " (set MARIGOLD_PLUGIN to the module's path)");
   }
-  const auto* entry = static_cast<const PluginEntry*>(dlsym(module_->handle, kPluginEntrySymbol));
-  if (entry == nullptr || entry->abiVersion != kPluginABIVersion) {
+  entry_ = static_cast<const PluginEntry*>(dlsym(handle_, kPluginEntrySymbol));
+  if (entry_ == nullptr || entry_->abiVersion != kPluginABIVersion) {
+    dlclose(handle_);
     throw std::runtime_error("the module " + path + " is not a Marigold plug-in of this version");
   }
-  plugin_ =
-      entry->create(exportManager, PluginServices{application, runLoop, path, settingsFolder});
 }
 
-LoadedPlugin::~LoadedPlugin() { plugin_.reset(); }
+PluginModule::~PluginModule() { dlclose(handle_); }
+
+std::unique_ptr<ExportPluginProtocol> PluginModule::createPlugin(
+    ExportImageProtocol& exportManager, Application& application, RunLoop& runLoop,
+    const std::string& settingsFolder) const {
+  return entry_->create(exportManager, PluginServices{application, runLoop, path_, settingsFolder});
+}
 
 std::string defaultPluginPath() {
   return locateFile("MARIGOLD_PLUGIN", "../lib/marigold/plugins/libmarigold_plinth.so",

@@ -34,22 +34,24 @@ class GuiSession {
   ExportWindow& window() { return *window_; }
   Application& application() { return application_; }
   host::ExportManager& exportManager() { return manager_; }
-  ExportPluginProtocol& plugin() { return plugin_->plugin(); }
+  ExportPluginProtocol& plugin() { return *plugin_; }
   const QtRunLoopDriver& driver() const { return driver_; }
   const host::ScratchFolder& scratch() const { return scratch_; }
 
  private:
   // Destroyed in reverse: the window (which waits for its preparation) before the plug-in and
   // the scratch folder, the plug-in (which may cancel its connection) before the loop's driver
-  // and the loop.
+  // and the loop, and the module last, after everything that may hold its code.
+  host::PluginModule module_;
   host::ScratchFolder scratch_;
   RunLoop loop_;
+  RunLoop::CurrentScope currentLoop_{loop_};
   QtRunLoopDriver driver_{loop_};
   Application application_;
   MessageBoxPresenter presenter_;
   host::ExportManager manager_;
   SignInWaiter waiter_{manager_};
-  std::unique_ptr<host::LoadedPlugin> plugin_;
+  std::unique_ptr<ExportPluginProtocol> plugin_;
   std::unique_ptr<ExportWindow> window_;
 };
 

@@ -64,15 +64,15 @@ class MarigoldBrowserTest : public ProgramFixture {
   int status = -1;
   std::string shown;
 
-  // Runs the browser on `page`; answers node's exit status and what it printed.
-  std::pair<int, std::string> browse(const std::string& page, const std::string& password,
+  // Runs the browser on `address`; answers node's exit status and what it printed.
+  std::pair<int, std::string> browse(const std::string& address, const std::string& password,
                                      const std::string& decision) {
     const fs::path log = home_.path() / ("browser-" + decision + ".log");
     const std::string command = "cd '" + kBrowserFolder.string() +
-                                "' && timeout 120 node authorize.mjs '" + page + "' ada '" +
+                                "' && timeout 120 node authorize.mjs '" + address + "' ada '" +
                                 password + "' " + decision + " > '" + log.string() + "' 2>&1";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(log)};
+    const int ended = std::system(command.c_str());
+    return {WIFEXITED(ended) ? WEXITSTATUS(ended) : -1, readText(log)};
   }
 };
 

@@ -14,7 +14,8 @@ constexpr std::string_view kPostIdPrefix = "Post id: ";
 
 HostSession::HostSession(std::vector<std::string> photoPaths, Console& console,
                          const std::string& settingsFolder, const ExportStep& exportStep)
-    : console_(console),
+    : module_(host::defaultPluginPath()),
+      console_(console),
       manager_(std::move(photoPaths)),
       frontEnd_(*manager_.window(), console.progress(), console.interrupts()) {
   application_.setAlertPresenter(&frontEnd_);
@@ -29,10 +30,9 @@ HostSession::HostSession(std::vector<std::string> photoPaths, Console& console,
   });
   // Loading the plug-in already resets its pane, which may try the remembered sign-in.
   const std::size_t sheetsBefore = manager_.window()->sheets().size();
-  plugin_ = std::make_unique<host::LoadedPlugin>(host::defaultPluginPath(), manager_, application_,
-                                                 loop_, settingsFolder);
-  if (exportStep) manager_.setPhotoPaths(exportStep(plugin_->plugin().requiredFileType()));
-  plugin_->plugin().viewWillBeActivated();
+  plugin_ = module_.createPlugin(manager_, application_, loop_, settingsFolder);
+  if (exportStep) manager_.setPhotoPaths(exportStep(plugin_->requiredFileType()));
+  plugin_->viewWillBeActivated();
   rememberedSignInFailed_ = !signedIn() && manager_.window()->sheets().size() > sheetsBefore;
 }
 
@@ -94,7 +94,7 @@ std::shared_ptr<Alert> HostSession::newestSheet() {
 
 PostOutcome HostSession::exportAndWait() {
   const std::size_t sheetsBefore = manager_.window()->sheets().size();
-  plugin_->plugin().startExport("");
+  plugin_->startExport("");
   if (manager_.window()->sheets().size() == sheetsBefore) {
     console_.error("the plug-in did not start the export", kFailed);
     return {};

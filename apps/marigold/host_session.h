@@ -48,8 +48,8 @@ class HostSession {
   // The pane's control named `identifier`; throws std::logic_error when the pane lacks it.
   template <typename T>
   std::shared_ptr<T> control(const char* identifier) {
-    auto view = std::dynamic_pointer_cast<T>(
-        plugin_->plugin().settingsView()->viewWithIdentifier(identifier));
+    auto view =
+        std::dynamic_pointer_cast<T>(plugin_->settingsView()->viewWithIdentifier(identifier));
     if (!view) throw std::logic_error(std::string("the pane has no control ") + identifier);
     return view;
   }
@@ -81,12 +81,16 @@ class HostSession {
  private:
   std::shared_ptr<Alert> newestSheet();
 
+  // Destroyed in reverse: the plug-in first, the module last, after everything that may hold its
+  // code (the alerts in the window, the tasks on the loop).
+  host::PluginModule module_;
   Console& console_;
   RunLoop loop_;
+  RunLoop::CurrentScope currentLoop_{loop_};
   Application application_;
   host::ExportManager manager_;
   TerminalFrontEnd frontEnd_;
-  std::unique_ptr<host::LoadedPlugin> plugin_;
+  std::unique_ptr<ExportPluginProtocol> plugin_;
   bool rememberedSignInFailed_ = false;
   bool signInWarned_ = false;
 };

@@ -25,6 +25,7 @@ TEST_F(MarigoldInstallTest, InstalledProgramRunsTheDemo) {
   ASSERT_EQ(std::system(install.c_str()), 0) << readText(home_.path() / "install.log");
   for (const char* file :
        {"bin/marigold", "bin/plinth-sim", "lib/marigold/plugins/libmarigold_plinth.so",
+        "lib/marigold/lib/libmarigold_platform.so", "lib/marigold/lib/libmarigold_oauth.so",
         "share/man/man1/marigold.1.gz", "share/man/man1/plinth-sim.1.gz",
         "share/doc/marigold/copyright", "share/doc/marigold/changelog.gz",
         "share/bash-completion/completions/marigold", "share/zsh/vendor-completions/_marigold",

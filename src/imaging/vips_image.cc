@@ -169,9 +169,9 @@ VipsImagePtr decodeScaled(const std::string& path, const PhotoHeader& header, in
   // its own scaling, which costs a full decode for most targets between a quarter and a half).
   std::string options = header.pages > 1 ? "n=-1," : "";
   if (header.type == FileType::kJPEG) {
-    const int source = std::max(header.width, header.height);
+    const int stored = std::max(header.width, header.height);
     int shrink = 1;
-    while (shrink < 8 && source / (shrink * 2) >= longEdge) shrink *= 2;
+    while (shrink < 8 && stored / (shrink * 2) >= longEdge) shrink *= 2;
     options += "shrink=" + std::to_string(shrink) + ",";
   }
   // A file cut short is an error, not a picture with a grey end.

@@ -24,16 +24,19 @@ RunLoop::~RunLoop() {
 }
 
 namespace {
-thread_local RunLoop* adoptedLoop = nullptr;
+// The loop a CurrentScope made current on this thread, if any.
+thread_local RunLoop* scopedLoop = nullptr;
 }  // namespace
 
 RunLoop& RunLoop::current() {
-  if (adoptedLoop != nullptr) return *adoptedLoop;
+  if (scopedLoop != nullptr) return *scopedLoop;
   thread_local RunLoop loop;
   return loop;
 }
 
-void RunLoop::adoptAsCurrent(RunLoop* loop) { adoptedLoop = loop; }
+RunLoop::CurrentScope::CurrentScope(RunLoop& loop) : previous_(scopedLoop) { scopedLoop = &loop; }
+
+RunLoop::CurrentScope::~CurrentScope() { scopedLoop = previous_; }
 
 void RunLoop::post(std::function<void()> task) {
   {

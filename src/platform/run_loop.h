@@ -50,14 +50,23 @@ class RunLoop {
   RunLoop(const RunLoop&) = delete;
   RunLoop& operator=(const RunLoop&) = delete;
 
-  // The calling thread's loop: the one adopted with adoptAsCurrent, else one created on first use
-  // and kept until the thread ends.
+  // The calling thread's loop: the innermost one made current with a CurrentScope, else one
+  // created on first use and kept until the thread ends.
   static RunLoop& current();
-  // Makes `loop` (not owned; it must outlive its use) the calling thread's current loop; nullptr
-  // goes back to the thread's own. A module loaded into a host process carries its own copy of
-  // this code: it adopts the host's main loop, so that what it starts "on the current loop" runs
-  // where the host runs it.
-  static void adoptAsCurrent(RunLoop* loop);
+
+  // Makes `loop` the calling thread's current loop while the scope lives, then puts back the one
+  // before. A host makes its main loop current, so that what the plug-in starts "on the current
+  // loop" runs where the host runs it. Not copyable.
+  class CurrentScope {
+   public:
+    explicit CurrentScope(RunLoop& loop);
+    ~CurrentScope();
+    CurrentScope(const CurrentScope&) = delete;
+    CurrentScope& operator=(const CurrentScope&) = delete;
+
+   private:
+    RunLoop* previous_;
+  };
 
   // Queues a task to run on the loop's thread, in posting order. Thread-safe; wakes a waiting loop.
   void post(std::function<void()> task);

@@ -1,7 +1,6 @@
 // The loadable module's one export.
 #include "plugin/plugin_entry.h"
 
-#include "platform/run_loop.h"
 #include "plugin/export_controller.h"
 #include "plugin/pane_definition.h"
 
@@ -10,8 +9,6 @@ namespace {
 
 std::unique_ptr<ExportPluginProtocol> createPlugin(ExportImageProtocol& exportManager,
                                                    const PluginServices& services) {
-  // The OAuth library's calls run on the current loop: here that must be the host's main loop.
-  RunLoop::adoptAsCurrent(&services.runLoop);
   auto controller = std::make_unique<KZExportController>(
       exportManager,
       KZExportController::Environment{services.application, services.runLoop,
