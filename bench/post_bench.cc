@@ -20,7 +20,6 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -152,7 +151,7 @@ size_t discardReply(char*, size_t size, size_t count, void*) { return size * cou
 void postThroughCurl(benchmark::State& state, Service service) {
   PostRig rig(selection(state), service);
   if (!postedOnce(rig, state)) return;
-  std::string caFile = std::getenv("MARIGOLD_CA_FILE");
+  const std::string caFile = rig.controller().request()->trustedAuthorityFile();
   for (auto _ : state) {
     state.PauseTiming();
     rig.resign();

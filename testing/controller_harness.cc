@@ -1,7 +1,5 @@
 #include "testing/controller_harness.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <fstream>
 #include <utility>
@@ -13,7 +11,6 @@ namespace marigold {
 ControllerHarness::~ControllerHarness() {
   controller_.reset();
   if (sim_) sim_->stop();
-  ::unsetenv("MARIGOLD_CA_FILE");
 }
 
 void ControllerHarness::startSimulator(sim::SimOptions options) {
@@ -21,7 +18,15 @@ void ControllerHarness::startSimulator(sim::SimOptions options) {
   sim_.reset();
   sim_ = std::make_unique<sim::PlinthSim>(std::move(options));
   sim_->start();
-  ::setenv("MARIGOLD_CA_FILE", sim_->caFile().c_str(), 1);
+  // Every simulator makes a new authority: the controllers read it from one place, so that one
+  // made before a restart trusts the new simulator too.
+  std::filesystem::copy_file(sim_->caFile(), trustedAuthority(),
+                             std::filesystem::copy_options::overwrite_existing);
+  trustSimulator_ = true;
+}
+
+std::filesystem::path ControllerHarness::trustedAuthority() const {
+  return home_.path() / "simulator-ca.pem";
 }
 
 void ControllerHarness::restartSimulator(sim::SimOptions options) {
@@ -33,17 +38,19 @@ void ControllerHarness::restartSimulator(sim::SimOptions options) {
 KZExportController& ControllerHarness::makeController(std::optional<std::string> apiBase,
                                                       std::optional<std::string> authBase) {
   application_.setAlertPresenter(&presenter_);
-  // No session bus: the pane keeps secrets in the settings file of the test's HOME, never in the
-  // desktop keyring of whoever runs the tests.
-  ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
-  ::unsetenv("XDG_CONFIG_HOME");  // the application configured under the test's HOME, if any
   controller_ = std::make_unique<KZExportController>(
       host_, KZExportController::Environment{
                  application_,
                  loop_,
-                 {authBase.value_or(sim_->authBase()), apiBase.value_or(sim_->apiBase())},
-                 "bundle"});
-  loadPaneDefinition(*controller_);
+                 {authBase.value_or(sim_->authBase()), apiBase.value_or(sim_->apiBase()),
+                  trustSimulator_ ? trustedAuthority().string() : std::string()},
+                 "bundle",
+                 ConsumerCredentials::builtIn(),
+                 nullptr,
+                 [this](const pane::PostOutcome& outcome) { outcomes_.push_back(outcome); }});
+  // The pane keeps secrets in the settings file of the test's HOME, never in the desktop keyring
+  // of whoever runs the tests.
+  loadPaneDefinition(*controller_, std::nullopt, /*useDesktopKeyring=*/false);
   return *controller_;
 }
 

@@ -2,11 +2,12 @@
 // in-process on loopback (real sockets and TLS), with a temporary HOME. The harness plays the
 // host's export manager and window and answers every modal alert with its first button. Free of
 // any test framework, so that the tests' fixture and the benchmarks share it. Not copyable; one
-// per process at a time (HOME and MARIGOLD_CA_FILE are process-wide).
+// per process at a time (HOME is process-wide).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 #include "platform/window.h"
 #include "plinth_sim.h"
 #include "plugin/export_controller.h"
+#include "plugin/pane_contract.h"
 #include "testing/temporary_home.h"
 
 namespace marigold {
@@ -53,7 +55,8 @@ class ControllerHarness {
   ControllerHarness(const ControllerHarness&) = delete;
   ControllerHarness& operator=(const ControllerHarness&) = delete;
 
-  // Starts (or replaces) the simulator and trusts its certificate authority.
+  // Starts (or replaces) the simulator; the controllers made next trust its certificate
+  // authority (see trustSimulator_).
   void startSimulator(sim::SimOptions options);
   // Replaces the simulator by a fresh one on the same ports: it knows none of the tokens the old
   // one issued.
@@ -81,7 +84,10 @@ class ControllerHarness {
   Application application_;
   RecordingPresenter presenter_;
   RunLoop loop_;
+  std::vector<pane::PostOutcome> outcomes_;        // what the controllers reported, in order
+  std::filesystem::path trustedAuthority() const;  // a copy of the newest simulator's CA
   std::unique_ptr<sim::PlinthSim> sim_;
+  bool trustSimulator_ = true;  // false: controllers trust only the system's authorities
   std::unique_ptr<KZExportController> controller_;
 };
 

@@ -1,7 +1,5 @@
 #include "testing/gui_harness.h"
 
-#include <stdlib.h>
-
 #include <QApplication>
 #include <QComboBox>
 #include <QTest>
@@ -15,24 +13,23 @@ GuiHarness::GuiHarness(sim::SimOptions options) {
   options.dataDir = dataDir_;
   sim_ = std::make_unique<sim::PlinthSim>(std::move(options));
   sim_->start();
-  ::setenv("MARIGOLD_AUTH_BASE", sim_->authBase().c_str(), 1);
-  ::setenv("MARIGOLD_API_BASE", sim_->apiBase().c_str(), 1);
-  ::setenv("MARIGOLD_CA_FILE", sim_->caFile().c_str(), 1);
-  // The desktop keyring of whoever runs the tests is never touched.
-  ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
-  ::unsetenv("XDG_CONFIG_HOME");  // the application configured under the test's HOME, if any
 }
 
 GuiHarness::~GuiHarness() {
   session_.reset();
   sim_->stop();
-  ::unsetenv("MARIGOLD_AUTH_BASE");
-  ::unsetenv("MARIGOLD_API_BASE");
-  ::unsetenv("MARIGOLD_CA_FILE");
 }
 
 gui::GuiSession& GuiHarness::open(std::vector<std::string> photos) {
-  session_ = std::make_unique<gui::GuiSession>(std::move(photos));
+  // The simulator as the service, as the built-in application; the desktop keyring of whoever
+  // runs the tests is never touched.
+  session_ = std::make_unique<gui::GuiSession>(
+      std::move(photos),
+      host::PluginSetup{.service = {.authBase = sim_->authBase(),
+                                    .apiBase = sim_->apiBase(),
+                                    .trustedAuthorityFile = sim_->caFile().string(),
+                                    .configurationHome = home_.path().string()},
+                        .useDesktopKeyring = false});
   window().setUrlOpener([this](const QUrl& url) { openedUrls_.push_back(url); });
   window().show();
   waitFor([this] { return window().isVisible(); }, 5);

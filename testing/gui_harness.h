@@ -1,9 +1,9 @@
 // The graphical host driven as a user drives it, for the GUI tests and the screenshot tool: a
-// temporary HOME, the Plinth simulator in-process on loopback (real sockets and TLS) with the
-// service variables pointing at it, and a GuiSession with its window shown on whatever Qt
+// temporary HOME, the Plinth simulator in-process on loopback (real sockets and TLS), and a
+// GuiSession using it as the service, with its window shown on whatever Qt
 // platform runs (offscreen in tests). Typing and clicking go through QTest into the widgets; waits
 // run Qt's event loop, bounded in time. Free of any test framework. One per process at a time
-// (HOME and the service variables are process-wide). Not copyable.
+// (HOME is process-wide). Not copyable.
 #pragma once
 
 #include <QAbstractButton>

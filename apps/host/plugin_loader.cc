@@ -7,9 +7,9 @@
 
 namespace marigold::host {
 
-PluginModule::PluginModule(const std::string& path) : path_(path) {
-  requireSecureAuthBase();
-  requireReadableCAFile();
+PluginModule::PluginModule(PluginSetup setup) : setup_(std::move(setup)) {
+  requireUsable(setup_.service);
+  const std::string& path = setup_.module;
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
     throw std::runtime_error("cannot load the plug-in " + path + ": " + dlerror() +
@@ -26,8 +26,15 @@ PluginModule::~PluginModule() { dlclose(handle_); }
 
 std::unique_ptr<ExportPluginProtocol> PluginModule::createPlugin(
     ExportImageProtocol& exportManager, Application& application, RunLoop& runLoop,
-    const std::string& settingsFolder) const {
-  return entry_->create(exportManager, PluginServices{application, runLoop, path_, settingsFolder});
+    std::function<void(const pane::PostOutcome&)> postEnded) const {
+  return entry_->create(exportManager, PluginServices{.application = application,
+                                                      .runLoop = runLoop,
+                                                      .bundlePath = setup_.module,
+                                                      .settingsFolder = setup_.settingsFolder,
+                                                      .service = setup_.service,
+                                                      .log = setup_.log,
+                                                      .useDesktopKeyring = setup_.useDesktopKeyring,
+                                                      .postEnded = std::move(postEnded)});
 }
 
 std::string defaultPluginPath() {

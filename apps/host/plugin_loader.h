@@ -5,37 +5,50 @@
 // those. Not copyable.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
+#include "host/service_environment.h"
 #include "plugin/plugin_entry.h"
 
 namespace marigold::host {
 
+// MARIGOLD_PLUGIN when set, else the module of this build tree or of this installation.
+std::string defaultPluginPath();
+
+// What a host chooses for the plug-in it loads (see PluginServices): by default the module beside
+// the program, the user's own settings folder and keyring, and the service and diagnostics its
+// environment names.
+struct PluginSetup {
+  std::string module = defaultPluginPath();
+  std::string settingsFolder = {};  // empty: the user's own
+  ServiceConfiguration service = serviceFromEnvironment();
+  bool useDesktopKeyring = true;
+  LogSink* log = &diagnosticsFromEnvironment();  // null: wherever the host's own lines go
+};
+
 class PluginModule {
  public:
-  // Loads the module at `path` (see defaultPluginPath). Throws std::runtime_error naming the
-  // module and the reason when it cannot, and before loading when MARIGOLD_AUTH_BASE is not an
-  // https address or MARIGOLD_CA_FILE cannot be read.
-  explicit PluginModule(const std::string& path);
+  // Loads the module `setup.module`, whose plug-ins are set up as `setup` says. Throws
+  // std::runtime_error naming the module and the reason when it cannot, and before loading when
+  // the service configuration is unusable (see requireUsable).
+  explicit PluginModule(PluginSetup setup);
   ~PluginModule();
   PluginModule(const PluginModule&) = delete;
   PluginModule& operator=(const PluginModule&) = delete;
 
-  // Makes the plug-in for `exportManager`; it keeps its settings in `settingsFolder` (empty: the
-  // user's own folder). It must be destroyed before this module.
-  std::unique_ptr<ExportPluginProtocol> createPlugin(ExportImageProtocol& exportManager,
-                                                     Application& application, RunLoop& runLoop,
-                                                     const std::string& settingsFolder = "") const;
+  // Makes the plug-in for `exportManager`; `postEnded` is told how each export ended. It must be
+  // destroyed before this module.
+  std::unique_ptr<ExportPluginProtocol> createPlugin(
+      ExportImageProtocol& exportManager, Application& application, RunLoop& runLoop,
+      std::function<void(const pane::PostOutcome&)> postEnded = {}) const;
 
  private:
-  std::string path_;
+  PluginSetup setup_;
   void* handle_ = nullptr;
   const PluginEntry* entry_ = nullptr;
 };
-
-// MARIGOLD_PLUGIN when set, else the module of this build tree or of this installation.
-std::string defaultPluginPath();
 
 }  // namespace marigold::host

@@ -10,22 +10,26 @@
 #include "platform/url.h"
 
 namespace marigold::host {
+namespace {
 
-void requireSecureAuthBase() {
-  const char* base = std::getenv("MARIGOLD_AUTH_BASE");
-  if (base == nullptr || *base == '\0') return;
+std::string variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+void requireSecureAuthBase(const std::string& base) {
+  if (base.empty()) return;
   const auto url = URL::withString(base);
   if (!url || url->scheme() != "https") {
-    throw std::runtime_error(std::string("MARIGOLD_AUTH_BASE is ") + base +
+    throw std::runtime_error("MARIGOLD_AUTH_BASE is " + base +
                              ", but the password is sent only to an https:// address; set it to "
                              "the service's https base");
   }
 }
 
-void requireReadableCAFile() {
-  const char* path = std::getenv("MARIGOLD_CA_FILE");
-  if (path == nullptr || *path == '\0') return;
-  const std::string named = std::string("MARIGOLD_CA_FILE is ") + path;
+void requireReadableCAFile(const std::string& path) {
+  if (path.empty()) return;
+  const std::string named = "MARIGOLD_CA_FILE is " + path;
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     throw std::runtime_error(named + ", which cannot be read: " + std::strerror(errno) +
@@ -41,6 +45,24 @@ void requireReadableCAFile() {
         ", which holds no PEM certificate (\"-----BEGIN "
         "CERTIFICATE-----\"); set it to the service's CA certificate or unset it");
   }
+}
+
+}  // namespace
+
+ServiceConfiguration serviceFromEnvironment() {
+  return {variable("MARIGOLD_AUTH_BASE"),       variable("MARIGOLD_API_BASE"),
+          variable("MARIGOLD_CA_FILE"),         variable("MARIGOLD_CONSUMER_KEY"),
+          variable("MARIGOLD_CONSUMER_SECRET"), variable("XDG_CONFIG_HOME")};
+}
+
+LogSink& diagnosticsFromEnvironment() {
+  const std::string setting = variable("MARIGOLD_LOG");
+  return !setting.empty() && setting != "off" ? standardErrorLog() : discardedLog();
+}
+
+void requireUsable(const ServiceConfiguration& service) {
+  requireSecureAuthBase(service.authBase);
+  requireReadableCAFile(service.trustedAuthorityFile);
 }
 
 }  // namespace marigold::host

@@ -1,16 +1,25 @@
-// Checks of the service addresses a host takes from its environment, made before the plug-in is
-// loaded so that a misconfigured run stops with a clear message before anything is sent.
+// What a host takes from its own environment for the plug-in: the service configuration
+// (MARIGOLD_AUTH_BASE, MARIGOLD_API_BASE, MARIGOLD_CA_FILE, MARIGOLD_CONSUMER_KEY and
+// MARIGOLD_CONSUMER_SECRET, XDG_CONFIG_HOME) and where the diagnostics go (MARIGOLD_LOG), and the
+// checks made on a configuration before the plug-in is loaded, so that a misconfigured run stops
+// with a clear message before anything is sent. The plug-in itself reads no variable.
 #pragma once
+
+#include "base/log.h"
+#include "plugin/plugin_entry.h"
 
 namespace marigold::host {
 
-// Throws std::runtime_error naming the variable when MARIGOLD_AUTH_BASE is set to anything but an
-// https address: the password is sent there. Unset or empty, the built-in address applies.
-void requireSecureAuthBase();
+// The variables as they are now; an unset one is empty.
+ServiceConfiguration serviceFromEnvironment();
 
-// Throws std::runtime_error naming the variable and the file when MARIGOLD_CA_FILE is set but
-// does not name a readable PEM certificate file. Unset or empty, only the system's authorities
-// are trusted.
-void requireReadableCAFile();
+// The diagnostics are shown on standard error only when MARIGOLD_LOG is set to anything but
+// "off"; otherwise they are dropped, since the hosts say what the user needs themselves.
+LogSink& diagnosticsFromEnvironment();
+
+// Throws std::runtime_error naming the variable when the auth base is anything but an https
+// address (the password is sent there), or when the CA file does not name a readable PEM
+// certificate file. Empty values are the built-in ones and pass.
+void requireUsable(const ServiceConfiguration& service);
 
 }  // namespace marigold::host

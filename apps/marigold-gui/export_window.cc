@@ -43,7 +43,7 @@ constexpr qint64 kLimitBytes = 5242880;
 constexpr int kLimitPhotos = 10;
 
 // The texts a user types for the post; they survive the pane being shown again.
-constexpr const char* kTypedFields[] = {"plinthCaptions", "plinthTags", "plinthClickthrough"};
+constexpr const char* kTypedFields[] = {pane::kCaption, pane::kTags, pane::kClickThrough};
 
 QStringList localImageFiles(const QMimeData& data) {
   QStringList files;
@@ -426,6 +426,7 @@ void ExportWindow::choosePhotos() {
 
 void ExportWindow::post() {
   lastPostWentThrough_ = false;
+  lastPost_.reset();
   plugin_.startExport("");
   const auto& sheets = manager_.window()->sheets();
   const std::shared_ptr<Alert> front = sheets.empty() ? nullptr : sheets.back();
@@ -535,8 +536,7 @@ void ExportWindow::offerOutcome() {
   if (!sheet_ || !upload || sheet_->alert() != upload || sheet_->hasActions()) return;
   const auto& buttons = upload->buttons();
   if (buttons.empty() || !buttons.front()->isEnabled()) return;  // still sending
-  // The plug-in shows its completion image only when the post went through.
-  lastPostWentThrough_ = std::dynamic_pointer_cast<ImageView>(upload->accessoryView()) != nullptr;
+  lastPostWentThrough_ = lastPost_ && lastPost_->posted();
   std::weak_ptr<Alert> weak = upload;
   auto endRun = [weak] {
     if (auto alert = weak.lock()) alert->pressButton(0);
@@ -562,17 +562,11 @@ void ExportWindow::offerOutcome() {
 QUrl ExportWindow::postAddress() const {
   // The blog menu lists blogs by host name (a blog kept under a path is listed by its name, and
   // has no address of its own here). The service's post pages sit under /post/ID.
-  auto menu = std::dynamic_pointer_cast<PopUpButton>(
-      plugin_.settingsView()->viewWithIdentifier("plinthSelect"));
-  const std::optional<std::string> blog = menu ? menu->titleOfSelectedItem() : std::nullopt;
-  if (!blog || blog->find('.') == std::string::npos) return {};
-  QString address = "http://" + QString::fromStdString(*blog) + "/";
-  const auto upload = uploadSheet_.lock();
-  static const QRegularExpression postId("^Post id: (\\w+)$");
-  if (const auto match =
-          postId.match(upload ? QString::fromStdString(upload->informativeText()) : QString());
-      match.hasMatch()) {
-    address += "post/" + match.captured(1);
+  if (!lastPost_ || lastPost_->blog.find('.') == std::string::npos) return {};
+  QString address = "http://" + QString::fromStdString(lastPost_->blog) + "/";
+  if (lastPost_->postId) {
+    address += "post/" + QString::fromLatin1(
+                             QUrl::toPercentEncoding(QString::fromStdString(*lastPost_->postId)));
   }
   const QUrl url(address, QUrl::StrictMode);
   return url.isValid() && !url.host().isEmpty() ? url : QUrl();

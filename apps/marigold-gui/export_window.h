@@ -40,6 +40,7 @@
 #include "host/scratch_folder.h"
 #include "platform/observable.h"
 #include "plugin/host_protocol.h"
+#include "plugin/pane_contract.h"
 #include "selection_preparer.h"
 #include "sheet_widget.h"
 
@@ -70,6 +71,8 @@ class ExportWindow : public QWidget {
   void setHint(const QString& text);
   // How "View Post" opens an address; the desktop's browser unless replaced (by a test).
   void setUrlOpener(std::function<void(const QUrl&)> opener) { openUrl_ = std::move(opener); }
+  // The plug-in's report of how the export ended (PluginServices::postEnded).
+  void postEnded(const pane::PostOutcome& outcome) { lastPost_ = outcome; }
   // Whether the plug-in is inside a call that waits (a sign-in): a finished preparation is handed
   // to it only afterwards.
   void setPluginBusy(std::function<bool()> busy) { pluginBusy_ = std::move(busy); }
@@ -147,8 +150,9 @@ class ExportWindow : public QWidget {
   Subscription windowSubscription_;
   Subscription sheetSubscription_;  // the sheet in front: an upload starts and ends in it
 
-  std::map<std::string, std::string> typed_;  // the user's own text, by field
-  std::weak_ptr<Alert> uploadSheet_;          // the sheet of the last post
+  std::map<std::string, std::string> typed_;   // the user's own text, by field
+  std::weak_ptr<Alert> uploadSheet_;           // the sheet of the last post
+  std::optional<pane::PostOutcome> lastPost_;  // as the plug-in reported it
   bool lastPostWentThrough_ = false;
   bool tryAgain_ = false;
   bool focusedOnce_ = false;

@@ -1,12 +1,18 @@
 #include "gui_session.h"
 
+#include "host/desktop_browser.h"
+
 namespace marigold::gui {
 
-GuiSession::GuiSession(std::vector<std::string> photoPaths)
-    : module_(host::defaultPluginPath()), manager_({}) {
+GuiSession::GuiSession(std::vector<std::string> photoPaths, host::PluginSetup setup)
+    : module_(std::move(setup)), manager_({}) {
   application_.setAlertPresenter(&presenter_);
   application_.setSynchronousWaiter(&waiter_);
-  plugin_ = module_.createPlugin(manager_, application_, loop_);
+  application_.setURLOpener(&host::openInDesktopBrowser);
+  plugin_ =
+      module_.createPlugin(manager_, application_, loop_, [this](const pane::PostOutcome& outcome) {
+        if (window_) window_->postEnded(outcome);
+      });
   plugin_->viewWillBeActivated();
   // The plug-in sees no photo until the window has prepared the selection.
   window_ = std::make_unique<ExportWindow>(manager_, *plugin_, scratch_, std::move(photoPaths));

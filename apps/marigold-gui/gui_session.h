@@ -23,10 +23,10 @@ namespace marigold::gui {
 
 class GuiSession {
  public:
-  // Loads the plug-in (MARIGOLD_PLUGIN or the module built beside the program) and builds the
-  // window, not yet shown. Throws std::runtime_error when the plug-in cannot be loaded or the
-  // scratch folder cannot be made.
-  explicit GuiSession(std::vector<std::string> photoPaths);
+  // Loads the plug-in (MARIGOLD_PLUGIN or the module built beside the program) as `setup` says
+  // and builds the window, not yet shown. Throws std::runtime_error when the plug-in cannot be
+  // loaded or the scratch folder cannot be made.
+  explicit GuiSession(std::vector<std::string> photoPaths, host::PluginSetup setup = {});
   ~GuiSession();
   GuiSession(const GuiSession&) = delete;
   GuiSession& operator=(const GuiSession&) = delete;

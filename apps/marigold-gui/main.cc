@@ -1,9 +1,8 @@
 // marigold-gui: the graphical host. `marigold-gui PHOTO...` opens the export dialog with those
 // photos (prepared for the post as it opens); `marigold-gui --demo` starts the embedded simulator
-// with a scratch home folder and opens the dialog signed out with the sample photos, ready for the
-// demo account.
+// with a scratch settings folder and opens the dialog signed out with the sample photos, ready for
+// the demo account.
 #include <signal.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -20,8 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "gui_session.h"
 #include "host/photo_file.h"
+#include "host/service_environment.h"
 #include "host/simulator_process.h"
 
 namespace {
@@ -72,23 +73,27 @@ class QuitOnSignal {
   std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-// The demo's service and home folder, both gone when the object goes.
+// The demo's service and scratch folder, both gone when the object goes.
 struct Demo {
   QTemporaryDir scratch;
   std::unique_ptr<marigold::host::SimulatorProcess> simulator;
 
-  // Starts the simulator and points HOME and the service variables at the scratch folder and it.
-  void start() {
+  // Starts the simulator; answers the plug-in's setup for it: the simulator as the service, the
+  // built-in application, and the settings (the remembered secret included) in the scratch folder,
+  // away from the user's own and from the desktop keyring.
+  marigold::host::PluginSetup start() {
     if (!scratch.isValid()) throw std::runtime_error("cannot make a temporary folder");
     const QString home = scratch.filePath("home");
     QDir().mkpath(home);
     simulator = std::make_unique<marigold::host::SimulatorProcess>(
         marigold::host::defaultSimulatorPath(),
         std::vector<std::string>{"--data", scratch.filePath("service").toStdString()});
-    ::setenv("HOME", home.toLocal8Bit().constData(), 1);
-    ::setenv("MARIGOLD_AUTH_BASE", simulator->authBase().c_str(), 1);
-    ::setenv("MARIGOLD_API_BASE", simulator->apiBase().c_str(), 1);
-    ::setenv("MARIGOLD_CA_FILE", simulator->caFile().c_str(), 1);
+    return {.settingsFolder = QDir(home).filePath("settings").toStdString(),
+            .service = {.authBase = simulator->authBase(),
+                        .apiBase = simulator->apiBase(),
+                        .trustedAuthorityFile = simulator->caFile(),
+                        .configurationHome = home.toStdString()},
+            .useDesktopKeyring = false};
   }
 
   static std::vector<std::string> samplePhotos() {
@@ -104,8 +109,8 @@ struct Demo {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The plug-in's diagnostics stay quiet unless asked for, as in marigold.
-  ::setenv("MARIGOLD_LOG", "off", /*overwrite=*/0);
+  // The diagnostics stay quiet unless asked for, as in marigold.
+  const marigold::LogRoute diagnostics(marigold::host::diagnosticsFromEnvironment());
   QApplication app(argc, argv);
   QApplication::setApplicationName("marigold-gui");
   QApplication::setApplicationDisplayName("Marigold");
@@ -141,12 +146,13 @@ int main(int argc, char** argv) {
   }
   std::optional<Demo> demo;
   try {
+    marigold::host::PluginSetup setup;
     if (parser.isSet("demo")) {
       demo.emplace();
-      demo->start();
+      setup = demo->start();
       if (photos.empty()) photos = Demo::samplePhotos();
     }
-    marigold::gui::GuiSession session(std::move(photos));
+    marigold::gui::GuiSession session(std::move(photos), std::move(setup));
     QString hint;
     if (demo) {
       hint = QString(

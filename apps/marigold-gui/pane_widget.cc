@@ -16,13 +16,16 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <functional>
 #include <map>
 #include <optional>
 
 #include "image_pixmap.h"
+#include "internal_error.h"
 #include "photo_view.h"
 #include "platform/key_event.h"
+#include "plugin/pane_contract.h"
 
 namespace marigold::gui {
 namespace {
@@ -39,20 +42,18 @@ struct Slot {
   char mnemonic;
 };
 constexpr Slot kSlots[] = {
-    {"plinthUsername", 0, "&User name:", "you@example.com", 0},
-    {"plinthPassword", 1, "Pass&word:", "", 0},
-    {"plinthRememberMe", 2, "", "", 'm'},
-    {"loginButton", 2, "", "", 'L'},
-    {"browserLoginButton", 2, "", "", 'b'},
-    {"plinthSelect", 3, "&Blog:", "", 0},
-    {"plinthStatus", 4, "S&tate:", "", 0},
-    {"plinthCaptions", 5, "&Caption:", "Say something about the photos", 0},
-    {"plinthTags", 6, "Ta&gs:", "comma, separated, tags", 0},
-    {"plinthClickthrough", 7, "Lin&k:", "https://... (one photo only)", 0},
-    {"notificationField", 8, "", "", 0},
+    {pane::kUserName, 0, "&User name:", "you@example.com", 0},
+    {pane::kPassword, 1, "Pass&word:", "", 0},
+    {pane::kRememberMe, 2, "", "", 'm'},
+    {pane::kLoginButton, 2, "", "", 'L'},
+    {pane::kBrowserLoginButton, 2, "", "", 'b'},
+    {pane::kBlogMenu, 3, "&Blog:", "", 0},
+    {pane::kStateMenu, 4, "S&tate:", "", 0},
+    {pane::kCaption, 5, "&Caption:", "Say something about the photos", 0},
+    {pane::kTags, 6, "Ta&gs:", "comma, separated, tags", 0},
+    {pane::kClickThrough, 7, "Lin&k:", "https://... (one photo only)", 0},
+    {pane::kNotice, 8, "", "", 0},
 };
-constexpr const char* kPreviewIdentifier = "imagePreview";
-constexpr const char* kNoticeIdentifier = "notificationField";
 constexpr int kPreviewSide = 160;
 constexpr double kReadableContrast = 4.5;
 
@@ -113,7 +114,7 @@ PaneWidget::PaneWidget(std::shared_ptr<View> settingsView, QWidget* parent)
   for (const auto& view : settingsView_->subviews()) {
     QWidget* widget = bind(view);
     if (widget == nullptr) continue;
-    if (view->identifier() == kPreviewIdentifier) {
+    if (view->identifier() == pane::kPreview) {
       grid->addWidget(widget, 0, 2, 5, 1, Qt::AlignTop | Qt::AlignRight);
       continue;
     }
@@ -163,8 +164,18 @@ void PaneWidget::act(const std::function<void()>& action) {
   const QPointer<QWidget> focused = window()->focusWidget();
   // The plug-in's sign-in waits for the service; the host keeps the window live meanwhile.
   QApplication::setOverrideCursor(Qt::BusyCursor);
-  action();
+  // The plug-in's handlers run inside Qt's slot: an exception ends here, in a message box.
+  std::exception_ptr failure;
+  try {
+    action();
+  } catch (...) {
+    failure = std::current_exception();
+  }
   QApplication::restoreOverrideCursor();
+  if (failure) {
+    showInternalError(this, failure);
+    return;
+  }
   // A sign-in disables the field that had the focus: go on where the user types next.
   if (focused == nullptr || !focused->isEnabled()) focusFirstEmptyField();
 }
@@ -174,7 +185,7 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
   std::function<void()> render;
   const Slot* slot = slotFor(view->identifier());
   const char mnemonic = slot ? slot->mnemonic : 0;
-  if (view->identifier() == kNoticeIdentifier) {
+  if (view->identifier() == pane::kNotice) {
     auto field = std::dynamic_pointer_cast<TextField>(view);
     if (!field) return nullptr;
     auto* label = new QLabel(this);
@@ -193,8 +204,10 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
     edit->installEventFilter(this);
     connect(edit, &QLineEdit::textEdited, this,
             [this, field, identifier = view->identifier()](const QString& text) {
-              field->setStringValue(text.toStdString());
-              if (editHandler_) editHandler_(identifier, field->stringValue());
+              guardedSlot(this, [&] {
+                field->setStringValue(text.toStdString());
+                if (editHandler_) editHandler_(identifier, field->stringValue());
+              });
             });
     render = [edit, field] {
       if (edit->text().toStdString() != field->stringValue()) {
@@ -222,8 +235,10 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
   } else if (auto menu = std::dynamic_pointer_cast<PopUpButton>(view)) {
     auto* combo = new QComboBox(this);
     combo->setMinimumContentsLength(16);
-    connect(combo, &QComboBox::activated, this, [menu](int index) {
-      menu->selectItemAtIndex(index < 0 ? std::nullopt : std::optional<std::size_t>(index));
+    connect(combo, &QComboBox::activated, this, [this, menu](int index) {
+      guardedSlot(this, [&] {
+        menu->selectItemAtIndex(index < 0 ? std::nullopt : std::optional<std::size_t>(index));
+      });
     });
     render = [combo, menu] {
       QStringList titles;
@@ -291,7 +306,7 @@ void PaneWidget::changeEvent(QEvent* event) {
 }
 
 void PaneWidget::colourNotice() {
-  auto* notice = qobject_cast<QLabel*>(widgetFor(kNoticeIdentifier));
+  auto* notice = qobject_cast<QLabel*>(widgetFor(pane::kNotice));
   if (notice == nullptr) return;
   // A warning red, moved towards the theme's own text colour until it reads well on the theme's
   // background: dark red on a light theme, a light red on a dark one.
@@ -331,7 +346,9 @@ bool PaneWidget::eventFilter(QObject* watched, QEvent* event) {
   auto* box = dynamic_cast<ExportPluginBoxProtocol*>(settingsView_.get());
   if (box == nullptr) return QGroupBox::eventFilter(watched, event);
   // Handled by the pane: the key goes no further (it does not press the dialog's Post button).
-  return box->performKeyEquivalent(KeyEvent{characters});
+  bool handled = true;
+  guardedSlot(this, [&] { handled = box->performKeyEquivalent(KeyEvent{characters}); });
+  return handled;
 }
 
 }  // namespace marigold::gui

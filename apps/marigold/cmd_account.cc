@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "host/service_environment.h"
 #include "host_session.h"
 #include "json/json_value.h"
 #include "settings/consumer_credentials.h"
@@ -101,7 +102,9 @@ int status(const AccountOptions& o, Console& console) {
                                       : "the encrypted settings file " +
                                             SettingsFile().encryptedPath().string() +
                                             " (no desktop keyring: " + noKeyring + ")";
-    const ConsumerCredentials application = ConsumerCredentials::fromConfiguration();
+    const ServiceConfiguration service = host::serviceFromEnvironment();
+    const ConsumerCredentials application = ConsumerCredentials::fromConfiguration(
+        {service.consumerKey, service.consumerSecret, service.configurationHome});
     if (o.json) {
       JsonObject document;
       document.set("user", user.empty() ? JsonValue() : JsonValue(user));

@@ -1,7 +1,5 @@
 // marigold demo: the whole export against a simulator started on loopback, with a settings folder
 // of its own, so that nothing of the user's is touched and no account is needed.
-#include <stdlib.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include "json/lx_json_parser.h"
 #include "json/lx_json_writer.h"
 #include "platform/url_connection.h"
+#include "plugin/pane_contract.h"
 
 namespace marigold::cli {
 namespace {
@@ -27,11 +26,11 @@ constexpr const char* kDemoPassword = "demo-password";
 
 bool post(const std::vector<std::string>& photos, const std::string& caption,
           const std::string& tags, const std::string& link, const std::string& state,
-          const host::ScratchFolder& scratch, const std::string& settings, Console& console) {
+          const host::ScratchFolder& scratch, const host::PluginSetup& setup, Console& console) {
   // The export step as marigold post runs it, with its defaults.
   imaging::PreparationOptions options;
   std::optional<host::PreparedSelection> prepared;
-  HostSession session(photos, console, settings, [&](const std::string& requiredFileType) {
+  HostSession session(photos, console, setup, [&](const std::string& requiredFileType) {
     options.requiredFileType = requiredFileType;
     prepared = host::prepareSelection(scratch, photos, options);
     return prepared->paths();
@@ -40,12 +39,12 @@ bool post(const std::vector<std::string>& photos, const std::string& caption,
     console.error("the remembered sign-in did not take place", kFailed);
     return false;
   }
-  session.control<PopUpButton>("plinthStatus")->selectItemWithTitle(state);
-  session.control<TextField>("plinthCaptions")->setStringValue(caption);
-  session.control<TextField>("plinthTags")->setStringValue(tags);
-  if (!link.empty()) session.control<TextField>("plinthClickthrough")->setStringValue(link);
+  session.control<PopUpButton>(pane::kStateMenu)->selectItemWithTitle(state);
+  session.control<TextField>(pane::kCaption)->setStringValue(caption);
+  session.control<TextField>(pane::kTags)->setStringValue(tags);
+  if (!link.empty()) session.control<TextField>(pane::kClickThrough)->setStringValue(link);
   const std::string blog =
-      session.control<PopUpButton>("plinthSelect")->titleOfSelectedItem().value_or("");
+      session.control<PopUpButton>(pane::kBlogMenu)->titleOfSelectedItem().value_or("");
   console.result("\n== Posting " + std::to_string(photos.size()) +
                  (photos.size() == 1 ? " photo" : " photos") + " to " + blog + " (" + state +
                  ")\n");
@@ -77,19 +76,24 @@ int demo(Console& console) {
     // key) goes.
     host::ScratchFolder scratch;
     const Interrupts::Registration removal = console.interrupts().removeOnInterrupt(scratch.path());
-    const std::string settings = (scratch.path() / "settings").string();
     auto data = scratch.path() / "service";
     host::SimulatorProcess simulator(host::defaultSimulatorPath(), {"--data", data.string()});
     const Interrupts::Registration stopSimulator =
         console.interrupts().onInterrupt([&simulator] { simulator.stop(); });
-    setenv("MARIGOLD_AUTH_BASE", simulator.authBase().c_str(), 1);
-    setenv("MARIGOLD_API_BASE", simulator.apiBase().c_str(), 1);
-    setenv("MARIGOLD_CA_FILE", simulator.caFile().c_str(), 1);
+    // The plug-in talks to the simulator as the built-in application and keeps its settings, the
+    // remembered secret included, in the scratch folder: nothing of the user's configuration
+    // applies, and the desktop keyring is left alone.
+    const host::PluginSetup setup{.settingsFolder = (scratch.path() / "settings").string(),
+                                  .service = {.authBase = simulator.authBase(),
+                                              .apiBase = simulator.apiBase(),
+                                              .trustedAuthorityFile = simulator.caFile(),
+                                              .configurationHome = scratch.path().string()},
+                                  .useDesktopKeyring = false};
     console.result("Plinth simulator: token endpoint " + simulator.authBase() + ", API " +
                    simulator.apiBase() + "\n");
 
     {
-      HostSession session({}, console, settings);
+      HostSession session({}, console, setup);
       console.result(std::string("\n== Signing in as ") + kDemoUser + " (remembered)\n");
       console.flush();
       if (!session.signIn(kDemoUser, kDemoPassword, true)) return kFailed;
@@ -101,12 +105,12 @@ int demo(Console& console) {
 
     const std::filesystem::path examples = host::defaultExamplesFolder();
     if (!post({(examples / "sunrise.jpg").string()}, "Sunrise over the bay", "morning,sea",
-              "https://example.com/sunrise", "Published", scratch, settings, console)) {
+              "https://example.com/sunrise", "Published", scratch, setup, console)) {
       return kFailed;
     }
     if (!post({(examples / "harbour.jpg").string(), (examples / "meadow.jpg").string(),
                (examples / "dusk.jpg").string()},
-              "A day in three photos", "travel,set", "", "Draft", scratch, settings, console)) {
+              "A day in three photos", "travel,set", "", "Draft", scratch, setup, console)) {
       return kFailed;
     }
 

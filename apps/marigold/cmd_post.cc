@@ -15,6 +15,7 @@
 #include "host_session.h"
 #include "imaging/photo_preparation.h"
 #include "json/json_value.h"
+#include "plugin/pane_contract.h"
 #include "post_inputs.h"
 #include "sign_in.h"
 #include "terminal_text.h"
@@ -119,7 +120,7 @@ int checkArguments(PostOptions& o, Console& console) {
 
 // Picks the blog in the pane; answers kDone or the exit status.
 int chooseBlog(HostSession& session, const PostOptions& o, Console& console) {
-  auto blogMenu = session.control<PopUpButton>("plinthSelect");
+  auto blogMenu = session.control<PopUpButton>(pane::kBlogMenu);
   std::vector<std::string> blogs = session.blogs();
   if (blogs.empty()) {
     return session.alertShown() ? kFailed
@@ -146,7 +147,7 @@ int chooseBlog(HostSession& session, const PostOptions& o, Console& console) {
 // does not know is refused as a usage error before anything is sent.
 int chooseState(HostSession& session, const PostOptions& o, Console& console) {
   if (o.stateOption->count() == 0) return kDone;
-  auto states = session.control<PopUpButton>("plinthStatus");
+  auto states = session.control<PopUpButton>(pane::kStateMenu);
   const auto& titles = states->itemTitles();
   auto match = std::find_if(titles.begin(), titles.end(), [&](const std::string& t) {
     return equalsIgnoringASCIICase(t, o.state);
@@ -189,24 +190,24 @@ int post(PostOptions& o, Console& console) {
         console.note(imaging::describePreparation(prepared->result, preparation));
         if (int status = chooseState(session, o, console); status != kDone) return status;
         // The pane judged the selection when it was shown; a refusal needs no sign-in.
-        auto notice = session.control<TextField>("notificationField");
+        auto notice = session.control<TextField>(pane::kNotice);
         if (!notice->isHidden()) return console.error(notice->stringValue(), kUsage);
         if (int status = ensureSignedIn(session, settings, o.signIn, console); status != kDone) {
           return status;
         }
         if (int status = chooseBlog(session, o, console); status != kDone) return status;
-        session.control<TextField>("plinthCaptions")->setStringValue(o.caption);
-        session.control<TextField>("plinthTags")->setStringValue(o.tags);
+        session.control<TextField>(pane::kCaption)->setStringValue(o.caption);
+        session.control<TextField>(pane::kTags)->setStringValue(o.tags);
         if (o.linkOption->count() > 0) {
-          session.control<TextField>("plinthClickthrough")->setStringValue(o.link);
+          session.control<TextField>(pane::kClickThrough)->setStringValue(o.link);
         }
         if (!session.exportManager().controlsEnabled()) {
           return console.error("the pane does not allow posting now", kFailed);
         }
         const std::string blog =
-            session.control<PopUpButton>("plinthSelect")->titleOfSelectedItem().value_or("");
+            session.control<PopUpButton>(pane::kBlogMenu)->titleOfSelectedItem().value_or("");
         const std::string state =
-            session.control<PopUpButton>("plinthStatus")->titleOfSelectedItem().value_or("");
+            session.control<PopUpButton>(pane::kStateMenu)->titleOfSelectedItem().value_or("");
         const std::size_t count = o.photos.size();
         const std::string photos = std::to_string(count) + (count == 1 ? " photo" : " photos");
         console.note("Posting " + photos + " to " + printable(blog));

@@ -2,19 +2,15 @@
 
 #include <cstdio>
 
+#include "host/desktop_browser.h"
 #include "platform/alert.h"
 #include "terminal_text.h"
 
 namespace marigold::cli {
-namespace {
-
-constexpr std::string_view kPostIdPrefix = "Post id: ";
-
-}  // namespace
 
 HostSession::HostSession(std::vector<std::string> photoPaths, Console& console,
-                         const std::string& settingsFolder, const ExportStep& exportStep)
-    : module_(host::defaultPluginPath()),
+                         host::PluginSetup setup, const ExportStep& exportStep)
+    : module_(std::move(setup)),
       console_(console),
       manager_(std::move(photoPaths)),
       frontEnd_(*manager_.window(), console.progress(), console.interrupts()) {
@@ -26,11 +22,12 @@ HostSession::HostSession(std::vector<std::string> photoPaths, Console& console,
     std::fprintf(stderr, "marigold: sign in on Plinth's page in your browser:\n  %s\n",
                  url.c_str());
     std::fflush(stderr);
-    return Application::openWithDesktopBrowser(url);
+    return host::openInDesktopBrowser(url);
   });
   // Loading the plug-in already resets its pane, which may try the remembered sign-in.
   const std::size_t sheetsBefore = manager_.window()->sheets().size();
-  plugin_ = module_.createPlugin(manager_, application_, loop_, settingsFolder);
+  plugin_ = module_.createPlugin(manager_, application_, loop_,
+                                 [this](const pane::PostOutcome& outcome) { lastPost_ = outcome; });
   if (exportStep) manager_.setPhotoPaths(exportStep(plugin_->requiredFileType()));
   plugin_->viewWillBeActivated();
   rememberedSignInFailed_ = !signedIn() && manager_.window()->sheets().size() > sheetsBefore;
@@ -41,22 +38,24 @@ HostSession::~HostSession() {
   application_.setAlertPresenter(nullptr);
 }
 
-bool HostSession::signedIn() { return control<Button>("loginButton")->title() == "Log Out"; }
+bool HostSession::signedIn() {
+  return control<Button>(pane::kLoginButton)->title() == pane::kLogOutTitle;
+}
 
-std::string HostSession::userName() { return control<TextField>("plinthUsername")->stringValue(); }
+std::string HostSession::userName() { return control<TextField>(pane::kUserName)->stringValue(); }
 
 bool HostSession::remembered() {
-  return control<CheckBox>("plinthRememberMe")->state() == ControlState::kOn;
+  return control<CheckBox>(pane::kRememberMe)->state() == ControlState::kOn;
 }
 
 bool HostSession::signIn(const std::string& user, const std::string& password, bool remember) {
-  if (signedIn()) control<Button>("loginButton")->performClick();  // another user: sign out first
-  control<TextField>("plinthUsername")->setStringValue(user);
-  control<SecureTextField>("plinthPassword")->setStringValue(password);
-  control<CheckBox>("plinthRememberMe")
-      ->setState(remember ? ControlState::kOn : ControlState::kOff);
+  if (signedIn())
+    control<Button>(pane::kLoginButton)->performClick();  // another user: sign out first
+  control<TextField>(pane::kUserName)->setStringValue(user);
+  control<SecureTextField>(pane::kPassword)->setStringValue(password);
+  control<CheckBox>(pane::kRememberMe)->setState(remember ? ControlState::kOn : ControlState::kOff);
   const std::size_t sheetsBefore = manager_.window()->sheets().size();
-  control<Button>("loginButton")->performClick();
+  control<Button>(pane::kLoginButton)->performClick();
   signInWarned_ = manager_.window()->sheets().size() > sheetsBefore;
   if (signedIn()) return true;
   // The pane's alert, when it showed one, was printed as it appeared.
@@ -67,11 +66,10 @@ bool HostSession::signIn(const std::string& user, const std::string& password, b
 }
 
 bool HostSession::signInWithBrowser(bool remember) {
-  if (signedIn()) control<Button>("loginButton")->performClick();
-  control<CheckBox>("plinthRememberMe")
-      ->setState(remember ? ControlState::kOn : ControlState::kOff);
+  if (signedIn()) control<Button>(pane::kLoginButton)->performClick();
+  control<CheckBox>(pane::kRememberMe)->setState(remember ? ControlState::kOn : ControlState::kOff);
   const std::size_t sheetsBefore = manager_.window()->sheets().size();
-  control<Button>("browserLoginButton")->performClick();
+  control<Button>(pane::kBrowserLoginButton)->performClick();
   std::shared_ptr<Alert> waiting = newestSheet();
   if (manager_.window()->sheets().size() > sheetsBefore && waiting &&
       TerminalFrontEnd::isProgressSheet(*waiting)) {
@@ -84,7 +82,7 @@ bool HostSession::signInWithBrowser(bool remember) {
 }
 
 std::vector<std::string> HostSession::blogs() {
-  return control<PopUpButton>("plinthSelect")->itemTitles();
+  return control<PopUpButton>(pane::kBlogMenu)->itemTitles();
 }
 
 std::shared_ptr<Alert> HostSession::newestSheet() {
@@ -93,6 +91,7 @@ std::shared_ptr<Alert> HostSession::newestSheet() {
 }
 
 PostOutcome HostSession::exportAndWait() {
+  lastPost_.reset();
   const std::size_t sheetsBefore = manager_.window()->sheets().size();
   plugin_->startExport("");
   if (manager_.window()->sheets().size() == sheetsBefore) {
@@ -108,12 +107,11 @@ PostOutcome HostSession::exportAndWait() {
   frontEnd_.uploadEnded();
   PostOutcome outcome;
   const std::string message = sheet->messageText();
-  outcome.posted = message.starts_with("Your image");
+  outcome.posted = lastPost_ && lastPost_->posted();
   outcome.mayBePosted = !outcome.posted && frontEnd_.mayBePosted();
   if (outcome.posted) {
     console_.note(message);
-    const std::string& info = sheet->informativeText();
-    if (info.starts_with(kPostIdPrefix)) outcome.postId = info.substr(kPostIdPrefix.size());
+    outcome.postId = lastPost_->postId;
   } else if (uploading && !frontEnd_.alreadyShown(message)) {
     console_.error(printable(message), kFailed);
   }

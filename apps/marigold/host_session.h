@@ -18,6 +18,7 @@
 #include "platform/application.h"
 #include "platform/run_loop.h"
 #include "platform/views.h"
+#include "plugin/pane_contract.h"
 #include "terminal_front_end.h"
 
 namespace marigold::cli {
@@ -36,16 +37,17 @@ class HostSession {
   // (the prepared photos).
   using ExportStep = std::function<std::vector<std::string>(const std::string& requiredFileType)>;
 
-  // Loads the plug-in, which keeps its settings in `settingsFolder`, and shows its pane (which
-  // signs in by itself when the settings there are remembered and valid). Throws
-  // std::runtime_error when the plug-in cannot be loaded.
-  HostSession(std::vector<std::string> photoPaths, Console& console,
-              const std::string& settingsFolder, const ExportStep& exportStep = {});
+  // Loads the plug-in as `setup` says and shows its pane (which signs in by itself when the
+  // settings there are remembered and valid). Throws std::runtime_error when the plug-in cannot be
+  // loaded.
+  HostSession(std::vector<std::string> photoPaths, Console& console, host::PluginSetup setup,
+              const ExportStep& exportStep = {});
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
 
   // The pane's control named `identifier`; throws std::logic_error when the pane lacks it.
+  // (The identifiers are pane::k... of plugin/pane_contract.h.)
   template <typename T>
   std::shared_ptr<T> control(const char* identifier) {
     auto view =
@@ -91,6 +93,7 @@ class HostSession {
   host::ExportManager manager_;
   TerminalFrontEnd frontEnd_;
   std::unique_ptr<ExportPluginProtocol> plugin_;
+  std::optional<pane::PostOutcome> lastPost_;  // as the plug-in reported it
   bool rememberedSignInFailed_ = false;
   bool signInWarned_ = false;
 };

@@ -1,5 +1,4 @@
 // marigold: the command-line host of the Marigold export plug-in.
-#include <stdlib.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -9,8 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/log.h"
 #include "commands.h"
 #include "console.h"
+#include "host/service_environment.h"
 #include "interrupts.h"
 #include "terminal_text.h"
 
@@ -189,7 +190,7 @@ int main(int argc, char** argv) {
   // First, before any thread: every thread started later inherits the blocked signals.
   marigold::cli::Interrupts interrupts;
   marigold::cli::Console console(interrupts);
-  // The plug-in's diagnostics stay quiet unless asked for; the host shows what the user needs.
-  setenv("MARIGOLD_LOG", "off", /*overwrite=*/0);
+  // The diagnostics stay quiet unless asked for; the host shows what the user needs.
+  const marigold::LogRoute diagnostics(marigold::host::diagnosticsFromEnvironment());
   return console.finish(marigold::cli::run(argc, argv, console));
 }

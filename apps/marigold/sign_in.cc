@@ -1,6 +1,5 @@
 #include "sign_in.h"
 
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -125,10 +124,12 @@ int withSession(std::vector<std::string> photos, Console& console, SettingsWorks
                 const HostSession::ExportStep& exportStep) {
   try {
     SettingsWorkspace settings(use, console);
-    // A one-off sign-in keeps nothing, in the settings or in the desktop keyring: its plug-in is
-    // given no session bus, so its secret stays in the private folder that goes with the command.
-    if (use == SettingsWorkspace::Use::kNone) ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
-    HostSession session(std::move(photos), console, settings.folder(), exportStep);
+    // A one-off sign-in keeps nothing, in the settings or in the desktop keyring: its plug-in
+    // keeps the secret out of the keyring, in the private folder that goes with the command.
+    HostSession session(std::move(photos), console,
+                        {.settingsFolder = settings.folder(),
+                         .useDesktopKeyring = use != SettingsWorkspace::Use::kNone},
+                        exportStep);
     settings.keepChanges();
     return work(session, settings);
   } catch (const std::exception& e) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "base/error.h"
 
 namespace marigold {
@@ -19,6 +21,18 @@ TEST(LogTest, NestedCapturesReceiveOnlyTheirOwnLines) {
   EXPECT_EQ(outer.lines(), (std::vector<std::string>{"first", "third"}));
   EXPECT_TRUE(outer.contains("thi"));
   EXPECT_FALSE(outer.contains("second"));
+}
+
+TEST(LogTest, RoutesEndingOutOfOrderLeaveTheNewestInPlace) {
+  LogCapture fallback;
+  auto first = std::make_unique<LogCapture>();
+  auto quiet = std::make_unique<LogRoute>(discardedLog());
+  log("dropped");
+  first.reset();  // the older route ends first: the discarding one stays in place
+  log("still dropped");
+  quiet.reset();
+  log("kept");
+  EXPECT_EQ(fallback.lines(), std::vector<std::string>{"kept"});
 }
 
 TEST(ErrorTest, ChainKeepsTheEarlierError) {

@@ -1,6 +1,7 @@
-// Build-time constants of the Plinth service and of the settings file. The service bases can be
-// overridden at run time (MARIGOLD_AUTH_BASE, MARIGOLD_API_BASE) so that the simulator can stand in
-// for the service; the credentials and the passphrase cannot.
+// Build-time constants of the Plinth service and of the settings file. A host can hand the plug-in
+// other service bases when it loads it (from MARIGOLD_AUTH_BASE and MARIGOLD_API_BASE, or its
+// embedded simulator), so that the simulator can stand in for the service; the passphrase cannot
+// change.
 #pragma once
 
 #include <string_view>

@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
+#include "base/log.h"
 #include "oauth/mutable_url_request.h"
 #include "oauth/request_parameters.h"
-#include "base/log.h"
 #include "platform/run_loop.h"
 
 namespace marigold {
@@ -88,6 +88,7 @@ void OACall::start() {
   if (method_) request.setHTTPMethod(*method_);
   if (parameters_) OAParameterAdditions::setParameters(request, *parameters_);
   if (files_ && !files_->empty()) attach(request, *files_);
+  request.setTrustedAuthorityFile(trustedAuthorityFile_);
 
   fetcher_ = std::make_unique<OADataFetcher>();
   fetcher_->fetchDataWithRequest(

@@ -16,14 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "base/bytes.h"
+#include "base/error.h"
 #include "oauth/consumer.h"
 #include "oauth/data_fetcher.h"
 #include "oauth/problem.h"
 #include "oauth/request_parameter.h"
 #include "oauth/service_ticket.h"
 #include "oauth/token.h"
-#include "base/bytes.h"
-#include "base/error.h"
 #include "platform/url.h"
 
 namespace marigold {
@@ -73,6 +73,9 @@ class OACall : public std::enable_shared_from_this<OACall> {
   // Performs the call again with the arguments of the last `perform` (a new nonce and timestamp).
   // No effect before the first `perform`.
   void performAgain();
+  // A PEM file of an authority trusted besides the system's for the attempts that follow; empty,
+  // the default: none.
+  void setTrustedAuthorityFile(std::string path) { trustedAuthorityFile_ = std::move(path); }
   // Drops the attempt in progress; no callback follows.
   void cancel() { fetcher_.reset(); }
 
@@ -101,6 +104,7 @@ class OACall : public std::enable_shared_from_this<OACall> {
   std::optional<std::string> method_;
   std::optional<std::vector<OARequestParameter>> parameters_;
   std::optional<Files> files_;
+  std::string trustedAuthorityFile_;
   std::optional<Attempt> attempt_;
   std::unique_ptr<OADataFetcher> fetcher_;
   std::optional<OAServiceTicket> ticket_;

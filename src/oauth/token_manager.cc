@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/log.h"
 #include "oauth/request_parameters.h"
 #include "oauth/token_persistence.h"
-#include "base/log.h"
 
 namespace marigold {
 namespace {
@@ -150,6 +150,7 @@ void OATokenManager::dispatch() {
 
 void OATokenManager::performCall(const std::shared_ptr<OACall>& call) {
   log("Performing call");
+  call->setTrustedAuthorityFile(trustedAuthorityFile_);
   call->perform(
       consumer_, acToken_, realm_, *this,
       [this](OACall& done, const std::optional<std::string>& body) { callFinished(done, body); });
@@ -282,6 +283,7 @@ void OATokenManager::performTokenCall(const std::string& endpoint,
   // Replacing a token call from inside its own callback is safe: the callback holds it.
   tokenCall_ = std::make_shared<OACall>(URL::withString(provider() + endpoint), "POST",
                                         std::move(parameters), std::nullopt);
+  tokenCall_->setTrustedAuthorityFile(trustedAuthorityFile_);
   tokenCall_->perform(consumer_, token, realm_, *this, std::move(finished));
 }
 

@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "oauth/call.h"
 #include "oauth/consumer.h"
 #include "oauth/problem.h"
 #include "oauth/token.h"
-#include "base/error.h"
 #include "platform/user_defaults.h"
 
 namespace marigold {
@@ -138,6 +138,10 @@ class OATokenManager final : private OACallDelegate {
   const std::optional<std::string>& callback() const { return callback_; }
   bool isDispatching() const;
 
+  // A PEM file of an authority trusted besides the system's for every call the manager performs
+  // from now on (a service with a private authority); empty, the default: none.
+  void setTrustedAuthorityFile(std::string path) { trustedAuthorityFile_ = std::move(path); }
+
  private:
   // OACallDelegate: failures of queued calls and of the manager's own token calls.
   void call(OACall& call, const OAProblem& problem) override;
@@ -178,6 +182,7 @@ class OATokenManager final : private OACallDelegate {
   std::optional<std::string> callback_;
   OATokenManagerDelegate* delegate_;
   std::shared_ptr<UserDefaults> defaults_;
+  std::string trustedAuthorityFile_;
 
   mutable std::mutex callsLock_;  // guards calls_ and selectors_
   std::vector<std::shared_ptr<OACall>> calls_;

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "config/service_constants.h"
 #include "oauth/token_persistence.h"
-#include "base/log.h"
 #include "platform/run_loop.h"
 #include "platform/url_connection.h"
 #include "testing/temporary_home.h"
@@ -102,26 +102,6 @@ class SimProcess {
   int out_ = -1;
 };
 
-// Sets an environment variable while it lives.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnvironment() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 // Records, in arrival order, which receiver got which result.
 struct Arrivals {
   std::vector<std::string> order;
@@ -179,10 +159,10 @@ class OATokenManagerTest : public ::testing::Test {
  protected:
   void startSim(const std::vector<std::string>& switches = {}) {
     sim_ = std::make_unique<SimProcess>(switches);
-    ca_ = std::make_unique<ScopedEnvironment>("MARIGOLD_CA_FILE", sim_->caFile);
     manager_ = std::make_unique<OATokenManager>(
         OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret)),
         std::nullopt, oauthBase(), kRealm, std::nullopt, &delegate_);
+    manager_->setTrustedAuthorityFile(sim_->caFile);
   }
   void TearDown() override {
     if (HasFailure()) {
@@ -190,7 +170,6 @@ class OATokenManagerTest : public ::testing::Test {
       for (const auto& error : delegate_.errors) std::cerr << "error: " << error << "\n";
     }
     manager_.reset();
-    ca_.reset();
     sim_.reset();
   }
 
@@ -211,7 +190,9 @@ class OATokenManagerTest : public ::testing::Test {
     if (!manager_->reqToken()) return "";
     const std::string key = manager_->reqToken()->key().value_or("");
     auto url = URL::withString(oauthBase() + "authorize?oauth_token=" + key);
-    const SynchronousReply reply = sendSynchronousRequest(URLRequest(*url));
+    URLRequest approval(*url);
+    approval.setTrustedAuthorityFile(sim_->caFile);
+    const SynchronousReply reply = sendSynchronousRequest(approval);
     EXPECT_TRUE(reply.response && reply.response->statusCode() == 200)
         << (reply.error ? reply.error->text() : "");
     manager_->authorizedToken(key);
@@ -230,7 +211,6 @@ class OATokenManagerTest : public ::testing::Test {
   Arrivals arrivals_;
   Delegate delegate_{arrivals_};
   std::unique_ptr<SimProcess> sim_;
-  std::unique_ptr<ScopedEnvironment> ca_;
   std::unique_ptr<OATokenManager> manager_;
 };
 
@@ -393,14 +373,17 @@ TEST_F(OATokenManagerTest, AnotherProcessFindsTheStoredToken) {
   ASSERT_TRUE(waitFor([&] { return arrivals_.order.size() == 1; }));
 
   // The same test program, with the same HOME, runs only the second half below.
-  ScopedEnvironment base("MARIGOLD_TEST_OAUTH_BASE", oauthBase());
-  ScopedEnvironment api("MARIGOLD_TEST_USER_INFO", userInfo());
+  std::string base = "MARIGOLD_TEST_OAUTH_BASE=" + oauthBase();
+  std::string api = "MARIGOLD_TEST_USER_INFO=" + userInfo();
+  std::vector<char*> environment = {base.data(), api.data()};
+  for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
+  environment.push_back(nullptr);
   std::string self = "/proc/self/exe";
   std::string filter = "--gtest_filter=OATokenManagerRestart.DISABLED_FindsTheStoredToken";
   std::string alsoDisabled = "--gtest_also_run_disabled_tests";
   char* argv[] = {self.data(), filter.data(), alsoDisabled.data(), nullptr};
   pid_t child = 0;
-  ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, environ), 0);
+  ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, environment.data()), 0);
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));

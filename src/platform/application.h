@@ -62,15 +62,12 @@ class Application {
 
   NotificationCenter& notificationCenter() { return notificationCenter_; }
 
-  // Opens `url` in the desktop's web browser, as the front end does it (it may print the address
-  // as well); without one installed, with xdg-open when there is a display. Answers whether a
-  // browser was asked to open it.
+  // Opens `url` in the desktop's web browser, as the front end's opener does it (it may print the
+  // address as well). Answers whether a browser was asked to open it: false without an opener.
   bool openURL(const std::string& url);
   void setURLOpener(std::function<bool(const std::string&)> opener) {
     urlOpener_ = std::move(opener);
   }
-  // The default: xdg-open on a display (DISPLAY or WAYLAND_DISPLAY set), nothing without one.
-  static bool openWithDesktopBrowser(const std::string& url);
 
   // The updater of the bundle at `bundlePath`: the same one for every call with the same path.
   Updater& updaterForBundle(const std::filesystem::path& bundlePath);

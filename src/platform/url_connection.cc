@@ -22,7 +22,6 @@ namespace marigold {
 namespace {
 
 constexpr int kMaxRedirects = 16;
-constexpr const char* kExtraAuthorityVariable = "MARIGOLD_CA_FILE";
 
 struct BeginEvent {};
 struct SentBodyEvent {
@@ -377,8 +376,8 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
       char reason[256] = "unreadable or not PEM";
       if (unsigned long code = ERR_get_error()) ERR_error_string_n(code, reason, sizeof reason);
       ERR_clear_error();
-      extraAuthorityProblem = "the certificate file " + extraAuthorityFile +
-                              " (MARIGOLD_CA_FILE) could not be loaded (" + reason + ")";
+      extraAuthorityProblem =
+          "the certificate file " + extraAuthorityFile + " could not be loaded (" + reason + ")";
       return CURLE_SSL_CACERT_BADFILE;
     }
     return CURLE_OK;
@@ -409,8 +408,7 @@ void URLConnection::State::beginTransfer() {
   curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);  // redirects go through the delegate
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-  const char* extra = std::getenv(kExtraAuthorityVariable);
-  extraAuthorityFile = extra != nullptr ? extra : "";
+  extraAuthorityFile = request.trustedAuthorityFile();
   if (!extraAuthorityFile.empty()) {
     curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &State::onTLSContext);
     curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, this);

@@ -5,7 +5,7 @@
 // didReceiveResponse, any number of didReceiveData, then exactly one of didFinishLoading or
 // didFailWithError. Any HTTP status is a response, not a failure; only transport problems (no
 // connection, timeout, untrusted certificate, too many redirects) fail. TLS is always verified; the
-// certificate in the file named by MARIGOLD_CA_FILE is trusted besides the system's authorities.
+// authorities in the request's trustedAuthorityFile are trusted besides the system's.
 // Body bytes are sent from the request without copying. The delegate is not owned and must outlive
 // the exchange; the connection may be destroyed from inside a delegate call. Not copyable.
 #pragma once

@@ -1,8 +1,8 @@
 // An HTTP request as the URL-loading layer sends it: URL, method, header fields, optional body,
-// cache policy, timeout and cookie handling. Header names match without regard to case and keep the
-// order and spelling of their first setting; they are sent exactly as stored. Plain value: copies
-// share the body bytes (which are never changed in place), so copying a request with a large upload
-// body is cheap. Not thread-safe.
+// cache policy, timeout, cookie handling and any extra trusted authority. Header names match
+// without regard to case and keep the order and spelling of their first setting; they are sent
+// exactly as stored. Plain value: copies share the body bytes (which are never changed in place),
+// so copying a request with a large upload body is cheap. Not thread-safe.
 #pragma once
 
 #include <memory>
@@ -68,6 +68,11 @@ class URLRequest {
   bool HTTPShouldHandleCookies() const { return handleCookies_; }
   void setHTTPShouldHandleCookies(bool handle) { handleCookies_ = handle; }
 
+  // A PEM file of certificate authorities trusted besides the system's for this request and its
+  // redirects (a service with an authority of its own, such as a local simulator); empty: none.
+  const std::string& trustedAuthorityFile() const { return trustedAuthorityFile_; }
+  void setTrustedAuthorityFile(std::string path) { trustedAuthorityFile_ = std::move(path); }
+
  private:
   std::vector<HeaderField>::iterator findField(std::string_view field);
 
@@ -78,6 +83,7 @@ class URLRequest {
   URLRequestCachePolicy cachePolicy_;
   double timeoutInterval_;
   bool handleCookies_ = true;
+  std::string trustedAuthorityFile_;
 };
 
 }  // namespace marigold

@@ -11,11 +11,11 @@
 #include <map>
 #include <thread>
 
+#include "base/log.h"
 #include "crypto/uuid.h"
 #include "encoding/oauth_url_encoding.h"
 #include "oauth/request_parameters.h"
 #include "oauth/token_manager.h"
-#include "base/log.h"
 #include "platform/url_connection.h"
 #include "platform/user_defaults.h"
 
@@ -188,6 +188,7 @@ class BrowserSignIn::Flow final : public OATokenManagerDelegate {
     manager_ =
         std::make_unique<OATokenManager>(consumer_, std::nullopt, endpoints_.authBase + "/oauth/",
                                          std::nullopt, callback_, this, UserDefaults::inMemory());
+    manager_->setTrustedAuthorityFile(endpoints_.trustedAuthorityFile);
     // The call that needs the token: the user information, which also proves the token works.
     manager_->fetchData(endpoints_.userInfoURL(), "POST", OATokenManager::Parameters{},
                         OAFinishOperation::of(&Flow::userInfoReceived));

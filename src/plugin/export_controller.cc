@@ -3,11 +3,11 @@
 
 #include <utility>
 
+#include "base/log.h"
 #include "platform/alert.h"
 #include "platform/atomic_file.h"
 #include "platform/files.h"
 #include "platform/image.h"
-#include "base/log.h"
 #include "platform/progress_indicator.h"
 #include "platform/updater.h"
 #include "platform/window.h"
@@ -18,7 +18,9 @@
 namespace marigold {
 
 KZExportController::KZExportController(ExportImageProtocol& exportManager, Environment environment)
-    : mExportMgr(exportManager), environment_(std::move(environment)) {}
+    : mExportMgr(exportManager), environment_(std::move(environment)) {
+  if (environment_.log != nullptr) logRoute_.emplace(*environment_.log);
+}
 
 KZExportController::~KZExportController() {
   // The host may keep the pane and the sheets after the plug-in is gone; none of them may call

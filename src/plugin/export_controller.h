@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/log.h"
 #include "oauth/consumer.h"
 #include "oauth/token.h"
 #include "platform/alert.h"
@@ -31,6 +33,7 @@
 #include "platform/views.h"
 #include "plugin/browser_sign_in.h"
 #include "plugin/host_protocol.h"
+#include "plugin/pane_contract.h"
 #include "plugin/parameter_entry.h"
 #include "plugin/post_signing.h"
 #include "plugin/service_endpoints.h"
@@ -48,10 +51,14 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   struct Environment {
     Application& application;
     RunLoop& runLoop;  // the main thread's loop: uploads run on it
-    ServiceEndpoints endpoints = ServiceEndpoints::fromEnvironment();
+    ServiceEndpoints endpoints = ServiceEndpoints::configured();
     std::string bundlePath;  // the plug-in's own bundle, for the updater
     // The application (OAuth consumer) that signs in and posts.
-    ConsumerCredentials consumer = ConsumerCredentials::fromConfiguration();
+    ConsumerCredentials consumer = ConsumerCredentials::builtIn();
+    // Where the diagnostic lines go while the controller lives; null: wherever the host's go.
+    LogSink* log = nullptr;
+    // Told how each export ended, once its sheet can be dismissed.
+    std::function<void(const pane::PostOutcome&)> postEnded = {};
   };
 
   // Creation: keeps the export manager (not owned); signed out, no consumer or token.
@@ -282,10 +289,17 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   // The end handler of the export's sheets: publishedSuccessfullyDidEnd while this controller
   // lives, nothing once it is gone (the host's window may keep the sheet).
   Alert::EndHandler sheetEndHandler();
-  void endUpload();  // the sheet's bar stops and leaves; "OK" becomes available
+  // Tells the host how the upload ended; then the sheet's bar stops and leaves and "OK" becomes
+  // available.
+  void endUpload(pane::PostOutcome::Result result,
+                 std::optional<std::string> postId = std::nullopt);
+  // Tells the host how the export ended, as the sheet now says.
+  void reportPostEnded(pane::PostOutcome::Result result,
+                       std::optional<std::string> postId = std::nullopt);
 
   ExportImageProtocol& mExportMgr;
   Environment environment_;
+  std::optional<LogRoute> logRoute_;  // to environment_.log, when given
   Outlets outlets_;
   std::int32_t mSize = 0;
   std::int32_t mQuality = 0;

@@ -192,7 +192,7 @@ TEST_F(ExportControllerFaultsTest, SignInWithoutAReplyKeepsTheRememberedSignInAn
   const Case kCases[] = {
       {"connection refused", [this] { sim_->stop(); }, std::nullopt,
        "Could not reach Plinth: connection refused. Check your connection and try again.", true},
-      {"certificate not trusted", [] { ::unsetenv("MARIGOLD_CA_FILE"); }, std::nullopt,
+      {"certificate not trusted", [this] { trustSimulator_ = false; }, std::nullopt,
        "Could not reach Plinth: certificate not trusted. Check your connection and try again.",
        true},
       // Ends by the sign-in request's own timeout of 10 s.

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "json/lx_json_parser.h"
 #include "oauth/mutable_url_request.h"
 #include "oauth/request_parameters.h"
 #include "platform/alert.h"
-#include "base/log.h"
 #include "platform/url_connection.h"
 #include "platform/window.h"
 #include "plugin/blog_names.h"
@@ -38,6 +38,7 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
   }
   OAMutableURLRequest tokenRequest(*tokenURL, *consumer_, std::nullopt, std::nullopt, nullptr);
   tokenRequest.setHTTPMethod("POST");
+  tokenRequest.setTrustedAuthorityFile(environment_.endpoints.trustedAuthorityFile);
   const std::vector<OARequestParameter> credentials = {
       {"x_auth_mode", "client_auth"},
       {"x_auth_username", model.email()},
@@ -94,6 +95,7 @@ KZExportController::BlogList KZExportController::fetchBlogNames() {
   if (!userURL) return {{}, "", "The address " + address + " is not usable.", 0};
   OAMutableURLRequest userRequest(*userURL, *consumer_, accessToken_, std::nullopt, nullptr);
   userRequest.setHTTPMethod("POST");
+  userRequest.setTrustedAuthorityFile(environment_.endpoints.trustedAuthorityFile);
   OAParameterAdditions::setParameters(userRequest, {});  // an empty form body
   userRequest.prepare();
   const SynchronousReply reply =
@@ -161,7 +163,7 @@ void KZExportController::signInSucceeded(BlogList blogs) {
   if (blogs.names.empty()) showBlogListFailure(blogs.problem);
   postEnabled(true);
   loggedIn_ = true;
-  outlets_.loginButton->setTitle("Log Out");
+  outlets_.loginButton->setTitle(pane::kLogOutTitle);
   outlets_.loginButton->setEnabled(true);
   if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(false);
   outlets_.appModel->setIsValid(true);
@@ -177,7 +179,7 @@ void KZExportController::signInFailed(const std::string& problem, bool answered)
   outlets_.loginButton->setEnabled(true);
   if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(true);
   if (!problem.empty()) showLoginFailure(problem);
-  outlets_.loginButton->setTitle("Log In");
+  outlets_.loginButton->setTitle(pane::kLogInTitle);
 }
 
 void KZExportController::saveSignIn(bool signingIn) {
@@ -219,7 +221,7 @@ void KZExportController::showLoginFailure(const std::string& cause) {
 void KZExportController::login(const View* /*sender*/) {
   AppSettings& model = *outlets_.appModel;
   model.refresh();
-  if (outlets_.loginButton->title() == "Log In") {
+  if (outlets_.loginButton->title() == pane::kLogInTitle) {
     // A typed password replaces a remembered browser sign-in.
     if (!model.UID().empty()) model.setAccessToken("");
     login();
@@ -238,7 +240,7 @@ void KZExportController::signOut() {
   loggedIn_ = false;
   outlets_.loginButton->setEnabled(true);
   postEnabled(false);
-  outlets_.loginButton->setTitle("Log In");
+  outlets_.loginButton->setTitle(pane::kLogInTitle);
   if (!model.refresh() && model.saveFailure()) {
     auto alert = Alert::create();
     alert->setAlertStyle(AlertStyle::kWarning);

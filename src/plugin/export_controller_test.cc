@@ -10,16 +10,17 @@
 #include <iterator>
 #include <optional>
 
+#include "base/log.h"
 #include "encoding/data_base64.h"
 #include "encoding/percent_escapes.h"
 #include "encoding/string_url_encode.h"
 #include "platform/alert.h"
 #include "platform/key_event.h"
-#include "base/log.h"
 #include "platform/progress_indicator.h"
 #include "platform/window.h"
 #include "plinth_sim.h"
 #include "plugin/export_plugin_box.h"
+#include "plugin/pane_contract.h"
 #include "plugin/pane_definition.h"
 #include "settings/app_settings.h"
 #include "testing/controller_fixture.h"
@@ -434,6 +435,51 @@ TEST_F(ExportControllerTest, CancelDuringTheUploadStopsItAndKeepsTheSettings) {
     }
     controller_.reset();
     host_.window_ = std::make_shared<Window>("Export");
+  }
+}
+
+TEST_F(ExportControllerTest, TheHostIsToldHowEachExportEnded) {
+  using Result = pane::PostOutcome::Result;
+  struct Case {
+    const char* name;
+    int postStatus;  // the simulator's answer to the post; 0 stores it
+    bool photoGone;  // the photo is removed before the export: nothing is sent
+    Result want;
+  };
+  const Case kCases[] = {
+      {"posted", 0, false, Result::kPosted},
+      {"refused by the service", 500, false, Result::kFailed},
+      {"photo gone", 0, true, Result::kRefused},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    sim::SimOptions options;
+    options.accounts = {{"ada", "secret pass", {"ada-photos", "ada-travel"}}};
+    options.faults.postStatus = c.postStatus;
+    startSimulator(std::move(options));
+    host_.window_ = std::make_shared<Window>("Export");
+    host_.paths = {writeFile("photo.jpg", 10)};
+    outcomes_.clear();
+    makeController();
+    signIn("ada", "secret pass");
+    pane().plinthSelect->selectItemWithTitle("ada-travel.plinth.example");
+    if (c.photoGone) std::filesystem::remove(host_.paths[0]);
+    const std::optional<std::string> message = exportAndWait();
+    ASSERT_EQ(outcomes_.size(), 1u);
+    const pane::PostOutcome& outcome = outcomes_[0];
+    EXPECT_EQ(outcome.result, c.want);
+    EXPECT_EQ(outcome.message, message.value_or(""));
+    const auto posts = sim_->state().posts();
+    if (c.want == Result::kPosted) {
+      ASSERT_EQ(posts.size(), 1u);
+      EXPECT_EQ(outcome.postId, std::to_string(posts[0].id));  // the id that reached the service
+      EXPECT_EQ(outcome.blog, "ada-travel.plinth.example");
+      EXPECT_TRUE(outcome.wholePostSent);
+    } else {
+      EXPECT_TRUE(posts.empty());
+      EXPECT_EQ(outcome.postId, std::nullopt);
+      EXPECT_EQ(outcome.blog, c.photoGone ? "" : "ada-travel.plinth.example");
+    }
   }
 }
 

@@ -156,6 +156,7 @@ void KZExportController::initWithNSDataForPhotos(std::vector<Bytes> photos, std:
   paramsInBody_ = false;
   request_.emplace(*url_);
   request_->setHTTPMethod("POST");
+  request_->setTrustedAuthorityFile(environment_.endpoints.trustedAuthorityFile);
 
   auto encodedText = [](const std::string& text) {
     return NSString_URLEncode::encodeForURL(text).value_or(std::string());
@@ -291,7 +292,7 @@ void KZExportController::didFinishLoading(URLConnection& connection) {
     }
     progressIndic_->removeFromSuperview();
     progressNotification_->setAccessoryView(outlets_.completeView);
-    progressNotification_->buttons().front()->setEnabled(true);
+    endUpload(pane::PostOutcome::Result::kPosted, postIdentifier(responseData_));
   } else {
     showUploadFailure(refusalReason(responseData_, status));
     if (status == 401) {
@@ -308,7 +309,7 @@ void KZExportController::forgetRefusedSignIn() {
   // for the next "Log In".
   loggedIn_ = false;
   postEnabled(false);
-  outlets_.loginButton->setTitle("Log In");
+  outlets_.loginButton->setTitle(pane::kLogInTitle);
   outlets_.loginButton->setEnabled(true);
   if (AppSettings* model = outlets_.appModel.get()) {
     model->setIsValid(false);
@@ -320,7 +321,7 @@ void KZExportController::forgetRefusedSignIn() {
 void KZExportController::showUploadFailure(const std::string& detail) {
   uploadFailed_ = true;
   progressNotification_->setMessageText("The post failed: " + detail);
-  endUpload();
+  endUpload(pane::PostOutcome::Result::kFailed);
 }
 
 void KZExportController::cancelExport() {
@@ -337,10 +338,12 @@ void KZExportController::cancelExport() {
     progressNotification_->setInformativeText(
         "Plinth had already received the whole post, so it may still appear on your blog.");
   }
-  endUpload();
+  endUpload(pane::PostOutcome::Result::kCancelled);
 }
 
-void KZExportController::endUpload() {
+void KZExportController::endUpload(pane::PostOutcome::Result result,
+                                   std::optional<std::string> postId) {
+  reportPostEnded(result, std::move(postId));
   progressIndic_->stopAnimation();
   progressIndic_->removeFromSuperview();
   progressNotification_->buttons().front()->setEnabled(true);
@@ -354,9 +357,19 @@ void KZExportController::refuseExport(const std::string& message, const std::str
   progressNotification_->setMessageText(message);
   progressNotification_->setInformativeText(detail);
   progressNotification_->addButtonWithTitle("OK");
+  reportPostEnded(pane::PostOutcome::Result::kRefused);
   if (auto window = mExportMgr.window()) {
     progressNotification_->beginSheetModalForWindow(*window, sheetEndHandler());
   }
+}
+
+void KZExportController::reportPostEnded(pane::PostOutcome::Result result,
+                                         std::optional<std::string> postId) {
+  if (!environment_.postEnded) return;
+  const bool sent = result != pane::PostOutcome::Result::kRefused;
+  environment_.postEnded(pane::PostOutcome{result, sent ? blogName_ : std::string(),
+                                           std::move(postId), progressNotification_->messageText(),
+                                           sent && bodySent_});
 }
 
 URLRequest KZExportController::requestForUrl(const std::string& urlText, const std::string& method,
@@ -375,6 +388,7 @@ URLRequest KZExportController::requestForUrl(const std::string& urlText, const s
   request.setTimeoutInterval(30);
   request.setHTTPMethod(method);
   request.setHTTPShouldHandleCookies(false);
+  request.setTrustedAuthorityFile(environment_.endpoints.trustedAuthorityFile);
   OAParameterAdditions::setHTTPBodyWithString(request, body);
   request.prepare();
   return request;

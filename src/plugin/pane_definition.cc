@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "platform/notification_center.h"
 #include "plugin/export_plugin_box.h"
+#include "plugin/pane_contract.h"
 #include "settings/app_settings.h"
 
 namespace marigold {
@@ -19,40 +20,42 @@ std::shared_ptr<T> control(Box& box, const char* identifier, Rect frame) {
 }  // namespace
 
 void loadPaneDefinition(KZExportController& controller,
-                        const std::optional<std::filesystem::path>& settingsFolder) {
+                        const std::optional<std::filesystem::path>& settingsFolder,
+                        bool useDesktopKeyring) {
   KZExportController::Outlets o;
   o.mSettingsBox = std::make_shared<KZExportPluginBox>(Rect{0, 0, 520, 360});
   o.mSettingsBox->setTitle("Plinth");
-  o.mSettingsBox->setIdentifier("mSettingsBox");
+  o.mSettingsBox->setIdentifier(pane::kSettingsBox);
   o.mSettingsBox->setPlugin(&controller);
   Box& box = *o.mSettingsBox;
 
-  o.plinthUsername = control<TextField>(box, "plinthUsername", {20, 320, 240, 22});
-  o.plinthPassword = control<SecureTextField>(box, "plinthPassword", {20, 290, 240, 22});
-  o.plinthRememberMe = control<CheckBox>(box, "plinthRememberMe", {20, 260, 240, 18});
+  o.plinthUsername = control<TextField>(box, pane::kUserName, {20, 320, 240, 22});
+  o.plinthPassword = control<SecureTextField>(box, pane::kPassword, {20, 290, 240, 22});
+  o.plinthRememberMe = control<CheckBox>(box, pane::kRememberMe, {20, 260, 240, 18});
   o.plinthRememberMe->setTitle("Remember me");
-  o.loginButton = control<Button>(box, "loginButton", {280, 290, 100, 28});
-  o.loginButton->setTitle("Log In");
-  o.browserLoginButton = control<Button>(box, "browserLoginButton", {280, 255, 180, 28});
+  o.loginButton = control<Button>(box, pane::kLoginButton, {280, 290, 100, 28});
+  o.loginButton->setTitle(pane::kLogInTitle);
+  o.browserLoginButton = control<Button>(box, pane::kBrowserLoginButton, {280, 255, 180, 28});
   o.browserLoginButton->setTitle("Sign in with browser");
-  o.plinthSelect = control<PopUpButton>(box, "plinthSelect", {20, 220, 240, 26});
-  o.plinthStatus = control<PopUpButton>(box, "plinthStatus", {280, 220, 140, 26});
+  o.plinthSelect = control<PopUpButton>(box, pane::kBlogMenu, {20, 220, 240, 26});
+  o.plinthStatus = control<PopUpButton>(box, pane::kStateMenu, {280, 220, 140, 26});
   for (const char* title : kPostStateTitles) o.plinthStatus->addItemWithTitle(title);
-  o.plinthCaptions = control<TextField>(box, "plinthCaptions", {20, 180, 400, 22});
-  o.plinthTags = control<TextField>(box, "plinthTags", {20, 150, 400, 22});
-  o.plinthClickthrough = control<TextField>(box, "plinthClickthrough", {20, 120, 400, 22});
-  o.notificationField = control<TextField>(box, "notificationField", {20, 90, 400, 22});
+  o.plinthCaptions = control<TextField>(box, pane::kCaption, {20, 180, 400, 22});
+  o.plinthTags = control<TextField>(box, pane::kTags, {20, 150, 400, 22});
+  o.plinthClickthrough = control<TextField>(box, pane::kClickThrough, {20, 120, 400, 22});
+  o.notificationField = control<TextField>(box, pane::kNotice, {20, 90, 400, 22});
   o.notificationField->setStringValue(kOverSizeNotice);
   o.notificationField->setHidden(true);
-  o.imagePreview = control<ImageView>(box, "imagePreview", {440, 120, 64, 64});
+  o.imagePreview = control<ImageView>(box, pane::kPreview, {440, 120, 64, 64});
   o.completeView = std::make_shared<ImageView>(Rect{0, 0, 64, 64});
-  o.completeView->setIdentifier("completeView");
+  o.completeView->setIdentifier(pane::kCompleteView);
   o.mFirstView = o.plinthUsername;
 
   NotificationCenter& center = controller.application().notificationCenter();
   // The desktop keyring keeps the remembered secret where there is one; else the settings file.
-  std::string noKeyring;
-  std::shared_ptr<SecretStore> secrets = SecretStore::connect(&noKeyring);
+  std::string noKeyring = "the host keeps them out of the desktop keyring";
+  std::shared_ptr<SecretStore> secrets =
+      useDesktopKeyring ? SecretStore::connect(&noKeyring) : nullptr;
   if (!secrets) log("secrets kept in the settings file: " + noKeyring);
   o.appModel = std::make_shared<AppSettings>(
       settingsFolder ? SettingsFile(*settingsFolder) : SettingsFile(),

@@ -20,8 +20,10 @@ inline constexpr const char* kOverSizeNotice =
 inline constexpr const char* kOverCountNotice = "Plinth takes at most 10 photos in one post.";
 
 // Loads the pane into `controller` and sends it awakeFromNib. The settings model keeps its file in
-// `settingsFolder`, or in the user's folder when none is given.
+// `settingsFolder`, or in the user's folder when none is given; a remembered secret goes to the
+// desktop keyring when there is one and `useDesktopKeyring` allows it, else to that file.
 void loadPaneDefinition(KZExportController& controller,
-                        const std::optional<std::filesystem::path>& settingsFolder = std::nullopt);
+                        const std::optional<std::filesystem::path>& settingsFolder = std::nullopt,
+                        bool useDesktopKeyring = true);
 
 }  // namespace marigold

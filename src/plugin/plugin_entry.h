@@ -3,15 +3,32 @@
 // and awakens it. The host then talks to it only through ExportPluginProtocol and the pane's views.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "plugin/host_protocol.h"
+#include "plugin/pane_contract.h"
 
 namespace marigold {
 
 class Application;
+class LogSink;
 class RunLoop;
+
+// What the host says about the service, taken from its own environment (MARIGOLD_AUTH_BASE and
+// the like) or chosen by it (an embedded simulator). Each empty value leaves the plug-in's
+// built-in one.
+struct ServiceConfiguration {
+  std::string authBase = {};              // HTTPS base of the token endpoint
+  std::string apiBase = {};               // HTTP base of the API
+  std::string trustedAuthorityFile = {};  // a PEM authority trusted besides the system's
+  // The user's own application (both or neither), and the folder holding
+  // marigold/application.conf (empty: ~/.config).
+  std::string consumerKey = {};
+  std::string consumerSecret = {};
+  std::string configurationHome = {};
+};
 
 // The host's services the plug-in uses; they must outlive the plug-in.
 struct PluginServices {
@@ -21,9 +38,17 @@ struct PluginServices {
   // Where the plug-in keeps its settings file; empty: the user's own folder (~/Library/Fernhill).
   // A host that must not change the user's saved sign-in hands over a folder of its own.
   std::string settingsFolder = {};
+  ServiceConfiguration service = {};
+  // Where the plug-in's diagnostic lines go while it lives; null: wherever the host's go.
+  LogSink* log = nullptr;
+  // Whether a remembered sign-in's secret may go to the desktop keyring; without it the secret
+  // stays in the settings folder.
+  bool useDesktopKeyring = true;
+  // Told how each export ended, once its sheet can be dismissed (on the main thread).
+  std::function<void(const pane::PostOutcome&)> postEnded = {};
 };
 
-inline constexpr int kPluginABIVersion = 1;
+inline constexpr int kPluginABIVersion = 2;
 inline constexpr const char* kPluginEntrySymbol = "marigoldPluginEntry";
 
 struct PluginEntry {

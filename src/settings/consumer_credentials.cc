@@ -1,6 +1,5 @@
 #include "settings/consumer_credentials.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -9,11 +8,6 @@
 
 namespace marigold {
 namespace {
-
-std::string variable(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
 
 std::string trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t\r");
@@ -51,17 +45,22 @@ ConsumerCredentials fromFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::filesystem::path ConsumerCredentials::configurationFile() {
-  const std::string base = variable("XDG_CONFIG_HOME");
-  // A relative XDG_CONFIG_HOME is invalid and ignored, as the base-directory rules say.
+std::filesystem::path ConsumerCredentials::configurationFile(const std::string& configurationHome) {
+  // A relative configuration folder is invalid and ignored, as the base-directory rules say.
   const std::filesystem::path folder =
-      !base.empty() && base.front() == '/' ? std::filesystem::path(base) : expandTilde("~/.config");
+      !configurationHome.empty() && configurationHome.front() == '/'
+          ? std::filesystem::path(configurationHome)
+          : expandTilde("~/.config");
   return folder / "marigold" / "application.conf";
 }
 
-ConsumerCredentials ConsumerCredentials::fromConfiguration() {
-  const std::string key = variable("MARIGOLD_CONSUMER_KEY");
-  const std::string secret = variable("MARIGOLD_CONSUMER_SECRET");
+ConsumerCredentials ConsumerCredentials::builtIn() {
+  return {std::string(config::kConsumerKey), std::string(config::kConsumerSecret), "built-in", ""};
+}
+
+ConsumerCredentials ConsumerCredentials::fromConfiguration(const Configuration& configuration) {
+  const std::string& key = configuration.key;
+  const std::string& secret = configuration.secret;
   if (!key.empty() || !secret.empty()) {
     if (key.empty() || secret.empty()) {
       return unusable("environment",
@@ -69,10 +68,10 @@ ConsumerCredentials ConsumerCredentials::fromConfiguration() {
     }
     return {key, secret, "environment", ""};
   }
-  const std::filesystem::path file = configurationFile();
+  const std::filesystem::path file = configurationFile(configuration.configurationHome);
   std::error_code error;
   if (std::filesystem::exists(file, error)) return fromFile(file);
-  return {std::string(config::kConsumerKey), std::string(config::kConsumerSecret), "built-in", ""};
+  return builtIn();
 }
 
 std::string ConsumerCredentials::description() const {

@@ -1,10 +1,11 @@
 // The OAuth consumer (the application) Marigold signs in and posts as. By default the one built
-// in; a user who registered their own application with Plinth names it with the variables
-// MARIGOLD_CONSUMER_KEY and MARIGOLD_CONSUMER_SECRET, or in the file
-// "$XDG_CONFIG_HOME/marigold/application.conf" (XDG_CONFIG_HOME defaults to ~/.config), which holds
-// "key = ..." and "secret = ..." lines ('#' starts a comment). The variables win over the file.
-// A half-given or unreadable configuration is not silently replaced by the built-in application:
-// `problem` then says what is wrong and the key and secret are empty. Plain value.
+// in; a user who registered their own application with Plinth names it with a key and a secret
+// (the host takes them from MARIGOLD_CONSUMER_KEY and MARIGOLD_CONSUMER_SECRET), or in the file
+// "CONFIG/marigold/application.conf" (CONFIG is the host's XDG_CONFIG_HOME, by default ~/.config),
+// which holds "key = ..." and "secret = ..." lines ('#' starts a comment). The given key and secret
+// win over the file. A half-given or unreadable configuration is not silently replaced by the
+// built-in application: `problem` then says what is wrong and the key and secret are empty.
+// Plain value.
 #pragma once
 
 #include <filesystem>
@@ -19,9 +20,20 @@ struct ConsumerCredentials {
   std::string source;
   std::string problem;  // non-empty when the configured application cannot be used
 
-  // Reads the variables and the file as they are at the moment of the call.
-  static ConsumerCredentials fromConfiguration();
-  static std::filesystem::path configurationFile();
+  // What the host was told: a key and a secret (both empty: none given) and the configuration
+  // folder (empty or relative: ~/.config).
+  struct Configuration {
+    std::string key;
+    std::string secret;
+    std::string configurationHome;
+  };
+
+  // The built-in application.
+  static ConsumerCredentials builtIn();
+  // The given key and secret, else the file, else the built-in application; the file is read at
+  // the moment of the call.
+  static ConsumerCredentials fromConfiguration(const Configuration& configuration);
+  static std::filesystem::path configurationFile(const std::string& configurationHome);
 
   bool isBuiltIn() const { return source == "built-in"; }
   // "the built-in Marigold application", or "your own application KEY (from SOURCE)"; never the

@@ -9,14 +9,22 @@ namespace {
 
 std::unique_ptr<ExportPluginProtocol> createPlugin(ExportImageProtocol& exportManager,
                                                    const PluginServices& services) {
+  const ServiceConfiguration& service = services.service;
   auto controller = std::make_unique<KZExportController>(
       exportManager,
-      KZExportController::Environment{services.application, services.runLoop,
-                                      ServiceEndpoints::fromEnvironment(), services.bundlePath});
+      KZExportController::Environment{
+          services.application, services.runLoop,
+          ServiceEndpoints::configured(service.authBase, service.apiBase,
+                                       service.trustedAuthorityFile),
+          services.bundlePath,
+          ConsumerCredentials::fromConfiguration(
+              {service.consumerKey, service.consumerSecret, service.configurationHome}),
+          services.log, services.postEnded});
   loadPaneDefinition(*controller,
                      services.settingsFolder.empty()
                          ? std::nullopt
-                         : std::optional<std::filesystem::path>(services.settingsFolder));
+                         : std::optional<std::filesystem::path>(services.settingsFolder),
+                     services.useDesktopKeyring);
   return controller;
 }
 

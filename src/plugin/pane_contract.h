@@ -1,0 +1,50 @@
+// What the plug-in's settings pane promises its hosts: the identifiers its controls are found by
+// (View::viewWithIdentifier), the titles of its log-in button, and the outcome of a post, which
+// the plug-in reports to the host as data (PluginServices::postEnded) when the post's sheet can be
+// dismissed. The sheet's texts are for the user; a host reads the outcome here.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace marigold::pane {
+
+inline constexpr const char* kSettingsBox = "mSettingsBox";
+inline constexpr const char* kUserName = "plinthUsername";
+inline constexpr const char* kPassword = "plinthPassword";
+inline constexpr const char* kRememberMe = "plinthRememberMe";
+inline constexpr const char* kLoginButton = "loginButton";
+inline constexpr const char* kBrowserLoginButton = "browserLoginButton";  // may be absent
+inline constexpr const char* kBlogMenu = "plinthSelect";
+inline constexpr const char* kStateMenu = "plinthStatus";
+inline constexpr const char* kCaption = "plinthCaptions";
+inline constexpr const char* kTags = "plinthTags";
+inline constexpr const char* kClickThrough = "plinthClickthrough";
+inline constexpr const char* kNotice = "notificationField";  // the over-limit notice
+inline constexpr const char* kPreview = "imagePreview";
+inline constexpr const char* kCompleteView = "completeView";
+
+// The log-in button's title: signed out, signed in.
+inline constexpr const char* kLogInTitle = "Log In";
+inline constexpr const char* kLogOutTitle = "Log Out";
+
+// How an export ended.
+struct PostOutcome {
+  enum class Result {
+    kPosted,     // the service took the post
+    kRefused,    // nothing was sent (not signed in, over the limits, unreadable photo, ...)
+    kFailed,     // sent, but the service refused it or the exchange failed
+    kCancelled,  // the host cancelled it
+  };
+  Result result = Result::kFailed;
+  std::string blog;                   // the blog posted to; empty when refused before choosing
+  std::optional<std::string> postId;  // the service's id of the new post, when it gave one
+  std::string message;                // the sheet's message, for the record
+  // The whole post had reached the service before the failure or cancellation: it may have been
+  // stored all the same.
+  bool wholePostSent = false;
+
+  bool posted() const { return result == Result::kPosted; }
+};
+
+}  // namespace marigold::pane
