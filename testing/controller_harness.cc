@@ -4,9 +4,34 @@
 #include <fstream>
 #include <utility>
 
+#include "oauth/mutable_url_request.h"
 #include "plugin/pane_definition.h"
 
 namespace marigold {
+namespace {
+
+constexpr double kWaitSeconds = 60;  // real time; bounds every wait for an exchange
+constexpr int kTimeoutSteps = 10;
+constexpr double kStepSeconds = 0.05;  // real time the loop gets after each step of the clock
+
+}  // namespace
+
+bool StallTimingWaiter::waitFor(RunLoop& exchangeLoop, const std::function<bool()>& finished) {
+  const auto newStall = [this] { return sim_ && sim_->stalledRequests() > stallsTimed_; };
+  // Until the simulator holds a request back, the exchange runs as it is.
+  if (!exchangeLoop.runUntil([&] { return finished() || newStall(); }, kWaitSeconds)) return false;
+  if (finished()) return true;
+  stallsTimed_ = sim_->stalledRequests();
+  // Then the clock moves on by the request's timeout until the exchange gives up (a step may come
+  // before the loop has seen the last of the request go out; the next one then ends it).
+  const auto timeout = std::chrono::duration_cast<Clock::Steady::duration>(
+      std::chrono::duration<double>(OAMutableURLRequest::kTimeoutInterval));
+  for (int step = 0; step < kTimeoutSteps && !finished(); ++step) {
+    clock_.advance(timeout);
+    exchangeLoop.runUntil(finished, kStepSeconds);
+  }
+  return finished();
+}
 
 ControllerHarness::~ControllerHarness() {
   controller_.reset();
@@ -23,6 +48,7 @@ void ControllerHarness::startSimulator(sim::SimOptions options) {
   std::filesystem::copy_file(sim_->caFile(), trustedAuthority(),
                              std::filesystem::copy_options::overwrite_existing);
   trustSimulator_ = true;
+  waiter_.simulatorReplaced();
 }
 
 std::filesystem::path ControllerHarness::trustedAuthority() const {
@@ -38,6 +64,7 @@ void ControllerHarness::restartSimulator(sim::SimOptions options) {
 KZExportController& ControllerHarness::makeController(std::optional<std::string> apiBase,
                                                       std::optional<std::string> authBase) {
   application_.setAlertPresenter(&presenter_);
+  application_.setSynchronousWaiter(&waiter_);
   controller_ = std::make_unique<KZExportController>(
       host_, KZExportController::Environment{
                  application_,

@@ -1,6 +1,8 @@
 // The export controller driven as a host drives it, against the Plinth simulator running
 // in-process on loopback (real sockets and TLS), with a temporary HOME. The harness plays the
-// host's export manager and window and answers every modal alert with its first button. Free of
+// host's export manager and window and answers every modal alert with its first button. Time is a
+// ManualClock: when the simulator holds a request of a blocking exchange back, the harness moves
+// the clock by the request's timeout, so that the exchange times out at once. Free of
 // any test framework, so that the tests' fixture and the benchmarks share it. Not copyable; one
 // per process at a time (HOME is process-wide).
 #pragma once
@@ -20,6 +22,7 @@
 #include "plinth_sim.h"
 #include "plugin/export_controller.h"
 #include "plugin/pane_contract.h"
+#include "testing/manual_clock.h"
 #include "testing/temporary_home.h"
 
 namespace marigold {
@@ -46,6 +49,21 @@ class RecordingPresenter : public AlertPresenter {
     return 0;
   }
   std::vector<std::string> messages;
+};
+
+// Drives the plug-in's blocking exchanges. A request the simulator holds back gets no further:
+// the clock moves on by the request's timeout.
+class StallTimingWaiter : public SynchronousWaiter {
+ public:
+  StallTimingWaiter(ManualClock& clock, const std::unique_ptr<sim::PlinthSim>& sim)
+      : clock_(clock), sim_(sim) {}
+  bool waitFor(RunLoop& exchangeLoop, const std::function<bool()>& finished) override;
+  void simulatorReplaced() { stallsTimed_ = 0; }
+
+ private:
+  ManualClock& clock_;
+  const std::unique_ptr<sim::PlinthSim>& sim_;
+  int stallsTimed_ = 0;  // of the current simulator's stalled requests
 };
 
 class ControllerHarness {
@@ -83,12 +101,14 @@ class ControllerHarness {
   TestExportManager host_;
   Application application_;
   RecordingPresenter presenter_;
-  RunLoop loop_;
+  ManualClock clock_;
+  RunLoop loop_{clock_};
   std::vector<pane::PostOutcome> outcomes_;        // what the controllers reported, in order
   std::filesystem::path trustedAuthority() const;  // a copy of the newest simulator's CA
   std::unique_ptr<sim::PlinthSim> sim_;
   bool trustSimulator_ = true;  // false: controllers trust only the system's authorities
   std::unique_ptr<KZExportController> controller_;
+  StallTimingWaiter waiter_{clock_, sim_};
 };
 
 }  // namespace marigold

@@ -420,7 +420,9 @@ void PlinthSim::stallIfAsked(StallTarget target) {
   const StallTarget stall = options_.faults.stall;
   if (stall != target && stall != StallTarget::kAll) return;
   std::unique_lock lock(stopMutex_);
+  ++stalled_;
   stopSignal_.wait(lock, [this] { return stopping_; });
+  --stalled_;
 }
 
 void PlinthSim::routeAuth() {

@@ -51,6 +51,8 @@ class PlinthSim {
   std::string readyLine() const;
 
   ServiceState& state() { return state_; }
+  // How many requests are held back by a stall fault now.
+  int stalledRequests() const { return stalled_; }
 
  private:
   // Makes the TLS identity in folder_, then both servers with their routes, bound to their ports.
@@ -87,6 +89,7 @@ class PlinthSim {
   std::condition_variable stopSignal_;
   bool stopping_ = false;
 
+  std::atomic<int> stalled_{0};
   std::atomic<bool> refusedUserInfo_{false};  // --refuse-user-info-once has been used
   std::atomic<bool> refusedPost_{false};      // postStatusOnce has been used
 };

@@ -703,7 +703,9 @@ TEST_F(PlinthSimTest, StalledRequestGetsNoAnswerAndStopReleasesIt) {
   auto result = client.Post("/v2/user/info", "", "application/x-www-form-urlencoded");
   EXPECT_FALSE(result);
   EXPECT_EQ(result.error(), httplib::Error::Read);
+  EXPECT_EQ(sim_->stalledRequests(), 1);
   sim_->stop();  // returns although a handler is still waiting
+  EXPECT_EQ(sim_->stalledRequests(), 0);
 }
 
 TEST_F(PlinthSimTest, TakenPortIsReportedAndLeavesNoPrivateFolder) {

@@ -16,7 +16,7 @@ constexpr auto kMaxWait = std::chrono::milliseconds(1000);
 
 }  // namespace
 
-RunLoop::RunLoop() : multi_(makeCurlMulti()) {}
+RunLoop::RunLoop(const Clock& clock) : clock_(clock), multi_(makeCurlMulti()) {}
 
 RunLoop::~RunLoop() {
   driver_ = nullptr;
@@ -47,7 +47,7 @@ void RunLoop::post(std::function<void()> task) {
 }
 
 RunLoop::TimerId RunLoop::addTimer(double seconds, std::function<void()> task) {
-  auto due = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+  auto due = clock_.now() + std::chrono::duration_cast<Clock::Steady::duration>(
                                 std::chrono::duration<double>(std::max(seconds, 0.0)));
   TimerId id;
   {
@@ -69,14 +69,15 @@ void RunLoop::run() {
 }
 
 bool RunLoop::runUntil(const std::function<bool()>& predicate, std::optional<double> seconds) {
-  std::optional<Clock::time_point> deadline;
+  using std::chrono::steady_clock;
+  std::optional<RealTime> deadline;
   if (seconds) {
-    deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                  std::chrono::duration<double>(std::max(*seconds, 0.0)));
+    deadline = steady_clock::now() + std::chrono::duration_cast<steady_clock::duration>(
+                                         std::chrono::duration<double>(std::max(*seconds, 0.0)));
   }
   ++depth_;
   bool satisfied = predicate();
-  while (!satisfied && !stopRequested_ && (!deadline || Clock::now() < *deadline)) {
+  while (!satisfied && !stopRequested_ && (!deadline || steady_clock::now() < *deadline)) {
     runOnce(deadline);
     satisfied = predicate();
   }
@@ -105,12 +106,12 @@ void RunLoop::removeTransfer(CURL* easy) {
   if (transfers_.erase(easy) > 0) curl_multi_remove_handle(multi_.get(), easy);
 }
 
-void RunLoop::runOnce(std::optional<Clock::time_point> deadline) {
+void RunLoop::runOnce(std::optional<RealTime> deadline) {
   bool worked = runDueTimers();
   worked = runQueuedTasks() || worked;
   if (stopRequested_) return;
   // After work, only look at the transfers without sleeping: the caller re-checks its predicate.
-  waitAndAdvanceTransfers(worked ? std::optional(Clock::now()) : deadline);
+  waitAndAdvanceTransfers(worked ? std::optional(std::chrono::steady_clock::now()) : deadline);
 }
 
 bool RunLoop::runDueTimers() {
@@ -124,7 +125,7 @@ bool RunLoop::runDueTimers() {
       auto due = std::min_element(timers_.begin(), timers_.end(), [](const auto& a, const auto& b) {
         return a.second.due < b.second.due;
       });
-      if (due == timers_.end() || due->second.due > Clock::now()) return ran;
+      if (due == timers_.end() || due->second.due > clock_.now()) return ran;
       task = std::move(due->second.task);
       timers_.erase(due);
     }
@@ -145,17 +146,27 @@ bool RunLoop::runQueuedTasks() {
   return !batch.empty();
 }
 
-void RunLoop::waitAndAdvanceTransfers(std::optional<Clock::time_point> deadline) {
-  auto now = Clock::now();
-  auto wakeAt = now + kMaxWait;
+std::optional<std::chrono::steady_clock::duration> RunLoop::nextWorkWait() const {
+  const ClockTime now = clock_.now();
+  std::optional<ClockTime> wakeAt;
   {
     std::lock_guard lock(mutex_);
     if (!tasks_.empty()) wakeAt = now;
-    for (const auto& [id, timer] : timers_) wakeAt = std::min(wakeAt, timer.due);
+    for (const auto& [id, timer] : timers_) {
+      if (!wakeAt || timer.due < *wakeAt) wakeAt = timer.due;
+    }
   }
-  if (deadline) wakeAt = std::min(wakeAt, *deadline);
-  auto waitMs =
-      std::chrono::ceil<std::chrono::milliseconds>(std::max(wakeAt - now, Clock::duration::zero()));
+  if (!wakeAt) return std::nullopt;
+  return clock_.realWait(std::max(*wakeAt - now, Clock::Steady::duration::zero()));
+}
+
+void RunLoop::waitAndAdvanceTransfers(std::optional<RealTime> deadline) {
+  const RealTime now = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration wait = kMaxWait;
+  if (auto work = nextWorkWait()) wait = std::min(wait, *work);
+  if (deadline) wait = std::min(wait, *deadline - now);
+  auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(
+      std::max(wait, std::chrono::steady_clock::duration::zero()));
   curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(waitMs.count()), nullptr);
 
   int running = 0;
@@ -216,7 +227,7 @@ int RunLoop::onDriverTimer(CURLM*, long timeoutMs, void* loop) {
     if (timeoutMs < 0) {
       self->curlDue_.reset();
     } else {
-      self->curlDue_ = Clock::now() + std::chrono::milliseconds(timeoutMs);
+      self->curlDue_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     }
     self->scheduleDispatch();
     return 0;
@@ -241,7 +252,7 @@ void RunLoop::socketReady(int socket, int events) {
 void RunLoop::dispatch() {
   runDueTimers();
   runQueuedTasks();
-  if (curlDue_ && *curlDue_ <= Clock::now()) {
+  if (curlDue_ && *curlDue_ <= std::chrono::steady_clock::now()) {
     curlDue_.reset();
     int running = 0;
     curl_multi_socket_action(multi_.get(), CURL_SOCKET_TIMEOUT, 0, &running);
@@ -254,21 +265,17 @@ void RunLoop::dispatch() {
 void RunLoop::scheduleDispatch() {
   Driver* driver = driver_.load();
   if (driver == nullptr) return;
-  auto now = Clock::now();
-  std::optional<Clock::time_point> wakeAt = curlDue_;
-  {
-    std::lock_guard lock(mutex_);
-    if (!tasks_.empty()) wakeAt = now;
-    for (const auto& [id, timer] : timers_) {
-      if (!wakeAt || timer.due < *wakeAt) wakeAt = timer.due;
-    }
+  std::optional<std::chrono::steady_clock::duration> wait = nextWorkWait();
+  if (curlDue_) {
+    const auto curlWait = *curlDue_ - std::chrono::steady_clock::now();
+    wait = wait ? std::min(*wait, curlWait) : curlWait;
   }
-  if (!wakeAt) {
+  if (!wait) {
     driver->dispatchAfter(std::nullopt);
     return;
   }
   driver->dispatchAfter(std::chrono::ceil<std::chrono::milliseconds>(
-      std::max(*wakeAt - now, Clock::duration::zero())));
+      std::max(*wait, std::chrono::steady_clock::duration::zero())));
 }
 
 }  // namespace marigold

@@ -4,6 +4,9 @@
 // any thread; everything else belongs to the running thread. Runs nest: stop() ends the innermost
 // run. A loop must outlive the connections and timers scheduled on it. Not copyable.
 //
+// Timers run on the loop's Clock (the real one unless a test hands in its own); the bound of
+// runUntil and libcurl's own timers are real time.
+//
 // Another event loop (a GUI toolkit's) can drive a RunLoop on the same thread instead of run(),
 // without polling: install a Driver, watch the sockets it names and call socketReady() when one is
 // ready and dispatch() at the time it asks for.
@@ -21,6 +24,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/clock.h"
 #include "platform/curl_handles.h"
 
 namespace marigold {
@@ -45,7 +49,8 @@ class RunLoop {
     virtual void dispatchAfter(std::optional<std::chrono::milliseconds> delay) = 0;
   };
 
-  RunLoop();
+  // `clock` (not owned) must outlive the loop.
+  explicit RunLoop(const Clock& clock = Clock::real());
   ~RunLoop();
   RunLoop(const RunLoop&) = delete;
   RunLoop& operator=(const RunLoop&) = delete;
@@ -71,7 +76,9 @@ class RunLoop {
   // Queues a task to run on the loop's thread, in posting order. Thread-safe; wakes a waiting loop.
   void post(std::function<void()> task);
 
-  // Runs `task` once, `seconds` from now (at the earliest). Thread-safe.
+  const Clock& clock() const { return clock_; }
+
+  // Runs `task` once, `seconds` from now on the loop's clock (at the earliest). Thread-safe.
   TimerId addTimer(double seconds, std::function<void()> task);
   // Forgets a timer that has not fired; no effect otherwise.
   void cancelTimer(TimerId timer);
@@ -79,7 +86,7 @@ class RunLoop {
   // Runs until stop() is called.
   void run();
   // Runs until `predicate` holds (checked after each round of work), stop() is called or `seconds`
-  // pass (no limit when absent). Returns the predicate's last answer.
+  // of real time pass (no limit when absent). Returns the predicate's last answer.
   bool runUntil(const std::function<bool()>& predicate, std::optional<double> seconds);
   // Ends the innermost run() or runUntil() in progress; no effect when none is. Thread-safe.
   void stop();
@@ -100,18 +107,21 @@ class RunLoop {
   void removeTransfer(CURL* easy);
 
  private:
-  using Clock = std::chrono::steady_clock;
+  using RealTime = std::chrono::steady_clock::time_point;
+  using ClockTime = Clock::Steady::time_point;  // on clock_
   struct Timer {
-    Clock::time_point due;
+    ClockTime due;
     std::function<void()> task;
   };
 
   // One round: due timers, queued tasks, then waits for transfers, posts or the next timer (at most
   // until `deadline`) and advances the transfers.
-  void runOnce(std::optional<Clock::time_point> deadline);
+  void runOnce(std::optional<RealTime> deadline);
   bool runDueTimers();
   bool runQueuedTasks();
-  void waitAndAdvanceTransfers(std::optional<Clock::time_point> deadline);
+  void waitAndAdvanceTransfers(std::optional<RealTime> deadline);
+  // The real time to sleep before the next timer or queued task is due; absent when none is.
+  std::optional<std::chrono::steady_clock::duration> nextWorkWait() const;
   // Removes the transfers libcurl reports finished and runs their `done`.
   void finishTransfers();
   void wakeUp();  // a waiting loop, or the driver, looks at the loop again
@@ -120,6 +130,7 @@ class RunLoop {
   static int onDriverTimer(CURLM* multi, long timeoutMs, void* loop);
   void rethrowDriverException();
 
+  const Clock& clock_;
   CurlMulti multi_;
   std::map<CURL*, std::function<void(CURLcode)>> transfers_;
 
@@ -129,8 +140,8 @@ class RunLoop {
   TimerId nextTimer_ = 1;
 
   std::atomic<Driver*> driver_{nullptr};
-  std::optional<Clock::time_point> curlDue_;  // when libcurl wants a timeout call (driver only)
-  std::exception_ptr driverException_;        // thrown by the driver inside a libcurl call
+  std::optional<RealTime> curlDue_;     // when libcurl wants a timeout call (driver only)
+  std::exception_ptr driverException_;  // thrown by the driver inside a libcurl call
 
   std::atomic<int> depth_{0};
   std::atomic<bool> stopRequested_{false};

@@ -4,7 +4,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include <cmath>
+#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <exception>
@@ -173,6 +173,11 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
   std::optional<HTTPURLResponse> redirectResponse;
   std::optional<URL> redirectTarget;
   curl_off_t reportedUpload = 0;
+  // The timeout: the longest wait, on the loop's clock, for the connection and then for any sign
+  // of progress (a header line, body bytes either way).
+  Clock::Steady::time_point lastProgress;
+  curl_off_t bytesSeen = 0;
+  std::optional<RunLoop::TimerId> timeoutTimer;
 
   std::deque<Event> events;
   bool drainPosted = false;
@@ -190,6 +195,7 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
   void end() {
     ended = true;
     events.clear();
+    cancelTimeout();
     if (active && loop != nullptr) loop->removeTransfer(easy.get());
     active = false;
   }
@@ -218,6 +224,7 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
 
   void dispatch(DoneEvent& e) {
     active = false;
+    cancelTimeout();
     if (e.result == CURLE_OK && redirectTarget) {
       if (++redirects > kMaxRedirects) {
         fail(loadingError(CURLE_TOO_MANY_REDIRECTS,
@@ -267,6 +274,33 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
   }
 
   void beginTransfer();
+
+  void noteProgress() { lastProgress = loop->clock().now(); }
+  void armTimeout(double seconds) {
+    timeoutTimer = loop->addTimer(seconds, [weak = weak_from_this()] {
+      if (auto self = weak.lock()) self->checkTimeout();
+    });
+  }
+  void cancelTimeout() {
+    if (timeoutTimer && loop != nullptr) loop->cancelTimer(*timeoutTimer);
+    timeoutTimer.reset();
+  }
+  // Ends the transfer when nothing has happened for the whole timeout, else looks again when the
+  // timeout would be over.
+  void checkTimeout() {
+    timeoutTimer.reset();
+    if (!active || ended) return;
+    const double limit = request.timeoutInterval();
+    const double quiet = std::chrono::duration<double>(loop->clock().now() - lastProgress).count();
+    if (quiet < limit) {
+      armTimeout(limit - quiet);
+      return;
+    }
+    loop->removeTransfer(easy.get());
+    active = false;
+    errorBuffer[0] = '\0';
+    push(DoneEvent{CURLE_OPERATION_TIMEDOUT});
+  }
   void configureMethodAndBody(CURL* handle);
   void configureHeaders(CURL* handle);
 
@@ -346,6 +380,7 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
   static size_t onHeader(char* buffer, size_t size, size_t count, void* self) {
     auto* state = static_cast<State*>(self);
     return catchInto(state->callbackException, size_t{0}, [&] {
+      state->noteProgress();
       state->headerLine(std::string_view(buffer, size * count));
       return size * count;
     });
@@ -357,12 +392,21 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
       return size * count;
     });
   }
-  static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+  static int onProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
     auto* state = static_cast<State*>(self);
     return catchInto(state->callbackException, 1, [&] {
+      if (received + sent != state->bytesSeen) {
+        state->bytesSeen = received + sent;
+        state->noteProgress();
+      }
       state->noteUpload(sent);
       return 0;
     });
+  }
+  // The connection is made (the TLS handshake included); the request goes out next.
+  static int onConnected(void* self, char*, char*, int, int) {
+    static_cast<State*>(self)->noteProgress();
+    return CURL_PREREQFUNC_OK;
   }
   static CURLcode onTLSContext(CURL*, void* context, void* self) {
     auto* state = static_cast<State*>(self);
@@ -415,14 +459,6 @@ void URLConnection::State::beginTransfer() {
     // A cached store would carry the extra authority over to later transfers.
     curl_easy_setopt(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
   }
-  // The timeout is the longest wait for the connection and for any sign of progress, not a limit
-  // on the whole exchange, so that a large upload on a slow line is not cut off.
-  if (double seconds = request.timeoutInterval(); seconds > 0) {
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(std::ceil(seconds * 1000)));
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::ceil(seconds)));
-  }
   configureMethodAndBody(handle);
   configureHeaders(handle);
   curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &State::onHeader);
@@ -432,11 +468,21 @@ void URLConnection::State::beginTransfer() {
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &State::onProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &State::onConnected);
+  curl_easy_setopt(handle, CURLOPT_PREREQDATA, this);
 
   loop->addTransfer(handle, [weak = weak_from_this()](CURLcode result) {
     if (auto self = weak.lock()) self->push(DoneEvent{result});
   });
   active = true;
+
+  // The timeout is the longest wait for the connection and for any sign of progress, not a limit
+  // on the whole exchange, so that a large upload on a slow line is not cut off. It runs on the
+  // loop's clock, as a timer of the loop.
+  cancelTimeout();
+  bytesSeen = 0;
+  noteProgress();
+  if (double seconds = request.timeoutInterval(); seconds > 0) armTimeout(seconds);
 }
 
 void URLConnection::State::configureMethodAndBody(CURL* handle) {
@@ -545,8 +591,9 @@ class ReplyCollector : public URLConnectionDelegate {
 
 static_assert(kURLLoadingCancelled == CURLE_ABORTED_BY_CALLBACK);
 
-SynchronousReply sendSynchronousRequest(const URLRequest& request, SynchronousWaiter* waiter) {
-  RunLoop loop;  // private: the caller's own loop must not run while it blocks
+SynchronousReply sendSynchronousRequest(const URLRequest& request, SynchronousWaiter* waiter,
+                                        const Clock& clock) {
+  RunLoop loop(clock);  // private: the caller's own loop must not run while it blocks
   ReplyCollector collector;
   URLConnection connection(request, collector);
   connection.scheduleInRunLoop(loop);

@@ -4,10 +4,12 @@
 // request and before following each redirect), didSendBodyData (as the body goes out), one
 // didReceiveResponse, any number of didReceiveData, then exactly one of didFinishLoading or
 // didFailWithError. Any HTTP status is a response, not a failure; only transport problems (no
-// connection, timeout, untrusted certificate, too many redirects) fail. TLS is always verified; the
-// authorities in the request's trustedAuthorityFile are trusted besides the system's.
-// Body bytes are sent from the request without copying. The delegate is not owned and must outlive
-// the exchange; the connection may be destroyed from inside a delegate call. Not copyable.
+// connection, timeout, untrusted certificate, too many redirects) fail. The request's timeout is
+// the longest wait for the connection and then for any progress, counted on the loop's clock. TLS
+// is always verified; the authorities in the request's trustedAuthorityFile are trusted besides the
+// system's. Body bytes are sent from the request without copying. The delegate is not owned and
+// must outlive the exchange; the connection may be destroyed from inside a delegate call. Not
+// copyable.
 #pragma once
 
 #include <cstdint>
@@ -98,10 +100,12 @@ class SynchronousWaiter {
 inline constexpr long kURLLoadingCancelled = 42;
 
 // Sends `request`, follows redirects and blocks until the whole reply is in or the exchange fails.
-// Does not run the calling thread's run loop. With a `waiter` the wait is its to drive; when the
-// waiter gives up the exchange is cancelled and fails with kURLLoadingCancelled.
+// Does not run the calling thread's run loop; the exchange's own loop runs on `clock`. With a
+// `waiter` the wait is its to drive; when the waiter gives up the exchange is cancelled and fails
+// with kURLLoadingCancelled.
 SynchronousReply sendSynchronousRequest(const URLRequest& request,
-                                        SynchronousWaiter* waiter = nullptr);
+                                        SynchronousWaiter* waiter = nullptr,
+                                        const Clock& clock = Clock::real());
 
 // A few words for why an exchange got no reply, fit to follow "Could not reach ...: ": "timed
 // out", "certificate not trusted", "connection refused", "host not found", else the transport's

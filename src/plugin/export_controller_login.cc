@@ -46,8 +46,8 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
   };
   OAParameterAdditions::setParameters(tokenRequest, credentials);
   tokenRequest.prepare();
-  const SynchronousReply reply =
-      sendSynchronousRequest(tokenRequest, application().synchronousWaiter());
+  const SynchronousReply reply = sendSynchronousRequest(
+      tokenRequest, application().synchronousWaiter(), environment_.runLoop.clock());
 
   if (reply.error && reply.error->code == kURLLoadingCancelled) {
     log("SERVER ERROR: the sign-in was cancelled, 0");
@@ -98,8 +98,8 @@ KZExportController::BlogList KZExportController::fetchBlogNames() {
   userRequest.setTrustedAuthorityFile(environment_.endpoints.trustedAuthorityFile);
   OAParameterAdditions::setParameters(userRequest, {});  // an empty form body
   userRequest.prepare();
-  const SynchronousReply reply =
-      sendSynchronousRequest(userRequest, application().synchronousWaiter());
+  const SynchronousReply reply = sendSynchronousRequest(
+      userRequest, application().synchronousWaiter(), environment_.runLoop.clock());
   BlogList list{blogNamesFromReply(textOf(reply.body)), userNameFromReply(textOf(reply.body)), "",
                 reply.response ? static_cast<long>(reply.response->statusCode()) : 0};
   if (!list.names.empty()) return list;
