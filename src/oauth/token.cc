@@ -69,7 +69,7 @@ OAToken::OAToken(std::optional<std::string> key, std::optional<std::string> secr
       created_(created),
       renewable_(renewable) {}
 
-OAToken OAToken::withHTTPResponseBody(std::string_view body) {
+OAToken OAToken::withHTTPResponseBody(std::string_view body, TimePoint now) {
   OAToken token;
   for (const std::string_view pair : splitAtEvery(body, '&')) {
     const auto pieces = splitAtEvery(pair, '=');
@@ -86,7 +86,7 @@ OAToken OAToken::withHTTPResponseBody(std::string_view body) {
     } else if (name == "oauth_token_duration") {
       if (const auto seconds = durationWithString(value)) {
         token.duration_ = seconds;
-        token.created_ = std::chrono::system_clock::now();
+        token.created_ = now;
       }
     } else if (name == "oauth_token_attributes") {
       if (const auto decoded = OAURLEncodingAdditions::decodedURLString(value)) {

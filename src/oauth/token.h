@@ -26,8 +26,9 @@ class OAToken {
   // Parses a form-encoded token reply ("oauth_token=...&oauth_token_secret=..."). Values are taken
   // as they stand (only the attribute text is percent-decoded) and end at a further "=". Unknown
   // pairs are ignored, a later duplicate wins, and a recognised pair without "=" is skipped. A
-  // reply without oauth_token gives a token that is not valid. A duration sets `created` to now.
-  static OAToken withHTTPResponseBody(std::string_view body);
+  // reply without oauth_token gives a token that is not valid. A duration sets `created` to `now`.
+  static OAToken withHTTPResponseBody(std::string_view body,
+                                      TimePoint now = std::chrono::system_clock::now());
 
   const std::optional<std::string>& key() const { return key_; }
   const std::optional<std::string>& secret() const { return secret_; }

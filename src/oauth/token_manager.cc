@@ -27,14 +27,15 @@ OATokenManager::OATokenManager(OAConsumer consumer, std::optional<OAToken> initi
                                std::optional<std::string> realm,
                                std::optional<std::string> callback,
                                OATokenManagerDelegate* delegate,
-                               std::shared_ptr<UserDefaults> defaults)
+                               std::shared_ptr<UserDefaults> defaults, const Clock& clock)
     : consumer_(std::move(consumer)),
       initialToken_(std::move(initialToken)),
       oauthBase_(std::move(oauthBase)),
       realm_(std::move(realm)),
       callback_(std::move(callback)),
       delegate_(delegate),
-      defaults_(std::move(defaults)) {}
+      defaults_(std::move(defaults)),
+      clock_(clock) {}
 
 OATokenManager::OATokenManager()
     : OATokenManager(OAConsumer(), std::nullopt, std::nullopt, std::nullopt, std::nullopt,
@@ -202,7 +203,7 @@ void OATokenManager::requestToken() {
 void OATokenManager::requestTokenReceived(OACall& call, const std::optional<std::string>& body) {
   log("Received request token " +
       (body ? OAParameterAdditions::maskedForLog(*body) : std::string("(none)")));
-  OAToken token = OAToken::withHTTPResponseBody(body.value_or(""));
+  OAToken token = OAToken::withHTTPResponseBody(body.value_or(""), clock_.wallNow());
   if (!token.isValid()) {
     tokenReplyUnusable(call, "request token");
     return;
@@ -237,7 +238,7 @@ void OATokenManager::exchangeToken() {
 
 void OATokenManager::renewToken() {
   log("Renewing token");
-  if (acToken_ && acToken_->isRenewable()) {
+  if (acToken_ && acToken_->isRenewable(clock_.wallNow())) {
     acToken_->setForRenewal(true);
     performTokenCall("access_token", acToken_, std::nullopt,
                      [this](OACall& call, const std::optional<std::string>& body) {
@@ -250,7 +251,7 @@ void OATokenManager::renewToken() {
 }
 
 void OATokenManager::accessTokenReceived(OACall& call, const std::optional<std::string>& body) {
-  OAToken token = OAToken::withHTTPResponseBody(body.value_or(""));
+  OAToken token = OAToken::withHTTPResponseBody(body.value_or(""), clock_.wallNow());
   if (!token.isValid()) {
     tokenReplyUnusable(call, "access token");
     return;

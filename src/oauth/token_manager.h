@@ -10,7 +10,8 @@
 // in progress at a time, always the head of the queue; results come in queue order. Everything
 // runs on the thread whose run loop delivers the connections' callbacks; the call list and the
 // dispatching flag each have their own lock, never held together. The delegate and result
-// receivers are not owned and must outlive the manager's use of them. Not copyable.
+// receivers are not owned and must outlive the manager's use of them. Token lifetimes are counted
+// on the manager's clock. Not copyable.
 #pragma once
 
 #include <functional>
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/error.h"
 #include "oauth/call.h"
 #include "oauth/consumer.h"
@@ -89,11 +91,13 @@ class OATokenManager final : private OACallDelegate {
   // Texts are copied; `initialToken` signs the request-token call (none signs without a token).
   // A `callback` goes with the request-token call as oauth_callback, where the service sends the
   // user back after the authorization.
-  // Tokens are kept in `defaults`, by default the standard store of the current HOME.
+  // Tokens are kept in `defaults`, by default the standard store of the current HOME. `clock` (not
+  // owned) must outlive the manager.
   OATokenManager(OAConsumer consumer, std::optional<OAToken> initialToken,
                  std::optional<std::string> oauthBase, std::optional<std::string> realm,
                  std::optional<std::string> callback, OATokenManagerDelegate* delegate,
-                 std::shared_ptr<UserDefaults> defaults = UserDefaults::standardUserDefaults());
+                 std::shared_ptr<UserDefaults> defaults = UserDefaults::standardUserDefaults(),
+                 const Clock& clock = Clock::real());
   OATokenManager();
   ~OATokenManager() override;
   OATokenManager(const OATokenManager&) = delete;
@@ -183,6 +187,7 @@ class OATokenManager final : private OACallDelegate {
   OATokenManagerDelegate* delegate_;
   std::shared_ptr<UserDefaults> defaults_;
   std::string trustedAuthorityFile_;
+  const Clock& clock_;
 
   mutable std::mutex callsLock_;  // guards calls_ and selectors_
   std::vector<std::shared_ptr<OACall>> calls_;

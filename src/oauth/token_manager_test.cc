@@ -1,16 +1,11 @@
 #include "oauth/token_manager.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,88 +14,15 @@
 #include "oauth/token_persistence.h"
 #include "platform/run_loop.h"
 #include "platform/url_connection.h"
+#include "plinth_sim.h"
+#include "testing/manual_clock.h"
 #include "testing/temporary_home.h"
-
-extern char** environ;
 
 namespace marigold {
 namespace {
 
-constexpr double kWaitSeconds = 20;  // bound of every wait; the flows take a few seconds
+constexpr double kWaitSeconds = 20;  // bound of every wait; the flows take a fraction of a second
 constexpr const char* kRealm = "plinth";
-
-// The simulator binary run as a child process on free ports, until destroyed.
-class SimProcess {
- public:
-  explicit SimProcess(const std::vector<std::string>& switches) {
-    int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> args = {PLINTH_SIM_BINARY};
-    args.insert(args.end(), switches.begin(), switches.end());
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const int spawned =
-        ::posix_spawn(&pid_, PLINTH_SIM_BINARY, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    out_ = out[0];
-    if (spawned != 0) {
-      ::close(out_);
-      throw std::runtime_error("cannot start " + std::string(PLINTH_SIM_BINARY));
-    }
-    try {
-      readReadyLine();
-    } catch (...) {
-      stop();  // no destructor runs for a constructor that throws
-      throw;
-    }
-  }
-  ~SimProcess() { stop(); }
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
-
-  std::string authBase, apiBase, caFile;
-
- private:
-  void stop() {
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    ::close(out_);
-  }
-
-  // "plinth-sim ready auth=AUTH api=API ca=CA", waited for at most kWaitSeconds.
-  void readReadyLine() {
-    std::string line;
-    char c = 0;
-    while (line.find('\n') == std::string::npos) {
-      pollfd ready{out_, POLLIN, 0};
-      if (::poll(&ready, 1, static_cast<int>(kWaitSeconds * 1000)) <= 0 ||
-          ::read(out_, &c, 1) != 1) {
-        throw std::runtime_error("plinth-sim printed no ready line: " + line);
-      }
-      line.push_back(c);
-    }
-    std::istringstream words(line);
-    std::string word;
-    while (words >> word) {
-      if (word.starts_with("auth=")) authBase = word.substr(5);
-      if (word.starts_with("api=")) apiBase = word.substr(4);
-      if (word.starts_with("ca=")) caFile = word.substr(3);
-    }
-    if (authBase.empty() || apiBase.empty() || caFile.empty()) {
-      throw std::runtime_error("unexpected ready line: " + line);
-    }
-  }
-
-  pid_t pid_ = 0;
-  int out_ = -1;
-};
 
 // Records, in arrival order, which receiver got which result.
 struct Arrivals {
@@ -155,14 +77,26 @@ std::size_t countLines(const LogCapture& log, std::string_view fragment) {
   return count;
 }
 
+// The token manager against the simulator in this process, both on one ManualClock: token
+// lifetimes pass when a test moves the clock.
 class OATokenManagerTest : public ::testing::Test {
  protected:
-  void startSim(const std::vector<std::string>& switches = {}) {
-    sim_ = std::make_unique<SimProcess>(switches);
-    manager_ = std::make_unique<OATokenManager>(
+  void startSim(sim::SimOptions options = {}) {
+    options.accounts = {sim::demoAccount()};
+    options.authorizeAs = options.accounts.front().name;  // approves every request token
+    sim_ = std::make_unique<sim::PlinthSim>(std::move(options), [this] {
+      return std::chrono::duration_cast<std::chrono::seconds>(clock_.wallNow().time_since_epoch())
+          .count();
+    });
+    sim_->start();
+    manager_ = makeManager(UserDefaults::standardUserDefaults());
+  }
+  std::unique_ptr<OATokenManager> makeManager(std::shared_ptr<UserDefaults> store) {
+    auto manager = std::make_unique<OATokenManager>(
         OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret)),
-        std::nullopt, oauthBase(), kRealm, std::nullopt, &delegate_);
-    manager_->setTrustedAuthorityFile(sim_->caFile);
+        std::nullopt, oauthBase(), kRealm, std::nullopt, &delegate_, std::move(store), clock_);
+    manager->setTrustedAuthorityFile(sim_->caFile().string());
+    return manager;
   }
   void TearDown() override {
     if (HasFailure()) {
@@ -173,8 +107,8 @@ class OATokenManagerTest : public ::testing::Test {
     sim_.reset();
   }
 
-  std::string oauthBase() const { return sim_->authBase + "/oauth/"; }
-  std::string userInfo() const { return sim_->apiBase + "/v2/user/info"; }
+  std::string oauthBase() const { return sim_->authBase() + "/oauth/"; }
+  std::string userInfo() const { return sim_->apiBase() + "/v2/user/info"; }
 
   std::shared_ptr<OACall> fetch(Receiver* receiver) {
     return manager_->fetchData(userInfo(), "GET", std::nullopt, std::nullopt,
@@ -191,7 +125,7 @@ class OATokenManagerTest : public ::testing::Test {
     const std::string key = manager_->reqToken()->key().value_or("");
     auto url = URL::withString(oauthBase() + "authorize?oauth_token=" + key);
     URLRequest approval(*url);
-    approval.setTrustedAuthorityFile(sim_->caFile);
+    approval.setTrustedAuthorityFile(sim_->caFile().string());
     const SynchronousReply reply = sendSynchronousRequest(approval);
     EXPECT_TRUE(reply.response && reply.response->statusCode() == 200)
         << (reply.error ? reply.error->text() : "");
@@ -207,10 +141,11 @@ class OATokenManagerTest : public ::testing::Test {
   }
 
   TemporaryHome home_;
+  ManualClock clock_;
   LogCapture log_;
   Arrivals arrivals_;
   Delegate delegate_{arrivals_};
-  std::unique_ptr<SimProcess> sim_;
+  std::unique_ptr<sim::PlinthSim> sim_;
   std::unique_ptr<OATokenManager> manager_;
 };
 
@@ -271,17 +206,20 @@ TEST_F(OATokenManagerTest, LogLinesShowNoTokenSecret) {
 }
 
 TEST_F(OATokenManagerTest, TokenExpiringMidQueueIsRenewed) {
-  startSim({"--token-duration", "3"});
+  sim::SimOptions options;
+  options.tokenDuration = 3;
+  startSim(options);
   Receiver first("first", arrivals_), second("second", arrivals_);
   fetch(&first);
   authorize();
   ASSERT_TRUE(waitFor([&] { return arrivals_.order.size() == 1; }));
   const OAToken original = *manager_->acToken();
   ASSERT_TRUE(original.session());
-  ASSERT_TRUE(original.isRenewable());
+  ASSERT_TRUE(original.isRenewable(clock_.wallNow()));
 
-  ASSERT_TRUE(waitFor([&] { return original.hasExpired(); }));
-  ASSERT_TRUE(original.isRenewable());
+  clock_.advance(std::chrono::seconds(4));
+  ASSERT_TRUE(original.hasExpired(clock_.wallNow()));
+  ASSERT_TRUE(original.isRenewable(clock_.wallNow()));
   fetch(&second);
   ASSERT_TRUE(waitFor([&] { return arrivals_.order.size() == 2; }));
   EXPECT_EQ(arrivals_.order, (std::vector<std::string>{"first", "second"}));
@@ -298,13 +236,16 @@ TEST_F(OATokenManagerTest, TokenExpiringMidQueueIsRenewed) {
 }
 
 TEST_F(OATokenManagerTest, TokenPastRenewalStartsANewFlow) {
-  startSim({"--token-duration", "1"});
+  sim::SimOptions options;
+  options.tokenDuration = 1;
+  startSim(options);
   Receiver first("first", arrivals_), second("second", arrivals_);
   fetch(&first);
   const std::string firstKey = authorize();
   ASSERT_TRUE(waitFor([&] { return arrivals_.order.size() == 1; }));
   const OAToken original = *manager_->acToken();
-  ASSERT_TRUE(waitFor([&] { return !original.isRenewable(); }));
+  clock_.advance(std::chrono::seconds(3));
+  ASSERT_FALSE(original.isRenewable(clock_.wallNow()));
 
   fetch(&second);
   const std::string secondKey = authorize();
@@ -318,7 +259,9 @@ TEST_F(OATokenManagerTest, TokenPastRenewalStartsANewFlow) {
 }
 
 TEST_F(OATokenManagerTest, UsedNonceRepeatsTheCallWithoutAskingTheDelegate) {
-  startSim({"--refuse-user-info-once", "nonce_used"});
+  sim::SimOptions options;
+  options.faults.refuseUserInfoOnce = "nonce_used";
+  startSim(options);
   Receiver first("first", arrivals_);
   fetch(&first);
   authorize();
@@ -332,7 +275,9 @@ TEST_F(OATokenManagerTest, UsedNonceRepeatsTheCallWithoutAskingTheDelegate) {
 }
 
 TEST_F(OATokenManagerTest, InvalidSignatureAsksTheDelegateAndAKeptCallStaysAtTheHead) {
-  startSim({"--refuse-user-info-once", "signature_invalid"});
+  sim::SimOptions options;
+  options.faults.refuseUserInfoOnce = "signature_invalid";
+  startSim(options);
   Receiver first("first", arrivals_), second("second", arrivals_);
   const auto kept = fetch(&first);
   authorize();
@@ -350,7 +295,9 @@ TEST_F(OATokenManagerTest, InvalidSignatureAsksTheDelegateAndAKeptCallStaysAtThe
 }
 
 TEST_F(OATokenManagerTest, DroppedCallLeavesTheQueue) {
-  startSim({"--refuse-user-info-once", "timestamp_refused"});
+  sim::SimOptions options;
+  options.faults.refuseUserInfoOnce = "timestamp_refused";
+  startSim(options);
   delegate_.dropFailedCalls = true;
   Receiver first("first", arrivals_), second("second", arrivals_);
   fetch(&first);
@@ -365,49 +312,21 @@ TEST_F(OATokenManagerTest, DroppedCallLeavesTheQueue) {
   EXPECT_EQ(arrivals_.order, (std::vector<std::string>{"second", "third"}));
 }
 
-TEST_F(OATokenManagerTest, AnotherProcessFindsTheStoredToken) {
+TEST_F(OATokenManagerTest, ALaterRunFindsTheStoredToken) {
   startSim();
   Receiver first("first", arrivals_);
   fetch(&first);
   authorize();
   ASSERT_TRUE(waitFor([&] { return arrivals_.order.size() == 1; }));
 
-  // The same test program, with the same HOME, runs only the second half below.
-  std::string base = "MARIGOLD_TEST_OAUTH_BASE=" + oauthBase();
-  std::string api = "MARIGOLD_TEST_USER_INFO=" + userInfo();
-  std::vector<char*> environment = {base.data(), api.data()};
-  for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
-  environment.push_back(nullptr);
-  std::string self = "/proc/self/exe";
-  std::string filter = "--gtest_filter=OATokenManagerRestart.DISABLED_FindsTheStoredToken";
-  std::string alsoDisabled = "--gtest_also_run_disabled_tests";
-  char* argv[] = {self.data(), filter.data(), alsoDisabled.data(), nullptr};
-  pid_t child = 0;
-  ASSERT_EQ(::posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, environment.data()), 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the second process failed; its output is above";
-  EXPECT_EQ(countLines(log_, "Received request token"), 1u);
-}
-
-// Run by AnotherProcessFindsTheStoredToken as a separate process.
-TEST(OATokenManagerRestart, DISABLED_FindsTheStoredToken) {
-  const char* oauthBase = std::getenv("MARIGOLD_TEST_OAUTH_BASE");
-  const char* userInfo = std::getenv("MARIGOLD_TEST_USER_INFO");
-  if (oauthBase == nullptr || userInfo == nullptr) GTEST_SKIP() << "run by another test";
-  LogCapture log;
-  Arrivals arrivals;
-  Delegate delegate(arrivals);
-  OATokenManager manager(
-      OAConsumer(std::string(config::kConsumerKey), std::string(config::kConsumerSecret)),
-      std::nullopt, oauthBase, kRealm, std::nullopt, &delegate);
-  manager.fetchData(userInfo, OAFinishOperation::of(&Delegate::gotUserInfo));
-  ASSERT_TRUE(waitFor([&] { return !arrivals.order.empty(); }));
-  EXPECT_TRUE(manager.acToken());
-  EXPECT_EQ(countLines(log, "Received request token"), 0u);
-  ASSERT_TRUE(arrivals.bodies[0]);
-  EXPECT_NE(arrivals.bodies[0]->find("demo-blog"), std::string::npos);
+  // A new manager over a store read afresh from the file, as the next run of the program has.
+  manager_ = makeManager(std::make_shared<UserDefaults>(UserDefaults::standardPath()));
+  fetch(nullptr);
+  ASSERT_TRUE(waitFor([&] { return arrivals_.order.size() == 2; }));
+  EXPECT_TRUE(manager_->acToken());
+  EXPECT_EQ(countLines(log_, "Received request token"), 1u);  // only the first run's
+  ASSERT_TRUE(arrivals_.bodies[1]);
+  EXPECT_NE(arrivals_.bodies[1]->find("demo-blog"), std::string::npos);
 }
 
 }  // namespace
