@@ -27,11 +27,7 @@ std::string currentTimestamp() {
 // the scheme's default, then the path; no query, no fragment.
 std::string baseStringURI(const URL& url) {
   std::string uri = lowerASCII(url.scheme()) + "://" + lowerASCII(url.host());
-  if (const auto port = url.port()) {
-    const bool isDefault =
-        (url.scheme() == "http" && *port == 80) || (url.scheme() == "https" && *port == 443);
-    if (!isDefault) uri.append(":").append(std::to_string(*port));
-  }
+  if (const auto port = url.portUnlessDefault()) uri.append(":").append(std::to_string(*port));
   uri += url.path();
   return uri;
 }

@@ -64,4 +64,10 @@ std::optional<URL> URL::withString(std::string_view text) {
   return url;
 }
 
+std::optional<int> URL::portUnlessDefault() const {
+  const bool isDefault =
+      port_ && ((scheme_ == "http" && *port_ == 80) || (scheme_ == "https" && *port_ == 443));
+  return isDefault ? std::nullopt : port_;
+}
+
 }  // namespace marigold

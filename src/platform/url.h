@@ -24,7 +24,10 @@ class URL {
   const std::string& scheme() const { return scheme_; }        // lower case: "https"
   const std::string& host() const { return host_; }            // case kept; IPv6 in brackets
   std::optional<int> port() const { return port_; }            // only when written in the text
-  const std::string& path() const { return path_; }            // "/" when the text has none
+  // The written port unless it is the scheme's default (http 80, https 443): the port that an
+  // authority ("host:port") names.
+  std::optional<int> portUnlessDefault() const;
+  const std::string& path() const { return path_; }  // "/" when the text has none
   // Absent without "?"; empty for a text that ends in "?" (or has "?#").
   const std::optional<std::string>& query() const { return query_; }
   const std::optional<std::string>& fragment() const { return fragment_; }

@@ -11,17 +11,21 @@ TEST(URLTest, PartsOfAbsoluteURLs) {
     std::optional<int> port;
     std::string_view path;
     std::optional<std::string> query, fragment;
+    std::optional<int> portUnlessDefault;
   };
   const Case kCases[] = {
       {"HTTP://Example.COM:8080/a/../b?x=%20y+z#Frag", "http", "Example.COM", 8080, "/a/../b",
-       "x=%20y+z", "Frag"},
-      {"http://h/p?", "http", "h", std::nullopt, "/p", "", std::nullopt},
-      {"http://h/p?#", "http", "h", std::nullopt, "/p", "", std::nullopt},
-      {"http://h", "http", "h", std::nullopt, "/", std::nullopt, std::nullopt},
-      {"http://h/p#f?q", "http", "h", std::nullopt, "/p", std::nullopt, "f?q"},
-      {"https://[::1]:443/x", "https", "[::1]", 443, "/x", std::nullopt, std::nullopt},
+       "x=%20y+z", "Frag", 8080},
+      {"http://h/p?", "http", "h", std::nullopt, "/p", "", std::nullopt, std::nullopt},
+      {"http://h/p?#", "http", "h", std::nullopt, "/p", "", std::nullopt, std::nullopt},
+      {"http://h", "http", "h", std::nullopt, "/", std::nullopt, std::nullopt, std::nullopt},
+      {"http://h/p#f?q", "http", "h", std::nullopt, "/p", std::nullopt, "f?q", std::nullopt},
+      {"https://[::1]:443/x", "https", "[::1]", 443, "/x", std::nullopt, std::nullopt,
+       std::nullopt},
+      {"http://h:80/", "http", "h", 80, "/", std::nullopt, std::nullopt, std::nullopt},
+      {"http://h:443/", "http", "h", 443, "/", std::nullopt, std::nullopt, 443},
       {"https://127.0.0.1:1/oauth/access_token?a=1&b=%3D", "https", "127.0.0.1", 1,
-       "/oauth/access_token", "a=1&b=%3D", std::nullopt},
+       "/oauth/access_token", "a=1&b=%3D", std::nullopt, 1},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
@@ -31,6 +35,7 @@ TEST(URLTest, PartsOfAbsoluteURLs) {
     EXPECT_EQ(url->scheme(), c.scheme);
     EXPECT_EQ(url->host(), c.host);
     EXPECT_EQ(url->port(), c.port);
+    EXPECT_EQ(url->portUnlessDefault(), c.portUnlessDefault);
     EXPECT_EQ(url->path(), c.path);
     EXPECT_EQ(url->query(), c.query);
     EXPECT_EQ(url->fragment(), c.fragment);

@@ -175,10 +175,7 @@ void KZExportController::initWithNSDataForPhotos(std::vector<Bytes> photos, std:
   // The Host header names the port too when the URL has a non-default one, as HTTP requires;
   // the service's own URL has none, so its posts carry the bare host.
   std::string host = url_->host();
-  if (const auto port = url_->port(); port && !(url_->scheme() == "http" && *port == 80) &&
-                                      !(url_->scheme() == "https" && *port == 443)) {
-    host += ":" + std::to_string(*port);
-  }
+  if (const auto port = url_->portUnlessDefault()) host += ":" + std::to_string(*port);
   request_->setValue(host, "Host");
   request_->setValue("application/x-www-form-urlencoded", "Content-type");
 }

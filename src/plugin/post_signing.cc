@@ -278,10 +278,7 @@ std::string oauthBaseStringURI(const URL& url) {
   if (url.host().empty()) throw URLHostMissing(url.absoluteString());
   std::string scheme = lowerASCII(url.scheme());
   std::string authority = lowerASCII(url.host());
-  if (auto port = url.port()) {
-    bool defaultPort = (scheme == "http" && *port == 80) || (scheme == "https" && *port == 443);
-    if (!defaultPort) authority.append(":").append(std::to_string(*port));
-  }
+  if (auto port = url.portUnlessDefault()) authority.append(":").append(std::to_string(*port));
   const std::string& text = url.absoluteString();
   std::string_view rest = std::string_view(text).substr(std::min(text.size(), scheme.size() + 3));
   std::string path;
