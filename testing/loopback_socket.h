@@ -1,5 +1,5 @@
-// For test servers: the IPv4 loopback address at a port, and a listening TCP socket on 127.0.0.1
-// at a free port. The caller owns the socket and closes it.
+// For test servers: the IPv4 loopback address at a port, a listening TCP socket on 127.0.0.1 at a
+// free port (the caller owns the socket and closes it), and a port where nothing listens.
 #pragma once
 
 #include <arpa/inet.h>
@@ -40,6 +40,13 @@ inline LoopbackListener listenOnLoopback(const std::string& who) {
   }
   listener.port = ntohs(address.sin_port);
   return listener;
+}
+
+// A port on 127.0.0.1 that was free a moment ago and refuses connections now.
+inline int refusedLoopbackPort() {
+  const LoopbackListener listener = listenOnLoopback("refusedLoopbackPort");
+  ::close(listener.socket);
+  return listener.port;
 }
 
 }  // namespace marigold

@@ -1,16 +1,13 @@
 #include "oauth/data_fetcher.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <optional>
 #include <string>
 
-#include "testing/test_server.h"
 #include "platform/run_loop.h"
+#include "testing/loopback_socket.h"
+#include "testing/test_server.h"
 
 namespace marigold {
 namespace {
@@ -87,17 +84,8 @@ TEST(OADataFetcherTest, EveryReplyFinishesAndSucceedsBelow400) {
 }
 
 TEST(OADataFetcherTest, TransportFailureFailsOnce) {
-  // A port that was free a moment ago and refuses connections now.
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
   const Outcome outcome =
-      fetch("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", "POST");
+      fetch("http://127.0.0.1:" + std::to_string(refusedLoopbackPort()) + "/", "POST");
   EXPECT_EQ(outcome.finishes, 0);
   ASSERT_EQ(outcome.failures, 1);
   ASSERT_TRUE(outcome.error);

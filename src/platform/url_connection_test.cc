@@ -1,13 +1,10 @@
 #include "platform/url_connection.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -18,6 +15,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "testing/loopback_socket.h"
 
 namespace marigold {
 namespace {
@@ -153,19 +152,6 @@ struct TestServer {
     return loopback->url(path, host);
   }
 };
-
-// A port on 127.0.0.1 where nothing listens (bound, then closed again).
-int refusedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 URLRequest requestFor(const std::string& url, std::string method = "GET",
                       std::optional<Bytes> body = std::nullopt, double timeout = 30) {
@@ -344,7 +330,7 @@ TEST(URLConnectionTest, TransportFailuresAndErrorStatuses) {
     std::string wantDescription;  // a fragment of the error's description
   };
   TestServer server;
-  std::string refused = "http://127.0.0.1:" + std::to_string(refusedPort()) + "/";
+  std::string refused = "http://127.0.0.1:" + std::to_string(refusedLoopbackPort()) + "/";
   const Case kCases[] = {
       {"server error",
        server.url("/status/500"),
@@ -447,7 +433,7 @@ TEST(SendSynchronousRequestTest, OutcomesOfOneExchange) {
     long wantErrorCode;
   };
   TestServer server;
-  std::string refused = "http://127.0.0.1:" + std::to_string(refusedPort()) + "/";
+  std::string refused = "http://127.0.0.1:" + std::to_string(refusedLoopbackPort()) + "/";
   const Case kCases[] = {
       {"upload", server.url("/upload"), "POST", patternBody(3 * 1024 * 1024), 30, 200,
        "received 3145728 intact", 0},
