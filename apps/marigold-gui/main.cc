@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
       "MARIGOLD_CA_FILE, MARIGOLD_EXAMPLES and MARIGOLD_LOG, as for marigold.");
   parser.addHelpOption();
   parser.addOption({"demo",
-                    "Start the embedded Plinth simulator with a scratch home folder and open the "
+                    "Start the embedded Plinth simulator with scratch settings and open the "
                     "sample photos; sign in as demo / demo-password."});
   parser.addPositionalArgument("photos", "Image files to post.", "[PHOTO...]");
   parser.process(app);

@@ -681,17 +681,18 @@ TEST(MarigoldGuiTest, OnlyTheNewestPreparationReachesThePlugIn) {
   EXPECT_FALSE(gui.window().isVisible());
 }
 
-// `cmake --install` puts the program beside marigold with its desktop entry and icon, and the
-// installed program runs from there.
-TEST(MarigoldGuiTest, InstallsWithItsDesktopEntryAndIcon) {
+// `cmake --install` puts the program beside marigold with its desktop entry, icon and manual page,
+// and the installed program runs from there.
+TEST(MarigoldGuiTest, InstallsWithItsDesktopEntryIconAndManual) {
   TemporaryHome home;
   const auto prefix = home.path() / "prefix";
   const std::string install = std::string("'") + CMAKE_COMMAND + "' --install '" +
                               MARIGOLD_BUILD_DIR + "' --prefix '" + prefix.string() +
                               "' > /dev/null 2>&1";
   ASSERT_EQ(std::system(install.c_str()), 0);
-  for (const char* file : {"bin/marigold-gui", "share/applications/marigold-gui.desktop",
-                           "share/icons/hicolor/scalable/apps/marigold-gui.svg"}) {
+  for (const char* file :
+       {"bin/marigold-gui", "share/applications/marigold-gui.desktop",
+        "share/icons/hicolor/scalable/apps/marigold-gui.svg", "share/man/man1/marigold-gui.1.gz"}) {
     EXPECT_TRUE(std::filesystem::is_regular_file(prefix / file)) << file;
   }
   const std::string help = "'" + (prefix / "bin/marigold-gui").string() + "' --help 2>&1";
