@@ -46,6 +46,22 @@ function(marigold_library)
   endif()
 endfunction()
 
+# marigold_manual_page(<program> <target>)
+# Makes the manual page <program>(1) from the scdoc text share/<program>.1.scd of the calling folder,
+# as the target <target> (built by default), and installs it.
+function(marigold_manual_page program target)
+  find_program(SCDOC scdoc REQUIRED)
+  set(page ${CMAKE_CURRENT_BINARY_DIR}/${program}.1.gz)
+  set(text ${CMAKE_CURRENT_SOURCE_DIR}/share/${program}.1.scd)
+  add_custom_command(
+    OUTPUT ${page}
+    COMMAND ${SCDOC} < ${text} | gzip -9n > ${page}
+    DEPENDS ${text}
+    COMMENT "Making the manual page ${program}(1)")
+  add_custom_target(${target} ALL DEPENDS ${page})
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endfunction()
+
 # The libraries of src/ that exist so far, for tools that link everything (fuzzers, benchmarks).
 function(marigold_existing_libraries out)
   set(result)
