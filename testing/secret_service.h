@@ -1,11 +1,14 @@
 // For tests: a desktop keyring of the test's own. A private session bus (dbus-daemon) and GNOME
 // Keyring's Secret Service on it (gnome-keyring-daemon, its login keyring created and unlocked in
 // `folder`), both started as children of the test and ended by their process ids when the object
-// goes. `available()` is false, with the reason, where they cannot start; such tests skip.
-// `tool` runs a command (secret-tool, dbus-send) against the bus. Every wait here is bounded: a
-// child that does not answer in time is killed and counts as failed. Children are started with
-// posix_spawn, never a bare fork: the test process runs the simulator's threads, and a forked child
-// that allocates before exec can hang on a lock one of them held. Not copyable.
+// goes. The bus starts no service by itself: otherwise the first call to the Secret Service could
+// start a second, locked keyring daemon that takes the name before ours, and an unlock prompt
+// could start the desktop's prompter. `available()` is false, with the reason, where they cannot
+// start; such tests skip. `tool` runs a command (secret-tool, dbus-send) against the bus. Every
+// wait here is bounded: a child that does not answer in time is killed and counts as failed.
+// Children are started with posix_spawn, never a bare fork: the test process runs the simulator's
+// threads, and a forked child that allocates before exec can hang on a lock one of them held. Not
+// copyable.
 #pragma once
 
 #include <fcntl.h>
@@ -19,6 +22,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -33,8 +37,12 @@ class PrivateSecretService {
   explicit PrivateSecretService(const std::filesystem::path& folder) : folder_(folder) {
     std::filesystem::create_directories(folder_ / "run");
     std::filesystem::permissions(folder_ / "run", std::filesystem::perms::owner_all);
+    const std::filesystem::path configuration = folder_ / "bus.conf";
+    std::ofstream(configuration) << kBusConfiguration;
     int out = -1;
-    bus_ = spawn({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", &out);
+    bus_ = spawn(
+        {"dbus-daemon", "--config-file=" + configuration.string(), "--nofork", "--print-address=1"},
+        "", &out);
     if (bus_ <= 0) {
       why_ = "dbus-daemon cannot start";
       return;
@@ -96,6 +104,21 @@ class PrivateSecretService {
   }
 
  private:
+  // A session bus as the desktop's, without its service folders: nothing is started on demand.
+  static constexpr const char* kBusConfiguration = R"(<!DOCTYPE busconfig PUBLIC
+  "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
   static constexpr int kStartSeconds = 60;
   static constexpr int kToolSeconds = 60;
 
