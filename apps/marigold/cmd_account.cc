@@ -34,7 +34,9 @@ int noBlogs(const HostSession& session, Console& console) {
   return session.alertShown() ? kFailed : console.error("your blogs could not be listed", kFailed);
 }
 
-int login(const AccountOptions& o, Console& console) {
+// Signs in as `o` says and lists the blogs, which `report` then prints: login and blogs.
+template <typename Report>
+int withBlogs(const AccountOptions& o, Console& console, Report report) {
   return withSession(
       {}, console, o.signIn.settingsUse(), [&](HostSession& session, SettingsWorkspace& settings) {
         if (int status = ensureSignedIn(session, settings, o.signIn, console); status != kDone) {
@@ -42,52 +44,52 @@ int login(const AccountOptions& o, Console& console) {
         }
         const std::vector<std::string> blogs = session.blogs();
         if (blogs.empty()) return noBlogs(session, console);
-        const std::string user = o.signIn.browser ? session.userName() : o.signIn.user;
-        if (!o.signIn.remember) {
-          console.note(
-              "Without --remember this sign-in is not kept, and a saved sign-in stays as it "
-              "was. Run 'marigold login " +
-              (o.signIn.browser ? std::string("--browser") : "--user " + printable(user)) +
-              " --remember' to stay signed in.");
-        }
-        if (o.json) {
-          JsonObject document;
-          document.set("user", user);
-          document.set("signedIn", true);
-          document.set("remembered", o.signIn.remember);
-          document.set("blogs", blogList(blogs));
-          console.resultJson(JsonValue(std::move(document)));
-          return kDone;
-        }
-        std::string text = "Signed in as " + printable(user) +
-                           (o.signIn.remember ? " (remembered)" : " (for this command only)") +
-                           ". Your blogs:\n";
-        for (const auto& blog : blogs) text += "  " + printable(blog) + "\n";
-        console.result(text);
-        return kDone;
+        return report(session, blogs);
       });
 }
 
+int login(const AccountOptions& o, Console& console) {
+  return withBlogs(o, console, [&](HostSession& session, const std::vector<std::string>& blogs) {
+    const std::string user = o.signIn.browser ? session.userName() : o.signIn.user;
+    if (!o.signIn.remember) {
+      console.note(
+          "Without --remember this sign-in is not kept, and a saved sign-in stays as it "
+          "was. Run 'marigold login " +
+          (o.signIn.browser ? std::string("--browser") : "--user " + printable(user)) +
+          " --remember' to stay signed in.");
+    }
+    if (o.json) {
+      JsonObject document;
+      document.set("user", user);
+      document.set("signedIn", true);
+      document.set("remembered", o.signIn.remember);
+      document.set("blogs", blogList(blogs));
+      console.resultJson(JsonValue(std::move(document)));
+      return kDone;
+    }
+    std::string text = "Signed in as " + printable(user) +
+                       (o.signIn.remember ? " (remembered)" : " (for this command only)") +
+                       ". Your blogs:\n";
+    for (const auto& blog : blogs) text += "  " + printable(blog) + "\n";
+    console.result(text);
+    return kDone;
+  });
+}
+
 int blogs(const AccountOptions& o, Console& console) {
-  return withSession(
-      {}, console, o.signIn.settingsUse(), [&](HostSession& session, SettingsWorkspace& settings) {
-        if (int status = ensureSignedIn(session, settings, o.signIn, console); status != kDone) {
-          return status;
-        }
-        const std::vector<std::string> blogs = session.blogs();
-        if (blogs.empty()) return noBlogs(session, console);
-        if (o.json) {
-          JsonObject document;
-          document.set("user", session.userName());
-          document.set("blogs", blogList(blogs));
-          console.resultJson(JsonValue(std::move(document)));
-          return kDone;
-        }
-        std::string text;
-        for (const auto& blog : blogs) text += printable(blog) + "\n";
-        console.result(text);
-        return kDone;
-      });
+  return withBlogs(o, console, [&](HostSession& session, const std::vector<std::string>& blogs) {
+    if (o.json) {
+      JsonObject document;
+      document.set("user", session.userName());
+      document.set("blogs", blogList(blogs));
+      console.resultJson(JsonValue(std::move(document)));
+      return kDone;
+    }
+    std::string text;
+    for (const auto& blog : blogs) text += printable(blog) + "\n";
+    console.result(text);
+    return kDone;
+  });
 }
 
 int status(const AccountOptions& o, Console& console) {
