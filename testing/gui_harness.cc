@@ -22,7 +22,9 @@ GuiHarness::~GuiHarness() {
 
 gui::GuiSession& GuiHarness::open(std::vector<std::string> photos) {
   // The simulator as the service, as the built-in application; the desktop keyring of whoever
-  // runs the tests is never touched.
+  // runs the tests is never touched. One window at a time, as in the program: an earlier one goes
+  // first.
+  session_.reset();
   session_ = std::make_unique<gui::GuiSession>(
       std::move(photos),
       host::PluginSetup{.service = {.authBase = sim_->authBase(),

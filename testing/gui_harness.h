@@ -37,7 +37,8 @@ class GuiHarness {
   GuiHarness(const GuiHarness&) = delete;
   GuiHarness& operator=(const GuiHarness&) = delete;
 
-  // Loads the plug-in and shows the window with these photos, once they are prepared.
+  // Loads the plug-in and shows the window with these photos, once they are prepared; a window
+  // opened before is closed first.
   gui::GuiSession& open(std::vector<std::string> photos);
   // Waits until the plug-in reads the current selection, prepared, and its preview is shown;
   // answers whether it does.

@@ -76,7 +76,9 @@ const QStringList& ExportWindow::imageSuffixes() {
 }
 
 ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& plugin,
-                           const host::ScratchFolder& scratch, std::vector<std::string> photos)
+                           const host::ScratchFolder& scratch,
+                           std::shared_ptr<UserDefaults> preferences,
+                           std::vector<std::string> photos)
     : manager_(manager),
       plugin_(plugin),
       openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }),
@@ -117,7 +119,7 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   problemLine_->setObjectName("problemLine");
   problemLine_->setWordWrap(true);
   problemLine_->setHidden(true);
-  controls_ = new PreparationControls(content_);
+  controls_ = new PreparationControls(std::move(preferences), content_);
   controls_->setChangeHandler([this] { startPreparation(); });
   auto* add = new QPushButton("&Add Photos...", content_);
   add->setAutoDefault(false);

@@ -39,6 +39,7 @@
 #include "host/photo_export.h"
 #include "host/scratch_folder.h"
 #include "platform/observable.h"
+#include "platform/user_defaults.h"
 #include "plugin/host_protocol.h"
 #include "plugin/pane_contract.h"
 #include "selection_preparer.h"
@@ -56,9 +57,10 @@ class PreparationControls;
 class ExportWindow : public QWidget {
  public:
   // The plug-in reads the prepared photos through `manager`; they are made in `scratch`, which
-  // must outlive the window.
+  // must outlive the window. The photo size and details choices are kept in `preferences`.
   ExportWindow(host::ExportManager& manager, ExportPluginProtocol& plugin,
-               const host::ScratchFolder& scratch, std::vector<std::string> photos);
+               const host::ScratchFolder& scratch, std::shared_ptr<UserDefaults> preferences,
+               std::vector<std::string> photos);
   ~ExportWindow() override;
   ExportWindow(const ExportWindow&) = delete;
   ExportWindow& operator=(const ExportWindow&) = delete;

@@ -1,11 +1,23 @@
 #include "gui_session.h"
 
+#include <filesystem>
+
 #include "host/desktop_browser.h"
 
 namespace marigold::gui {
+namespace {
+
+std::shared_ptr<UserDefaults> windowPreferences(const std::string& settingsFolder) {
+  if (settingsFolder.empty()) return UserDefaults::standardUserDefaults();
+  return std::make_shared<UserDefaults>(std::filesystem::path(settingsFolder) / "window.plist");
+}
+
+}  // namespace
 
 GuiSession::GuiSession(std::vector<std::string> photoPaths, host::PluginSetup setup)
-    : module_(std::move(setup)), manager_({}) {
+    : preferences_(windowPreferences(setup.settingsFolder)),
+      module_(std::move(setup)),
+      manager_({}) {
   application_.setAlertPresenter(&presenter_);
   application_.setSynchronousWaiter(&waiter_);
   application_.setURLOpener(&host::openInDesktopBrowser);
@@ -15,7 +27,8 @@ GuiSession::GuiSession(std::vector<std::string> photoPaths, host::PluginSetup se
       });
   plugin_->viewWillBeActivated();
   // The plug-in sees no photo until the window has prepared the selection.
-  window_ = std::make_unique<ExportWindow>(manager_, *plugin_, scratch_, std::move(photoPaths));
+  window_ = std::make_unique<ExportWindow>(manager_, *plugin_, scratch_, preferences_,
+                                           std::move(photoPaths));
   window_->setPluginBusy([this] { return waiter_.waiting(); });
   presenter_.setParent(window_.get());
   waiter_.setWindow(window_.get());

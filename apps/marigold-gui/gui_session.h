@@ -2,7 +2,9 @@
 // the message-box presenter and the sign-in's waiter, the private scratch folder the photos are
 // prepared into (gone with the session), the export manager with the prepared photos, the plug-in
 // module loaded through the host protocol with its pane shown, and the export window around it,
-// which prepares the selected photos as it opens. Not copyable.
+// which prepares the selected photos as it opens. The window's own choices are kept in the user's
+// defaults, or beside the settings when the setup names a settings folder (the demo's scratch
+// one). Not copyable.
 #pragma once
 
 #include <memory>
@@ -16,6 +18,7 @@
 #include "message_box_presenter.h"
 #include "platform/application.h"
 #include "platform/run_loop.h"
+#include "platform/user_defaults.h"
 #include "qt_run_loop_driver.h"
 #include "sign_in_waiter.h"
 
@@ -42,6 +45,7 @@ class GuiSession {
   // Destroyed in reverse: the window (which waits for its preparation) before the plug-in and
   // the scratch folder, the plug-in (which may cancel its connection) before the loop's driver
   // and the loop, and the module last, after everything that may hold its code.
+  std::shared_ptr<UserDefaults> preferences_;
   host::PluginModule module_;
   host::ScratchFolder scratch_;
   RunLoop loop_;

@@ -681,6 +681,25 @@ TEST(MarigoldGuiTest, OnlyTheNewestPreparationReachesThePlugIn) {
   EXPECT_FALSE(gui.window().isVisible());
 }
 
+// The photo size and details choices are the user's: the next window starts with them, and its
+// first preparation already follows them.
+TEST(MarigoldGuiTest, NextWindowStartsWithTheLastPhotoSizeAndDetailsChoice) {
+  GuiHarness gui(service());
+  const std::string camera = gui.writePhoto("camera.jpg", {.width = 3000, .height = 2000});
+  gui.open({camera});
+  EXPECT_EQ(controls(gui).sizeMenu()->currentText(), "Fit");
+  EXPECT_TRUE(controls(gui).locationBox()->isChecked());
+  gui.choose(controls(gui).sizeMenu(), 3);
+  gui.click(controls(gui).locationBox());
+
+  gui.open({camera});
+  EXPECT_EQ(controls(gui).sizeMenu()->currentText(), "1280 px");
+  EXPECT_FALSE(controls(gui).locationBox()->isChecked());
+  ASSERT_TRUE(gui.waitUntilPrepared());
+  EXPECT_EQ(gui.window().prepared()->result.photos.at(0).longEdge(), 1280);
+  EXPECT_NE(handedOver(gui).at(0).find(testing::kCameraSerial), std::string::npos);
+}
+
 // `cmake --install` puts the program beside marigold with its desktop entry, icon and manual page,
 // and the installed program runs from there.
 TEST(MarigoldGuiTest, InstallsWithItsDesktopEntryIconAndManual) {

@@ -5,10 +5,26 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <optional>
+#include <string>
 
 namespace marigold::gui {
+namespace {
 
-PreparationControls::PreparationControls(QWidget* parent) : QWidget(parent) {
+// Where the choices are kept: the size by its name ("fit", "1280"), the box as a flag.
+constexpr const char* kSizeKey = "ExportPhotoSize";
+constexpr const char* kRemoveDetailsKey = "ExportRemovesLocationAndCameraDetails";
+
+void keep(UserDefaults& preferences, const char* key, PropertyList value) {
+  preferences.setObject(std::move(value), key);
+  // A store that cannot be written has logged why; the choice still holds for this window.
+  [[maybe_unused]] const bool kept = preferences.synchronize();
+}
+
+}  // namespace
+
+PreparationControls::PreparationControls(std::shared_ptr<UserDefaults> preferences, QWidget* parent)
+    : QWidget(parent), preferences_(std::move(preferences)) {
   auto* sizeLabel = new QLabel("Photo si&ze:", this);
   size_ = new QComboBox(this);
   size_->setObjectName("photoSize");
@@ -26,6 +42,15 @@ PreparationControls::PreparationControls(QWidget* parent) : QWidget(parent) {
       "The GPS position and the camera's serial number and owner are left out; the date, "
       "exposure and copyright stay. Unchecked, the photos keep all their details.");
   location_->setChecked(true);
+  if (const auto kept = preferences_->objectForKey(kSizeKey)) {
+    const std::string* name = kept->get<std::string>();
+    if (const auto size = name ? imaging::photoSizeFromName(*name) : std::nullopt) {
+      size_->setCurrentIndex(size_->findData(static_cast<int>(*size)));
+    }
+  }
+  if (const auto kept = preferences_->objectForKey(kRemoveDetailsKey)) {
+    if (const bool* remove = kept->get<bool>()) location_->setChecked(*remove);
+  }
 
   auto* sizeRow = new QHBoxLayout;
   sizeRow->addWidget(sizeLabel);
@@ -37,9 +62,11 @@ PreparationControls::PreparationControls(QWidget* parent) : QWidget(parent) {
   layout->addWidget(location_);
 
   connect(size_, &QComboBox::currentIndexChanged, this, [this] {
+    keep(*preferences_, kSizeKey, std::string(imaging::photoSizeName(options().size)));
     if (changed_) changed_();
   });
-  connect(location_, &QCheckBox::toggled, this, [this] {
+  connect(location_, &QCheckBox::toggled, this, [this](bool checked) {
+    keep(*preferences_, kRemoveDetailsKey, checked);
     if (changed_) changed_();
   });
 }

@@ -1,13 +1,16 @@
 // The export dialog's own choices of how the photos are prepared before the plug-in sees them: a
 // "Photo size" menu (Fit, the default, then Original and long edges of 2048, 1280 and 1024
 // pixels) and a "Remove location and camera details" box (checked by default; unchecked keeps
-// all the metadata). They belong to the host, not to the plug-in's pane. Main thread only.
+// all the metadata). They belong to the host, not to the plug-in's pane. The user's choices are
+// kept in a user-defaults store and are what the next window starts with. Main thread only.
 #pragma once
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 #include "imaging/photo_preparation.h"
+#include "platform/user_defaults.h"
 
 class QCheckBox;
 class QComboBox;
@@ -16,7 +19,10 @@ namespace marigold::gui {
 
 class PreparationControls : public QWidget {
  public:
-  explicit PreparationControls(QWidget* parent = nullptr);
+  // Starts with the choices kept in `preferences` (the defaults where it keeps none) and keeps
+  // every change there.
+  explicit PreparationControls(std::shared_ptr<UserDefaults> preferences,
+                               QWidget* parent = nullptr);
 
   // The user's choices; the rest of the options at their defaults.
   imaging::PreparationOptions options() const;
@@ -29,6 +35,7 @@ class PreparationControls : public QWidget {
  private:
   QComboBox* size_;
   QCheckBox* location_;
+  std::shared_ptr<UserDefaults> preferences_;
   std::function<void()> changed_;
 };
 
