@@ -392,6 +392,9 @@ void ExportWindow::thumbnailDecoded(int generation, const QString& file, const Q
     icon.addPixmap(pixmap, QIcon::Disabled);
     item->setIcon(icon);
   }
+  // A thumbnail less tall than the placeholder moves its label up; the view repaints only the
+  // item's new, smaller place, which would leave the old label drawn below it.
+  thumbnails_->viewport()->update();
 }
 
 void ExportWindow::markFirstPhoto() {

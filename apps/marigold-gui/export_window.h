@@ -57,7 +57,7 @@ class PreparationControls;
 class ExportWindow : public QWidget {
  public:
   // The plug-in reads the prepared photos through `manager`; they are made in `scratch`, which
-  // must outlive the window. The photo size and details choices are kept in `preferences`.
+  // must outlive the window. The chosen photo size is kept in `preferences`.
   ExportWindow(host::ExportManager& manager, ExportPluginProtocol& plugin,
                const host::ScratchFolder& scratch, std::shared_ptr<UserDefaults> preferences,
                std::vector<std::string> photos);

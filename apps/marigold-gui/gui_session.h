@@ -2,7 +2,7 @@
 // the message-box presenter and the sign-in's waiter, the private scratch folder the photos are
 // prepared into (gone with the session), the export manager with the prepared photos, the plug-in
 // module loaded through the host protocol with its pane shown, and the export window around it,
-// which prepares the selected photos as it opens. The window's own choices are kept in the user's
+// which prepares the selected photos as it opens. The window's photo size is kept in the user's
 // defaults, or beside the settings when the setup names a settings folder (the demo's scratch
 // one). Not copyable.
 #pragma once

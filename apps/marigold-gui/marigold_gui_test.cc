@@ -681,9 +681,10 @@ TEST(MarigoldGuiTest, OnlyTheNewestPreparationReachesThePlugIn) {
   EXPECT_FALSE(gui.window().isVisible());
 }
 
-// The photo size and details choices are the user's: the next window starts with them, and its
-// first preparation already follows them.
-TEST(MarigoldGuiTest, NextWindowStartsWithTheLastPhotoSizeAndDetailsChoice) {
+// The next window starts with the photo size chosen last, and its first preparation already
+// follows it; the details box starts checked again, so a location kept once is not sent again
+// unnoticed.
+TEST(MarigoldGuiTest, NextWindowStartsWithTheLastPhotoSizeAndRemovesDetailsAgain) {
   GuiHarness gui(service());
   const std::string camera = gui.writePhoto("camera.jpg", {.width = 3000, .height = 2000});
   gui.open({camera});
@@ -694,10 +695,10 @@ TEST(MarigoldGuiTest, NextWindowStartsWithTheLastPhotoSizeAndDetailsChoice) {
 
   gui.open({camera});
   EXPECT_EQ(controls(gui).sizeMenu()->currentText(), "1280 px");
-  EXPECT_FALSE(controls(gui).locationBox()->isChecked());
+  EXPECT_TRUE(controls(gui).locationBox()->isChecked());
   ASSERT_TRUE(gui.waitUntilPrepared());
   EXPECT_EQ(gui.window().prepared()->result.photos.at(0).longEdge(), 1280);
-  EXPECT_NE(handedOver(gui).at(0).find(testing::kCameraSerial), std::string::npos);
+  EXPECT_EQ(handedOver(gui).at(0).find(testing::kCameraSerial), std::string::npos);
 }
 
 // `cmake --install` puts the program beside marigold with its desktop entry, icon and manual page,

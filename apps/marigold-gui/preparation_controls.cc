@@ -11,15 +11,8 @@
 namespace marigold::gui {
 namespace {
 
-// Where the choices are kept: the size by its name ("fit", "1280"), the box as a flag.
+// Where the size is kept, by its name ("fit", "1280").
 constexpr const char* kSizeKey = "ExportPhotoSize";
-constexpr const char* kRemoveDetailsKey = "ExportRemovesLocationAndCameraDetails";
-
-void keep(UserDefaults& preferences, const char* key, PropertyList value) {
-  preferences.setObject(std::move(value), key);
-  // A store that cannot be written has logged why; the choice still holds for this window.
-  [[maybe_unused]] const bool kept = preferences.synchronize();
-}
 
 }  // namespace
 
@@ -48,9 +41,6 @@ PreparationControls::PreparationControls(std::shared_ptr<UserDefaults> preferenc
       size_->setCurrentIndex(size_->findData(static_cast<int>(*size)));
     }
   }
-  if (const auto kept = preferences_->objectForKey(kRemoveDetailsKey)) {
-    if (const bool* remove = kept->get<bool>()) location_->setChecked(*remove);
-  }
 
   auto* sizeRow = new QHBoxLayout;
   sizeRow->addWidget(sizeLabel);
@@ -62,11 +52,12 @@ PreparationControls::PreparationControls(std::shared_ptr<UserDefaults> preferenc
   layout->addWidget(location_);
 
   connect(size_, &QComboBox::currentIndexChanged, this, [this] {
-    keep(*preferences_, kSizeKey, std::string(imaging::photoSizeName(options().size)));
+    preferences_->setObject(std::string(imaging::photoSizeName(options().size)), kSizeKey);
+    // A store that cannot be written has logged why; the choice still holds for this window.
+    [[maybe_unused]] const bool kept = preferences_->synchronize();
     if (changed_) changed_();
   });
-  connect(location_, &QCheckBox::toggled, this, [this](bool checked) {
-    keep(*preferences_, kRemoveDetailsKey, checked);
+  connect(location_, &QCheckBox::toggled, this, [this] {
     if (changed_) changed_();
   });
 }

@@ -1,8 +1,10 @@
 // The export dialog's own choices of how the photos are prepared before the plug-in sees them: a
 // "Photo size" menu (Fit, the default, then Original and long edges of 2048, 1280 and 1024
 // pixels) and a "Remove location and camera details" box (checked by default; unchecked keeps
-// all the metadata). They belong to the host, not to the plug-in's pane. The user's choices are
-// kept in a user-defaults store and are what the next window starts with. Main thread only.
+// all the metadata). They belong to the host, not to the plug-in's pane. The size the user chose
+// is kept in a user-defaults store and is what the next window starts with; the box starts
+// checked in every window, so that a location kept once is not sent again unnoticed. Main thread
+// only.
 #pragma once
 
 #include <QWidget>
@@ -19,8 +21,8 @@ namespace marigold::gui {
 
 class PreparationControls : public QWidget {
  public:
-  // Starts with the choices kept in `preferences` (the defaults where it keeps none) and keeps
-  // every change there.
+  // Starts with the size kept in `preferences` (Fit where it keeps none) and keeps every change
+  // of size there.
   explicit PreparationControls(std::shared_ptr<UserDefaults> preferences,
                                QWidget* parent = nullptr);
 
