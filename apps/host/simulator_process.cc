@@ -107,6 +107,15 @@ void SimulatorProcess::stop() {
   }
 }
 
+PluginSetup SimulatorProcess::demoSetup(const std::filesystem::path& scratch) const {
+  return {.settingsFolder = (scratch / "settings").string(),
+          .service = {.authBase = authBase_,
+                      .apiBase = apiBase_,
+                      .trustedAuthorityFile = caFile_,
+                      .configurationHome = scratch.string()},
+          .useDesktopKeyring = false};
+}
+
 std::string defaultSimulatorPath() {
   return locateFile("PLINTH_SIM", "plinth-sim", MARIGOLD_SIM_BUILD_PATH);
 }

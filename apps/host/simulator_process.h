@@ -5,8 +5,11 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "host/plugin_loader.h"
 
 namespace marigold::host {
 
@@ -22,6 +25,12 @@ class SimulatorProcess {
   const std::string& authBase() const { return authBase_; }
   const std::string& apiBase() const { return apiBase_; }
   const std::string& caFile() const { return caFile_; }
+
+  // The plug-in's setup for a demo against this simulator: it as the service, signed into as the
+  // built-in application (the user's own configuration does not apply: `scratch` stands for the
+  // configuration folder), with the settings, the remembered secret included, in
+  // `scratch`/settings, away from the user's own and from the desktop keyring.
+  PluginSetup demoSetup(const std::filesystem::path& scratch) const;
 
   // Stops the simulator now: SIGTERM to the child, waited for; its output closed. Safe to repeat.
   void stop();

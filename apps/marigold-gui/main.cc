@@ -78,22 +78,13 @@ struct Demo {
   QTemporaryDir scratch;
   std::unique_ptr<marigold::host::SimulatorProcess> simulator;
 
-  // Starts the simulator; answers the plug-in's setup for it: the simulator as the service, the
-  // built-in application, and the settings (the remembered secret included) in the scratch folder,
-  // away from the user's own and from the desktop keyring.
+  // Starts the simulator; answers the plug-in's setup for it (SimulatorProcess::demoSetup).
   marigold::host::PluginSetup start() {
     if (!scratch.isValid()) throw std::runtime_error("cannot make a temporary folder");
-    const QString home = scratch.filePath("home");
-    QDir().mkpath(home);
     simulator = std::make_unique<marigold::host::SimulatorProcess>(
         marigold::host::defaultSimulatorPath(),
         std::vector<std::string>{"--data", scratch.filePath("service").toStdString()});
-    return {.settingsFolder = QDir(home).filePath("settings").toStdString(),
-            .service = {.authBase = simulator->authBase(),
-                        .apiBase = simulator->apiBase(),
-                        .trustedAuthorityFile = simulator->caFile(),
-                        .configurationHome = home.toStdString()},
-            .useDesktopKeyring = false};
+    return simulator->demoSetup(scratch.path().toStdString());
   }
 
   static std::vector<std::string> samplePhotos() {

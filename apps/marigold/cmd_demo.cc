@@ -80,15 +80,7 @@ int demo(Console& console) {
     host::SimulatorProcess simulator(host::defaultSimulatorPath(), {"--data", data.string()});
     const Interrupts::Registration stopSimulator =
         console.interrupts().onInterrupt([&simulator] { simulator.stop(); });
-    // The plug-in talks to the simulator as the built-in application and keeps its settings, the
-    // remembered secret included, in the scratch folder: nothing of the user's configuration
-    // applies, and the desktop keyring is left alone.
-    const host::PluginSetup setup{.settingsFolder = (scratch.path() / "settings").string(),
-                                  .service = {.authBase = simulator.authBase(),
-                                              .apiBase = simulator.apiBase(),
-                                              .trustedAuthorityFile = simulator.caFile(),
-                                              .configurationHome = scratch.path().string()},
-                                  .useDesktopKeyring = false};
+    const host::PluginSetup setup = simulator.demoSetup(scratch.path());
     console.result("Plinth simulator: token endpoint " + simulator.authBase() + ", API " +
                    simulator.apiBase() + "\n");
 
