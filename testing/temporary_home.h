@@ -1,6 +1,7 @@
 // For tests: a fresh empty folder that stands in as the user's home while the object lives. It
-// sets HOME to the folder and, on destruction, restores the previous HOME and removes the folder
-// with everything in it. Not thread-safe (HOME is process-wide).
+// sets HOME to the folder and unsets XDG_CONFIG_HOME (so the configuration folder is
+// HOME/.config/marigold) and, on destruction, restores both and removes the folder with
+// everything in it. Not thread-safe (the environment is process-wide).
 #pragma once
 
 #include <stdlib.h>
@@ -23,14 +24,13 @@ class TemporaryHome {
     }
     path_ = pattern;
     if (const char* previous = std::getenv("HOME")) previous_ = previous;
+    if (const char* previous = std::getenv("XDG_CONFIG_HOME")) previousConfiguration_ = previous;
     ::setenv("HOME", path_.c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
   }
   ~TemporaryHome() {
-    if (previous_) {
-      ::setenv("HOME", previous_->c_str(), 1);
-    } else {
-      ::unsetenv("HOME");
-    }
+    restore("HOME", previous_);
+    restore("XDG_CONFIG_HOME", previousConfiguration_);
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
@@ -40,8 +40,17 @@ class TemporaryHome {
   const std::filesystem::path& path() const { return path_; }
 
  private:
+  static void restore(const char* name, const std::optional<std::string>& value) {
+    if (value) {
+      ::setenv(name, value->c_str(), 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+
   std::filesystem::path path_;
   std::optional<std::string> previous_;
+  std::optional<std::string> previousConfiguration_;
 };
 
 }  // namespace marigold

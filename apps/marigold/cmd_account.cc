@@ -100,9 +100,9 @@ int status(const AccountOptions& o, Console& console) {
     const bool signedIn = session.signedIn();
     std::string noKeyring;
     const bool keyring = SecretStore::connect(&noKeyring) != nullptr;
+    const std::string settingsFile = SettingsFile().encryptedPath().string();
     const std::string store = keyring ? std::string(SecretStore::kDescription)
-                                      : "the encrypted settings file " +
-                                            SettingsFile().encryptedPath().string() +
+                                      : "the encrypted settings file " + settingsFile +
                                             " (no desktop keyring: " + noKeyring + ")";
     const ServiceConfiguration service = host::serviceFromEnvironment();
     const ConsumerCredentials application = ConsumerCredentials::fromConfiguration(
@@ -124,6 +124,7 @@ int status(const AccountOptions& o, Console& console) {
       console.result("user name: " + (user.empty() ? std::string("(none)") : printable(user)) +
                      "\nremember:  " + (remembered ? "yes" : "no") +
                      "\nsigned in: " + (signedIn ? "yes" : "no") + "\nsecrets:   " + store +
+                     "\nsettings:  " + printable(settingsFile) +
                      "\napp:       " + application.description() + "\n");
     }
     if (signedIn) return kDone;

@@ -232,7 +232,7 @@ TEST_F(MarigoldAccountTest, SignInAndBlogsAsTheUserMeetsThem) {
        false,
        rememberedLogin,
        1,
-       {"Your sign-in could not be remembered.", "Library/Fernhill"},
+       {"Your sign-in could not be remembered.", ".config/marigold"},
        nullptr,
        true},
   };
@@ -244,8 +244,8 @@ TEST_F(MarigoldAccountTest, SignInAndBlogsAsTheUserMeetsThem) {
     ProgramRun how{.input = "secret pass\n", .home = newHome("sign-in-" + std::to_string(index++))};
     if (c.plainHttpAuthBase) how.environment["MARIGOLD_AUTH_BASE"] = relay.base();
     if (c.settingsFolderIsAFile) {
-      fs::create_directories(*how.home / "Library");
-      std::ofstream(*how.home / "Library" / "Fernhill") << "in the way";
+      fs::create_directories(*how.home / ".config");
+      std::ofstream(*how.home / ".config" / "marigold") << "in the way";
     }
     ProgramOutcome o = run(c.args, how);
     EXPECT_EQ(o.exitCode, c.exitCode) << o.out << o.err;
@@ -328,7 +328,7 @@ TEST_F(MarigoldAccountTest, ServiceUnreachableFailsTheSignIn) {
 TEST_F(MarigoldAccountTest, SavedSignInChangesOnlyWhenTheUserOrTheServiceSaysSo) {
   const std::string photo = writePhoto("photo.jpg");
   const ProgramRun asUser{.home = newHome("user")};
-  const fs::path saved = *asUser.home / "Library/Fernhill/PckgSettings";
+  const fs::path saved = *asUser.home / ".config/marigold/PckgSettings";
   ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"},
                 {.input = "secret pass\n", .home = asUser.home})
                 .exitCode,
@@ -371,7 +371,7 @@ TEST_F(MarigoldAccountTest, SavedSignInChangesOnlyWhenTheUserOrTheServiceSaysSo)
 TEST_F(MarigoldAccountTest, LogoutIsTrueOrSaysItFailed) {
   const std::string photo = writePhoto("photo.jpg");
   const ProgramRun asUser{.home = newHome("user")};
-  const fs::path saved = *asUser.home / "Library/Fernhill/PckgSettings";
+  const fs::path saved = *asUser.home / ".config/marigold/PckgSettings";
   const auto rememberAda = [&] {
     ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"},
                   {.input = "secret pass\n", .home = asUser.home})
@@ -410,7 +410,7 @@ TEST_F(MarigoldAccountTest, LogoutIsTrueOrSaysItFailed) {
 // A saved sign-in that cannot be read is named in a warning, not taken silently for none.
 TEST_F(MarigoldAccountTest, UnusableSavedSignInIsNamed) {
   const ProgramRun asUser{.home = newHome("user")};
-  const fs::path saved = *asUser.home / "Library/Fernhill/PckgSettings";
+  const fs::path saved = *asUser.home / ".config/marigold/PckgSettings";
   ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"},
                 {.input = "secret pass\n", .home = asUser.home})
                 .exitCode,

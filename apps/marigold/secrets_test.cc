@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 // The settings file of `home`, decrypted as the program reads it.
 std::string decryptedSettings(const fs::path& home) {
-  const std::string cipher = readText(home / "Library/Fernhill/PckgSettings");
+  const std::string cipher = readText(home / ".config/marigold/PckgSettings");
   const auto plain = aes::AESDecryptWithPassphrase(
       ByteView(reinterpret_cast<const std::uint8_t*>(cipher.data()), cipher.size()),
       config::kSettingsPassphrase);
@@ -80,7 +80,7 @@ TEST_F(MarigoldKeyringTest, RememberedPasswordLivesInTheKeyringUntilLogout) {
 
 TEST_F(MarigoldKeyringTest, PasswordOfAnOldSettingsFileMovesToTheKeyring) {
   {
-    AppSettings old(SettingsFile(home / "Library/Fernhill"));
+    AppSettings old(SettingsFile(home / ".config/marigold"));
     old.setEmail("ada");
     old.setUID("secret pass");
     old.setSaveUID(true);
@@ -120,8 +120,35 @@ TEST_F(MarigoldSecretsTest, WithoutSecretServiceTheSettingsFileKeepsThePassword)
   o = run({"status"}, {.home = home});
   EXPECT_EQ(o.exitCode, 0) << o.err;
   EXPECT_EQ(has(o.out, "secrets:   the encrypted settings file " + home.string() +
-                           "/Library/Fernhill/PckgSettings (no desktop keyring"),
+                           "/.config/marigold/PckgSettings (no desktop keyring"),
             "");
+}
+
+// A sign-in remembered where older versions kept it is moved to the configuration folder by the
+// next command, or used where it is when it cannot be moved; `status` names the file in use.
+TEST_F(MarigoldSecretsTest, SettingsInTheFormerFolderAreMovedOrUsedWhereTheyAre) {
+  for (const bool configurationIsAFile : {false, true}) {
+    SCOPED_TRACE(configurationIsAFile ? "cannot be moved" : "moved");
+    const fs::path home = newHome(configurationIsAFile ? "stuck" : "moved");
+    ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"},
+                  {.input = "secret pass\n", .home = home})
+                  .exitCode,
+              0);
+    const std::string saved = readText(home / ".config/marigold/PckgSettings");
+    fs::create_directories(home / "Library/Fernhill");
+    fs::rename(home / ".config/marigold/PckgSettings", home / "Library/Fernhill/PckgSettings");
+    fs::remove_all(home / ".config");
+    if (configurationIsAFile) std::ofstream(home / ".config") << "in the way";
+
+    const ProgramOutcome o = run({"status"}, {.home = home});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(has(o.out, "signed in: yes"), "");
+    const fs::path inUse = configurationIsAFile ? home / "Library/Fernhill/PckgSettings"
+                                                : home / ".config/marigold/PckgSettings";
+    EXPECT_EQ(has(o.out, "settings:  " + inUse.string() + "\n"), "");
+    EXPECT_EQ(readText(inUse), saved);
+    EXPECT_EQ(fs::exists(home / "Library"), configurationIsAFile) << "emptied folders go";
+  }
 }
 
 TEST_F(MarigoldSecretsTest, OwnApplicationFromTheConfigurationFileSignsInAndPosts) {

@@ -1,10 +1,9 @@
 #include "settings_workspace.h"
 
-#include <sys/stat.h>
-
 #include <stdexcept>
 
 #include "platform/atomic_file.h"
+#include "platform/home_directory.h"
 #include "settings/settings_file.h"
 #include "terminal_text.h"
 
@@ -51,10 +50,7 @@ SettingsWorkspace::Contents SettingsWorkspace::contentsOf(const fs::path& folder
 std::optional<FolderLock> SettingsWorkspace::lockSaved(FolderLock::Mode mode, bool create,
                                                        std::string* problem) {
   std::error_code error;
-  if (create && !fs::is_directory(saved_, error)) {
-    fs::create_directories(saved_, error);
-    if (!error) ::chmod(saved_.c_str(), 0700);
-  }
+  if (create && !fs::is_directory(saved_, error)) (void)makePrivateFolder(saved_);
   if (!fs::is_directory(saved_, error)) {
     if (problem != nullptr) *problem = "the folder " + saved_.string() + " cannot be made";
     return std::nullopt;

@@ -1,12 +1,10 @@
 #include "platform/user_defaults.h"
 
-#include <sys/stat.h>
-
 #include <map>
 
+#include "base/log.h"
 #include "platform/atomic_file.h"
 #include "platform/home_directory.h"
-#include "base/log.h"
 
 namespace marigold {
 
@@ -29,7 +27,7 @@ UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) 
 }
 
 std::filesystem::path UserDefaults::standardPath() {
-  return homeDirectory() / ".config" / "marigold" / "defaults.plist";
+  return configurationFolder() / "defaults.plist";
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::standardUserDefaults() {
@@ -71,13 +69,10 @@ bool UserDefaults::synchronize() {
   if (file_.empty()) return true;
   const std::string xml = PropertyList(values_).toXML();
   const auto folder = file_.parent_path();
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error) {
-    log("user defaults not written: creating " + folder.string() + " failed: " + error.message());
+  if (auto failure = makePrivateFolder(folder)) {
+    log("user defaults not written: creating the folder failed: " + failure->description);
     return false;
   }
-  ::chmod(folder.c_str(), 0700);
   if (auto failure = replaceFileAtomically(
           file_, ByteView(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size()))) {
     log("user defaults not written: " + failure->description);

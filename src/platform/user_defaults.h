@@ -23,8 +23,9 @@ class UserDefaults {
   UserDefaults(const UserDefaults&) = delete;
   UserDefaults& operator=(const UserDefaults&) = delete;
 
-  // The store of the user whose HOME is current: "$HOME/.config/marigold/defaults.plist". Calls
-  // with the same HOME share one store.
+  // The store of the current user: "defaults.plist" in the configuration folder
+  // ($XDG_CONFIG_HOME/marigold, by default ~/.config/marigold). Calls for the same folder share
+  // one store.
   static std::shared_ptr<UserDefaults> standardUserDefaults();
   // A store that lives only in memory: `synchronize` keeps nothing on disk (for secrets that
   // belong somewhere safer).

@@ -407,7 +407,7 @@ TEST_F(ExportControllerTest, CancelDuringTheUploadStopsItAndKeepsTheSettings) {
     // Signs in and saves the sign-in (the second case finds it remembered from the first).
     if (!controller_->loggedIn()) signIn("ada", "secret pass", /*remember=*/true);
     ASSERT_TRUE(controller_->loggedIn());
-    const auto settingsPath = home_.path() / "Library/Fernhill/PckgSettings";
+    const auto settingsPath = home_.path() / ".config/marigold/PckgSettings";
     const auto savedBefore = std::filesystem::last_write_time(settingsPath);
     std::ifstream before(settingsPath, std::ios::binary);
     const std::string settingsBefore{std::istreambuf_iterator<char>(before), {}};
@@ -555,7 +555,7 @@ TEST_F(ExportControllerTest, PasswordAndTokenSecretStayOutOfLogsFilesAndPlainHTT
   const std::string tokenKey = controller_->accessToken()->key().value_or("");
   const std::vector<std::string> secrets = {password, *controller_->accessToken()->secret()};
 
-  ASSERT_TRUE(std::filesystem::exists(home_.path() / "Library" / "Fernhill" / "PckgSettings"));
+  ASSERT_TRUE(std::filesystem::exists(home_.path() / ".config" / "marigold" / "PckgSettings"));
   EXPECT_EQ(filesLeaking(home_.path(), secrets), std::vector<std::string>{}) << "after sign-in";
   EXPECT_EQ(exportAndWait(), "Your image was succesfully posted.");
   EXPECT_EQ(sim_->state().posts().size(), 1u);

@@ -46,12 +46,7 @@ ConsumerCredentials fromFile(const std::filesystem::path& path) {
 }  // namespace
 
 std::filesystem::path ConsumerCredentials::configurationFile(const std::string& configurationHome) {
-  // A relative configuration folder is invalid and ignored, as the base-directory rules say.
-  const std::filesystem::path folder =
-      !configurationHome.empty() && configurationHome.front() == '/'
-          ? std::filesystem::path(configurationHome)
-          : expandTilde("~/.config");
-  return folder / "marigold" / "application.conf";
+  return configurationFolder(configurationHome) / "application.conf";
 }
 
 ConsumerCredentials ConsumerCredentials::builtIn() {

@@ -1,9 +1,12 @@
 #include "settings/settings_file.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
+#include "base/log.h"
 #include "config/service_constants.h"
 #include "crypto/aes_data.h"
 #include "platform/atomic_file.h"
@@ -21,9 +24,83 @@ std::optional<PropertyList::Dictionary> dictionaryIn(const Bytes& plain) {
   return *dictionary;
 }
 
+bool present(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+// Moves the file `from` to `to` unless something is already at `to`; by copying when they are on
+// different file systems. Answers why it could not.
+std::optional<std::string> moveWithoutReplacing(const std::filesystem::path& from,
+                                                const std::filesystem::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return std::nullopt;
+  }
+  const int code = errno;
+  if (code != EXDEV) return "moving " + from.string() + " failed: " + std::strerror(code);
+  const auto content = readWholeFile(from);
+  if (!content) return from.string() + " cannot be read";
+  if (present(to)) return to.string() + " is already there";
+  if (auto failure = replaceFileAtomically(to, *content)) return failure->description;
+  std::error_code error;
+  std::filesystem::remove(from, error);
+  return std::nullopt;
+}
+
+// Moves the settings of the former folder into `folder`. Absent when `folder` is now the one to
+// use; otherwise why the former folder stays in use.
+std::optional<std::string> moveFormerSettings(const SettingsFile& former,
+                                              const std::filesystem::path& folder) {
+  if (auto failure = makePrivateFolder(folder)) {
+    return "the folder " + folder.string() + " cannot be made (" + failure->description + ")";
+  }
+  Error lockError;
+  const auto formerLock = FolderLock::acquire(former.encryptedPath().parent_path(),
+                                              FolderLock::Mode::kExclusive, &lockError);
+  if (!formerLock) return lockError.description;
+  const auto lock = FolderLock::acquire(folder, FolderLock::Mode::kExclusive, &lockError);
+  if (!lock) return lockError.description;
+  const SettingsFile settings(folder);
+  if (present(settings.encryptedPath()) || present(settings.leftoverPlainPath())) {
+    log("settings in " + former.encryptedPath().parent_path().string() +
+        " left alone: " + folder.string() + " has settings of its own");
+    return std::nullopt;
+  }
+  std::error_code ignored;
+  if (present(former.encryptedPath())) {
+    if (auto problem = moveWithoutReplacing(former.encryptedPath(), settings.encryptedPath())) {
+      return problem;
+    }
+    // A plain list beside an encrypted file is never read again, and it holds the password.
+    std::filesystem::remove(former.leftoverPlainPath(), ignored);
+  } else if (auto problem =
+                 moveWithoutReplacing(former.leftoverPlainPath(), settings.leftoverPlainPath())) {
+    return problem;
+  }
+  removeInterruptedReplacements(former.encryptedPath());
+  // Only folders left empty go; anything else the user keeps there stays.
+  const std::filesystem::path formerFolder = former.encryptedPath().parent_path();
+  if (std::filesystem::remove(formerFolder, ignored)) {
+    std::filesystem::remove(formerFolder.parent_path(), ignored);
+  }
+  log("settings moved from " + formerFolder.string() + " to " + folder.string());
+  return std::nullopt;
+}
+
 }  // namespace
 
-std::filesystem::path SettingsFile::defaultFolder() { return expandTilde("~/Library/Fernhill"); }
+std::filesystem::path SettingsFile::formerFolder() { return expandTilde("~/Library/Fernhill"); }
+
+std::filesystem::path SettingsFile::defaultFolder() {
+  const std::filesystem::path folder = configurationFolder();
+  const SettingsFile former(formerFolder());
+  if (!present(former.encryptedPath()) && !present(former.leftoverPlainPath())) return folder;
+  if (auto problem = moveFormerSettings(former, folder)) {
+    log("settings kept in " + formerFolder().string() + ": " + *problem);
+    return formerFolder();
+  }
+  return folder;
+}
 
 SettingsFile::SettingsFile(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
@@ -63,15 +140,12 @@ std::optional<std::string> SettingsFile::unreadable() const {
 }
 
 std::optional<Error> SettingsFile::save(const PropertyList::Dictionary& settings) const {
-  std::error_code error;
-  std::filesystem::create_directories(folder_, error);
-  if (error) {
-    return Error("File", error.value(),
-                 "creating the settings folder " + folder_.string() +
-                     " failed: " + error.message() + "; check that the home folder is writable");
-  }
   // Only the user may list or enter the folder that holds the credentials.
-  ::chmod(folder_.c_str(), 0700);
+  if (auto failure = makePrivateFolder(folder_)) {
+    return Error("File", failure->code,
+                 "creating the settings folder " + folder_.string() + " failed: " +
+                     failure->description + "; check that the home folder is writable");
+  }
   const std::string xml = PropertyList(settings).toXML();
   const auto cipher = aes::AESEncryptWithPassphrase(
       ByteView(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size()),

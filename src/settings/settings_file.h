@@ -1,5 +1,6 @@
-// The encrypted settings file of the credential settings: "PckgSettings" in the plug-in's support
-// folder "~/Library/Fernhill", an XML property-list dictionary encrypted with the settings cipher
+// The encrypted settings file of the credential settings: "PckgSettings" in the user's
+// configuration folder ($XDG_CONFIG_HOME/marigold, by default ~/.config/marigold), an XML
+// property-list dictionary encrypted with the settings cipher
 // (AES-256 blocks, space padding, no header) under the build-time settings passphrase. The plain
 // list exists only in memory: loading decrypts in memory, saving encrypts in memory and replaces
 // the file in one step. A plain "settings.plist" left in the folder by an older save is read once
@@ -19,8 +20,12 @@ namespace marigold {
 
 class SettingsFile {
  public:
-  // The support folder of the current HOME.
+  // The user's settings folder: the configuration folder. A settings file still in the former
+  // support folder "~/Library/Fernhill" is moved there first, once, and the folders it leaves empty
+  // are removed; when it cannot be moved (the configuration folder cannot be made, say) the former
+  // folder is answered, so the saved sign-in is still used where it is. The reason is logged.
   static std::filesystem::path defaultFolder();
+  static std::filesystem::path formerFolder();  // ~/Library/Fernhill
 
   explicit SettingsFile(std::filesystem::path folder = defaultFolder());
 

@@ -66,7 +66,7 @@ void writeFile(const std::filesystem::path& path, std::string_view content) {
 TEST(SettingsFileTest, SavedSettingsLoadInAFreshFileObject) {
   TemporaryHome home;
   SettingsFile file;
-  EXPECT_EQ(file.encryptedPath(), home.path() / "Library" / "Fernhill" / "PckgSettings");
+  EXPECT_EQ(file.encryptedPath(), home.path() / ".config" / "marigold" / "PckgSettings");
   EXPECT_FALSE(file.load());  // first run: nothing stored yet
   ASSERT_FALSE(file.save(credentials(kPassword)));
   EXPECT_EQ(SettingsFile().load(), credentials(kPassword));
@@ -206,11 +206,74 @@ TEST(SettingsFileTest, SaveFailingHalfWayKeepsThePreviousFile) {
 
 TEST(SettingsFileTest, UncreatableFolderIsReported) {
   TemporaryHome home;
-  writeFile(home.path() / "Library", "a file where the folder should be");
+  writeFile(home.path() / ".config", "a file where the folder should be");
   const auto failure = SettingsFile().save(credentials(kPassword));
   ASSERT_TRUE(failure);
   EXPECT_NE(failure->description.find("creating the settings folder"), std::string::npos);
   EXPECT_EQ(filesHolding(home.path(), kPassword), std::vector<std::string>{});
+}
+
+// The user's folder: a settings file in the former folder is moved to the configuration folder
+// once (whatever the umask, the folders made are private), or used where it is when it cannot be.
+TEST(SettingsFileTest, FormerSettingsMoveOnceToTheConfigurationFolder) {
+  struct Case {
+    std::string_view name;
+    std::optional<std::string_view> configurationHome;  // XDG_CONFIG_HOME, under HOME if relative
+    bool configurationIsAFile;  // the configuration folder cannot be made (even by root)
+    bool newSettingsThere;      // the configuration folder already holds settings
+    bool otherFileInFormer;     // something of the user's beside the settings
+    std::string_view wantFolder;
+    bool formerRemoved;
+  };
+  const Case kCases[] = {
+      {"moved", std::nullopt, false, false, false, ".config/marigold", true},
+      {"moved to XDG_CONFIG_HOME", "/xdg", false, false, false, "xdg/marigold", true},
+      {"relative XDG_CONFIG_HOME ignored", "xdg", false, false, false, ".config/marigold", true},
+      {"other files stay", std::nullopt, false, false, true, ".config/marigold", false},
+      {"newer settings win", std::nullopt, false, true, false, ".config/marigold", false},
+      {"cannot be moved", std::nullopt, true, false, false, "Library/Fernhill", false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TemporaryHome home;
+    const auto former = home.path() / "Library" / "Fernhill";
+    ASSERT_FALSE(SettingsFile(former).save(credentials("old password")));
+    const auto oldBytes = readWholeFile(former / "PckgSettings");
+    if (c.otherFileInFormer) writeFile(former / "notes.txt", "mine");
+    if (c.configurationHome) {
+      const std::string value(*c.configurationHome);
+      ::setenv("XDG_CONFIG_HOME",
+               value.starts_with('/') ? (home.path().string() + value).c_str() : value.c_str(), 1);
+    }
+    if (c.configurationIsAFile) writeFile(home.path() / ".config", "in the way");
+    if (c.newSettingsThere) {
+      ASSERT_FALSE(SettingsFile(home.path() / ".config/marigold").save(credentials("newer")));
+    }
+
+    const mode_t umask = ::umask(0);
+    const auto folder = SettingsFile::defaultFolder();
+    ::umask(umask);
+
+    EXPECT_EQ(folder, home.path() / c.wantFolder);
+    EXPECT_EQ(SettingsFile(folder).load(),
+              credentials(c.newSettingsThere ? "newer" : "old password"));
+    EXPECT_EQ(std::filesystem::exists(former), !c.formerRemoved);
+    EXPECT_EQ(std::filesystem::exists(home.path() / "Library"), !c.formerRemoved);
+    if (!c.configurationIsAFile) {
+      EXPECT_EQ(modeOf(folder), 0700u);
+      EXPECT_EQ(modeOf(folder.parent_path()), 0700u);
+    }
+    if (c.newSettingsThere || c.configurationIsAFile) {
+      EXPECT_EQ(readWholeFile(former / "PckgSettings"), oldBytes) << "the former file is kept";
+    } else {
+      EXPECT_EQ(readWholeFile(folder / "PckgSettings"), oldBytes) << "moved unchanged";
+    }
+    if (c.otherFileInFormer) {
+      EXPECT_EQ(folderContents(former), std::vector<std::string>{"notes.txt"});
+    }
+    // Once moved, the next call has nothing to move and answers the same folder.
+    EXPECT_EQ(SettingsFile::defaultFolder(), folder);
+  }
 }
 
 // Runs `work` in a child process and kills it with SIGKILL after `delay`; without a delay the work
@@ -235,7 +298,7 @@ void runAndKill(Work work, std::optional<std::chrono::microseconds> delay) {
 // After a save died at any point, the file holds the old or a new list, never a damaged one, and
 // nothing in the folder holds the password in plain text.
 void expectOldOrNew(const std::filesystem::path& home, const std::vector<std::string>& passwords) {
-  const auto folder = home / "Library" / "Fernhill";
+  const auto folder = home / ".config" / "marigold";
   const auto loaded = SettingsFile().load();
   ASSERT_TRUE(loaded) << "the settings file is damaged";
   bool known = false;
@@ -262,7 +325,7 @@ TEST(SettingsFileTest, SaveKilledJustBeforeTheReplacementKeepsTheOldFile) {
         (void)file.save(credentials("new password"));
       },
       std::nullopt);
-  EXPECT_EQ(folderContents(home.path() / "Library" / "Fernhill").size(), 2u)
+  EXPECT_EQ(folderContents(home.path() / ".config" / "marigold").size(), 2u)
       << "the killed save leaves its temporary file";
   EXPECT_EQ(SettingsFile().load(), credentials("old password"));
   expectOldOrNew(home.path(), {"old password"});
