@@ -701,8 +701,8 @@ TEST(MarigoldGuiTest, NextWindowStartsWithTheLastPhotoSizeAndRemovesDetailsAgain
   EXPECT_EQ(handedOver(gui).at(0).find(testing::kCameraSerial), std::string::npos);
 }
 
-// `cmake --install` puts the program beside marigold with its desktop entry, icon and manual page,
-// and the installed program runs from there.
+// `cmake --install` puts the program beside marigold with its desktop entry, icon, manual page and
+// file-manager actions, and the installed program runs from there.
 TEST(MarigoldGuiTest, InstallsWithItsDesktopEntryIconAndManual) {
   TemporaryHome home;
   const auto prefix = home.path() / "prefix";
@@ -712,7 +712,10 @@ TEST(MarigoldGuiTest, InstallsWithItsDesktopEntryIconAndManual) {
   ASSERT_EQ(std::system(install.c_str()), 0);
   for (const char* file :
        {"bin/marigold-gui", "share/applications/marigold-gui.desktop",
-        "share/icons/hicolor/scalable/apps/marigold-gui.svg", "share/man/man1/marigold-gui.1.gz"}) {
+        "share/icons/hicolor/scalable/apps/marigold-gui.svg", "share/man/man1/marigold-gui.1.gz",
+        "share/kio/servicemenus/marigold-post-to-plinth.desktop",
+        "share/nemo/actions/marigold-post-to-plinth.nemo_action",
+        "share/marigold/thunar-uca.xml"}) {
     EXPECT_TRUE(std::filesystem::is_regular_file(prefix / file)) << file;
   }
   const std::string help = "'" + (prefix / "bin/marigold-gui").string() + "' --help 2>&1";

@@ -96,6 +96,13 @@ TEST_F(MarigoldInstallTest, DebianPackageDeclaresItsDependencies) {
   EXPECT_EQ(o.exitCode, 3) << o.err;  // the module loaded; nobody is signed in
   EXPECT_EQ(o.out.substr(0, o.out.find("secrets:")),
             "user name: (none)\nremember:  no\nsigned in: no\n");
+  // With the window come its file-manager actions.
+  if (fs::exists(root / "usr/bin/marigold-gui")) {
+    for (const char* file : {"usr/share/kio/servicemenus/marigold-post-to-plinth.desktop",
+                             "usr/share/nemo/actions/marigold-post-to-plinth.nemo_action"}) {
+      EXPECT_TRUE(fs::is_regular_file(root / file)) << file;
+    }
+  }
 }
 
 }  // namespace
