@@ -23,6 +23,7 @@
 #include <optional>
 #include <utility>
 
+#include "config/service_constants.h"
 #include "host/photo_file.h"
 #include "image_pixmap.h"
 #include "internal_error.h"
@@ -39,8 +40,8 @@ namespace {
 constexpr int kThumbnailSide = 96;
 constexpr int kPathRole = Qt::UserRole;
 // The service's limits, as the plug-in's pane judges a selection.
-constexpr qint64 kLimitBytes = 5242880;
-constexpr int kLimitPhotos = 10;
+constexpr qint64 kLimitBytes = config::kMaxPostBytes;
+constexpr int kLimitPhotos = config::kMaxPostPhotos;
 
 // The texts a user types for the post; they survive the pane being shown again.
 constexpr const char* kTypedFields[] = {pane::kCaption, pane::kTags, pane::kClickThrough};

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "config/service_constants.h"
 #include "console.h"
 
 namespace CLI {
@@ -33,6 +34,8 @@ inline constexpr const char* kPostLimitsHelp =
     "Post states: Published (the default), Draft, Queue, Private.\n"
     "Limits: at most 10 photos and 5 MB (5,242,880 bytes) of photos in one post; a link only\n"
     "with a single photo. Photos must be JPEG, PNG, GIF, TIFF or HEIC files.\n";
+static_assert(config::kMaxPostBytes == 5 * 1024 * 1024 && config::kMaxPostPhotos == 10,
+              "the help above names the service's limits");
 
 // The exit statuses as --help lists them.
 inline constexpr const char* kExitStatusHelp =

@@ -41,7 +41,7 @@ struct Faults {
 };
 
 // The most photos one post may carry; a post with more gets 400.
-inline constexpr std::size_t kMaxPhotosPerPost = 10;
+inline constexpr std::size_t kMaxPhotosPerPost = config::kMaxPostPhotos;
 
 struct SimOptions {
   int authPort = 0;  // 0 picks a free port
@@ -51,7 +51,7 @@ struct SimOptions {
   std::int64_t tokenDuration = 0;  // seconds; 0 = access tokens never expire
   // The plug-in's largest post: 5 MiB of photos with every byte sent as %XX, plus 1 MiB of room
   // for the keys, caption, tags and link.
-  std::size_t maxBody = 3 * 5242880 + 1024 * 1024;
+  std::size_t maxBody = 3 * config::kMaxPostBytes + 1024 * 1024;
   // The application (OAuth consumer) the service knows.
   std::string consumerKey{config::kConsumerKey};
   std::string consumerSecret{config::kConsumerSecret};

@@ -4,6 +4,7 @@
 // change.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace marigold::config {
@@ -12,6 +13,12 @@ namespace marigold::config {
 inline constexpr std::string_view kAuthBase = "https://www.plinth.example";
 // HTTP base of the API (scheme and host, no trailing slash).
 inline constexpr std::string_view kApiBase = "http://api.plinth.example";
+
+// The most the service takes in one photo post: the photos' bytes in all (5 MiB) and their
+// number. The plug-in's pane, its export, the hosts' photo preparation and the simulator all judge
+// a selection by these two.
+inline constexpr std::uint64_t kMaxPostBytes = 5242880;
+inline constexpr std::uint32_t kMaxPostPhotos = 10;
 
 // The application's OAuth consumer credentials, known to the service.
 inline constexpr std::string_view kConsumerKey =

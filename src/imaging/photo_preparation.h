@@ -16,10 +16,12 @@
 #include <string_view>
 #include <vector>
 
+#include "config/service_constants.h"
+
 namespace marigold::imaging {
 
 // The plug-in's upload limit: what "Fit" fits the whole selection into.
-inline constexpr std::uint64_t kDefaultByteLimit = 5242880;
+inline constexpr std::uint64_t kDefaultByteLimit = config::kMaxPostBytes;
 inline constexpr int kDefaultQuality = 85;
 
 // The photo size the user chose. "Fit" is the largest size and JPEG quality at which the whole

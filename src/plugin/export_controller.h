@@ -21,6 +21,7 @@
 
 #include "base/bytes.h"
 #include "base/log.h"
+#include "config/service_constants.h"
 #include "oauth/consumer.h"
 #include "oauth/token.h"
 #include "platform/alert.h"
@@ -231,8 +232,8 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   void setMetadata(std::int32_t metadata) { mMetadata = metadata; }
 
   // The largest selection that may be posted, in bytes and in photos.
-  static constexpr std::uint64_t kMaxUploadBytes = 5242880;
-  static constexpr std::uint32_t kMaxUploadPhotos = 10;
+  static constexpr std::uint64_t kMaxUploadBytes = config::kMaxPostBytes;
+  static constexpr std::uint32_t kMaxUploadPhotos = config::kMaxPostPhotos;
 
  private:
   // URLConnectionDelegate: the upload's progress and outcome on the sheet.

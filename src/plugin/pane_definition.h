@@ -18,6 +18,8 @@ inline constexpr const char* kPostStateTitles[] = {"Published", "Draft", "Queue"
 inline constexpr const char* kOverSizeNotice =
     "The selected photos are larger than 5 MB, the most Plinth accepts in one post.";
 inline constexpr const char* kOverCountNotice = "Plinth takes at most 10 photos in one post.";
+static_assert(config::kMaxPostBytes == 5 * 1024 * 1024 && config::kMaxPostPhotos == 10,
+              "the notices above name the service's limits");
 
 // Loads the pane into `controller` and sends it awakeFromNib. The settings model keeps its file in
 // `settingsFolder`, or in the user's folder when none is given; a remembered secret goes to the
