@@ -30,4 +30,8 @@ std::string locateFile(const char* variable, const std::string& installedRelativ
   return (program.parent_path() / installedRelative).lexically_normal().string();
 }
 
+std::string catalogueFolder() {
+  return locateFile("TEXTDOMAINDIR", "../share/locale", MARIGOLD_LOCALE_BUILD_PATH);
+}
+
 }  // namespace marigold::host

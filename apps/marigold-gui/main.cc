@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "base/log.h"
+#include "base/translation.h"
 #include "gui_session.h"
+#include "host/installed_files.h"
 #include "host/photo_file.h"
 #include "host/service_environment.h"
 #include "host/simulator_process.h"
@@ -103,6 +105,7 @@ int main(int argc, char** argv) {
   // The diagnostics stay quiet unless asked for, as in marigold.
   const marigold::LogRoute diagnostics(marigold::host::diagnosticsFromEnvironment());
   QApplication app(argc, argv);
+  marigold::useTranslations(marigold::host::catalogueFolder());
   QApplication::setApplicationName("marigold-gui");
   QApplication::setApplicationDisplayName("Marigold");
   QApplication::setDesktopFileName("marigold-gui");

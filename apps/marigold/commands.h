@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "base/translation.h"
 #include "config/service_constants.h"
 #include "console.h"
 
@@ -30,15 +31,15 @@ CommandRun addSign(CLI::App& app, Console& console);
 void addOutputOptions(CLI::App& command, bool& json, Console& console);
 
 // The post states and limits as --help lists them.
-inline constexpr const char* kPostLimitsHelp =
+inline constexpr const char* kPostLimitsHelp = translatable(
     "Post states: Published (the default), Draft, Queue, Private.\n"
     "Limits: at most 10 photos and 5 MB (5,242,880 bytes) of photos in one post; a link only\n"
-    "with a single photo. Photos must be JPEG, PNG, GIF, TIFF or HEIC files.\n";
+    "with a single photo. Photos must be JPEG, PNG, GIF, TIFF or HEIC files.\n");
 static_assert(config::kMaxPostBytes == 5 * 1024 * 1024 && config::kMaxPostPhotos == 10,
               "the help above names the service's limits");
 
 // The exit statuses as --help lists them.
-inline constexpr const char* kExitStatusHelp =
+inline constexpr const char* kExitStatusHelp = translatable(
     "Exit status:\n"
     "  0  done\n"
     "  1  the service or the network failed (sign-in refused, post failed, unreachable)\n"
@@ -47,6 +48,6 @@ inline constexpr const char* kExitStatusHelp =
     "  4  the whole post was sent but no answer came (interrupted, or the connection was lost):\n"
     "     the post may already be on your blog; check before posting again\n"
     "  5  done (a post asked for was made), but standard output could not be written (a full\n"
-    "     disk): what it should have shown follows on standard error\n";
+    "     disk): what it should have shown follows on standard error\n");
 
 }  // namespace marigold::cli

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "base/log.h"
+#include "base/translation.h"
 #include "commands.h"
 #include "console.h"
+#include "host/installed_files.h"
 #include "host/service_environment.h"
 #include "interrupts.h"
 #include "terminal_text.h"
@@ -18,7 +20,7 @@
 namespace marigold::cli {
 namespace {
 
-constexpr const char* kEnvironmentHelp =
+constexpr const char* kEnvironmentHelp = translatable(
     "Environment:\n"
     "  MARIGOLD_AUTH_BASE  HTTPS base of the token endpoint (default https://www.plinth.example)\n"
     "  MARIGOLD_API_BASE   HTTP base of the API (default http://api.plinth.example)\n"
@@ -27,7 +29,7 @@ constexpr const char* kEnvironmentHelp =
     "  MARIGOLD_CONSUMER_KEY, MARIGOLD_CONSUMER_SECRET\n"
     "                      your own application registered with Plinth, instead of the\n"
     "                      built-in one; or 'key = ...' and 'secret = ...' lines in\n"
-    "                      $XDG_CONFIG_HOME/marigold/application.conf (~/.config)\n";
+    "                      $XDG_CONFIG_HOME/marigold/application.conf (~/.config)\n");
 
 std::string versionLine() { return std::string("marigold ") + MARIGOLD_VERSION; }
 
@@ -77,18 +79,18 @@ std::string suggestionFor(const CLI::App& command, const std::vector<std::string
     const bool isOption = word.starts_with("--");
     std::string name = word.substr(0, word.find('='));
     if (auto match = closest(name, isOption ? options : known)) {
-      return " Did you mean '" + *match + "'?";
+      return " " + tr("Did you mean '%1'?", {*match});
     }
   }
   return "";
 }
 
 int run(int argc, char** argv, Console& console) {
-  CLI::App app("Posts photos to a Plinth blog, and offers the tools behind it.", "marigold");
-  app.footer(std::string(kPostLimitsHelp) + "\n" + kExitStatusHelp + "\n" + kEnvironmentHelp +
-             "\nRun 'marigold COMMAND --help' for a command's options.");
-  app.set_help_flag("-h,--help", "show this help");
-  app.set_version_flag("-V,--version", versionLine(), "show the version");
+  CLI::App app(tr("Posts photos to a Plinth blog, and offers the tools behind it."), "marigold");
+  app.footer(tr(kPostLimitsHelp) + "\n" + tr(kExitStatusHelp) + "\n" + tr(kEnvironmentHelp) + "\n" +
+             tr("Run 'marigold COMMAND --help' for a command's options."));
+  app.set_help_flag("-h,--help", tr("show this help"));
+  app.set_version_flag("-V,--version", versionLine(), tr("show the version"));
   app.require_subcommand(0, 1);
 
   std::vector<std::pair<CLI::App*, CommandRun>> commands;
@@ -97,12 +99,13 @@ int run(int argc, char** argv, Console& console) {
     commands.emplace_back(app.get_subcommands([](CLI::App*) { return true; }).back(),
                           std::move(runCommand));
   }
-  CLI::App* version = app.add_subcommand("version", "show the version");
-  version->footer("Exits 0.");
-  CLI::App* help = app.add_subcommand("help", "show this help, or a command's help");
-  help->footer("Exits 0, or 2 for a command that does not exist.");
+  CLI::App* version = app.add_subcommand("version", tr("show the version"));
+  version->footer(tr("Exits 0."));
+  CLI::App* help = app.add_subcommand("help", tr("show this help, or a command's help"));
+  help->footer(tr("Exits 0, or 2 for a command that does not exist."));
   std::string helpTopic;
-  help->add_option("command", helpTopic, "the command to show the help of")->option_text("COMMAND");
+  help->add_option("command", helpTopic, tr("the command to show the help of"))
+      ->option_text("COMMAND");
   commands.emplace_back(version, nullptr);
   commands.emplace_back(help, nullptr);
 
@@ -128,16 +131,16 @@ int run(int argc, char** argv, Console& console) {
     }
     std::string message = e.what();
     if (chosen.empty() && !unexpected.empty() && !unexpected.front().starts_with("-")) {
-      message = "no command '" + printable(unexpected.front()) + "'.";
+      message = tr("no command '%1'.", {printable(unexpected.front())});
     }
     const std::string suggestion = suggestionFor(where, unexpected);
     if (!suggestion.empty() && !message.ends_with('.')) message += '.';
-    console.error(message + suggestion + "\n  Run '" + command + " --help' for usage.");
+    console.error(message + suggestion + "\n  " + tr("Run '%1 --help' for usage.", {command}));
     return kUsage;
   } catch (const CLI::ParseError& e) {
     const auto chosen = app.get_subcommands();
     const std::string command = chosen.empty() ? "marigold" : "marigold " + chosen[0]->get_name();
-    console.error(std::string(e.what()) + "\n  Run '" + command + " --help' for usage.");
+    console.error(std::string(e.what()) + "\n  " + tr("Run '%1 --help' for usage.", {command}));
     return kUsage;
   }
   if (version->parsed()) {
@@ -158,9 +161,9 @@ int run(int argc, char** argv, Console& console) {
       names.push_back(command->get_name());
     }
     const auto match = closest(helpTopic, names);
-    return console.error("help " + printable(helpTopic) + ": no such command." +
-                         (match ? " Did you mean '" + *match + "'?" : "") +
-                         " Run 'marigold --help' for the commands.");
+    return console.error(tr("help %1: no such command.", {printable(helpTopic)}) +
+                         (match ? " " + tr("Did you mean '%1'?", {*match}) : "") + " " +
+                         tr("Run 'marigold --help' for the commands."));
   }
   for (auto& [command, runCommand] : commands) {
     if (!command->parsed() || !runCommand) continue;
@@ -180,8 +183,8 @@ int run(int argc, char** argv, Console& console) {
 void addOutputOptions(CLI::App& command, bool& json, Console& console) {
   command.add_flag(
       "-q,--quiet", [&console](std::int64_t) { console.setQuiet(true); },
-      "print nothing on standard error but errors");
-  command.add_flag("--json", json, "print the result as one JSON document");
+      tr("print nothing on standard error but errors"));
+  command.add_flag("--json", json, tr("print the result as one JSON document"));
 }
 
 }  // namespace marigold::cli
@@ -189,6 +192,7 @@ void addOutputOptions(CLI::App& command, bool& json, Console& console) {
 int main(int argc, char** argv) {
   // First, before any thread: every thread started later inherits the blocked signals.
   marigold::cli::Interrupts interrupts;
+  marigold::useTranslations(marigold::host::catalogueFolder());
   marigold::cli::Console console(interrupts);
   // The diagnostics stay quiet unless asked for; the host shows what the user needs.
   const marigold::LogRoute diagnostics(marigold::host::diagnosticsFromEnvironment());

@@ -1,0 +1,42 @@
+#include "base/translation.h"
+
+#include <libintl.h>
+
+#include <clocale>
+
+namespace marigold {
+
+void useTranslations(const std::filesystem::path& catalogues) {
+  std::setlocale(LC_MESSAGES, "");
+  ::bindtextdomain(kTextDomain, catalogues.c_str());
+  // The catalogues are UTF-8 and so is every text the hosts write, whatever the locale's charset.
+  ::bind_textdomain_codeset(kTextDomain, "UTF-8");
+}
+
+std::string fillPlaceholders(std::string_view text,
+                             std::initializer_list<std::string_view> arguments) {
+  std::string filled;
+  filled.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    const std::size_t index = static_cast<std::size_t>(next - '1');
+    if (text[i] == '%' && next >= '1' && next <= '9' && index < arguments.size()) {
+      filled += arguments.begin()[index];
+      ++i;
+    } else {
+      filled += text[i];
+    }
+  }
+  return filled;
+}
+
+std::string tr(const char* text, std::initializer_list<std::string_view> arguments) {
+  return fillPlaceholders(::dgettext(kTextDomain, text), arguments);
+}
+
+std::string trn(const char* singular, const char* plural, unsigned long count,
+                std::initializer_list<std::string_view> arguments) {
+  return fillPlaceholders(::dngettext(kTextDomain, singular, plural, count), arguments);
+}
+
+}  // namespace marigold

@@ -1,0 +1,41 @@
+// The user's language for the texts people read: the window, the pane, the sheets and alerts, and
+// the command line's messages and help. The English text as written is the source and the key;
+// its translation comes from the "marigold" catalogue (GNU gettext) for the language the user
+// chose with LANGUAGE, LC_ALL, LC_MESSAGES and LANG, as in other desktop programs, and is the text
+// itself when there is none (always under LC_ALL=C). Placeholders are %1 to %9, so that a
+// translation may put them in its own order. Log lines, JSON, what is sent to the service and file
+// formats never go through here. Any thread once the host has called useTranslations.
+#pragma once
+
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace marigold {
+
+inline constexpr const char* kTextDomain = "marigold";
+
+// Chooses the user's language for messages (the rest of the locale is left as the host set it,
+// so numbers in protocol text and JSON are not touched) and reads the catalogues from
+// `catalogues` (a folder of LANG/LC_MESSAGES/marigold.mo). Called once by each host at start-up,
+// before any text is translated.
+void useTranslations(const std::filesystem::path& catalogues);
+
+// Marks a text for the catalogue where it is kept to be translated later, with tr(), where it is
+// shown (a constant).
+constexpr const char* translatable(const char* text) { return text; }
+
+// The translation of `text`, with %1, %2, ... replaced by `arguments` in that order.
+std::string tr(const char* text, std::initializer_list<std::string_view> arguments = {});
+
+// The same for a text that counts: `singular` for one, `plural` otherwise in English; the
+// catalogue holds as many forms as the language has. The count itself is one of the arguments.
+std::string trn(const char* singular, const char* plural, unsigned long count,
+                std::initializer_list<std::string_view> arguments = {});
+
+// `text` with %1 to %9 replaced by `arguments`; a placeholder without an argument stays as it is.
+std::string fillPlaceholders(std::string_view text,
+                             std::initializer_list<std::string_view> arguments);
+
+}  // namespace marigold
