@@ -1,146 +1,16 @@
 #include "plugin/browser_sign_in.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <map>
-#include <thread>
+#include <utility>
 
 #include "base/log.h"
 #include "crypto/uuid.h"
 #include "encoding/oauth_url_encoding.h"
-#include "oauth/request_parameters.h"
 #include "oauth/token_manager.h"
 #include "platform/url_connection.h"
 #include "platform/user_defaults.h"
+#include "plugin/callback_listener.h"
 
 namespace marigold {
-namespace {
-
-constexpr std::string_view kCallbackPath = "/marigold/callback";
-
-using Answer = std::map<std::string, std::string>;
-
-// The user's browser comes back here. The listener's thread answers each request itself and hands
-// an answer that carries the right state to `deliver` (which must be thread-safe); requests for
-// anything else are turned away, so that another page cannot end the sign-in.
-class LoopbackListener {
- public:
-  LoopbackListener(std::string state, std::function<void(Answer)> deliver)
-      : state_(std::move(state)), deliver_(std::move(deliver)) {}
-  ~LoopbackListener() {
-    stopping_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (socket_ >= 0) ::close(socket_);
-  }
-  LoopbackListener(const LoopbackListener&) = delete;
-  LoopbackListener& operator=(const LoopbackListener&) = delete;
-
-  // Binds 127.0.0.1 at a port the system picks and starts serving; 0 when that failed.
-  int start() {
-    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (socket_ < 0) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(socket_, 8) != 0 ||
-        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      return 0;
-    }
-    thread_ = std::thread([this] { serve(); });
-    return ntohs(address.sin_port);
-  }
-
- private:
-  void serve() {
-    while (!stopping_) {
-      pollfd ready{socket_, POLLIN, 0};
-      if (::poll(&ready, 1, 100) <= 0) continue;
-      const int client = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
-      answer(client);
-      ::close(client);
-    }
-  }
-
-  // Reads the request head (bounded in size and time) and answers it.
-  void answer(int client) {
-    std::string head;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    char buffer[1024];
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 8192 &&
-           std::chrono::steady_clock::now() < deadline && !stopping_) {
-      pollfd ready{client, POLLIN, 0};
-      if (::poll(&ready, 1, 100) <= 0) continue;
-      const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      head.append(buffer, static_cast<std::size_t>(n));
-    }
-    // "GET /marigold/callback?QUERY HTTP/1.1"
-    const auto lineEnd = head.find("\r\n");
-    const std::string line = head.substr(0, lineEnd);
-    const auto space = line.find(' ');
-    const auto lastSpace = line.rfind(' ');
-    std::string target = space != std::string::npos && lastSpace > space
-                             ? line.substr(space + 1, lastSpace - space - 1)
-                             : std::string();
-    const auto question = target.find('?');
-    Answer query;
-    if (line.starts_with("GET ") && target.substr(0, question) == kCallbackPath &&
-        question != std::string::npos) {
-      for (const auto& p :
-           OAParameterAdditions::parametersWithFormText(target.substr(question + 1))) {
-        if (p.name()) query[*p.name()] = p.value().value_or("");
-      }
-    }
-    if (query["state"] != state_ || state_.empty()) {
-      reply(client, "404 Not Found", "Not a Marigold sign-in",
-            "This address belongs to a sign-in that Marigold is not waiting for.");
-      return;
-    }
-    if (query.count("oauth_verifier") != 0) {
-      reply(client, "200 OK", "Marigold is signed in",
-            "You allowed Marigold to post to your Plinth blogs. You can close this page.");
-    } else {
-      reply(client, "200 OK", "Marigold was not allowed",
-            "Marigold will not post to your Plinth blogs. You can close this page.");
-    }
-    deliver_(std::move(query));
-  }
-
-  static void reply(int client, const char* status, const std::string& title,
-                    const std::string& text) {
-    const std::string body =
-        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-        "<title>" +
-        title + "</title></head><body><h1>" + title + "</h1><p>" + text + "</p></body></html>\n";
-    const std::string message = std::string("HTTP/1.1 ") + status +
-                                "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                                std::to_string(body.size()) +
-                                "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
-    std::size_t sent = 0;
-    while (sent < message.size()) {
-      const ssize_t n = ::send(client, message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<std::size_t>(n);
-    }
-  }
-
-  const std::string state_;
-  const std::function<void(Answer)> deliver_;
-  int socket_ = -1;
-  std::thread thread_;
-  std::atomic<bool> stopping_{false};
-};
-
-}  // namespace
 
 class BrowserSignIn::Flow final : public OATokenManagerDelegate {
  public:
@@ -163,11 +33,12 @@ class BrowserSignIn::Flow final : public OATokenManagerDelegate {
   bool start() {
     std::weak_ptr<bool> alive = alive_;
     RunLoop& loop = loop_;
-    listener_ = std::make_unique<LoopbackListener>(state_, [&loop, alive, this](Answer answer) {
-      loop.post([alive, this, answer = std::move(answer)] {
-        if (auto living = alive.lock(); living && *living) received(answer);
-      });
-    });
+    listener_ =
+        std::make_unique<CallbackListener>(state_, [&loop, alive, this](CallbackQuery answer) {
+          loop.post([alive, this, answer = std::move(answer)] {
+            if (auto living = alive.lock(); living && *living) received(answer);
+          });
+        });
     const int port = listener_->start();
     if (port == 0) {
       finish({std::nullopt, false, "Marigold could not listen on 127.0.0.1 for the browser."});
@@ -252,7 +123,7 @@ class BrowserSignIn::Flow final : public OATokenManagerDelegate {
   }
 
   // The user's answer from the loopback.
-  void received(const Answer& answer) {
+  void received(const CallbackQuery& answer) {
     const auto token = answer.find("oauth_token");
     if (token == answer.end() || token->second != requestKey_ || requestKey_.empty()) {
       log("browser answer for another request token ignored");
@@ -295,7 +166,7 @@ class BrowserSignIn::Flow final : public OATokenManagerDelegate {
   std::optional<RunLoop::TimerId> timer_;
   bool finished_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-  std::unique_ptr<LoopbackListener> listener_;
+  std::unique_ptr<CallbackListener> listener_;
   std::unique_ptr<OATokenManager> manager_;
 };
 
