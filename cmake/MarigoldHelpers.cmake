@@ -1,5 +1,6 @@
 # Shared build rules: warnings and sanitizers attached per target through interface targets, one
-# static library per src/ folder with its tests beside it.
+# library per src/ folder with its tests beside it (shared where the hosts and the plug-in module
+# use the same copy, static otherwise; src/config is an interface library of constants).
 
 add_library(marigold_warnings INTERFACE)
 target_compile_options(marigold_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow)
@@ -62,11 +63,12 @@ function(marigold_manual_page program target)
   install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endfunction()
 
-# The libraries of src/ that exist so far, for tools that link everything (fuzzers, benchmarks).
+# The libraries of src/ that exist so far, for tools that link everything (fuzzers, benchmarks,
+# the command-line host).
 function(marigold_existing_libraries out)
   set(result)
-  foreach(lib marigold_plugin marigold_settings marigold_oauth marigold_json marigold_crypto
-              marigold_encoding marigold_platform marigold_base marigold_config)
+  foreach(lib marigold_plugin marigold_imaging marigold_settings marigold_oauth marigold_json
+              marigold_crypto marigold_encoding marigold_platform marigold_base marigold_config)
     if(TARGET ${lib})
       list(APPEND result ${lib})
     endif()
