@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "imaging/vips_image.h"
+
 namespace marigold::imaging {
 namespace {
 
@@ -121,8 +123,12 @@ struct Metadata {
   std::string comment;
 };
 
-Metadata readSource(const std::string& path) {
+// What the source carries. exiv2 reads most files; libvips reads the EXIF and XMP blocks of some
+// it does not open (HEIC, when exiv2 is built without it) and of files whose other metadata is
+// beyond exiv2. A block that cannot be parsed is named in `leftOut`.
+Metadata readSource(const std::string& path, std::vector<std::string>& leftOut) {
   Metadata metadata;
+  bool read = false;
   try {
     auto image = Exiv2::ImageFactory::open(path);
     image->readMetadata();
@@ -130,8 +136,31 @@ Metadata readSource(const std::string& path) {
     metadata.xmp = image->xmpData();
     metadata.iptc = image->iptcData();
     metadata.comment = image->comment();
+    read = true;
   } catch (const std::exception&) {
-    // A type exiv2 does not read, or metadata it cannot parse: the photo carries none we keep.
+    metadata = Metadata{};
+  }
+  if (read && (!metadata.exif.empty() || !metadata.xmp.empty())) return metadata;
+  const EmbeddedMetadata blocks = embeddedMetadataOf(path);
+  if (!blocks.exif.empty()) {
+    try {
+      Exiv2::ExifParser::decode(metadata.exif, blocks.exif.data(),
+                                static_cast<std::uint32_t>(blocks.exif.size()));
+    } catch (const std::exception&) {
+      metadata.exif.clear();
+    }
+    if (metadata.exif.empty()) leftOut.push_back("the EXIF data (damaged)");
+  }
+  if (!blocks.xmp.empty()) {
+    bool parsed = false;
+    try {
+      parsed = Exiv2::XmpParser::decode(metadata.xmp, blocks.xmp) == 0;
+    } catch (const std::exception&) {
+    }
+    if (!parsed) {
+      metadata.xmp.clear();
+      leftOut.push_back("the XMP data (damaged)");
+    }
   }
   return metadata;
 }
@@ -162,56 +191,170 @@ std::vector<std::uint8_t> bytesOf(Exiv2::BasicIo& io) {
   return std::vector<std::uint8_t>(buffer.pData_, buffer.pData_ + buffer.size_);
 }
 
+// Keeps what `choice` keeps of `metadata`; answers whether a location was dropped.
+bool choose(Metadata& metadata, MetadataChoice choice) {
+  const bool locationRemoved =
+      (choice == MetadataChoice::kRemoveLocation || choice == MetadataChoice::kRemoveAll) &&
+      anyLocation(metadata);
+  if (choice == MetadataChoice::kRemoveAll) {
+    metadata = Metadata{};
+  } else if (choice == MetadataChoice::kRemoveLocation) {
+    eraseIf(metadata.exif, hasLocationOrDetail);
+    eraseIf(metadata.xmp, hasLocationOrDetail);
+    eraseIf(metadata.iptc, hasLocationOrDetail);
+  } else if (choice == MetadataChoice::kKeepLocation) {
+    eraseIf(metadata.exif, isCameraDetail);
+    eraseIf(metadata.xmp, isCameraDetail);
+    eraseIf(metadata.iptc, isCameraDetail);
+  }
+  return locationRemoved;
+}
+
+// The file `bytes` with `metadata` written into it; throws Exiv2::AnyError when it cannot be.
+std::vector<std::uint8_t> written(const std::vector<std::uint8_t>& bytes, const Metadata& metadata,
+                                  const std::optional<std::vector<std::uint8_t>>& profile) {
+  auto image = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+  if (profile) {
+    Exiv2::DataBuf icc(profile->data(), static_cast<long>(profile->size()));
+    image->setIccProfile(icc, /*bTestValid=*/false);
+  }
+  image->setExifData(metadata.exif);
+  image->setXmpData(metadata.xmp);
+  image->writeXmpFromPacket(false);
+  image->setIptcData(metadata.iptc);
+  image->setComment(metadata.comment);
+  image->writeMetadata();
+  return bytesOf(image->io());
+}
+
+// A JPEG comment is one segment of at most 65,533 bytes.
+constexpr std::size_t kLargestComment = 65533;
+
+enum class Part { kComment, kIptc, kXmp, kExif };
+
+bool has(const Metadata& m, Part part) {
+  switch (part) {
+    case Part::kComment:
+      return !m.comment.empty();
+    case Part::kIptc:
+      return !m.iptc.empty();
+    case Part::kXmp:
+      return !m.xmp.empty();
+    default:
+      return !m.exif.empty();
+  }
+}
+
+void drop(Metadata& m, Part part) {
+  switch (part) {
+    case Part::kComment:
+      m.comment.clear();
+      break;
+    case Part::kIptc:
+      m.iptc.clear();
+      break;
+    case Part::kXmp:
+      m.xmp.clear();
+      break;
+    default:
+      m.exif.clear();
+      break;
+  }
+}
+
+std::string nameOf(Part part, const std::string& error) {
+  constexpr const char* kNames[] = {"the comment", "the IPTC data", "the XMP data",
+                                    "the EXIF data"};
+  const bool tooLarge =
+      error.find("too large") != std::string::npos || error.find("Size") != std::string::npos;
+  return std::string(kNames[static_cast<int>(part)]) + (tooLarge ? " (over 64 KiB)" : " (damaged)");
+}
+
+// Writes `metadata`; a part that cannot be written is left out (each part alone first, then all
+// of them) and named in `leftOut`.
+std::vector<std::uint8_t> writtenLeavingOut(const std::vector<std::uint8_t>& bytes,
+                                            Metadata metadata,
+                                            const std::optional<std::vector<std::uint8_t>>& profile,
+                                            FileType type, std::vector<std::string>& leftOut) {
+  if (type == FileType::kJPEG && metadata.comment.size() > kLargestComment) {
+    metadata.comment.clear();
+    leftOut.push_back("the comment (over 64 KiB)");
+  }
+  std::string error;
+  try {
+    return written(bytes, metadata, profile);
+  } catch (const Exiv2::AnyError& e) {
+    error = e.what();
+  }
+  constexpr Part kParts[] = {Part::kComment, Part::kIptc, Part::kXmp, Part::kExif};
+  for (Part part : kParts) {
+    if (!has(metadata, part)) continue;
+    Metadata without = metadata;
+    drop(without, part);
+    try {
+      std::vector<std::uint8_t> result = written(bytes, without, profile);
+      leftOut.push_back(nameOf(part, error));
+      return result;
+    } catch (const Exiv2::AnyError&) {
+    }
+  }
+  for (Part part : kParts) {
+    if (has(metadata, part)) leftOut.push_back(nameOf(part, error));
+  }
+  try {
+    return written(bytes, Metadata{}, profile);
+  } catch (const Exiv2::AnyError&) {
+    leftOut.push_back("the colour profile (damaged)");
+    return written(bytes, Metadata{}, std::nullopt);
+  }
+}
+
 }  // namespace
 
 MetadataOutcome applyMetadata(const std::string& sourcePath, MetadataTarget target,
                               MetadataChoice choice) {
   startExiv2();
   MetadataOutcome outcome;
-  // GIF carries no metadata exiv2 can write; a kept file stays as it is when all is kept.
-  if (target.type == FileType::kGIF || (!target.newPixels && choice == MetadataChoice::kKeepAll)) {
+  // GIF carries no metadata exiv2 can write.
+  if (target.type == FileType::kGIF) {
+    outcome.bytes = std::move(target.bytes);
+    return outcome;
+  }
+  Metadata metadata;
+  if (choice != MetadataChoice::kRemoveAll) metadata = readSource(sourcePath, outcome.leftOut);
+  outcome.locationRemoved = choose(metadata, choice);
+  eraseIf(metadata.exif, isStorageTag);
+  setExifIfPresent(metadata.exif, "Exif.Image.Orientation", 1);
+  setExifIfPresent(metadata.exif, "Exif.Photo.PixelXDimension", target.width);
+  setExifIfPresent(metadata.exif, "Exif.Photo.PixelYDimension", target.height);
+  setXmpIfPresent(metadata.xmp, "Xmp.tiff.Orientation", 1);
+  try {
+    outcome.bytes = writtenLeavingOut(target.bytes, std::move(metadata), target.colourProfile,
+                                      target.type, outcome.leftOut);
+  } catch (const Exiv2::AnyError& e) {
+    throw std::runtime_error(std::string("cannot be written: ") + e.what());
+  }
+  return outcome;
+}
+
+std::optional<MetadataOutcome> cleanInPlace(const std::string&, MetadataTarget target,
+                                            MetadataChoice choice) {
+  startExiv2();
+  MetadataOutcome outcome;
+  if (target.type == FileType::kGIF || choice == MetadataChoice::kKeepAll) {
     outcome.bytes = std::move(target.bytes);
     return outcome;
   }
   try {
     auto image =
         Exiv2::ImageFactory::open(target.bytes.data(), static_cast<long>(target.bytes.size()));
+    image->readMetadata();
     Metadata metadata;
-    if (target.newPixels) {
-      metadata = readSource(sourcePath);
-    } else {
-      image->readMetadata();
-      metadata.exif = image->exifData();
-      metadata.xmp = image->xmpData();
-      metadata.iptc = image->iptcData();
-      metadata.comment = image->comment();
-    }
-    outcome.locationRemoved =
-        (choice == MetadataChoice::kRemoveLocation || choice == MetadataChoice::kRemoveAll) &&
-        anyLocation(metadata);
-    if (choice == MetadataChoice::kRemoveAll) {
-      metadata = Metadata{};
-    } else if (choice == MetadataChoice::kRemoveLocation) {
-      eraseIf(metadata.exif, hasLocationOrDetail);
-      eraseIf(metadata.xmp, hasLocationOrDetail);
-      eraseIf(metadata.iptc, hasLocationOrDetail);
-    } else if (choice == MetadataChoice::kKeepLocation) {
-      eraseIf(metadata.exif, isCameraDetail);
-      eraseIf(metadata.xmp, isCameraDetail);
-      eraseIf(metadata.iptc, isCameraDetail);
-    }
-    if (target.newPixels) {
-      eraseIf(metadata.exif, isStorageTag);
-      setExifIfPresent(metadata.exif, "Exif.Image.Orientation", 1);
-      setExifIfPresent(metadata.exif, "Exif.Photo.PixelXDimension", target.width);
-      setExifIfPresent(metadata.exif, "Exif.Photo.PixelYDimension", target.height);
-      setXmpIfPresent(metadata.xmp, "Xmp.tiff.Orientation", 1);
-      if (target.colourProfile) {
-        Exiv2::DataBuf profile(target.colourProfile->data(),
-                               static_cast<long>(target.colourProfile->size()));
-        image->setIccProfile(profile, /*bTestValid=*/false);
-      }
-    }
+    metadata.exif = image->exifData();
+    metadata.xmp = image->xmpData();
+    metadata.iptc = image->iptcData();
+    metadata.comment = image->comment();
+    outcome.locationRemoved = choose(metadata, choice);
     image->setExifData(metadata.exif);
     image->setXmpData(metadata.xmp);
     image->writeXmpFromPacket(false);
@@ -219,8 +362,8 @@ MetadataOutcome applyMetadata(const std::string& sourcePath, MetadataTarget targ
     image->setComment(metadata.comment);
     image->writeMetadata();
     outcome.bytes = bytesOf(image->io());
-  } catch (const Exiv2::AnyError& e) {
-    throw std::runtime_error(std::string("its metadata cannot be written: ") + e.what());
+  } catch (const Exiv2::AnyError&) {
+    return std::nullopt;
   }
   return outcome;
 }

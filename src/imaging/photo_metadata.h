@@ -27,11 +27,20 @@ struct MetadataTarget {
 struct MetadataOutcome {
   std::vector<std::uint8_t> bytes;
   bool locationRemoved = false;  // the source carried a location that is not in `bytes`
+  // What the choice would keep but could not be read or written, each with why, e.g. "the
+  // comment (over 64 KiB)", "the EXIF data (damaged)".
+  std::vector<std::string> leftOut;
 };
 
-// Throws std::runtime_error when the target cannot be written (a source whose metadata cannot be
-// read counts as carrying none).
+// The prepared file with what `choice` keeps of the source's metadata. Metadata that cannot be
+// read or written is left out and named in `leftOut`, never a failure: throws only when the
+// encoded file itself cannot be opened.
 MetadataOutcome applyMetadata(const std::string& sourcePath, MetadataTarget target,
                               MetadataChoice choice);
+
+// The source's own bytes (`target.newPixels` false) cleaned for `choice`; absent when its
+// metadata cannot be read or written as it is, so the photo must be encoded anew.
+std::optional<MetadataOutcome> cleanInPlace(const std::string& sourcePath, MetadataTarget target,
+                                            MetadataChoice choice);
 
 }  // namespace marigold::imaging

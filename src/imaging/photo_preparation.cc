@@ -27,39 +27,34 @@ namespace fs = std::filesystem;
 // Fit shrinks the long edge first, down to this; only then does it lower the JPEG quality.
 constexpr int kFitEdgeFloor = 640;
 constexpr int kFitQualityFloor = 50;
-constexpr int kFitTries = 10;
+constexpr int kFitTries = 12;
+// A fitted photo is done once its file is at least this share of its budget.
+constexpr double kFitEnough = 0.93;
+constexpr double kFitAim = 0.97;
+// Fit holds a decoded picture in memory (to encode it at several sizes) up to this many pixels;
+// a larger one is decoded from the file for each size tried, as it is read.
+constexpr std::uint64_t kHeldPixels = 40'000'000;
+// What a JPEG of a photo takes per pixel at the usual quality, for a first guess at a size when
+// the original's own file size says nothing of it (PNG, TIFF, HEIC).
+constexpr double kJpegBytesPerPixel = 0.4;
 
-// What the last photo fitted to its share came to. Photos of one selection mostly come from one
-// camera and compress alike, so the next photo starts its search from here rather than from a
-// guess, and most then need a single encode. Shared by the threads of one preparation.
-class FitHint {
- public:
-  struct Sample {
-    int sourceEdge = 0;
-    std::uint64_t sourceBytes = 0;
-    int edge = 0;
-    double bytes = 0;
-    double power = 2.0;  // how file size grows with the edge, measured on that photo
-  };
-  std::optional<Sample> get() const {
-    std::lock_guard lock(lock_);
-    return sample_;
-  }
-  void set(const Sample& sample) {
-    std::lock_guard lock(lock_);
-    sample_ = sample;
-  }
-
- private:
-  mutable std::mutex lock_;
-  std::optional<Sample> sample_;
+// What the first photo of a selection fitted to its share came to. Photos of one selection
+// mostly come from one camera and compress alike, so the others start their search from here
+// rather than from a guess, and most then need a single encode. Set once, before the others
+// start, so that every run gives the same sizes.
+struct FitSample {
+  int sourceEdge = 0;
+  std::uint64_t sourceBytes = 0;
+  int edge = 0;
+  double bytes = 0;
+  double power = 2.0;  // how file size grows with the edge, measured on that photo
 };
 
 // What one photo may become: at most this long edge, and within this many bytes when set.
 struct Target {
   int longEdge = INT_MAX;
   std::optional<std::uint64_t> budget;
-  FitHint* hint = nullptr;  // shared by the photos fitted together, if any
+  std::optional<FitSample> hint;
 };
 
 std::vector<std::uint8_t> readBytes(const std::string& path) {
@@ -90,13 +85,13 @@ void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) 
   }
 }
 
-FileType outputType(FileType source, const std::string& required) {
+// What a photo becomes, from the photo alone: JPEG, except an animated GIF, which stays a GIF
+// with all its frames. A plug-in that requires PNG or GIF gets that.
+FileType outputType(const PhotoHeader& header, const std::string& required) {
   if (required == "png") return FileType::kPNG;
   if (required == "gif") return FileType::kGIF;
-  if (!required.empty()) return FileType::kJPEG;
-  // The service shows neither HEIC nor TIFF.
-  if (source == FileType::kHEIC || source == FileType::kTIFF) return FileType::kJPEG;
-  return source;
+  if (header.type == FileType::kGIF && header.pages > 1) return FileType::kGIF;
+  return FileType::kJPEG;
 }
 
 const char* extensionOf(FileType type) {
@@ -122,44 +117,57 @@ class PhotoJob {
     pathStem_ = folder / (prefix + (stem.empty() ? std::string("photo") : stem));
   }
 
-  // Reads the header; a photo that cannot be decoded is left out here.
+  // Reads the header; a photo that cannot be decoded, or is too large to, is left out here.
   bool probe() {
-    return guarded([&] {
+    const bool ok = guarded([&] {
       header_ = readHeader(photo_.source);
       photo_.sourceType = header_.type;
-      photo_.type = outputType(header_.type, options_.requiredFileType);
+      photo_.type = outputType(header_, options_.requiredFileType);
       photo_.sourceWidth = header_.width;
       photo_.sourceHeight = header_.height;
       photo_.sourceBytes = fs::file_size(photo_.source);
     });
+    probed_ = photo_;
+    return ok;
   }
 
+  // Prepares the photo for `target`; a photo prepared before is prepared again from the start.
   void prepare(const Target& target) {
+    if (!probed_.ok()) return;
+    discard();
+    photo_ = probed_;
     guarded([&] { run(target); });
   }
 
   const PreparedPhoto& photo() const { return photo_; }
   PreparedPhoto take() { return std::move(photo_); }
+  // How this photo's fit came out, for the others of its selection.
+  const std::optional<FitSample>& sample() const { return sample_; }
 
  private:
+  // Runs a step that starts from the file; its failure leaves the photo out with its own reason.
+  // A JPEG whose decoder only warned is decoded again past the warnings.
   template <typename Work>
   bool guarded(Work work) {
     if (!photo_.ok()) return false;
-    try {
-      work();
-      return true;
-    } catch (const VipsError& e) {
-      fail(std::string(e.what()).starts_with("not a ")
-               ? e.what()
-               : std::string("cannot be decoded: ") + e.what());
-    } catch (const std::exception& e) {
-      fail(e.what());
+    for (;;) {
+      try {
+        runWithOwnErrors(work);
+        return true;
+      } catch (const VipsError& e) {
+        if (e.onlyWarned() && !lenient_) {
+          lenient_ = true;
+          continue;
+        }
+        fail(e.what());
+      } catch (const std::exception& e) {
+        fail(e.what());
+      }
+      return false;
     }
-    return false;
   }
 
-  void fail(std::string problem) {
-    photo_.problem = std::move(problem);
+  void discard() {
     if (!photo_.path.empty()) {
       std::error_code ignored;
       fs::remove(photo_.path, ignored);
@@ -167,49 +175,77 @@ class PhotoJob {
     photo_.path.clear();
   }
 
+  void fail(std::string problem) {
+    discard();
+    photo_.problem = std::move(problem);
+  }
+
   int sourceLongEdge() const { return std::max(header_.width, header_.height); }
+  bool keepsAlpha() const { return photo_.type != FileType::kJPEG; }
+  DecodeOptions decodeOptions(bool inMemory) const {
+    return {.keepAlpha = keepsAlpha(), .inMemory = inMemory, .lenient = lenient_};
+  }
+
+  // Decodes the whole picture at a small size: a file that is damaged or cut short fails here.
+  void checkDecodes() { decodeScaled(photo_.source, header_, 32, decodeOptions(true)); }
 
   void run(const Target& target) {
-    const bool sameType = photo_.type == header_.type;
+    const bool sameType = photo_.type == header_.type && header_.plainSRGB;
     const int maxEdge = std::min(sourceLongEdge(), target.longEdge);
     if (options_.size == PhotoSize::kOriginal && options_.metadata == MetadataChoice::kKeepAll &&
         sameType) {
       // The user's way to post a file exactly as it is. It must still decode.
-      decodeScaled(photo_.source, header_, 32);
+      checkDecodes();
       finish(readBytes(photo_.source), header_.width, header_.height, false);
       photo_.unchanged = true;
       return;
     }
-    const bool upright = header_.orientation == 1 && !header_.foreignProfile;
-    if (sameType && upright && maxEdge == sourceLongEdge()) {
-      decodeScaled(photo_.source, header_, 32);
-      MetadataTarget kept;
-      kept.bytes = readBytes(photo_.source);
-      kept.type = photo_.type;
-      MetadataOutcome cleaned = applyMetadata(photo_.source, std::move(kept), options_.metadata);
-      if (!target.budget || cleaned.bytes.size() <= *target.budget) {
-        photo_.locationRemoved = cleaned.locationRemoved;
-        photo_.unchanged = options_.metadata == MetadataChoice::kKeepAll;
-        finish(std::move(cleaned.bytes), header_.width, header_.height, false);
-        return;
-      }
+    if (sameType && header_.orientation == 1 && maxEdge == sourceLongEdge() && keptAsItIs(target)) {
+      return;
     }
     if (!target.budget) {
-      VipsImagePtr pixels = decodeScaled(photo_.source, header_, maxEdge);
-      encodeNew(pixels.get(), options_.quality);
+      // Decoded as it is encoded: held in memory only a strip at a time.
+      VipsImagePtr pixels = decodeScaled(photo_.source, header_, maxEdge, decodeOptions(false));
+      std::vector<std::uint8_t> bytes = encodeBytes(pixels.get(), options_.quality);
+      finish(std::move(bytes), photo_.width, photo_.height, true);
       return;
     }
     fit(maxEdge, *target.budget, target.hint);
   }
 
+  // The source's own bytes, its metadata cleaned in place, when that is all it needs and it fits
+  // the budget. Not when its metadata cannot be read or written as it is: then it is re-encoded.
+  bool keptAsItIs(const Target& target) {
+    checkDecodes();
+    MetadataTarget kept;
+    kept.bytes = readBytes(photo_.source);
+    kept.type = photo_.type;
+    std::optional<MetadataOutcome> cleaned =
+        cleanInPlace(photo_.source, std::move(kept), options_.metadata);
+    if (!cleaned || (target.budget && cleaned->bytes.size() > *target.budget)) return false;
+    photo_.locationRemoved = cleaned->locationRemoved;
+    photo_.unchanged = options_.metadata == MetadataChoice::kKeepAll;
+    finish(std::move(cleaned->bytes), header_.width, header_.height, false);
+    return true;
+  }
+
   // The largest long edge (then the highest quality) whose file is within `budget`. The photo is
-  // decoded once, a little larger than the first guess, and scaled from there.
-  void fit(int maxEdge, std::uint64_t budget, FitHint* hint) {
-    int edge = firstGuess(budget, hint ? hint->get() : std::nullopt);
+  // decoded once, a little larger than the first guess, and scaled from there; a size beyond it
+  // is decoded again from the file.
+  void fit(int maxEdge, std::uint64_t budget, const std::optional<FitSample>& hint) {
+    int edge = firstGuess(budget, hint);
     edge = std::clamp(edge, std::min(maxEdge, kFitEdgeFloor), maxEdge);
-    const int decodeEdge = decodeEdgeFor(edge, maxEdge);
-    VipsImagePtr decoded = decodeScaled(photo_.source, header_, decodeEdge);
-    const int decodedEdge = std::max(widthOf(decoded.get()), frameHeightOf(decoded.get()));
+    const int heldEdge = decodeEdgeFor(edge, maxEdge);
+    VipsImagePtr held;
+    if (pixelsAt(heldEdge) <= kHeldPixels) {
+      held = decodeScaled(photo_.source, header_, heldEdge, decodeOptions(true));
+    }
+    const int heldLongEdge = held ? std::max(widthOf(held.get()), frameHeightOf(held.get())) : 0;
+    auto pictureAt = [&](int longEdge) -> VipsImagePtr {
+      if (held && longEdge < heldLongEdge) return scaledDown(held.get(), longEdge);
+      if (held && longEdge == heldLongEdge) return nullptr;  // the held picture itself
+      return decodeScaled(photo_.source, header_, longEdge, decodeOptions(false));
+    };
     int quality = options_.quality;
     // The largest edge known to fit and the smallest known not to, at the current quality.
     int fitEdge = 0, overEdge = INT_MAX;
@@ -218,9 +254,9 @@ class PhotoJob {
     double power = 2.0;
     std::optional<PreparedPhoto> best;
     for (int attempt = 0; attempt < kFitTries; ++attempt) {
-      edge = std::clamp(edge, 1, decodedEdge);
-      VipsImagePtr scaled = edge < decodedEdge ? scaledDown(decoded.get(), edge) : nullptr;
-      std::vector<std::uint8_t> bytes = encodeBytes(scaled ? scaled.get() : decoded.get(), quality);
+      edge = std::clamp(edge, 1, maxEdge);
+      VipsImagePtr picture = pictureAt(edge);
+      std::vector<std::uint8_t> bytes = encodeBytes(picture ? picture.get() : held.get(), quality);
       const double size = static_cast<double>(bytes.size());
       if (bytes.size() <= budget) {
         if (edge > fitEdge) {
@@ -228,7 +264,7 @@ class PhotoJob {
           best = photo_;
           candidate_ = std::move(bytes);
         }
-        if (size >= 0.85 * static_cast<double>(budget) || edge >= decodedEdge) break;
+        if (size >= kFitEnough * static_cast<double>(budget) || edge >= maxEdge) break;
       } else {
         overEdge = std::min(overEdge, edge);
       }
@@ -239,10 +275,10 @@ class PhotoJob {
       }
       lastEdge = edge;
       lastSize = size;
-      int next =
-          static_cast<int>(edge * std::pow(0.95 * static_cast<double>(budget) / size, 1.0 / power));
+      int next = static_cast<int>(
+          edge * std::pow(kFitAim * static_cast<double>(budget) / size, 1.0 / power));
       if (fitEdge > 0 && overEdge != INT_MAX) {
-        if (overEdge - fitEdge <= std::max(2, fitEdge / 25)) break;
+        if (overEdge - fitEdge <= std::max(2, fitEdge / 100)) break;
         next = std::clamp(next, fitEdge + 1, overEdge - 1);
       } else if (fitEdge == 0 && next < kFitEdgeFloor && edge > kFitEdgeFloor / 2 &&
                  quality > kFitQualityFloor) {
@@ -257,28 +293,38 @@ class PhotoJob {
     }
     if (!best) throw std::runtime_error("cannot be made small enough for its share of the limit");
     photo_ = *best;
-    if (hint && quality == options_.quality) {
-      hint->set({.sourceEdge = sourceLongEdge(),
-                 .sourceBytes = photo_.sourceBytes,
-                 .edge = fitEdge,
-                 .bytes = static_cast<double>(candidate_.size()),
-                 .power = power});
+    if (quality == options_.quality) {
+      sample_ = FitSample{.sourceEdge = sourceLongEdge(),
+                          .sourceBytes = photo_.sourceBytes,
+                          .edge = fitEdge,
+                          .bytes = static_cast<double>(candidate_.size()),
+                          .power = power};
     }
     finish(std::move(candidate_), photo_.width, photo_.height, true);
   }
 
+  std::uint64_t pixelsAt(int longEdge) const {
+    const double scale = static_cast<double>(longEdge) / std::max(1, sourceLongEdge());
+    return static_cast<std::uint64_t>(scale * scale * header_.width * header_.height *
+                                      std::max(1, header_.pages));
+  }
+
   // Where the search starts: from a photo of the same size fitted before, its file scaled by how
-  // the two originals' sizes compare; else from this photo's own file size.
-  int firstGuess(std::uint64_t budget, const std::optional<FitHint::Sample>& hint) const {
-    const double target = 0.95 * static_cast<double>(budget);
+  // the two originals' sizes compare; else from this photo's own file size (a JPEG) or its pixels.
+  int firstGuess(std::uint64_t budget, const std::optional<FitSample>& hint) const {
+    const double target = kFitAim * static_cast<double>(budget);
     if (hint && hint->sourceEdge == sourceLongEdge() && hint->sourceBytes > 0) {
       const double expected = hint->bytes * static_cast<double>(photo_.sourceBytes) /
                               static_cast<double>(hint->sourceBytes);
       return static_cast<int>(hint->edge * std::pow(target / expected, 1.0 / hint->power));
     }
-    const double ratio = static_cast<double>(budget) / static_cast<double>(photo_.sourceBytes);
-    // A camera's JPEG is stored at a higher quality than ours: the first guess allows for it.
-    return static_cast<int>(sourceLongEdge() * std::sqrt(2.0 * ratio));
+    if (header_.type == FileType::kJPEG) {
+      const double ratio = static_cast<double>(budget) / static_cast<double>(photo_.sourceBytes);
+      // A camera's JPEG is stored at a higher quality than ours: the first guess allows for it.
+      return static_cast<int>(sourceLongEdge() * std::sqrt(2.0 * ratio));
+    }
+    const double expected = kJpegBytesPerPixel * static_cast<double>(pixelsAt(sourceLongEdge()));
+    return static_cast<int>(sourceLongEdge() * std::sqrt(target / expected));
   }
 
   // How large to decode for a first guess of `edge`: room to grow, at no extra cost for a JPEG,
@@ -309,14 +355,10 @@ class PhotoJob {
     photo_.height = height;
     photo_.quality = photo_.type == FileType::kJPEG ? quality : 0;
     photo_.locationRemoved = outcome.locationRemoved;
+    photo_.metadataLeftOut = outcome.leftOut;
     photo_.rotated = header_.orientation != 1;
     photo_.reencoded = true;
     return std::move(outcome.bytes);
-  }
-
-  void encodeNew(VipsImage* pixels, int quality) {
-    std::vector<std::uint8_t> bytes = encodeBytes(pixels, quality);
-    finish(std::move(bytes), photo_.width, photo_.height, true);
   }
 
   void finish(std::vector<std::uint8_t> bytes, int width, int height, bool reencoded) {
@@ -332,9 +374,12 @@ class PhotoJob {
 
   const PreparationOptions& options_;
   PreparedPhoto photo_;
+  PreparedPhoto probed_;  // as the header described it, before any preparation
   PhotoHeader header_;
+  bool lenient_ = false;
   fs::path pathStem_;
   std::vector<std::uint8_t> candidate_;
+  std::optional<FitSample> sample_;
 };
 
 // Runs `work(i)` for each index on a few threads; stops handing out indices once `stop` is set.
@@ -349,6 +394,69 @@ void inParallel(const std::vector<std::size_t>& indices, const std::atomic<bool>
   std::vector<std::jthread> pool;
   for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
   worker();
+}
+
+// Fits the photos `indices` of `jobs` together within `limit`. Photos that fit an equal share as
+// they are go first, each within that share; what they leave is shared equally by the rest, so
+// the total never passes the limit. The first of the rest is fitted alone and the others start
+// from what it came to. Photos that came out whole below their share leave the remainder to the
+// ones that were scaled, which are fitted again to the larger share (a few rounds at most). Each
+// step depends only on the photos, never on which thread finished first.
+template <typename Done>
+void fitSelection(std::vector<PhotoJob>& jobs, const std::vector<std::size_t>& indices,
+                  std::uint64_t limit, const std::atomic<bool>& stop, Done oneDone) {
+  const std::uint64_t equalShare = limit / indices.size();
+  std::vector<std::size_t> small, large;
+  for (std::size_t i : indices) {
+    (jobs[i].photo().sourceBytes <= equalShare ? small : large).push_back(i);
+  }
+  std::vector<std::uint64_t> shares(jobs.size(), 0);
+  inParallel(small, stop, [&](std::size_t i) {
+    shares[i] = equalShare;
+    jobs[i].prepare({.budget = equalShare, .hint = std::nullopt});
+    oneDone();
+  });
+  auto bytesOf = [&](const std::vector<std::size_t>& some) {
+    std::uint64_t used = 0;
+    for (std::size_t i : some) used += jobs[i].photo().ok() ? jobs[i].photo().bytes : 0;
+    return used;
+  };
+  std::optional<FitSample> hint;
+  if (!large.empty() && !stop) {
+    const std::uint64_t share = (limit - std::min(bytesOf(small), limit)) / large.size();
+    for (std::size_t i : large) shares[i] = share;
+    jobs[large.front()].prepare({.budget = share, .hint = std::nullopt});
+    hint = jobs[large.front()].sample();
+    oneDone();
+    const std::vector<std::size_t> rest(large.begin() + 1, large.end());
+    inParallel(rest, stop, [&](std::size_t i) {
+      jobs[i].prepare({.budget = share, .hint = hint});
+      oneDone();
+    });
+  }
+  for (int round = 0; round < 3 && !stop; ++round) {
+    std::vector<std::size_t> whole, scaled;
+    for (std::size_t i : indices) {
+      const PreparedPhoto& photo = jobs[i].photo();
+      if (photo.ok()) (photo.scaled ? scaled : whole).push_back(i);
+    }
+    if (scaled.empty()) break;
+    const std::uint64_t share = (limit - std::min(bytesOf(whole), limit)) / scaled.size();
+    std::vector<std::size_t> again;
+    for (std::size_t i : scaled) {
+      if (static_cast<double>(shares[i]) < kFitEnough * static_cast<double>(share)) {
+        again.push_back(i);
+      }
+    }
+    if (again.empty()) break;
+    // Each takes the new share only if the others' current files leave room for it.
+    const std::uint64_t keep = bytesOf(whole) + bytesOf(scaled) - bytesOf(again);
+    const std::uint64_t grown = (limit - std::min(keep, limit)) / again.size();
+    inParallel(again, stop, [&](std::size_t i) {
+      shares[i] = grown;
+      jobs[i].prepare({.budget = grown, .hint = hint});
+    });
+  }
 }
 
 std::string megabytes(std::uint64_t bytes) {
@@ -484,26 +592,7 @@ PreparationResult preparePhotos(const std::vector<std::string>& sources, const f
       oneDone();
     });
   } else if (!good.empty()) {
-    // Photos that fit an equal share as they are go first, each within that share; what they
-    // leave is shared equally by the rest, so the total never passes the limit.
-    const std::uint64_t equalShare = options.byteLimit / good.size();
-    std::vector<std::size_t> small, large;
-    for (std::size_t i : good) {
-      (jobs[i].photo().sourceBytes <= equalShare ? small : large).push_back(i);
-    }
-    inParallel(small, stop, [&](std::size_t i) {
-      jobs[i].prepare({.budget = equalShare});
-      oneDone();
-    });
-    std::uint64_t used = 0;
-    for (std::size_t i : small) used += jobs[i].photo().ok() ? jobs[i].photo().bytes : 0;
-    const std::uint64_t share =
-        large.empty() ? 0 : (options.byteLimit - std::min(used, options.byteLimit)) / large.size();
-    FitHint hint;
-    inParallel(large, stop, [&](std::size_t i) {
-      jobs[i].prepare({.budget = share, .hint = &hint});
-      oneDone();
-    });
+    fitSelection(jobs, good, options.byteLimit, stop, oneDone);
   }
 
   PreparationResult result;
@@ -519,7 +608,7 @@ std::string describePreparation(const PreparationResult& result,
   for (const auto& photo : result.photos) {
     if (!photo.ok()) continue;
     ++count;
-    if (photo.type != photo.sourceType) ++converted;
+    if (photo.type != photo.sourceType && photo.type == FileType::kJPEG) ++converted;
     if (photo.locationRemoved) ++located;
     if (photo.scaled) {
       ++scaled;
@@ -538,18 +627,30 @@ std::string describePreparation(const PreparationResult& result,
     line += count == 1 ? " at its size" : " at their size";
   }
   if (converted > 0) line += ", " + std::to_string(converted) + " made JPEG";
+  std::vector<std::string> leftOut;
+  for (const auto& photo : result.photos) {
+    if (!photo.ok()) continue;
+    for (const std::string& part : photo.metadataLeftOut) {
+      leftOut.push_back(part + " of " + fs::path(photo.source).filename().string());
+    }
+  }
+  std::string parts;
+  for (std::size_t i = 0; i < leftOut.size(); ++i) {
+    parts += (i == 0 ? "" : i + 1 == leftOut.size() ? " and " : ", ") + leftOut[i];
+  }
   switch (options.metadata) {
     case MetadataChoice::kKeepAll:
-      line += ", metadata kept";
+      line += leftOut.empty() ? ", metadata kept" : ", metadata kept but for " + parts;
       break;
     case MetadataChoice::kRemoveAll:
       line += ", metadata removed";
       break;
     case MetadataChoice::kKeepLocation:
-      line += ", location kept";
+      line += leftOut.empty() ? ", location kept" : ", location kept but for " + parts;
       break;
     default:
       if (located > 0) line += ", location removed";
+      if (!leftOut.empty()) line += ", left out: " + parts;
       break;
   }
   return line + ": " + megabytes(result.totalBytes()) + " of " + megabytes(options.byteLimit);
@@ -557,14 +658,28 @@ std::string describePreparation(const PreparationResult& result,
 
 std::optional<Thumbnail> decodeThumbnail(const std::string& path, int longEdge,
                                          std::string* problem) {
-  try {
-    const PhotoHeader header = readHeader(path);
-    PhotoHeader firstFrame = header;
-    firstFrame.pages = 1;
-    VipsImagePtr pixels = decodeScaled(path, firstFrame, std::max(1, longEdge));
-    return toThumbnail(pixels.get());
-  } catch (const std::exception& e) {
-    if (problem) *problem = e.what();
+  std::optional<Thumbnail> thumbnail;
+  bool lenient = false;
+  for (;;) {
+    try {
+      runWithOwnErrors([&] {
+        PhotoHeader firstFrame = readHeader(path);
+        firstFrame.pages = 1;
+        VipsImagePtr pixels =
+            decodeScaled(path, firstFrame, std::max(1, longEdge),
+                         {.keepAlpha = true, .inMemory = false, .lenient = lenient});
+        thumbnail = toThumbnail(pixels.get());
+      });
+      return thumbnail;
+    } catch (const VipsError& e) {
+      if (e.onlyWarned() && !lenient) {
+        lenient = true;
+        continue;
+      }
+      if (problem) *problem = e.what();
+    } catch (const std::exception& e) {
+      if (problem) *problem = e.what();
+    }
     return std::nullopt;
   }
 }

@@ -1,7 +1,11 @@
 // The export step a photo application runs before its export plug-in: each photo is prepared into
-// a new file at the size and in the file type the user chose, upright (its EXIF orientation applied
-// to the pixels), in sRGB, with its metadata cleaned. The originals are only read. A photo that
-// cannot be decoded is left out with the reason; nothing is written for it.
+// a new file at the size the user chose, upright (its EXIF orientation applied to the pixels),
+// with its metadata cleaned. What a photo becomes depends only on the photo and the user's
+// choices: a JPEG in 8-bit sRGB (other colour spaces converted, 16 bits made 8, transparency
+// flattened on white), except an animated GIF, which stays a GIF with every frame. The originals
+// are only read. A photo that cannot be decoded, or is over 200 megapixels, is left out with the
+// reason; nothing is written for it. Metadata that cannot be written never leaves a photo out:
+// the photo goes without that part, and says so.
 //
 // preparePhotos is a pure function of its inputs: it may run on any thread, several at once (a
 // graphical host runs it off its UI thread); it writes only new files, mode 0600, into the folder
@@ -51,7 +55,9 @@ struct PreparationOptions {
   PhotoSize size = PhotoSize::kFit;
   int quality = kDefaultQuality;  // JPEG quality (1-100) of re-encoded photos; Fit may go lower
   MetadataChoice metadata = MetadataChoice::kRemoveLocation;
-  std::string requiredFileType;  // the plug-in's requiredFileType: "" any type it takes, "jpg"
+  // The plug-in's requiredFileType: "png" or "gif" make every photo that type; anything else
+  // ("", "jpg") leaves each photo to the rule above.
+  std::string requiredFileType;
   std::uint64_t byteLimit = kDefaultByteLimit;
 };
 
@@ -73,6 +79,9 @@ struct PreparedPhoto {
   bool reencoded = false;        // new pixels were encoded (else the bytes were kept)
   bool locationRemoved = false;  // it carried a GPS position that is gone
   bool unchanged = false;        // handed over byte for byte
+  // Parts of its metadata the choice would keep but that could not be written, each with why,
+  // e.g. "the comment (over 64 KiB)"; the photo went without them.
+  std::vector<std::string> metadataLeftOut;
 
   bool ok() const { return problem.empty(); }
   int longEdge() const { return width > height ? width : height; }

@@ -3,24 +3,68 @@
 #include <vips/vips.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <mutex>
+#include <shared_mutex>
 #include <string_view>
+
+#include "base/ascii.h"
 
 namespace marigold::imaging {
 namespace {
 
-// libvips keeps its last errors in one process-wide buffer; take them and empty it.
-std::string lastError(std::string_view what) {
-  char* text = vips_error_buffer_copy();
-  std::string message = text ? text : "";
-  g_free(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-  // Several lines come from the layers below; the first names the cause, the rest repeat it.
-  if (auto end = message.find('\n'); end != std::string::npos) message.resize(end);
-  return message.empty() ? std::string(what) : message;
+// Held shared by all libvips work, and alone by a failing step run again for its own error.
+std::shared_mutex& vipsWork() {
+  static std::shared_mutex lock;
+  return lock;
+}
+// Whether this thread holds vipsWork alone: only then is the error buffer its own.
+thread_local bool ownErrorBuffer = false;
+
+bool mentions(const std::string& lowered, std::initializer_list<std::string_view> words) {
+  for (std::string_view word : words) {
+    if (lowered.find(word) != std::string::npos) return true;
+  }
+  return false;
 }
 
-[[noreturn]] void fail(std::string_view what) { throw VipsError(lastError(what)); }
+// What libvips and the decoders below it say, in words for the user. `onlyWarned` is set when
+// a JPEG decoder merely warned of something it decodes past.
+std::string reasonFor(const std::string& message, std::string_view what, bool& onlyWarned) {
+  const std::string lowered = lowerASCII(message);
+  onlyWarned = false;
+  if (lowered.empty()) return std::string(what);
+  if (mentions(lowered, {"unable to open", "no such file", "permission denied"})) {
+    return "cannot be read (" + message.substr(0, message.find('\n')) + ")";
+  }
+  if (mentions(lowered, {"premature end", "truncated", "not enough data", "unexpected end",
+                         "end of file", "out of order read", "read error", "short read"})) {
+    return "cannot be decoded: the file ends before the picture does";
+  }
+  if (mentions(lowered, {"not in a known format", "not a known file format", "unsupported image",
+                         "is not a"})) {
+    return "not a JPEG, PNG, GIF, TIFF or HEIC image";
+  }
+  if (lowered.starts_with("vipsjpeg: ") && !mentions(lowered, {"huffman"})) onlyWarned = true;
+  if (mentions(lowered, {"corrupt", "bogus", "invalid", "crc", "bad ", "damaged", "error"})) {
+    return "cannot be decoded: the picture's data is damaged";
+  }
+  // Several lines come from the layers below; the first names the cause, the rest repeat it.
+  std::string first = message.substr(0, message.find('\n'));
+  return "cannot be decoded (" + first + ")";
+}
+
+// Throws the step's error. Only a thread that holds vipsWork alone reads libvips's buffer; any
+// other's failure is run again alone (runWithOwnErrors), so its text here is never shown.
+[[noreturn]] void fail(std::string_view what) {
+  if (!ownErrorBuffer) throw VipsError(std::string(what));
+  char* text = vips_error_buffer_copy();  // and empties it
+  const std::string message = text ? text : "";
+  g_free(text);
+  bool onlyWarned = false;
+  std::string reason = reasonFor(message, what, onlyWarned);
+  throw VipsError(reason, onlyWarned);
+}
 
 VipsImagePtr checked(VipsImage* image, std::string_view what) {
   if (image == nullptr) fail(what);
@@ -56,6 +100,15 @@ bool isSRGBProfile(const void* data, std::size_t size) {
   const std::string_view bytes(static_cast<const char*>(data), size);
   return bytes.find("sRGB") != std::string_view::npos ||
          bytes.find(std::string_view("s\0R\0G\0B", 7)) != std::string_view::npos;
+}
+
+// Whether the picture carries a colour profile of a space other than sRGB.
+bool foreignProfile(VipsImage* image) {
+  if (vips_image_get_typeof(image, VIPS_META_ICC_NAME) == 0) return false;
+  const void* data = nullptr;
+  std::size_t size = 0;
+  return vips_image_get_blob(image, VIPS_META_ICC_NAME, &data, &size) == 0 &&
+         !isSRGBProfile(data, size);
 }
 
 struct DoubleArrayUnref {
@@ -133,6 +186,29 @@ void startImageLibraries() {
   if (!started) throw VipsError("the image library libvips could not be started");
 }
 
+void runWithOwnErrors(const std::function<void()>& work) {
+  startImageLibraries();
+  if (ownErrorBuffer) return work();  // already alone
+  try {
+    std::shared_lock shared(vipsWork());
+    work();
+    return;
+  } catch (const VipsError&) {
+    // Run again below, alone, for the error text.
+  }
+  std::unique_lock alone(vipsWork());
+  vips_error_clear();
+  ownErrorBuffer = true;
+  try {
+    work();
+  } catch (...) {
+    ownErrorBuffer = false;
+    vips_error_clear();
+    throw;
+  }
+  ownErrorBuffer = false;
+}
+
 PhotoHeader readHeader(const std::string& path) {
   startImageLibraries();
   SourcePtr source = openSource(path);
@@ -148,20 +224,31 @@ PhotoHeader readHeader(const std::string& path) {
   header.orientation = std::clamp(vips_image_get_orientation(image.get()), 1, 8);
   header.width = vips_image_get_width(image.get());
   header.height = vips_image_get_page_height(image.get());
-  if (header.orientation >= 5) std::swap(header.width, header.height);
   header.pages = header.type == FileType::kGIF ? vips_image_get_n_pages(image.get()) : 1;
-  header.hasAlpha = vips_image_hasalpha(image.get());
-  if (vips_image_get_typeof(image.get(), VIPS_META_ICC_NAME) != 0) {
-    const void* data = nullptr;
-    std::size_t size = 0;
-    if (vips_image_get_blob(image.get(), VIPS_META_ICC_NAME, &data, &size) == 0) {
-      header.foreignProfile = !isSRGBProfile(data, size);
-    }
+  // A picture's size is known before any of it is decoded: one too large for the memory it
+  // would take, or a small file that only claims to be that large, stops here.
+  const std::uint64_t pixels = static_cast<std::uint64_t>(header.width) *
+                               static_cast<std::uint64_t>(header.height) *
+                               static_cast<std::uint64_t>(std::max(1, header.pages));
+  if (pixels > kMaxPixels) {
+    std::string size = std::to_string(header.width) + "x" + std::to_string(header.height) +
+                       " pixels" +
+                       (header.pages > 1 ? " in " + std::to_string(header.pages) + " frames" : "");
+    throw VipsError("the picture is " + size + " (" + std::to_string(pixels / 1'000'000) +
+                    " megapixels); photos of up to " + std::to_string(kMaxPixels / 1'000'000) +
+                    " megapixels can be prepared");
   }
+  if (header.orientation >= 5) std::swap(header.width, header.height);
+  header.hasAlpha = vips_image_hasalpha(image.get());
+  const VipsInterpretation kind = vips_image_get_interpretation(image.get());
+  header.plainSRGB = vips_image_get_format(image.get()) == VIPS_FORMAT_UCHAR &&
+                     (kind == VIPS_INTERPRETATION_sRGB || kind == VIPS_INTERPRETATION_B_W) &&
+                     !foreignProfile(image.get());
   return header;
 }
 
-VipsImagePtr decodeScaled(const std::string& path, const PhotoHeader& header, int longEdge) {
+VipsImagePtr decodeScaled(const std::string& path, const PhotoHeader& header, int longEdge,
+                          const DecodeOptions& decode) {
   startImageLibraries();
   SourcePtr source = openSource(path);
   // A JPEG decodes at 1/2, 1/4 or 1/8 of its size for a fraction of the cost: take the smallest
@@ -173,23 +260,35 @@ VipsImagePtr decodeScaled(const std::string& path, const PhotoHeader& header, in
     int shrink = 1;
     while (shrink < 8 && stored / (shrink * 2) >= longEdge) shrink *= 2;
     options += "shrink=" + std::to_string(shrink) + ",";
+    // libjpeg reports a file cut short (or data that does not fill the picture its header
+    // declares) only as a warning; it is an error here, and so is every other warning unless the
+    // caller asks to decode past them.
+    options += decode.lenient ? "fail_on=truncated" : "fail_on=warning";
+  } else {
+    // A file cut short is an error, not a picture with a grey end.
+    options += "fail_on=truncated";
   }
-  // A file cut short is an error, not a picture with a grey end.
-  options += "fail_on=truncated";
   VipsImagePtr loaded = checked(vips_image_new_from_source(source.get(), options.c_str(), "access",
                                                            VIPS_ACCESS_SEQUENTIAL, nullptr),
                                 "cannot be decoded");
   VipsImage* out = nullptr;
+  // A colour profile of another space, or CMYK (converted through a generic CMYK profile when
+  // it carries none), is converted to sRGB by profile; other spaces and 16 bits by asEightBit.
+  const bool cmyk = vips_image_get_interpretation(loaded.get()) == VIPS_INTERPRETATION_CMYK;
+  const bool byProfile = cmyk || foreignProfile(loaded.get());
   const int status =
-      header.foreignProfile
-          ? vips_thumbnail_image(loaded.get(), &out, longEdge, "height", longEdge, "size",
-                                 VIPS_SIZE_DOWN, "export_profile", "srgb", nullptr)
-          : vips_thumbnail_image(loaded.get(), &out, longEdge, "height", longEdge, "size",
-                                 VIPS_SIZE_DOWN, nullptr);
+      byProfile ? vips_thumbnail_image(loaded.get(), &out, longEdge, "height", longEdge, "size",
+                                       VIPS_SIZE_DOWN, "import_profile", cmyk ? "cmyk" : "srgb",
+                                       "export_profile", "srgb", nullptr)
+                : vips_thumbnail_image(loaded.get(), &out, longEdge, "height", longEdge, "size",
+                                       VIPS_SIZE_DOWN, nullptr);
   if (status != 0) fail("cannot be decoded");
-  VipsImagePtr lazy(out);
+  VipsImagePtr thumbnail(out);
+  VipsImagePtr picture = asEightBit(thumbnail.get(), false);
+  if (!decode.keepAlpha) picture = flattened(std::move(picture));
+  if (!decode.inMemory) return picture;
   // Decoding happens here, so a damaged file fails here.
-  return checked(vips_image_copy_memory(lazy.get()), "cannot be decoded");
+  return checked(vips_image_copy_memory(picture.get()), "cannot be decoded");
 }
 
 VipsImagePtr scaledDown(VipsImage* image, int longEdge) {
@@ -216,11 +315,9 @@ std::vector<std::uint8_t> encode(VipsImage* image, FileType type, int quality) {
                                    nullptr);
       break;
     }
-    case FileType::kGIF: {
-      VipsImagePtr pixels = asEightBit(image, false);
-      status = vips_gifsave_buffer(pixels.get(), &buffer, &length, "strip", TRUE, nullptr);
+    case FileType::kGIF:
+      status = vips_gifsave_buffer(image, &buffer, &length, "strip", TRUE, nullptr);
       break;
-    }
     default: {
       VipsImagePtr pixels = flattened(asEightBit(image, true));
       status =
@@ -264,6 +361,32 @@ Thumbnail toThumbnail(VipsImage* image) {
   thumbnail.height = vips_image_get_height(pixels.get());
   thumbnail.rgba = takeBuffer(memory, size);
   return thumbnail;
+}
+
+}  // namespace marigold::imaging
+
+namespace marigold::imaging {
+
+EmbeddedMetadata embeddedMetadataOf(const std::string& path) {
+  startImageLibraries();
+  EmbeddedMetadata found;
+  SourcePtr source = openSource(path);
+  VipsImagePtr image = checked(
+      vips_image_new_from_source(source.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr),
+      "cannot be decoded");
+  const void* data = nullptr;
+  std::size_t size = 0;
+  if (vips_image_get_typeof(image.get(), VIPS_META_EXIF_NAME) != 0 &&
+      vips_image_get_blob(image.get(), VIPS_META_EXIF_NAME, &data, &size) == 0) {
+    std::string_view exif(static_cast<const char*>(data), size);
+    if (exif.starts_with(std::string_view("Exif\0\0", 6))) exif.remove_prefix(6);
+    found.exif.assign(exif.begin(), exif.end());
+  }
+  if (vips_image_get_typeof(image.get(), VIPS_META_XMP_NAME) != 0 &&
+      vips_image_get_blob(image.get(), VIPS_META_XMP_NAME, &data, &size) == 0) {
+    found.xmp.assign(static_cast<const char*>(data), size);
+  }
+  return found;
 }
 
 }  // namespace marigold::imaging

@@ -1,10 +1,12 @@
 // The pixel side of photo preparation, on libvips: the header of a photo, a decode with
-// shrink-on-load (upright, sRGB), further scaling of a decoded picture and encoding it. Every
-// function starts libvips on first use (once per process, thread-safe) and throws VipsError with
-// libvips's message when it fails.
+// shrink-on-load (upright, 8-bit sRGB), further scaling of a decoded picture and encoding it.
+// Every function starts libvips on first use (once per process, thread-safe) and throws VipsError
+// with a reason worded for the user when it fails. Work that may fail runs inside
+// runWithOwnErrors, so that the reason is the photo's own.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -19,11 +21,28 @@ namespace marigold::imaging {
 
 class VipsError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  // `onlyWarned`: the decoder complained of something it decodes past (stray bytes in a JPEG,
+  // say); decoding again with `lenient` set gives the picture.
+  explicit VipsError(const std::string& reason, bool onlyWarned = false)
+      : std::runtime_error(reason), onlyWarned_(onlyWarned) {}
+  bool onlyWarned() const { return onlyWarned_; }
+
+ private:
+  bool onlyWarned_;
 };
+
+// The largest picture prepared: what phones make. Larger ones (or files that only claim to be)
+// are refused from their header, before anything is decoded.
+inline constexpr std::uint64_t kMaxPixels = 200'000'000;
 
 // Starts libvips and exiv2 once for the process; later calls return at once.
 void startImageLibraries();
+
+// Runs `work`, which uses libvips. libvips keeps one error buffer for the whole process, so when
+// `work` throws VipsError it is run once more with every other thread's libvips work held back,
+// and the error it leaves then is the one thrown: the photo's own. `work` must start from the
+// file each time.
+void runWithOwnErrors(const std::function<void()>& work);
 
 // A reference to a libvips image; releases it when it goes.
 struct VipsImageUnref {
@@ -33,29 +52,38 @@ using VipsImagePtr = std::unique_ptr<VipsImage, VipsImageUnref>;
 
 struct PhotoHeader {
   FileType type = FileType::kJPEG;
-  int width = 0, height = 0;  // upright
+  int width = 0, height = 0;  // upright, of one frame
   int orientation = 1;        // EXIF orientation, 1 when upright already
   int pages = 1;              // frames of an animated GIF
   bool hasAlpha = false;
-  bool foreignProfile = false;  // carries a colour profile that is not sRGB
+  bool plainSRGB = true;  // 8-bit sRGB or grey without a profile of another colour space
 };
 
-// Reads the header only. Throws for a file libvips cannot open or a type other than FileType's.
+// Reads the header only. Throws for a file libvips cannot open, a type other than FileType's or
+// a picture over kMaxPixels.
 PhotoHeader readHeader(const std::string& path);
 
 // Decodes `path` to at most `longEdge` pixels on the long edge (never larger than it is), upright,
-// converted to sRGB when it carries another profile, all frames of an animation. The picture is
-// held in memory. A file cut short or damaged throws.
-VipsImagePtr decodeScaled(const std::string& path, const PhotoHeader& header, int longEdge);
+// 8-bit sRGB (or grey), all frames of an animation, transparency flattened on white unless
+// `keepAlpha`. Held in memory when `inMemory`, else decoded as it is read (once: the decode then
+// fails where the picture is used). A file cut short or damaged throws.
+struct DecodeOptions {
+  bool keepAlpha = false;
+  bool inMemory = true;
+  bool lenient = false;  // decode past a JPEG's warnings (never past its end)
+};
+VipsImagePtr decodeScaled(const std::string& path, const PhotoHeader& header, int longEdge,
+                          const DecodeOptions& options);
 
-// `image` made smaller, to at most `longEdge` pixels on the long edge (per frame).
+// `image` made smaller, to at most `longEdge` pixels on the long edge (per frame), in memory.
 VipsImagePtr scaledDown(VipsImage* image, int longEdge);
 
 // Width and the height of one frame.
 int widthOf(VipsImage* image);
 int frameHeightOf(VipsImage* image);
 
-// The encoded file, without any metadata; `quality` counts for JPEG only.
+// The encoded file, without any metadata; `quality` counts for JPEG only. The picture is one
+// decodeScaled made (a JPEG takes its first frame).
 std::vector<std::uint8_t> encode(VipsImage* image, FileType type, int quality);
 
 // The colour profile the picture carries, if any (kept in the prepared file).
@@ -63,5 +91,12 @@ std::optional<std::vector<std::uint8_t>> colourProfileOf(VipsImage* image);
 
 // 8-bit RGBA pixels of the picture's first frame.
 Thumbnail toThumbnail(VipsImage* image);
+
+// EXIF and XMP blocks libvips read from a file exiv2 may not open itself (a HEIC), if any.
+struct EmbeddedMetadata {
+  std::vector<std::uint8_t> exif;  // a TIFF structure, any "Exif\0\0" prefix removed
+  std::string xmp;
+};
+EmbeddedMetadata embeddedMetadataOf(const std::string& path);
 
 }  // namespace marigold::imaging
