@@ -117,7 +117,8 @@ TEST_F(MarigoldAccountTest, JsonDocumentsReadBack) {
        R"({"blog":"ada-photos.plinth.example","id":"1","photos":1,"prepared":{"bytes":6112,)"
        R"("limit":5242880,"metadata":"remove-location","photos":[{"bytes":6112,"file":")" +
            photo +
-           R"(","height":200,"locationRemoved":false,"originalBytes":6112,"scaled":false,)"
+           R"(","height":200,"locationRemoved":false,"metadataLeftOut":[],"originalBytes":6112,)"
+           R"("scaled":false,)"
            R"("type":"JPEG","unchanged":false,"width":300}],"size":"fit",)"
            R"("summary":"1 photo at its size: 0.1 MB of 5 MB"},"state":"Draft"})"},
   };

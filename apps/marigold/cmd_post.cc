@@ -73,6 +73,9 @@ JsonValue preparationJson(const imaging::PreparationResult& result,
     item.set("scaled", photo.scaled);
     item.set("locationRemoved", photo.locationRemoved);
     item.set("unchanged", photo.unchanged);
+    JsonValue::Array leftOut;
+    for (const auto& part : photo.metadataLeftOut) leftOut.push_back(JsonValue(part));
+    item.set("metadataLeftOut", JsonValue(std::move(leftOut)));
     photos.push_back(JsonValue(std::move(item)));
   }
   document.set("photos", JsonValue(std::move(photos)));
