@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/ascii.h"
+#include "base/translation.h"
 #include "commands.h"
 #include "host/photo_export.h"
 #include "host/scratch_folder.h"
@@ -239,7 +240,8 @@ int post(PostOptions& o, Console& console) {
 CommandRun addPost(CLI::App& app, Console& console) {
   auto options = std::make_shared<PostOptions>();
   CLI::App* command = app.add_subcommand("post", "post photos to a blog as one photo post");
-  command->footer(std::string(kPostLimitsHelp) + kSignInHelp + "\n" + kExitStatusHelp);
+  command->footer(std::string(kPostLimitsHelp) + tr(kPhotoRuleHelp) + kSignInHelp + "\n" +
+                  kExitStatusHelp);
   PostOptions& o = *options;
   command->add_option("photos", o.photos, "the photos, in the post's order")
       ->required()

@@ -38,6 +38,13 @@ inline constexpr const char* kPostLimitsHelp = translatable(
 static_assert(config::kMaxPostBytes == 5 * 1024 * 1024 && config::kMaxPostPhotos == 10,
               "the help above names the service's limits");
 
+// What the export step makes of each photo, as post --help says it.
+inline constexpr const char* kPhotoRuleHelp = translatable(
+    "Each photo becomes a JPEG in 8-bit sRGB (other colour spaces converted, 16 bits made 8,\n"
+    "transparency flattened on white), except an animated GIF, which stays a GIF with every\n"
+    "frame; what a photo becomes depends only on the photo and the options. Photos over 200\n"
+    "megapixels are refused.\n");
+
 // The exit statuses as --help lists them.
 inline constexpr const char* kExitStatusHelp = translatable(
     "Exit status:\n"
