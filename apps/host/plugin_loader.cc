@@ -26,15 +26,18 @@ PluginModule::~PluginModule() { dlclose(handle_); }
 
 std::unique_ptr<ExportPluginProtocol> PluginModule::createPlugin(
     ExportImageProtocol& exportManager, Application& application, RunLoop& runLoop,
-    std::function<void(const pane::PostOutcome&)> postEnded) const {
-  return entry_->create(exportManager, PluginServices{.application = application,
-                                                      .runLoop = runLoop,
-                                                      .bundlePath = setup_.module,
-                                                      .settingsFolder = setup_.settingsFolder,
-                                                      .service = setup_.service,
-                                                      .log = setup_.log,
-                                                      .useDesktopKeyring = setup_.useDesktopKeyring,
-                                                      .postEnded = std::move(postEnded)});
+    std::function<void(const pane::PostOutcome&)> postEnded,
+    std::function<void(const pane::UploadProgress&)> uploadProgressed) const {
+  return entry_->create(exportManager,
+                        PluginServices{.application = application,
+                                       .runLoop = runLoop,
+                                       .bundlePath = setup_.module,
+                                       .settingsFolder = setup_.settingsFolder,
+                                       .service = setup_.service,
+                                       .log = setup_.log,
+                                       .useDesktopKeyring = setup_.useDesktopKeyring,
+                                       .postEnded = std::move(postEnded),
+                                       .uploadProgressed = std::move(uploadProgressed)});
 }
 
 std::string defaultPluginPath() {

@@ -39,11 +39,12 @@ class PluginModule {
   PluginModule(const PluginModule&) = delete;
   PluginModule& operator=(const PluginModule&) = delete;
 
-  // Makes the plug-in for `exportManager`; `postEnded` is told how each export ended. It must be
-  // destroyed before this module.
+  // Makes the plug-in for `exportManager`; `postEnded` is told how each export ended,
+  // `uploadProgressed` how far each upload has got. It must be destroyed before this module.
   std::unique_ptr<ExportPluginProtocol> createPlugin(
       ExportImageProtocol& exportManager, Application& application, RunLoop& runLoop,
-      std::function<void(const pane::PostOutcome&)> postEnded = {}) const;
+      std::function<void(const pane::PostOutcome&)> postEnded = {},
+      std::function<void(const pane::UploadProgress&)> uploadProgressed = {}) const;
 
  private:
   PluginSetup setup_;

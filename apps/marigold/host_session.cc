@@ -26,8 +26,10 @@ HostSession::HostSession(std::vector<std::string> photoPaths, Console& console,
   });
   // Loading the plug-in already resets its pane, which may try the remembered sign-in.
   const std::size_t sheetsBefore = manager_.window()->sheets().size();
-  plugin_ = module_.createPlugin(manager_, application_, loop_,
-                                 [this](const pane::PostOutcome& outcome) { lastPost_ = outcome; });
+  plugin_ = module_.createPlugin(
+      manager_, application_, loop_,
+      [this](const pane::PostOutcome& outcome) { lastPost_ = outcome; },
+      [this](const pane::UploadProgress& progress) { frontEnd_.uploadProgressed(progress); });
   if (exportStep) manager_.setPhotoPaths(exportStep(plugin_->requiredFileType()));
   plugin_->viewWillBeActivated();
   rememberedSignInFailed_ = !signedIn() && manager_.window()->sheets().size() > sheetsBefore;
@@ -99,12 +101,12 @@ PostOutcome HostSession::exportAndWait() {
     return {};
   }
   std::shared_ptr<Alert> sheet = newestSheet();
-  // A refusal comes as a sheet without a progress bar, printed when it appeared.
-  const bool uploading = TerminalFrontEnd::isProgressSheet(*sheet);
-  loop_.runUntil([&] { return !sheet->buttons().empty() && sheet->buttons().front()->isEnabled(); },
-                 std::nullopt);
+  // The plug-in reports the export's end as data: a refusal at once (its sheet was printed when
+  // it appeared), an upload once its sheet can be dismissed.
+  loop_.runUntil([&] { return lastPost_.has_value(); }, std::nullopt);
   frontEnd_.finishLine();
   frontEnd_.uploadEnded();
+  const bool uploading = lastPost_ && lastPost_->result != pane::PostOutcome::Result::kRefused;
   PostOutcome outcome;
   const std::string message = sheet->messageText();
   outcome.posted = lastPost_ && lastPost_->posted();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 #include "console.h"
 #include "platform/progress_indicator.h"
@@ -14,19 +15,8 @@ namespace marigold::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
-constexpr const char* kWaiting = "Waiting for a response...";
 constexpr const char* kMayBePostedText =
     "The post may already be on your blog; check before posting again.";
-
-bool isByteCount(const std::string& message) {
-  return message.find(" Bytes of ") != std::string::npos;
-}
-
-// The sheet's last word ("Your image was...", "The post failed: ...") is its outcome, which the
-// caller reports; everything before it is progress.
-bool isOutcome(const std::string& message) {
-  return message.starts_with("Your image") || message.starts_with("The post ");
-}
 
 // The connection's error alert names libcurl's code ("URLLoading error 28."); the user is told
 // what it means instead.
@@ -125,8 +115,25 @@ void TerminalFrontEnd::finishLine() {
   if (progress_ != nullptr) std::fflush(progress_);
 }
 
+void TerminalFrontEnd::uploadProgressed(const pane::UploadProgress& progress) {
+  if (!uploading_) {
+    // An upload starts: its sheet, which comes next, follows what the plug-in reports.
+    uploading_ = true;
+    bodySent_ = false;
+    mayBePosted_ = false;
+    uploadSheet_.reset();
+  }
+  upload_ = progress;
+  if (progress.phase == pane::UploadProgress::Phase::kWaitingForReply && !bodySent_) {
+    bodySent_ = true;
+    interrupts_.setOutcome(Interrupts::Outcome{kMayBePostedText, kMayBePosted});
+  }
+  if (const auto sheet = uploadSheet_.lock()) render(*sheet);
+}
+
 void TerminalFrontEnd::uploadEnded() {
   uploading_ = false;
+  uploadSheet_.reset();
   interrupts_.setOutcome(std::nullopt);
 }
 
@@ -138,29 +145,39 @@ void TerminalFrontEnd::windowChanged() {
       printError(*sheet);
       continue;
     }
-    uploading_ = true;
-    bodySent_ = false;
-    mayBePosted_ = false;
-    Alert* raw = sheet.get();
-    sheetSubscriptions_.push_back(sheet->onChange([this, raw] { render(*raw); }));
     lastMessage_.clear();
     lastTenth_ = -1;
+    if (uploading_ && uploadSheet_.expired()) {
+      // The upload's sheet is drawn as the plug-in reports the upload's progress; its outcome is
+      // the caller's to report.
+      uploadSheet_ = sheet;
+    } else {
+      Alert* raw = sheet.get();
+      sheetSubscriptions_.push_back(sheet->onChange([this, raw] { render(*raw); }));
+    }
     render(*sheet);
   }
 }
 
 void TerminalFrontEnd::render(const Alert& sheet) {
   const std::string& message = sheet.messageText();
-  if (uploading_ && !bodySent_ && message == kWaiting) {
-    bodySent_ = true;
-    interrupts_.setOutcome(Interrupts::Outcome{kMayBePostedText, kMayBePosted});
+  if (progress_ == nullptr) return;
+  // The share done: of the upload, the photos' bytes sent; of other work, the sheet's bar.
+  std::optional<double> done;
+  const bool sending =
+      uploadSheet_.lock().get() == &sheet && upload_.phase == pane::UploadProgress::Phase::kSending;
+  if (sending) {
+    done = upload_.photoBytesTotal == 0 ? 0.0
+                                        : static_cast<double>(upload_.photoBytesSent) /
+                                              static_cast<double>(upload_.photoBytesTotal);
+  } else if (auto bar = std::dynamic_pointer_cast<ProgressIndicator>(sheet.accessoryView());
+             bar && !bar->isIndeterminate() && uploadSheet_.lock().get() != &sheet) {
+    done = bar->doubleValue() / 100.0;
   }
-  if (progress_ == nullptr || isOutcome(message)) return;
-  auto bar = std::dynamic_pointer_cast<ProgressIndicator>(sheet.accessoryView());
   if (tty_) {
     std::string line = printable(message);
-    if (bar && !bar->isIndeterminate()) {
-      int filled = static_cast<int>(bar->doubleValue() * kBarWidth / 100.0);
+    if (done) {
+      int filled = std::clamp(static_cast<int>(*done * kBarWidth), 0, kBarWidth);
       line = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] " + line;
     }
     // A line as wide as the terminal would wrap, and each redraw would leave a line behind.
@@ -173,9 +190,9 @@ void TerminalFrontEnd::render(const Alert& sheet) {
     return;
   }
   if (message == lastMessage_) return;
-  if (isByteCount(message)) {
+  if (sending) {
     // Plain output: one line per tenth of the upload, not one per network write.
-    int tenth = bar ? static_cast<int>(bar->doubleValue() / 10.0) : 0;
+    const int tenth = static_cast<int>(done.value_or(0) * 10.0);
     if (tenth == lastTenth_) return;
     lastTenth_ = tenth;
   }

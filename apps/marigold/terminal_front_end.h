@@ -18,6 +18,7 @@
 #include "platform/application.h"
 #include "platform/observable.h"
 #include "platform/window.h"
+#include "plugin/pane_contract.h"
 
 namespace marigold::cli {
 
@@ -42,6 +43,9 @@ class TerminalFrontEnd : public AlertPresenter {
   // Whether the upload under way, or the last one, failed without an answer after its whole body
   // was sent (this was printed), so that the post may be on the blog.
   bool mayBePosted() const { return mayBePosted_; }
+  // The plug-in's report of how far an upload has got (PluginServices::uploadProgressed): the
+  // first one starts an upload, whose sheet comes next.
+  void uploadProgressed(const pane::UploadProgress& progress);
   // The upload's outcome is known: an interruption no longer concerns it.
   void uploadEnded();
 
@@ -64,6 +68,8 @@ class TerminalFrontEnd : public AlertPresenter {
   int lastTenth_ = -1;
   bool lineOpen_ = false;
   bool uploading_ = false;
+  std::weak_ptr<Alert> uploadSheet_;  // the running upload's sheet, once it came
+  pane::UploadProgress upload_;       // as the plug-in last reported it
   bool bodySent_ = false;
   bool mayBePosted_ = false;
 };

@@ -3,8 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "platform/application.h"
 #include "base/log.h"
+#include "platform/application.h"
 #include "platform/window.h"
 
 namespace marigold {
@@ -18,6 +18,7 @@ std::shared_ptr<Alert> Alert::alertWithError(const Error& error) {
   if (error.underlying) details += " " + error.underlying->description;
   alert->setInformativeText(std::move(details));
   alert->addButtonWithTitle("OK");
+  alert->error_ = error;
   return alert;
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ class Alert : public Observable, public std::enable_shared_from_this<Alert> {
   const std::string& informativeText() const { return informativeText_; }
   void setInformativeText(std::string text) { update(informativeText_, std::move(text)); }
   AlertStyle alertStyle() const { return alertStyle_; }
+  // The error an alertWithError describes, for a host that words it in its own way; absent for
+  // other alerts.
+  const std::optional<Error>& error() const { return error_; }
   void setAlertStyle(AlertStyle style) { update(alertStyle_, style); }
 
   // Adds a button at the end; clicking it (or pressButton) ends the alert with its response.
@@ -81,6 +85,7 @@ class Alert : public Observable, public std::enable_shared_from_this<Alert> {
   std::string messageText_;
   std::string informativeText_;
   AlertStyle alertStyle_ = AlertStyle::kWarning;
+  std::optional<Error> error_;
   std::vector<std::shared_ptr<Button>> buttons_;
   std::vector<Subscription> buttonSubscriptions_;
   std::shared_ptr<View> accessoryContainer_;

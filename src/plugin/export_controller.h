@@ -60,6 +60,8 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
     LogSink* log = nullptr;
     // Told how each export ended, once its sheet can be dismissed.
     std::function<void(const pane::PostOutcome&)> postEnded = {};
+    // Told how far each upload has got, as it goes.
+    std::function<void(const pane::UploadProgress&)> uploadProgressed = {};
   };
 
   // Creation: keeps the export manager (not owned); signed out, no consumer or token.
@@ -294,6 +296,11 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   // available.
   void endUpload(pane::PostOutcome::Result result,
                  std::optional<std::string> postId = std::nullopt);
+  // Tells the host how far the upload has got; `bodyBytesSent` of the post's body are out.
+  void reportUploadProgress(pane::UploadProgress::Phase phase, std::uint64_t bodyBytesSent = 0);
+  // The photos' own bytes among the first `bodyBytesSent` of the body: each photo's form-encoded
+  // value counted back to its bytes, a byte once its whole escape is out.
+  std::uint64_t photoBytesWithin(std::uint64_t bodyBytesSent);
   // Tells the host how the export ended, as the sheet now says.
   void reportPostEnded(pane::PostOutcome::Result result,
                        std::optional<std::string> postId = std::nullopt);
@@ -339,6 +346,14 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   bool uploading_ = false;  // from the connection's start to its outcome
   bool bodySent_ = false;   // the whole body has gone out; the service may already store it
   bool uploadFailed_ = false;
+  // How far photoBytesWithin has read the body of the running upload: the parameter, the body
+  // offset and the photo bytes counted up to it.
+  struct BodyScan {
+    std::size_t parameter = 0;
+    std::size_t at = 0;
+    std::uint64_t photoBytes = 0;
+  };
+  BodyScan bodyScan_;
   // Expires with the controller; handlers that outlive it hold it weakly and check it.
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };

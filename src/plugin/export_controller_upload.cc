@@ -124,6 +124,8 @@ void KZExportController::startExport(const std::string& /*path*/) {
   progressIndic_->setStyle(ProgressIndicatorStyle::kBar);
   progressIndic_->startAnimation();
 
+  // The host hears of the upload before its sheet comes up.
+  reportUploadProgress(pane::UploadProgress::Phase::kContacting);
   progressNotification_ = Alert::create();
   progressNotification_->setMessageText("Contacting server");
   progressNotification_->setAccessoryView(progressIndic_);
@@ -229,6 +231,7 @@ void KZExportController::startConnection() {
   responseData_.clear();
   uploading_ = true;
   bodySent_ = false;
+  bodyScan_ = {};
   URLConnectionDelegate& delegate = *this;
   connection_ = std::make_unique<URLConnection>(*request_, delegate);
   connection_->scheduleInRunLoop(environment_.runLoop);
@@ -238,6 +241,7 @@ void KZExportController::startConnection() {
 std::optional<URLRequest> KZExportController::willSendRequest(
     URLConnection&, const URLRequest& request, const std::optional<HTTPURLResponse>&) {
   progressNotification_->setMessageText("Starting the request");
+  reportUploadProgress(pane::UploadProgress::Phase::kContacting);
   return request;
 }
 
@@ -257,6 +261,47 @@ void KZExportController::didSendBodyData(URLConnection&, std::int64_t,
                                    static_cast<float>(totalBytesExpectedToWrite) * 100.0f);
   }
   progressNotification_->setAccessoryView(progressIndic_);
+  reportUploadProgress(bodySent_ ? pane::UploadProgress::Phase::kWaitingForReply
+                                 : pane::UploadProgress::Phase::kSending,
+                       static_cast<std::uint64_t>(std::max<std::int64_t>(totalBytesWritten, 0)));
+}
+
+void KZExportController::reportUploadProgress(pane::UploadProgress::Phase phase,
+                                              std::uint64_t bodyBytesSent) {
+  if (!environment_.uploadProgressed) return;
+  std::uint64_t total = 0;
+  for (const Bytes& photo : photoDataArray_) total += photo.size();
+  const std::uint64_t sent = phase == pane::UploadProgress::Phase::kWaitingForReply
+                                 ? total
+                                 : photoBytesWithin(bodyBytesSent);
+  environment_.uploadProgressed(pane::UploadProgress{phase, std::min(sent, total), total});
+}
+
+std::uint64_t KZExportController::photoBytesWithin(std::uint64_t bodyBytesSent) {
+  if (!paramsInBody_ || !request_ || !request_->HTTPBody()) return 0;
+  const ByteView body = *request_->HTTPBody();
+  const auto* start = reinterpret_cast<const char*>(body.data());
+  const std::size_t written =
+      static_cast<std::size_t>(std::min<std::uint64_t>(bodyBytesSent, body.size()));
+  // The body only grows on the wire: each call reads on from where the last one stopped.
+  BodyScan& scan = bodyScan_;
+  for (; scan.parameter < params_.size(); ++scan.parameter) {
+    const post_signing::BodyParameter& entry = params_[scan.parameter];
+    if (!entry.source) continue;
+    const std::size_t valueAt = static_cast<std::size_t>(entry.value.data() - start);
+    const std::size_t valueEnd = valueAt + entry.value.size();
+    std::size_t at = std::max(scan.at, valueAt);
+    const std::size_t until = std::min(written, valueEnd);
+    while (at < until) {
+      const std::size_t width = start[at] == '%' ? 3 : 1;
+      if (at + width > until) break;
+      at += width;
+      ++scan.photoBytes;
+    }
+    scan.at = at;
+    if (at < valueEnd) break;
+  }
+  return scan.photoBytes;
 }
 
 void KZExportController::didReceiveResponse(URLConnection&, const HTTPURLResponse& response) {

@@ -1,9 +1,11 @@
 // What the plug-in's settings pane promises its hosts: the identifiers its controls are found by
-// (View::viewWithIdentifier), the titles of its log-in button, and the outcome of a post, which
-// the plug-in reports to the host as data (PluginServices::postEnded) when the post's sheet can be
-// dismissed. The sheet's texts are for the user; a host reads the outcome here.
+// (View::viewWithIdentifier), the titles of its log-in button, and how an upload goes and ends,
+// which the plug-in reports to the host as data (PluginServices::uploadProgressed as it goes,
+// PluginServices::postEnded when the post's sheet can be dismissed). The sheet's texts and
+// buttons are for the user; a host reads the upload here.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -27,6 +29,20 @@ inline constexpr const char* kCompleteView = "completeView";
 // The log-in button's title: signed out, signed in.
 inline constexpr const char* kLogInTitle = "Log In";
 inline constexpr const char* kLogOutTitle = "Log Out";
+
+// How far an upload has got.
+struct UploadProgress {
+  enum class Phase {
+    kContacting,       // the connection to the service is being made
+    kSending,          // the post is going out
+    kWaitingForReply,  // all of it went out; the service's answer has not come yet
+  };
+  Phase phase = Phase::kContacting;
+  // The photos' own bytes (as read from their files, before the post's encoding) sent so far, and
+  // in all.
+  std::uint64_t photoBytesSent = 0;
+  std::uint64_t photoBytesTotal = 0;
+};
 
 // How an export ended.
 struct PostOutcome {

@@ -46,9 +46,11 @@ struct PluginServices {
   bool useDesktopKeyring = true;
   // Told how each export ended, once its sheet can be dismissed (on the main thread).
   std::function<void(const pane::PostOutcome&)> postEnded = {};
+  // Told how far each upload has got, as it goes (on the main thread).
+  std::function<void(const pane::UploadProgress&)> uploadProgressed = {};
 };
 
-inline constexpr int kPluginABIVersion = 2;
+inline constexpr int kPluginABIVersion = 3;
 inline constexpr const char* kPluginEntrySymbol = "marigoldPluginEntry";
 
 struct PluginEntry {

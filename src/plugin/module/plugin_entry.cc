@@ -19,7 +19,7 @@ std::unique_ptr<ExportPluginProtocol> createPlugin(ExportImageProtocol& exportMa
           services.bundlePath,
           ConsumerCredentials::fromConfiguration(
               {service.consumerKey, service.consumerSecret, service.configurationHome}),
-          services.log, services.postEnded});
+          services.log, services.postEnded, services.uploadProgressed});
   loadPaneDefinition(*controller,
                      services.settingsFolder.empty()
                          ? std::nullopt
