@@ -3,10 +3,44 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QTest>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 
 namespace marigold {
+
+namespace {
+
+double clockMs(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+}  // namespace
+
+StallProbe::StallProbe() {
+  timer_.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+  timer_.start(5);
+  restart();
+}
+
+void StallProbe::restart() {
+  lastWall_ = clockMs(CLOCK_MONOTONIC);
+  lastBusy_ = clockMs(CLOCK_THREAD_CPUTIME_ID);
+  largest_ = {};
+}
+
+void StallProbe::tick() {
+  const double wall = clockMs(CLOCK_MONOTONIC);
+  const double busy = clockMs(CLOCK_THREAD_CPUTIME_ID);
+  const Gap gap{wall - lastWall_, busy - lastBusy_};
+  if (gap.wallMs > largest_.wallMs) largest_.wallMs = gap.wallMs;
+  if (gap.busyMs > largest_.busyMs) largest_.busyMs = gap.busyMs;
+  lastWall_ = wall;
+  lastBusy_ = busy;
+}
 
 GuiHarness::GuiHarness(sim::SimOptions options) {
   dataDir_ = home_.path() / "service";
@@ -83,7 +117,8 @@ gui::SheetWidget* GuiHarness::waitForOutcome(double seconds) {
   waitFor(
       [this] {
         auto* sheet = window().sheet();
-        return sheet != nullptr && sheet->button(0) != nullptr && sheet->button(0)->isEnabled();
+        return sheet != nullptr && !window().upload() && sheet->button(0) != nullptr &&
+               sheet->button(0)->isEnabled();
       },
       seconds);
   return window().sheet();

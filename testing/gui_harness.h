@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <cstddef>
 #include <filesystem>
@@ -28,6 +29,30 @@
 #include "testing/temporary_home.h"
 
 namespace marigold {
+
+// The main thread's longest stall while the probe runs: a 5 ms timer on it ticks whenever the
+// event loop is free, and the largest gap between two ticks is how long the window could not
+// answer. Each gap's time on the processor is measured too, which tells work on the main thread
+// from waiting for a processor on a busy machine.
+class StallProbe {
+ public:
+  StallProbe();
+  struct Gap {
+    double wallMs = 0;  // between the two ticks
+    double busyMs = 0;  // of it, the main thread's own time on the processor
+  };
+  // The largest gap since the probe started or was last restarted.
+  Gap largest() const { return largest_; }
+  void restart();
+
+ private:
+  void tick();
+
+  QTimer timer_;
+  double lastWall_ = 0;
+  double lastBusy_ = 0;
+  Gap largest_;
+};
 
 class GuiHarness {
  public:
@@ -63,7 +88,8 @@ class GuiHarness {
 
   // Runs Qt's event loop until `done` holds or `seconds` pass; answers `done`.
   static bool waitFor(const std::function<bool()>& done, double seconds = 20);
-  // Waits until the sheet in front has an enabled first button (an outcome, or an alert).
+  // Waits until the sheet in front has an enabled first button outside an upload (an outcome, or
+  // an alert).
   gui::SheetWidget* waitForOutcome(double seconds = 20);
   // The shown button of the sheet in front whose title (without its mnemonic) is `title`.
   QPushButton* sheetButton(const QString& title);

@@ -1,15 +1,17 @@
 // Writes the graphical host's screenshots for the documentation (`make screenshots`): the window
 // signed out, signing in (the wait's sheet), signed in with its thumbnails and size line, camera-
-// sized photos prepared to fit the limit, the progress sheet part-way through an upload, a refused
-// post with "Try Again", a post that went through with "View Post", and a dark theme with a photo
-// over the limit at its original size. Runs offscreen against the simulator in this process.
-// Usage: marigold_gui_screenshots OUTPUT_FOLDER
+// sized photos prepared to fit the limit, the progress sheet part-way through an upload, a broken
+// connection's failure sheet with its Details shut and open, the question before typed work is
+// discarded, a refused post with "Try Again", a post that went through with "View Post", and a
+// dark theme with a photo over the limit at its original size. Runs offscreen against the simulator
+// in this process. Usage: marigold_gui_screenshots OUTPUT_FOLDER
 #include <QApplication>
 #include <QColor>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QRandomGenerator>
 #include <QStyleFactory>
@@ -73,11 +75,21 @@ std::string writeLargePhoto(GuiHarness& gui, int width = 1600, int height = 1200
   return path;
 }
 
-bool save(GuiHarness& gui, const QDir& folder, const char* name) {
+// The window as it is drawn; with `above`, a window of its own over it (a question), drawn where
+// a desktop centres it over the window.
+bool save(GuiHarness& gui, const QDir& folder, const char* name, QWidget* above = nullptr) {
   GuiHarness::waitFor([&] { return gui.window().thumbnailsReady(); }, 10);
   gui.waitUntilPrepared();
   const QString path = folder.filePath(name);
-  const bool saved = gui.window().grab().save(path, "PNG");
+  QPixmap shot = gui.window().grab();
+  if (above != nullptr) {
+    const QPixmap top = above->grab();
+    QPainter painter(&shot);
+    painter.fillRect(shot.rect(), QColor(0, 0, 0, 60));
+    const QSize room = gui.window().size() - above->size();
+    painter.drawPixmap(room.width() / 2, room.height() / 3, top);
+  }
+  const bool saved = shot.save(path, "PNG");
   std::printf("%s %s\n", saved ? "wrote" : "could not write", path.toLocal8Bit().constData());
   return saved;
 }
@@ -152,12 +164,43 @@ int run(const QDir& folder) {
     gui.click(gui.window().postButton());
     auto* sheet = gui.window().sheet();
     const bool partWay = sheet != nullptr && GuiHarness::waitFor([&] {
-                           const int value = sheet->progressBar()->value();
+                           const int value = sheet->paintedValue();
                            return value > gui::SheetWidget::kBarSteps * 2 / 5 &&
                                   value < gui::SheetWidget::kBarSteps * 3 / 4;
                          });
     ok = partWay && save(gui, folder, "progress.png") && ok;
     gui.click(gui.window().cancelButton());
+  }
+  {
+    // The connection breaks off during the upload: the failure sheet says so once, the
+    // connection's own words behind Details.
+    sim::SimOptions options = demoService();
+    options.faults.closeAfter = 4096;
+    GuiHarness gui(std::move(options));
+    gui.open(samplePhotos());
+    gui.signIn("demo", "demo-password");
+    gui.type("plinthCaptions", "A day by the sea");
+    gui.click(gui.window().postButton());
+    gui::SheetWidget* sheet = gui.waitForOutcome();
+    ok = sheet != nullptr && save(gui, folder, "failure.png") && ok;
+    if (sheet != nullptr) {
+      GuiHarness::click(sheet->detailsButton());
+      ok = save(gui, folder, "failure-details.png") && ok;
+    }
+  }
+  {
+    // Closing the window with a typed caption asks first.
+    GuiHarness gui(demoService());
+    gui.open(samplePhotos());
+    gui.signIn("demo", "demo-password");
+    gui.type("plinthCaptions", "A day by the sea");
+    gui.click(gui.window().cancelButton());
+    QWidget* question = nullptr;
+    GuiHarness::waitFor([&] {
+      question = gui.window().findChild<QWidget*>("discardQuestion");
+      return question != nullptr && question->isVisible();
+    });
+    ok = question != nullptr && save(gui, folder, "discard.png", question) && ok;
   }
   {
     // A refused post, then the same post again with "Try Again", which goes through.

@@ -11,25 +11,28 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
+#include <set>
 #include <utility>
 
+#include "accessible_roles.h"
 #include "config/service_constants.h"
 #include "host/photo_file.h"
 #include "image_pixmap.h"
 #include "internal_error.h"
 #include "pane_widget.h"
 #include "platform/alert.h"
-#include "platform/progress_indicator.h"
+#include "platform/url_connection.h"
 #include "platform/window.h"
 #include "preparation_controls.h"
 #include "sheet_widget.h"
@@ -87,6 +90,7 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
           scratch, *this,
           [this](std::size_t done, std::size_t total) { preparationProgressed(done, total); },
           [this](host::PreparedSelection prepared) { preparationFinished(std::move(prepared)); }) {
+  installAccessibleRoles();
   setWindowTitle("Export - " + QString::fromStdString(plugin_.name()));
   setAcceptDrops(true);
   decoders_.setMaxThreadCount(2);
@@ -120,6 +124,7 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   problemLine_->setObjectName("problemLine");
   problemLine_->setWordWrap(true);
   problemLine_->setHidden(true);
+  preferences_ = preferences;
   controls_ = new PreparationControls(std::move(preferences), content_);
   controls_->setChangeHandler([this] { startPreparation(); });
   auto* add = new QPushButton("&Add Photos...", content_);
@@ -131,12 +136,26 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   photoButtons->addWidget(add);
   photoButtons->addWidget(remove_);
   photoButtons->addStretch(1);
+  // Reordering by keyboard: the buttons say what Ctrl+Left and Ctrl+Right do in the list.
+  earlier_ = new QPushButton("Move Earlier", content_);
+  earlier_->setObjectName("moveEarlier");
+  earlier_->setToolTip("Move the selected photo earlier in the post (Ctrl+Left)");
+  later_ = new QPushButton("Move Later", content_);
+  later_->setObjectName("moveLater");
+  later_->setToolTip("Move the selected photo later in the post (Ctrl+Right)");
+  auto* moveButtons = new QHBoxLayout;
+  for (QPushButton* move : {earlier_, later_}) {
+    move->setAutoDefault(false);
+    moveButtons->addWidget(move);
+  }
+  moveButtons->addStretch(1);
   photosColumn->addWidget(photosTitle);
   photosColumn->addWidget(photosHint);
   photosColumn->addWidget(thumbnails_, 1);
   photosColumn->addWidget(sizeLine_);
   photosColumn->addWidget(problemLine_);
   photosColumn->addLayout(photoButtons);
+  photosColumn->addLayout(moveButtons);
   photosColumn->addSpacing(6);
   photosColumn->addWidget(controls_);
 
@@ -151,6 +170,25 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
       if (identifier == typed) typed_[identifier] = text;
     }
   });
+  // The blog and the state chosen last are kept beside the photo size, and chosen again when the
+  // menus list them (after each sign-in).
+  pane_->setChoiceHandler([this](const std::string& identifier, const std::string& title) {
+    if (const char* key = rememberedChoiceKey(identifier)) {
+      preferences_->setObject(title, key);
+      // A store that cannot be written has logged why; the choice holds for this window.
+      [[maybe_unused]] const bool kept = preferences_->synchronize();
+    }
+  });
+  for (const char* identifier : {pane::kBlogMenu, pane::kStateMenu}) {
+    auto menu = std::dynamic_pointer_cast<PopUpButton>(
+        plugin_.settingsView()->viewWithIdentifier(identifier));
+    if (!menu) continue;
+    std::weak_ptr<PopUpButton> weak = menu;
+    menuSubscriptions_.push_back(menu->onChange([this, weak] {
+      if (auto shown = weak.lock()) chooseRemembered(*shown);
+    }));
+    chooseRemembered(*menu);
+  }
   auto* paneColumn = new QVBoxLayout;
   paneColumn->addWidget(hint_);
   paneColumn->addWidget(pane_, 1);
@@ -183,7 +221,16 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   auto* deleteKey = new QShortcut(QKeySequence::Delete, thumbnails_);
   deleteKey->setContext(Qt::WidgetShortcut);
   connect(deleteKey, &QShortcut::activated, this, removeSelected);
+  connect(earlier_, &QPushButton::clicked, this, [this] { moveSelectedPhoto(-1); });
+  connect(later_, &QPushButton::clicked, this, [this] { moveSelectedPhoto(1); });
+  for (const auto& [keys, step] : {std::pair{QKeySequence(Qt::CTRL | Qt::Key_Left), -1},
+                                   std::pair{QKeySequence(Qt::CTRL | Qt::Key_Right), 1}}) {
+    auto* move = new QShortcut(keys, thumbnails_);
+    move->setContext(Qt::WidgetShortcut);
+    connect(move, &QShortcut::activated, this, [this, step = step] { moveSelectedPhoto(step); });
+  }
   connect(thumbnails_, &QListWidget::itemSelectionChanged, this, [this] { updateButtons(); });
+  connect(thumbnails_, &QListWidget::currentRowChanged, this, [this] { updateButtons(); });
   // The list's model moves the rows while the drop is still being handled: look afterwards.
   connect(thumbnails_->model(), &QAbstractItemModel::rowsMoved, this,
           [this] { QTimer::singleShot(0, this, [this] { takeOrderFromList(); }); });
@@ -209,6 +256,7 @@ ExportWindow::~ExportWindow() {
   decoders_.clear();
   decoders_.waitForDone();
   manager_.setControlsHandler(nullptr);
+  menuSubscriptions_.clear();
   windowSubscription_.cancel();
   sheetSubscription_.cancel();
 }
@@ -239,6 +287,63 @@ void ExportWindow::takeOrderFromList() {
     order.push_back(thumbnails_->item(row)->data(kPathRole).toString().toStdString());
   }
   if (order != selection_) setSelection(std::move(order), false);
+}
+
+const char* ExportWindow::rememberedChoiceKey(const std::string& identifier) {
+  if (identifier == pane::kBlogMenu) return "lastBlog";
+  if (identifier == pane::kStateMenu) return "lastState";
+  return nullptr;
+}
+
+void ExportWindow::chooseRemembered(PopUpButton& menu) {
+  // Once per list of items: a list the menu shows anew (a sign-in filled it) gets the kept choice;
+  // what the user chooses afterwards stands.
+  std::vector<std::string>& seen = listedChoices_[menu.identifier()];
+  if (menu.itemTitles() == seen) return;
+  seen = menu.itemTitles();
+  const char* key = rememberedChoiceKey(menu.identifier());
+  const auto kept = key ? preferences_->objectForKey(key) : std::nullopt;
+  const std::string* title = kept ? kept->get<std::string>() : nullptr;
+  if (title == nullptr) return;
+  const auto found = std::find(seen.begin(), seen.end(), *title);
+  if (found != seen.end() && menu.titleOfSelectedItem() != *title) {
+    menu.selectItemAtIndex(static_cast<std::size_t>(found - seen.begin()));
+  }
+}
+
+void ExportWindow::moveSelectedPhoto(int step) {
+  const int row = thumbnails_->currentRow();
+  const int to = row + step;
+  if (sheet_ || row < 0 || to < 0 || to >= thumbnails_->count()) return;
+  // The item moves with its picture; the list's order is the post's.
+  QListWidgetItem* item = thumbnails_->takeItem(row);
+  thumbnails_->insertItem(to, item);
+  thumbnails_->setCurrentItem(item, QItemSelectionModel::ClearAndSelect);
+  takeOrderFromList();
+}
+
+void ExportWindow::orderTabsAsShown() {
+  // Tab goes as the eye reads: the photos column from the top, then the pane's rows, then the
+  // dialog's buttons from the left.
+  std::vector<QWidget*> chain = {thumbnails_};
+  for (QPushButton* button : content_->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly)) {
+    chain.push_back(button);
+  }
+  std::stable_sort(chain.begin() + 1, chain.end(), [this](QWidget* a, QWidget* b) {
+    const QPoint pa = a->mapTo(this, QPoint());
+    const QPoint pb = b->mapTo(this, QPoint());
+    return pa.y() != pb.y() ? pa.y() < pb.y() : pa.x() < pb.x();
+  });
+  for (QWidget* control : controls_->findChildren<QWidget*>()) {
+    if (control->focusPolicy() & Qt::TabFocus) chain.push_back(control);
+  }
+  for (QWidget* field : pane_->inScreenOrder()) chain.push_back(field);
+  std::vector<QWidget*> buttons = {post_, cancel_};
+  std::sort(buttons.begin(), buttons.end(), [this](QWidget* a, QWidget* b) {
+    return a->mapTo(this, QPoint()).x() < b->mapTo(this, QPoint()).x();
+  });
+  chain.insert(chain.end(), buttons.begin(), buttons.end());
+  for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
 }
 
 void ExportWindow::setHint(const QString& text) {
@@ -347,38 +452,63 @@ void ExportWindow::restoreTypedText() {
 }
 
 void ExportWindow::refreshThumbnails() {
-  const int generation = ++thumbnailGeneration_;
-  thumbnails_->clear();
-  pendingThumbnails_ = 0;
+  // The photos still selected keep their items: their pictures, their place in the selection and
+  // the list's scroll position stay; only photos new to the list are decoded.
+  QScrollBar* scroll = thumbnails_->verticalScrollBar();
+  const int scrolled = scroll->value();
+  const std::set<std::string> wanted(selection_.begin(), selection_.end());
+  int removedAt = -1;
+  for (int row = thumbnails_->count() - 1; row >= 0; --row) {
+    const QString file = thumbnails_->item(row)->data(kPathRole).toString();
+    if (wanted.count(file.toStdString()) != 0) continue;
+    delete thumbnails_->takeItem(row);
+    decoding_.erase(file);
+    removedAt = row;
+  }
+  std::vector<std::string> listed;
+  for (int row = 0; row < thumbnails_->count(); ++row) {
+    listed.push_back(thumbnails_->item(row)->data(kPathRole).toString().toStdString());
+  }
+  if (!std::equal(listed.begin(), listed.end(), selection_.begin(),
+                  selection_.begin() +
+                      static_cast<std::ptrdiff_t>(std::min(listed.size(), selection_.size())))) {
+    // Another order than the list's (not the user's drag, which the list already shows): anew.
+    thumbnails_->clear();
+    decoding_.clear();
+    listed.clear();
+  }
   const qreal ratio = devicePixelRatioF();
   const QIcon waiting = style()->standardIcon(QStyle::SP_FileIcon);
   problemLine_->setHidden(true);
-  for (const std::string& path : selection_) {
-    const QString file = QString::fromStdString(path);
+  for (std::size_t i = listed.size(); i < selection_.size(); ++i) {
+    const QString file = QString::fromStdString(selection_[i]);
     auto* item = new QListWidgetItem(waiting, QFileInfo(file).fileName(), thumbnails_);
     item->setData(kPathRole, file);
     item->setToolTip(file);
-    ++pendingThumbnails_;
+    if (!decoding_.insert(file).second) continue;  // already on its way
     // Decoded on a worker: a camera's photos of many megabytes never hold the window up.
-    decoders_.start([this, generation, file, ratio] {
+    decoders_.start([this, file, ratio] {
       QString problem;
       QImage image = imageOfFile(file, QSize(kThumbnailSide, kThumbnailSide), ratio, &problem);
       QMetaObject::invokeMethod(
-          this,
-          [this, generation, file, image, problem] {
-            thumbnailDecoded(generation, file, image, problem);
-          },
+          this, [this, file, image, problem] { thumbnailDecoded(file, image, problem); },
           Qt::QueuedConnection);
     });
   }
+  // After a removal the photo that took its place is selected, so that Delete goes on.
+  if (removedAt >= 0 && thumbnails_->count() > 0 && thumbnails_->selectedItems().isEmpty()) {
+    thumbnails_->setCurrentRow(std::min(removedAt, thumbnails_->count() - 1),
+                               QItemSelectionModel::ClearAndSelect);
+  }
+  thumbnails_->doItemsLayout();
+  scroll->setValue(std::min(scrolled, scroll->maximum()));
   markFirstPhoto();
   updateButtons();
 }
 
-void ExportWindow::thumbnailDecoded(int generation, const QString& file, const QImage& image,
+void ExportWindow::thumbnailDecoded(const QString& file, const QImage& image,
                                     const QString& problem) {
-  if (generation != thumbnailGeneration_) return;  // a selection since replaced
-  --pendingThumbnails_;
+  if (decoding_.erase(file) == 0) return;  // removed from the selection meanwhile
   for (int row = 0; row < thumbnails_->count(); ++row) {
     QListWidgetItem* item = thumbnails_->item(row);
     if (item->data(kPathRole).toString() != file) continue;
@@ -433,13 +563,47 @@ void ExportWindow::choosePhotos() {
 void ExportWindow::post() {
   lastPostWentThrough_ = false;
   lastPost_.reset();
+  upload_.reset();
+  uploadSheet_.reset();
+  uploadAlert_.reset();
+  outcomeOffered_ = false;
+  offeredOn_ = nullptr;
+  shownTimeLeft_.clear();
+  // An upload is reported before its sheet comes up (windowChanged takes it as the upload's); a
+  // refusal comes without.
   plugin_.startExport("");
-  const auto& sheets = manager_.window()->sheets();
-  const std::shared_ptr<Alert> front = sheets.empty() ? nullptr : sheets.back();
-  // The upload's own sheet comes with its progress bar; a refusal comes without.
-  const bool upload =
-      front && std::dynamic_pointer_cast<ProgressIndicator>(front->accessoryView()) != nullptr;
-  uploadSheet_ = upload ? front : nullptr;
+  updateButtons();
+}
+
+void ExportWindow::uploadProgressed(const pane::UploadProgress& progress) {
+  const bool phaseChanged = !upload_ || upload_->phase != progress.phase;
+  if (!upload_) sending_.invalidate();
+  if (progress.phase == pane::UploadProgress::Phase::kSending && !sending_.isValid()) {
+    sending_.start();
+    sentAtStart_ = progress.photoBytesSent;
+  }
+  upload_ = progress;
+  if (phaseChanged) {
+    detailShown_.invalidate();
+    updateButtons();
+  } else {
+    showUploadProgress();
+  }
+}
+
+bool ExportWindow::takeUploadAlert(const Alert& alert) {
+  if (!uploading()) return false;
+  uploadAlert_ = UploadAlert{QString::fromStdString(alert.messageText()),
+                             QString::fromStdString(alert.informativeText()), alert.error()};
+  return true;
+}
+
+void ExportWindow::postEnded(const pane::PostOutcome& outcome) {
+  lastPost_ = outcome;
+  upload_.reset();
+  sending_.invalidate();
+  // The sheet's choices come now; the plug-in goes on to end the sheet's bar and enable the
+  // button that the choices press.
   updateButtons();
 }
 
@@ -458,9 +622,45 @@ void ExportWindow::dropEvent(QDropEvent* event) {
 }
 
 void ExportWindow::closeEvent(QCloseEvent* event) {
+  // Typed work is not thrown away unasked; after a post it is in the post.
+  if (!discardAgreed_ && !lastPostWentThrough_ && hasTypedWork()) {
+    event->ignore();
+    askToDiscard();
+    return;
+  }
   if (uploading()) plugin_.cancelExport();  // nothing goes on being sent behind a closed window
   preparer_.stop();
   event->accept();
+}
+
+bool ExportWindow::hasTypedWork() const {
+  return std::any_of(typed_.begin(), typed_.end(),
+                     [](const auto& field) { return !field.second.empty(); });
+}
+
+void ExportWindow::askToDiscard() {
+  if (discardQuestion_) {
+    discardQuestion_->raise();
+    return;
+  }
+  auto* question = new QMessageBox(QMessageBox::Question, windowTitle(), "Discard this post?",
+                                   QMessageBox::NoButton, this);
+  question->setObjectName("discardQuestion");
+  question->setInformativeText("The caption, tags and link you typed will be lost.");
+  QPushButton* discard = question->addButton("&Discard", QMessageBox::DestructiveRole);
+  QPushButton* keep = question->addButton("&Keep Editing", QMessageBox::RejectRole);
+  // Keeping the work is the safe choice: Return and Escape keep editing.
+  question->setDefaultButton(keep);
+  question->setEscapeButton(keep);
+  question->setWindowModality(Qt::WindowModal);
+  question->setAttribute(Qt::WA_DeleteOnClose);
+  connect(question, &QMessageBox::buttonClicked, this, [this, discard](QAbstractButton* pressed) {
+    if (pressed != discard) return;
+    discardAgreed_ = true;
+    QTimer::singleShot(0, this, [this] { close(); });
+  });
+  discardQuestion_ = question;
+  question->open();
 }
 
 void ExportWindow::resizeEvent(QResizeEvent* event) {
@@ -470,7 +670,9 @@ void ExportWindow::resizeEvent(QResizeEvent* event) {
 
 void ExportWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (!std::exchange(focusedOnce_, true) && !sheet_) pane_->focusFirstEmptyField();
+  if (std::exchange(focusedOnce_, true)) return;
+  orderTabsAsShown();
+  if (!sheet_) pane_->focusFirstEmptyField();
 }
 
 void ExportWindow::keyPressEvent(QKeyEvent* event) {
@@ -503,6 +705,9 @@ void ExportWindow::windowChanged() {
     }
     sheet_ = front ? new SheetWidget(front, this) : nullptr;
     sheetSubscription_ = front ? front->onChange([this] { updateButtons(); }) : Subscription();
+    // The sheet that comes up during an upload is the upload's; its heading is set before it shows.
+    if (front && upload_ && uploadSheet_.expired()) uploadSheet_ = front;
+    showUploadProgress();
     if (sheet_) {
       sheet_->show();
       sheet_->raise();
@@ -539,9 +744,8 @@ void ExportWindow::runEnded() {
 
 void ExportWindow::offerOutcome() {
   const auto upload = uploadSheet_.lock();
-  if (!sheet_ || !upload || sheet_->alert() != upload || sheet_->hasActions()) return;
-  const auto& buttons = upload->buttons();
-  if (buttons.empty() || !buttons.front()->isEnabled()) return;  // still sending
+  if (!sheet_ || !upload || sheet_->alert() != upload || !lastPost_) return;  // still sending
+  if (std::exchange(outcomeOffered_, true)) return;
   lastPostWentThrough_ = lastPost_ && lastPost_->posted();
   std::weak_ptr<Alert> weak = upload;
   auto endRun = [weak] {
@@ -556,12 +760,29 @@ void ExportWindow::offerOutcome() {
     const std::size_t close = actions.size() - 1;
     sheet_->setActions(std::move(actions), close, close);
   } else {
+    if (uploadAlert_) {
+      // The connection's error, said once: what happened in plain words, the alert's own texts
+      // (the address, the network library's words and code) behind Details.
+      const QString reason =
+          uploadAlert_->error && uploadAlert_->error->domain == kURLLoadingErrorDomain
+              ? QString::fromStdString(failureReason(*uploadAlert_->error))
+              : uploadAlert_->message;
+      sheet_->setHeading("The post failed: the connection to Plinth broke off (" + reason + ").",
+                         lastPost_->wholePostSent
+                             ? "The whole post had been sent, so it may already be on your "
+                               "blog. Check it before you try again."
+                             : "Nothing was posted. Check your connection, then try again.");
+      QString details = uploadAlert_->message;
+      if (!uploadAlert_->informative.isEmpty()) details += "\n" + uploadAlert_->informative;
+      sheet_->setDetails(details);
+    }
     actions.push_back({"&OK", endRun});
     actions.push_back({"&Try Again", [this, endRun] {
                          tryAgain_ = true;
                          endRun();
                        }});
-    sheet_->setActions(std::move(actions), 1, 0);
+    // The work stays in the window: OK is the safe choice, Try Again only when chosen.
+    sheet_->setActions(std::move(actions), 0, 0);
   }
 }
 
@@ -578,26 +799,71 @@ QUrl ExportWindow::postAddress() const {
   return url.isValid() && !url.host().isEmpty() ? url : QUrl();
 }
 
-void ExportWindow::showUploadDetail() {
+void ExportWindow::showUploadProgress() {
   const auto upload = uploadSheet_.lock();
   if (!sheet_ || !upload || sheet_->alert() != upload) return;
-  const QString photos = photoCount(static_cast<int>(manager_.imageCount()));
-  const QString message = QString::fromStdString(upload->messageText());
-  static const QRegularExpression sent("^(\\d+) Bytes of (\\d+) Bytes posted\\.$");
-  QString detail = photos;
-  if (const auto match = sent.match(message); match.hasMatch()) {
-    detail = QString("%1 · %2 of %3 sent")
-                 .arg(photos, byteSize(match.captured(1).toLongLong()),
-                      byteSize(match.captured(2).toLongLong()));
-  } else if (message == "Waiting for a response...") {
-    detail = photos + " sent · waiting for Plinth's answer";
+  if (!upload_) {
+    // Ended: the plug-in's words say how, unless the window says the failure in its own.
+    if (!uploadAlert_) sheet_->setHeading({});
+    sheet_->setDetail({});
+    return;
   }
-  sheet_->setDetail(detail);
+  const QString photos = photoCount(static_cast<int>(manager_.imageCount()));
+  // One heading for the whole upload, so that a screen reader does not hear the sheet renamed;
+  // the line under the bar counts the photos' megabytes as the window showed them.
+  sheet_->setHeading("Posting " + photos + " to Plinth");
+  if (!offeredOn_ || offeredOn_ != sheet_) {
+    // Cancel in the sheet itself, in place of the plug-in's "OK" that waits for the end.
+    offeredOn_ = sheet_;
+    sheet_->setActions({{"Cancel",
+                         [this] {
+                           if (uploading()) plugin_.cancelExport();
+                         }}},
+                       0, 0);
+  }
+  const QString total = byteSize(static_cast<qint64>(upload_->photoBytesTotal));
+  switch (upload_->phase) {
+    case pane::UploadProgress::Phase::kContacting:
+      sheet_->setDetail(QString("%1 · %2 · contacting Plinth…").arg(photos, total));
+      break;
+    case pane::UploadProgress::Phase::kSending: {
+      // The bar and the line count the same: the photos' bytes.
+      if (upload_->photoBytesTotal > 0) {
+        sheet_->setOwnProgress(static_cast<int>(upload_->photoBytesSent * SheetWidget::kBarSteps /
+                                                upload_->photoBytesTotal));
+      }
+      // The time left is an estimate, not a counter: it changes at most once a second.
+      if (!detailShown_.isValid() || detailShown_.elapsed() >= 1000) {
+        detailShown_.start();
+        shownTimeLeft_ = timeLeft();
+      }
+      QString line = QString("%1 of %2 sent")
+                         .arg(byteSize(static_cast<qint64>(upload_->photoBytesSent)), total);
+      if (!shownTimeLeft_.isEmpty()) line += ", " + shownTimeLeft_;
+      sheet_->setDetail(line);
+      break;
+    }
+    case pane::UploadProgress::Phase::kWaitingForReply:
+      sheet_->setDetail(QString("%1 sent · waiting for Plinth's answer…").arg(total));
+      break;
+  }
+}
+
+QString ExportWindow::timeLeft() const {
+  // From the pace since the first photo bytes went out, once there is a second of it to go by.
+  if (!upload_ || !sending_.isValid() || sending_.elapsed() < 1000) return {};
+  const double sent = static_cast<double>(upload_->photoBytesSent - sentAtStart_);
+  if (sent <= 0) return {};
+  const double perSecond = sent * 1000.0 / static_cast<double>(sending_.elapsed());
+  const double seconds =
+      static_cast<double>(upload_->photoBytesTotal - upload_->photoBytesSent) / perSecond;
+  if (seconds < 60)
+    return QString("about %1 s left").arg(std::max(1, static_cast<int>(seconds + 0.5)));
+  return QString("about %1 min left").arg(static_cast<int>(seconds / 60.0 + 0.5));
 }
 
 void ExportWindow::placeSheet() {
   if (!sheet_) return;
-  sheet_->adjustSize();
   sheet_->move((width() - sheet_->width()) / 2, 0);
 }
 
@@ -609,16 +875,16 @@ void ExportWindow::updateButtons() {
   post_->setEnabled(manager_.controlsEnabled() && !sheet_ && prepared);
   cancel_->setEnabled(!sheet_ || uploading());
   remove_->setEnabled(!thumbnails_->selectedItems().isEmpty() && !sheet_);
-  showUploadDetail();
+  const int row = thumbnails_->currentItem() != nullptr && thumbnails_->currentItem()->isSelected()
+                      ? thumbnails_->currentRow()
+                      : -1;
+  earlier_->setEnabled(!sheet_ && row > 0);
+  later_->setEnabled(!sheet_ && row >= 0 && row + 1 < thumbnails_->count());
+  showUploadProgress();
   offerOutcome();
   placeSheet();
 }
 
-bool ExportWindow::uploading() const {
-  if (!sheet_) return false;
-  const auto& buttons = sheet_->alert()->buttons();
-  return sheet_->progressBar()->isVisibleTo(sheet_) && !buttons.empty() &&
-         !buttons.front()->isEnabled();
-}
+bool ExportWindow::uploading() const { return upload_.has_value(); }
 
 }  // namespace marigold::gui

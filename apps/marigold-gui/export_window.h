@@ -16,22 +16,28 @@
 // under the thumbnails, and Post waits until it is removed.
 //
 // The window keeps the user's work: what the user typed into the caption, tags and link survives
-// every change of the selection and every enable or disable. After a failed or cancelled post the
-// window stays as it was and offers "Try Again"; after a post that went through it offers "View
-// Post" (the blog's address in the desktop's browser) and "Close". Photos are reordered by dragging
-// (the first one is marked as the one shown first) and removed with Delete; Escape closes the
-// window when nothing runs. Main thread only.
+// every change of the selection and every enable or disable, and closing the window with it
+// (Escape, Cancel, the window's own close) asks "Discard this post?" first, unless it was posted.
+// After a failed or cancelled post the window stays as it was and offers "Try Again"; after a post
+// that went through it offers "View Post" (the blog's address in the desktop's browser) and
+// "Close". Photos are reordered by dragging or with Ctrl+Left and Ctrl+Right and the Move buttons
+// (the first one is marked as the one shown first) and removed with Delete, which keeps the other
+// thumbnails, the selection and the scrolling; Escape closes the window when nothing runs. Tab goes
+// as the window reads: the photos column, the pane, then the dialog's buttons. Main thread only.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QStringList>
 #include <QThreadPool>
 #include <QUrl>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -73,8 +79,14 @@ class ExportWindow : public QWidget {
   void setHint(const QString& text);
   // How "View Post" opens an address; the desktop's browser unless replaced (by a test).
   void setUrlOpener(std::function<void(const QUrl&)> opener) { openUrl_ = std::move(opener); }
-  // The plug-in's report of how the export ended (PluginServices::postEnded).
-  void postEnded(const pane::PostOutcome& outcome) { lastPost_ = outcome; }
+  // The plug-in's reports of an upload: how far it has got (PluginServices::uploadProgressed)
+  // and how the export ended (PluginServices::postEnded).
+  void uploadProgressed(const pane::UploadProgress& progress);
+  void postEnded(const pane::PostOutcome& outcome);
+  // An alert the plug-in shows while its upload runs (the connection's error): kept for the
+  // failure sheet, which says it once in plain words with the alert's texts behind "Details",
+  // rather than in a box of its own. Answers whether it was taken.
+  bool takeUploadAlert(const Alert& alert);
   // Whether the plug-in is inside a call that waits (a sign-in): a finished preparation is handed
   // to it only afterwards.
   void setPluginBusy(std::function<bool()> busy) { pluginBusy_ = std::move(busy); }
@@ -83,6 +95,8 @@ class ExportWindow : public QWidget {
   const std::vector<std::string>& selection() const { return selection_; }
   // The preparation the plug-in now reads, if any.
   const std::optional<host::PreparedSelection>& prepared() const { return prepared_; }
+  // The running upload as the plug-in last reported it; absent outside an upload.
+  const std::optional<pane::UploadProgress>& upload() const { return upload_; }
   // True once the plug-in reads the current selection, prepared with the current choices.
   bool preparationReady() const { return !preparer_.running() && !pending_; }
 
@@ -95,7 +109,7 @@ class ExportWindow : public QWidget {
   QPushButton* cancelButton() const { return cancel_; }
   SheetWidget* sheet() const { return sheet_; }  // the sheet in front, if any
   // True once the thumbnails of the current selection are all decoded.
-  bool thumbnailsReady() const { return pendingThumbnails_ == 0; }
+  bool thumbnailsReady() const { return decoding_.empty(); }
 
   static const QStringList& imageSuffixes();  // the file types the dialog accepts
 
@@ -117,11 +131,17 @@ class ExportWindow : public QWidget {
   void preparationFinished(host::PreparedSelection prepared);
   void showPreparation();  // hands a finished preparation to the plug-in when it is free
   void markPreparedPhotos();
-  void takeOrderFromList();  // after a drag reordered the thumbnails
+  void takeOrderFromList();          // after a drag reordered the thumbnails
+  void moveSelectedPhoto(int step);  // -1: one place earlier, 1: one later
+  bool hasTypedWork() const;         // a caption, tags or link the user typed
+  // The preference keeping the choice of the pane's menu `identifier`; null for other menus.
+  static const char* rememberedChoiceKey(const std::string& identifier);
+  void chooseRemembered(PopUpButton& menu);
+  void askToDiscard();  // "Discard this post?"; Discard closes the window
+  void orderTabsAsShown();
   void restoreTypedText();
   void refreshThumbnails();
-  void thumbnailDecoded(int generation, const QString& file, const QImage& image,
-                        const QString& problem);
+  void thumbnailDecoded(const QString& file, const QImage& image, const QString& problem);
   void markFirstPhoto();
   void updateSizeLine();
   void choosePhotos();
@@ -130,7 +150,8 @@ class ExportWindow : public QWidget {
   void windowChanged();  // sheets come and go; the plug-in may close the window
   void runEnded();
   void offerOutcome();
-  void showUploadDetail();
+  void showUploadProgress();
+  QString timeLeft() const;
   void updateButtons();
   void placeSheet();
   bool uploading() const;
@@ -144,19 +165,41 @@ class ExportWindow : public QWidget {
   QLabel* problemLine_;
   PreparationControls* controls_;
   QPushButton* remove_;
+  QPushButton* earlier_;
+  QPushButton* later_;
   PaneWidget* pane_;
   QWidget* content_;
   QPushButton* post_;
   QPushButton* cancel_;
   QPointer<SheetWidget> sheet_;
   Subscription windowSubscription_;
-  Subscription sheetSubscription_;  // the sheet in front: an upload starts and ends in it
+  Subscription sheetSubscription_;
+  std::vector<Subscription> menuSubscriptions_;                    // the blog and state menus
+  std::map<std::string, std::vector<std::string>> listedChoices_;  // their items, as last seen
+  std::shared_ptr<UserDefaults>
+      preferences_;  // the sheet in front: an upload starts and ends in it
 
-  std::map<std::string, std::string> typed_;   // the user's own text, by field
-  std::weak_ptr<Alert> uploadSheet_;           // the sheet of the last post
-  std::optional<pane::PostOutcome> lastPost_;  // as the plug-in reported it
+  std::map<std::string, std::string> typed_;    // the user's own text, by field
+  std::weak_ptr<Alert> uploadSheet_;            // the sheet of the last post
+  std::optional<pane::PostOutcome> lastPost_;   // as the plug-in reported it
+  std::optional<pane::UploadProgress> upload_;  // the running upload, as the plug-in reports it
+  // The error alert of the last upload, as takeUploadAlert kept it.
+  struct UploadAlert {
+    QString message;
+    QString informative;
+    std::optional<Error> error;
+  };
+  std::optional<UploadAlert> uploadAlert_;
+  QElapsedTimer sending_;            // since the upload's first photo bytes went out
+  std::uint64_t sentAtStart_ = 0;    // photo bytes out when `sending_` started
+  QElapsedTimer detailShown_;        // since the time left was last worked out
+  QString shownTimeLeft_;            // "about 12 s left", as last worked out
+  QPointer<SheetWidget> offeredOn_;  // the sheet given Cancel during the upload
+  bool outcomeOffered_ = false;      // the upload's sheet shows the choices after it
   bool lastPostWentThrough_ = false;
   bool tryAgain_ = false;
+  bool discardAgreed_ = false;
+  QPointer<QWidget> discardQuestion_;
   bool focusedOnce_ = false;
   std::function<void(const QUrl&)> openUrl_;
   std::function<bool()> pluginBusy_;
@@ -167,8 +210,7 @@ class ExportWindow : public QWidget {
   std::size_t preparedSoFar_ = 0;
 
   QThreadPool decoders_;
-  int thumbnailGeneration_ = 0;
-  int pendingThumbnails_ = 0;
+  std::set<QString> decoding_;  // the photos whose thumbnails are on their way
   SelectionPreparer preparer_;  // last: stopped and waited for before the rest goes
 };
 

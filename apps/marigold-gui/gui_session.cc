@@ -21,9 +21,13 @@ GuiSession::GuiSession(std::vector<std::string> photoPaths, host::PluginSetup se
   application_.setAlertPresenter(&presenter_);
   application_.setSynchronousWaiter(&waiter_);
   application_.setURLOpener(&host::openInDesktopBrowser);
-  plugin_ =
-      module_.createPlugin(manager_, application_, loop_, [this](const pane::PostOutcome& outcome) {
+  plugin_ = module_.createPlugin(
+      manager_, application_, loop_,
+      [this](const pane::PostOutcome& outcome) {
         if (window_) window_->postEnded(outcome);
+      },
+      [this](const pane::UploadProgress& progress) {
+        if (window_) window_->uploadProgressed(progress);
       });
   plugin_->viewWillBeActivated();
   // The plug-in sees no photo until the window has prepared the selection.
@@ -31,6 +35,8 @@ GuiSession::GuiSession(std::vector<std::string> photoPaths, host::PluginSetup se
                                            std::move(photoPaths));
   window_->setPluginBusy([this] { return waiter_.waiting(); });
   presenter_.setParent(window_.get());
+  presenter_.setTaker(
+      [this](const Alert& alert) { return window_ && window_->takeUploadAlert(alert); });
   waiter_.setWindow(window_.get());
 }
 

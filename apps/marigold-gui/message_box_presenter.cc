@@ -9,6 +9,7 @@
 namespace marigold::gui {
 
 std::size_t MessageBoxPresenter::presentModal(const Alert& alert) {
+  if (taker_ && taker_(alert)) return 0;
   QMessageBox box(parent_);
   box.setWindowTitle("Marigold");
   box.setText(QString::fromStdString(alert.messageText()));

@@ -1,9 +1,11 @@
 // Shows the plug-in's modal alerts (Alert::runModal) as Qt message boxes over the export window,
-// with the alert's texts, an icon for its style and its buttons in order. Not copyable.
+// with the alert's texts, an icon for its style and its buttons in order, unless the window shows
+// the alert in a sheet of its own. Not copyable.
 #pragma once
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 
 #include "platform/application.h"
 
@@ -16,11 +18,15 @@ class MessageBoxPresenter : public AlertPresenter {
   MessageBoxPresenter& operator=(const MessageBoxPresenter&) = delete;
 
   void setParent(QWidget* parent) { parent_ = parent; }  // the window the boxes belong to
+  // Offered each alert first: answers true when it shows the alert itself (the window's failure
+  // sheet says an upload's error), and no box comes up; the alert's first button answers.
+  void setTaker(std::function<bool(const Alert&)> taker) { taker_ = std::move(taker); }
   // Blocks in a nested event loop (the upload and the window go on) until the user answers.
   std::size_t presentModal(const Alert& alert) override;
 
  private:
   QPointer<QWidget> parent_;
+  std::function<bool(const Alert&)> taker_;
 };
 
 }  // namespace marigold::gui

@@ -109,7 +109,7 @@ PaneWidget::PaneWidget(std::shared_ptr<View> settingsView, QWidget* parent)
   previewDecoder_.setMaxThreadCount(1);
   auto* grid = new QGridLayout(this);
   grid->setColumnStretch(1, 1);
-  std::map<int, QHBoxLayout*> rows;
+  std::map<int, QHBoxLayout*>& rows = rows_;
   int nextRow = static_cast<int>(std::size(kSlots));
   for (const auto& view : settingsView_->subviews()) {
     QWidget* widget = bind(view);
@@ -133,10 +133,6 @@ PaneWidget::PaneWidget(std::shared_ptr<View> settingsView, QWidget* parent)
       grid->addLayout(entry->second, row, 1);
     }
     entry->second->addWidget(widget, widget->inherits("QLineEdit") || widget->inherits("QLabel"));
-    if (slot && slot->placeholder[0] != '\0') {
-      if (auto* edit = qobject_cast<QLineEdit*>(widget))
-        edit->setPlaceholderText(slot->placeholder);
-    }
   }
   grid->setRowStretch(nextRow, 1);
   colourNotice();
@@ -147,6 +143,16 @@ QWidget* PaneWidget::widgetFor(const std::string& identifier) const {
     if (bound.identifier == identifier) return bound.widget;
   }
   return nullptr;
+}
+
+std::vector<QWidget*> PaneWidget::inScreenOrder() const {
+  std::vector<QWidget*> order;
+  for (const auto& [row, line] : rows_) {
+    for (int i = 0; i < line->count(); ++i) {
+      if (QWidget* widget = line->itemAt(i)->widget()) order.push_back(widget);
+    }
+  }
+  return order;
 }
 
 bool PaneWidget::focusFirstEmptyField() {
@@ -204,14 +210,26 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
     edit->installEventFilter(this);
     connect(edit, &QLineEdit::textEdited, this,
             [this, field, identifier = view->identifier()](const QString& text) {
+              typedByUser_[identifier] = text.toStdString();
               guardedSlot(this, [&] {
                 field->setStringValue(text.toStdString());
                 if (editHandler_) editHandler_(identifier, field->stringValue());
               });
             });
-    render = [edit, field] {
-      if (edit->text().toStdString() != field->stringValue()) {
-        edit->setText(qText(field->stringValue()));
+    const QString placeholder = slot ? QString(slot->placeholder) : QString();
+    render = [this, edit, field, placeholder, identifier = view->identifier()] {
+      // A text the plug-in puts into a field it disables (the link's "not available" notice) is
+      // a notice, not the field's content: shown and read as the field's placeholder and
+      // description, so that a screen reader does not take it for a link.
+      const std::string& value = field->stringValue();
+      const auto typed = typedByUser_.find(identifier);
+      const bool notice = identifier == pane::kClickThrough && !field->isEnabled() &&
+                          !value.empty() && (typed == typedByUser_.end() || typed->second != value);
+      const QString shown = notice ? QString() : qText(value);
+      edit->setPlaceholderText(notice ? qText(value) : placeholder);
+      edit->setAccessibleDescription(notice ? qText(value) : QString());
+      if (edit->text() != shown) {
+        edit->setText(shown);
         edit->setCursorPosition(0);  // a text the plug-in put there reads from its start
       }
     };
@@ -235,11 +253,16 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
   } else if (auto menu = std::dynamic_pointer_cast<PopUpButton>(view)) {
     auto* combo = new QComboBox(this);
     combo->setMinimumContentsLength(16);
-    connect(combo, &QComboBox::activated, this, [this, menu](int index) {
-      guardedSlot(this, [&] {
-        menu->selectItemAtIndex(index < 0 ? std::nullopt : std::optional<std::size_t>(index));
-      });
-    });
+    connect(
+        combo, &QComboBox::activated, this,
+        [this, menu, identifier = view->identifier()](int index) {
+          guardedSlot(this, [&] {
+            menu->selectItemAtIndex(index < 0 ? std::nullopt : std::optional<std::size_t>(index));
+          });
+          if (choiceHandler_ && menu->titleOfSelectedItem()) {
+            choiceHandler_(identifier, *menu->titleOfSelectedItem());
+          }
+        });
     render = [combo, menu] {
       QStringList titles;
       for (const auto& title : menu->itemTitles()) titles << qText(title);
@@ -287,17 +310,34 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
   }
   widget->setObjectName(qText(view->identifier()));
   std::weak_ptr<View> weak = view;
-  auto update = [widget, weak, render] {
+  auto update = [this, widget, weak, render] {
     auto shown = weak.lock();
     if (!shown) return;
     render();
-    widget->setEnabled(shown->isEnabled());
+    widget->setEnabled(shown->isEnabled() && usable(*shown));
     widget->setHidden(shown->isHidden());
+    const bool credential =
+        shown->identifier() == pane::kUserName || shown->identifier() == pane::kPassword;
+    if (credential && loginUpdate_) loginUpdate_();
   };
   update();
   subscriptions_.push_back(view->onChange(update));
+  if (view->identifier() == pane::kLoginButton) loginUpdate_ = update;
   widgets_.push_back({view->identifier(), widget, view});
   return widget;
+}
+
+bool PaneWidget::usable(const View& view) const {
+  // "Log In" asks for a user name and a password: without both there is nothing to sign in with.
+  if (view.identifier() != pane::kLoginButton) return true;
+  const auto* button = dynamic_cast<const Button*>(&view);
+  if (button == nullptr || button->title() != pane::kLogInTitle) return true;
+  for (const char* needed : {pane::kUserName, pane::kPassword}) {
+    const auto field =
+        std::dynamic_pointer_cast<TextField>(settingsView_->viewWithIdentifier(needed));
+    if (field && field->stringValue().empty()) return false;
+  }
+  return true;
 }
 
 void PaneWidget::changeEvent(QEvent* event) {
@@ -340,6 +380,10 @@ bool PaneWidget::eventFilter(QObject* watched, QEvent* event) {
     if (bound.widget != watched) continue;
     auto field = std::dynamic_pointer_cast<TextField>(bound.view.lock());
     if (!field || !field->hasAction()) break;
+    // Return in the user name or password signs in as "Log In" does: not while it is unusable.
+    const QWidget* logIn = widgetFor(pane::kLoginButton);
+    const bool signsIn = bound.identifier == pane::kUserName || bound.identifier == pane::kPassword;
+    if (signsIn && logIn != nullptr && !logIn->isEnabled()) return true;
     act([field] { field->performAction(); });
     return true;
   }

@@ -1,30 +1,69 @@
 #include "sheet_widget.h"
 
 #include <QAccessible>
-#include <QAccessibleWidget>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyleOptionProgressBar>
+#include <QStylePainter>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
+#include "accessible_roles.h"
 #include "image_pixmap.h"
 #include "photo_view.h"
 #include "platform/progress_indicator.h"
 
 namespace marigold::gui {
-namespace {
+namespace {}  // namespace
 
-QAccessibleInterface* sheetAccessible(const QString&, QObject* object) {
-  if (auto* sheet = dynamic_cast<SheetWidget*>(object)) {
-    return new QAccessibleWidget(sheet, QAccessible::AlertMessage);
+// A progress bar that paints every step it is given but tells assistive technology its value
+// (QProgressBar::setValue) only every few seconds and at its ends: a screen reader hears how an
+// upload goes without an announcement per network write.
+class UploadBar : public QProgressBar {
+ public:
+  using QProgressBar::QProgressBar;
+
+  void advance(int value) {
+    if (value == painted_) return;
+    painted_ = value;
+    update();
+    if (!announced_.isValid() || announced_.elapsed() >= kAnnounceEveryMs || value <= minimum() ||
+        value >= maximum()) {
+      setValue(value);
+      announced_.start();
+    }
   }
-  return nullptr;
-}
+  void busy() {
+    painted_ = -1;
+    announced_.invalidate();
+    setRange(0, 0);
+  }
+  int painted() const { return painted_; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QStylePainter painter(this);
+    QStyleOptionProgressBar option;
+    initStyleOption(&option);
+    if (maximum() > minimum()) option.progress = std::clamp(painted_, minimum(), maximum());
+    painter.drawControl(QStyle::CE_ProgressBar, option);
+  }
+
+ private:
+  static constexpr qint64 kAnnounceEveryMs = 2000;
+  int painted_ = -1;
+  QElapsedTimer announced_;
+};
+
+namespace {
 
 // The alert's own button that backs out: the only one, else one titled "Cancel", else the last.
 std::size_t escapeButtonOf(const Alert& alert) {
@@ -37,17 +76,9 @@ std::size_t escapeButtonOf(const Alert& alert) {
 
 }  // namespace
 
-void SheetWidget::installAccessibility() {
-  static const bool installed = [] {
-    QAccessible::installFactory(&sheetAccessible);
-    return true;
-  }();
-  (void)installed;
-}
-
 SheetWidget::SheetWidget(std::shared_ptr<Alert> alert, QWidget* parent)
     : QFrame(parent), alert_(std::move(alert)) {
-  installAccessibility();
+  installAccessibleRoles();
   setObjectName("sheet");
   setFrameShape(QFrame::StyledPanel);
   setAutoFillBackground(true);
@@ -72,7 +103,7 @@ SheetWidget::SheetWidget(std::shared_ptr<Alert> alert, QWidget* parent)
   informative_->setObjectName("informative");
   informative_->setWordWrap(true);
   informative_->setTextFormat(Qt::PlainText);
-  bar_ = new QProgressBar(this);
+  bar_ = new UploadBar(this);
   bar_->setTextVisible(false);
   bar_->setAccessibleName("Progress");
   detail_ = new QLabel(this);
@@ -81,10 +112,29 @@ SheetWidget::SheetWidget(std::shared_ptr<Alert> alert, QWidget* parent)
   image_ = new PhotoView("", this);
   image_->setFixedHeight(72);
   image_->setAccessibleName("Posted");
+  details_ = new QPlainTextEdit(this);
+  details_->setObjectName("details");
+  details_->setReadOnly(true);
+  details_->setTabChangesFocus(true);
+  details_->setAccessibleName("Details");
+  // An address has no spaces to break at: the detail wraps anywhere rather than run off the side.
+  details_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  details_->setHidden(true);
+  detailsButton_ = new QPushButton("&Details", this);
+  detailsButton_->setObjectName("detailsButton");
+  detailsButton_->setCheckable(true);
+  detailsButton_->setAutoDefault(false);
+  detailsButton_->setHidden(true);
+  connect(detailsButton_, &QPushButton::toggled, this, [this](bool shown) {
+    details_->setVisible(shown);
+    fitHeight();
+  });
   buttonRow_ = new QHBoxLayout;
+  buttonRow_->addWidget(detailsButton_);
   buttonRow_->addStretch(1);
   column->addWidget(message_);
   column->addWidget(informative_);
+  column->addWidget(details_);
   column->addWidget(bar_);
   column->addWidget(detail_);
   column->addWidget(image_);
@@ -118,31 +168,92 @@ void SheetWidget::setActions(std::vector<Action> actions, std::size_t defaultInd
     actionButtons_.push_back(push);
   }
   render();
+  // The buttons that had the focus are hidden now: the focus goes to the safe choice, not to
+  // whichever button Qt would move it to.
+  if (isVisible()) {
+    if (QPushButton* preferred = buttonAt(defaultIndex_)) preferred->setFocus(Qt::OtherFocusReason);
+  }
 }
 
 void SheetWidget::setDetail(const QString& text) {
+  const bool shownBefore = !detail_->isHidden();
   detail_->setText(text);
   detail_->setHidden(text.isEmpty());
+  if (shownBefore != !detail_->isHidden()) fitHeight();
 }
 
+void SheetWidget::setHeading(const QString& heading, const QString& informative) {
+  if (heading == heading_ && informative == ownInformative_) return;
+  heading_ = heading;
+  ownInformative_ = informative;
+  render();
+}
+
+void SheetWidget::setDetails(const QString& text) {
+  details_->setPlainText(text);
+  detailsButton_->setHidden(text.isEmpty());
+  if (text.isEmpty()) detailsButton_->setChecked(false);
+  details_->setHidden(!detailsButton_->isChecked());
+  fitHeight();
+}
+
+void SheetWidget::fitHeight() {
+  layout()->activate();
+  if (details_->isVisibleTo(this)) {
+    // Every line of the detail at its width (wrapped anywhere, with a line to spare), up to a
+    // dozen; past that it scrolls.
+    const QMargins margins = layout()->contentsMargins();
+    const int documentMargin = static_cast<int>(details_->document()->documentMargin());
+    const int room = width() - margins.left() - margins.right() - 2 * details_->frameWidth() -
+                     2 * documentMargin - 4;
+    const QFontMetrics metrics = details_->fontMetrics();
+    const int text = metrics
+                         .boundingRect(QRect(0, 0, std::max(room, 40), 100000),
+                                       Qt::TextWrapAnywhere, details_->toPlainText())
+                         .height() +
+                     metrics.lineSpacing();
+    details_->setFixedHeight(std::min(text, 12 * metrics.lineSpacing()) +
+                             2 * details_->frameWidth() + 2 * documentMargin);
+    layout()->activate();
+  }
+  resize(width(), std::max(heightForWidth(width()), minimumSizeHint().height()));
+}
+
+void SheetWidget::setOwnProgress(int steps) {
+  if (steps == ownProgress_) return;
+  ownProgress_ = steps;
+  render();
+}
+
+int SheetWidget::paintedValue() const { return bar_->painted(); }
+
+QProgressBar* SheetWidget::progressBar() const { return bar_; }
+
 void SheetWidget::render() {
-  const QString message = QString::fromStdString(alert_->messageText());
+  const QString message =
+      heading_.isEmpty() ? QString::fromStdString(alert_->messageText()) : heading_;
   message_->setText(message);
-  informative_->setText(QString::fromStdString(alert_->informativeText()));
-  informative_->setHidden(alert_->informativeText().empty());
-  setAccessibleName(message);
-  setAccessibleDescription(informative_->text());
+  informative_->setText(heading_.isEmpty() ? QString::fromStdString(alert_->informativeText())
+                                           : ownInformative_);
+  informative_->setHidden(informative_->text().isEmpty());
+  // Renamed only when the words change: a screen reader hears the name again with each change.
+  if (accessibleName() != message) setAccessibleName(message);
+  if (accessibleDescription() != informative_->text()) {
+    setAccessibleDescription(informative_->text());
+  }
 
   const auto accessory = alert_->accessoryView();
   const auto indicator = std::dynamic_pointer_cast<ProgressIndicator>(accessory);
   bar_->setHidden(!indicator || indicator->isHidden());
   if (indicator) {
     if (indicator->isIndeterminate()) {
-      bar_->setRange(0, 0);  // busy: waiting with no measure of how long
+      bar_->busy();  // waiting with no measure of how long
     } else {
       bar_->setRange(0, kBarSteps);
-      bar_->setValue(static_cast<int>(
-          std::lround(indicator->doubleValue() * kBarSteps / ProgressIndicator::kMaxValue)));
+      bar_->advance(ownProgress_ >= 0
+                        ? ownProgress_
+                        : static_cast<int>(std::lround(indicator->doubleValue() * kBarSteps /
+                                                       ProgressIndicator::kMaxValue)));
     }
   }
   if (bar_->isHidden()) detail_->setHidden(true);
@@ -176,7 +287,7 @@ void SheetWidget::render() {
     defaultIndex_ = 0;
     escapeIndex_ = escapeButtonOf(*alert_);
   }
-  adjustSize();
+  fitHeight();
   if (isVisible()) takeFocus();
 }
 
@@ -206,9 +317,15 @@ void SheetWidget::showEvent(QShowEvent* event) {
 void SheetWidget::keyPressEvent(QKeyEvent* event) {
   const bool confirm = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
   const bool backOut = event->key() == Qt::Key_Escape;
-  QPushButton* target = confirm   ? buttonAt(defaultIndex_)
-                        : backOut ? buttonAt(escapeIndex_)
-                                  : nullptr;
+  // Return presses the button that has the focus, as the focus ring shows; the default only when
+  // no button of the sheet has it.
+  auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+  const bool ownButton = focused != nullptr && isAncestorOf(focused) && focused->isEnabled() &&
+                         focused->isVisibleTo(this);
+  QPushButton* target = confirm && ownButton ? focused
+                        : confirm            ? buttonAt(defaultIndex_)
+                        : backOut            ? buttonAt(escapeIndex_)
+                                             : nullptr;
   if (target == nullptr) {
     // Escape during an upload goes on to the window, whose Cancel stops it.
     if (confirm)

@@ -2,8 +2,9 @@
 // informative text, accessory (the upload's progress bar, determinate or busy, or an image), a
 // line of the host's own (the upload in MB) and buttons, all following the alert as it changes.
 // Pressing a button presses the alert's, which ends the sheet. The host may show buttons of its
-// own instead (the choices after an upload). The sheet takes the keyboard focus: Return presses
-// the default button, Escape the one that backs out. Screen readers see it as an alert.
+// own instead (the choices after an upload). The sheet takes the keyboard focus on its default
+// button, the safe choice; Return presses the button that has the focus, Escape the one that backs
+// out. Screen readers see it as an alert.
 // Main thread only.
 #pragma once
 
@@ -17,6 +18,7 @@
 #include "platform/observable.h"
 
 class QLabel;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QHBoxLayout;
@@ -24,6 +26,7 @@ class QHBoxLayout;
 namespace marigold::gui {
 
 class PhotoView;
+class UploadBar;
 
 class SheetWidget : public QFrame {
  public:
@@ -32,14 +35,14 @@ class SheetWidget : public QFrame {
   SheetWidget& operator=(const SheetWidget&) = delete;
 
   const std::shared_ptr<Alert>& alert() const { return alert_; }
-  QProgressBar* progressBar() const { return bar_; }
+  QProgressBar* progressBar() const;
   // The button shown at `index` (the alert's, or the host's actions once set); null past the end.
   QPushButton* button(std::size_t index) const;
   // True when the alert came up with a progress bar: it follows an upload.
   bool followsUpload() const { return followsUpload_; }
 
-  // Buttons of the host's own in place of the alert's: a title and what pressing it does. Return
-  // presses the one at `defaultIndex`, Escape the one at `escapeIndex`.
+  // Buttons of the host's own in place of the alert's: a title and what pressing it does. The one
+  // at `defaultIndex` takes the focus, Escape presses the one at `escapeIndex`.
   struct Action {
     QString title;
     std::function<void()> run;
@@ -48,9 +51,18 @@ class SheetWidget : public QFrame {
   bool hasActions() const { return !actions_.empty(); }
   // A line of the host's under the bar; empty hides it.
   void setDetail(const QString& text);
-
-  // Makes screen readers see sheets as alerts (once per process; Qt keeps the factory).
-  static void installAccessibility();
+  // The host's own heading and informative text in place of the alert's (an upload's, which
+  // counts bytes); an empty heading shows the alert's texts again. Screen readers hear the
+  // heading as the sheet's name.
+  void setHeading(const QString& heading, const QString& informative = {});
+  // Technical detail behind a "Details" button, shown when the user asks; empty: no button.
+  void setDetails(const QString& text);
+  QPushButton* detailsButton() const { return detailsButton_; }
+  // The host's own measure of the bar (0 to kBarSteps) while it is determinate, in place of the
+  // alert's indicator; -1 leaves the bar to the indicator.
+  void setOwnProgress(int steps);
+  // The bar's value as last painted; its accessible value follows at most every few seconds.
+  int paintedValue() const;
 
   // Resolution of the bar: the plug-in's 0-100 scale in tenths.
   static constexpr int kBarSteps = 1000;
@@ -63,13 +75,19 @@ class SheetWidget : public QFrame {
   void render();
   QPushButton* buttonAt(std::size_t index) const;
   void takeFocus();
+  void fitHeight();  // tall enough for every line of its texts at its width
 
   std::shared_ptr<Alert> alert_;
   bool followsUpload_ = false;
   QLabel* message_;
   QLabel* informative_;
-  QProgressBar* bar_;
+  UploadBar* bar_;
   QLabel* detail_;
+  QString heading_;
+  QString ownInformative_;
+  int ownProgress_ = -1;
+  QPushButton* detailsButton_;
+  QPlainTextEdit* details_;
   PhotoView* image_;
   QHBoxLayout* buttonRow_;
   std::vector<QPushButton*> buttons_;  // the alert's

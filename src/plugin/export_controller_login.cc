@@ -17,6 +17,11 @@
 namespace marigold {
 namespace {
 
+// Why a sign-in that the user cancelled while it waited for the service did not happen.
+constexpr const char* kCancelledSignIn =
+    "The sign-in was cancelled before Plinth answered. Nothing was changed; sign in again when "
+    "you are ready.";
+
 constexpr const char* kCheckCredentials = "Check your username and password and try again.";
 
 std::string textOf(const std::optional<Bytes>& body) {
@@ -51,9 +56,7 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
 
   if (reply.error && reply.error->code == kURLLoadingCancelled) {
     log("SERVER ERROR: the sign-in was cancelled, 0");
-    return {std::nullopt, false,
-            "The sign-in was cancelled before Plinth answered. Nothing was changed; sign in "
-            "again when you are ready."};
+    return {std::nullopt, false, kCancelledSignIn};
   }
   if (!reply.response) {
     const std::string why = reply.error ? failureReason(*reply.error) : "no reply";
@@ -213,7 +216,9 @@ void KZExportController::showBlogListFailure(const std::string& reason) {
 void KZExportController::showLoginFailure(const std::string& cause) {
   auto alert = Alert::create();
   alert->setAlertStyle(AlertStyle::kInformational);
-  alert->setMessageText("There was a problem logging in.");
+  // The user's own cancel is no problem to report, only what it left as it was.
+  alert->setMessageText(cause == kCancelledSignIn ? "Sign-in cancelled."
+                                                  : "There was a problem logging in.");
   alert->setInformativeText(cause);
   if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
 }
