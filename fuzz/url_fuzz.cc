@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "encoding/url_base.h"
+#include "oauth/base_string_uri.h"
 #include "platform/url.h"
-#include "plugin/post_signing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using marigold::URL;
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (const auto url = URL::withString(in)) {
     if (url->absoluteString() != in || url->host().empty()) std::abort();
     if (url->port() && (*url->port() < 0 || *url->port() > 65535)) std::abort();
-    const std::string uri = marigold::post_signing::oauthBaseStringURI(*url);
+    const std::string uri = marigold::oauthBaseStringURI(*url);
     if (!uri.starts_with(url->scheme() + "://")) std::abort();
     if (uri.find_first_of("?#") != std::string::npos &&
         url->path().find_first_of("?#") == std::string::npos) {

@@ -1,7 +1,7 @@
 // For tests: a clock whose time moves only when the test moves it. It starts at the real time of
-// its creation; advance() moves its steady and wall time together. Loops that wait on it look
-// again every few milliseconds of real time, so that they notice a move made between their
-// rounds. Thread-safe.
+// its creation, or at the wall time given; advance() moves its steady and wall time together. Loops
+// that wait on it look again every few milliseconds of real time, so that they notice a move made
+// between their rounds. Thread-safe.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +14,9 @@ namespace marigold {
 
 class ManualClock final : public Clock {
  public:
+  ManualClock() = default;
+  explicit ManualClock(Wall::time_point wall) : wall_(wall) {}
+
   Steady::time_point now() const override {
     std::lock_guard lock(mutex_);
     return steady_;

@@ -1,18 +1,15 @@
 #include "crypto/uuid.h"
 
-#include <openssl/rand.h>
-
 #include <array>
 #include <cstdint>
-#include <stdexcept>
+
+#include "crypto/random_bytes.h"
 
 namespace marigold {
 
 std::string newUUIDString() {
   std::array<std::uint8_t, 16> bytes{};
-  if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
-    throw std::runtime_error("UUID: the random generator (OpenSSL RAND_bytes) failed");
-  }
+  fillWithRandomBytes(bytes);
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
   bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // variant 10xx
   static constexpr char kHex[] = "0123456789ABCDEF";

@@ -1,6 +1,6 @@
 // Fresh random identifiers (RFC 4122 version 4) in the 36-character text form, upper-case
-// hexadecimal in groups 8-4-4-4-12, as used for OAuth nonces. Random bytes come from OpenSSL's
-// generator. Thread-safe.
+// hexadecimal in groups 8-4-4-4-12, as used for OAuth nonces. Random bytes come from the system's
+// cryptographic source (crypto/random_bytes.h). Thread-safe.
 #pragma once
 
 #include <string>

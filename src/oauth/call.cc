@@ -84,7 +84,8 @@ void OACall::start() {
     return;
   }
 
-  OAMutableURLRequest request(*url_, attempt_->consumer, attempt_->token, attempt_->realm, nullptr);
+  OAMutableURLRequest request(*url_, attempt_->consumer, attempt_->token, attempt_->realm, nullptr,
+                              *clock_);
   if (method_) request.setHTTPMethod(*method_);
   if (parameters_) OAParameterAdditions::setParameters(request, *parameters_);
   if (files_ && !files_->empty()) attach(request, *files_);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/clock.h"
 #include "base/error.h"
 #include "oauth/consumer.h"
 #include "oauth/data_fetcher.h"
@@ -73,6 +74,9 @@ class OACall : public std::enable_shared_from_this<OACall> {
   // Performs the call again with the arguments of the last `perform` (a new nonce and timestamp).
   // No effect before the first `perform`.
   void performAgain();
+  // The clock whose wall time stamps the attempts that follow (not owned; it outlives the call);
+  // the system's by default.
+  void setClock(const Clock& clock) { clock_ = &clock; }
   // A PEM file of an authority trusted besides the system's for the attempts that follow; empty,
   // the default: none.
   void setTrustedAuthorityFile(std::string path) { trustedAuthorityFile_ = std::move(path); }
@@ -105,6 +109,7 @@ class OACall : public std::enable_shared_from_this<OACall> {
   std::optional<std::vector<OARequestParameter>> parameters_;
   std::optional<Files> files_;
   std::string trustedAuthorityFile_;
+  const Clock* clock_ = &Clock::real();
   std::optional<Attempt> attempt_;
   std::unique_ptr<OADataFetcher> fetcher_;
   std::optional<OAServiceTicket> ticket_;

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "base/ascii.h"
 #include "crypto/uuid.h"
 #include "encoding/oauth_url_encoding.h"
+#include "oauth/base_string_uri.h"
 #include "oauth/optional_text.h"
 #include "oauth/request_parameters.h"
 
@@ -18,18 +18,10 @@ std::string parameterEncoded(std::string_view text) {
   return OAURLEncodingAdditions::encodedURLParameterString(text).value_or(std::string());
 }
 
-std::string currentTimestamp() {
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count());
-}
-
-// The request URI of the base string: scheme and host in lower case, the port only when it is not
-// the scheme's default, then the path; no query, no fragment.
-std::string baseStringURI(const URL& url) {
-  std::string uri = lowerASCII(url.scheme()) + "://" + lowerASCII(url.host());
-  if (const auto port = url.portUnlessDefault()) uri.append(":").append(std::to_string(*port));
-  uri += url.path();
-  return uri;
+// Whole seconds since the epoch on `clock`'s wall time.
+std::string timestampOf(const Clock& clock) {
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(clock.wallNow());
+  return std::to_string(seconds.time_since_epoch().count());
 }
 
 using EncodedPair = std::pair<std::string, std::string>;  // encoded name, encoded value
@@ -44,7 +36,7 @@ void addAll(std::vector<EncodedPair>& pairs, const std::vector<OARequestParamete
 
 OAMutableURLRequest::OAMutableURLRequest(
     URL url, OAConsumer consumer, std::optional<OAToken> token, std::optional<std::string> realm,
-    std::shared_ptr<const OASignatureProviding> signatureProvider)
+    std::shared_ptr<const OASignatureProviding> signatureProvider, const Clock& clock)
     : URLRequest(std::move(url), URLRequestCachePolicy::kReloadIgnoringLocalCacheData,
                  kTimeoutInterval),
       consumer_(std::move(consumer)),
@@ -54,7 +46,7 @@ OAMutableURLRequest::OAMutableURLRequest(
                              ? std::move(signatureProvider)
                              : std::make_shared<const OAHMAC_SHA1SignatureProvider>()),
       nonce_(newUUIDString()),
-      timestamp_(currentTimestamp()) {}
+      timestamp_(timestampOf(clock)) {}
 
 OAMutableURLRequest::OAMutableURLRequest(
     URL url, OAConsumer consumer, std::optional<OAToken> token, std::optional<std::string> realm,
@@ -92,7 +84,7 @@ std::string OAMutableURLRequest::signatureBaseString() const {
     if (!joined.empty()) joined += '&';
     joined.append(name).append("=").append(value);
   }
-  return HTTPMethod() + "&" + parameterEncoded(baseStringURI(url())) + "&" +
+  return HTTPMethod() + "&" + parameterEncoded(oauthBaseStringURI(url())) + "&" +
          OAURLEncodingAdditions::encodedURLString(joined).value_or(std::string());
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "base/clock.h"
 #include "oauth/consumer.h"
 #include "oauth/signature_providing.h"
 #include "oauth/token.h"
@@ -24,10 +25,11 @@ class OAMutableURLRequest : public URLRequest {
 
   // Cache policy "reload ignoring local cache data", 10 s timeout, method "GET". An absent token is
   // an empty token, an absent realm the empty text, an absent provider HMAC-SHA1. The timestamp is
-  // the current time in seconds, the nonce a fresh upper-case UUID.
+  // `clock`'s wall time in whole seconds, the nonce a fresh upper-case UUID.
   OAMutableURLRequest(URL url, OAConsumer consumer, std::optional<OAToken> token,
                       std::optional<std::string> realm,
-                      std::shared_ptr<const OASignatureProviding> signatureProvider);
+                      std::shared_ptr<const OASignatureProviding> signatureProvider,
+                      const Clock& clock = Clock::real());
   // The same with the given nonce and timestamp, for reproducible signatures.
   OAMutableURLRequest(URL url, OAConsumer consumer, std::optional<OAToken> token,
                       std::optional<std::string> realm,
@@ -37,10 +39,10 @@ class OAMutableURLRequest : public URLRequest {
   // Signs the request and sets "Authorization", replacing an earlier value. May be called again.
   void prepare();
 
-  // The text that `prepare` signs: "METHOD&URI&PARAMETERS", where URI is the request URL without
-  // query and fragment, scheme and host in lower case and a default port left out, and PARAMETERS
-  // are the OAuth pairs, the token's pairs, the URL's query and (except for GET, DELETE and
-  // multipart requests) the form body, encoded and sorted by name, then value.
+  // The text that `prepare` signs: "METHOD&URI&PARAMETERS", where URI is oauthBaseStringURI of the
+  // request URL (oauth/base_string_uri.h), and PARAMETERS are the OAuth pairs, the token's pairs,
+  // the URL's query and (except for GET, DELETE and multipart requests) the form body, encoded and
+  // sorted by name, then value.
   std::string signatureBaseString() const;
 
   const OAConsumer& consumer() const { return consumer_; }

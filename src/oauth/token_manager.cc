@@ -151,6 +151,7 @@ void OATokenManager::dispatch() {
 
 void OATokenManager::performCall(const std::shared_ptr<OACall>& call) {
   log("Performing call");
+  call->setClock(clock_);
   call->setTrustedAuthorityFile(trustedAuthorityFile_);
   call->perform(
       consumer_, acToken_, realm_, *this,
@@ -284,6 +285,7 @@ void OATokenManager::performTokenCall(const std::string& endpoint,
   // Replacing a token call from inside its own callback is safe: the callback holds it.
   tokenCall_ = std::make_shared<OACall>(URL::withString(provider() + endpoint), "POST",
                                         std::move(parameters), std::nullopt);
+  tokenCall_->setClock(clock_);
   tokenCall_->setTrustedAuthorityFile(trustedAuthorityFile_);
   tokenCall_->perform(consumer_, token, realm_, *this, std::move(finished));
 }

@@ -1,15 +1,16 @@
 // The controller's signing of its own request: the photo-post signer over `url`, `params` and
 // `request`.
+#include "oauth/base_string_uri.h"
 #include "plugin/export_controller.h"
 
 namespace marigold {
 
 ParameterList KZExportController::oauthGenerateTimestampAndNonce() {
-  return post_signing::oauthGenerateTimestampAndNonce();
+  return post_signing::oauthGenerateTimestampAndNonce(environment_.runLoop.clock());
 }
 
 std::string KZExportController::oauthBaseStringURI() {
-  return post_signing::oauthBaseStringURI(url_.value());
+  return marigold::oauthBaseStringURI(url_.value());
 }
 
 std::string KZExportController::oauthRequestParameterString(
@@ -39,9 +40,11 @@ void KZExportController::signRequestWithClientIdentifier(
   // An export has written the body already and its params view it; parameters set by a caller
   // are written into the body here.
   if (paramsInBody_) {
-    post_signing::signRequestBody(request_.value(), url_.value(), params_, credentials, method);
+    post_signing::signRequestBody(request_.value(), url_.value(), params_, credentials, method,
+                                  environment_.runLoop.clock());
   } else {
-    post_signing::signRequest(request_.value(), url_.value(), ownParams_, credentials, method);
+    post_signing::signRequest(request_.value(), url_.value(), ownParams_, credentials, method,
+                              environment_.runLoop.clock());
   }
 }
 

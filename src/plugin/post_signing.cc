@@ -1,19 +1,16 @@
 #include "plugin/post_signing.h"
 
-#include <sys/time.h>
-
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <set>
 
-#include "base/ascii.h"
 #include "crypto/hmac_sha1.h"
 #include "encoding/data_base64.h"
 #include "encoding/data_url_encode.h"
 #include "encoding/string_url_encode.h"
+#include "oauth/base_string_uri.h"
 
 namespace marigold::post_signing {
 namespace {
@@ -213,23 +210,28 @@ NonceHistory& nonceHistory() {
   return history;
 }
 
-// 16 characters from a-z, A-Z, 0-9, drawn from the C library's additive generator seeded with
-// `seed`. A private generator state gives the same draws as srandom/random without touching the
-// process-wide one.
-std::string drawNonce(unsigned int seed) {
-  char state[128] = {};
-  random_data data{};
-  initstate_r(seed, state, sizeof state, &data);
-  std::string nonce(16, '\0');
-  for (char& c : nonce) {
-    std::int32_t value = 0;
-    random_r(&data, &value);
-    int r = value % 62;
-    c = r < 26   ? static_cast<char>('a' + r)
-        : r < 52 ? static_cast<char>('A' + (r - 26))
-                 : static_cast<char>('0' + (r - 52));
+// 16 characters from a-z, A-Z and 0-9, each uniform: a random byte below 248 (4 x 62) picks one,
+// any other byte is drawn again.
+std::string drawNonce(const RandomSource& random) {
+  constexpr std::string_view kAlphabet =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  constexpr unsigned kUsable = 4 * kAlphabet.size();
+  std::string nonce;
+  nonce.reserve(16);
+  std::array<std::uint8_t, 32> bytes{};
+  while (nonce.size() < 16) {
+    random(bytes);
+    for (const std::uint8_t b : bytes) {
+      if (b < kUsable && nonce.size() < 16) nonce.push_back(kAlphabet[b % kAlphabet.size()]);
+    }
   }
   return nonce;
+}
+
+// The request address of the base string, checked first: a URL without a host cannot be signed.
+std::string checkedBaseStringURI(const URL& url) {
+  if (url.host().empty()) throw URLHostMissing(url.absoluteString());
+  return oauthBaseStringURI(url);
 }
 
 using PieceProducer = std::function<void(const std::function<void(std::string_view)>&)>;
@@ -249,48 +251,20 @@ std::string hmacSignature(const std::optional<std::string>& clientSecret,
 URLHostMissing::URLHostMissing(const std::string& absoluteURL)
     : std::logic_error("URL host missing: " + absoluteURL) {}
 
-ClockReading systemClock() {
-  timeval now{};
-  gettimeofday(&now, nullptr);
-  return {static_cast<std::int64_t>(now.tv_sec), static_cast<std::int64_t>(now.tv_usec)};
-}
-
-ParameterList oauthGenerateTimestampAndNonce(const Clock& clock) {
+ParameterList oauthGenerateTimestampAndNonce(const Clock& clock, const RandomSource& random) {
   NonceHistory& history = nonceHistory();
   std::lock_guard lock(history.mutex);
+  const std::int64_t seconds =
+      std::chrono::floor<std::chrono::seconds>(clock.wallNow()).time_since_epoch().count();
+  if (seconds != history.lastTimestamp) {
+    history.lastTimestamp = seconds;
+    history.nonces.clear();
+  }
   for (;;) {
-    ClockReading now = clock();
-    auto seed = static_cast<unsigned int>(static_cast<std::uint32_t>(now.seconds) |
-                                          static_cast<std::uint32_t>(now.microseconds));
-    std::string nonce = drawNonce(seed);
-    bool sameSecond = now.seconds == history.lastTimestamp;
-    if (sameSecond && history.nonces.contains(nonce)) continue;
-    if (!sameSecond) {
-      history.lastTimestamp = now.seconds;
-      history.nonces.clear();
-    }
-    history.nonces.insert(nonce);
-    return {{"oauth_timestamp", std::to_string(now.seconds)}, {"oauth_nonce", nonce}};
+    std::string nonce = drawNonce(random);
+    if (!history.nonces.insert(nonce).second) continue;
+    return {{"oauth_timestamp", std::to_string(seconds)}, {"oauth_nonce", std::move(nonce)}};
   }
-}
-
-std::string oauthBaseStringURI(const URL& url) {
-  if (url.host().empty()) throw URLHostMissing(url.absoluteString());
-  std::string scheme = lowerASCII(url.scheme());
-  std::string authority = lowerASCII(url.host());
-  if (auto port = url.portUnlessDefault()) authority.append(":").append(std::to_string(*port));
-  const std::string& text = url.absoluteString();
-  std::string_view rest = std::string_view(text).substr(std::min(text.size(), scheme.size() + 3));
-  std::string path;
-  if (auto slash = rest.find('/'); slash != std::string_view::npos) {
-    auto end = rest.find_first_of("?#");
-    if (end != std::string_view::npos && end > slash) {
-      path = rest.substr(slash, end - slash);
-    } else if (end == std::string_view::npos) {
-      path = rest.substr(slash);
-    }
-  }
-  return scheme + "://" + authority + path;
 }
 
 std::vector<BodyParameter> viewsOf(const ParameterList& bodyParameters) {
@@ -316,7 +290,7 @@ std::string oauthRequestParameterString(const ParameterList& protocolParameters,
 std::string signatureBaseString(const URL& url, const ParameterList& protocolParameters,
                                 std::span<const BodyParameter> bodyParameters) {
   std::string out;
-  forEachBaseStringPiece(encoded(oauthBaseStringURI(url)), protocolParameters, bodyParameters,
+  forEachBaseStringPiece(encoded(checkedBaseStringURI(url)), protocolParameters, bodyParameters,
                          [&](std::string_view piece) { out.append(piece); });
   return out;
 }
@@ -342,7 +316,7 @@ ParameterList signRequest(URLRequest& request, const URL& url, const ParameterLi
                           const Credentials& credentials, SignatureMethod method,
                           const Clock& clock) {
   // Checked before anything changes, so that a URL without a host leaves the request as it was.
-  (void)oauthBaseStringURI(url);
+  (void)checkedBaseStringURI(url);
   std::size_t bodySize = bodyParameters.empty() ? 0 : bodyParameters.size() - 1;
   for (const auto& entry : bodyParameters) bodySize += entry.key.size() + 1 + entry.value.size();
   Bytes body;
@@ -372,7 +346,7 @@ ParameterList signRequestBody(URLRequest& request, const URL& url,
   for (auto& entry : oauthGenerateTimestampAndNonce(clock)) protocol.push_back(std::move(entry));
 
   // Computed before anything changes, so that a URL without a host leaves the request as it was.
-  std::string encodedURI = encoded(oauthBaseStringURI(url));
+  std::string encodedURI = encoded(checkedBaseStringURI(url));
 
   std::string signature;
   if (method == SignatureMethod::kHMAC_SHA1) {

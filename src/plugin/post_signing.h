@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/clock.h"
+#include "crypto/random_bytes.h"
 #include "platform/url.h"
 #include "platform/url_request.h"
 #include "plugin/parameter_entry.h"
@@ -38,22 +40,16 @@ class URLHostMissing : public std::logic_error {
   explicit URLHostMissing(const std::string& absoluteURL);
 };
 
-// A wall-clock reading: seconds since the epoch and microseconds within the second.
-struct ClockReading {
-  std::int64_t seconds = 0;
-  std::int64_t microseconds = 0;
-};
-using Clock = std::function<ClockReading()>;
-ClockReading systemClock();  // gettimeofday
+// Where a nonce's randomness comes from: fills the span with random bytes. The default is the
+// system's cryptographic source; a test may hand in one it scripts.
+using RandomSource = std::function<void(std::span<std::uint8_t>)>;
 
-// [oauth_timestamp, oauth_nonce]: the clock's seconds in decimal and 16 letters and digits drawn
-// from a generator seeded with the clock. No nonce is handed out twice within one second; the
-// clock is read again until a fresh one comes up.
-ParameterList oauthGenerateTimestampAndNonce(const Clock& clock = systemClock);
-
-// "scheme://authority/path" of `url`: lower-case scheme and host, the port only when explicit and
-// not the scheme's default, the path as written up to "?" or "#". Throws URLHostMissing.
-std::string oauthBaseStringURI(const URL& url);
+// [oauth_timestamp, oauth_nonce]: the clock's wall time in whole seconds, in decimal, and 16
+// characters from a-z, A-Z and 0-9, each drawn uniformly from `random`. No nonce is handed out
+// twice within one second of the clock (a repeat is drawn again); the history of handed-out nonces
+// is forgotten when the second changes.
+ParameterList oauthGenerateTimestampAndNonce(const Clock& clock = Clock::real(),
+                                             const RandomSource& random = fillWithRandomBytes);
 
 // A body parameter in wire form as the signer reads it: views of text that the caller keeps alive
 // (a ParameterList, or the request body itself, so that a photo's encoded bytes exist once).
@@ -75,7 +71,8 @@ std::string oauthRequestParameterString(const ParameterList& protocolParameters,
 std::string oauthRequestParameterString(const ParameterList& protocolParameters,
                                         const ParameterList& bodyParameters);
 
-// "POST&" + encoded base string URI + "&" + parameter string.
+// "POST&" + the encoded oauthBaseStringURI of `url` (oauth/base_string_uri.h) + "&" + parameter
+// string.
 std::string signatureBaseString(const URL& url, const ParameterList& protocolParameters,
                                 std::span<const BodyParameter> bodyParameters);
 std::string signatureBaseString(const URL& url, const ParameterList& protocolParameters,
@@ -106,13 +103,13 @@ struct Credentials {
 // URLHostMissing, leaving the request unchanged.
 ParameterList signRequest(URLRequest& request, const URL& url, const ParameterList& bodyParameters,
                           const Credentials& credentials, SignatureMethod method,
-                          const Clock& clock = systemClock);
+                          const Clock& clock = Clock::real());
 
 // As signRequest for a request whose body already holds `bodyParameters` (views, typically of
 // that body): only the "Authorization" header is set.
 ParameterList signRequestBody(URLRequest& request, const URL& url,
                               std::span<const BodyParameter> bodyParameters,
                               const Credentials& credentials, SignatureMethod method,
-                              const Clock& clock = systemClock);
+                              const Clock& clock = Clock::real());
 
 }  // namespace marigold::post_signing

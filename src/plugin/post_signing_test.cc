@@ -12,8 +12,10 @@
 #include <set>
 
 #include "encoding/string_url_encode.h"
+#include "oauth/base_string_uri.h"
 #include "oauth/mutable_url_request.h"
 #include "oauth/token_persistence.h"
+#include "testing/manual_clock.h"
 
 namespace marigold::post_signing {
 namespace {
@@ -40,10 +42,9 @@ std::string bodyText(const URLRequest& request) {
   return std::string(body.begin(), body.end());
 }
 
-// A clock standing still in one second whose microseconds advance on every reading.
-Clock steppingClock(std::int64_t seconds) {
-  auto micro = std::make_shared<std::int64_t>(0);
-  return [=] { return ClockReading{seconds, (*micro)++ % 1000000}; };
+// A wall time `seconds` past the epoch, for a clock that stands still there.
+Clock::Wall::time_point wallAt(std::int64_t seconds) {
+  return Clock::Wall::time_point(std::chrono::seconds(seconds));
 }
 
 TEST(PostSigningTest, BaseStringURIKeepsPathAndDropsDefaultPorts) {
@@ -58,7 +59,7 @@ TEST(PostSigningTest, BaseStringURIKeepsPathAndDropsDefaultPorts) {
       {"http://example.com/p#f?x", "http://example.com/p"},
       {"http://Example.com:443/x", "http://example.com:443/x"},
   };
-  for (const auto& c : kCases) EXPECT_EQ(oauthBaseStringURI(url(c.url)), c.want) << c.url;
+  for (const auto& c : kCases) EXPECT_EQ(marigold::oauthBaseStringURI(url(c.url)), c.want) << c.url;
 }
 
 TEST(PostSigningTest, ParameterStringEncodesBodyValuesOnceMoreAndSortsByCharacterCode) {
@@ -81,9 +82,10 @@ TEST(PostSigningTest, PhotoPostParameterOrder) {
                         {"caption", ""},      {"tags", ""},         {"link", "l"},
                         {"state", "draft"}};
   URLRequest request(url("http://api.example/v2/blog/b/post"));
+  const ManualClock clock(wallAt(1700000000));
   ParameterList protocol =
       signRequest(request, request.url(), body, {"ck", "cs", "tk", "ts", std::nullopt},
-                  SignatureMethod::kHMAC_SHA1, steppingClock(1700000000));
+                  SignatureMethod::kHMAC_SHA1, clock);
   std::string params = oauthRequestParameterString(protocol, body);
   std::vector<std::string> keys;
   for (std::size_t start = 0; start < params.size();) {
@@ -103,9 +105,10 @@ TEST(PostSigningTest, RequestGetsBodyInListOrderAndHeaderInFixedOrder) {
   ParameterList body = {{"data%5B0%5D", "%FF+"}, {"type", "photo"}, {"caption", "a%20b"}};
   URLRequest request(url("http://api.example:8080/v2/blog/b/post"));
   request.setHTTPMethod("PUT");  // the base string says POST whatever the method
+  const ManualClock clock(wallAt(1700000000));
   ParameterList protocol =
       signRequest(request, request.url(), body, {"key+1", "sec ret", "tok", "tsec", std::nullopt},
-                  SignatureMethod::kHMAC_SHA1, steppingClock(1700000000));
+                  SignatureMethod::kHMAC_SHA1, clock);
   EXPECT_EQ(bodyText(request), "data%5B0%5D=%FF+&type=photo&caption=a%20b");
 
   ASSERT_EQ(protocol.size(), 7u);
@@ -137,7 +140,7 @@ TEST(PostSigningTest, RequestGetsBodyInListOrderAndHeaderInFixedOrder) {
 
   // Signing again replaces both, with a fresh nonce.
   signRequest(request, request.url(), body, {"key+1", "sec ret", "tok", "tsec", std::nullopt},
-              SignatureMethod::kHMAC_SHA1, steppingClock(1700000000));
+              SignatureMethod::kHMAC_SHA1, clock);
   EXPECT_EQ(bodyText(request), "data%5B0%5D=%FF+&type=photo&caption=a%20b");
   EXPECT_EQ(request.allHTTPHeaderFields().size(), 1u);
   EXPECT_EQ(headerValue(request).find(nonce), std::string::npos);
@@ -149,9 +152,10 @@ TEST(PostSigningTest, LargeValuesSignedInPiecesMatchTheWholeBaseString) {
   while (value.size() < 300000) value += "%7E+%41ab%C3%A9-\xC3\xA9_";
   ParameterList body = {{"data%5B0%5D", value}, {"type", "photo"}};
   URLRequest request(url("http://api.example/v2/blog/b/post"));
+  const ManualClock clock(wallAt(1700000001));
   ParameterList protocol =
       signRequest(request, request.url(), body, {"ck", "cs", "tk", "ts", std::nullopt},
-                  SignatureMethod::kHMAC_SHA1, steppingClock(1700000001));
+                  SignatureMethod::kHMAC_SHA1, clock);
   std::string base = signatureBaseString(request.url(), protocol, body);
   EXPECT_EQ(protocol.back().value, referenceSignature("cs&ts", base));
   EXPECT_NE(base.find("~%2520%2541ab%25C3%25A9-%C3%A9_~"), std::string::npos);
@@ -191,9 +195,10 @@ TEST(PostSigningTest, PlaintextSignatures) {
   EXPECT_EQ(oauthGeneratePlaintextSignatureFor("ignored", "a b", std::nullopt), "a%20b&");
   EXPECT_EQ(oauthGeneratePlaintextSignatureFor("", std::nullopt, std::nullopt), "&");
   URLRequest request(url("http://api.example/x"));
+  const ManualClock clock(wallAt(5));
   ParameterList protocol =
       signRequest(request, request.url(), {}, {"ck", "c&s", std::nullopt, "t", "verif"},
-                  SignatureMethod::kPlaintext, steppingClock(5));
+                  SignatureMethod::kPlaintext, clock);
   EXPECT_EQ(protocol.back().value, "c%26s&t");
   EXPECT_EQ(bodyText(request), "");
   EXPECT_TRUE(headerValue(request).starts_with(
@@ -202,9 +207,12 @@ TEST(PostSigningTest, PlaintextSignatures) {
       << headerValue(request);
 }
 
-TEST(PostSigningTest, NoncesAreFreshWithinASecondAndForgottenAfterIt) {
+TEST(PostSigningTest, NoncesAreUniformAndFreshWithinASecondAndForgottenAfterIt) {
+  // From the system's source: all distinct within one second, 16 of a-z, A-Z and 0-9, and every
+  // one of the 62 characters drawn.
+  const ManualClock clock(wallAt(1800000000));
   std::set<std::string> seen;
-  Clock clock = steppingClock(1800000000);
+  std::set<char> characters;
   for (int i = 0; i < 2000; ++i) {
     ParameterList pair = oauthGenerateTimestampAndNonce(clock);
     ASSERT_EQ(pair[0].key, "oauth_timestamp");
@@ -213,13 +221,25 @@ TEST(PostSigningTest, NoncesAreFreshWithinASecondAndForgottenAfterIt) {
     const std::string& nonce = pair[1].value;
     ASSERT_EQ(nonce.size(), 16u);
     for (char c : nonce) EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c))) << nonce;
+    characters.insert(nonce.begin(), nonce.end());
     EXPECT_TRUE(seen.insert(nonce).second) << "nonce repeated: " << nonce;
   }
-  // The same clock reading in a later second gives the same draw again: the history was emptied.
-  auto fixed = [](std::int64_t s) { return [s] { return ClockReading{s, 7}; }; };
-  std::string first = oauthGenerateTimestampAndNonce(fixed(1900000000))[1].value;
-  oauthGenerateTimestampAndNonce(fixed(1900000001));
-  EXPECT_EQ(oauthGenerateTimestampAndNonce(fixed(1900000000))[1].value, first);
+  EXPECT_EQ(characters.size(), 62u);
+
+  // A source that repeats itself, each draw filling every byte with one value: 250 is above the
+  // last usable byte (247) and is drawn again; a nonce already handed out in this second is drawn
+  // again; in the next second the history is forgotten.
+  const std::vector<std::uint8_t> draws = {250, 0, 0, 1 + 62, 0};
+  std::size_t next = 0;
+  const RandomSource scripted = [&](std::span<std::uint8_t> bytes) {
+    std::fill(bytes.begin(), bytes.end(), draws.at(next++));
+  };
+  const ManualClock later(wallAt(1900000000));
+  EXPECT_EQ(oauthGenerateTimestampAndNonce(later, scripted)[1].value, std::string(16, 'a'));
+  EXPECT_EQ(oauthGenerateTimestampAndNonce(later, scripted)[1].value, std::string(16, 'b'));
+  const ManualClock secondAfter(wallAt(1900000001));
+  EXPECT_EQ(oauthGenerateTimestampAndNonce(secondAfter, scripted)[1].value, std::string(16, 'a'));
+  EXPECT_EQ(next, draws.size());
 }
 
 // A host application may set the user's locale (Qt does). Under a Turkish single-byte locale the
@@ -238,7 +258,7 @@ TEST(PostSigningTest, SignedAndStoredTextIsTheSameUnderATurkishLocale) {
                        std::tolower(static_cast<unsigned char>('I')) != 'i';
 
   const URL capitals = url("HTTP://API.PLINTH.EXAMPLE:80/v2/Blog/I/post");
-  const std::string ourURI = oauthBaseStringURI(capitals);
+  const std::string ourURI = marigold::oauthBaseStringURI(capitals);
   OAMutableURLRequest library(capitals, OAConsumer("ck", "cs"), std::nullopt, std::nullopt, nullptr,
                               "NONCE", "1");
   const std::string libraryBase = library.signatureBaseString();
