@@ -201,20 +201,34 @@ TEST(MarigoldGuiTest, FailuresShowTheirSheetWithOKEnabled) {
   struct Case {
     const char* name;
     int postStatus;
+    std::vector<std::string> refusals;  // oauth_problems of the first posts' 401s
     const char* password;
     bool post;
     const char* message;  // the start of the sheet's message
     const char* informative;
   };
   const Case cases[] = {
-      {"wrong password", 0, "wrong", false, "There was a problem logging in.",
+      {"wrong password",
+       0,
+       {},
+       "wrong",
+       false,
+       "There was a problem logging in.",
        "Check your username and password and try again."},
-      {"refused post", 500, kPassword, true, "The post failed: ", ""},
+      {"refused post", 500, {}, kPassword, true, "The post failed: ", ""},
+      {"sign-in refused",
+       0,
+       {"token_expired"},
+       kPassword,
+       true,
+       "The post failed: ",
+       "Sign in again, then export again."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     sim::SimOptions options = service();
     options.faults.postStatus = c.postStatus;
+    options.faults.refusePosts = c.refusals;
     GuiHarness gui(std::move(options));
     gui.open({MARIGOLD_EXAMPLES_PATH "/dusk.jpg"});
     gui.signIn(kUser, c.password);

@@ -217,6 +217,7 @@ int post(PostOptions& o, Console& console) {
         console.note("Posting " + photos + " to " + printable(blog));
         const PostOutcome outcome = session.exportAndWait();
         if (outcome.mayBePosted) return kMayBePosted;
+        if (outcome.signInRefused) return kNotSignedIn;
         if (!outcome.posted) return kFailed;
         if (o.json) {
           JsonObject document;

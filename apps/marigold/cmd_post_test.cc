@@ -172,6 +172,67 @@ TEST_F(MarigoldPostTest, ExitStatusStreamsAndMessages) {
   }
 }
 
+// A post the service refuses, by the problem it names, with a remembered sign-in: a refused nonce
+// or timestamp stored nothing and is signed anew and sent once more; a refused sign-in is marked
+// invalid in the saved settings (the next status says "signed in: no") and exits 3; any other
+// refusal shows the service's reason and keeps the sign-in.
+TEST_F(MarigoldPostTest, RefusalsByTheirProblem) {
+  const std::string photo = writePhoto("photo.jpg");
+  struct Case {
+    std::vector<std::string> refusals;  // the service's answers to the first posts
+    int exitCode;
+    std::string errOnce;  // on standard error exactly once; "" = nothing
+    std::size_t posts;
+    bool signInKept;
+  };
+  const std::string failed = "The post failed: Not Authorized (HTTP 401)";
+  const Case kCases[] = {
+      {{"nonce_used"}, 0, "", 1, true},
+      {{"timestamp_refused"}, 0, "", 1, true},
+      {{"timestamp_refused", "timestamp_refused"},
+       1,
+       failed + "\n  Plinth refused the post's time twice: this computer's clock looks wrong.",
+       0,
+       true},
+      {{"nonce_used", "nonce_used"},
+       1,
+       failed + "\n  Plinth gave the reason nonce_used. You are still signed in.",
+       0,
+       true},
+      {{"permission_denied"},
+       1,
+       failed + "\n  Plinth gave the reason permission_denied. You are still signed in.",
+       0,
+       true},
+      {{"token_expired"}, 3, failed + "\n  Sign in again, then export again.", 0, false},
+      {{"token_revoked"}, 3, failed + "\n  Sign in again, then export again.", 0, false},
+      {{"signature_invalid"}, 3, failed + "\n  Sign in again, then export again.", 0, false},
+      {{"none"}, 3, failed + "\n  Sign in again, then export again.", 0, false},
+  };
+  int index = 0;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.refusals.front() + " x" + std::to_string(c.refusals.size()));
+    startSimulator([&](sim::SimOptions& o) { o.faults.refusePosts = c.refusals; });
+    const ProgramRun asUser{.home = newHome("refused-" + std::to_string(index++))};
+    ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"},
+                  {.input = "secret pass\n", .home = asUser.home})
+                  .exitCode,
+              0);
+    const ProgramOutcome o = run({"post", "--quiet", photo}, asUser);
+    EXPECT_EQ(o.exitCode, c.exitCode) << o.err;
+    if (c.errOnce.empty()) {
+      EXPECT_EQ(o.err, "");
+      EXPECT_EQ(o.out, "Posted 1 photo to ada-photos.plinth.example as post 1\n");
+    } else {
+      EXPECT_EQ(occurrences(o.err, c.errOnce), 1u) << o.err;
+      EXPECT_EQ(occurrences(o.err, "marigold: "), 1u) << o.err;
+    }
+    EXPECT_EQ(sim_->state().posts().size(), c.posts);
+    const ProgramOutcome status = run({"status"}, asUser);
+    EXPECT_EQ(status.exitCode, c.signInKept ? 0 : 3) << status.out << status.err;
+  }
+}
+
 TEST_F(MarigoldPostTest, InputsRefusedBeforeAnythingIsSent) {
   const std::string photo = writePhoto("photo.jpg");
   const std::string other = writePhoto("other.png");

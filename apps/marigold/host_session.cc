@@ -111,11 +111,14 @@ PostOutcome HostSession::exportAndWait() {
   const std::string message = sheet->messageText();
   outcome.posted = lastPost_ && lastPost_->posted();
   outcome.mayBePosted = !outcome.posted && frontEnd_.mayBePosted();
+  outcome.signInRefused = lastPost_ && lastPost_->signInRefused;
   if (outcome.posted) {
     console_.note(message);
     outcome.postId = lastPost_->postId;
   } else if (uploading && !frontEnd_.alreadyShown(message)) {
-    console_.error(printable(message), kFailed);
+    const std::string advice = sheet->informativeText();
+    console_.error(printable(message) + (advice.empty() ? "" : "\n  " + printable(advice)),
+                   kFailed);
   }
   sheet->pressButton(0);
   return outcome;

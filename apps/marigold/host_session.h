@@ -26,7 +26,8 @@ namespace marigold::cli {
 // What an export came to.
 struct PostOutcome {
   bool posted = false;
-  bool mayBePosted = false;  // the whole post was sent but no answer came (this was printed)
+  bool mayBePosted = false;    // the whole post was sent but no answer came (this was printed)
+  bool signInRefused = false;  // the service refused the sign-in, now marked invalid (printed)
   std::optional<std::string> postId;  // the service's id for the new post, when it gave one
 };
 
@@ -75,7 +76,8 @@ class HostSession {
   bool alertShown() const { return frontEnd_.errorsShown() > 0; }
 
   // Exports and runs the main loop until the outcome sheet can be dismissed, then presses "OK".
-  // A failure is printed once on standard error; the success message is a note.
+  // A failure is printed once on standard error with the sheet's advice under it; the success
+  // message is a note.
   PostOutcome exportAndWait();
 
   host::ExportManager& exportManager() { return manager_; }

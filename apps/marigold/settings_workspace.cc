@@ -103,7 +103,9 @@ void SettingsWorkspace::keepChanges() {
   if (auto problem = replaceSaved(now)) {
     console_.note("marigold: warning: the saved sign-in could not be updated: " +
                   printable(*problem));
+    return;
   }
+  copied_ = now;  // the saved folder holds it now: a later change is kept over it
 }
 
 }  // namespace marigold::cli

@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 
+#include "base/bytes.h"
 #include "console.h"
 #include "host/scratch_folder.h"
 #include "interrupts.h"
-#include "base/bytes.h"
 #include "platform/folder_lock.h"
 
 namespace marigold::cli {
@@ -41,7 +41,7 @@ class SettingsWorkspace {
 
   // kSaved (nothing otherwise): keeps what the plug-in changed in its copy (a sign-in the service
   // refused is marked so), unless another command changed the saved sign-in since this one copied
-  // it.
+  // (or last kept) it. May be called again for later changes.
   void keepChanges();
 
  private:

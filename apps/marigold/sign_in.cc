@@ -130,8 +130,13 @@ int withSession(std::vector<std::string> photos, Console& console, SettingsWorks
                         {.settingsFolder = settings.folder(),
                          .useDesktopKeyring = use != SettingsWorkspace::Use::kNone},
                         exportStep);
+    // What showing the pane changed (a saved sign-in the service refused) is kept before the
+    // work, which may be interrupted, and what the work changed (a post that found the sign-in
+    // refused) after it.
     settings.keepChanges();
-    return work(session, settings);
+    const int status = work(session, settings);
+    settings.keepChanges();
+    return status;
   } catch (const std::exception& e) {
     return console.error(printable(e.what()), kFailed);
   }

@@ -712,6 +712,17 @@ void PlinthSim::handlePost(const httplib::Request& req, httplib::Response& res, 
     replyJsonError(res, 404, "No blog \"" + blog + "\" belongs to this user.");
     return;
   }
+  if (const auto& script = options_.faults.refusePosts; !script.empty()) {
+    if (const std::size_t n = postsScripted_.fetch_add(1); n < script.size()) {
+      if (script[n] == "none") {
+        res.status = 401;
+        res.set_content(meta(401, statusMessage(401)), kJsonType);
+      } else {
+        replyProblemJson(res, {401, script[n], "Refused as scripted (simulated fault)."});
+      }
+      return;
+    }
+  }
   const bool refuse = options_.faults.postStatus != 0 &&
                       (!options_.faults.postStatusOnce || !refusedPost_.exchange(true));
   if (refuse && options_.faults.postStatus == 401) {

@@ -90,8 +90,9 @@ class PlinthSim {
   bool stopping_ = false;
 
   std::atomic<int> stalled_{0};
-  std::atomic<bool> refusedUserInfo_{false};  // --refuse-user-info-once has been used
-  std::atomic<bool> refusedPost_{false};      // postStatusOnce has been used
+  std::atomic<bool> refusedUserInfo_{false};   // --refuse-user-info-once has been used
+  std::atomic<bool> refusedPost_{false};       // postStatusOnce has been used
+  std::atomic<std::size_t> postsScripted_{0};  // photo posts counted against --refuse-posts
 };
 
 }  // namespace marigold::sim

@@ -124,6 +124,7 @@ class Switches {
   std::vector<std::string> accounts_;
   std::string dataDir_;
   std::string consumer_;
+  std::string refusePosts_;
   std::size_t closeAfter_ = 0;
   CLI::Option* closeAfterOption_ = nullptr;
 };
@@ -264,6 +265,12 @@ Switches::Switches(CommandLine& into)
                    "\"";
           },
           ""));
+  app_.add_option("--refuse-posts", refusePosts_)
+      ->type_name("PROBLEM[,PROBLEM...]")
+      ->description(
+          "answer the first photo posts with 401 and oauth_problem=PROBLEM, one post for each "
+          "PROBLEM in order (nonce_used, timestamp_refused, token_expired, permission_denied, ...; "
+          "none: a 401 naming no problem), then serve normally");
   addChoice<StallTarget>(app_, "--stall", f.stall,
                          {{"token", StallTarget::kToken},
                           {"user", StallTarget::kUser},
@@ -313,6 +320,20 @@ std::string Switches::parse(const std::vector<std::string>& args) {
   SimOptions& o = into_.options;
   if (!dataDir_.empty()) o.dataDir = std::filesystem::path(dataDir_);
   if (*closeAfterOption_) o.faults.closeAfter = closeAfter_;
+  if (!refusePosts_.empty()) {
+    for (std::size_t start = 0;;) {
+      const std::size_t comma = refusePosts_.find(',', start);
+      std::string problem = refusePosts_.substr(start, comma - start);
+      if (problem.empty() ||
+          problem.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") != std::string::npos) {
+        return "--refuse-posts needs problem names of a-z and \"_\" separated by commas, not \"" +
+               refusePosts_ + "\"";
+      }
+      o.faults.refusePosts.push_back(std::move(problem));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+  }
   if (!consumer_.empty()) {
     const auto colon = consumer_.find(':');
     if (colon == 0 || colon == std::string::npos || colon + 1 == consumer_.size()) {

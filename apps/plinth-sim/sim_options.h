@@ -37,6 +37,9 @@ struct Faults {
   bool tokenWithoutSecret = false;  // token replies without oauth_token_secret
   bool redirectLoop = false;        // every API request redirected to itself
   std::string refuseUserInfoOnce;   // oauth_problem for the first user information; "" = none
+  // The first photo posts are refused with 401 and these oauth_problems, one post each in order
+  // ("none": a 401 naming no problem); the posts after them are served normally.
+  std::vector<std::string> refusePosts;
   StallTarget stall = StallTarget::kNone;
 };
 

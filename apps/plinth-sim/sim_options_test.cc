@@ -51,6 +51,8 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
                                           "--redirect-loop",
                                           "--refuse-user-info-once",
                                           "nonce_used",
+                                          "--refuse-posts",
+                                          "timestamp_refused,none",
                                           "--stall",
                                           "post",
                                           "--token-status",
@@ -78,6 +80,7 @@ TEST(SimOptionsTest, ReadsEverySwitch) {
   EXPECT_TRUE(o.faults.tokenWithoutSecret);
   EXPECT_TRUE(o.faults.redirectLoop);
   EXPECT_EQ(o.faults.refuseUserInfoOnce, "nonce_used");
+  EXPECT_EQ(o.faults.refusePosts, (std::vector<std::string>{"timestamp_refused", "none"}));
   EXPECT_EQ(o.faults.stall, StallTarget::kPost);
   EXPECT_EQ(o.faults.tokenStatus, 299);
   EXPECT_EQ(o.blogUrlForm, BlogUrlForm::kPath);
@@ -106,6 +109,7 @@ TEST(SimOptionsTest, RefusesUnusableArguments) {
       {{"--token-status", "600"}, "--token-status"},
       {{"--blog-url", "ftp"}, "--blog-url"},
       {{"--refuse-user-info-once", "Nonce-Used"}, "--refuse-user-info-once"},
+      {{"--refuse-posts", "nonce_used,token expired"}, "--refuse-posts"},
       {{"--delay", "soon"}, "--delay"},
       {{"--verbose=yes"}, "takes no value"},
       {{"--broken-user-info", "--deep-user-info"}, "at most one"},
@@ -140,6 +144,7 @@ TEST(SimOptionsTest, HelpDocumentsEverySwitchAndTheReadyLine) {
                            "--token-without-secret",
                            "--redirect-loop",
                            "--refuse-user-info-once",
+                           "--refuse-posts",
                            "--stall",
                            "--token-status",
                            "--blog-url"}) {

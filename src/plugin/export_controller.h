@@ -26,6 +26,7 @@
 #include "oauth/token.h"
 #include "platform/alert.h"
 #include "platform/application.h"
+#include "platform/http_url_response.h"
 #include "platform/lock.h"
 #include "platform/run_loop.h"
 #include "platform/url.h"
@@ -288,7 +289,12 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   void composeBody(const ParameterList& fields);
   void startConnection();
   void showUploadFailure(const std::string& detail);
-  void forgetRefusedSignIn();  // after the service refused the post with 401
+  // A post the service refused (a status outside 2xx): sent once more, signed anew, when only its
+  // nonce or timestamp was refused the first time; else the failure on the sheet with what the
+  // refusal means for the sign-in.
+  void postRefused(int status);
+  void sendAgain();  // signs the post anew (fresh timestamp and nonce) and starts it once more
+  void forgetRefusedSignIn();  // after the service refused the post's credentials
   // The end handler of the export's sheets: publishedSuccessfullyDidEnd while this controller
   // lives, nothing once it is gone (the host's window may keep the sheet).
   Alert::EndHandler sheetEndHandler();
@@ -342,9 +348,10 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   std::optional<std::string> tags_;
   std::unique_ptr<URLConnection> connection_;
   std::optional<int> responseStatus_;
-  Bytes responseData_;      // kept so that a refused post can say why
-  bool uploading_ = false;  // from the connection's start to its outcome
-  bool bodySent_ = false;   // the whole body has gone out; the service may already store it
+  std::optional<HTTPURLResponse> response_;  // of the connection under way, once it answered
+  Bytes responseData_;                       // kept so that a refused post can say why
+  bool uploading_ = false;                   // from the connection's start to its outcome
+  bool bodySent_ = false;  // the whole body has gone out; the service may already store it
   bool uploadFailed_ = false;
   // How far photoBytesWithin has read the body of the running upload: the parameter, the body
   // offset and the photo bytes counted up to it.
@@ -354,6 +361,8 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
     std::uint64_t photoBytes = 0;
   };
   BodyScan bodyScan_;
+  bool sentAgain_ = false;      // this export's post was signed anew and sent once more
+  bool signInRefused_ = false;  // the service refused this export's sign-in
   // Expires with the controller; handlers that outlive it hold it weakly and check it.
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };

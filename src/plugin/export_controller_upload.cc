@@ -25,19 +25,6 @@ namespace {
 
 constexpr std::size_t kKeptReplyBytes = 64 * 1024;
 
-// The service's own words for a refused post: meta.msg of its JSON reply, else the status code.
-std::string refusalReason(const Bytes& body, int status) {
-  LxJsonParser parser;
-  auto reply = parser.objectWithString(
-      std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
-  if (reply) {
-    if (const std::string* message = reply->at("meta").at("msg").asString()) {
-      if (!message->empty()) return *message + " (HTTP " + std::to_string(status) + ")";
-    }
-  }
-  return "HTTP status " + std::to_string(status);
-}
-
 // The new post's id in a successful reply (response.id, a number or a text), if it has one.
 std::optional<std::string> postIdentifier(const Bytes& body) {
   LxJsonParser parser;
@@ -61,6 +48,8 @@ void KZExportController::startExport(const std::string& /*path*/) {
 
   uploadFailed_ = false;
   mCancelExport = false;
+  sentAgain_ = false;
+  signInRefused_ = false;
   if (!loggedIn_ || !accessToken_) {
     refuseExport("You are not signed in to Plinth.", "Sign in, then export again.");
     return;
@@ -228,6 +217,7 @@ void KZExportController::composeBody(const ParameterList& fields) {
 
 void KZExportController::startConnection() {
   responseStatus_.reset();
+  response_.reset();
   responseData_.clear();
   uploading_ = true;
   bodySent_ = false;
@@ -306,6 +296,7 @@ std::uint64_t KZExportController::photoBytesWithin(std::uint64_t bodyBytesSent) 
 
 void KZExportController::didReceiveResponse(URLConnection&, const HTTPURLResponse& response) {
   responseStatus_ = static_cast<int>(response.statusCode());
+  response_ = response;
   responseData_.clear();
 }
 
@@ -336,11 +327,7 @@ void KZExportController::didFinishLoading(URLConnection& connection) {
     progressNotification_->setAccessoryView(outlets_.completeView);
     endUpload(pane::PostOutcome::Result::kPosted, postIdentifier(responseData_));
   } else {
-    showUploadFailure(refusalReason(responseData_, status));
-    if (status == 401) {
-      progressNotification_->setInformativeText("Sign in again, then export again.");
-      forgetRefusedSignIn();
-    }
+    postRefused(status);
   }
   connection.unscheduleFromRunLoop(environment_.runLoop);
 }
@@ -411,7 +398,7 @@ void KZExportController::reportPostEnded(pane::PostOutcome::Result result,
   const bool sent = result != pane::PostOutcome::Result::kRefused;
   environment_.postEnded(pane::PostOutcome{result, sent ? blogName_ : std::string(),
                                            std::move(postId), progressNotification_->messageText(),
-                                           sent && bodySent_});
+                                           sent && bodySent_, signInRefused_});
 }
 
 URLRequest KZExportController::requestForUrl(const std::string& urlText, const std::string& method,

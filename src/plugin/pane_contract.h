@@ -59,6 +59,9 @@ struct PostOutcome {
   // The whole post had reached the service before the failure or cancellation: it may have been
   // stored all the same.
   bool wholePostSent = false;
+  // The service refused the post's sign-in: the saved sign-in is marked invalid, and the user has
+  // to sign in again before the next export.
+  bool signInRefused = false;
 
   bool posted() const { return result == Result::kPosted; }
 };
