@@ -10,12 +10,14 @@
 #include <string>
 #include <string_view>
 
+#include "base/clock.h"
+
 namespace marigold {
 
 class OAToken {
  public:
   using Attributes = std::map<std::string, std::string>;
-  using TimePoint = std::chrono::system_clock::time_point;
+  using TimePoint = Clock::Wall::time_point;
 
   OAToken() = default;
   OAToken(std::optional<std::string> key, std::optional<std::string> secret);
@@ -28,7 +30,7 @@ class OAToken {
   // pairs are ignored, a later duplicate wins, and a recognised pair without "=" is skipped. A
   // reply without oauth_token gives a token that is not valid. A duration sets `created` to `now`.
   static OAToken withHTTPResponseBody(std::string_view body,
-                                      TimePoint now = std::chrono::system_clock::now());
+                                      TimePoint now = Clock::real().wallNow());
 
   const std::optional<std::string>& key() const { return key_; }
   const std::optional<std::string>& secret() const { return secret_; }
@@ -85,9 +87,9 @@ class OAToken {
 
   // The lifetime runs from `created` for `duration` seconds (none when absent); renewal is possible
   // until twice that. A token without `created` never expires and cannot be renewed.
-  bool hasExpired(TimePoint now = std::chrono::system_clock::now()) const;
+  bool hasExpired(TimePoint now = Clock::real().wallNow()) const;
   // A session handle, the renewable flag, and less than twice the duration since `created`.
-  bool isRenewable(TimePoint now = std::chrono::system_clock::now()) const;
+  bool isRenewable(TimePoint now = Clock::real().wallNow()) const;
 
  private:
   std::string describedWithSecret(std::string_view secret) const;
