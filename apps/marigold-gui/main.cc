@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -99,18 +100,8 @@ struct Demo {
   }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // The diagnostics stay quiet unless asked for, as in marigold.
-  const marigold::LogRoute diagnostics(marigold::host::diagnosticsFromEnvironment());
-  QApplication app(argc, argv);
-  marigold::useTranslations(marigold::host::catalogueFolder());
-  QApplication::setApplicationName("marigold-gui");
-  QApplication::setApplicationDisplayName("Marigold");
-  QApplication::setDesktopFileName("marigold-gui");
-
-  QCommandLineParser parser;
+// The program's options, for its help text and for its run alike.
+void describeOptions(QCommandLineParser& parser) {
   parser.setApplicationDescription(
       "Posts photos to a Plinth blog through the Marigold export plug-in. The photos are\n"
       "prepared first, as the window's Photo size and Remove location and camera details say:\n"
@@ -119,10 +110,48 @@ int main(int argc, char** argv) {
       "Environment: MARIGOLD_PLUGIN, PLINTH_SIM, MARIGOLD_AUTH_BASE, MARIGOLD_API_BASE,\n"
       "MARIGOLD_CA_FILE, MARIGOLD_EXAMPLES and MARIGOLD_LOG, as for marigold.");
   parser.addHelpOption();
+  parser.addVersionOption();
   parser.addOption({"demo",
                     "Start the embedded Plinth simulator with scratch settings and open the "
                     "sample photos; sign in as demo / demo-password."});
   parser.addPositionalArgument("photos", "Image files to post.", "[PHOTO...]");
+}
+
+// --help and --version answer on standard output and need no display, unlike the window: they are
+// read before the graphical application is made, which ends the program without a display. Answers
+// the exit status when one of them was given. Options it does not know (Qt's own, such as
+// -platform) are left to the window's reading of them.
+std::optional<int> answerWithoutDisplay(int argc, char** argv) {
+  QCoreApplication core(argc, argv);
+  QCommandLineParser parser;
+  describeOptions(parser);
+  if (!parser.parse(QCoreApplication::arguments())) return std::nullopt;
+  if (parser.isSet("help")) {
+    std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+    return 0;
+  }
+  if (parser.isSet("version")) {
+    std::printf("marigold-gui %s\n", MARIGOLD_VERSION);
+    return 0;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The diagnostics stay quiet unless asked for, as in marigold.
+  const marigold::LogRoute diagnostics(marigold::host::diagnosticsFromEnvironment());
+  QCoreApplication::setApplicationName("marigold-gui");
+  QCoreApplication::setApplicationVersion(MARIGOLD_VERSION);
+  if (const auto status = answerWithoutDisplay(argc, argv)) return *status;
+  QApplication app(argc, argv);
+  marigold::useTranslations(marigold::host::catalogueFolder());
+  QApplication::setApplicationDisplayName("Marigold");
+  QApplication::setDesktopFileName("marigold-gui");
+
+  QCommandLineParser parser;
+  describeOptions(parser);
   parser.process(app);
   QuitOnSignal quitOnSignal;
 
