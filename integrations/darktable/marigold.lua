@@ -27,9 +27,16 @@ function M.shellQuote(text)
   return "'" .. tostring(text):gsub("'", [['\'']]) .. "'"
 end
 
+-- The command line of `words`, or nil and what cannot be passed: a NUL byte ends a command line
+-- (the shell would run only what comes before it, and the post's end would never be told).
 function M.commandLine(words)
   local quoted = {}
-  for i, word in ipairs(words) do quoted[i] = M.shellQuote(word) end
+  for i, word in ipairs(words) do
+    if tostring(word):find("\0", 1, true) then
+      return nil, "its tags or blog name hold a NUL byte, which cannot be passed to marigold"
+    end
+    quoted[i] = M.shellQuote(word)
+  end
   return table.concat(quoted, " ")
 end
 
@@ -89,24 +96,42 @@ function M.tooManyMessage(count)
              " are selected. Select fewer and export again."
 end
 
+-- The last message marigold wrote on standard error, whole: its "marigold: " line and the
+-- indented lines that go on with it (an alert's advice), joined into one line.
+local function lastError(errors)
+  local message = ""
+  for line in errors:gmatch("[^\n]+") do
+    if line:match("^%s") and message ~= "" then
+      message = message .. " " .. line:gsub("^%s+", "")
+    else
+      message = line:gsub("^marigold[^:]*: ", "")
+    end
+  end
+  return message
+end
+
 -- What darktable shows when `marigold post` has ended: its exit status, standard output (one JSON
--- document) and standard error (the error, if any).
+-- document) and standard error (the error, if any). Status 5 is a post that was made whose result
+-- could not be written out; marigold repeats it on standard error.
 function M.outcomeMessage(status, output, errors, count)
-  if status == 0 then
-    local id = output:match('"id"%s*:%s*"([^"]*)"') or output:match('"id"%s*:%s*(%d+)')
-    local blog = output:match('"blog"%s*:%s*"([^"]*)"')
+  if status == 0 or status == 5 then
+    local result = status == 0 and output or errors
+    local id = result:match('"id"%s*:%s*"([^"]*)"') or result:match('"id"%s*:%s*(%d+)')
+    local blog = result:match('"blog"%s*:%s*"([^"]*)"')
     return "Posted " .. photosText(count) .. " to " .. (blog or "Plinth") ..
                (id and (" as post " .. id) or "")
   end
   if status == 127 then
     return "Plinth: the program marigold was not found; install Marigold or put it on the PATH."
   end
-  -- The job's cancel button ends marigold with SIGTERM: status 4 when it stops by itself, 143 when
-  -- the signal ends it.
-  if status == 4 or status == 143 then return "Plinth: the post was cancelled; nothing was posted." end
-  local last = ""
-  for line in errors:gmatch("[^\n]+") do last = line end
-  last = last:gsub("^marigold[^:]*: ", "")
+  -- The whole post was sent but its answer never came (the job's cancel button while marigold
+  -- waited for it, or a lost connection).
+  if status == 4 then
+    return "Plinth: the post may already be on your blog; check before posting again."
+  end
+  -- The cancel button's SIGTERM before the whole post was sent.
+  if status == 143 then return "Plinth: the post was cancelled; nothing was posted." end
+  local last = lastError(errors)
   if last == "" then last = "marigold ended with status " .. tostring(status) end
   if status == 3 then
     return "Plinth: " .. last .. " (or tick \"open the post window instead\" and sign in there)"
@@ -242,11 +267,27 @@ local function postTagsOf(images)
 end
 
 -- Waits, in a background job, for the post started in `folder` to end, then tells the outcome.
+-- Every wait is bounded: a post whose shell never started marigold ends the wait after
+-- kStartSeconds, one whose marigold has gone without a status after kGoneSeconds more.
+local kStartSeconds, kGoneSeconds = 30, 5
 local function watchPost(folder, count, job)
   local statusFile = folder .. "/status"
+  local waited, goneFor = 0, 0
   while not readFile(statusFile) do
     if dt.control.ending then return end
     dt.control.sleep(250)
+    waited = waited + 0.25
+    local pid = tonumber(readFile(folder .. "/pid") or "")
+    if pid and not os.execute("kill -0 " .. pid .. " 2>/dev/null") then
+      goneFor = goneFor + 0.25
+    end
+    if (not pid and waited >= kStartSeconds) or goneFor >= kGoneSeconds then
+      job.valid = false
+      removeTree(folder)
+      dt.print(pid and "Plinth: marigold ended without saying how the post went; check your blog " ..
+                   "before posting again." or "Plinth: marigold did not start; nothing was posted.")
+      return
+    end
   end
   local status = tonumber(readFile(statusFile)) or -1
   local message = M.outcomeMessage(status, readFile(folder .. "/result.json") or "",
@@ -264,7 +305,13 @@ local function startPost(extra, photos)
   writeFile(captionFile, M.caption(first.title, first.description) .. "\n")
   local choice = extra.choice
   choice.tags = postTagsOf(extra.images)
-  local command = M.commandLine({"marigold", table.unpack(M.postArguments(choice, captionFile, photos))})
+  local command, problem = M.commandLine({"marigold",
+                                          table.unpack(M.postArguments(choice, captionFile, photos))})
+  if not command then
+    removeTree(folder)
+    dt.print("Plinth: nothing was posted: " .. problem .. ". Change it and export again.")
+    return
+  end
   local q = function(name) return M.shellQuote(folder .. "/" .. name) end
   -- The post runs on its own; its status file appears when it has ended, and the photos go then.
   os.execute("{ " .. command .. " >" .. q("result.json") .. " 2>" .. q("errors.txt") ..
@@ -287,7 +334,13 @@ local function openWindow(extra, photos)
     dt.print("Plinth: the program marigold-gui was not found; install Marigold or put it on the PATH.")
     return
   end
-  os.execute("{ " .. M.commandLine({"marigold-gui", "--", table.unpack(photos)}) .. "; rm -rf " ..
+  local command, problem = M.commandLine({"marigold-gui", "--", table.unpack(photos)})
+  if not command then
+    removeTree(extra.folder)
+    dt.print("Plinth: the window was not opened: " .. problem .. ".")
+    return
+  end
+  os.execute("{ " .. command .. "; rm -rf " ..
                  M.shellQuote(extra.folder) .. "; } </dev/null >/dev/null 2>&1 &")
   dt.print("Opened " .. photosText(#photos) .. " in the Marigold window; post from there.")
 end

@@ -73,7 +73,18 @@ local kOutcomes = {
        "sign in there)"},
   {"no program", 127, "", "sh: marigold: not found\n", 1,
    "Plinth: the program marigold was not found; install Marigold or put it on the PATH."},
-  {"cancelled", 4, "", "", 1, "Plinth: the post was cancelled; nothing was posted."},
+  {"sent, no answer", 4, "", "marigold: The post may already be on your blog; check before " ..
+       "posting again.\n", 1,
+   "Plinth: the post may already be on your blog; check before posting again."},
+  {"posted, output lost", 5, "",
+   "marigold: cannot write the output: No space left on device\nmarigold: what standard output " ..
+       "should have shown follows\n{\"id\":\"7\",\"blog\":\"b\",\"photos\":1}\n", 1,
+   "Posted 1 photo to b as post 7"},
+  {"sign-in refused, with its advice", 1, "",
+   "note\nmarigold: There was a problem logging in.\n  Check your username and password and try " ..
+       "again.\n", 1,
+   "Plinth: the post failed: There was a problem logging in. Check your username and password " ..
+       "and try again."},
   {"ended by the cancel button", 143, "", "", 1,
    "Plinth: the post was cancelled; nothing was posted."},
   {"silent failure", 1, "", "", 1, "Plinth: the post failed: marigold ended with status 1"},
@@ -81,6 +92,12 @@ local kOutcomes = {
 for _, case in ipairs(kOutcomes) do
   check("outcome: " .. case[1], m.outcomeMessage(case[2], case[3], case[4], case[5]), case[6])
 end
+-- A NUL byte would end the shell's command line early, and with it the post's status file.
+local line, problem = m.commandLine({"marigold", "--tags", "sea\0dusk"})
+check("a NUL byte is not passed", line, nil)
+check("a NUL byte is said", problem,
+      "its tags or blog name hold a NUL byte, which cannot be passed to marigold")
+
 check("too many", m.tooManyMessage(11),
       "Plinth takes at most 10 photos in one post; 11 are selected. Select fewer and export again.")
 
