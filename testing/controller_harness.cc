@@ -77,7 +77,7 @@ KZExportController& ControllerHarness::makeController(std::optional<std::string>
                  [this](const pane::PostOutcome& outcome) { outcomes_.push_back(outcome); }});
   // The pane keeps secrets in the settings file of the test's HOME, never in the desktop keyring
   // of whoever runs the tests.
-  loadPaneDefinition(*controller_, std::nullopt, /*useDesktopKeyring=*/false);
+  loadPaneDefinition(*controller_, SettingsFile(), /*useDesktopKeyring=*/false);
   return *controller_;
 }
 

@@ -33,6 +33,7 @@ std::unique_ptr<ExportPluginProtocol> PluginModule::createPlugin(
                                        .runLoop = runLoop,
                                        .bundlePath = setup_.module,
                                        .settingsFolder = setup_.settingsFolder,
+                                       .settingsInMemory = setup_.settingsInMemory,
                                        .service = setup_.service,
                                        .log = setup_.log,
                                        .useDesktopKeyring = setup_.useDesktopKeyring,

@@ -12,6 +12,7 @@
 
 #include "host/service_environment.h"
 #include "plugin/plugin_entry.h"
+#include "settings/settings_file.h"
 
 namespace marigold::host {
 
@@ -23,7 +24,8 @@ std::string defaultPluginPath();
 // environment names.
 struct PluginSetup {
   std::string module = defaultPluginPath();
-  std::string settingsFolder = {};  // empty: the user's own
+  std::string settingsFolder = {};                              // empty: the user's own
+  std::shared_ptr<SettingsFile::Stored> settingsInMemory = {};  // set: the settings live there
   ServiceConfiguration service = serviceFromEnvironment();
   bool useDesktopKeyring = true;
   LogSink* log = &diagnosticsFromEnvironment();  // null: wherever the host's own lines go

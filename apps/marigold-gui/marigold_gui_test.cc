@@ -762,6 +762,25 @@ TEST(MarigoldGuiTest, PasswordIsKeptOnDiskOnlyWithRememberMe) {
   }
 }
 
+// A user name saved without its password (kept in a keyring this session cannot reach, or not at
+// all) opens the window signed out, without an alert, ready for the password to be typed.
+TEST(MarigoldGuiTest, SavedNameWithoutPasswordWaitsForThePassword) {
+  GuiHarness gui(service());
+  {
+    AppSettings saved;  // the settings file of the temporary home
+    saved.setEmail(kUser);
+    saved.setSaveUID(true);
+    saved.setIsValid(true);
+    ASSERT_TRUE(saved.refresh());
+  }
+  gui.open({MARIGOLD_EXAMPLES_PATH "/dusk.jpg"});
+  QApplication::setActiveWindow(&gui.window());
+  EXPECT_EQ(gui.window().sheet(), nullptr);
+  EXPECT_EQ(gui.widget<QPushButton>("loginButton")->text().remove('&'), "Log In");
+  EXPECT_EQ(gui.widget<QLineEdit>("plinthUsername")->text(), kUser);
+  EXPECT_EQ(gui.window().focusWidget(), gui.widget<QLineEdit>("plinthPassword"));
+}
+
 // A sign-in that gets no answer keeps the window live: events go on being handled, a sheet says
 // what is happening, and its Cancel ends the wait with the sign-in failed and the fields usable.
 TEST(MarigoldGuiTest, StalledSignInIsCancelledFromTheWindow) {

@@ -51,6 +51,8 @@ int withBlogs(const AccountOptions& o, Console& console, Report report) {
 int login(const AccountOptions& o, Console& console) {
   return withBlogs(o, console, [&](HostSession& session, const std::vector<std::string>& blogs) {
     const std::string user = o.signIn.browser ? session.userName() : o.signIn.user;
+    // The plug-in's alert (printed above) said why the sign-in could not be kept.
+    const bool notKept = o.signIn.remember && session.signInWarned();
     if (!o.signIn.remember) {
       console.note(
           "Without --remember this sign-in is not kept, and a saved sign-in stays as it "
@@ -62,17 +64,20 @@ int login(const AccountOptions& o, Console& console) {
       JsonObject document;
       document.set("user", user);
       document.set("signedIn", true);
-      document.set("remembered", o.signIn.remember);
+      document.set("remembered", o.signIn.remember && !notKept);
       document.set("blogs", blogList(blogs));
       console.resultJson(JsonValue(std::move(document)));
-      return kDone;
+      return notKept ? kFailed : kDone;
     }
     std::string text = "Signed in as " + printable(user) +
-                       (o.signIn.remember ? " (remembered)" : " (for this command only)") +
+                       (notKept             ? " for this command only: not remembered (why is said "
+                                              "above)"
+                        : o.signIn.remember ? " (remembered)"
+                                            : " (for this command only)") +
                        ". Your blogs:\n";
     for (const auto& blog : blogs) text += "  " + printable(blog) + "\n";
     console.result(text);
-    return kDone;
+    return notKept ? kFailed : kDone;
   });
 }
 
@@ -118,6 +123,7 @@ int status(const AccountOptions& o, Console& console) {
       app.set("key", application.key);
       app.set("source", application.source);
       if (!application.problem.empty()) app.set("problem", application.problem);
+      if (!application.warning.empty()) app.set("warning", application.warning);
       document.set("application", JsonValue(std::move(app)));
       console.resultJson(JsonValue(std::move(document)));
     } else {
@@ -125,7 +131,7 @@ int status(const AccountOptions& o, Console& console) {
                      "\nremember:  " + (remembered ? "yes" : "no") +
                      "\nsigned in: " + (signedIn ? "yes" : "no") + "\nsecrets:   " + store +
                      "\nsettings:  " + printable(settingsFile) +
-                     "\napp:       " + application.description() + "\n");
+                     "\napp:       " + printable(application.description()) + "\n");
     }
     if (signedIn) return kDone;
     return session.rememberedSignInFailed() ? kFailed : kNotSignedIn;
@@ -141,11 +147,12 @@ int logout(Console& console) {
           "could not sign out: " + printable(*problem) + ". The saved sign-in is still there.",
           kFailed);
     }
-    // The remembered secret lives in the desktop keyring when there is one.
+    // The remembered secret lives in the desktop keyring when there is one; a locked keyring
+    // keeps it until it is unlocked.
     if (const auto keyring = SecretStore::connect()) {
       if (auto failed = keyring->clear()) {
-        return console.error("could not sign out: " + printable(failed->description) +
-                                 ". The password is still in the desktop keyring.",
+        return console.error("the saved user name is forgotten, but not the password: " +
+                                 printable(failed->description) + ".",
                              kFailed);
       }
     }

@@ -63,6 +63,20 @@ class MarigoldPostPhotosTest : public ProgramFixture {
 
   bool scratchGone() const { return fs::is_empty(tmp_); }
 
+  // Sends `signal` to the command `pid` once a prepared photo is in $TMPDIR (10 s at most);
+  // answers whether one was.
+  bool signalOncePrepared(pid_t pid, int signal) const {
+    bool prepared = false;
+    for (int i = 0; i < 500 && !prepared; ++i) {
+      for (const auto& entry : fs::recursive_directory_iterator(tmp_)) {
+        prepared = prepared || entry.path().extension() == ".jpg";
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid, signal);
+    return prepared;
+  }
+
   fs::path tmp_;
 };
 
@@ -183,19 +197,38 @@ TEST_F(MarigoldPostPhotosTest, ScratchFolderGoesWithSigterm) {
   });
   bool sawPrepared = false;
   ProgramRun how = withTmp();
-  how.during = [&](pid_t pid) {
-    for (int i = 0; i < 500 && !sawPrepared; ++i) {
-      for (const auto& entry : fs::recursive_directory_iterator(tmp_)) {
-        sawPrepared = sawPrepared || entry.path().extension() == ".jpg";
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::kill(pid, SIGTERM);
-  };
+  how.during = [&](pid_t pid) { sawPrepared = signalOncePrepared(pid, SIGTERM); };
   const ProgramOutcome o = run(post({photo.string()}), how);
   EXPECT_TRUE(sawPrepared);
   EXPECT_EQ(o.signal, SIGTERM) << o.exitCode << o.err;
   EXPECT_TRUE(scratchGone());
+}
+
+// A command killed outright (SIGKILL: nothing of it runs any more) leaves no copy of the saved
+// sign-in in $TMPDIR: its working copy was never written to a disk.
+TEST_F(MarigoldPostPhotosTest, KilledCommandLeavesNoSignInBehind) {
+  const fs::path photo = home_.path() / "camera.jpg";
+  testing::writeCameraPhoto(photo, {.width = 1200, .height = 800});
+  startSimulator([this](sim::SimOptions& o) {
+    o.dataDir = home_.path() / "service";
+    o.faults.slowPostRate = 2000;
+  });
+  // Without a desktop keyring the saved settings file holds the password.
+  ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"}, withTmp()).exitCode,
+            0);
+  bool sawPrepared = false;
+  ProgramRun how = withTmp();
+  how.during = [&](pid_t pid) { sawPrepared = signalOncePrepared(pid, SIGKILL); };
+  const ProgramOutcome o = run({"post", photo.string()}, how);  // the saved sign-in
+  EXPECT_TRUE(sawPrepared);
+  EXPECT_EQ(o.signal, SIGKILL) << o.exitCode << o.err;
+  for (const auto& entry : fs::recursive_directory_iterator(tmp_)) {
+    EXPECT_NE(entry.path().filename(), "PckgSettings") << entry.path();
+    EXPECT_NE(entry.path().filename(), "settings.plist") << entry.path();
+    if (entry.is_regular_file()) {
+      EXPECT_EQ(readText(entry.path()).find("secret pass"), std::string::npos) << entry.path();
+    }
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // with no Secret Service at all; and the user's own application (consumer key) from the
 // configuration file, checked by a simulator that knows only that application.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -44,6 +45,16 @@ class MarigoldKeyringTest : public ProgramFixture {
                    .environment = {{"DBUS_SESSION_BUS_ADDRESS", keyring_->busAddress()}}};
   }
 
+  // A settings file as an older version, before the keyring, wrote it: the password inside.
+  bool writeOldSettingsFile() {
+    AppSettings old(SettingsFile(home / ".config/marigold"));
+    old.setEmail("ada");
+    old.setUID("secret pass");
+    old.setSaveUID(true);
+    old.setIsValid(true);
+    return old.refresh();
+  }
+
   std::pair<int, std::string> lookUp(const std::string& kind) {
     return keyring_->tool({"secret-tool", "lookup", "user", "ada", "kind", kind});
   }
@@ -79,14 +90,7 @@ TEST_F(MarigoldKeyringTest, RememberedPasswordLivesInTheKeyringUntilLogout) {
 }
 
 TEST_F(MarigoldKeyringTest, PasswordOfAnOldSettingsFileMovesToTheKeyring) {
-  {
-    AppSettings old(SettingsFile(home / ".config/marigold"));
-    old.setEmail("ada");
-    old.setUID("secret pass");
-    old.setSaveUID(true);
-    old.setIsValid(true);
-    ASSERT_TRUE(old.refresh());
-  }
+  ASSERT_TRUE(writeOldSettingsFile());
   ASSERT_EQ(has(decryptedSettings(home), "secret pass"), "");
   ProgramOutcome o = run({"blogs"}, withKeyring);  // the remembered sign-in saves again
   EXPECT_EQ(o.exitCode, 0) << o.err;
@@ -107,6 +111,58 @@ TEST_F(MarigoldKeyringTest, LockedKeyringIsSaidNotWorkedAround) {
   EXPECT_EQ(has(o.err, "keyring is locked"), "");
   EXPECT_EQ(has(o.out, "signed in: no"), "");
   EXPECT_EQ(decryptedSettings(home).find("secret pass"), std::string::npos);
+
+  // A locked keyring keeps its items: the sign-out says the password is still there.
+  o = run({"logout"}, withKeyring);
+  EXPECT_EQ(o.exitCode, 1) << o.out;
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err,
+            "marigold: the saved user name is forgotten, but not the password: the desktop "
+            "keyring is locked, and the saved password is still in it; unlock it (your login "
+            "keyring) in the keyring manager, then try again.\n");
+}
+
+// A keyring that refuses the secret never loses one, and nothing claims it took it: the password
+// of an older settings file stays in the file, and a sign-in with --remember says it is not
+// remembered, leaving the saved sign-in as it was.
+TEST_F(MarigoldKeyringTest, RefusingKeyringIsNotSaidToKeepTheSecret) {
+  ASSERT_TRUE(writeOldSettingsFile());
+  ASSERT_TRUE(keyring_->lock());  // no one can answer its unlock prompt: it refuses to store
+  ProgramOutcome o = run({"blogs"}, withKeyring);
+  EXPECT_EQ(o.exitCode, 0) << o.err;
+  EXPECT_EQ(has(decryptedSettings(home), "<string>secret pass</string>"), "");
+
+  ProgramRun signIn = withKeyring;
+  signIn.input = "secret pass\n";
+  o = run({"login", "--user", "ada", "--password-stdin", "--remember"}, signIn);
+  EXPECT_EQ(o.exitCode, 1);
+  EXPECT_EQ(has(o.err,
+                "marigold: Your sign-in could not be remembered.\n  the desktop keyring did "
+                "not keep the sign-in"),
+            "");
+  EXPECT_EQ(has(o.out,
+                "Signed in as ada for this command only: not remembered (why is said "
+                "above). Your blogs:\n"),
+            "");
+  EXPECT_EQ(o.out.find("(remembered)"), std::string::npos);
+  EXPECT_EQ(has(decryptedSettings(home), "<string>secret pass</string>"), "");
+}
+
+// A user name saved without a usable password (its keyring item is gone) does not sign in with
+// an empty one: no refusal, no alert, but the way to sign in again.
+TEST_F(MarigoldKeyringTest, SavedNameWithoutPasswordSaysHowToSignIn) {
+  ProgramRun signIn = withKeyring;
+  signIn.input = "secret pass\n";
+  ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"}, signIn).exitCode, 0);
+  ASSERT_EQ(keyring_->tool({"secret-tool", "clear", "user", "ada"}).first, 0);
+  ASSERT_EQ(lookUp("password").first, 1);
+
+  const ProgramOutcome o = run({"blogs"}, withKeyring);
+  EXPECT_EQ(o.exitCode, 3);
+  EXPECT_EQ(o.err,
+            "marigold: not signed in: no password is saved for ada. Sign in again with 'marigold "
+            "login --user ada --remember'.\n");
+  EXPECT_EQ(has(decryptedSettings(home), "<string>ada</string>"), "");  // kept as it was
 }
 
 using MarigoldSecretsTest = ProgramFixture;
@@ -186,6 +242,45 @@ TEST_F(MarigoldSecretsTest, OwnApplicationFromTheConfigurationFileSignsInAndPost
   EXPECT_EQ(has(o.err, "MARIGOLD_CONSUMER_KEY and MARIGOLD_CONSUMER_SECRET must be set together"),
             "");
   EXPECT_EQ(sim_->state().posts().size(), 1u);
+}
+
+// The user's application file read as a careful program reads a file that holds a secret: a pipe
+// or a huge file is refused at once without being read, one other users may read is named with the
+// fix (as ssh names a key's), and nothing in it reaches the terminal as a control character.
+TEST_F(MarigoldSecretsTest, ApplicationFileIsReadWithCare) {
+  const fs::path home = newHome("user");
+  const fs::path file = home / ".config/marigold/application.conf";
+  fs::create_directories(file.parent_path());
+  const std::string shown = "app:       none usable: " + file.string();
+
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);  // nobody ever writes to it
+  ProgramOutcome o = run({"status"}, {.home = home});
+  EXPECT_EQ(o.exitCode, 3) << o.err;
+  EXPECT_EQ(has(o.out, shown + " is not a regular file\n"), "");
+
+  fs::remove(file);
+  std::ofstream(file).close();
+  fs::resize_file(file, 300u << 20);  // sparse: nothing is written, and nothing must be read
+  o = run({"status"}, {.home = home});
+  EXPECT_EQ(has(o.out, shown + " is 314572800 bytes long;"), "");
+
+  std::ofstream(file, std::ios::trunc) << "key = own\x1b]0;pwned\x07key\nsecret = s\n";
+  o = run({"status"}, {.home = home});
+  EXPECT_EQ(has(o.out, shown + " line 1: the key may hold only letters, digits and punctuation"),
+            "");
+  EXPECT_EQ(o.out.find('\x1b'), std::string::npos);
+
+  std::ofstream(file, std::ios::trunc) << "key = OwnKey\nsecret = OwnSecret\n";
+  fs::permissions(file, fs::perms(0644));
+  o = run({"status"}, {.home = home});
+  EXPECT_EQ(has(o.err, "marigold: warning: the permissions 0644 of " + file.string() +
+                           " give other users access to your application's secret; make the "
+                           "file private with: chmod 600 " +
+                           file.string() + "\n"),
+            "");
+  EXPECT_EQ(has(o.out, "app:       your own application OwnKey"), "");
+  fs::permissions(file, fs::perms(0600));
+  EXPECT_EQ(run({"status"}, {.home = home}).err.find("warning"), std::string::npos);
 }
 
 }  // namespace

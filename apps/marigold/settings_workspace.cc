@@ -1,7 +1,5 @@
 #include "settings_workspace.h"
 
-#include <stdexcept>
-
 #include "platform/atomic_file.h"
 #include "platform/home_directory.h"
 #include "settings/settings_file.h"
@@ -12,10 +10,7 @@ namespace marigold::cli {
 namespace fs = std::filesystem;
 
 SettingsWorkspace::SettingsWorkspace(Use use, Console& console)
-    : console_(console),
-      use_(use),
-      saved_(SettingsFile::defaultFolder()),
-      removal_(console.interrupts().removeOnInterrupt(scratch_.path())) {
+    : console_(console), use_(use), saved_(SettingsFile::defaultFolder()) {
   if (use_ == Use::kReplacing) {
     lock_ = lockSaved(FolderLock::Mode::kExclusive, true, &lockProblem_);
     return;
@@ -29,17 +24,7 @@ SettingsWorkspace::SettingsWorkspace(Use use, Console& console)
     console_.note("marigold: warning: the saved sign-in cannot be used: " + printable(*problem) +
                   ". Sign in again with 'marigold login --user NAME --remember'.");
   }
-  const SettingsFile mine(scratch_.path());
-  if (copied_.encrypted) {
-    if (auto failure = replaceFileAtomically(mine.encryptedPath(), *copied_.encrypted)) {
-      throw std::runtime_error("cannot copy the saved sign-in: " + failure->description);
-    }
-  }
-  if (copied_.plain) {
-    if (auto failure = replaceFileAtomically(mine.leftoverPlainPath(), *copied_.plain)) {
-      throw std::runtime_error("cannot copy the saved sign-in: " + failure->description);
-    }
-  }
+  *copy_ = copied_;
 }
 
 SettingsWorkspace::Contents SettingsWorkspace::contentsOf(const fs::path& folder) {
@@ -82,7 +67,7 @@ std::optional<std::string> SettingsWorkspace::replaceSaved(const Contents& conte
 }
 
 std::optional<std::string> SettingsWorkspace::keep() {
-  const Contents wanted = contentsOf(scratch_.path());
+  const Contents wanted = *copy_;
   std::optional<std::string> problem;
   if (!lock_) {
     // Without the folder there is nothing to forget; anything else cannot be kept.
@@ -96,7 +81,7 @@ std::optional<std::string> SettingsWorkspace::keep() {
 
 void SettingsWorkspace::keepChanges() {
   if (use_ != Use::kSaved) return;
-  const Contents now = contentsOf(scratch_.path());
+  const Contents now = *copy_;
   if (now == copied_) return;
   const auto lock = lockSaved(FolderLock::Mode::kExclusive, false, nullptr);
   if (!lock || contentsOf(saved_) != copied_) return;

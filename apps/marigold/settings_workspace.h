@@ -1,19 +1,19 @@
-// The saved sign-in as the command line keeps it. Each command's plug-in works on a private
-// settings folder of its own, made empty or with a copy of the user's saved settings; only what the
-// command means to keep is copied back to the user's folder, under a lock on that folder. So a
-// one-off sign-in changes nothing, `status` writes nothing, and two commands never undo each
-// other: the one the user gave last wins. Not copyable.
+// The saved sign-in as the command line keeps it. Each command's plug-in works on a private copy
+// of its own, empty or with the user's saved settings, held in memory only: no disk ever holds it,
+// so a command that is killed leaves no copy of the sign-in behind. Only what the command means to
+// keep is written back to the user's folder, under a lock on that folder. So a one-off sign-in
+// changes nothing, `status` writes nothing, and two commands never undo each other: the one the
+// user gave last wins. Not copyable.
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
-#include "base/bytes.h"
 #include "console.h"
-#include "host/scratch_folder.h"
-#include "interrupts.h"
 #include "platform/folder_lock.h"
+#include "settings/settings_file.h"
 
 namespace marigold::cli {
 
@@ -26,16 +26,16 @@ class SettingsWorkspace {
     kReplacing,  // login --remember, logout: the user's folder stays locked until keep()
   };
 
-  // Makes the private folder; for kSaved copies the saved settings into it, warning on standard
-  // error when the saved file cannot be used. Throws std::runtime_error saying why it cannot.
+  // Makes the private copy; for kSaved and kLookOnly with the saved settings, warning on standard
+  // error when the saved file cannot be used.
   SettingsWorkspace(Use use, Console& console);
   SettingsWorkspace(const SettingsWorkspace&) = delete;
   SettingsWorkspace& operator=(const SettingsWorkspace&) = delete;
 
-  // The folder the plug-in keeps its settings in.
-  std::string folder() const { return scratch_.path().string(); }
+  // Where the plug-in keeps its settings: the private copy.
+  const std::shared_ptr<SettingsFile::Stored>& memory() const { return copy_; }
 
-  // kReplacing: makes the saved sign-in what the private folder holds now (none when it holds
+  // kReplacing: makes the saved sign-in what the private copy holds now (none when it holds
   // none) and releases the lock. Answers why it could not, the saved sign-in then being as it was.
   [[nodiscard]] std::optional<std::string> keep();
 
@@ -45,10 +45,7 @@ class SettingsWorkspace {
   void keepChanges();
 
  private:
-  struct Contents {
-    std::optional<Bytes> encrypted, plain;
-    bool operator==(const Contents&) const = default;
-  };
+  using Contents = SettingsFile::Stored;
   static Contents contentsOf(const std::filesystem::path& folder);
   std::optional<FolderLock> lockSaved(FolderLock::Mode mode, bool create, std::string* problem);
   std::optional<std::string> replaceSaved(const Contents& contents);
@@ -56,8 +53,7 @@ class SettingsWorkspace {
   Console& console_;
   Use use_;
   std::filesystem::path saved_;  // the user's settings folder
-  host::ScratchFolder scratch_;
-  Interrupts::Registration removal_;
+  std::shared_ptr<Contents> copy_ = std::make_shared<Contents>();
   Contents copied_;  // what the saved folder held when it was copied
   std::optional<FolderLock> lock_;
   std::string lockProblem_;

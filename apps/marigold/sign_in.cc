@@ -8,6 +8,8 @@
 #include <iostream>
 #include <optional>
 
+#include "host/service_environment.h"
+#include "settings/consumer_credentials.h"
 #include "terminal_text.h"
 
 namespace marigold::cli {
@@ -91,7 +93,7 @@ int ensureSignedIn(HostSession& session, SettingsWorkspace& settings, const Sign
                    Console& console) {
   if (options.browser) {
     if (!session.signInWithBrowser(options.remember)) return kFailed;
-    if (options.remember) {
+    if (options.remember && !session.signInWarned()) {
       if (auto problem = settings.keep()) {
         return console.error(
             "Your sign-in could not be remembered.\n  " + printable(*problem) + ".", kFailed);
@@ -103,6 +105,12 @@ int ensureSignedIn(HostSession& session, SettingsWorkspace& settings, const Sign
     if (session.signedIn()) return kDone;
     // The saved sign-in was tried and its alert printed.
     if (session.rememberedSignInFailed()) return kFailed;
+    if (const std::string user = session.userName(); session.remembered() && !user.empty()) {
+      return console.error("not signed in: no password is saved for " + printable(user) +
+                               ". Sign in again with 'marigold login --user " + printable(user) +
+                               " --remember'.",
+                           kNotSignedIn);
+    }
     return console.error(
         "not signed in: run 'marigold login --user NAME --remember' first, or give --user NAME",
         kNotSignedIn);
@@ -110,7 +118,9 @@ int ensureSignedIn(HostSession& session, SettingsWorkspace& settings, const Sign
   const Password password = readPassword(options.user, options.passwordStdin, console);
   if (password.problem) return console.error(*password.problem, kUsage);
   if (!session.signIn(options.user, password.text, options.remember)) return kFailed;
-  if (options.remember) {
+  // A sign-in whose secret could not be kept (its alert was printed) leaves the saved sign-in as
+  // it was, rather than saving a user name without its password.
+  if (options.remember && !session.signInWarned()) {
     if (auto problem = settings.keep()) {
       return console.error("Your sign-in could not be remembered.\n  " + printable(*problem) + ".",
                            kFailed);
@@ -123,11 +133,18 @@ int withSession(std::vector<std::string> photos, Console& console, SettingsWorks
                 const std::function<int(HostSession&, SettingsWorkspace&)>& work,
                 const HostSession::ExportStep& exportStep) {
   try {
+    // As ssh does for a key: said on every command that uses the file, until it is made private.
+    const ServiceConfiguration service = host::serviceFromEnvironment();
+    const ConsumerCredentials application = ConsumerCredentials::fromConfiguration(
+        {service.consumerKey, service.consumerSecret, service.configurationHome});
+    if (!application.warning.empty()) {
+      console.note("marigold: warning: " + printable(application.warning));
+    }
     SettingsWorkspace settings(use, console);
     // A one-off sign-in keeps nothing, in the settings or in the desktop keyring: its plug-in
-    // keeps the secret out of the keyring, in the private folder that goes with the command.
+    // keeps the secret out of the keyring, in the private copy that goes with the command.
     HostSession session(std::move(photos), console,
-                        {.settingsFolder = settings.folder(),
+                        {.settingsInMemory = settings.memory(),
                          .useDesktopKeyring = use != SettingsWorkspace::Use::kNone},
                         exportStep);
     // What showing the pane changed (a saved sign-in the service refused) is kept before the

@@ -156,6 +156,11 @@ void KZExportController::resetFields() {
       // send an empty password or fall back to another store.
       signInUnanswered_ = true;
       showLoginFailure("Your saved sign-in could not be read: " + failure->description + ".");
+    } else if (outlets_.appModel->UID().empty() && outlets_.appModel->accessToken().empty()) {
+      // A user name kept without its password (the keyring holds none for it, or it was kept
+      // where this host cannot read it): the pane stays signed out for the password to be typed,
+      // rather than sending an empty one and blaming the user for the refusal.
+      log("the saved sign-in has no password; not signing in");
     } else {
       login();
     }

@@ -19,8 +19,7 @@ std::shared_ptr<T> control(Box& box, const char* identifier, Rect frame) {
 
 }  // namespace
 
-void loadPaneDefinition(KZExportController& controller,
-                        const std::optional<std::filesystem::path>& settingsFolder,
+void loadPaneDefinition(KZExportController& controller, SettingsFile settingsFile,
                         bool useDesktopKeyring) {
   KZExportController::Outlets o;
   o.mSettingsBox = std::make_shared<KZExportPluginBox>(Rect{0, 0, 520, 360});
@@ -58,7 +57,7 @@ void loadPaneDefinition(KZExportController& controller,
       useDesktopKeyring ? SecretStore::connect(&noKeyring) : nullptr;
   if (!secrets) log("secrets kept in the settings file: " + noKeyring);
   o.appModel = std::make_shared<AppSettings>(
-      settingsFolder ? SettingsFile(*settingsFolder) : SettingsFile(),
+      std::move(settingsFile),
       [&center](std::string name, const void* sender) {
         center.postNotificationName(std::move(name), sender);
       },

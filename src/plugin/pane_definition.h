@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "plugin/export_controller.h"
+#include "settings/settings_file.h"
 
 namespace marigold {
 
@@ -21,11 +22,10 @@ inline constexpr const char* kOverCountNotice = "Plinth takes at most 10 photos 
 static_assert(config::kMaxPostBytes == 5 * 1024 * 1024 && config::kMaxPostPhotos == 10,
               "the notices above name the service's limits");
 
-// Loads the pane into `controller` and sends it awakeFromNib. The settings model keeps its file in
-// `settingsFolder`, or in the user's folder when none is given; a remembered secret goes to the
+// Loads the pane into `controller` and sends it awakeFromNib. The settings model keeps its
+// settings in `settingsFile` (by default the user's folder); a remembered secret goes to the
 // desktop keyring when there is one and `useDesktopKeyring` allows it, else to that file.
-void loadPaneDefinition(KZExportController& controller,
-                        const std::optional<std::filesystem::path>& settingsFolder = std::nullopt,
+void loadPaneDefinition(KZExportController& controller, SettingsFile settingsFile = SettingsFile(),
                         bool useDesktopKeyring = true);
 
 }  // namespace marigold

@@ -9,6 +9,7 @@
 
 #include "plugin/host_protocol.h"
 #include "plugin/pane_contract.h"
+#include "settings/settings_file.h"
 
 namespace marigold {
 
@@ -38,6 +39,9 @@ struct PluginServices {
   // Where the plug-in keeps its settings file; empty: the user's own folder (~/Library/Fernhill).
   // A host that must not change the user's saved sign-in hands over a folder of its own.
   std::string settingsFolder = {};
+  // When set, the settings file lives only in this memory, which the host shares (and
+  // settingsFolder is not used): a host's working copy of the saved sign-in that no disk holds.
+  std::shared_ptr<SettingsFile::Stored> settingsInMemory = {};
   ServiceConfiguration service = {};
   // Where the plug-in's diagnostic lines go while it lives; null: wherever the host's go.
   LogSink* log = nullptr;
@@ -50,7 +54,7 @@ struct PluginServices {
   std::function<void(const pane::UploadProgress&)> uploadProgressed = {};
 };
 
-inline constexpr int kPluginABIVersion = 3;
+inline constexpr int kPluginABIVersion = 4;
 inline constexpr const char* kPluginEntrySymbol = "marigoldPluginEntry";
 
 struct PluginEntry {

@@ -45,6 +45,7 @@ AppSettings::AppSettings(SettingsFile file, NotificationPoster post,
   log("initialising model");
   prefs_ = file_.load();
   if (prefs_) apply(*prefs_);
+  if (!UID_.empty() || !accessToken_.empty()) fileSecretOwner_ = email_;
   lookUpSecret();
 }
 
@@ -114,19 +115,28 @@ bool AppSettings::refresh() {
   if (auto field = email_fld()) email_ = field->stringValue();
   if (auto field = UID_fld()) UID_ = field->stringValue();
   if (auto box = remember_login()) saveUID_ = box->state() == ControlState::kOn;
-  // Without "remember" the secret stays in memory only; with a keyring it never goes into the
-  // file. The stored validity describes the stored credentials, so it is kept only with
-  // "remember": a stored name without a secret must not make the next showing of the pane sign in
-  // with an empty password.
-  PropertyList::Dictionary settings{
-      {"email", PropertyList(email_)},
-      {"UID", PropertyList(saveUID_ && !secrets_ ? UID_ : std::string())},
-      {"saveUID", text(saveUID_)},
-      {"isValid", text(saveUID_ && isValid_)}};
-  if (saveUID_ && !secrets_ && !accessToken_.empty())
-    settings.emplace("token", PropertyList(accessToken_));
   std::optional<Error> keyringFailure = keepSecret();
+  // Without "remember" the secret stays in memory only; with a keyring it goes into the file only
+  // while the file held it already (an older version kept it there) and the keyring has not
+  // taken it: it must not be lost to a locked keyring. The stored validity describes the stored
+  // credentials, so it is kept only with "remember": a stored name without a secret must not make
+  // the next showing of the pane sign in with an empty password.
+  const bool fileKeepsOldSecret =
+      keyringFailure && !fileSecretOwner_.empty() && fileSecretOwner_ == email_ && saveUID_;
+  const bool secretInFile = saveUID_ && (!secrets_ || fileKeepsOldSecret);
+  PropertyList::Dictionary settings{{"email", PropertyList(email_)},
+                                    {"UID", PropertyList(secretInFile ? UID_ : std::string())},
+                                    {"saveUID", text(saveUID_)},
+                                    {"isValid", text(saveUID_ && isValid_)}};
+  if (secretInFile && !accessToken_.empty()) settings.emplace("token", PropertyList(accessToken_));
+  if (fileKeepsOldSecret) {
+    log("the desktop keyring did not take the saved sign-in; it stays in the settings file: " +
+        keyringFailure->description);
+    keyringFailure.reset();
+  }
   saveFailure_ = file_.save(settings);
+  if (!saveFailure_ && secretInFile) fileSecretOwner_ = email_;
+  if (!saveFailure_ && !secretInFile) fileSecretOwner_.clear();
   if (!saveFailure_) saveFailure_ = std::move(keyringFailure);
   if (saveFailure_) {
     log("setting write failed");

@@ -5,7 +5,8 @@
 // them in the pane's fields, and saves the fields' contents on request. The secret (password or
 // token) is kept only with "remember": in the desktop keyring when a SecretStore is given (the
 // settings file then holds an empty "UID"), else in the settings file; a password found in an old
-// settings file moves to the keyring at the next save. It refers to the
+// settings file moves to the keyring at the next save, and stays in the file until the keyring
+// has taken it. It refers to the
 // pane's views without owning them (the pane's interface definition owns them) and works without
 // them: a field that is not attached is skipped, so the model then saves its own values. Owns its
 // texts and the dictionary it loaded. Main thread only.
@@ -106,6 +107,9 @@ class AppSettings {
   bool isValid_ = false;
   bool logged_in_ = false;
   std::optional<PropertyList::Dictionary> prefs_;
+  // The user whose secret the settings file holds (empty: none): a secret written there by an
+  // older version stays until the keyring has taken it.
+  std::string fileSecretOwner_;
   std::optional<Error> saveFailure_;
   std::optional<Error> loadFailure_;
   std::weak_ptr<SecureTextField> UID_fld_;

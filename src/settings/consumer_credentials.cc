@@ -1,7 +1,13 @@
 #include "settings/consumer_credentials.h"
 
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include "config/service_constants.h"
 #include "platform/home_directory.h"
@@ -17,30 +23,98 @@ std::string trimmed(std::string_view text) {
 }
 
 ConsumerCredentials unusable(std::string source, std::string problem) {
-  return {"", "", std::move(source), std::move(problem)};
+  return {"", "", std::move(source), std::move(problem), ""};
+}
+
+// Visible ASCII only: a key or secret never holds anything else, and nothing read from the file
+// then reaches a terminal or a log as a control character.
+bool visibleASCII(std::string_view text) {
+  for (const char c : text) {
+    if (c < '!' || c > '~') return false;
+  }
+  return true;
+}
+
+// The path as a shell reads it back: in single quotes unless it is plain.
+std::string shellWord(const std::string& path) {
+  if (path.find_first_not_of(
+          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._-+") ==
+      std::string::npos) {
+    return path;
+  }
+  std::string quoted = "'";
+  for (const char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string octal(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+struct FileText {
+  std::string text;
+  std::string problem;
+  mode_t mode = 0;
+};
+
+// The whole file, read only when it is a regular file of at most kMaxFileBytes. Opening does not
+// wait: a pipe with no writer would otherwise hold the command up forever.
+FileText readSmallRegularFile(const std::filesystem::path& path) {
+  const std::string name = path.string();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return {"", "the file " + name + " cannot be read: " + std::strerror(errno)};
+  FileText result;
+  struct stat about {};
+  if (::fstat(fd, &about) != 0) {
+    result.problem = "the file " + name + " cannot be read: " + std::strerror(errno);
+  } else if (!S_ISREG(about.st_mode)) {
+    result.problem = name + " is not a regular file";
+  } else if (static_cast<std::uint64_t>(about.st_size) > ConsumerCredentials::kMaxFileBytes) {
+    result.problem = name + " is " + std::to_string(about.st_size) +
+                     " bytes long; it should hold only the 'key = ...' and 'secret = ...' lines "
+                     "(at most 64 KiB)";
+  } else {
+    result.mode = about.st_mode;
+    // One byte more than allowed tells a file that grew after fstat.
+    std::string buffer(ConsumerCredentials::kMaxFileBytes + 1, '\0');
+    std::size_t length = 0;
+    while (length < buffer.size()) {
+      const ssize_t n = ::read(fd, buffer.data() + length, buffer.size() - length);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        result.problem = "the file " + name + " cannot be read: " + std::strerror(errno);
+        break;
+      }
+      if (n == 0) break;
+      length += static_cast<std::size_t>(n);
+    }
+    if (result.problem.empty() && length > ConsumerCredentials::kMaxFileBytes) {
+      result.problem = name +
+                       " is longer than 64 KiB; it should hold only the 'key = ...' and "
+                       "'secret = ...' lines";
+    }
+    if (result.problem.empty()) {
+      buffer.resize(length);
+      result.text = std::move(buffer);
+    }
+  }
+  ::close(fd);
+  return result;
 }
 
 ConsumerCredentials fromFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  if (!in) return unusable(path.string(), "the file " + path.string() + " cannot be read");
-  std::string key, secret, line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    const std::string content = trimmed(line.substr(0, line.find('#')));
-    if (content.empty()) continue;
-    const auto equals = content.find('=');
-    const std::string name =
-        equals == std::string::npos ? content : trimmed(content.substr(0, equals));
-    if (equals == std::string::npos || (name != "key" && name != "secret")) {
-      return unusable(path.string(), path.string() + " line " + std::to_string(number) +
-                                         ": expected 'key = ...' or 'secret = ...'");
-    }
-    (name == "key" ? key : secret) = trimmed(content.substr(equals + 1));
+  FileText file = readSmallRegularFile(path);
+  if (!file.problem.empty()) return unusable(path.string(), std::move(file.problem));
+  ConsumerCredentials credentials = ConsumerCredentials::fromText(file.text, path.string());
+  if (credentials.problem.empty() && (file.mode & (S_IRWXG | S_IRWXO)) != 0) {
+    credentials.warning = "the permissions " + octal(file.mode) + " of " + path.string() +
+                          " give other users access to your application's secret; make the file "
+                          "private with: chmod 600 " +
+                          shellWord(path.string());
   }
-  if (key.empty() || secret.empty()) {
-    return unusable(path.string(),
-                    path.string() + " must give both the key and the secret of your application");
-  }
-  return {key, secret, path.string(), ""};
+  return credentials;
 }
 
 }  // namespace
@@ -49,8 +123,41 @@ std::filesystem::path ConsumerCredentials::configurationFile(const std::string& 
   return configurationFolder(configurationHome) / "application.conf";
 }
 
+ConsumerCredentials ConsumerCredentials::fromText(std::string_view text,
+                                                  const std::string& source) {
+  std::string key, secret;
+  int number = 0;
+  while (!text.empty()) {
+    ++number;
+    const auto end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    const std::string content = trimmed(line.substr(0, line.find('#')));
+    if (content.empty()) continue;
+    const auto equals = content.find('=');
+    const std::string name =
+        equals == std::string::npos ? content : trimmed(content.substr(0, equals));
+    const std::string where = source + " line " + std::to_string(number) + ": ";
+    if (equals == std::string::npos || (name != "key" && name != "secret")) {
+      return unusable(source, where + "expected 'key = ...' or 'secret = ...'");
+    }
+    std::string value = trimmed(content.substr(equals + 1));
+    if (!visibleASCII(value)) {
+      return unusable(source, where + "the " + name +
+                                  " may hold only letters, digits and punctuation (no spaces or "
+                                  "control characters)");
+    }
+    (name == "key" ? key : secret) = std::move(value);
+  }
+  if (key.empty() || secret.empty()) {
+    return unusable(source, source + " must give both the key and the secret of your application");
+  }
+  return {key, secret, source, "", ""};
+}
+
 ConsumerCredentials ConsumerCredentials::builtIn() {
-  return {std::string(config::kConsumerKey), std::string(config::kConsumerSecret), "built-in", ""};
+  return {std::string(config::kConsumerKey), std::string(config::kConsumerSecret), "built-in", "",
+          ""};
 }
 
 ConsumerCredentials ConsumerCredentials::fromConfiguration(const Configuration& configuration) {
@@ -61,7 +168,7 @@ ConsumerCredentials ConsumerCredentials::fromConfiguration(const Configuration& 
       return unusable("environment",
                       "MARIGOLD_CONSUMER_KEY and MARIGOLD_CONSUMER_SECRET must be set together");
     }
-    return {key, secret, "environment", ""};
+    return {key, secret, "environment", "", ""};
   }
   const std::filesystem::path file = configurationFile(configuration.configurationHome);
   std::error_code error;

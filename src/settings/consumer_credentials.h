@@ -4,12 +4,16 @@
 // "CONFIG/marigold/application.conf" (CONFIG is the host's XDG_CONFIG_HOME, by default ~/.config),
 // which holds "key = ..." and "secret = ..." lines ('#' starts a comment). The given key and secret
 // win over the file. A half-given or unreadable configuration is not silently replaced by the
-// built-in application: `problem` then says what is wrong and the key and secret are empty.
-// Plain value.
+// built-in application: `problem` then says what is wrong and the key and secret are empty. Only a
+// regular file of at most kMaxFileBytes is read (a pipe or a device is refused without waiting on
+// it), its key and secret hold visible ASCII characters only, and a file that other users may read
+// gets a `warning` saying how to make it private. Plain value.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace marigold {
 
@@ -19,6 +23,10 @@ struct ConsumerCredentials {
   // Where they come from: "built-in", "environment" or the configuration file's path.
   std::string source;
   std::string problem;  // non-empty when the configured application cannot be used
+  // Non-empty when the application is usable but kept unsafely (a file other users can read).
+  std::string warning;
+
+  static constexpr std::size_t kMaxFileBytes = 64 * 1024;
 
   // What the host was told: a key and a secret (both empty: none given) and the configuration
   // folder (empty or relative: ~/.config).
@@ -34,6 +42,9 @@ struct ConsumerCredentials {
   // the moment of the call.
   static ConsumerCredentials fromConfiguration(const Configuration& configuration);
   static std::filesystem::path configurationFile(const std::string& configurationHome);
+  // The application named by the text of a configuration file; `source` names the file in the
+  // result and its problems.
+  static ConsumerCredentials fromText(std::string_view text, const std::string& source);
 
   bool isBuiltIn() const { return source == "built-in"; }
   // "the built-in Marigold application", or "your own application KEY (from SOURCE)"; never the

@@ -54,6 +54,10 @@ constexpr const char* kLockedAdvice =
     "the desktop keyring is locked and was not unlocked; unlock it (your login keyring) in the "
     "keyring manager or when asked, then try again";
 
+constexpr const char* kStillLocked =
+    "the desktop keyring is locked, and the saved password is still in it; unlock it (your "
+    "login keyring) in the keyring manager, then try again";
+
 }  // namespace
 
 struct SecretStore::Connection {
@@ -150,13 +154,25 @@ std::optional<Error> SecretStore::store(const std::string& user, const StoredSec
 std::optional<Error> SecretStore::clear() {
   HashTable attributes;
   ErrorHolder failure;
-  // Answers false without an error when there was nothing to remove.
+  // Removes the unlocked items only, and answers false without an error when there was nothing
+  // to remove: what is left afterwards is what a locked keyring still holds.
   secret_service_clear_sync(connection_->service, &schema(), attributes.table, nullptr,
                             &failure.error);
   if (failure.error != nullptr) {
     return failure.value("the desktop keyring did not remove the saved sign-in (" +
                          std::string(kLockedAdvice) + ")");
   }
+  GList* left = secret_service_search_sync(connection_->service, &schema(), attributes.table,
+                                           SECRET_SEARCH_ALL, nullptr, &failure.error);
+  const bool anyLeft = left != nullptr;
+  g_list_free_full(left, g_object_unref);
+  if (failure.error != nullptr) {
+    return failure.value(
+        "the desktop keyring could not be searched after removing the saved "
+        "sign-in (" +
+        std::string(kLockedAdvice) + ")");
+  }
+  if (anyLeft) return Error(kDomain, 2, kStillLocked);
   return std::nullopt;
 }
 

@@ -37,7 +37,8 @@ class SecretStore {
   std::variant<std::optional<StoredSecret>, Error> lookup(const std::string& user) const;
   // Keeps `secret` for `user` in the default collection, in place of any item of ours.
   [[nodiscard]] std::optional<Error> store(const std::string& user, const StoredSecret& secret);
-  // Removes every item of ours.
+  // Removes every item of ours. An item that stays (the keyring is locked; its items are removed
+  // only when it is unlocked) is an error that says so.
   [[nodiscard]] std::optional<Error> clear();
 
   // How status names this store.

@@ -87,6 +87,13 @@ std::optional<std::string> moveFormerSettings(const SettingsFile& former,
   return std::nullopt;
 }
 
+Bytes encrypted(const PropertyList::Dictionary& settings) {
+  const std::string xml = PropertyList(settings).toXML();
+  return aes::AESEncryptWithPassphrase(
+      ByteView(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size()),
+      config::kSettingsPassphrase);
+}
+
 }  // namespace
 
 std::filesystem::path SettingsFile::formerFolder() { return expandTilde("~/Library/Fernhill"); }
@@ -108,8 +115,29 @@ std::filesystem::path SettingsFile::encryptedPath() const { return folder_ / "Pc
 
 std::filesystem::path SettingsFile::leftoverPlainPath() const { return folder_ / "settings.plist"; }
 
+SettingsFile SettingsFile::inMemory(std::shared_ptr<Stored> memory,
+                                    std::filesystem::path shownFolder) {
+  SettingsFile file(std::move(shownFolder));
+  file.memory_ = std::move(memory);
+  return file;
+}
+
+std::optional<Bytes> SettingsFile::encryptedBytes() const {
+  return memory_ ? memory_->encrypted : readWholeFile(encryptedPath());
+}
+
 std::optional<PropertyList::Dictionary> SettingsFile::load() const {
   std::optional<PropertyList::Dictionary> settings;
+  if (memory_) {
+    if (memory_->encrypted) {
+      settings = dictionaryIn(
+          aes::AESDecryptWithPassphrase(*memory_->encrypted, config::kSettingsPassphrase));
+    } else if (memory_->plain) {
+      settings = dictionaryIn(*memory_->plain);
+    }
+    memory_->plain.reset();  // read once, as the file is
+    return settings;
+  }
   // Exclusive: the clean-up below must not remove the temporary file of a save under way.
   const auto lock = FolderLock::acquire(folder_, FolderLock::Mode::kExclusive);
   if (const auto cipher = readWholeFile(encryptedPath())) {
@@ -127,11 +155,14 @@ std::optional<PropertyList::Dictionary> SettingsFile::load() const {
 
 std::optional<std::string> SettingsFile::unreadable() const {
   const std::filesystem::path path = encryptedPath();
-  std::error_code error;
-  const auto status = std::filesystem::symlink_status(path, error);
-  if (!std::filesystem::exists(status)) return std::nullopt;
-  if (std::filesystem::is_directory(status)) return path.string() + " is a folder";
-  const auto cipher = readWholeFile(path);
+  if (memory_ && !memory_->encrypted) return std::nullopt;
+  if (!memory_) {
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (!std::filesystem::exists(status)) return std::nullopt;
+    if (std::filesystem::is_directory(status)) return path.string() + " is a folder";
+  }
+  const auto cipher = encryptedBytes();
   if (!cipher) return path.string() + " cannot be read";
   if (!dictionaryIn(aes::AESDecryptWithPassphrase(*cipher, config::kSettingsPassphrase))) {
     return path.string() + " is damaged (it is not a settings file this program wrote)";
@@ -140,16 +171,17 @@ std::optional<std::string> SettingsFile::unreadable() const {
 }
 
 std::optional<Error> SettingsFile::save(const PropertyList::Dictionary& settings) const {
+  if (memory_) {
+    memory_->encrypted = encrypted(settings);
+    return std::nullopt;
+  }
   // Only the user may list or enter the folder that holds the credentials.
   if (auto failure = makePrivateFolder(folder_)) {
     return Error("File", failure->code,
                  "creating the settings folder " + folder_.string() + " failed: " +
                      failure->description + "; check that the home folder is writable");
   }
-  const std::string xml = PropertyList(settings).toXML();
-  const auto cipher = aes::AESEncryptWithPassphrase(
-      ByteView(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size()),
-      config::kSettingsPassphrase);
+  const Bytes cipher = encrypted(settings);
   Error lockError;
   const auto lock = FolderLock::acquire(folder_, FolderLock::Mode::kExclusive, &lockError);
   if (!lock) return lockError;

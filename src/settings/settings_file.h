@@ -5,14 +5,18 @@
 // list exists only in memory: loading decrypts in memory, saving encrypts in memory and replaces
 // the file in one step. A plain "settings.plist" left in the folder by an older save is read once
 // (when there is no encrypted file) and deleted. Loads and saves take turns with those of other
-// processes through a lock on the folder (FolderLock). Not thread-safe; the model's thread only.
+// processes through a lock on the folder (FolderLock). A settings file may also live in memory
+// only (inMemory): a working copy that no disk ever holds, so that nothing of it outlives a killed
+// process. Copies share the memory. Not thread-safe; the model's thread only.
 #pragma once
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "base/bytes.h"
 #include "base/error.h"
 #include "platform/property_list.h"
 
@@ -28,6 +32,18 @@ class SettingsFile {
   static std::filesystem::path formerFolder();  // ~/Library/Fernhill
 
   explicit SettingsFile(std::filesystem::path folder = defaultFolder());
+
+  // What a settings folder holds: the encrypted file and an older version's plain list, each
+  // absent when there is none.
+  struct Stored {
+    std::optional<Bytes> encrypted;
+    std::optional<Bytes> plain;
+    bool operator==(const Stored&) const = default;
+  };
+  // A settings file kept in `memory`, which the caller shares: loads read it, saves replace it,
+  // nothing touches a disk. Messages and paths name `shownFolder`, the folder it stands for.
+  static SettingsFile inMemory(std::shared_ptr<Stored> memory,
+                               std::filesystem::path shownFolder = defaultFolder());
 
   std::filesystem::path encryptedPath() const;      // <folder>/PckgSettings
   std::filesystem::path leftoverPlainPath() const;  // <folder>/settings.plist
@@ -54,7 +70,10 @@ class SettingsFile {
   }
 
  private:
+  std::optional<Bytes> encryptedBytes() const;
+
   std::filesystem::path folder_;
+  std::shared_ptr<Stored> memory_;
   std::function<bool(const std::filesystem::path&)> beforeReplace_;
 };
 

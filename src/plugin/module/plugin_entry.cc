@@ -20,11 +20,11 @@ std::unique_ptr<ExportPluginProtocol> createPlugin(ExportImageProtocol& exportMa
           ConsumerCredentials::fromConfiguration(
               {service.consumerKey, service.consumerSecret, service.configurationHome}),
           services.log, services.postEnded, services.uploadProgressed});
-  loadPaneDefinition(*controller,
-                     services.settingsFolder.empty()
-                         ? std::nullopt
-                         : std::optional<std::filesystem::path>(services.settingsFolder),
-                     services.useDesktopKeyring);
+  SettingsFile settings = services.settingsInMemory
+                              ? SettingsFile::inMemory(services.settingsInMemory)
+                          : services.settingsFolder.empty() ? SettingsFile()
+                                                            : SettingsFile(services.settingsFolder);
+  loadPaneDefinition(*controller, std::move(settings), services.useDesktopKeyring);
   return controller;
 }
 
