@@ -4,6 +4,7 @@
 // and follows the controls through a handler.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,6 +14,10 @@
 #include "plugin/host_protocol.h"
 
 namespace marigold::host {
+
+// The longest a host waits for a post to end once it has started. The plug-in bounds its own
+// exchange well within this; the host's bound only ends a post that would otherwise never end.
+inline constexpr std::chrono::minutes kLongestPostWait{35};
 
 class ExportManager : public ExportImageProtocol {
  public:

@@ -103,7 +103,17 @@ PostOutcome HostSession::exportAndWait() {
   std::shared_ptr<Alert> sheet = newestSheet();
   // The plug-in reports the export's end as data: a refusal at once (its sheet was printed when
   // it appeared), an upload once its sheet can be dismissed.
-  loop_.runUntil([&] { return lastPost_.has_value(); }, std::nullopt);
+  const auto ended = [&] { return lastPost_.has_value(); };
+  const double bound = std::chrono::duration<double>(host::kLongestPostWait).count();
+  if (!loop_.runUntil(ended, bound)) {
+    // The plug-in's own limits should have ended it long before: give it up rather than wait on.
+    frontEnd_.finishLine();
+    console_.error("the post did not end within " + std::to_string(host::kLongestPostWait.count()) +
+                       " minutes and was given up",
+                   kFailed);
+    plugin_->cancelExport();
+    loop_.runUntil(ended, 1.0);
+  }
   frontEnd_.finishLine();
   frontEnd_.uploadEnded();
   const bool uploading = lastPost_ && lastPost_->result != pane::PostOutcome::Result::kRefused;

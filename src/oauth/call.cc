@@ -90,6 +90,7 @@ void OACall::start() {
   if (parameters_) OAParameterAdditions::setParameters(request, *parameters_);
   if (files_ && !files_->empty()) attach(request, *files_);
   request.setTrustedAuthorityFile(trustedAuthorityFile_);
+  request.setBounds(bounds_);
 
   fetcher_ = std::make_unique<OADataFetcher>();
   fetcher_->fetchDataWithRequest(

@@ -26,6 +26,7 @@
 #include "oauth/service_ticket.h"
 #include "oauth/token.h"
 #include "platform/url.h"
+#include "platform/url_request.h"
 
 namespace marigold {
 
@@ -80,6 +81,9 @@ class OACall : public std::enable_shared_from_this<OACall> {
   // A PEM file of an authority trusted besides the system's for the attempts that follow; empty,
   // the default: none.
   void setTrustedAuthorityFile(std::string path) { trustedAuthorityFile_ = std::move(path); }
+  // The redirects, reply size and whole time the attempts that follow allow; by default those of
+  // a plain URLRequest.
+  void setBounds(URLExchangeBounds bounds) { bounds_ = std::move(bounds); }
   // Drops the attempt in progress; no callback follows.
   void cancel() { fetcher_.reset(); }
 
@@ -110,6 +114,7 @@ class OACall : public std::enable_shared_from_this<OACall> {
   std::optional<Files> files_;
   std::string trustedAuthorityFile_;
   const Clock* clock_ = &Clock::real();
+  URLExchangeBounds bounds_;
   std::optional<Attempt> attempt_;
   std::unique_ptr<OADataFetcher> fetcher_;
   std::optional<OAServiceTicket> ticket_;

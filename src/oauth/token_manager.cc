@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/log.h"
+#include "oauth/exchange_bounds.h"
 #include "oauth/request_parameters.h"
 #include "oauth/token_persistence.h"
 
@@ -140,12 +141,19 @@ void OATokenManager::dispatch() {
     isDispatching_ = true;
   }
   log("Started dispatching");
-  if (acToken_) {
-    performCall(head);
-  } else if (reqToken_) {
-    exchangeToken();
-  } else {
-    requestToken();
+  // A step that throws has started nothing that would end the dispatching: the next dispatch
+  // must be able to start again.
+  try {
+    if (acToken_) {
+      performCall(head);
+    } else if (reqToken_) {
+      exchangeToken();
+    } else {
+      requestToken();
+    }
+  } catch (...) {
+    setDispatching(false);
+    throw;
   }
 }
 
@@ -165,7 +173,15 @@ void OATokenManager::callFinished(OACall& call, const std::optional<std::string>
     receiver = own->second;
     delegates_.erase(own);
   }
-  if (selector && receiver != nullptr) selector->performOn(*receiver, body);
+  // The call is done whatever its receiver does: a receiver that throws must not leave the queue
+  // dispatching a call that has ended.
+  try {
+    if (selector && receiver != nullptr) selector->performOn(*receiver, body);
+  } catch (...) {
+    setDispatching(false);
+    dequeue(call);
+    throw;
+  }
   setDispatching(false);
   dequeue(call);
   dispatch();
@@ -287,6 +303,8 @@ void OATokenManager::performTokenCall(const std::string& endpoint,
                                         std::move(parameters), std::nullopt);
   tokenCall_->setClock(clock_);
   tokenCall_->setTrustedAuthorityFile(trustedAuthorityFile_);
+  // The exchange carries a token secret or a verifier: never sent on to another address.
+  tokenCall_->setBounds(exchange_bounds::tokenExchange());
   tokenCall_->perform(consumer_, token, realm_, *this, std::move(finished));
 }
 
@@ -328,7 +346,14 @@ void OATokenManager::call(OACall& failed, const std::optional<Error>& error) {
 }
 
 void OATokenManager::askDelegate(OACall& failed, const std::function<bool()>& ask) {
-  if (ask()) dequeue(failed);
+  bool drop = false;
+  try {
+    drop = ask();
+  } catch (...) {
+    setDispatching(false);
+    throw;
+  }
+  if (drop) dequeue(failed);
   setDispatching(false);
 }
 

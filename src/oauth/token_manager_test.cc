@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -310,6 +311,27 @@ TEST_F(OATokenManagerTest, DroppedCallLeavesTheQueue) {
   fetch(&third);
   ASSERT_TRUE(waitFor([&] { return arrivals_.order.size() == 2; }));
   EXPECT_EQ(arrivals_.order, (std::vector<std::string>{"second", "third"}));
+}
+
+// A receiver whose result handling fails.
+class ThrowingReceiver : public OAResultReceiver {
+ public:
+  void gotUserInfo(const OAFinishOperation::Body&) {
+    throw std::runtime_error("the receiver failed");
+  }
+};
+
+TEST_F(OATokenManagerTest, AReceiverThatThrowsLeavesTheQueueFreeForTheNextCall) {
+  startSim();
+  ThrowingReceiver thrower;
+  manager_->fetchData(userInfo(), "GET", std::nullopt, std::nullopt,
+                      OAFinishOperation::of(&ThrowingReceiver::gotUserInfo), &thrower);
+  authorize();
+  EXPECT_THROW(waitFor([] { return false; }), std::runtime_error);
+  EXPECT_FALSE(manager_->isDispatching());
+  Receiver next("next", arrivals_);
+  fetch(&next);
+  EXPECT_TRUE(waitFor([&] { return arrivals_.order.size() == 1; }));
 }
 
 TEST_F(OATokenManagerTest, ALaterRunFindsTheStoredToken) {

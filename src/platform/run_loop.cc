@@ -75,14 +75,23 @@ bool RunLoop::runUntil(const std::function<bool()>& predicate, std::optional<dou
     deadline = steady_clock::now() + std::chrono::duration_cast<steady_clock::duration>(
                                          std::chrono::duration<double>(std::max(*seconds, 0.0)));
   }
-  ++depth_;
+  // The depth is put back however the run ends, a throwing task included: a stop() meant for an
+  // outer run must not end the next one at once.
+  struct Depth {
+    RunLoop& loop;
+    explicit Depth(RunLoop& l) : loop(l) { ++loop.depth_; }
+    ~Depth() {
+      loop.stopRequested_ = false;
+      --loop.depth_;
+    }
+    Depth(const Depth&) = delete;
+    Depth& operator=(const Depth&) = delete;
+  } depth(*this);
   bool satisfied = predicate();
   while (!satisfied && !stopRequested_ && (!deadline || steady_clock::now() < *deadline)) {
     runOnce(deadline);
     satisfied = predicate();
   }
-  stopRequested_ = false;
-  --depth_;
   return satisfied;
 }
 
@@ -141,8 +150,21 @@ bool RunLoop::runQueuedTasks() {
     batch.swap(tasks_);
   }
   // Tasks posted while this batch runs wait for the next round, so a task that re-posts itself
-  // cannot starve timers and transfers.
-  for (auto& task : batch) task();
+  // cannot starve timers and transfers. When a task throws, the ones after it go back to the front
+  // of the queue, in order, before the exception goes on: nothing else queued is lost.
+  for (auto task = batch.begin(); task != batch.end(); ++task) {
+    try {
+      (*task)();
+    } catch (...) {
+      {
+        std::lock_guard lock(mutex_);
+        tasks_.insert(tasks_.begin(), std::make_move_iterator(task + 1),
+                      std::make_move_iterator(batch.end()));
+      }
+      wakeUp();
+      throw;
+    }
+  }
   return !batch.empty();
 }
 
@@ -198,10 +220,21 @@ void RunLoop::setDriver(Driver* driver) {
   curlDue_.reset();
   // With a driver, libcurl names the sockets and the timeout it needs (its socket interface)
   // instead of being polled; without one, the callbacks go and run() polls it again.
-  curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, driver ? &onDriverSocket : nullptr);
-  curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, driver ? this : nullptr);
-  curl_multi_setopt(multi_.get(), CURLMOPT_TIMERFUNCTION, driver ? &onDriverTimer : nullptr);
-  curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, driver ? this : nullptr);
+  const auto check = [](CURLMcode code, const char* option) {
+    if (code != CURLM_OK) {
+      throw std::runtime_error(std::string("libcurl refused the option ") + option + ": " +
+                               curl_multi_strerror(code));
+    }
+  };
+  check(
+      curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, driver ? &onDriverSocket : nullptr),
+      "CURLMOPT_SOCKETFUNCTION");
+  check(curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, driver ? this : nullptr),
+        "CURLMOPT_SOCKETDATA");
+  check(curl_multi_setopt(multi_.get(), CURLMOPT_TIMERFUNCTION, driver ? &onDriverTimer : nullptr),
+        "CURLMOPT_TIMERFUNCTION");
+  check(curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, driver ? this : nullptr),
+        "CURLMOPT_TIMERDATA");
   if (driver) scheduleDispatch();
 }
 
@@ -244,12 +277,29 @@ void RunLoop::socketReady(int socket, int events) {
   if (events & kSocketWrite) mask |= CURL_CSELECT_OUT;
   int running = 0;
   curl_multi_socket_action(multi_.get(), static_cast<curl_socket_t>(socket), mask, &running);
-  rethrowDriverException();
-  finishTransfers();
-  scheduleDispatch();
+  rescheduledAfter([this] {
+    rethrowDriverException();
+    finishTransfers();
+  });
 }
 
 void RunLoop::dispatch() {
+  rescheduledAfter([this] { dispatchDueWork(); });
+}
+
+void RunLoop::rescheduledAfter(const std::function<void()>& work) {
+  // The driver is asked for the next call however the work ends, a throwing task included, so
+  // that the timers and tasks left are still run.
+  try {
+    work();
+  } catch (...) {
+    scheduleDispatch();
+    throw;
+  }
+  scheduleDispatch();
+}
+
+void RunLoop::dispatchDueWork() {
   runDueTimers();
   runQueuedTasks();
   if (curlDue_ && *curlDue_ <= std::chrono::steady_clock::now()) {
@@ -259,7 +309,6 @@ void RunLoop::dispatch() {
     rethrowDriverException();
     finishTransfers();
   }
-  scheduleDispatch();
 }
 
 void RunLoop::scheduleDispatch() {

@@ -4,6 +4,9 @@
 // any thread; everything else belongs to the running thread. Runs nest: stop() ends the innermost
 // run. A loop must outlive the connections and timers scheduled on it. Not copyable.
 //
+// A task or timer that throws ends the run (or dispatch()) with its exception; the tasks queued
+// after it stay queued in order, the timers stay set, and the loop can be run again.
+//
 // Timers run on the loop's Clock (the real one unless a test hands in its own); the bound of
 // runUntil and libcurl's own timers are real time.
 //
@@ -126,6 +129,10 @@ class RunLoop {
   void finishTransfers();
   void wakeUp();  // a waiting loop, or the driver, looks at the loop again
   void scheduleDispatch();
+  // Runs `work`, then scheduleDispatch(), also when `work` throws.
+  void rescheduledAfter(const std::function<void()>& work);
+  // What dispatch() does before it asks the driver for the next call.
+  void dispatchDueWork();
   static int onDriverSocket(CURL* easy, curl_socket_t socket, int what, void* loop, void*);
   static int onDriverTimer(CURLM* multi, long timeoutMs, void* loop);
   void rethrowDriverException();

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,6 +200,38 @@ class CollectingDelegate : public URLConnectionDelegate {
   bool finished = false;
   std::string failure;
 };
+
+TEST(RunLoopTest, AThrowingTaskOrTimerLosesNothingElse) {
+  TestServer server;
+  server.any("/reply", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("reply", "text/plain");
+  });
+  {
+    // Run by itself: the connection's own task was queued behind the throwing one.
+    RunLoop loop;
+    CollectingDelegate delegate;
+    bool later = false;
+    loop.post([] { throw std::runtime_error("a task failed"); });
+    URLConnection connection(URLRequest(*URL::withString(server.url("/reply"))), delegate);
+    connection.scheduleInRunLoop(loop);
+    connection.start();
+    loop.post([&] { later = true; });
+    EXPECT_THROW(loop.runUntil([&] { return delegate.finished; }, 30.0), std::runtime_error);
+    loop.stop();  // no run in progress: nothing to end, now or later
+    EXPECT_TRUE(loop.runUntil([&] { return delegate.finished && later; }, 30.0))
+        << delegate.failure;
+  }
+  {
+    // Driven by another event loop: the driver is still asked to come back for the next timer.
+    RunLoop loop;
+    PollDriver driver(loop);
+    bool later = false;
+    loop.addTimer(0.0, [] { throw std::runtime_error("a timer failed"); });
+    loop.addTimer(0.05, [&] { later = true; });
+    EXPECT_THROW(driver.runUntil([&] { return later; }, 50), std::runtime_error);
+    EXPECT_TRUE(driver.runUntil([&] { return later; }, 50));
+  }
+}
 
 TEST(RunLoopTest, ForeignEventLoopDrivesTransfersTasksAndTimers) {
   TestServer server;

@@ -4,10 +4,15 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,6 +27,7 @@ namespace marigold {
 namespace {
 
 constexpr int kMaxRedirects = 16;
+constexpr int kMaxSafeRedirects = 5;
 
 struct BeginEvent {};
 struct SentBodyEvent {
@@ -70,19 +76,76 @@ URLRequest redirectedRequest(const URLRequest& current, long status, URL target)
   return next;
 }
 
-std::string adviceFor(CURLcode code, const URLRequest& request) {
+// Sets one option of a transfer. A refusal (an option this libcurl lacks, a value it does not
+// take) throws with libcurl's own words: the transfer then fails instead of going out otherwise
+// than asked.
+template <typename Value>
+void setOption(CURL* handle, CURLoption option, Value value) {
+  if (const CURLcode code = curl_easy_setopt(handle, option, value); code != CURLE_OK) {
+    const curl_easyoption* known = curl_easy_option_by_id(option);
+    throw std::runtime_error(
+        "libcurl refused the option " +
+        (known != nullptr ? std::string(known->name) : std::to_string(static_cast<int>(option))) +
+        ": " + curl_easy_strerror(code));
+  }
+}
+
+// The most redirects `policy` follows in one exchange.
+int redirectLimit(URLRedirectPolicy policy) {
+  switch (policy) {
+    case URLRedirectPolicy::kNever:
+      return 0;
+    case URLRedirectPolicy::kSecureOrSameHost:
+      return kMaxSafeRedirects;
+    case URLRedirectPolicy::kFollow:
+      break;
+  }
+  return kMaxRedirects;
+}
+
+// Whether `policy` lets an exchange that began at `first` go on to `target`.
+bool redirectAllowed(URLRedirectPolicy policy, const URL& first, const URL& target) {
+  switch (policy) {
+    case URLRedirectPolicy::kNever:
+      return false;
+    case URLRedirectPolicy::kSecureOrSameHost:
+      return target.scheme() == "https" ||
+             (target.scheme() == "http" && equalsIgnoringASCIICase(target.host(), first.host()));
+    case URLRedirectPolicy::kFollow:
+      break;
+  }
+  return true;
+}
+
+// "64 KiB", "16 MiB", or "N bytes" for a size that is neither.
+std::string sizeText(std::uint64_t bytes) {
+  constexpr std::uint64_t kKiB = 1024, kMiB = 1024 * 1024;
+  if (bytes >= kMiB && bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
+  if (bytes >= kKiB && bytes % kKiB == 0) return std::to_string(bytes / kKiB) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+std::string secondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", seconds);
+  return text;
+}
+
+std::string adviceFor(long code, const URLRequest& request) {
   switch (code) {
+    case kURLLoadingRedirectRefused:
+      return "Check the service's address.";
+    case kURLLoadingReplyTooLarge:
+    case kURLLoadingTimeLimit:
+      return "The service may be having trouble; try again later.";
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
       return "Check the address and the network connection.";
     case CURLE_COULDNT_CONNECT:
       return "Check that the service is running and reachable, then try again.";
-    case CURLE_OPERATION_TIMEDOUT: {
-      char seconds[32];
-      std::snprintf(seconds, sizeof seconds, "%g", request.timeoutInterval());
-      return std::string("The server did not answer within ") + seconds +
+    case CURLE_OPERATION_TIMEDOUT:
+      return "The server did not answer within " + secondsText(request.timeoutInterval()) +
              " seconds; try again later.";
-    }
     case CURLE_PEER_FAILED_VERIFICATION:
       return "The server's certificate is not trusted. If the service uses a private certificate "
              "authority, set MARIGOLD_CA_FILE to that authority's certificate (PEM).";
@@ -105,9 +168,10 @@ std::string adviceFor(CURLcode code, const URLRequest& request) {
   }
 }
 
-Error loadingError(CURLcode code, std::string_view detail, const URLRequest& request) {
+Error loadingError(long code, std::string_view detail, const URLRequest& request) {
   std::string text = "Could not load " + request.url().absoluteString() + ": ";
-  text += detail.empty() ? std::string_view(curl_easy_strerror(code)) : detail;
+  text +=
+      detail.empty() ? std::string_view(curl_easy_strerror(static_cast<CURLcode>(code))) : detail;
   text += ". ";
   text += adviceFor(code, request);
   return Error(kURLLoadingErrorDomain, code, std::move(text));
@@ -116,7 +180,13 @@ Error loadingError(CURLcode code, std::string_view detail, const URLRequest& req
 }  // namespace
 
 std::string failureReason(const Error& error) {
-  switch (static_cast<CURLcode>(error.code)) {
+  switch (error.code) {
+    case kURLLoadingRedirectRefused:
+      return "redirected elsewhere";
+    case kURLLoadingReplyTooLarge:
+      return "reply too large";
+    case kURLLoadingTimeLimit:
+      return "took too long in all";
     case CURLE_OPERATION_TIMEDOUT:
       return "timed out";
     case CURLE_PEER_FAILED_VERIFICATION:
@@ -166,6 +236,7 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
   std::string extraAuthorityFile;
   std::string extraAuthorityProblem;
   std::exception_ptr callbackException;  // thrown inside a libcurl callback, for DoneEvent
+  std::optional<URL> refusedRedirect;    // a redirect's target the request's policy refused
   char errorBuffer[CURL_ERROR_SIZE] = {};
   long status = 0;
   std::vector<HTTPURLResponse::HeaderField> responseHeaders;
@@ -173,6 +244,10 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
   std::optional<HTTPURLResponse> redirectResponse;
   std::optional<URL> redirectTarget;
   curl_off_t reportedUpload = 0;
+  std::uint64_t replyBytes = 0;  // of the final response's body so far
+  bool replyTooLarge = false;    // over the request's maxReplyBytes: the transfer is ended
+  bool overTimeLimit = false;    // over the request's totalSeconds: the transfer is ended
+  std::optional<Clock::Steady::time_point> exchangeBegan;  // for the whole-time limit
   // The timeout: the longest wait, on the loop's clock, for the connection and then for any sign
   // of progress (a header line, body bytes either way).
   Clock::Steady::time_point lastProgress;
@@ -202,13 +277,25 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
 
   // Delivers queued events in order. A delegate call may run a nested loop that drains further
   // events, or may destroy the connection; the loop re-checks both after every call.
+  // When a delegate call throws, the events after it are delivered by a drain posted anew, so the
+  // exception reaches the loop without wedging the connection.
   void drain() {
     drainPosted = false;
     auto keepAlive = shared_from_this();
-    while (!ended && owner != nullptr && !events.empty()) {
-      Event event = std::move(events.front());
-      events.pop_front();
-      std::visit([this](auto& e) { dispatch(e); }, event);
+    try {
+      while (!ended && owner != nullptr && !events.empty()) {
+        Event event = std::move(events.front());
+        events.pop_front();
+        std::visit([this](auto& e) { dispatch(e); }, event);
+      }
+    } catch (...) {
+      if (!ended && owner != nullptr && !events.empty() && !drainPosted && loop != nullptr) {
+        drainPosted = true;
+        loop->post([weak = weak_from_this()] {
+          if (auto self = weak.lock()) self->drain();
+        });
+      }
+      throw;
     }
   }
 
@@ -226,9 +313,19 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     active = false;
     cancelTimeout();
     if (e.result == CURLE_OK && redirectTarget) {
-      if (++redirects > kMaxRedirects) {
+      const URLRedirectPolicy policy = request.bounds().redirects;
+      if (!redirectAllowed(policy, original.url(), *redirectTarget)) {
+        refusedRedirect = redirectTarget;
+        fail(loadingError(kURLLoadingRedirectRefused,
+                          "the server redirected the request to " +
+                              redirectTarget->absoluteString() +
+                              ", where this request does not go; nothing was sent there",
+                          request));
+        return;
+      }
+      if (const int limit = redirectLimit(policy); ++redirects > limit) {
         fail(loadingError(CURLE_TOO_MANY_REDIRECTS,
-                          "more than " + std::to_string(kMaxRedirects) + " redirects", request));
+                          "more than " + std::to_string(limit) + " redirects", request));
         return;
       }
       request =
@@ -240,6 +337,22 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
       fail(Error(kURLLoadingErrorDomain, CURLE_ABORTED_BY_CALLBACK,
                  "Could not load " + request.url().absoluteString() + ": " +
                      describeException(std::exchange(callbackException, nullptr))));
+      return;
+    }
+    if (overTimeLimit) {
+      fail(loadingError(kURLLoadingTimeLimit,
+                        "the exchange took longer than " +
+                            secondsText(request.bounds().totalSeconds.value_or(0)) +
+                            " seconds in all",
+                        request));
+      return;
+    }
+    if (replyTooLarge) {
+      fail(loadingError(kURLLoadingReplyTooLarge,
+                        "the reply is larger than " +
+                            sizeText(request.bounds().maxReplyBytes.value_or(0)) +
+                            ", the most this request takes",
+                        request));
       return;
     }
     if (e.result != CURLE_OK) {
@@ -285,19 +398,40 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     if (timeoutTimer && loop != nullptr) loop->cancelTimer(*timeoutTimer);
     timeoutTimer.reset();
   }
-  // Ends the transfer when nothing has happened for the whole timeout, else looks again when the
-  // timeout would be over.
+  // Seconds left before the idle timeout and before the whole-time limit; absent: no such bound.
+  std::optional<double> idleLeft() const {
+    const double limit = request.timeoutInterval();
+    if (limit <= 0) return std::nullopt;
+    return limit - std::chrono::duration<double>(loop->clock().now() - lastProgress).count();
+  }
+  std::optional<double> totalLeft() const {
+    const auto limit = request.bounds().totalSeconds;
+    if (!limit || !exchangeBegan) return std::nullopt;
+    return *limit - std::chrono::duration<double>(loop->clock().now() - *exchangeBegan).count();
+  }
+  // Waits for the nearer of the two bounds, if any.
+  void armBounds() {
+    cancelTimeout();
+    const auto idle = idleLeft();
+    const auto total = totalLeft();
+    if (!idle && !total) return;
+    armTimeout(std::min(idle.value_or(*total), total.value_or(*idle)));
+  }
+  // Ends the transfer when nothing has happened for the whole timeout or the exchange is over its
+  // whole-time limit, else looks again when the nearer bound would be reached.
   void checkTimeout() {
     timeoutTimer.reset();
     if (!active || ended) return;
-    const double limit = request.timeoutInterval();
-    const double quiet = std::chrono::duration<double>(loop->clock().now() - lastProgress).count();
-    if (quiet < limit) {
-      armTimeout(limit - quiet);
+    const auto total = totalLeft();
+    const auto idle = idleLeft();
+    const bool overTotal = total && *total <= 0;
+    if (!overTotal && !(idle && *idle <= 0)) {
+      armBounds();
       return;
     }
     loop->removeTransfer(easy.get());
     active = false;
+    overTimeLimit = overTotal;
     errorBuffer[0] = '\0';
     push(DoneEvent{CURLE_OPERATION_TIMEDOUT});
   }
@@ -358,21 +492,45 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
         return;
       }
     }
+    // A reply that announces a body over the limit is not read at all.
+    if (auto length = response.valueForHTTPHeaderField("Content-Length")) {
+      std::uint64_t announced = 0;
+      const auto [end, problem] =
+          std::from_chars(length->data(), length->data() + length->size(), announced);
+      if (problem == std::errc() && end == length->data() + length->size() &&
+          overSizeLimit(announced)) {
+        replyTooLarge = true;
+        return;
+      }
+    }
     // The whole body went out before the answer came: report it ahead of the response.
     curl_off_t sent = 0;
     if (curl_easy_getinfo(easy.get(), CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK) noteUpload(sent);
     push(ResponseEvent{std::move(response)});
   }
 
-  void bodyBytes(const char* data, size_t size) {
-    if (!responseComplete || redirectTarget) return;  // a redirect's own body is dropped
+  // Whether `more` body bytes would take the reply over the request's size limit.
+  bool overSizeLimit(std::uint64_t more) const {
+    const auto limit = request.bounds().maxReplyBytes;
+    return limit && more > *limit - std::min(*limit, replyBytes);
+  }
+
+  // Answers false when the bytes are over the size limit: the transfer must end.
+  bool bodyBytes(const char* data, size_t size) {
+    if (!responseComplete || redirectTarget) return true;  // a redirect's own body is dropped
+    if (overSizeLimit(size)) {
+      replyTooLarge = true;
+      return false;
+    }
+    replyBytes += size;
     if (!events.empty()) {
       if (auto* last = std::get_if<DataEvent>(&events.back())) {
         last->bytes.insert(last->bytes.end(), data, data + size);
-        return;
+        return true;
       }
     }
     push(DataEvent{Bytes(data, data + size)});
+    return true;
   }
 
   // libcurl's callbacks: an exception is kept (see DoneEvent) and the answer makes libcurl end the
@@ -382,14 +540,13 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     return catchInto(state->callbackException, size_t{0}, [&] {
       state->noteProgress();
       state->headerLine(std::string_view(buffer, size * count));
-      return size * count;
+      return state->replyTooLarge ? size_t{0} : size * count;
     });
   }
   static size_t onBody(char* buffer, size_t size, size_t count, void* self) {
     auto* state = static_cast<State*>(self);
     return catchInto(state->callbackException, size_t{0}, [&] {
-      state->bodyBytes(buffer, size * count);
-      return size * count;
+      return state->bodyBytes(buffer, size * count) ? size * count : size_t{0};
     });
   }
   static int onProgress(void* self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
@@ -442,34 +599,37 @@ void URLConnection::State::beginTransfer() {
   redirectResponse.reset();
   redirectTarget.reset();
   reportedUpload = 0;
+  replyBytes = 0;
+  replyTooLarge = false;
   extraAuthorityProblem.clear();
   callbackException = nullptr;
+  if (!exchangeBegan) exchangeBegan = loop->clock().now();
 
-  curl_easy_setopt(handle, CURLOPT_URL, request.url().absoluteString().c_str());
-  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);  // redirects go through the delegate
-  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+  setOption(handle, CURLOPT_URL, request.url().absoluteString().c_str());
+  setOption(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  setOption(handle, CURLOPT_NOSIGNAL, 1L);
+  setOption(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+  setOption(handle, CURLOPT_FOLLOWLOCATION, 0L);  // redirects go through the delegate
+  setOption(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+  setOption(handle, CURLOPT_SSL_VERIFYHOST, 2L);
   extraAuthorityFile = request.trustedAuthorityFile();
   if (!extraAuthorityFile.empty()) {
-    curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &State::onTLSContext);
-    curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, this);
+    setOption(handle, CURLOPT_SSL_CTX_FUNCTION, &State::onTLSContext);
+    setOption(handle, CURLOPT_SSL_CTX_DATA, this);
     // A cached store would carry the extra authority over to later transfers.
-    curl_easy_setopt(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    setOption(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
   }
   configureMethodAndBody(handle);
   configureHeaders(handle);
-  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &State::onHeader);
-  curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &State::onBody);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &State::onProgress);
-  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
-  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &State::onConnected);
-  curl_easy_setopt(handle, CURLOPT_PREREQDATA, this);
+  setOption(handle, CURLOPT_HEADERFUNCTION, &State::onHeader);
+  setOption(handle, CURLOPT_HEADERDATA, this);
+  setOption(handle, CURLOPT_WRITEFUNCTION, &State::onBody);
+  setOption(handle, CURLOPT_WRITEDATA, this);
+  setOption(handle, CURLOPT_XFERINFOFUNCTION, &State::onProgress);
+  setOption(handle, CURLOPT_XFERINFODATA, this);
+  setOption(handle, CURLOPT_NOPROGRESS, 0L);
+  setOption(handle, CURLOPT_PREREQFUNCTION, &State::onConnected);
+  setOption(handle, CURLOPT_PREREQDATA, this);
 
   loop->addTransfer(handle, [weak = weak_from_this()](CURLcode result) {
     if (auto self = weak.lock()) self->push(DoneEvent{result});
@@ -479,10 +639,9 @@ void URLConnection::State::beginTransfer() {
   // The timeout is the longest wait for the connection and for any sign of progress, not a limit
   // on the whole exchange, so that a large upload on a slow line is not cut off. It runs on the
   // loop's clock, as a timer of the loop.
-  cancelTimeout();
   bytesSeen = 0;
   noteProgress();
-  if (double seconds = request.timeoutInterval(); seconds > 0) armTimeout(seconds);
+  armBounds();
 }
 
 void URLConnection::State::configureMethodAndBody(CURL* handle) {
@@ -490,19 +649,19 @@ void URLConnection::State::configureMethodAndBody(CURL* handle) {
   body = request.sharedHTTPBody();
   if (body) {
     // libcurl reads the bytes in place; `body` keeps them alive for the transfer.
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body->data());
-    if (method != "POST") curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
+    setOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
+    setOption(handle, CURLOPT_POSTFIELDS, body->data());
+    if (method != "POST") setOption(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
   } else if (method == "POST" || method == "PUT" || method == "PATCH") {
     // A method that carries a body says "Content-Length: 0" when it has none; servers refuse it
     // with 400 or 411 otherwise.
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t{0});
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, "");
-    if (method != "POST") curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
+    setOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t{0});
+    setOption(handle, CURLOPT_POSTFIELDS, "");
+    if (method != "POST") setOption(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
   } else if (method == "HEAD") {
-    curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
+    setOption(handle, CURLOPT_NOBODY, 1L);
   } else if (method != "GET") {
-    curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
+    setOption(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
   }
 }
 
@@ -526,7 +685,7 @@ void URLConnection::State::configureHeaders(CURL* handle) {
     if (!request.valueForHTTPHeaderField(automatic)) append(std::string(automatic) + ":");
   }
   headerList.reset(list);
-  curl_easy_setopt(handle, CURLOPT_HTTPHEADER, list);
+  setOption(handle, CURLOPT_HTTPHEADER, list);
 }
 
 URLConnection::URLConnection(URLRequest request, URLConnectionDelegate& delegate)
@@ -560,6 +719,7 @@ void URLConnection::cancel() {
 
 const URLRequest& URLConnection::originalRequest() const { return state_->original; }
 const URLRequest& URLConnection::currentRequest() const { return state_->request; }
+const std::optional<URL>& URLConnection::refusedRedirect() const { return state_->refusedRedirect; }
 
 namespace {
 
@@ -604,9 +764,10 @@ SynchronousReply sendSynchronousRequest(const URLRequest& request, SynchronousWa
   } else if (!waiter->waitFor(loop, finished) && !collector.done) {
     connection.cancel();
     collector.reply = {std::nullopt, std::nullopt,
-                       loadingError(static_cast<CURLcode>(kURLLoadingCancelled),
-                                    "the wait was cancelled", request)};
+                       loadingError(kURLLoadingCancelled, "the wait was cancelled", request),
+                       std::nullopt};
   }
+  collector.reply.refusedRedirect = connection.refusedRedirect();
   return std::move(collector.reply);
 }
 

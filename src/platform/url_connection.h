@@ -4,8 +4,10 @@
 // request and before following each redirect), didSendBodyData (as the body goes out), one
 // didReceiveResponse, any number of didReceiveData, then exactly one of didFinishLoading or
 // didFailWithError. Any HTTP status is a response, not a failure; only transport problems (no
-// connection, timeout, untrusted certificate, too many redirects) fail. The request's timeout is
-// the longest wait for the connection and then for any progress, counted on the loop's clock. TLS
+// connection, timeout, untrusted certificate, too many redirects) and the request's bounds fail: a
+// redirect its policy does not follow, a reply body over its size limit, an exchange longer than
+// its whole-time limit. The request's timeout is the longest wait for the connection and then for
+// any progress; it and the whole-time limit are counted on the loop's clock. TLS
 // is always verified; the authorities in the request's trustedAuthorityFile are trusted besides the
 // system's. Body bytes are sent from the request without copying. The delegate is not owned and
 // must outlive the exchange; the connection may be destroyed from inside a delegate call. Not
@@ -28,8 +30,15 @@ namespace marigold {
 
 class URLConnection;
 
-// The domain of the errors a connection or a synchronous exchange reports; the code is libcurl's.
+// The domain of the errors a connection or a synchronous exchange reports; the code is libcurl's,
+// or one of the connection's own below.
 inline constexpr const char* kURLLoadingErrorDomain = "URLLoading";
+// A redirect the request's policy does not follow; nothing was sent to its target.
+inline constexpr long kURLLoadingRedirectRefused = 1001;
+// The reply's body is larger than the request's maxReplyBytes; it was not read further.
+inline constexpr long kURLLoadingReplyTooLarge = 1002;
+// The exchange lasted longer than the request's totalSeconds.
+inline constexpr long kURLLoadingTimeLimit = 1003;
 
 class URLConnectionDelegate {
  public:
@@ -73,6 +82,8 @@ class URLConnection {
 
   const URLRequest& originalRequest() const;
   const URLRequest& currentRequest() const;  // after the delegate's answers and redirects
+  // Where a redirect that the request's policy does not follow pointed; absent otherwise.
+  const std::optional<URL>& refusedRedirect() const;
 
  private:
   struct State;
@@ -85,6 +96,7 @@ struct SynchronousReply {
   std::optional<Bytes> body;
   std::optional<HTTPURLResponse> response;
   std::optional<Error> error;
+  std::optional<URL> refusedRedirect;  // where a redirect that was not followed pointed
 };
 
 // How a thread waits for a blocking exchange. The exchange runs on a loop of its own; a waiter
@@ -99,17 +111,18 @@ class SynchronousWaiter {
 // The error code of an exchange whose wait was given up (libcurl's "aborted by callback").
 inline constexpr long kURLLoadingCancelled = 42;
 
-// Sends `request`, follows redirects and blocks until the whole reply is in or the exchange fails.
-// Does not run the calling thread's run loop; the exchange's own loop runs on `clock`. With a
-// `waiter` the wait is its to drive; when the waiter gives up the exchange is cancelled and fails
-// with kURLLoadingCancelled.
+// Sends `request`, follows the redirects its policy allows and blocks until the whole reply is in
+// or the exchange fails. Does not run the calling thread's run loop; the exchange's own loop runs
+// on `clock`. With a `waiter` the wait is its to drive; when the waiter gives up the exchange is
+// cancelled and fails with kURLLoadingCancelled.
 SynchronousReply sendSynchronousRequest(const URLRequest& request,
                                         SynchronousWaiter* waiter = nullptr,
                                         const Clock& clock = Clock::real());
 
 // A few words for why an exchange got no reply, fit to follow "Could not reach ...: ": "timed
-// out", "certificate not trusted", "connection refused", "host not found", else the transport's
-// own short text. For an error of kURLLoadingErrorDomain.
+// out", "certificate not trusted", "connection refused", "host not found", "redirected elsewhere",
+// "reply too large", "took too long in all", else the transport's own short text. For an error of
+// kURLLoadingErrorDomain.
 std::string failureReason(const Error& error);
 
 }  // namespace marigold

@@ -1,10 +1,12 @@
 // An HTTP request as the URL-loading layer sends it: URL, method, header fields, optional body,
-// cache policy, timeout, cookie handling and any extra trusted authority. Header names match
-// without regard to case and keep the order and spelling of their first setting; they are sent
-// exactly as stored. Plain value: copies share the body bytes (which are never changed in place),
-// so copying a request with a large upload body is cheap. Not thread-safe.
+// cache policy, timeout, cookie handling, any extra trusted authority, and the bounds of its
+// exchange (which redirects it follows, the largest reply, the longest whole exchange). Header
+// names match without regard to case and keep the order and spelling of their first setting; they
+// are sent exactly as stored. Plain value: copies share the body bytes (which are never changed in
+// place), so copying a request with a large upload body is cheap. Not thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +25,21 @@ enum class URLRequestCachePolicy {
   kReloadIgnoringLocalCacheData = 1,
   kReturnCacheDataElseLoad = 2,
   kReturnCacheDataDontLoad = 3,
+};
+
+// Which redirects an exchange follows. A redirect it does not follow fails the exchange, naming
+// the address it was sent on to; nothing is sent there.
+enum class URLRedirectPolicy {
+  kFollow,            // up to 16, to any http or https address
+  kNever,             // none: for a request that carries a secret or must not be sent twice
+  kSecureOrSameHost,  // up to 5, to https, or to http on the host the exchange started on
+};
+
+// The bounds of one exchange besides the request's idle timeout. Plain value.
+struct URLExchangeBounds {
+  URLRedirectPolicy redirects = URLRedirectPolicy::kFollow;
+  std::optional<std::uint64_t> maxReplyBytes;  // of the final reply's body; absent: no limit
+  std::optional<double> totalSeconds;          // from start to the reply's end; absent: no limit
 };
 
 class URLRequest {
@@ -73,6 +90,9 @@ class URLRequest {
   const std::string& trustedAuthorityFile() const { return trustedAuthorityFile_; }
   void setTrustedAuthorityFile(std::string path) { trustedAuthorityFile_ = std::move(path); }
 
+  const URLExchangeBounds& bounds() const { return bounds_; }
+  void setBounds(URLExchangeBounds bounds) { bounds_ = std::move(bounds); }
+
  private:
   std::vector<HeaderField>::iterator findField(std::string_view field);
 
@@ -84,6 +104,7 @@ class URLRequest {
   double timeoutInterval_;
   bool handleCookies_ = true;
   std::string trustedAuthorityFile_;
+  URLExchangeBounds bounds_;
 };
 
 }  // namespace marigold

@@ -255,8 +255,8 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   // alert's explanation of why there is none.
   struct TokenExchange {
     std::optional<OAToken> token;
-    bool answered = false;  // the service replied (a refusal); else nothing came back
-    std::string problem;    // the alert's second line when there is no token
+    bool refused = false;  // the service refused the credentials: the saved sign-in is not good
+    std::string problem;   // the alert's second line when there is no token
   };
   TokenExchange exchangeCredentials(const AppSettings& model);
   // The click-through rule for more than one photo: the link disabled, showing why.
@@ -277,7 +277,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   // signed out with the controls usable again and the alert (none for an empty `problem`); then
   // posting enabled to match and the outcome saved.
   void signInSucceeded(BlogList blogs);
-  void signInFailed(const std::string& problem, bool answered);
+  void signInFailed(const std::string& problem, bool refused);
   void saveSignIn(bool signingIn);
   void showLoginFailure(const std::string& cause);
   void showRememberFailure(const std::string& reason);

@@ -5,7 +5,9 @@
 
 #include "base/log.h"
 #include "json/lx_json_parser.h"
+#include "oauth/exchange_bounds.h"
 #include "oauth/mutable_url_request.h"
+#include "oauth/problem.h"
 #include "oauth/request_parameters.h"
 #include "platform/alert.h"
 #include "platform/url_connection.h"
@@ -28,6 +30,33 @@ std::string textOf(const std::optional<Bytes>& body) {
   return body ? std::string(body->begin(), body->end()) : std::string();
 }
 
+std::string statusText(int status) { return "(HTTP " + std::to_string(status) + ")"; }
+
+// Why a sign-in exchange that the service did not complete ended, for the alert's second line;
+// the saved sign-in stays as it was.
+std::string noSignInBecause(const SynchronousReply& reply) {
+  const Error& error = *reply.error;
+  switch (error.code) {
+    case kURLLoadingRedirectRefused:
+      return "The sign-in was redirected to " +
+             (reply.refusedRedirect ? reply.refusedRedirect->absoluteString()
+                                    : std::string("another address")) +
+             "; your password was not sent there. Check Plinth's sign-in address and try again.";
+    case kURLLoadingReplyTooLarge:
+      return "Plinth's sign-in reply was larger than " +
+             std::to_string(exchange_bounds::kTokenReplyBytes / 1024) +
+             " KiB and was not read. Try again later; if it keeps happening, the service may be "
+             "having trouble.";
+    case kURLLoadingTimeLimit:
+      return "Plinth's sign-in took longer than " +
+             std::to_string(static_cast<int>(exchange_bounds::kTokenSeconds)) +
+             " seconds in all and was given up. Try again later.";
+    default:
+      return "Could not reach Plinth: " + failureReason(error) +
+             ". Check your connection and try again.";
+  }
+}
+
 }  // namespace
 
 KZExportController::TokenExchange KZExportController::exchangeCredentials(
@@ -44,6 +73,7 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
   OAMutableURLRequest tokenRequest(*tokenURL, *consumer_, std::nullopt, std::nullopt, nullptr);
   tokenRequest.setHTTPMethod("POST");
   tokenRequest.setTrustedAuthorityFile(environment_.endpoints.trustedAuthorityFile);
+  tokenRequest.setBounds(exchange_bounds::tokenExchange());
   const std::vector<OARequestParameter> credentials = {
       {"x_auth_mode", "client_auth"},
       {"x_auth_username", model.email()},
@@ -58,27 +88,38 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
     log("SERVER ERROR: the sign-in was cancelled, 0");
     return {std::nullopt, false, kCancelledSignIn};
   }
-  if (!reply.response) {
-    const std::string why = reply.error ? failureReason(*reply.error) : "no reply";
-    log("SERVER ERROR: " + (reply.error ? reply.error->description : why) + ", 0");
-    return {std::nullopt, false,
-            "Could not reach Plinth: " + why + ". Check your connection and try again."};
+  // Only a refusal of the credentials changes the saved sign-in; whatever else went wrong, the
+  // user name and password may be perfectly good.
+  if (reply.error || !reply.response || !reply.body) {
+    log("SERVER ERROR: " + (reply.error ? reply.error->description : "no reply") + ", 0");
+    if (!reply.error) return {std::nullopt, false, "Could not reach Plinth: no reply."};
+    return {std::nullopt, false, noSignInBecause(reply)};
   }
   const int status = reply.response->statusCode();
-  if (status < 200 || status > 299 || !reply.body) {
-    log("SERVER ERROR: " + OAParameterAdditions::maskedForLog(textOf(reply.body)) + ", " +
+  const std::string body = textOf(reply.body);
+  if (status < 200 || status > 299) {
+    log("SERVER ERROR: " + OAParameterAdditions::maskedForLog(body) + ", " +
         std::to_string(status));
-    return {std::nullopt, true, kCheckCredentials};
+    const std::optional<std::string> problem = OAProblem::reportedIn(body);
+    if (OAProblem::refusesCredentials(status, problem))
+      return {std::nullopt, true, kCheckCredentials};
+    if (problem && (status == 401 || status == 403)) {
+      return {std::nullopt, false,
+              "Plinth turned the sign-in down: " + *problem + " " + statusText(status) +
+                  ". Try again later; if it keeps happening, the service may be having trouble."};
+    }
+    return {std::nullopt, false,
+            "Plinth is having trouble signing you in " + statusText(status) + ". Try again later."};
   }
-  OAToken token = OAToken::withHTTPResponseBody(textOf(reply.body));
+  OAToken token = OAToken::withHTTPResponseBody(body);
   if (!token.isValid()) {
     log("SERVER ERROR: the token reply holds no oauth_token and oauth_token_secret, " +
         std::to_string(status));
-    return {std::nullopt, true,
-            "Plinth answered without a usable sign-in. Try again later; if it keeps happening, "
-            "the service may be having trouble."};
+    return {std::nullopt, false,
+            "Plinth answered without a usable sign-in " + statusText(status) +
+                ". Try again later; if it keeps happening, the service may be having trouble."};
   }
-  return {std::move(token), true, ""};
+  return {std::move(token), false, ""};
 }
 
 KZExportController::TokenExchange KZExportController::savedToken(const AppSettings& model) {
@@ -87,7 +128,7 @@ KZExportController::TokenExchange KZExportController::savedToken(const AppSettin
     return {std::nullopt, true,
             "The saved sign-in cannot be used. Sign in with your browser again."};
   }
-  return {std::move(token), true, ""};
+  return {std::move(token), false, ""};
 }
 
 KZExportController::BlogList KZExportController::fetchBlogNames() {
@@ -99,6 +140,7 @@ KZExportController::BlogList KZExportController::fetchBlogNames() {
   OAMutableURLRequest userRequest(*userURL, *consumer_, accessToken_, std::nullopt, nullptr);
   userRequest.setHTTPMethod("POST");
   userRequest.setTrustedAuthorityFile(environment_.endpoints.trustedAuthorityFile);
+  userRequest.setBounds(exchange_bounds::userInformation());
   OAParameterAdditions::setParameters(userRequest, {});  // an empty form body
   userRequest.prepare();
   const SynchronousReply reply = sendSynchronousRequest(
@@ -106,7 +148,20 @@ KZExportController::BlogList KZExportController::fetchBlogNames() {
   BlogList list{blogNamesFromReply(textOf(reply.body)), userNameFromReply(textOf(reply.body)), "",
                 reply.response ? static_cast<long>(reply.response->statusCode()) : 0};
   if (!list.names.empty()) return list;
-  if (!reply.response) {
+  if (reply.error && reply.error->code == kURLLoadingRedirectRefused) {
+    list.problem = "Plinth's user information was redirected to " +
+                   (reply.refusedRedirect ? reply.refusedRedirect->absoluteString()
+                                          : std::string("another address")) +
+                   ", where it is not fetched from.";
+  } else if (reply.error && reply.error->code == kURLLoadingReplyTooLarge) {
+    list.problem = "Plinth's user information was larger than " +
+                   std::to_string(exchange_bounds::kUserInformationBytes / (1024 * 1024)) +
+                   " MiB and was not read.";
+  } else if (reply.error && reply.error->code == kURLLoadingTimeLimit) {
+    list.problem = "Plinth's user information took longer than " +
+                   std::to_string(static_cast<int>(exchange_bounds::kUserInformationSeconds)) +
+                   " seconds in all and was given up.";
+  } else if (!reply.response || reply.error) {
     list.problem = "Could not reach Plinth: " +
                    (reply.error ? failureReason(*reply.error) : std::string("no reply")) + ".";
   } else if (const int status = reply.response->statusCode(); status < 200 || status > 299) {
@@ -151,11 +206,11 @@ void KZExportController::login() {
         setAccessToken(std::nullopt);
       }
     }
-    signInUnanswered_ = !exchange.token && !exchange.answered;
+    signInUnanswered_ = !exchange.token && !exchange.refused;
     if (exchange.token) {
       signInSucceeded(std::move(blogs));
     } else {
-      signInFailed(exchange.problem, exchange.answered);
+      signInFailed(exchange.problem, exchange.refused);
     }
   }
   saveSignIn(signingIn);
@@ -172,12 +227,12 @@ void KZExportController::signInSucceeded(BlogList blogs) {
   outlets_.appModel->setIsValid(true);
 }
 
-void KZExportController::signInFailed(const std::string& problem, bool answered) {
+void KZExportController::signInFailed(const std::string& problem, bool refused) {
   AppSettings& model = *outlets_.appModel;
   loggedIn_ = false;
-  // Only the service's answer says whether the saved sign-in is still good: a timeout or an
-  // unreachable server must not make the user sign in again once the network is back.
-  if (answered) model.setIsValid(false);
+  // Only a refusal of the credentials says the saved sign-in is no longer good: an outage, a
+  // server in trouble or an unusable reply must not make the user sign in again later.
+  if (refused) model.setIsValid(false);
   model.fieldsEnabled(true);
   outlets_.loginButton->setEnabled(true);
   if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(true);

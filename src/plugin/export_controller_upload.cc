@@ -8,6 +8,7 @@
 #include "encoding/data_url_encode.h"
 #include "encoding/string_url_encode.h"
 #include "json/lx_json_parser.h"
+#include "oauth/exchange_bounds.h"
 #include "oauth/mutable_url_request.h"
 #include "oauth/request_parameters.h"
 #include "platform/alert.h"
@@ -148,6 +149,8 @@ void KZExportController::initWithNSDataForPhotos(std::vector<Bytes> photos, std:
   request_.emplace(*url_);
   request_->setHTTPMethod("POST");
   request_->setTrustedAuthorityFile(environment_.endpoints.trustedAuthorityFile);
+  // Never sent a second time, nor to another address: a redirect fails the post.
+  request_->setBounds(exchange_bounds::photoPost());
 
   auto encodedText = [](const std::string& text) {
     return NSString_URLEncode::encodeForURL(text).value_or(std::string());
