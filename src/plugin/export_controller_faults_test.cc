@@ -241,7 +241,8 @@ TEST_F(ExportControllerFaultsTest, HostileUserInformationLeavesAClearSignInState
   const Case kCases[] = {
       {"broken JSON", [](sim::Faults& f) { f.brokenUserInfo = true; }, false},
       {"nested 100,000 deep", [](sim::Faults& f) { f.deepUserInfo = true; }, false},
-      {"50 MiB", [](sim::Faults& f) { f.hugeUserInfo = true; }, true},
+      {"50 MiB, over the 16 MiB a reply may have", [](sim::Faults& f) { f.hugeUserInfo = true; },
+       false},
       {"not UTF-8", [](sim::Faults& f) { f.nonUtf8UserInfo = true; }, false},
   };
   const std::vector<std::string> kAllBlogs = {"ada-photos.plinth.example",
