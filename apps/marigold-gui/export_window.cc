@@ -605,15 +605,6 @@ void ExportWindow::postEnded(const pane::PostOutcome& outcome) {
   // The sheet's choices come now; the plug-in goes on to end the sheet's bar and enable the
   // button that the choices press.
   updateButtons();
-  if (upload) {
-    // The plug-in's own limits end every post well within this; the window only stops waiting for
-    // one that would otherwise never end.
-    QTimer::singleShot(host::kLongestPostWait, this, [this, sheet = uploadSheet_] {
-      if (uploading() && !sheet.expired() && sheet.lock() == uploadSheet_.lock()) {
-        plugin_.cancelExport();
-      }
-    });
-  }
 }
 
 void ExportWindow::dragEnterEvent(QDragEnterEvent* event) {
