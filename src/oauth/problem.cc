@@ -37,23 +37,6 @@ std::optional<OAProblem> OAProblem::withResponseBody(std::string_view body) {
   return std::nullopt;
 }
 
-std::optional<std::string> OAProblem::reportedIn(std::string_view body) {
-  constexpr std::string_view kPrefix = "oauth_problem=";
-  for (const std::string_view item : splitAtEvery(body, '&')) {
-    if (item.starts_with(kPrefix)) return std::string(item.substr(kPrefix.size()));
-  }
-  return std::nullopt;
-}
-
-bool OAProblem::refusesCredentials(long status, const std::optional<std::string>& problem) {
-  if (status != 401 && status != 403) return false;
-  if (!problem || problem->empty()) return status == 401;
-  constexpr std::array<std::string_view, 5> kCredentialProblems = {
-      token_rejected, token_expired, "token_revoked", "token_used", signature_invalid};
-  return std::find(kCredentialProblems.begin(), kCredentialProblems.end(), *problem) !=
-         kCredentialProblems.end();
-}
-
 std::int32_t OAProblem::code() const {
   const auto& known = validProblems();
   const auto found = std::find(known.begin(), known.end(), problem_);

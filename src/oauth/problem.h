@@ -72,16 +72,6 @@ class OAProblem {
 
   std::string description() const { return "OAuth Problem: " + problem_; }  // "OAuth Problem: X"
 
-  // The problem a form-encoded reply body reports, whatever its name (known to this library or
-  // not), as written: the value of the first "oauth_problem=" item. Absent when none is reported.
-  static std::optional<std::string> reportedIn(std::string_view body);
-  // Whether a refused reply turns down the credentials themselves, so that a saved sign-in is no
-  // longer good: a 401 or 403 whose problem names the token or the signature (token_rejected,
-  // token_expired, token_revoked, token_used, signature_invalid), or a 401 that names no problem
-  // at all (a refusal of the user name and password). Any other refusal (a used nonce, a clock
-  // out of step, an unknown application), an outage or an unusable reply is not.
-  static bool refusesCredentials(long status, const std::optional<std::string>& problem);
-
  private:
   explicit OAProblem(std::string_view text) : problem_(text) {}
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace marigold {
@@ -96,35 +95,6 @@ TEST(OAProblemTest, AnyTextAndComparisons) {
   EXPECT_FALSE(expired.isEqualTo("nonce_used"));
   EXPECT_FALSE(expired.isEqualTo(8));
   EXPECT_FALSE(expired.isEqualTo(8.0));
-}
-
-// Only a refusal of the credentials themselves may cost the user a saved sign-in.
-TEST(OAProblemTest, RefusesCredentialsOnlyForTheTokenTheSignatureOrThePassword) {
-  struct Case {
-    long status;
-    const char* body;
-    bool refuses;
-  };
-  const Case kCases[] = {
-      {401, "oauth_problem=token_rejected", true},
-      {401, "oauth_problem=token_expired&oauth_problem_advice=x", true},
-      {403, "oauth_problem=token_revoked", true},
-      {401, "oauth_problem=token_used", true},
-      {401, "oauth_problem=signature_invalid", true},
-      {401, "Invalid xAuth credentials", true},  // names no problem: the password
-      {403, "Forbidden", false},
-      {401, "oauth_problem=nonce_used", false},
-      {401, "oauth_problem=timestamp_refused", false},
-      {401, "oauth_problem=consumer_key_unknown", false},
-      {400, "oauth_problem=token_rejected", false},
-      {503, "", false},
-      {429, "", false},
-      {200, "", false},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(std::to_string(c.status) + " " + c.body);
-    EXPECT_EQ(OAProblem::refusesCredentials(c.status, OAProblem::reportedIn(c.body)), c.refuses);
-  }
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "json/lx_json_parser.h"
 #include "oauth/exchange_bounds.h"
 #include "oauth/mutable_url_request.h"
-#include "oauth/problem.h"
+#include "oauth/refusal.h"
 #include "oauth/request_parameters.h"
 #include "platform/alert.h"
 #include "platform/url_connection.h"
@@ -100,9 +100,10 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
   if (status < 200 || status > 299) {
     log("SERVER ERROR: " + OAParameterAdditions::maskedForLog(body) + ", " +
         std::to_string(status));
-    const std::optional<std::string> problem = OAProblem::reportedIn(body);
-    if (OAProblem::refusesCredentials(status, problem))
+    const std::optional<std::string> problem = oauthProblemOfReply(*reply.response, *reply.body);
+    if (refusalOf(status, problem) == OARefusal::kCredentials) {
       return {std::nullopt, true, kCheckCredentials};
+    }
     if (problem && (status == 401 || status == 403)) {
       return {std::nullopt, false,
               "Plinth turned the sign-in down: " + *problem + " " + statusText(status) +
