@@ -105,8 +105,9 @@ void describeOptions(QCommandLineParser& parser) {
   parser.setApplicationDescription(
       "Posts photos to a Plinth blog through the Marigold export plug-in. The photos are\n"
       "prepared first, as the window's Photo size and Remove location and camera details say:\n"
-      "scaled (Fit, the default, fits the whole post into Plinth's limit), turned upright,\n"
-      "HEIC and TIFF made JPEG; the originals are never changed.\n"
+      "scaled (Fit, the default, fits the whole post into Plinth's limit), turned upright and\n"
+      "made an 8-bit sRGB JPEG (an animated GIF stays a GIF with every frame); the originals\n"
+      "are never changed.\n"
       "Environment: MARIGOLD_PLUGIN, PLINTH_SIM, MARIGOLD_AUTH_BASE, MARIGOLD_API_BASE,\n"
       "MARIGOLD_CA_FILE, MARIGOLD_EXAMPLES and MARIGOLD_LOG, as for marigold.");
   parser.addHelpOption();
