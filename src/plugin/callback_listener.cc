@@ -16,7 +16,8 @@
 namespace marigold {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// The serving thread has no run loop: its per-connection limits count real time.
+using RealTime = std::chrono::steady_clock;
 
 // How often the serving thread looks whether it should stop.
 constexpr int kTickMilliseconds = 100;
@@ -24,7 +25,7 @@ constexpr int kTickMilliseconds = 100;
 // One open connection from a local client, closed with its value.
 class Connection {
  public:
-  Connection(int socket, Clock::time_point deadline) : socket_(socket), deadline_(deadline) {}
+  Connection(int socket, RealTime::time_point deadline) : socket_(socket), deadline_(deadline) {}
   ~Connection() {
     if (socket_ >= 0) ::close(socket_);
   }
@@ -42,7 +43,7 @@ class Connection {
   }
 
   int socket() const { return socket_; }
-  bool expired(Clock::time_point now) const { return now >= deadline_; }
+  bool expired(RealTime::time_point now) const { return now >= deadline_; }
   const std::string& head() const { return head_; }
 
   enum class Progress { kWaiting, kWhole, kGone };
@@ -72,7 +73,7 @@ class Connection {
 
  private:
   int socket_;
-  Clock::time_point deadline_;
+  RealTime::time_point deadline_;
   std::string head_;
   bool finished_ = false;
 };
@@ -152,7 +153,7 @@ void CallbackListener::serve() {
   std::vector<Connection> connections;  // oldest first
   std::vector<pollfd> polled;
   while (!stopping_) {
-    const Clock::time_point now = Clock::now();
+    const RealTime::time_point now = RealTime::now();
     std::erase_if(connections, [now](const Connection& c) { return c.expired(now); });
     polled.assign(1, pollfd{socket_, POLLIN, 0});
     for (const Connection& c : connections) polled.push_back({c.socket(), POLLIN, 0});
@@ -180,7 +181,7 @@ void CallbackListener::serve() {
       const int client = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
       if (client < 0) break;
       if (connections.size() == kMaxConnections) connections.erase(connections.begin());
-      connections.emplace_back(client, Clock::now() + kConnectionTimeLimit);
+      connections.emplace_back(client, RealTime::now() + kConnectionTimeLimit);
     }
   }
 }
