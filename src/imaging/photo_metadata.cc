@@ -123,6 +123,23 @@ struct Metadata {
   std::string comment;
 };
 
+// The metadata of an opened image; throws Exiv2::AnyError when it cannot be read.
+Metadata metadataOf(Exiv2::Image& image) {
+  image.readMetadata();
+  return Metadata{image.exifData(), image.xmpData(), image.iptcData(), image.comment()};
+}
+
+// Writes `metadata` into an opened image in place of what it carried (XMP from the parsed
+// properties, not the packet read); throws Exiv2::AnyError when it cannot be written.
+void writeMetadata(Exiv2::Image& image, const Metadata& metadata) {
+  image.setExifData(metadata.exif);
+  image.setXmpData(metadata.xmp);
+  image.writeXmpFromPacket(false);
+  image.setIptcData(metadata.iptc);
+  image.setComment(metadata.comment);
+  image.writeMetadata();
+}
+
 // What the source carries. exiv2 reads most files; libvips reads the EXIF and XMP blocks of some
 // it does not open (HEIC, when exiv2 is built without it) and of files whose other metadata is
 // beyond exiv2. A block that cannot be parsed is named in `leftOut`.
@@ -131,11 +148,7 @@ Metadata readSource(const std::string& path, std::vector<std::string>& leftOut) 
   bool read = false;
   try {
     auto image = Exiv2::ImageFactory::open(path);
-    image->readMetadata();
-    metadata.exif = image->exifData();
-    metadata.xmp = image->xmpData();
-    metadata.iptc = image->iptcData();
-    metadata.comment = image->comment();
+    metadata = metadataOf(*image);
     read = true;
   } catch (const std::exception&) {
     metadata = Metadata{};
@@ -218,12 +231,7 @@ std::vector<std::uint8_t> written(const std::vector<std::uint8_t>& bytes, const 
     Exiv2::DataBuf icc(profile->data(), static_cast<long>(profile->size()));
     image->setIccProfile(icc, /*bTestValid=*/false);
   }
-  image->setExifData(metadata.exif);
-  image->setXmpData(metadata.xmp);
-  image->writeXmpFromPacket(false);
-  image->setIptcData(metadata.iptc);
-  image->setComment(metadata.comment);
-  image->writeMetadata();
+  writeMetadata(*image, metadata);
   return bytesOf(image->io());
 }
 
@@ -348,19 +356,9 @@ std::optional<MetadataOutcome> cleanInPlace(const std::string&, MetadataTarget t
   try {
     auto image =
         Exiv2::ImageFactory::open(target.bytes.data(), static_cast<long>(target.bytes.size()));
-    image->readMetadata();
-    Metadata metadata;
-    metadata.exif = image->exifData();
-    metadata.xmp = image->xmpData();
-    metadata.iptc = image->iptcData();
-    metadata.comment = image->comment();
+    Metadata metadata = metadataOf(*image);
     outcome.locationRemoved = choose(metadata, choice);
-    image->setExifData(metadata.exif);
-    image->setXmpData(metadata.xmp);
-    image->writeXmpFromPacket(false);
-    image->setIptcData(metadata.iptc);
-    image->setComment(metadata.comment);
-    image->writeMetadata();
+    writeMetadata(*image, metadata);
     outcome.bytes = bytesOf(image->io());
   } catch (const Exiv2::AnyError&) {
     return std::nullopt;
