@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/translation.h"
 #include "commands.h"
 #include "host/service_environment.h"
 #include "host_session.h"
@@ -31,7 +32,8 @@ JsonValue blogList(const std::vector<std::string>& blogs) {
 
 // The plug-in's alert has said why the blogs could not be listed.
 int noBlogs(const HostSession& session, Console& console) {
-  return session.alertShown() ? kFailed : console.error("your blogs could not be listed", kFailed);
+  return session.alertShown() ? kFailed
+                              : console.error(tr("your blogs could not be listed"), kFailed);
 }
 
 // Signs in as `o` says and lists the blogs, which `report` then prints: login and blogs.
@@ -54,11 +56,14 @@ int login(const AccountOptions& o, Console& console) {
     // The plug-in's alert (printed above) said why the sign-in could not be kept.
     const bool notKept = o.signIn.remember && session.signInWarned();
     if (!o.signIn.remember) {
-      console.note(
-          "Without --remember this sign-in is not kept, and a saved sign-in stays as it "
-          "was. Run 'marigold login " +
+      const std::string again =
+          "marigold login " +
           (o.signIn.browser ? std::string("--browser") : "--user " + printable(user)) +
-          " --remember' to stay signed in.");
+          " --remember";
+      console.note(
+          tr("Without --remember this sign-in is not kept, and a saved sign-in stays as it was. "
+             "Run '%1' to stay signed in.",
+             {again}));
     }
     if (o.json) {
       JsonObject document;
@@ -69,12 +74,14 @@ int login(const AccountOptions& o, Console& console) {
       console.resultJson(JsonValue(std::move(document)));
       return notKept ? kFailed : kDone;
     }
-    std::string text = "Signed in as " + printable(user) +
-                       (notKept             ? " for this command only: not remembered (why is said "
-                                              "above)"
-                        : o.signIn.remember ? " (remembered)"
-                                            : " (for this command only)") +
-                       ". Your blogs:\n";
+    std::string text =
+        (notKept ? tr("Signed in as %1 for this command only: not remembered (why is said above). "
+                      "Your blogs:",
+                      {printable(user)})
+         : o.signIn.remember
+             ? tr("Signed in as %1 (remembered). Your blogs:", {printable(user)})
+             : tr("Signed in as %1 (for this command only). Your blogs:", {printable(user)})) +
+        "\n";
     for (const auto& blog : blogs) text += "  " + printable(blog) + "\n";
     console.result(text);
     return notKept ? kFailed : kDone;
@@ -106,9 +113,10 @@ int status(const AccountOptions& o, Console& console) {
     std::string noKeyring;
     const bool keyring = SecretStore::connect(&noKeyring) != nullptr;
     const std::string settingsFile = SettingsFile().encryptedPath().string();
-    const std::string store = keyring ? std::string(SecretStore::kDescription)
-                                      : "the encrypted settings file " + settingsFile +
-                                            " (no desktop keyring: " + noKeyring + ")";
+    const std::string store = keyring
+                                  ? tr(SecretStore::kDescription)
+                                  : tr("the encrypted settings file %1 (no desktop keyring: %2)",
+                                       {settingsFile, noKeyring});
     const ServiceConfiguration service = host::serviceFromEnvironment();
     const ConsumerCredentials application = ConsumerCredentials::fromConfiguration(
         {service.consumerKey, service.consumerSecret, service.configurationHome});
@@ -127,11 +135,16 @@ int status(const AccountOptions& o, Console& console) {
       document.set("application", JsonValue(std::move(app)));
       console.resultJson(JsonValue(std::move(document)));
     } else {
-      console.result("user name: " + (user.empty() ? std::string("(none)") : printable(user)) +
-                     "\nremember:  " + (remembered ? "yes" : "no") +
-                     "\nsigned in: " + (signedIn ? "yes" : "no") + "\nsecrets:   " + store +
-                     "\nsettings:  " + printable(settingsFile) +
-                     "\napp:       " + printable(application.description()) + "\n");
+      const auto yesNo = [](bool yes) { return yes ? tr("yes") : tr("no"); };
+      console.result(
+          tr("user name: %1\n"
+             "remember:  %2\n"
+             "signed in: %3\n"
+             "secrets:   %4\n"
+             "settings:  %5\n"
+             "app:       %6\n",
+             {user.empty() ? tr("(none)") : printable(user), yesNo(remembered), yesNo(signedIn),
+              store, printable(settingsFile), printable(application.description())}));
     }
     if (signedIn) return kDone;
     return session.rememberedSignInFailed() ? kFailed : kNotSignedIn;
@@ -144,22 +157,22 @@ int logout(Console& console) {
     SettingsWorkspace settings(SettingsWorkspace::Use::kReplacing, console);
     if (auto problem = settings.keep()) {
       return console.error(
-          "could not sign out: " + printable(*problem) + ". The saved sign-in is still there.",
+          tr("could not sign out: %1. The saved sign-in is still there.", {printable(*problem)}),
           kFailed);
     }
     // The remembered secret lives in the desktop keyring when there is one; a locked keyring
     // keeps it until it is unlocked.
     if (const auto keyring = SecretStore::connect()) {
       if (auto failed = keyring->clear()) {
-        return console.error("the saved user name is forgotten, but not the password: " +
-                                 printable(failed->description) + ".",
+        return console.error(tr("the saved user name is forgotten, but not the password: %1.",
+                                {printable(failed->description)}),
                              kFailed);
       }
     }
   } catch (const std::exception& e) {
-    return console.error("could not sign out: " + printable(e.what()), kFailed);
+    return console.error(tr("could not sign out: %1", {printable(e.what())}), kFailed);
   }
-  console.result("Signed out; the saved user name and password are forgotten.\n");
+  console.result(tr("Signed out; the saved user name and password are forgotten.") + "\n");
   return kDone;
 }
 
@@ -168,29 +181,27 @@ int logout(Console& console) {
 CommandRun addLogin(CLI::App& app, Console& console) {
   auto options = std::make_shared<AccountOptions>();
   CLI::App* command =
-      app.add_subcommand("login", "sign in; with --remember later commands stay signed in");
+      app.add_subcommand("login", tr("sign in; with --remember later commands stay signed in"));
   command->footer(
-      std::string(
-          "Give --user NAME or --browser. Without --remember the sign-in lasts only for "
-          "this command and a\nsaved sign-in stays as it was; with it, it replaces the "
-          "saved one once it works. The password\n(or the browser's approval) is kept in "
-          "the desktop keyring when there is one, else in the\nencrypted settings file.\n\n") +
-      kExitStatusHelp);
+      tr("Give --user NAME or --browser. Without --remember the sign-in lasts only for this "
+         "command and a\nsaved sign-in stays as it was; with it, it replaces the saved one once "
+         "it works. The password\n(or the browser's approval) is kept in the desktop keyring "
+         "when there is one, else in the\nencrypted settings file.\n") +
+      "\n" + tr(kExitStatusHelp));
   addSignInOptions(*command, options->signIn);
   CLI::Option* browser = command->add_flag(
       "--browser", options->signIn.browser,
-      "approve the sign-in on Plinth's page in your browser instead of giving Marigold your "
-      "password (the page's address is printed and opened with xdg-open where there is a "
-      "display; Ctrl+C cancels, 5 minutes at most)");
+      tr("approve the sign-in on Plinth's page in your browser instead of giving Marigold your "
+         "password (the page's address is printed and opened with xdg-open where there is a "
+         "display; Ctrl+C cancels, 5 minutes at most)"));
   command->get_option("--user")->excludes(browser);
   command->get_option("--password-stdin")->excludes(browser);
   addOutputOptions(*command, options->json, console);
   return [options, &console] {
     if (!options->signIn.userGiven() && !options->signIn.browser) {
-      return console.error(
-          "login needs --user NAME or --browser\n  Run 'marigold login --help' "
-          "for usage.",
-          kUsage);
+      return console.error(tr("login needs --user NAME or --browser") + "\n  " +
+                               tr("Run '%1 --help' for usage.", {"marigold login"}),
+                           kUsage);
     }
     return login(*options, console);
   };
@@ -198,15 +209,15 @@ CommandRun addLogin(CLI::App& app, Console& console) {
 
 CommandRun addLogout(CLI::App& app, Console& console) {
   CLI::App* command = app.add_subcommand(
-      "logout", "sign out and forget the saved user name, password and \"remember\"");
-  command->footer(kExitStatusHelp);
+      "logout", tr("sign out and forget the saved user name, password and \"remember\""));
+  command->footer(tr(kExitStatusHelp));
   return [&console] { return logout(console); };
 }
 
 CommandRun addBlogs(CLI::App& app, Console& console) {
   auto options = std::make_shared<AccountOptions>();
-  CLI::App* command = app.add_subcommand("blogs", "list your blogs, one per line");
-  command->footer(kExitStatusHelp);
+  CLI::App* command = app.add_subcommand("blogs", tr("list your blogs, one per line"));
+  command->footer(tr(kExitStatusHelp));
   addSignInOptions(*command, options->signIn);
   addOutputOptions(*command, options->json, console);
   return [options, &console] { return blogs(*options, console); };
@@ -215,10 +226,9 @@ CommandRun addBlogs(CLI::App& app, Console& console) {
 CommandRun addStatus(CLI::App& app, Console& console) {
   auto options = std::make_shared<AccountOptions>();
   CLI::App* command = app.add_subcommand(
-      "status", "show the saved user name, whether it is remembered and whether it signs in");
-  command->footer(
-      std::string("Exits 0 when signed in, 3 when not, 1 when the remembered sign-in failed.\n\n") +
-      kExitStatusHelp);
+      "status", tr("show the saved user name, whether it is remembered and whether it signs in"));
+  command->footer(tr("Exits 0 when signed in, 3 when not, 1 when the remembered sign-in failed.") +
+                  "\n\n" + tr(kExitStatusHelp));
   addOutputOptions(*command, options->json, console);
   return [options, &console] { return status(*options, console); };
 }

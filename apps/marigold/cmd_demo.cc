@@ -36,7 +36,7 @@ bool post(const std::vector<std::string>& photos, const std::string& caption,
     return prepared->paths();
   });
   if (!session.signedIn()) {
-    console.error("the remembered sign-in did not take place", kFailed);
+    console.error(tr("the remembered sign-in did not take place"), kFailed);
     return false;
   }
   session.control<PopUpButton>(pane::kStateMenu)->selectItemWithTitle(state);
@@ -45,13 +45,15 @@ bool post(const std::vector<std::string>& photos, const std::string& caption,
   if (!link.empty()) session.control<TextField>(pane::kClickThrough)->setStringValue(link);
   const std::string blog =
       session.control<PopUpButton>(pane::kBlogMenu)->titleOfSelectedItem().value_or("");
-  console.result("\n== Posting " + std::to_string(photos.size()) +
-                 (photos.size() == 1 ? " photo" : " photos") + " to " + blog + " (" + state +
-                 ")\n");
+  console.result("\n== " +
+                 trn("Posting %1 photo to %2 (%3)", "Posting %1 photos to %2 (%3)", photos.size(),
+                     {std::to_string(photos.size()), blog, state}) +
+                 "\n");
   console.flush();
   console.note(imaging::describePreparation(prepared->result, options));
   const PostOutcome outcome = session.exportAndWait();
-  if (outcome.posted) console.result("Posted as post " + outcome.postId.value_or("?") + "\n");
+  if (outcome.posted)
+    console.result(tr("Posted as post %1", {outcome.postId.value_or("?")}) + "\n");
   return outcome.posted;
 }
 
@@ -81,17 +83,18 @@ int demo(Console& console) {
     const Interrupts::Registration stopSimulator =
         console.interrupts().onInterrupt([&simulator] { simulator.stop(); });
     const host::PluginSetup setup = simulator.demoSetup(scratch.path());
-    console.result("Plinth simulator: token endpoint " + simulator.authBase() + ", API " +
-                   simulator.apiBase() + "\n");
+    console.result(tr("Plinth simulator: token endpoint %1, API %2",
+                      {simulator.authBase(), simulator.apiBase()}) +
+                   "\n");
 
     {
       HostSession session({}, console, setup);
-      console.result(std::string("\n== Signing in as ") + kDemoUser + " (remembered)\n");
+      console.result("\n== " + tr("Signing in as %1 (remembered)", {kDemoUser}) + "\n");
       console.flush();
       if (!session.signIn(kDemoUser, kDemoPassword, true)) return kFailed;
       std::string blogs;
       for (const auto& blog : session.blogs()) blogs += " " + blog;
-      console.result("Signed in. Blogs:" + blogs + "\n");
+      console.result(tr("Signed in. Blogs:%1", {blogs}) + "\n");
       console.flush();
     }
 
@@ -106,10 +109,11 @@ int demo(Console& console) {
       return kFailed;
     }
 
-    console.result("\n== What the service stored\n" + storedPosts(simulator.apiBase()) + "\n");
+    console.result("\n== " + tr("What the service stored") + "\n" +
+                   storedPosts(simulator.apiBase()) + "\n");
     return kDone;
   } catch (const std::exception& e) {
-    return console.error(std::string("demo: ") + e.what(), kFailed);
+    return console.error(tr("demo: %1", {e.what()}), kFailed);
   }
 }
 
@@ -117,8 +121,9 @@ int demo(Console& console) {
 
 CommandRun addDemo(CLI::App& app, Console& console) {
   CLI::App* command = app.add_subcommand(
-      "demo", "post sample photos to a simulator started on loopback (nothing of yours is used)");
-  command->footer(kExitStatusHelp);
+      "demo",
+      tr("post sample photos to a simulator started on loopback (nothing of yours is used)"));
+  command->footer(tr(kExitStatusHelp));
   return [&console] { return demo(console); };
 }
 

@@ -48,13 +48,13 @@ std::string placeOf(const std::string& text, std::size_t offset) {
       lineStart = i + 1;
     }
   }
-  return "line " + std::to_string(line) + ", column " + std::to_string(offset - lineStart + 1);
+  return tr("line %1, column %2", {std::to_string(line), std::to_string(offset - lineStart + 1)});
 }
 
 // The codec's error trace, innermost first, each line prefixed as the program's errors are.
 int printTrace(const LxJsonBase& codec, Console& console, const std::string& where) {
   if (!codec.errorTrace() || codec.errorTrace()->empty()) {
-    return console.error("json: " + where + "the text is not usable", kFailed);
+    return console.error(tr("json: %1the text is not usable", {where}), kFailed);
   }
   bool first = true;
   for (const Error& error : *codec.errorTrace()) {
@@ -67,7 +67,7 @@ int printTrace(const LxJsonBase& codec, Console& console, const std::string& whe
 }
 
 int json(const JsonOptions* options, Console& console) {
-  const std::string source = options->file == "-" ? "standard input" : printable(options->file);
+  const std::string source = options->file == "-" ? tr("standard input") : printable(options->file);
   std::optional<std::string> text;
   if (options->file != "-") {
     std::FILE* in = std::fopen(options->file.c_str(), "rb");
@@ -80,14 +80,14 @@ int json(const JsonOptions* options, Console& console) {
     text = readAll(stdin);
   }
   if (!text) {
-    return console.error("json: cannot read " + source + ": " + std::strerror(errno), kFailed);
+    return console.error(tr("json: cannot read %1: %2", {source, std::strerror(errno)}), kFailed);
   }
   if (const auto nul = text->find('\0'); nul != std::string::npos) {
     return console.error(
-        "json: " + source + ", " + placeOf(*text, nul) + ": a NUL byte; JSON is text", kFailed);
+        tr("json: %1, %2: a NUL byte; JSON is text", {source, placeOf(*text, nul)}), kFailed);
   }
   if (text->size() > kMaxInputBytes) {
-    return console.error("json: " + source + " is longer than 64 MiB, the most this reads",
+    return console.error(tr("json: %1 is longer than 64 MiB, the most this reads", {source}),
                          kFailed);
   }
 
@@ -115,15 +115,17 @@ int json(const JsonOptions* options, Console& console) {
 CommandRun addJson(CLI::App& app, Console& console) {
   auto options = std::make_shared<JsonOptions>();
   CLI::App* command =
-      app.add_subcommand("json", "parse JSON and write it back (validate, pretty-print)");
+      app.add_subcommand("json", tr("parse JSON and write it back (validate, pretty-print)"));
   command->footer(
-      "Reads at most 64 MiB of text. Exits 0 for valid JSON, 1 with the place of the error and "
-      "the\nparser's error trace on standard error otherwise.");
-  command->add_option("file", options->file, "the JSON file; standard input without it or with -")
+      tr("Reads at most 64 MiB of text. Exits 0 for valid JSON, 1 with the place of the error "
+         "and the\nparser's error trace on standard error otherwise."));
+  command
+      ->add_option("file", options->file, tr("the JSON file; standard input without it or with -"))
       ->option_text("FILE");
-  command->add_flag("--pretty", options->pretty, "indent the output");
-  command->add_flag("--sort-keys", options->sortKeys, "write object members sorted by key");
-  command->add_option("--max-depth", options->maxDepth, "nesting limit, 0 for none (default 512)")
+  command->add_flag("--pretty", options->pretty, tr("indent the output"));
+  command->add_flag("--sort-keys", options->sortKeys, tr("write object members sorted by key"));
+  command
+      ->add_option("--max-depth", options->maxDepth, tr("nesting limit, 0 for none (default 512)"))
       ->option_text("N");
   return [options, &console] { return json(options.get(), console); };
 }

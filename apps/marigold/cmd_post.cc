@@ -83,8 +83,9 @@ JsonValue preparationJson(const imaging::PreparationResult& result,
   return JsonValue(std::move(document));
 }
 
-constexpr const char* kSignInHelp =
-    "Signs in by itself with a remembered sign-in (marigold login --remember), else give --user.\n";
+constexpr const char* kSignInHelp = translatable(
+    "Signs in by itself with a remembered sign-in (marigold login --remember), else give "
+    "--user.\n");
 
 std::string joined(const std::vector<std::string>& items, const char* separator) {
   std::string all;
@@ -96,16 +97,18 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
 int checkArguments(PostOptions& o, Console& console) {
   if (o.captionFileOption->count() > 0) {
     if (o.captionOption->count() > 0) {
-      return console.error("--caption and --caption-file: give the caption only once");
+      return console.error(tr("--caption and --caption-file: give the caption only once"));
     }
     if (o.captionFile == "-" && o.signIn.passwordStdin) {
-      return console.error("--caption-file - and --password-stdin cannot both read standard input");
+      return console.error(
+          tr("--caption-file - and --password-stdin cannot both read standard input"));
     }
     CaptionFile file = readCaptionFile(o.captionFile);
     if (file.error) return console.error(*file.error);
     o.caption = std::move(file.caption);
   }
-  if (o.blogOption->count() > 0 && o.blog.empty()) return console.error("--blog: empty blog name");
+  if (o.blogOption->count() > 0 && o.blog.empty())
+    return console.error(tr("--blog: empty blog name"));
   const std::pair<const char*, const std::string*> texts[] = {
       {o.captionFileOption->count() > 0 ? "--caption-file" : "--caption", &o.caption},
       {"--tags", &o.tags},
@@ -116,7 +119,8 @@ int checkArguments(PostOptions& o, Console& console) {
   }
   if (o.linkOption->count() > 0) {
     if (auto problem = checkLink(o.link)) return console.error(*problem);
-    if (o.photos.size() > 1) return console.error("--link: a link can only go with a single photo");
+    if (o.photos.size() > 1)
+      return console.error(tr("--link: a link can only go with a single photo"));
   }
   if (auto problem = checkPhotos(o.photos)) return console.error(*problem);
   return kDone;
@@ -127,8 +131,9 @@ int chooseBlog(HostSession& session, const PostOptions& o, Console& console) {
   auto blogMenu = session.control<PopUpButton>(pane::kBlogMenu);
   std::vector<std::string> blogs = session.blogs();
   if (blogs.empty()) {
-    return session.alertShown() ? kFailed
-                                : console.error("your account lists no blogs to post to", kFailed);
+    return session.alertShown()
+               ? kFailed
+               : console.error(tr("your account lists no blogs to post to"), kFailed);
   }
   if (o.blogOption->count() > 0) {
     // A blog is named by its full name or by the part before the first dot.
@@ -138,9 +143,9 @@ int chooseBlog(HostSession& session, const PostOptions& o, Console& console) {
     if (match == blogs.end()) {
       std::vector<std::string> shown;
       for (const auto& blog : blogs) shown.push_back(printable(blog));
-      return console.error("--blog " + printable(o.blog) +
-                           ": you have no blog of that name; your blogs are " +
-                           joined(shown, ", ") + ". Nothing was posted.");
+      return console.error(
+          tr("--blog %1: you have no blog of that name; your blogs are %2. Nothing was posted.",
+             {printable(o.blog), joined(shown, ", ")}));
     }
     blogMenu->selectItemWithTitle(*match);
   }
@@ -157,8 +162,8 @@ int chooseState(HostSession& session, const PostOptions& o, Console& console) {
     return equalsIgnoringASCIICase(t, o.state);
   });
   if (match == titles.end()) {
-    return console.error("--state " + printable(o.state) + ": unknown post state (choose one of " +
-                         joined(titles, ", ") + ")");
+    return console.error(tr("--state %1: unknown post state (choose one of %2)",
+                            {printable(o.state), joined(titles, ", ")}));
   }
   states->selectItemWithTitle(*match);
   return kDone;
@@ -188,7 +193,7 @@ int post(PostOptions& o, Console& console) {
       [&](HostSession& session, SettingsWorkspace& settings) {
         const auto leftOut = prepared->result.leftOut();
         for (const imaging::PreparedPhoto* photo : leftOut) {
-          console.error("photo " + printable(photo->source) + ": " + printable(photo->problem));
+          console.error(tr("photo %1: %2", {printable(photo->source), printable(photo->problem)}));
         }
         if (!leftOut.empty()) return kUsage;
         console.note(imaging::describePreparation(prepared->result, preparation));
@@ -206,15 +211,16 @@ int post(PostOptions& o, Console& console) {
           session.control<TextField>(pane::kClickThrough)->setStringValue(o.link);
         }
         if (!session.exportManager().controlsEnabled()) {
-          return console.error("the pane does not allow posting now", kFailed);
+          return console.error(tr("the pane does not allow posting now"), kFailed);
         }
         const std::string blog =
             session.control<PopUpButton>(pane::kBlogMenu)->titleOfSelectedItem().value_or("");
         const std::string state =
             session.control<PopUpButton>(pane::kStateMenu)->titleOfSelectedItem().value_or("");
         const std::size_t count = o.photos.size();
-        const std::string photos = std::to_string(count) + (count == 1 ? " photo" : " photos");
-        console.note("Posting " + photos + " to " + printable(blog));
+        const std::string number = std::to_string(count);
+        console.note(trn("Posting %1 photo to %2", "Posting %1 photos to %2", count,
+                         {number, printable(blog)}));
         const PostOutcome outcome = session.exportAndWait();
         if (outcome.mayBePosted) return kMayBePosted;
         if (outcome.signInRefused) return kNotSignedIn;
@@ -228,8 +234,13 @@ int post(PostOptions& o, Console& console) {
           document.set("prepared", preparationJson(prepared->result, preparation));
           console.resultJson(JsonValue(std::move(document)));
         } else {
-          console.result("Posted " + photos + " to " + printable(blog) +
-                         (outcome.postId ? " as post " + printable(*outcome.postId) : "") + "\n");
+          console.result(
+              (outcome.postId
+                   ? trn("Posted %1 photo to %2 as post %3", "Posted %1 photos to %2 as post %3",
+                         count, {number, printable(blog), printable(*outcome.postId)})
+                   : trn("Posted %1 photo to %2", "Posted %1 photos to %2", count,
+                         {number, printable(blog)})) +
+              "\n");
         }
         return kDone;
       },
@@ -240,50 +251,52 @@ int post(PostOptions& o, Console& console) {
 
 CommandRun addPost(CLI::App& app, Console& console) {
   auto options = std::make_shared<PostOptions>();
-  CLI::App* command = app.add_subcommand("post", "post photos to a blog as one photo post");
-  command->footer(std::string(kPostLimitsHelp) + tr(kPhotoRuleHelp) + kSignInHelp + "\n" +
-                  kExitStatusHelp);
+  CLI::App* command = app.add_subcommand("post", tr("post photos to a blog as one photo post"));
+  command->footer(tr(kPostLimitsHelp) + tr(kPhotoRuleHelp) + tr(kSignInHelp) + "\n" +
+                  tr(kExitStatusHelp));
   PostOptions& o = *options;
-  command->add_option("photos", o.photos, "the photos, in the post's order")
+  command->add_option("photos", o.photos, tr("the photos, in the post's order"))
       ->required()
       ->option_text("PHOTO...");
   o.blogOption = command->add_option("-b,--blog", o.blog,
-                                     "post to this blog (its name or the part before the first "
-                                     "dot); the first blog by default");
-  o.captionOption = command->add_option("-c,--caption", o.caption, "the caption");
+                                     tr("post to this blog (its name or the part before the "
+                                        "first dot); the first blog by default"));
+  o.captionOption = command->add_option("-c,--caption", o.caption, tr("the caption"));
   o.captionFileOption = command
                             ->add_option("--caption-file", o.captionFile,
-                                         "read the caption from FILE (- for standard input; "
-                                         "text of at most 64 KiB)")
+                                         tr("read the caption from FILE (- for standard input; "
+                                            "text of at most 64 KiB)"))
                             ->option_text("FILE");
-  command->add_option("-t,--tags", o.tags, "tags, separated by commas");
-  o.linkOption =
-      command
-          ->add_option("-l,--link", o.link, "click-through link, http or https (single photo only)")
-          ->option_text("URL");
+  command->add_option("-t,--tags", o.tags, tr("tags, separated by commas"));
+  o.linkOption = command
+                     ->add_option("-l,--link", o.link,
+                                  tr("click-through link, http or https (single photo only)"))
+                     ->option_text("URL");
   o.stateOption =
-      command->add_option("-s,--state", o.state, "post state: Published, Draft, Queue or Private")
+      command
+          ->add_option("-s,--state", o.state, tr("post state: Published, Draft, Queue or Private"))
           ->option_text("STATE");
   command
       ->add_option("--size", o.size,
-                   "photo size: fit (the default: the largest that fits the limit), original, or "
-                   "the long edge 2048, 1280 or 1024")
+                   tr("photo size: fit (the default: the largest that fits the limit), original, "
+                      "or the long edge 2048, 1280 or 1024"))
       ->check(CLI::IsMember({"fit", "original", "2048", "1280", "1024"}))
       ->option_text("SIZE");
   command
       ->add_option(
           "--quality", o.quality,
-          "JPEG quality of photos that are re-encoded, 1-100 (default 85; fit may go lower)")
+          tr("JPEG quality of photos that are re-encoded, 1-100 (default 85; fit may go lower)"))
       ->check(CLI::Range(1, 100))
       ->option_text("N");
   auto* keepLocation =
       command->add_flag("--keep-location", o.keepLocation,
-                        "keep the GPS position (the camera's serial and owner are still removed)");
+                        tr("keep the GPS position (the camera's serial and owner are still "
+                           "removed)"));
   auto* keepMetadata = command->add_flag("--keep-metadata", o.keepMetadata,
-                                         "keep all metadata; with --size original, photos are "
-                                         "sent exactly as they are");
+                                         tr("keep all metadata; with --size original, photos "
+                                            "are sent exactly as they are"));
   auto* stripMetadata = command->add_flag("--strip-metadata", o.stripMetadata,
-                                          "remove all metadata but the colour profile");
+                                          tr("remove all metadata but the colour profile"));
   keepLocation->excludes(keepMetadata)->excludes(stripMetadata);
   keepMetadata->excludes(stripMetadata);
   addSignInOptions(*command, o.signIn);

@@ -20,16 +20,17 @@ struct SignOptions {
   std::vector<std::string> parameters;        // NAME=VALUE
 };
 
-const char* const kValueOptions[][2] = {{"url", "the request's URL"},
-                                        {"consumer-key", "the consumer key"},
-                                        {"consumer-secret", "the consumer secret"},
-                                        {"method", "HTTP method (GET by default)"},
-                                        {"token", "the token's key"},
-                                        {"token-secret", "the token's secret"},
-                                        {"realm", "the realm for the header"},
-                                        {"nonce", "a fixed nonce (a fresh one by default)"},
-                                        {"timestamp", "a fixed timestamp (now by default)"},
-                                        {"signature-method", "HMAC-SHA1 (default) or PLAINTEXT"}};
+const char* const kValueOptions[][2] = {
+    {"url", translatable("the request's URL")},
+    {"consumer-key", translatable("the consumer key")},
+    {"consumer-secret", translatable("the consumer secret")},
+    {"method", translatable("HTTP method (GET by default)")},
+    {"token", translatable("the token's key")},
+    {"token-secret", translatable("the token's secret")},
+    {"realm", translatable("the realm for the header")},
+    {"nonce", translatable("a fixed nonce (a fresh one by default)")},
+    {"timestamp", translatable("a fixed timestamp (now by default)")},
+    {"signature-method", translatable("HMAC-SHA1 (default) or PLAINTEXT")}};
 
 std::optional<std::string> valueOf(const SignOptions& options, const std::string& name) {
   const auto it = options.values.find(name);
@@ -47,14 +48,15 @@ int sign(const SignOptions* options, Console& console) {
   for (const std::string& pair : options->parameters) {
     const auto equals = pair.find('=');
     if (equals == std::string::npos) {
-      return console.error("--param takes NAME=VALUE, not '" + pair + "'");
+      return console.error(tr("--param takes NAME=VALUE, not '%1'", {pair}));
     }
     parameters.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
   }
   const std::string urlText = *valueOf(*options, "url");
   const auto url = URL::withString(urlText);
   if (!url) {
-    return console.error("--url " + urlText + ": not an absolute URL; give scheme, host and path");
+    return console.error(
+        tr("--url %1: not an absolute URL; give scheme, host and path", {urlText}));
   }
 
   std::shared_ptr<const OASignatureProviding> provider;
@@ -62,7 +64,8 @@ int sign(const SignOptions* options, Console& console) {
   if (method == "PLAINTEXT") {
     provider = std::make_shared<const OAPlaintextSignatureProvider>();
   } else if (method != "HMAC-SHA1") {
-    return console.error("--signature-method must be HMAC-SHA1 or PLAINTEXT, not '" + method + "'");
+    return console.error(
+        tr("--signature-method must be HMAC-SHA1 or PLAINTEXT, not '%1'", {method}));
   }
 
   const OAConsumer consumer(valueOf(*options, "consumer-key"),
@@ -92,21 +95,21 @@ int sign(const SignOptions* options, Console& console) {
 CommandRun addSign(CLI::App& app, Console& console) {
   auto options = std::make_shared<SignOptions>();
   CLI::App* command = app.add_subcommand(
-      "sign", "sign a request with OAuth 1.0 and show the base string and header");
+      "sign", tr("sign a request with OAuth 1.0 and show the base string and header"));
   for (const auto& [name, help] : kValueOptions) {
     auto* option = command->add_option_function<std::string>(
         std::string("--") + name,
         [options, name = std::string(name)](const std::string& value) {
           options->values[name] = value;
         },
-        help);
+        tr(help));
     if (std::string_view(name) == "url" || std::string_view(name) == "consumer-key" ||
         std::string_view(name) == "consumer-secret") {
       option->required();
     }
   }
-  command->footer("Exits 0 with the signed request, 2 for a bad option or URL.");
-  command->add_option("--param", options->parameters, "a request parameter (repeatable)")
+  command->footer(tr("Exits 0 with the signed request, 2 for a bad option or URL."));
+  command->add_option("--param", options->parameters, tr("a request parameter (repeatable)"))
       ->option_text("NAME=VALUE");
   return [options, &console] { return sign(options.get(), console); };
 }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/translation.h"
 #include "json/lx_json_writer.h"
 #include "terminal_text.h"
 
@@ -53,10 +54,10 @@ int Console::finish(int status) {
     signal(SIGPIPE, SIG_DFL);
     raise(SIGPIPE);
   }
-  error(std::string("cannot write the output: ") + std::strerror(writeError_));
+  error(tr("cannot write the output: %1", {std::strerror(writeError_)}));
   if (status != kDone) return status;
   if (!results_.empty()) {
-    error("what standard output should have shown follows");
+    error(tr("what standard output should have shown follows"));
     std::fwrite(results_.data(), 1, results_.size(), stderr);
   }
   return kOutputLost;

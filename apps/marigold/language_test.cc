@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "testing/program_fixture.h"
 
@@ -74,6 +76,119 @@ TEST_F(MarigoldLanguageTest, MessagesFollowTheLanguageAndResultsDoNot) {
   const ProgramOutcome help = run({"--help"}, in({{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "ja"}}));
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("終了ステータス:\n  0  完了\n"), std::string::npos) << help.out;
+}
+
+// The parser's errors (worded by CLI11) and the commands' own, in English under LC_ALL=C as they
+// always read, and in German and Japanese; the exit status is the same in every language.
+TEST_F(MarigoldLanguageTest, ErrorsReadInTheLanguageWithTheSameStatus) {
+  const std::string photo = (fs::path(MARIGOLD_SOURCE_DIR) / "examples" / "sunrise.jpg").string();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string english, german, japanese;
+  };
+  const Case kCases[] = {
+      {{"post", "--quality", "300", photo},
+       2,
+       "marigold: --quality: Value 300 not in range 1 to 100\n"
+       "  Run 'marigold post --help' for usage.\n",
+       "marigold: --quality: Wert 300 liegt nicht zwischen 1 und 100\n"
+       "  Rufen Sie 'marigold post --help' für die Verwendung auf.\n",
+       "marigold: --quality: 値300は1から100の範囲外です\n"
+       "  使い方は 'marigold post --help' で表示されます。\n"},
+      {{"post", "--keep-location", "--strip-metadata", photo},
+       2,
+       "marigold: --keep-location excludes --strip-metadata\n"
+       "  Run 'marigold post --help' for usage.\n",
+       "marigold: --keep-location schließt --strip-metadata aus\n"
+       "  Rufen Sie 'marigold post --help' für die Verwendung auf.\n",
+       "marigold: --keep-locationと--strip-metadataは同時に指定できません\n"
+       "  使い方は 'marigold post --help' で表示されます。\n"},
+      {{"post", "--qualty", "3", photo},
+       2,
+       "marigold: The following argument was not expected: --qualty. Did you mean "
+       "'--quality'?\n  Run 'marigold post --help' for usage.\n",
+       "marigold: Dieses Argument war nicht erwartet: --qualty. Meinten Sie '--quality'?\n"
+       "  Rufen Sie 'marigold post --help' für die Verwendung auf.\n",
+       ""},
+      {{"post"},
+       2,
+       "marigold: photos is required\n  Run 'marigold post --help' for usage.\n",
+       "marigold: photos ist nötig\n  Rufen Sie 'marigold post --help' für die Verwendung auf.\n",
+       "marigold: photosは必須です\n  使い方は 'marigold post --help' で表示されます。\n"},
+      {{"post", "--link", "ftp://example.com/a", photo},
+       2,
+       "marigold: --link ftp://example.com/a: not an http or https URL\n",
+       "marigold: --link ftp://example.com/a: keine http- oder https-URL\n",
+       "marigold: --link ftp://example.com/a: httpまたはhttpsのURLではありません\n"},
+      {{"post", "--quiet", photo},
+       3,
+       "marigold: not signed in: run 'marigold login --user NAME --remember' first, or give "
+       "--user NAME\n",
+       "marigold: nicht angemeldet: rufen Sie zuerst 'marigold login --user NAME --remember' auf, "
+       "oder geben Sie --user NAME an\n",
+       ""},
+      {{"login"},
+       2,
+       "marigold: login needs --user NAME or --browser\n  Run 'marigold login --help' for usage.\n",
+       "marigold: login braucht --user NAME oder --browser\n"
+       "  Rufen Sie 'marigold login --help' für die Verwendung auf.\n",
+       ""},
+  };
+  const std::map<std::string, std::string> english = {
+      {"LC_ALL", "C"}, {"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}};
+  const std::map<std::string, std::string> german = {{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}};
+  const std::map<std::string, std::string> japanese = {{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "ja"}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.args.front() + " " + c.args[1 % c.args.size()]);
+    for (const auto& [variables, want] :
+         {std::pair{english, c.english}, {german, c.german}, {japanese, c.japanese}}) {
+      if (want.empty()) continue;
+      const ProgramOutcome o = run(c.args, in(variables));
+      EXPECT_EQ(o.exitCode, c.status);
+      EXPECT_EQ(o.err, want);
+      EXPECT_EQ(o.out, "");
+    }
+  }
+}
+
+// A command's help: CLI11's headings and labels, the options and the footer read German, and
+// nothing of it is English under LC_ALL=C.
+TEST_F(MarigoldLanguageTest, HelpReadsInTheLanguage) {
+  const ProgramOutcome german =
+      run({"post", "--help"}, in({{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}}));
+  EXPECT_EQ(german.exitCode, 0);
+  for (const char* line : {
+           "Aufruf: marigold post [OPTIONEN] photos...\n",
+           "\nArgumente:\n  photos PHOTO...             die Fotos, in der Reihenfolge des "
+           "Beitrags\n",
+           "\nOptionen:\n  -h,--help                   diese Hilfe zeigen\n",
+           "  --keep-location Schließt aus: --keep-metadata --strip-metadata\n",
+           "Meldet sich mit einer gespeicherten Anmeldung selbst an",
+           "\nExit-Status:\n  0  erledigt\n",
+       }) {
+    EXPECT_NE(german.out.find(line), std::string::npos) << line << "\n" << german.out;
+  }
+  const ProgramOutcome c =
+      run({"post", "--help"}, in({{"LC_ALL", "C"}, {"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}}));
+  EXPECT_EQ(c.exitCode, 0);
+  for (const char* line : {
+           "Usage: marigold post [OPTIONS] photos...\n",
+           "\nPositionals:\n  photos PHOTO...             the photos, in the post's order\n",
+           "\nOptions:\n  -h,--help                   show this help\n",
+           "  --keep-location Excludes: --keep-metadata --strip-metadata\n",
+           "\nExit status:\n  0  done\n",
+       }) {
+    EXPECT_NE(c.out.find(line), std::string::npos) << line << "\n" << c.out;
+  }
+  const ProgramOutcome japanese =
+      run({"--help"}, in({{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "ja"}}));
+  EXPECT_NE(japanese.out.find("使い方: marigold [オプション] [コマンド]\n"), std::string::npos)
+      << japanese.out;
+  EXPECT_NE(
+      japanese.out.find("\nコマンド:\n  post                        写真を1件の写真投稿として"),
+      std::string::npos)
+      << japanese.out;
 }
 
 }  // namespace

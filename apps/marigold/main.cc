@@ -15,6 +15,7 @@
 #include "host/installed_files.h"
 #include "host/service_environment.h"
 #include "interrupts.h"
+#include "parser_text.h"
 #include "terminal_text.h"
 
 namespace marigold::cli {
@@ -87,6 +88,9 @@ std::string suggestionFor(const CLI::App& command, const std::vector<std::string
 
 int run(int argc, char** argv, Console& console) {
   CLI::App app(tr("Posts photos to a Plinth blog, and offers the tools behind it."), "marigold");
+  // Set first: the subcommands take them from the top command as they are added.
+  app.formatter(translatedHelpFormatter());
+  app.group(subcommandsHeading());
   app.footer(tr(kPostLimitsHelp) + "\n" + tr(kExitStatusHelp) + "\n" + tr(kEnvironmentHelp) + "\n" +
              tr("Run 'marigold COMMAND --help' for a command's options."));
   app.set_help_flag("-h,--help", tr("show this help"));
@@ -129,7 +133,7 @@ int run(int argc, char** argv, Console& console) {
       const auto more = chosen[0]->remaining();
       unexpected.insert(unexpected.begin(), more.begin(), more.end());
     }
-    std::string message = e.what();
+    std::string message = translatedParseError(e.what());
     if (chosen.empty() && !unexpected.empty() && !unexpected.front().starts_with("-")) {
       message = tr("no command '%1'.", {printable(unexpected.front())});
     }
@@ -140,7 +144,8 @@ int run(int argc, char** argv, Console& console) {
   } catch (const CLI::ParseError& e) {
     const auto chosen = app.get_subcommands();
     const std::string command = chosen.empty() ? "marigold" : "marigold " + chosen[0]->get_name();
-    console.error(std::string(e.what()) + "\n  " + tr("Run '%1 --help' for usage.", {command}));
+    console.error(translatedParseError(e.what()) + "\n  " +
+                  tr("Run '%1 --help' for usage.", {command}));
     return kUsage;
   }
   if (version->parsed()) {

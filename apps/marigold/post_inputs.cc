@@ -8,6 +8,7 @@
 #include <iostream>
 #include <iterator>
 
+#include "base/translation.h"
 #include "encoding/utf8.h"
 #include "host/photo_file.h"
 #include "platform/url.h"
@@ -30,20 +31,20 @@ std::optional<std::string> checkPhotos(const std::vector<std::string>& paths) {
     for (std::size_t j = 0; j < i; ++j) {
       std::error_code error;
       if (fs::equivalent(paths[i], paths[j], error)) {
-        return "photo " + printable(paths[i]) + ": the same photo as " + printable(paths[j]) +
-               " (named twice)";
+        return tr("photo %1: the same photo as %2 (named twice)",
+                  {printable(paths[i]), printable(paths[j])});
       }
     }
   }
   if (paths.size() > KZExportController::kMaxUploadPhotos) {
-    return std::to_string(paths.size()) + " photos: " + kOverCountNotice;
+    return tr("%1 photos: %2", {std::to_string(paths.size()), tr(kOverCountNotice)});
   }
   return std::nullopt;
 }
 
 std::optional<std::string> checkText(const std::string& option, const std::string& text) {
   if (isValidUTF8(text)) return std::nullopt;
-  return option + ": the text is not valid UTF-8";
+  return tr("%1: the text is not valid UTF-8", {option});
 }
 
 std::optional<std::string> checkLink(const std::string& link) {
@@ -51,7 +52,7 @@ std::optional<std::string> checkLink(const std::string& link) {
   if (url && (url->scheme() == "http" || url->scheme() == "https") && !url->host().empty()) {
     return std::nullopt;
   }
-  return "--link " + printable(link) + ": not an http or https URL";
+  return tr("--link %1: not an http or https URL", {printable(link)});
 }
 
 namespace {
@@ -76,7 +77,7 @@ CaptionFile readCaptionFile(const std::string& path) {
   } else {
     std::error_code error;
     if (fs::is_directory(path, error)) {
-      file.error = option + ": is a directory";
+      file.error = tr("%1: is a directory", {option});
       return file;
     }
     std::ifstream in(path, std::ios::binary);
@@ -87,12 +88,12 @@ CaptionFile readCaptionFile(const std::string& path) {
     read = readUpTo(in, kMaxCaptionBytes, file.caption);
   }
   if (!read) {
-    file.error = option + ": cannot be read";
+    file.error = tr("%1: cannot be read", {option});
   } else if (const auto nul = file.caption.find('\0'); nul != std::string::npos) {
     file.error =
-        option + ": a NUL byte at offset " + std::to_string(nul) + "; a caption must be text";
+        tr("%1: a NUL byte at offset %2; a caption must be text", {option, std::to_string(nul)});
   } else if (file.caption.size() > kMaxCaptionBytes) {
-    file.error = option + ": longer than 64 KiB, the most a caption may be";
+    file.error = tr("%1: longer than 64 KiB, the most a caption may be", {option});
   }
   if (file.error) return file;
   if (file.caption.ends_with('\n')) file.caption.pop_back();

@@ -1,5 +1,6 @@
 #include "settings_workspace.h"
 
+#include "base/translation.h"
 #include "platform/atomic_file.h"
 #include "platform/home_directory.h"
 #include "settings/settings_file.h"
@@ -21,8 +22,10 @@ SettingsWorkspace::SettingsWorkspace(Use use, Console& console)
     copied_ = contentsOf(saved_);
   }
   if (auto problem = SettingsFile(saved_).unreadable()) {
-    console_.note("marigold: warning: the saved sign-in cannot be used: " + printable(*problem) +
-                  ". Sign in again with 'marigold login --user NAME --remember'.");
+    console_.note(
+        tr("marigold: warning: the saved sign-in cannot be used: %1. Sign in again with "
+           "'marigold login --user NAME --remember'.",
+           {printable(*problem)}));
   }
   *copy_ = copied_;
 }
@@ -37,12 +40,12 @@ std::optional<FolderLock> SettingsWorkspace::lockSaved(FolderLock::Mode mode, bo
   std::error_code error;
   if (create && !fs::is_directory(saved_, error)) (void)makePrivateFolder(saved_);
   if (!fs::is_directory(saved_, error)) {
-    if (problem != nullptr) *problem = "the folder " + saved_.string() + " cannot be made";
+    if (problem != nullptr) *problem = tr("the folder %1 cannot be made", {saved_.string()});
     return std::nullopt;
   }
   Error failure;
   auto lock = FolderLock::acquire(saved_, mode, &failure, [this] {
-    console_.note("Waiting for another marigold command to finish with the saved sign-in...");
+    console_.note(tr("Waiting for another marigold command to finish with the saved sign-in..."));
   });
   if (!lock && problem != nullptr) *problem = failure.description;
   return lock;
@@ -57,12 +60,16 @@ std::optional<std::string> SettingsWorkspace::replaceSaved(const Contents& conte
   } else {
     std::error_code error;
     fs::remove(file.encryptedPath(), error);
-    if (error) return "removing " + file.encryptedPath().string() + " failed: " + error.message();
+    if (error) {
+      return tr("removing %1 failed: %2", {file.encryptedPath().string(), error.message()});
+    }
   }
   // The plain list of an older version is only ever read once; a copy of it must not stay behind.
   std::error_code error;
   fs::remove(file.leftoverPlainPath(), error);
-  if (error) return "removing " + file.leftoverPlainPath().string() + " failed: " + error.message();
+  if (error) {
+    return tr("removing %1 failed: %2", {file.leftoverPlainPath().string(), error.message()});
+  }
   return std::nullopt;
 }
 
@@ -86,8 +93,8 @@ void SettingsWorkspace::keepChanges() {
   const auto lock = lockSaved(FolderLock::Mode::kExclusive, false, nullptr);
   if (!lock || contentsOf(saved_) != copied_) return;
   if (auto problem = replaceSaved(now)) {
-    console_.note("marigold: warning: the saved sign-in could not be updated: " +
-                  printable(*problem));
+    console_.note(
+        tr("marigold: warning: the saved sign-in could not be updated: %1", {printable(*problem)}));
     return;
   }
   copied_ = now;  // the saved folder holds it now: a later change is kept over it

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <optional>
 
+#include "base/translation.h"
 #include "host/service_environment.h"
 #include "settings/consumer_credentials.h"
 #include "terminal_text.h"
@@ -22,16 +23,16 @@ struct Password {
 };
 
 // One line of standard input without its line break: at most kMaxPasswordBytes, no NUL.
-Password readPasswordLine(const char* source) {
+Password readPasswordLine(const std::string& source) {
   Password password;
   for (int c; (c = std::cin.get()) != std::char_traits<char>::eof() && c != '\n';) {
     if (c == '\0') {
-      password.problem = std::string(source) + ": the password holds a NUL byte; it must be text";
+      password.problem = tr("%1: the password holds a NUL byte; it must be text", {source});
       return password;
     }
     if (password.text.size() == kMaxPasswordBytes) {
-      password.problem = std::string(source) + ": the password is longer than " +
-                         std::to_string(kMaxPasswordBytes) + " bytes";
+      password.problem = tr("%1: the password is longer than %2 bytes",
+                            {source, std::to_string(kMaxPasswordBytes)});
       return password;
     }
     password.text.push_back(static_cast<char>(c));
@@ -45,9 +46,9 @@ Password readPasswordLine(const char* source) {
 Password readPassword(const std::string& user, bool fromStdin, Console& console) {
   if (fromStdin) return readPasswordLine("--password-stdin");
   if (isatty(STDIN_FILENO) == 0) {
-    return {"", "no terminal to ask for the password: use --password-stdin"};
+    return {"", tr("no terminal to ask for the password: use --password-stdin")};
   }
-  std::fprintf(stderr, "Password for %s: ", printable(user).c_str());
+  std::fputs(tr("Password for %1: ", {printable(user)}).c_str(), stderr);
   std::fflush(stderr);
   termios saved{};
   const bool restore = tcgetattr(STDIN_FILENO, &saved) == 0;
@@ -61,7 +62,7 @@ Password readPassword(const std::string& user, bool fromStdin, Console& console)
     });
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
-  Password password = readPasswordLine("the password");
+  Password password = readPasswordLine(tr("the password"));
   if (restore) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   std::fputc('\n', stderr);
   return password;
@@ -78,15 +79,16 @@ SettingsWorkspace::Use SignInOptions::settingsUse() const {
 
 void addSignInOptions(CLI::App& command, SignInOptions& options) {
   options.userOption =
-      command.add_option("-u,--user", options.user, "sign in as NAME (the password is asked)")
+      command.add_option("-u,--user", options.user, tr("sign in as NAME (the password is asked)"))
           ->option_text("NAME")
           ->check([](const std::string& name) {
-            return name.empty() ? std::string("empty user name") : std::string();
+            return name.empty() ? tr("empty user name") : std::string();
           });
   command.add_flag("--password-stdin", options.passwordStdin,
-                   "read the password from the first line of standard input (at most 4096 bytes)");
+                   tr("read the password from the first line of standard input (at most 4096 "
+                      "bytes)"));
   command.add_flag("--remember", options.remember,
-                   "keep the sign-in for later commands (saved encrypted in your home folder)");
+                   tr("keep the sign-in for later commands (saved encrypted in your home folder)"));
 }
 
 int ensureSignedIn(HostSession& session, SettingsWorkspace& settings, const SignInOptions& options,
@@ -96,7 +98,7 @@ int ensureSignedIn(HostSession& session, SettingsWorkspace& settings, const Sign
     if (options.remember && !session.signInWarned()) {
       if (auto problem = settings.keep()) {
         return console.error(
-            "Your sign-in could not be remembered.\n  " + printable(*problem) + ".", kFailed);
+            tr("Your sign-in could not be remembered.\n  %1.", {printable(*problem)}), kFailed);
       }
     }
     return kDone;
@@ -106,13 +108,13 @@ int ensureSignedIn(HostSession& session, SettingsWorkspace& settings, const Sign
     // The saved sign-in was tried and its alert printed.
     if (session.rememberedSignInFailed()) return kFailed;
     if (const std::string user = session.userName(); session.remembered() && !user.empty()) {
-      return console.error("not signed in: no password is saved for " + printable(user) +
-                               ". Sign in again with 'marigold login --user " + printable(user) +
-                               " --remember'.",
+      return console.error(tr("not signed in: no password is saved for %1. Sign in again with "
+                              "'marigold login --user %1 --remember'.",
+                              {printable(user)}),
                            kNotSignedIn);
     }
     return console.error(
-        "not signed in: run 'marigold login --user NAME --remember' first, or give --user NAME",
+        tr("not signed in: run 'marigold login --user NAME --remember' first, or give --user NAME"),
         kNotSignedIn);
   }
   const Password password = readPassword(options.user, options.passwordStdin, console);
@@ -122,8 +124,8 @@ int ensureSignedIn(HostSession& session, SettingsWorkspace& settings, const Sign
   // it was, rather than saving a user name without its password.
   if (options.remember && !session.signInWarned()) {
     if (auto problem = settings.keep()) {
-      return console.error("Your sign-in could not be remembered.\n  " + printable(*problem) + ".",
-                           kFailed);
+      return console.error(
+          tr("Your sign-in could not be remembered.\n  %1.", {printable(*problem)}), kFailed);
     }
   }
   return kDone;
@@ -138,7 +140,7 @@ int withSession(std::vector<std::string> photos, Console& console, SettingsWorks
     const ConsumerCredentials application = ConsumerCredentials::fromConfiguration(
         {service.consumerKey, service.consumerSecret, service.configurationHome});
     if (!application.warning.empty()) {
-      console.note("marigold: warning: " + printable(application.warning));
+      console.note(tr("marigold: warning: %1", {printable(application.warning)}));
     }
     SettingsWorkspace settings(use, console);
     // A one-off sign-in keeps nothing, in the settings or in the desktop keyring: its plug-in

@@ -14,6 +14,7 @@
 #include <variant>
 
 #include "base/error.h"
+#include "base/translation.h"
 
 namespace marigold {
 
@@ -42,7 +43,7 @@ class SecretStore {
   [[nodiscard]] std::optional<Error> clear();
 
   // How status names this store.
-  static constexpr const char* kDescription = "the desktop keyring (Secret Service)";
+  static constexpr const char* kDescription = translatable("the desktop keyring (Secret Service)");
 
  private:
   struct Connection;

@@ -1,0 +1,118 @@
+#include "parser_text.h"
+
+#include <array>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "base/translation.h"
+
+namespace marigold::cli {
+namespace {
+
+class TranslatedFormatter : public CLI::Formatter {
+ public:
+  TranslatedFormatter() {
+    for (const char* text :
+         {translatable("Usage"), translatable("Positionals"), translatable("OPTIONS"),
+          translatable("SUBCOMMAND"), translatable("SUBCOMMANDS"), translatable("REQUIRED"),
+          translatable("Excludes"), translatable("Needs"), translatable("Env")}) {
+      label(text, tr(text));
+    }
+  }
+
+  // Options keep CLI11's group name, which a subcommand's own help flag takes whatever the
+  // parent's defaults say; the heading is translated where it is shown.
+  std::string make_group(std::string group, bool isPositional,
+                         std::vector<const CLI::Option*> options) const override {
+    if (group == kOptionsGroup) group = tr(kOptionsGroup);
+    return CLI::Formatter::make_group(std::move(group), isPositional, std::move(options));
+  }
+
+ private:
+  static constexpr const char* kOptionsGroup = translatable("Options");
+};
+
+// CLI11's parse errors, each in the shape it is worded in, %1.. standing for the names and values
+// it puts in. More specific shapes come before the ones they would also match.
+constexpr std::array kParseErrors = {
+    translatable("The following argument was not expected: %1"),
+    translatable("The following arguments were not expected: %1"),
+    translatable("%1: Value %2 not in range %3 to %4"),
+    translatable("%1: %2 not in {%3}"),
+    translatable("%1: %2 required %3 missing"),
+    translatable("%1: At Most %2 required but received %3"),
+    translatable("%1: At least %2 required but received %3"),
+    translatable("Could not convert: %1 = %2"),
+    translatable("The value %1 is not an allowed value for %2"),
+    translatable("%1: Should be true/false or a number"),
+    translatable("%1: too many inputs for a flag"),
+    translatable("%1 was given a disallowed flag override"),
+    translatable("%1 is required"),
+    translatable("%1 excludes %2"),
+    translatable("%1 requires %2"),
+};
+
+// The parts of `text` that stand for %1, %2, ... of `shape`, or nothing when `text` is not of
+// that shape. A placeholder takes the text up to the first place where the words after it follow
+// (the last words of the shape are matched at the end); the shapes never put two placeholders
+// side by side.
+std::optional<std::vector<std::string>> partsOf(std::string_view shape, std::string_view text) {
+  std::vector<std::string> parts;
+  std::size_t at = 0;
+  while (!shape.empty()) {
+    const std::size_t mark = shape.find('%');
+    if (mark != 0) {
+      const std::string_view words = shape.substr(0, mark);
+      if (!text.substr(at).starts_with(words)) return std::nullopt;
+      at += words.size();
+      shape.remove_prefix(words.size());
+      continue;
+    }
+    shape.remove_prefix(2);
+    const std::size_t next = shape.find('%');
+    const std::string_view words = shape.substr(0, next);
+    std::size_t end = text.size();
+    if (!words.empty() && next == std::string_view::npos) {
+      if (!text.ends_with(words)) return std::nullopt;
+      end = text.size() - words.size();
+    } else if (!words.empty()) {
+      end = text.find(words, at + 1);
+    }
+    if (end == std::string_view::npos || end <= at) return std::nullopt;
+    parts.emplace_back(text.substr(at, end - at));
+    at = end;
+  }
+  if (at != text.size()) return std::nullopt;
+  return parts;
+}
+
+}  // namespace
+
+std::shared_ptr<CLI::Formatter> translatedHelpFormatter() {
+  return std::make_shared<TranslatedFormatter>();
+}
+
+std::string subcommandsHeading() { return tr("Subcommands"); }
+
+std::string translatedParseError(const std::string& english) {
+  for (const char* shape : kParseErrors) {
+    const auto parts = partsOf(shape, english);
+    if (!parts) continue;
+    switch (parts->size()) {
+      case 1:
+        return tr(shape, {(*parts)[0]});
+      case 2:
+        return tr(shape, {(*parts)[0], (*parts)[1]});
+      case 3:
+        return tr(shape, {(*parts)[0], (*parts)[1], (*parts)[2]});
+      case 4:
+        return tr(shape, {(*parts)[0], (*parts)[1], (*parts)[2], (*parts)[3]});
+      default:
+        break;
+    }
+  }
+  return english;
+}
+
+}  // namespace marigold::cli
