@@ -163,7 +163,7 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   hint_->setObjectName("hint");
   hint_->setWordWrap(true);
   hint_->setHidden(true);
-  pane_ = new PaneWidget(plugin_.settingsView(), content_);
+  pane_ = new PaneWidget(plugin_, content_);
   pane_->setMinimumWidth(540);
   pane_->setEditHandler([this](const std::string& identifier, const std::string& text) {
     for (const char* typed : kTypedFields) {

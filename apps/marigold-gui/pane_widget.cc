@@ -103,8 +103,8 @@ double PaneWidget::contrast(const QColor& a, const QColor& b) {
   return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-PaneWidget::PaneWidget(std::shared_ptr<View> settingsView, QWidget* parent)
-    : QGroupBox(parent), settingsView_(std::move(settingsView)) {
+PaneWidget::PaneWidget(ExportPluginProtocol& plugin, QWidget* parent)
+    : QGroupBox(parent), plugin_(plugin), settingsView_(plugin.settingsView()) {
   if (auto box = std::dynamic_pointer_cast<Box>(settingsView_)) setTitle(qText(box->title()));
   previewDecoder_.setMaxThreadCount(1);
   auto* grid = new QGridLayout(this);
@@ -328,10 +328,9 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
 }
 
 bool PaneWidget::usable(const View& view) const {
-  // "Log In" asks for a user name and a password: without both there is nothing to sign in with.
-  if (view.identifier() != pane::kLoginButton) return true;
-  const auto* button = dynamic_cast<const Button*>(&view);
-  if (button == nullptr || button->title() != pane::kLogInTitle) return true;
+  // Signing in asks for a user name and a password: without both there is nothing to sign in with.
+  // Signing out asks for nothing.
+  if (view.identifier() != pane::kLoginButton || plugin_.signedIn()) return true;
   for (const char* needed : {pane::kUserName, pane::kPassword}) {
     const auto field =
         std::dynamic_pointer_cast<TextField>(settingsView_->viewWithIdentifier(needed));

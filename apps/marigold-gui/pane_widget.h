@@ -28,7 +28,8 @@ namespace marigold::gui {
 
 class PaneWidget : public QGroupBox {
  public:
-  explicit PaneWidget(std::shared_ptr<View> settingsView, QWidget* parent = nullptr);
+  // Renders `plugin`'s settings pane; the plug-in must outlive the widget.
+  explicit PaneWidget(ExportPluginProtocol& plugin, QWidget* parent = nullptr);
   PaneWidget(const PaneWidget&) = delete;
   PaneWidget& operator=(const PaneWidget&) = delete;
 
@@ -74,6 +75,7 @@ class PaneWidget : public QGroupBox {
   // Runs a control's action, then moves the focus on when the action disabled the focused field.
   void act(const std::function<void()>& action);
 
+  ExportPluginProtocol& plugin_;
   std::shared_ptr<View> settingsView_;
   std::vector<Bound> widgets_;
   std::map<int, QHBoxLayout*> rows_;  // the form's rows, by their place

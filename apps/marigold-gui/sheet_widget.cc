@@ -65,11 +65,12 @@ class UploadBar : public QProgressBar {
 
 namespace {
 
-// The alert's own button that backs out: the only one, else one titled "Cancel", else the last.
+// The alert's own button that backs out: the one whose key equivalent is Escape, else the last
+// (the only one of an alert that just informs).
 std::size_t escapeButtonOf(const Alert& alert) {
   const auto& buttons = alert.buttons();
   for (std::size_t i = 0; i < buttons.size(); ++i) {
-    if (buttons[i]->title() == "Cancel") return i;
+    if (buttons[i]->keyEquivalent() == kEscapeKeyEquivalent) return i;
   }
   return buttons.empty() ? 0 : buttons.size() - 1;
 }

@@ -104,7 +104,7 @@ bool SignInWaiter::waitFor(RunLoop& exchangeLoop, const std::function<bool()>& f
     auto bar = std::make_shared<ProgressIndicator>(Rect{0, 0, 400, 20});
     bar->startAnimation();  // a new indicator is an indeterminate bar: busy
     alert->setAccessoryView(bar);
-    alert->addButtonWithTitle("Cancel");
+    alert->addButtonWithTitle("Cancel")->setKeyEquivalent(kEscapeKeyEquivalent);
     auto ended = [&](ModalResponse) {
       if (!ending) giveUp();
     };

@@ -39,7 +39,7 @@ bool post(const std::vector<std::string>& photos, const std::string& caption,
     console.error(tr("the remembered sign-in did not take place"), kFailed);
     return false;
   }
-  session.control<PopUpButton>(pane::kStateMenu)->selectItemWithTitle(state);
+  session.choosePostState(state);
   session.control<TextField>(pane::kCaption)->setStringValue(caption);
   session.control<TextField>(pane::kTags)->setStringValue(tags);
   if (!link.empty()) session.control<TextField>(pane::kClickThrough)->setStringValue(link);

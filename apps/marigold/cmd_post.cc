@@ -156,16 +156,16 @@ int chooseBlog(HostSession& session, const PostOptions& o, Console& console) {
 // does not know is refused as a usage error before anything is sent.
 int chooseState(HostSession& session, const PostOptions& o, Console& console) {
   if (o.stateOption->count() == 0) return kDone;
-  auto states = session.control<PopUpButton>(pane::kStateMenu);
-  const auto& titles = states->itemTitles();
-  auto match = std::find_if(titles.begin(), titles.end(), [&](const std::string& t) {
-    return equalsIgnoringASCIICase(t, o.state);
+  // The menu shows the states in the user's language; the option names them in English.
+  const std::vector<std::string> states(std::begin(pane::kPostStates), std::end(pane::kPostStates));
+  auto match = std::find_if(states.begin(), states.end(), [&](const std::string& state) {
+    return equalsIgnoringASCIICase(state, o.state);
   });
-  if (match == titles.end()) {
+  if (match == states.end()) {
     return console.error(tr("--state %1: unknown post state (choose one of %2)",
-                            {printable(o.state), joined(titles, ", ")}));
+                            {printable(o.state), joined(states, ", ")}));
   }
-  states->selectItemWithTitle(*match);
+  session.choosePostState(*match);
   return kDone;
 }
 
@@ -215,8 +215,7 @@ int post(PostOptions& o, Console& console) {
         }
         const std::string blog =
             session.control<PopUpButton>(pane::kBlogMenu)->titleOfSelectedItem().value_or("");
-        const std::string state =
-            session.control<PopUpButton>(pane::kStateMenu)->titleOfSelectedItem().value_or("");
+        const std::string state = session.postState();
         const std::size_t count = o.photos.size();
         const std::string number = std::to_string(count);
         console.note(trn("Posting %1 photo to %2", "Posting %1 photos to %2", count,

@@ -1,6 +1,8 @@
 #include "host_session.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "host/desktop_browser.h"
 #include "platform/alert.h"
@@ -40,9 +42,7 @@ HostSession::~HostSession() {
   application_.setAlertPresenter(nullptr);
 }
 
-bool HostSession::signedIn() {
-  return control<Button>(pane::kLoginButton)->title() == pane::kLogOutTitle;
-}
+bool HostSession::signedIn() { return plugin_->signedIn(); }
 
 std::string HostSession::userName() { return control<TextField>(pane::kUserName)->stringValue(); }
 
@@ -85,6 +85,19 @@ bool HostSession::signInWithBrowser(bool remember) {
 
 std::vector<std::string> HostSession::blogs() {
   return control<PopUpButton>(pane::kBlogMenu)->itemTitles();
+}
+
+std::string HostSession::postState() {
+  const auto chosen = control<PopUpButton>(pane::kStateMenu)->indexOfSelectedItem();
+  return chosen && *chosen < std::size(pane::kPostStates) ? pane::kPostStates[*chosen] : "";
+}
+
+bool HostSession::choosePostState(std::string_view state) {
+  const auto* found = std::find(std::begin(pane::kPostStates), std::end(pane::kPostStates), state);
+  if (found == std::end(pane::kPostStates)) return false;
+  control<PopUpButton>(pane::kStateMenu)
+      ->selectItemAtIndex(static_cast<std::size_t>(found - std::begin(pane::kPostStates)));
+  return true;
 }
 
 std::shared_ptr<Alert> HostSession::newestSheet() {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console.h"
@@ -57,7 +58,7 @@ class HostSession {
     return view;
   }
 
-  bool signedIn();  // the log-in button offers "Log Out"
+  bool signedIn();  // the plug-in holds a sign-in to post with
   // Whether showing the pane tried the remembered sign-in and it failed (its alert was printed).
   bool rememberedSignInFailed() const { return rememberedSignInFailed_; }
   // Types the credentials and clicks "Log In"; the plug-in's alert on failure is printed once.
@@ -72,6 +73,10 @@ class HostSession {
   std::string userName();
   bool remembered();
   std::vector<std::string> blogs();
+  // The post state chosen in the pane by its English name (pane::kPostStates); empty when none.
+  std::string postState();
+  // Chooses the post state by its English name; answers false when the pane has no such state.
+  bool choosePostState(std::string_view state);
   // Whether the plug-in has shown an alert in this session (it was printed as an error).
   bool alertShown() const { return frontEnd_.errorsShown() > 0; }
 

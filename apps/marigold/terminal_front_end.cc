@@ -9,6 +9,7 @@
 
 #include "console.h"
 #include "platform/progress_indicator.h"
+#include "platform/url_connection.h"
 #include "terminal_text.h"
 
 namespace marigold::cli {
@@ -18,12 +19,12 @@ constexpr int kBarWidth = 30;
 constexpr const char* kMayBePostedText =
     "The post may already be on your blog; check before posting again.";
 
-// The connection's error alert names libcurl's code ("URLLoading error 28."); the user is told
-// what it means instead.
-std::optional<std::string> networkCause(const std::string& informative) {
-  constexpr std::string_view kPrefix = "URLLoading error ";
-  if (!informative.starts_with(kPrefix)) return std::nullopt;
-  switch (std::atoi(informative.c_str() + kPrefix.size())) {
+// What a failed connection's error (libcurl's code, carried by the alert) means, in the user's
+// words; absent for an alert about anything else.
+std::optional<std::string> networkCause(const Alert& alert) {
+  const std::optional<Error>& error = alert.error();
+  if (!error || error->domain != kURLLoadingErrorDomain) return std::nullopt;
+  switch (error->code) {
     case 6:
       return "the host name was not found";
     case 7:
@@ -41,7 +42,7 @@ std::optional<std::string> networkCause(const std::string& informative) {
     case 56:
       return "the connection broke off while receiving";
     default:
-      return "a network error (libcurl " + informative.substr(kPrefix.size()) + ")";
+      return "a network error (libcurl " + std::to_string(error->code) + ")";
   }
 }
 
@@ -85,7 +86,7 @@ std::size_t TerminalFrontEnd::presentModal(const Alert& alert) {
 void TerminalFrontEnd::printError(const Alert& alert) {
   finishLine();
   shownErrors_.push_back(alert.messageText());
-  const std::optional<std::string> cause = networkCause(alert.informativeText());
+  const std::optional<std::string> cause = networkCause(alert);
   if (uploading_ && bodySent_ && cause) {
     // The service may have stored the post and only its answer was lost: a retry could post it
     // twice.

@@ -6,6 +6,9 @@
 
 namespace marigold {
 
+// The key equivalent of the Escape key: the button that has it is the one that backs out.
+inline constexpr const char* kEscapeKeyEquivalent = "\x1b";
+
 struct KeyEvent {
   std::string charactersIgnoringModifiers;  // UTF-8
 };

@@ -124,6 +124,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   // Outside an upload it only records the request.
   void cancelExport() override;
   std::string name() override { return "Marigold..."; }
+  bool signedIn() override { return loggedIn_; }
 
   // The pane's reset: stored credentials, preview, automatic sign-in, size limit, posting
   // controls, click-through rule and over-limit notice (size or photo count), in that order.

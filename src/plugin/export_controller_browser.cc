@@ -1,7 +1,7 @@
 // Signing in through the browser: the user approves Marigold on Plinth's own page, so the password
 // never passes through Marigold; the access token then takes the password's place.
-#include "platform/alert.h"
 #include "base/log.h"
+#include "platform/alert.h"
 #include "platform/progress_indicator.h"
 #include "platform/window.h"
 #include "plugin/export_controller.h"
@@ -37,7 +37,7 @@ void KZExportController::browserLogin() {
   browserSheet_->setMessageText(kWaitingMessage);
   browserSheet_->setInformativeText(
       "Sign in on Plinth's page in your browser and allow Marigold to post for you.");
-  browserSheet_->addButtonWithTitle("Cancel");
+  browserSheet_->addButtonWithTitle("Cancel")->setKeyEquivalent(kEscapeKeyEquivalent);
   auto spinner = std::make_shared<ProgressIndicator>(Rect{0, 0, 300, 20});
   spinner->setIndeterminate(true);
   spinner->startAnimation();

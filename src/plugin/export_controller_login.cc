@@ -14,6 +14,7 @@
 #include "platform/window.h"
 #include "plugin/blog_names.h"
 #include "plugin/export_controller.h"
+#include "plugin/pane_definition.h"
 #include "settings/app_settings.h"
 
 namespace marigold {
@@ -222,7 +223,7 @@ void KZExportController::signInSucceeded(BlogList blogs) {
   if (blogs.names.empty()) showBlogListFailure(blogs.problem);
   postEnabled(true);
   loggedIn_ = true;
-  outlets_.loginButton->setTitle(pane::kLogOutTitle);
+  outlets_.loginButton->setTitle(kLogOutTitle);
   outlets_.loginButton->setEnabled(true);
   if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(false);
   outlets_.appModel->setIsValid(true);
@@ -238,7 +239,7 @@ void KZExportController::signInFailed(const std::string& problem, bool refused) 
   outlets_.loginButton->setEnabled(true);
   if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(true);
   if (!problem.empty()) showLoginFailure(problem);
-  outlets_.loginButton->setTitle(pane::kLogInTitle);
+  outlets_.loginButton->setTitle(kLogInTitle);
 }
 
 void KZExportController::saveSignIn(bool signingIn) {
@@ -282,7 +283,7 @@ void KZExportController::showLoginFailure(const std::string& cause) {
 void KZExportController::login(const View* /*sender*/) {
   AppSettings& model = *outlets_.appModel;
   model.refresh();
-  if (outlets_.loginButton->title() == pane::kLogInTitle) {
+  if (!loggedIn_) {
     // A typed password replaces a remembered browser sign-in.
     if (!model.UID().empty()) model.setAccessToken("");
     login();
@@ -301,7 +302,7 @@ void KZExportController::signOut() {
   loggedIn_ = false;
   outlets_.loginButton->setEnabled(true);
   postEnabled(false);
-  outlets_.loginButton->setTitle(pane::kLogInTitle);
+  outlets_.loginButton->setTitle(kLogInTitle);
   if (!model.refresh() && model.saveFailure()) {
     auto alert = Alert::create();
     alert->setAlertStyle(AlertStyle::kWarning);

@@ -2,6 +2,7 @@
 // its upload on a progress sheet.
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "base/ascii.h"
 #include "base/log.h"
@@ -94,8 +95,12 @@ void KZExportController::startExport(const std::string& /*path*/) {
                  "Sign in again so that your blogs are listed, then choose one.");
     return;
   }
-  std::optional<std::string> state = outlets_.plinthStatus->titleOfSelectedItem();
-  if (state) state = lowerASCII(*state);
+  // The service names the state in lower case English, whatever language the menu speaks.
+  std::optional<std::string> state;
+  if (const auto chosen = outlets_.plinthStatus->indexOfSelectedItem();
+      chosen && *chosen < std::size(pane::kPostStates)) {
+    state = lowerASCII(pane::kPostStates[*chosen]);
+  }
   std::optional<std::string> link;
   if (count <= 1) link = outlets_.plinthClickthrough->stringValue();
 
@@ -341,7 +346,7 @@ void KZExportController::forgetRefusedSignIn() {
   // for the next "Log In".
   loggedIn_ = false;
   postEnabled(false);
-  outlets_.loginButton->setTitle(pane::kLogInTitle);
+  outlets_.loginButton->setTitle(kLogInTitle);
   outlets_.loginButton->setEnabled(true);
   if (AppSettings* model = outlets_.appModel.get()) {
     model->setIsValid(false);

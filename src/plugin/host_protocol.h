@@ -65,6 +65,9 @@ class ExportPluginProtocol {
   virtual void unlockProgress() = 0;
   virtual void cancelExport() = 0;
   virtual std::string name() = 0;
+  // Whether the plug-in holds a sign-in an export can post with: its log-in button then signs
+  // out. Hosts ask here rather than read the button, whose title is in the user's language.
+  virtual bool signedIn() = 0;
 };
 
 // What the host asks of the plug-in's settings box: key equivalents typed in the pane.

@@ -1,8 +1,10 @@
 // What the plug-in's settings pane promises its hosts: the identifiers its controls are found by
-// (View::viewWithIdentifier), the titles of its log-in button, and how an upload goes and ends,
-// which the plug-in reports to the host as data (PluginServices::uploadProgressed as it goes,
-// PluginServices::postEnded when the post's sheet can be dismissed). The sheet's texts and
-// buttons are for the user; a host reads the upload here.
+// (View::viewWithIdentifier), the post states its state menu offers, and how an upload goes and
+// ends, which the plug-in reports to the host as data (PluginServices::uploadProgressed as it
+// goes, PluginServices::postEnded when the post's sheet can be dismissed). The texts of the pane,
+// the sheets and their buttons are for the user, in the user's language: a host reads the upload
+// here, the sign-in from ExportPluginProtocol::signedIn, and finds a sheet's backing-out button by
+// its Escape key equivalent (kEscapeKeyEquivalent).
 #pragma once
 
 #include <cstdint>
@@ -26,9 +28,9 @@ inline constexpr const char* kNotice = "notificationField";  // the over-limit n
 inline constexpr const char* kPreview = "imagePreview";
 inline constexpr const char* kCompleteView = "completeView";
 
-// The log-in button's title: signed out, signed in.
-inline constexpr const char* kLogInTitle = "Log In";
-inline constexpr const char* kLogOutTitle = "Log Out";
+// The post states the state menu offers, in its order, by their English names. The menu shows
+// them in the user's language, so a host chooses and reads a state by its place in this list.
+inline constexpr const char* kPostStates[] = {"Published", "Draft", "Queue", "Private"};
 
 // How far an upload has got.
 struct UploadProgress {

@@ -33,12 +33,12 @@ void loadPaneDefinition(KZExportController& controller, SettingsFile settingsFil
   o.plinthRememberMe = control<CheckBox>(box, pane::kRememberMe, {20, 260, 240, 18});
   o.plinthRememberMe->setTitle("Remember me");
   o.loginButton = control<Button>(box, pane::kLoginButton, {280, 290, 100, 28});
-  o.loginButton->setTitle(pane::kLogInTitle);
+  o.loginButton->setTitle(kLogInTitle);
   o.browserLoginButton = control<Button>(box, pane::kBrowserLoginButton, {280, 255, 180, 28});
   o.browserLoginButton->setTitle("Sign in with browser");
   o.plinthSelect = control<PopUpButton>(box, pane::kBlogMenu, {20, 220, 240, 26});
   o.plinthStatus = control<PopUpButton>(box, pane::kStateMenu, {280, 220, 140, 26});
-  for (const char* title : kPostStateTitles) o.plinthStatus->addItemWithTitle(title);
+  for (const char* state : pane::kPostStates) o.plinthStatus->addItemWithTitle(state);
   o.plinthCaptions = control<TextField>(box, pane::kCaption, {20, 180, 400, 22});
   o.plinthTags = control<TextField>(box, pane::kTags, {20, 150, 400, 22});
   o.plinthClickthrough = control<TextField>(box, pane::kClickThrough, {20, 120, 400, 22});

@@ -12,8 +12,9 @@
 
 namespace marigold {
 
-// Post state titles, in menu order.
-inline constexpr const char* kPostStateTitles[] = {"Published", "Draft", "Queue", "Private"};
+// The log-in button's title: signed out, signed in.
+inline constexpr const char* kLogInTitle = "Log In";
+inline constexpr const char* kLogOutTitle = "Log Out";
 
 // The texts of the over-limit notice: too many bytes, too many photos.
 inline constexpr const char* kOverSizeNotice =

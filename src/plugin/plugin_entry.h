@@ -54,7 +54,7 @@ struct PluginServices {
   std::function<void(const pane::UploadProgress&)> uploadProgressed = {};
 };
 
-inline constexpr int kPluginABIVersion = 4;
+inline constexpr int kPluginABIVersion = 5;
 inline constexpr const char* kPluginEntrySymbol = "marigoldPluginEntry";
 
 struct PluginEntry {
