@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "base/translation.h"
 #include "host/desktop_browser.h"
 #include "platform/alert.h"
 #include "terminal_text.h"
@@ -21,8 +22,8 @@ HostSession::HostSession(std::vector<std::string> photoPaths, Console& console,
   // The browser sign-in's page: always printed, since a terminal may have no browser to open.
   application_.setURLOpener([this](const std::string& url) {
     frontEnd_.finishLine();
-    std::fprintf(stderr, "marigold: sign in on Plinth's page in your browser:\n  %s\n",
-                 url.c_str());
+    std::fprintf(stderr, "%s\n  %s\n",
+                 tr("marigold: sign in on Plinth's page in your browser:").c_str(), url.c_str());
     std::fflush(stderr);
     return host::openInDesktopBrowser(url);
   });
@@ -62,7 +63,7 @@ bool HostSession::signIn(const std::string& user, const std::string& password, b
   if (signedIn()) return true;
   // The pane's alert, when it showed one, was printed as it appeared.
   if (manager_.window()->sheets().size() == sheetsBefore) {
-    console_.error("the sign-in did not complete", kFailed);
+    console_.error(tr("the sign-in did not complete"), kFailed);
   }
   return false;
 }
@@ -110,7 +111,7 @@ PostOutcome HostSession::exportAndWait() {
   const std::size_t sheetsBefore = manager_.window()->sheets().size();
   plugin_->startExport("");
   if (manager_.window()->sheets().size() == sheetsBefore) {
-    console_.error("the plug-in did not start the export", kFailed);
+    console_.error(tr("the plug-in did not start the export"), kFailed);
     return {};
   }
   std::shared_ptr<Alert> sheet = newestSheet();
@@ -121,8 +122,10 @@ PostOutcome HostSession::exportAndWait() {
   if (!loop_.runUntil(ended, bound)) {
     // The plug-in's own limits should have ended it long before: give it up rather than wait on.
     frontEnd_.finishLine();
-    console_.error("the post did not end within " + std::to_string(host::kLongestPostWait.count()) +
-                       " minutes and was given up",
+    const auto minutes = static_cast<unsigned long>(host::kLongestPostWait.count());
+    console_.error(trn("the post did not end within %1 minute and was given up",
+                       "the post did not end within %1 minutes and was given up", minutes,
+                       {std::to_string(minutes)}),
                    kFailed);
     plugin_->cancelExport();
     loop_.runUntil(ended, 1.0);

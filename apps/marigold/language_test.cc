@@ -191,5 +191,37 @@ TEST_F(MarigoldLanguageTest, HelpReadsInTheLanguage) {
       << japanese.out;
 }
 
+// A post whose answer was lost once it was sent whole: the German user reads why and what to do,
+// with the same exit status and the same (empty) --json output as in English.
+TEST_F(MarigoldLanguageTest, ALostAnswerReadsGermanWithTheSameStatus) {
+  startSimulator([](sim::SimOptions& o) { o.faults.closeAfter = 100; });
+  const std::string photo = writePhoto("photo.jpg");
+  const std::vector<std::string> args = {"post",   "--user", "ada", "--password-stdin",
+                                         "--json", photo};
+  struct Case {
+    std::map<std::string, std::string> variables;
+    std::vector<std::string> lines;
+  };
+  const Case kCases[] = {
+      {{{"LC_ALL", "C"}, {"LANGUAGE", "de"}},
+       {"marigold: No answer came after the whole post was sent: ",
+        "\n  The post may already be on your blog; check before posting again.\n"}},
+      {{{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}},
+       {"marigold: Nachdem der ganze Beitrag gesendet war, kam keine Antwort: ",
+        "\n  Der Beitrag ist vielleicht schon in Ihrem Blog; prüfen Sie das, bevor Sie erneut "
+        "veröffentlichen.\n"}},
+  };
+  for (const Case& c : kCases) {
+    ProgramRun how = in(c.variables);
+    how.input = "secret pass\n";
+    const ProgramOutcome o = run(args, how);
+    EXPECT_EQ(o.exitCode, 4) << o.err;
+    EXPECT_EQ(o.out, "");
+    for (const std::string& line : c.lines) {
+      EXPECT_NE(o.err.find(line), std::string::npos) << line << "\n" << o.err;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace marigold

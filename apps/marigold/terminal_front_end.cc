@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "base/translation.h"
 #include "console.h"
 #include "platform/progress_indicator.h"
 #include "platform/url_connection.h"
@@ -17,7 +18,7 @@ namespace {
 
 constexpr int kBarWidth = 30;
 constexpr const char* kMayBePostedText =
-    "The post may already be on your blog; check before posting again.";
+    translatable("The post may already be on your blog; check before posting again.");
 
 // What a failed connection's error (libcurl's code, carried by the alert) means, in the user's
 // words; absent for an alert about anything else.
@@ -91,15 +92,17 @@ void TerminalFrontEnd::printError(const Alert& alert) {
     // The service may have stored the post and only its answer was lost: a retry could post it
     // twice.
     mayBePosted_ = true;
-    std::fprintf(stderr, "marigold: No answer came after the whole post was sent: %s.\n  %s\n",
-                 cause->c_str(), kMayBePostedText);
+    std::fprintf(stderr, "marigold: %s\n  %s\n",
+                 tr("No answer came after the whole post was sent: %1.", {*cause}).c_str(),
+                 tr(kMayBePostedText).c_str());
     return;
   }
   std::fprintf(stderr, "marigold: %s\n", printable(alert.messageText()).c_str());
   std::string detail = printable(alert.informativeText());
   if (cause) {
-    detail = "The cause: " + *cause + ".";
-    if (uploading_) detail += " Nothing was posted: the post was not sent in full.";
+    detail = uploading_
+                 ? tr("The cause: %1. Nothing was posted: the post was not sent in full.", {*cause})
+                 : tr("The cause: %1.", {*cause});
   }
   if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
 }
@@ -127,7 +130,7 @@ void TerminalFrontEnd::uploadProgressed(const pane::UploadProgress& progress) {
   upload_ = progress;
   if (progress.phase == pane::UploadProgress::Phase::kWaitingForReply && !bodySent_) {
     bodySent_ = true;
-    interrupts_.setOutcome(Interrupts::Outcome{kMayBePostedText, kMayBePosted});
+    interrupts_.setOutcome(Interrupts::Outcome{tr(kMayBePostedText), kMayBePosted});
   }
   if (const auto sheet = uploadSheet_.lock()) render(*sheet);
 }
