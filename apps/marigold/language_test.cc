@@ -111,6 +111,12 @@ TEST_F(MarigoldLanguageTest, ErrorsReadInTheLanguageWithTheSameStatus) {
        "marigold: Dieses Argument war nicht erwartet: --qualty. Meinten Sie '--quality'?\n"
        "  Rufen Sie 'marigold post --help' für die Verwendung auf.\n",
        ""},
+      {{"version", "x\n\x1b[2Jmarigold: done"},
+       2,
+       "marigold: The following argument was not expected: x\\n\\x1b[2Jmarigold: done\n"
+       "  Run 'marigold version --help' for usage.\n",
+       "",
+       ""},
       {{"post"},
        2,
        "marigold: photos is required\n  Run 'marigold post --help' for usage.\n",

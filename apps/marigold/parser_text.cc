@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/translation.h"
+#include "terminal_text.h"
 
 namespace marigold::cli {
 namespace {
@@ -97,8 +98,10 @@ std::string subcommandsHeading() { return tr("Subcommands"); }
 
 std::string translatedParseError(const std::string& english) {
   for (const char* shape : kParseErrors) {
-    const auto parts = partsOf(shape, english);
+    auto parts = partsOf(shape, english);
     if (!parts) continue;
+    // The names and values in it are the user's words: shown, they must not reach the terminal raw.
+    for (std::string& part : *parts) part = printable(part);
     switch (parts->size()) {
       case 1:
         return tr(shape, {(*parts)[0]});
@@ -112,7 +115,7 @@ std::string translatedParseError(const std::string& english) {
         break;
     }
   }
-  return english;
+  return printable(english);
 }
 
 }  // namespace marigold::cli

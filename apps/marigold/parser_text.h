@@ -17,8 +17,9 @@ std::shared_ptr<CLI::Formatter> translatedHelpFormatter();
 // on the top command take it.
 std::string subcommandsHeading();
 
-// A parse error's English text (CLI::Error::what()) in the user's language. A text in a shape this
-// does not know stays as it is.
+// A parse error's English text (CLI::Error::what()) in the user's language, the names and values
+// it quotes made printable (see terminal_text.h). A text in a shape this does not know stays as it
+// is.
 std::string translatedParseError(const std::string& english);
 
 }  // namespace marigold::cli
