@@ -210,11 +210,13 @@ TEST_F(MarigoldLanguageTest, ALostAnswerReadsGermanWithTheSameStatus) {
   };
   const Case kCases[] = {
       {{{"LC_ALL", "C"}, {"LANGUAGE", "de"}},
-       {"marigold: No answer came after the whole post was sent: ",
-        "\n  The post may already be on your blog; check before posting again.\n"}},
+       {"\nmarigold: No answer came after the whole post was sent: the connection was closed "
+        "without an answer.\n"
+        "  The post may already be on your blog; check before posting again.\n"}},
       {{{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}},
-       {"marigold: Nachdem der ganze Beitrag gesendet war, kam keine Antwort: ",
-        "\n  Der Beitrag ist vielleicht schon in Ihrem Blog; prüfen Sie das, bevor Sie erneut "
+       {"\nmarigold: Nachdem der ganze Beitrag gesendet war, kam keine Antwort: die Verbindung "
+        "wurde ohne Antwort geschlossen.\n"
+        "  Der Beitrag ist vielleicht schon in Ihrem Blog; prüfen Sie das, bevor Sie erneut "
         "veröffentlichen.\n"}},
   };
   for (const Case& c : kCases) {

@@ -27,23 +27,23 @@ std::optional<std::string> networkCause(const Alert& alert) {
   if (!error || error->domain != kURLLoadingErrorDomain) return std::nullopt;
   switch (error->code) {
     case 6:
-      return "the host name was not found";
+      return tr("the host name was not found");
     case 7:
-      return "the connection was refused";
+      return tr("the connection was refused");
     case 28:
-      return "no answer came in time";
+      return tr("no answer came in time");
     case 35:
     case 60:
     case 77:
-      return "the secure connection could not be set up";
+      return tr("the secure connection could not be set up");
     case 52:
-      return "the connection was closed without an answer";
+      return tr("the connection was closed without an answer");
     case 55:
-      return "the connection broke off while sending";
+      return tr("the connection broke off while sending");
     case 56:
-      return "the connection broke off while receiving";
+      return tr("the connection broke off while receiving");
     default:
-      return "a network error (libcurl " + std::to_string(error->code) + ")";
+      return tr("a network error (libcurl %1)", {std::to_string(error->code)});
   }
 }
 
