@@ -258,6 +258,33 @@ void BM_QImage(benchmark::State& state, PhotoSize size) {
 }
 #endif
 
+// What the window does when the user removes the last photo of the selection: the rest prepared
+// again with what the first preparation kept (imaging::PreparationCache). Time is that second
+// preparation; decodes how often it decoded a file (none: Fit encodes again from the held
+// pictures), held_MiB the pixels the cache holds, peak_MiB a fresh process doing both.
+void BM_OursAfterRemoval(benchmark::State& state, PhotoSize size) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  const auto sources = photos().first(count);
+  const std::vector<std::string> rest(sources.begin(), sources.end() - 1);
+  marigold::imaging::PreparationOptions options;
+  options.size = size;
+  std::size_t decodes = 0;
+  std::uint64_t held = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    marigold::imaging::PreparationCache cache(photos().output("kept"));
+    (void)marigold::imaging::preparePhotos(sources, photos().output("first"), options, {}, &cache);
+    const fs::path out = photos().output("again");
+    state.ResumeTiming();
+    const auto result = marigold::imaging::preparePhotos(rest, out, options, {}, &cache);
+    decodes = result.decodes;
+    held = cache.heldPixelBytes();
+  }
+  state.counters["decodes"] = static_cast<double>(decodes);
+  state.counters["held_MiB"] = static_cast<double>(held) / 1048576.0;
+  state.counters["peak_MiB"] = mib(childPeakKiB("ours-kept", size, count));
+}
+
 // The child of childPeakKiB: --peak-child MODE SIZE EDGE OUT PHOTO...
 int peakChild(int argc, char** argv) {
   if (argc < 7) return 2;
@@ -269,6 +296,20 @@ int peakChild(int argc, char** argv) {
 #ifdef MARIGOLD_BENCH_QT
   if (mode == "qt") return prepareWithQt(sources, out, std::stoi(argv[4])) ? 0 : 1;
 #endif
+  if (mode == "ours-kept") {
+    marigold::imaging::PreparationOptions options;
+    options.size = size;
+    marigold::imaging::PreparationCache cache(out / "kept");
+    fs::create_directories(out / "first");
+    fs::create_directories(out / "again");
+    const std::vector<std::string> rest(sources.begin(), sources.end() - 1);
+    const auto first =
+        marigold::imaging::preparePhotos(sources, out / "first", options, {}, &cache);
+    const auto again = marigold::imaging::preparePhotos(rest, out / "again", options, {}, &cache);
+    std::fprintf(stderr, "decodes %zu then %zu, %.1f MiB of pictures held\n", first.decodes,
+                 again.decodes, static_cast<double>(cache.heldPixelBytes()) / 1048576.0);
+    return first.leftOut().empty() && again.leftOut().empty() ? 0 : 1;
+  }
   const auto result = prepareOurs(sources, out, size);
   return mode == "ours" && result.leftOut().empty() ? 0 : 1;
 }
@@ -299,6 +340,14 @@ BENCHMARK_CAPTURE(BM_QImage, to_2048, PhotoSize::kLongEdge2048)
 #endif
 BENCHMARK_CAPTURE(BM_Ours, fit, PhotoSize::kFit)
     ->Arg(1)
+    ->Arg(10)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OursAfterRemoval, fit, PhotoSize::kFit)
+    ->Arg(10)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OursAfterRemoval, to_2048, PhotoSize::kLongEdge2048)
     ->Arg(10)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

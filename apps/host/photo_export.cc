@@ -11,10 +11,11 @@ std::vector<std::string> PreparedSelection::paths() const {
 PreparedSelection prepareSelection(const ScratchFolder& scratch,
                                    const std::vector<std::string>& originals,
                                    const imaging::PreparationOptions& options,
-                                   const imaging::PreparationProgress& progress) {
+                                   const imaging::PreparationProgress& progress,
+                                   imaging::PreparationCache* cache) {
   PreparedSelection selection;
   selection.folder = scratch.newFolder("photos");
-  selection.result = imaging::preparePhotos(originals, selection.folder, options, progress);
+  selection.result = imaging::preparePhotos(originals, selection.folder, options, progress, cache);
   return selection;
 }
 

@@ -25,6 +25,7 @@ struct PreparedSelection {
 PreparedSelection prepareSelection(const ScratchFolder& scratch,
                                    const std::vector<std::string>& originals,
                                    const imaging::PreparationOptions& options,
-                                   const imaging::PreparationProgress& progress = {});
+                                   const imaging::PreparationProgress& progress = {},
+                                   imaging::PreparationCache* cache = nullptr);
 
 }  // namespace marigold::host

@@ -372,6 +372,40 @@ TEST(MarigoldGuiTest, DeleteKeepsTheOtherThumbnailsTheSelectionAndTheScroll) {
   EXPECT_EQ(gui.session().exportManager().imageCount(), 10u);
 }
 
+// Removing or adding a photo prepares only what changed: after Delete, the others' files are not
+// decoded again (Fit encodes them again for their larger share from the pictures it holds) and
+// Post is enabled again; a photo added is the only one decoded.
+TEST(MarigoldGuiTest, RemovingOrAddingAPhotoDecodesNoOtherPhotoAgain) {
+  GuiHarness gui(service());
+  std::vector<std::string> photos;
+  for (int i = 0; i < 4; ++i) {
+    photos.push_back(gui.writePhoto("IMG_" + std::to_string(i) + ".jpg",
+                                    {.width = 3200, .height = 2400, .quality = 90 + i}));
+  }
+  const std::string later = photos.back();
+  photos.pop_back();
+  gui.open(photos);
+  gui.signIn(kUser, kPassword);
+  ASSERT_TRUE(gui.waitUntilPrepared());
+  EXPECT_EQ(gui.window().prepared()->result.decodes, 3u);
+  const std::uint64_t before = gui.window().prepared()->result.photos[0].bytes;
+
+  gui.window().thumbnails()->setFocus();
+  gui.window().thumbnails()->setCurrentRow(2);
+  QTest::keyClick(gui.window().thumbnails(), Qt::Key_Delete);
+  ASSERT_TRUE(gui.waitUntilPrepared());
+  EXPECT_TRUE(gui.window().postButton()->isEnabled());
+  EXPECT_EQ(gui.window().prepared()->result.decodes, 0u);
+  EXPECT_GT(gui.window().prepared()->result.photos[0].bytes, before);  // Fit gave it more room
+  EXPECT_LE(gui.window().prepared()->result.totalBytes(), kLimit);
+
+  gui.window().addPhotos({QString::fromStdString(later)});
+  ASSERT_TRUE(gui.waitUntilPrepared());
+  EXPECT_EQ(gui.window().prepared()->result.decodes, 1u);
+  EXPECT_EQ(gui.session().exportManager().imageCount(), 3u);
+  EXPECT_TRUE(gui.window().postButton()->isEnabled());
+}
+
 // A phone's HEIC gets its thumbnail from the photo pipeline and goes out as JPEG; a file that
 // looks like a JPEG but cannot be decoded is marked, named under the thumbnails and holds the post
 // back until it is removed.
@@ -1121,11 +1155,19 @@ TEST(MarigoldGuiTest, OnlyTheNewestPreparationReachesThePlugIn) {
   const QString line = gui.window().sizeLine()->text();
   EXPECT_TRUE(line.startsWith("1 photo · ") && line.endsWith(" KB of 5 MB · at most 10"))
       << line.toStdString();
+  // Of the older preparations' folders none is left; beside the newest is only the one folder
+  // where the window keeps prepared photos for the next change of the selection.
   std::vector<std::filesystem::path> folders;
+  int kept = 0;
   for (const auto& entry : std::filesystem::directory_iterator(gui.session().scratch().path())) {
-    folders.push_back(entry.path());
+    if (entry.path().filename().string().starts_with("kept-")) {
+      ++kept;
+    } else {
+      folders.push_back(entry.path());
+    }
   }
   EXPECT_EQ(folders, std::vector<std::filesystem::path>{prepared.folder});
+  EXPECT_EQ(kept, 1);
 
   gui.window().addPhotos({QString::fromStdString(small)});
   gui.window().close();

@@ -11,6 +11,7 @@ namespace marigold::gui {
 SelectionPreparer::SelectionPreparer(const host::ScratchFolder& scratch, QObject& context,
                                      ProgressHandler progress, ResultHandler result)
     : scratch_(scratch),
+      cache_(scratch.newFolder("kept")),
       context_(context),
       progress_(std::move(progress)),
       result_(std::move(result)) {
@@ -53,7 +54,7 @@ void SelectionPreparer::prepare(int generation, const std::vector<std::string>& 
   };
   host::PreparedSelection prepared;
   try {
-    prepared = host::prepareSelection(scratch_, originals, options, progress);
+    prepared = host::prepareSelection(scratch_, originals, options, progress, &cache_);
   } catch (const std::exception& e) {
     for (const std::string& original : originals) {
       imaging::PreparedPhoto photo;

@@ -1,7 +1,9 @@
 // The host's export step run off the UI thread: the user's selection prepared for the plug-in
 // (host::prepareSelection) on a worker thread while the window goes on handling events. Only the
 // newest preparation counts: starting another, or stop(), makes the one running stop after the
-// photos it is on, its result is never delivered and its folder is removed. Progress and the
+// photos it is on, its result is never delivered and its folder is removed. What each
+// preparation made is kept for the next (imaging::PreparationCache), so that adding or removing a
+// photo prepares only what that needs, without decoding the other photos again. Progress and the
 // result of the newest preparation arrive on the main thread, through the handlers, while
 // `context` lives. The destructor stops and waits for the worker. Main thread only; not copyable.
 #pragma once
@@ -43,6 +45,7 @@ class SelectionPreparer {
   bool current(int generation) const { return generation_.load() == generation; }
 
   const host::ScratchFolder& scratch_;
+  imaging::PreparationCache cache_;  // used by one preparation at a time, on the worker
   QObject& context_;
   ProgressHandler progress_;
   ResultHandler result_;

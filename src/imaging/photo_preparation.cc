@@ -12,6 +12,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <list>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -56,6 +58,193 @@ struct Target {
   std::optional<std::uint64_t> budget;
   std::optional<FitSample> hint;
 };
+
+// When a file was last changed and how large it is: a kept preparation of it counts only while
+// these are the same.
+struct FileIdentity {
+  std::uintmax_t size = 0;
+  fs::file_time_type time;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// One way a photo was prepared: the choices and share it was made for, written as text.
+std::string preparationKey(const PreparationOptions& options, FileType type, const Target& target) {
+  std::string key = std::string(photoSizeName(options.size)) + "|" +
+                    std::to_string(options.quality) + "|" +
+                    std::string(metadataChoiceName(options.metadata)) + "|" +
+                    std::string(fileTypeName(type)) + "|" + std::to_string(target.longEdge) + "|" +
+                    (target.budget ? std::to_string(*target.budget) : "-");
+  if (target.hint) {
+    char hint[160];
+    std::snprintf(hint, sizeof hint, "|%d,%ju,%d,%.17g,%.17g", target.hint->sourceEdge,
+                  static_cast<std::uintmax_t>(target.hint->sourceBytes), target.hint->edge,
+                  target.hint->bytes, target.hint->power);
+    key += hint;
+  }
+  return key;
+}
+
+}  // namespace
+
+struct PreparationCache::Store {
+  // A prepared file kept, and what it was.
+  struct Kept {
+    std::string key;
+    PreparedPhoto photo;  // its path is the kept file
+    std::optional<FitSample> sample;
+  };
+  // A decoded picture held for Fit, decoded for at least `edge` on its long edge.
+  struct Held {
+    VipsImagePtr picture;
+    int edge = 0;
+    bool keepAlpha = false;
+    std::uint64_t bytes = 0;
+  };
+  struct Entry {
+    FileIdentity identity;
+    bool decodesWhole = false;  // decoded to its end once, without a fault
+    std::list<Kept> kept;       // the newest first
+    std::optional<Held> held;
+    std::uint64_t lastUse = 0;
+  };
+  static constexpr std::size_t kKeptPerPhoto = 4;
+
+  fs::path folder;
+  std::uint64_t heldLimit = 0;
+  mutable std::mutex lock;
+  std::map<std::string, Entry> entries;
+  std::uint64_t heldBytes = 0;
+  std::uint64_t uses = 0;
+  std::uint64_t files = 0;
+
+  // The photo's entry, emptied first when its file is not the one it was made from.
+  Entry& entryFor(const std::string& source, const FileIdentity& identity) {
+    Entry& entry = entries[source];
+    if (entry.identity != identity) {
+      forget(entry);
+      entry = Entry{};
+      entry.identity = identity;
+    }
+    entry.lastUse = ++uses;
+    return entry;
+  }
+
+  void forget(Entry& entry) {
+    for (const Kept& kept : entry.kept) removeFile(kept.photo.path);
+    entry.kept.clear();
+    if (entry.held) heldBytes -= entry.held->bytes;
+    entry.held.reset();
+  }
+
+  static void removeFile(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+  }
+
+  // `to` made as a new name of `from`, or a copy where a link cannot be made.
+  static bool linkOrCopy(const fs::path& from, const fs::path& to) {
+    std::error_code error;
+    fs::create_hard_link(from, to, error);
+    if (!error) return true;
+    return fs::copy_file(from, to, error) && !error;
+  }
+
+  bool decodesWhole(const std::string& source, const FileIdentity& identity) {
+    std::lock_guard guard(lock);
+    return entryFor(source, identity).decodesWhole;
+  }
+
+  void markDecodesWhole(const std::string& source, const FileIdentity& identity) {
+    std::lock_guard guard(lock);
+    entryFor(source, identity).decodesWhole = true;
+  }
+
+  // The photo as it was prepared for `key`, its file linked to `path`; absent when it was not.
+  std::optional<Kept> find(const std::string& source, const FileIdentity& identity,
+                           const std::string& key, const fs::path& path) {
+    std::lock_guard guard(lock);
+    Entry& entry = entryFor(source, identity);
+    for (auto it = entry.kept.begin(); it != entry.kept.end(); ++it) {
+      if (it->key != key) continue;
+      if (!linkOrCopy(it->photo.path, path)) return std::nullopt;
+      entry.kept.splice(entry.kept.begin(), entry.kept, it);
+      Kept found = entry.kept.front();
+      found.photo.path = path;
+      return found;
+    }
+    return std::nullopt;
+  }
+
+  void keep(const std::string& source, const FileIdentity& identity, const std::string& key,
+            const PreparedPhoto& photo, const std::optional<FitSample>& sample) {
+    std::lock_guard guard(lock);
+    Entry& entry = entryFor(source, identity);
+    fs::path file = folder / (std::to_string(++files) + photo.path.extension().string());
+    if (!linkOrCopy(photo.path, file)) return;
+    std::erase_if(entry.kept, [&](const Kept& kept) {
+      if (kept.key != key) return false;
+      removeFile(kept.photo.path);
+      return true;
+    });
+    PreparedPhoto kept = photo;
+    kept.path = std::move(file);
+    entry.kept.push_front({key, std::move(kept), sample});
+    while (entry.kept.size() > kKeptPerPhoto) {
+      removeFile(entry.kept.back().photo.path);
+      entry.kept.pop_back();
+    }
+  }
+
+  // The picture held for the photo when it was decoded for `edge` or larger.
+  VipsImagePtr heldPicture(const std::string& source, const FileIdentity& identity, int edge,
+                           bool keepAlpha) {
+    std::lock_guard guard(lock);
+    Entry& entry = entryFor(source, identity);
+    if (!entry.held || entry.held->edge < edge || entry.held->keepAlpha != keepAlpha) return {};
+    return sharedReference(entry.held->picture.get());
+  }
+
+  // Holds the picture, letting the least recently used others go to stay within the limit.
+  void hold(const std::string& source, const FileIdentity& identity, VipsImage* picture, int edge,
+            bool keepAlpha) {
+    std::lock_guard guard(lock);
+    const std::uint64_t bytes = pixelBytesOf(picture);
+    if (bytes > heldLimit) return;
+    Entry& entry = entryFor(source, identity);
+    if (entry.held) heldBytes -= entry.held->bytes;
+    entry.held.reset();
+    while (heldBytes + bytes > heldLimit) {
+      Entry* oldest = nullptr;
+      for (auto& [name, other] : entries) {
+        if (other.held && (!oldest || other.lastUse < oldest->lastUse)) oldest = &other;
+      }
+      if (!oldest) break;
+      heldBytes -= oldest->held->bytes;
+      oldest->held.reset();
+    }
+    entry.held = Held{sharedReference(picture), edge, keepAlpha, bytes};
+    heldBytes += bytes;
+  }
+};
+
+PreparationCache::PreparationCache(fs::path folder, std::uint64_t heldBytes)
+    : store_(std::make_unique<Store>()) {
+  fs::create_directories(folder);
+  store_->folder = std::move(folder);
+  store_->heldLimit = heldBytes;
+}
+
+PreparationCache::~PreparationCache() {
+  std::error_code ignored;
+  fs::remove_all(store_->folder, ignored);
+}
+
+std::uint64_t PreparationCache::heldPixelBytes() const {
+  std::lock_guard guard(store_->lock);
+  return store_->heldBytes;
+}
+
+namespace {
 
 std::vector<std::uint8_t> readBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -108,8 +297,8 @@ const char* extensionOf(FileType type) {
 class PhotoJob {
  public:
   PhotoJob(std::string source, std::size_t index, const fs::path& folder,
-           const PreparationOptions& options)
-      : options_(options) {
+           const PreparationOptions& options, PreparationCache::Store* cache)
+      : options_(options), cache_(cache) {
     photo_.source = std::move(source);
     const std::string stem = fs::path(photo_.source).stem().string();
     char prefix[16];
@@ -126,6 +315,7 @@ class PhotoJob {
       photo_.sourceWidth = header_.width;
       photo_.sourceHeight = header_.height;
       photo_.sourceBytes = fs::file_size(photo_.source);
+      identity_ = {photo_.sourceBytes, fs::last_write_time(photo_.source)};
     });
     probed_ = photo_;
     return ok;
@@ -136,13 +326,26 @@ class PhotoJob {
     if (!probed_.ok()) return;
     discard();
     photo_ = probed_;
+    sample_.reset();
+    const std::string key = cache_ ? preparationKey(options_, photo_.type, target) : "";
+    if (cache_) {
+      fs::path path = pathStem_;
+      path += extensionOf(photo_.type);
+      if (auto kept = cache_->find(photo_.source, identity_, key, path)) {
+        photo_ = std::move(kept->photo);
+        sample_ = std::move(kept->sample);
+        return;
+      }
+    }
     guarded([&] { run(target); });
+    if (cache_ && photo_.ok()) cache_->keep(photo_.source, identity_, key, photo_, sample_);
   }
 
   const PreparedPhoto& photo() const { return photo_; }
   PreparedPhoto take() { return std::move(photo_); }
   // How this photo's fit came out, for the others of its selection.
   const std::optional<FitSample>& sample() const { return sample_; }
+  std::size_t decodes() const { return decodes_; }
 
  private:
   // Runs a step that starts from the file; its failure leaves the photo out with its own reason.
@@ -187,7 +390,33 @@ class PhotoJob {
   }
 
   // Decodes the whole picture at a small size: a file that is damaged or cut short fails here.
-  void checkDecodes() { decodeScaled(photo_.source, header_, 32, decodeOptions(true)); }
+  // Once a file has decoded whole, a cache knows it does.
+  void checkDecodes() {
+    if (cache_ && cache_->decodesWhole(photo_.source, identity_)) return;
+    decodeFile(32, decodeOptions(true));
+    if (cache_) cache_->markDecodesWhole(photo_.source, identity_);
+  }
+
+  VipsImagePtr decodeFile(int longEdge, const DecodeOptions& decode) {
+    ++decodes_;
+    return decodeScaled(photo_.source, header_, longEdge, decode);
+  }
+
+  // The picture Fit encodes its sizes from: the one the cache holds when it is large enough,
+  // else decoded (and then held).
+  VipsImagePtr heldPicture(int edge) {
+    if (cache_) {
+      if (VipsImagePtr held = cache_->heldPicture(photo_.source, identity_, edge, keepsAlpha())) {
+        return held;
+      }
+    }
+    VipsImagePtr held = decodeFile(edge, decodeOptions(true));
+    if (cache_) {
+      cache_->hold(photo_.source, identity_, held.get(), edge, keepsAlpha());
+      cache_->markDecodesWhole(photo_.source, identity_);
+    }
+    return held;
+  }
 
   void run(const Target& target) {
     const bool sameType = photo_.type == header_.type && header_.plainSRGB;
@@ -205,7 +434,7 @@ class PhotoJob {
     }
     if (!target.budget) {
       // Decoded as it is encoded: held in memory only a strip at a time.
-      VipsImagePtr pixels = decodeScaled(photo_.source, header_, maxEdge, decodeOptions(false));
+      VipsImagePtr pixels = decodeFile(maxEdge, decodeOptions(false));
       std::vector<std::uint8_t> bytes = encodeBytes(pixels.get(), options_.quality);
       finish(std::move(bytes), photo_.width, photo_.height, true);
       return;
@@ -238,13 +467,13 @@ class PhotoJob {
     const int heldEdge = decodeEdgeFor(edge, maxEdge);
     VipsImagePtr held;
     if (pixelsAt(heldEdge) <= kHeldPixels) {
-      held = decodeScaled(photo_.source, header_, heldEdge, decodeOptions(true));
+      held = heldPicture(heldEdge);
     }
     const int heldLongEdge = held ? std::max(widthOf(held.get()), frameHeightOf(held.get())) : 0;
     auto pictureAt = [&](int longEdge) -> VipsImagePtr {
       if (held && longEdge < heldLongEdge) return scaledDown(held.get(), longEdge);
       if (held && longEdge == heldLongEdge) return nullptr;  // the held picture itself
-      return decodeScaled(photo_.source, header_, longEdge, decodeOptions(false));
+      return decodeFile(longEdge, decodeOptions(false));
     };
     int quality = options_.quality;
     // The largest edge known to fit and the smallest known not to, at the current quality.
@@ -373,6 +602,9 @@ class PhotoJob {
   }
 
   const PreparationOptions& options_;
+  PreparationCache::Store* cache_;
+  FileIdentity identity_;
+  std::size_t decodes_ = 0;
   PreparedPhoto photo_;
   PreparedPhoto probed_;  // as the header described it, before any preparation
   PhotoHeader header_;
@@ -559,12 +791,12 @@ std::vector<const PreparedPhoto*> PreparationResult::leftOut() const {
 
 PreparationResult preparePhotos(const std::vector<std::string>& sources, const fs::path& folder,
                                 const PreparationOptions& options,
-                                const PreparationProgress& progress) {
+                                const PreparationProgress& progress, PreparationCache* cache) {
   startImageLibraries();
   std::vector<PhotoJob> jobs;
   jobs.reserve(sources.size());
   for (std::size_t i = 0; i < sources.size(); ++i)
-    jobs.emplace_back(sources[i], i, folder, options);
+    jobs.emplace_back(sources[i], i, folder, options, cache ? &cache->store() : nullptr);
 
   std::atomic<bool> stop{false};
   std::mutex progressLock;
@@ -597,7 +829,10 @@ PreparationResult preparePhotos(const std::vector<std::string>& sources, const f
 
   PreparationResult result;
   result.cancelled = stop;
-  for (auto& job : jobs) result.photos.push_back(job.take());
+  for (auto& job : jobs) {
+    result.decodes += job.decodes();
+    result.photos.push_back(job.take());
+  }
   return result;
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,6 +91,9 @@ struct PreparedPhoto {
 struct PreparationResult {
   std::vector<PreparedPhoto> photos;  // in the order given, left-out photos included
   bool cancelled = false;             // the progress callback stopped it; photos is incomplete
+  // How often a photo's file was decoded for it; a photo taken from a PreparationCache, or
+  // encoded again from the picture it holds, counts none.
+  std::size_t decodes = 0;
 
   std::uint64_t totalBytes() const;  // of the prepared photos
   std::vector<std::filesystem::path> preparedPaths() const;
@@ -100,11 +104,39 @@ struct PreparationResult {
 // whichever thread prepared it. Answers false to stop: the rest is not prepared.
 using PreparationProgress = std::function<bool(std::size_t done, std::size_t total)>;
 
+// What a host keeps from one preparation of a changing selection for the next, so that adding or
+// removing a photo prepares only what the change needs. Per photo: its prepared files for the
+// last few choices it was prepared with (linked into the cache's own folder, so no memory), and
+// for Fit the decoded picture its sizes are encoded from, up to `heldBytes` of pixels in all (the
+// least recently used let go first), so that a new share of the limit encodes again without
+// decoding the file again. A photo whose file changed (size or time) is prepared anew. Thread-safe;
+// the folder is made if needed and removed with the object.
+class PreparationCache {
+ public:
+  static constexpr std::uint64_t kDefaultHeldBytes = std::uint64_t{256} << 20;
+
+  explicit PreparationCache(std::filesystem::path folder,
+                            std::uint64_t heldBytes = kDefaultHeldBytes);
+  ~PreparationCache();
+  PreparationCache(const PreparationCache&) = delete;
+  PreparationCache& operator=(const PreparationCache&) = delete;
+
+  std::uint64_t heldPixelBytes() const;  // of the decoded pictures held now
+
+  struct Store;  // what preparePhotos reads and keeps
+  Store& store() { return *store_; }
+
+ private:
+  std::unique_ptr<Store> store_;
+};
+
 // Prepares `sources` into `folder`, which must exist (the caller owns it and what is written).
+// With a `cache`, what it kept is used and what is made is kept in it.
 [[nodiscard]] PreparationResult preparePhotos(const std::vector<std::string>& sources,
                                               const std::filesystem::path& folder,
                                               const PreparationOptions& options,
-                                              const PreparationProgress& progress = {});
+                                              const PreparationProgress& progress = {},
+                                              PreparationCache* cache = nullptr);
 
 // One line for the user saying what was done, e.g. "3 photos scaled to 2048 px, location removed:
 // 4.7 MB of 5 MB" (MB of 1,048,576 bytes, as the limit is counted).

@@ -142,6 +142,15 @@ class PhotoPreparationTest : public ::testing::Test {
     return preparePhotos(sources, out, options);
   }
 
+  PreparationResult prepareWith(PreparationCache& cache, const std::vector<fs::path>& photos,
+                                PreparationOptions options) {
+    const fs::path out = home_.path() / ("out-" + std::to_string(++runs_));
+    fs::create_directories(out);
+    std::vector<std::string> sources;
+    for (const auto& p : photos) sources.push_back(p.string());
+    return preparePhotos(sources, out, options, {}, &cache);
+  }
+
   fs::path cameraPhoto(const std::string& name, testing::CameraPhoto photo = {}) {
     const fs::path path = file(name);
     testing::writeCameraPhoto(path, photo);
@@ -402,6 +411,66 @@ TEST_F(PhotoPreparationTest, FitFillsTheLimitForEveryTypeAndGivesTheSameBytesEve
     for (std::size_t i = 0; i < selection.size(); ++i) {
       EXPECT_EQ(readFile(first.photos[i].path), readFile(second.photos[i].path));
     }
+  }
+}
+
+// A selection prepared again with a photo removed, added or changed, with what the last
+// preparations left in a cache: only a new or changed file is decoded. A fixed size gives the
+// same bytes as a preparation from nothing; Fit encodes the others again for their new share
+// from the pictures it holds, and the whole still fills the limit without passing it. A cache
+// whose bound holds no picture decodes again rather than grow.
+TEST_F(PhotoPreparationTest, ACachedSelectionDecodesOnlyWhatIsNewOrChanged) {
+  constexpr std::uint64_t kLimit = 1024 * 1024;
+  std::vector<fs::path> photos;
+  for (int i = 0; i < 4; ++i) {
+    photos.push_back(cameraPhoto("IMG_" + std::to_string(i) + ".jpg",
+                                 {.width = 2000, .height = 1500, .quality = 90 + i}));
+  }
+  const std::vector<fs::path> three(photos.begin(), photos.begin() + 3);
+  struct Case {
+    PhotoSize size;
+    std::uint64_t heldBytes;
+    std::size_t decodesAfterRemoval;
+  };
+  const Case cases[] = {
+      {PhotoSize::kLongEdge1280, PreparationCache::kDefaultHeldBytes, 0},
+      {PhotoSize::kFit, PreparationCache::kDefaultHeldBytes, 0},
+      {PhotoSize::kFit, 1, 3},  // nothing held: each decoded again
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(photoSizeName(c.size)) + " holding " + std::to_string(c.heldBytes));
+    const PreparationOptions options = choices(c.size, MetadataChoice::kRemoveLocation, kLimit);
+    PreparationCache cache(home_.path() / ("kept-" + std::to_string(++runs_)), c.heldBytes);
+    const PreparationResult all = prepareWith(cache, photos, options);
+    ASSERT_TRUE(all.leftOut().empty());
+    EXPECT_GE(all.decodes, photos.size());
+    EXPECT_LE(cache.heldPixelBytes(), c.heldBytes);
+
+    const PreparationResult removed = prepareWith(cache, three, options);
+    ASSERT_TRUE(removed.leftOut().empty());
+    EXPECT_EQ(removed.decodes, c.decodesAfterRemoval);
+    const PreparationResult fresh = prepare(three, options);
+    if (c.size == PhotoSize::kFit) {
+      EXPECT_LE(removed.totalBytes(), kLimit);
+      EXPECT_GE(removed.totalBytes(), kLimit * 9 / 10);
+      EXPECT_GT(removed.photos[0].bytes, all.photos[0].bytes);  // a larger share each
+    } else {
+      for (std::size_t i = 0; i < three.size(); ++i) {
+        EXPECT_EQ(readFile(removed.photos[i].path), readFile(fresh.photos[i].path));
+      }
+    }
+    if (c.heldBytes == 1) continue;
+
+    EXPECT_EQ(prepareWith(cache, photos, options).decodes, 0u);             // as it was at first
+    testing::writeCameraPhoto(photos[1], {.width = 1600, .height = 1200});  // the file changed
+    const PreparationResult changed = prepareWith(cache, photos, options);
+    EXPECT_EQ(changed.decodes, 1u);
+    EXPECT_EQ(changed.photos[1].sourceWidth, 1200);  // upright
+    const fs::path added = cameraPhoto("IMG_new.jpg", {.width = 2000, .height = 1500});
+    std::vector<fs::path> more = photos;
+    more.push_back(added);
+    EXPECT_EQ(prepareWith(cache, more, options).decodes, 1u);
+    testing::writeCameraPhoto(photos[1], {.width = 2000, .height = 1500, .quality = 91});
   }
 }
 

@@ -304,6 +304,15 @@ VipsImagePtr scaledDown(VipsImage* image, int longEdge) {
 int widthOf(VipsImage* image) { return vips_image_get_width(image); }
 int frameHeightOf(VipsImage* image) { return vips_image_get_page_height(image); }
 
+std::uint64_t pixelBytesOf(VipsImage* image) {
+  return static_cast<std::uint64_t>(VIPS_IMAGE_SIZEOF_IMAGE(image));
+}
+
+VipsImagePtr sharedReference(VipsImage* image) {
+  g_object_ref(image);
+  return VipsImagePtr(image);
+}
+
 std::vector<std::uint8_t> encode(VipsImage* image, FileType type, int quality) {
   void* buffer = nullptr;
   std::size_t length = 0;

@@ -49,6 +49,8 @@ struct VipsImageUnref {
   void operator()(VipsImage* image) const;
 };
 using VipsImagePtr = std::unique_ptr<VipsImage, VipsImageUnref>;
+// One more reference to `image`, for a second owner of the same picture.
+VipsImagePtr sharedReference(VipsImage* image);
 
 struct PhotoHeader {
   FileType type = FileType::kJPEG;
@@ -81,6 +83,8 @@ VipsImagePtr scaledDown(VipsImage* image, int longEdge);
 // Width and the height of one frame.
 int widthOf(VipsImage* image);
 int frameHeightOf(VipsImage* image);
+// The bytes its pixels take when held in memory.
+std::uint64_t pixelBytesOf(VipsImage* image);
 
 // The encoded file, without any metadata; `quality` counts for JPEG only. The picture is one
 // decodeScaled made (a JPEG takes its first frame).
