@@ -587,6 +587,24 @@ TEST(MarigoldGuiTest, SlowUploadKeepsTheWindowLiveAndCancelStoresNothing) {
   ASSERT_TRUE(GuiHarness::waitFor([&] { return sheet->paintedValue() > barBefore + 50; }));
   QTest::qWait(50);
   EXPECT_GT(paintedWidth(gui.window(), *sheet->progressBar()), paintedBefore);
+  // Each time, the screen comes to show the step the bar was given, within the bar's frame and
+  // rounding, while the upload goes on with nothing else happening (not some earlier step, as a
+  // bar that repaints only when the pointer passes over it would show).
+  QProgressBar* bar = sheet->progressBar();
+  const int grooveWidth = bar->width() - 7;  // paintedWidth's span: the frame left out
+  auto showsItsStep = [&] {
+    const int expected = grooveWidth * sheet->paintedValue() / gui::SheetWidget::kBarSteps;
+    return std::abs(paintedWidth(gui.window(), *bar) - expected) <= 3;
+  };
+  int samples = 0;
+  for (int i = 0; i < 8 && sending(); ++i) {
+    QTest::qWait(60);
+    EXPECT_TRUE(GuiHarness::waitFor(showsItsStep, 1))
+        << "at step " << sheet->paintedValue() << ", on the screen "
+        << paintedWidth(gui.window(), *bar) << " of " << grooveWidth << " pixels";
+    ++samples;
+  }
+  EXPECT_GE(samples, 4);
   const int wakeUpsBefore = static_cast<int>(gui.session().driver().wakeUps());
   const int ticksBefore = ticks;
   ASSERT_TRUE(GuiHarness::waitFor([&] { return ticks >= ticksBefore + 5; }));
