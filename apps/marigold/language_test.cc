@@ -195,6 +195,16 @@ TEST_F(MarigoldLanguageTest, HelpReadsInTheLanguage) {
       japanese.out.find("\nコマンド:\n  post                        写真を1件の写真投稿として"),
       std::string::npos)
       << japanese.out;
+  // A translated label in an option's name leaves its description in the column of the others,
+  // though the label's characters take more bytes than columns.
+  const ProgramOutcome sign =
+      run({"sign", "--help"}, in({{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "ja"}}));
+  EXPECT_NE(sign.out.find("\n  --url TEXT 必須             リクエストのURL\n"
+                          "  --consumer-key TEXT 必須    コンシューマーキー\n"
+                          "  --consumer-secret TEXT 必須 コンシューマーシークレット\n"
+                          "  --method TEXT               HTTPメソッド(既定はGET)\n"),
+            std::string::npos)
+      << sign.out;
 }
 
 // A post whose answer was lost once it was sent whole: the German user reads why and what to do,

@@ -22,6 +22,26 @@ class TranslatedFormatter : public CLI::Formatter {
     }
   }
 
+  // CLI11's layout of an option, with the description's column found by the columns the name
+  // takes on the terminal rather than by its bytes, which a translated label may make differ.
+  std::string make_option(const CLI::Option* option, bool isPositional) const override {
+    const std::string name =
+        "  " + make_option_name(option, isPositional) + make_option_opts(option);
+    const std::string description = make_option_desc(option);
+    const std::size_t column = get_column_width();
+    const std::size_t taken = columnsTaken(name);
+    std::string out = name;
+    if (taken < column) out.append(column - taken, ' ');
+    if (!description.empty()) {
+      if (taken >= column) out += "\n" + std::string(column, ' ');
+      for (const char c : description) {
+        out += c;
+        if (c == '\n') out.append(column, ' ');
+      }
+    }
+    return out + "\n";
+  }
+
   // Options keep CLI11's group name, which a subcommand's own help flag takes whatever the
   // parent's defaults say; the heading is translated where it is shown.
   std::string make_group(std::string group, bool isPositional,

@@ -54,17 +54,6 @@ int columnsOf(std::FILE* stream) {
   return 80;
 }
 
-// The start of `line` that fits in `columns` columns, counting one per character (the progress
-// lines are our own words and numbers).
-std::string fitted(const std::string& line, int columns) {
-  std::size_t characters = 0;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80) continue;
-    if (characters++ == static_cast<std::size_t>(columns)) return line.substr(0, i);
-  }
-  return line;
-}
-
 }  // namespace
 
 TerminalFrontEnd::TerminalFrontEnd(Window& window, std::FILE* progress, Interrupts& interrupts)
@@ -188,7 +177,7 @@ void TerminalFrontEnd::render(const Alert& sheet) {
       line = std::move(bar);
     }
     // A line as wide as the terminal would wrap, and each redraw would leave a line behind.
-    line = fitted(line, columnsOf(progress_) - 1);
+    line = fittedTo(line, static_cast<std::size_t>(columnsOf(progress_) - 1));
     if (line == lastMessage_) return;
     lastMessage_ = line;
     std::fprintf(progress_, "\r\033[K%s", line.c_str());

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <limits>
+#include <utility>
 
 namespace marigold::cli {
 namespace {
@@ -78,7 +80,45 @@ std::string escaped(std::string_view text, bool keepLineBreaks) {
   return out;
 }
 
+// Whether a character takes two columns: the East Asian wide and fullwidth blocks.
+bool isWide(char32_t point) {
+  return (point >= 0x1100 && point <= 0x115F) || (point >= 0x2E80 && point <= 0x303E) ||
+         (point >= 0x3041 && point <= 0x33FF) || (point >= 0x3400 && point <= 0x4DBF) ||
+         (point >= 0x4E00 && point <= 0x9FFF) || (point >= 0xA000 && point <= 0xA4CF) ||
+         (point >= 0xAC00 && point <= 0xD7A3) || (point >= 0xF900 && point <= 0xFAFF) ||
+         (point >= 0xFE30 && point <= 0xFE4F) || (point >= 0xFF00 && point <= 0xFF60) ||
+         (point >= 0xFFE0 && point <= 0xFFE6) || (point >= 0x20000 && point <= 0x3FFFD);
+}
+
+// The length in bytes of the start of `text` that fits in `columns` columns, and the columns it
+// takes. A byte that starts no well-formed character counts as one column.
+std::pair<std::size_t, std::size_t> measure(std::string_view text, std::size_t columns) {
+  std::size_t at = 0, taken = 0;
+  while (at < text.size()) {
+    char32_t point = 0;
+    std::size_t length = decode(text.substr(at), point);
+    std::size_t width = 1;
+    if (length == 0) {
+      length = 1;
+    } else if (isWide(point)) {
+      width = 2;
+    }
+    if (taken + width > columns) break;
+    taken += width;
+    at += length;
+  }
+  return {at, taken};
+}
+
 }  // namespace
+
+std::size_t columnsTaken(std::string_view text) {
+  return measure(text, std::numeric_limits<std::size_t>::max()).second;
+}
+
+std::string fittedTo(std::string_view text, std::size_t columns) {
+  return std::string(text.substr(0, measure(text, columns).first));
+}
 
 std::string printable(std::string_view text) { return escaped(text, false); }
 

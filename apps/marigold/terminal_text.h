@@ -16,4 +16,11 @@ std::string printable(std::string_view text);
 // outside parts went through printable() already.
 std::string printableLines(std::string_view text);
 
+// The columns `text` takes on a terminal: one per character, two for the wide characters of East
+// Asian scripts (a translated message's Japanese, say).
+std::size_t columnsTaken(std::string_view text);
+
+// The start of `text` that fits in `columns` columns, ending between two characters.
+std::string fittedTo(std::string_view text, std::size_t columns);
+
 }  // namespace marigold::cli
