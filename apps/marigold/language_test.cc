@@ -241,5 +241,39 @@ TEST_F(MarigoldLanguageTest, ALostAnswerReadsGermanWithTheSameStatus) {
   }
 }
 
+// A post made in German: the same --json, byte for byte, and the same status as the same post
+// made in English, and the service stores the same post (the state as the service names it).
+TEST_F(MarigoldLanguageTest, APostsJsonAndWhatIsSentAreTheSameInEveryLanguage) {
+  const std::string photo = writePhoto("photo.jpg");
+  const std::vector<std::string> args = {"post",   "--user",  "ada",   "--password-stdin",
+                                         "--json", "--state", "draft", "--caption",
+                                         "Morgen", photo};
+  std::vector<std::string> outputs;
+  for (const auto& variables :
+       {std::map<std::string, std::string>{{"LC_ALL", "C"}},
+        std::map<std::string, std::string>{{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}},
+        std::map<std::string, std::string>{{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "ja"}}}) {
+    startSimulator({});
+    ProgramRun how = in(variables);
+    how.input = "secret pass\n";
+    const ProgramOutcome o = run(args, how);
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    ASSERT_EQ(sim_->state().posts().size(), 1u);
+    const sim::StoredPost& stored = sim_->state().posts().front();
+    const auto field = [&](const std::string& name) {
+      for (const auto& [key, value] : stored.fields) {
+        if (key == name) return value;
+      }
+      return std::string("(absent)");
+    };
+    EXPECT_EQ(field("state"), "draft");
+    EXPECT_EQ(field("caption"), "Morgen");
+    outputs.push_back(o.out);
+  }
+  EXPECT_NE(outputs[0].find("\"state\":\"Draft\""), std::string::npos) << outputs[0];
+  EXPECT_EQ(outputs[1], outputs[0]) << "German";
+  EXPECT_EQ(outputs[2], outputs[0]) << "Japanese";
+}
+
 }  // namespace
 }  // namespace marigold
