@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -273,6 +274,37 @@ TEST_F(MarigoldLanguageTest, APostsJsonAndWhatIsSentAreTheSameInEveryLanguage) {
   EXPECT_NE(outputs[0].find("\"state\":\"Draft\""), std::string::npos) << outputs[0];
   EXPECT_EQ(outputs[1], outputs[0]) << "German";
   EXPECT_EQ(outputs[2], outputs[0]) << "Japanese";
+}
+
+// A post the service refuses: the plug-in's message and advice read in the user's language (the
+// service's own words stay as it gave them), with the same exit status as in English.
+TEST_F(MarigoldLanguageTest, ARefusedPostReadsInTheLanguageWithTheSameStatus) {
+  const std::string photo = writePhoto("photo.jpg");
+  const std::string english =
+      "marigold: The post failed: Not Authorized (HTTP 401)\n"
+      "  Plinth gave the reason permission_denied. You are still signed in.\n";
+  struct Case {
+    std::map<std::string, std::string> variables;
+    std::string wantError;
+  };
+  const Case kCases[] = {
+      {{}, english},
+      {{{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}},
+       "marigold: Der Beitrag ist fehlgeschlagen: Not Authorized (HTTP 401)\n"
+       "  Plinth hat den Grund permission_denied genannt. Sie sind weiterhin angemeldet.\n"},
+      {{{"LC_ALL", "C"}, {"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}}, english},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.wantError);
+    startSimulator([](sim::SimOptions& o) { o.faults.refusePosts = {"permission_denied"}; });
+    ProgramRun how = in(c.variables);
+    how.input = "secret pass\n";
+    const ProgramOutcome o =
+        run({"post", "--user", "ada", "--password-stdin", "--quiet", photo}, how);
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.err, c.wantError);
+    EXPECT_EQ(sim_->state().posts().size(), 0u);
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/log.h"
+#include "base/translation.h"
 #include "platform/application.h"
 #include "platform/window.h"
 
@@ -17,7 +18,7 @@ std::shared_ptr<Alert> Alert::alertWithError(const Error& error) {
   std::string details = error.domain + " error " + std::to_string(error.code) + ".";
   if (error.underlying) details += " " + error.underlying->description;
   alert->setInformativeText(std::move(details));
-  alert->addButtonWithTitle("OK");
+  alert->addButtonWithTitle(tr("OK"));
   alert->error_ = error;
   return alert;
 }
@@ -67,7 +68,7 @@ void Alert::watchAccessory() {
 }
 
 void Alert::ensureButton() {
-  if (buttons_.empty()) addButtonWithTitle("OK");
+  if (buttons_.empty()) addButtonWithTitle(tr("OK"));
 }
 
 void Alert::beginSheetModalForWindow(Window& window, EndHandler endHandler) {

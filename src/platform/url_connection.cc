@@ -21,6 +21,7 @@
 
 #include "base/ascii.h"
 #include "base/exception_barrier.h"
+#include "base/translation.h"
 #include "platform/curl_handles.h"
 
 namespace marigold {
@@ -182,21 +183,21 @@ Error loadingError(long code, std::string_view detail, const URLRequest& request
 std::string failureReason(const Error& error) {
   switch (error.code) {
     case kURLLoadingRedirectRefused:
-      return "redirected elsewhere";
+      return tr("redirected elsewhere");
     case kURLLoadingReplyTooLarge:
-      return "reply too large";
+      return tr("reply too large");
     case kURLLoadingTimeLimit:
-      return "took too long in all";
+      return tr("took too long in all");
     case CURLE_OPERATION_TIMEDOUT:
-      return "timed out";
+      return tr("timed out");
     case CURLE_PEER_FAILED_VERIFICATION:
-      return "certificate not trusted";
+      return tr("certificate not trusted");
     case CURLE_COULDNT_CONNECT:
-      return "connection refused";
+      return tr("connection refused");
     case CURLE_COULDNT_RESOLVE_HOST:
-      return "host not found";
+      return tr("host not found");
     case CURLE_ABORTED_BY_CALLBACK:
-      return "cancelled";
+      return tr("cancelled");
     default:
       return curl_easy_strerror(static_cast<CURLcode>(error.code));
   }

@@ -121,8 +121,8 @@ SynchronousReply sendSynchronousRequest(const URLRequest& request,
 
 // A few words for why an exchange got no reply, fit to follow "Could not reach ...: ": "timed
 // out", "certificate not trusted", "connection refused", "host not found", "redirected elsewhere",
-// "reply too large", "took too long in all", else the transport's own short text. For an error of
-// kURLLoadingErrorDomain.
+// "reply too large", "took too long in all" (in the user's language), else the transport's own
+// short text (in English). For an error of kURLLoadingErrorDomain.
 std::string failureReason(const Error& error);
 
 }  // namespace marigold

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/log.h"
+#include "base/translation.h"
 #include "crypto/uuid.h"
 #include "encoding/oauth_url_encoding.h"
 #include "oauth/token_manager.h"
@@ -41,7 +42,7 @@ class BrowserSignIn::Flow final : public OATokenManagerDelegate {
         });
     const int port = listener_->start();
     if (port == 0) {
-      finish({std::nullopt, false, "Marigold could not listen on 127.0.0.1 for the browser."});
+      finish({std::nullopt, false, tr("Marigold could not listen on 127.0.0.1 for the browser.")});
       return false;
     }
     callback_ = "http://127.0.0.1:" + std::to_string(port) + std::string(kCallbackPath) +
@@ -50,9 +51,9 @@ class BrowserSignIn::Flow final : public OATokenManagerDelegate {
       if (auto living = alive.lock(); living && *living) {
         timer_.reset();
         finish({std::nullopt, false,
-                "No answer came from the browser within " +
-                    std::to_string(static_cast<int>(timeLimit_ / 60)) +
-                    " minutes. Sign in with your browser again."});
+                tr("No answer came from the browser within %1 minutes. Sign in with your "
+                   "browser again.",
+                   {std::to_string(static_cast<int>(timeLimit_ / 60))})});
       }
     });
     // Tokens of this flow live only in memory: the one to keep goes where the settings say.
@@ -84,8 +85,8 @@ class BrowserSignIn::Flow final : public OATokenManagerDelegate {
     // user would have to go through the browser again without being told why.
     if (!requestKey_.empty()) {
       finish({std::nullopt, true,
-              "Plinth did not accept the approval from the browser (it may have expired). Sign "
-              "in with your browser again."});
+              tr("Plinth did not accept the approval from the browser (it may have expired). "
+                 "Sign in with your browser again.")});
       return false;
     }
     return true;
@@ -99,12 +100,12 @@ class BrowserSignIn::Flow final : public OATokenManagerDelegate {
       finish({manager.acToken(), false, ""});
     } else if (error && (!ticket || !ticket->response())) {
       finish({std::nullopt, false,
-              "Could not reach Plinth: " + failureReason(*error) +
-                  ". Check your connection and try again."});
+              tr("Could not reach Plinth: %1. Check your connection and try again.",
+                 {failureReason(*error)})});
     } else {
       const int status = ticket && ticket->response() ? ticket->response()->statusCode() : 0;
       finish({std::nullopt, true,
-              "Plinth refused the sign-in (HTTP status " + std::to_string(status) + ")."});
+              tr("Plinth refused the sign-in (HTTP status %1).", {std::to_string(status)})});
     }
     return true;
   }
@@ -113,7 +114,7 @@ class BrowserSignIn::Flow final : public OATokenManagerDelegate {
     if (manager.acToken()) {
       finish({manager.acToken(), false, ""});
     } else {
-      finish({std::nullopt, true, "Plinth refused the sign-in (" + problem.problem() + ")."});
+      finish({std::nullopt, true, tr("Plinth refused the sign-in (%1).", {problem.problem()})});
     }
     return true;
   }
@@ -132,8 +133,8 @@ class BrowserSignIn::Flow final : public OATokenManagerDelegate {
     const auto verifier = answer.find("oauth_verifier");
     if (verifier == answer.end()) {
       finish({std::nullopt, true,
-              "You did not allow Marigold in the browser, so nothing was kept. Sign in again "
-              "when you want to post."});
+              tr("You did not allow Marigold in the browser, so nothing was kept. Sign in again "
+                 "when you want to post.")});
       return;
     }
     manager_->authorizedToken(requestKey_, verifier->second);

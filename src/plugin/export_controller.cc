@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/log.h"
+#include "base/translation.h"
 #include "platform/alert.h"
 #include "platform/atomic_file.h"
 #include "platform/files.h"
@@ -155,7 +156,7 @@ void KZExportController::resetFields() {
       // The keyring could not give the saved secret (locked, unlock refused): say so rather than
       // send an empty password or fall back to another store.
       signInUnanswered_ = true;
-      showLoginFailure("Your saved sign-in could not be read: " + failure->description + ".");
+      showLoginFailure(tr("Your saved sign-in could not be read: %1.", {failure->description}));
     } else if (outlets_.appModel->UID().empty() && outlets_.appModel->accessToken().empty()) {
       // A user name kept without its password (the keyring holds none for it, or it was kept
       // where this host cannot read it): the pane stays signed out for the password to be typed,
@@ -187,7 +188,7 @@ void KZExportController::resetFields() {
   }
 
   if (overLimit)
-    outlets_.notificationField->setStringValue(overCount ? kOverCountNotice : kOverSizeNotice);
+    outlets_.notificationField->setStringValue(tr(overCount ? kOverCountNotice : kOverSizeNotice));
   outlets_.notificationField->setHidden(!overLimit);
 }
 
@@ -209,7 +210,7 @@ void KZExportController::postEnabled(bool enabled) {
 
 void KZExportController::disableClickThroughForPhotoSet() {
   outlets_.plinthClickthrough->setEnabled(false);
-  outlets_.plinthClickthrough->setStringValue("Click through is not available for photo sets");
+  outlets_.plinthClickthrough->setStringValue(tr("Click through is not available for photo sets"));
 }
 
 void KZExportController::endPluginRun() {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -283,8 +284,10 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   void showLoginFailure(const std::string& cause);
   void showRememberFailure(const std::string& reason);
   void showBlogListFailure(const std::string& reason);
-  // Stops an export before anything is sent: an alert on the export window naming the problem.
-  void refuseExport(const std::string& message, const std::string& detail);
+  // Stops an export before anything is sent: an alert on the export window naming the problem
+  // (`message` with `arguments` in the user's language; the log has it in English) and `detail`.
+  void refuseExport(const char* message, const std::string& detail,
+                    std::initializer_list<std::string_view> arguments = {});
   // Writes the post's body into the request (the photos form-encoded, then `fields`, already in
   // wire form) and points params_ at its pairs.
   void composeBody(const ParameterList& fields);

@@ -1,6 +1,7 @@
 // Signing in through the browser: the user approves Marigold on Plinth's own page, so the password
 // never passes through Marigold; the access token then takes the password's place.
 #include "base/log.h"
+#include "base/translation.h"
 #include "platform/alert.h"
 #include "platform/progress_indicator.h"
 #include "platform/window.h"
@@ -10,7 +11,7 @@
 namespace marigold {
 namespace {
 
-constexpr const char* kWaitingMessage = "Waiting for your approval in the browser...";
+constexpr const char* kWaitingMessage = translatable("Waiting for your approval in the browser...");
 
 std::string tokenText(const OAToken& token) {
   return "oauth_token=" + token.key().value_or("") +
@@ -25,8 +26,8 @@ void KZExportController::browserLogin() {
   model.refresh();  // the remember choice as it stands
   const ConsumerCredentials& application = environment_.consumer;
   if (!application.problem.empty()) {
-    showLoginFailure("Your own application's settings cannot be used: " + application.problem +
-                     ".");
+    showLoginFailure(
+        tr("Your own application's settings cannot be used: %1.", {application.problem}));
     return;
   }
   outlets_.loginButton->setEnabled(false);
@@ -34,10 +35,10 @@ void KZExportController::browserLogin() {
   model.fieldsEnabled(false);
 
   browserSheet_ = Alert::create();
-  browserSheet_->setMessageText(kWaitingMessage);
+  browserSheet_->setMessageText(tr(kWaitingMessage));
   browserSheet_->setInformativeText(
-      "Sign in on Plinth's page in your browser and allow Marigold to post for you.");
-  browserSheet_->addButtonWithTitle("Cancel")->setKeyEquivalent(kEscapeKeyEquivalent);
+      tr("Sign in on Plinth's page in your browser and allow Marigold to post for you."));
+  browserSheet_->addButtonWithTitle(tr("Cancel"))->setKeyEquivalent(kEscapeKeyEquivalent);
   auto spinner = std::make_shared<ProgressIndicator>(Rect{0, 0, 300, 20});
   spinner->setIndeterminate(true);
   spinner->startAnimation();
@@ -50,9 +51,12 @@ void KZExportController::browserLogin() {
         if (alive.expired()) return;
         const bool opened = environment_.application.openURL(page);
         browserSheet_->setInformativeText(
-            std::string(opened ? "Your browser shows Plinth's sign-in page."
-                               : "Open this page in your browser:") +
-            "\n" + page + "\nSign in there and allow Marigold to post for you.");
+            opened ? tr("Your browser shows Plinth's sign-in page.\n%1\nSign in there and allow "
+                        "Marigold to post for you.",
+                        {page})
+                   : tr("Open this page in your browser:\n%1\nSign in there and allow Marigold "
+                        "to post for you.",
+                        {page}));
       },
       [this, alive](BrowserSignIn::Outcome outcome) {
         if (!alive.expired()) browserSignInEnded(std::move(outcome));

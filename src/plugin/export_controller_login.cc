@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "base/translation.h"
 #include "json/lx_json_parser.h"
 #include "oauth/exchange_bounds.h"
 #include "oauth/mutable_url_request.h"
@@ -21,17 +22,16 @@ namespace marigold {
 namespace {
 
 // Why a sign-in that the user cancelled while it waited for the service did not happen.
-constexpr const char* kCancelledSignIn =
+constexpr const char* kCancelledSignIn = translatable(
     "The sign-in was cancelled before Plinth answered. Nothing was changed; sign in again when "
-    "you are ready.";
+    "you are ready.");
 
-constexpr const char* kCheckCredentials = "Check your username and password and try again.";
+constexpr const char* kCheckCredentials =
+    translatable("Check your username and password and try again.");
 
 std::string textOf(const std::optional<Bytes>& body) {
   return body ? std::string(body->begin(), body->end()) : std::string();
 }
-
-std::string statusText(int status) { return "(HTTP " + std::to_string(status) + ")"; }
 
 // Why a sign-in exchange that the service did not complete ended, for the alert's second line;
 // the saved sign-in stays as it was.
@@ -39,22 +39,25 @@ std::string noSignInBecause(const SynchronousReply& reply) {
   const Error& error = *reply.error;
   switch (error.code) {
     case kURLLoadingRedirectRefused:
-      return "The sign-in was redirected to " +
-             (reply.refusedRedirect ? reply.refusedRedirect->absoluteString()
-                                    : std::string("another address")) +
-             "; your password was not sent there. Check Plinth's sign-in address and try again.";
+      return reply.refusedRedirect
+                 ? tr("The sign-in was redirected to %1; your password was not sent there. Check "
+                      "Plinth's sign-in address and try again.",
+                      {reply.refusedRedirect->absoluteString()})
+                 : tr("The sign-in was redirected to another address; your password was not sent "
+                      "there. Check Plinth's sign-in address and try again.");
     case kURLLoadingReplyTooLarge:
-      return "Plinth's sign-in reply was larger than " +
-             std::to_string(exchange_bounds::kTokenReplyBytes / 1024) +
-             " KiB and was not read. Try again later; if it keeps happening, the service may be "
-             "having trouble.";
+      return tr(
+          "Plinth's sign-in reply was larger than %1 KiB and was not read. Try again later; "
+          "if it keeps happening, the service may be having trouble.",
+          {std::to_string(exchange_bounds::kTokenReplyBytes / 1024)});
     case kURLLoadingTimeLimit:
-      return "Plinth's sign-in took longer than " +
-             std::to_string(static_cast<int>(exchange_bounds::kTokenSeconds)) +
-             " seconds in all and was given up. Try again later.";
+      return tr(
+          "Plinth's sign-in took longer than %1 seconds in all and was given up. Try again "
+          "later.",
+          {std::to_string(static_cast<int>(exchange_bounds::kTokenSeconds))});
     default:
-      return "Could not reach Plinth: " + failureReason(error) +
-             ". Check your connection and try again.";
+      return tr("Could not reach Plinth: %1. Check your connection and try again.",
+                {failureReason(error)});
   }
 }
 
@@ -68,8 +71,9 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
   if (!tokenURL || tokenURL->scheme() != "https") {
     log("SERVER ERROR: sign-in address is not https: " + address + ", 0");
     return {std::nullopt, false,
-            "Your password was not sent: the sign-in address " + address +
-                " is not a secure (https) address."};
+            tr("Your password was not sent: the sign-in address %1 is not a secure (https) "
+               "address.",
+               {address})};
   }
   OAMutableURLRequest tokenRequest(*tokenURL, *consumer_, std::nullopt, std::nullopt, nullptr);
   tokenRequest.setHTTPMethod("POST");
@@ -87,13 +91,13 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
 
   if (reply.error && reply.error->code == kURLLoadingCancelled) {
     log("SERVER ERROR: the sign-in was cancelled, 0");
-    return {std::nullopt, false, kCancelledSignIn};
+    return {std::nullopt, false, tr(kCancelledSignIn)};
   }
   // Only a refusal of the credentials changes the saved sign-in; whatever else went wrong, the
   // user name and password may be perfectly good.
   if (reply.error || !reply.response || !reply.body) {
     log("SERVER ERROR: " + (reply.error ? reply.error->description : "no reply") + ", 0");
-    if (!reply.error) return {std::nullopt, false, "Could not reach Plinth: no reply."};
+    if (!reply.error) return {std::nullopt, false, tr("Could not reach Plinth: no reply.")};
     return {std::nullopt, false, noSignInBecause(reply)};
   }
   const int status = reply.response->statusCode();
@@ -103,23 +107,26 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
         std::to_string(status));
     const std::optional<std::string> problem = oauthProblemOfReply(*reply.response, *reply.body);
     if (refusalOf(status, problem) == OARefusal::kCredentials) {
-      return {std::nullopt, true, kCheckCredentials};
+      return {std::nullopt, true, tr(kCheckCredentials)};
     }
     if (problem && (status == 401 || status == 403)) {
       return {std::nullopt, false,
-              "Plinth turned the sign-in down: " + *problem + " " + statusText(status) +
-                  ". Try again later; if it keeps happening, the service may be having trouble."};
+              tr("Plinth turned the sign-in down: %1 (HTTP %2). Try again later; if it keeps "
+                 "happening, the service may be having trouble.",
+                 {*problem, std::to_string(status)})};
     }
     return {std::nullopt, false,
-            "Plinth is having trouble signing you in " + statusText(status) + ". Try again later."};
+            tr("Plinth is having trouble signing you in (HTTP %1). Try again later.",
+               {std::to_string(status)})};
   }
   OAToken token = OAToken::withHTTPResponseBody(body);
   if (!token.isValid()) {
     log("SERVER ERROR: the token reply holds no oauth_token and oauth_token_secret, " +
         std::to_string(status));
     return {std::nullopt, false,
-            "Plinth answered without a usable sign-in " + statusText(status) +
-                ". Try again later; if it keeps happening, the service may be having trouble."};
+            tr("Plinth answered without a usable sign-in (HTTP %1). Try again later; if it keeps "
+               "happening, the service may be having trouble.",
+               {std::to_string(status)})};
   }
   return {std::move(token), false, ""};
 }
@@ -128,7 +135,7 @@ KZExportController::TokenExchange KZExportController::savedToken(const AppSettin
   OAToken token = OAToken::withHTTPResponseBody(model.accessToken());
   if (!token.isValid()) {
     return {std::nullopt, true,
-            "The saved sign-in cannot be used. Sign in with your browser again."};
+            tr("The saved sign-in cannot be used. Sign in with your browser again.")};
   }
   return {std::move(token), false, ""};
 }
@@ -138,7 +145,7 @@ KZExportController::BlogList KZExportController::fetchBlogNames() {
   // plain-HTTP API host.
   const std::string address = environment_.endpoints.userInfoURL();
   const auto userURL = URL::withString(address);
-  if (!userURL) return {{}, "", "The address " + address + " is not usable.", 0};
+  if (!userURL) return {{}, "", tr("The address %1 is not usable.", {address}), 0};
   OAMutableURLRequest userRequest(*userURL, *consumer_, accessToken_, std::nullopt, nullptr);
   userRequest.setHTTPMethod("POST");
   userRequest.setTrustedAuthorityFile(environment_.endpoints.trustedAuthorityFile);
@@ -151,27 +158,29 @@ KZExportController::BlogList KZExportController::fetchBlogNames() {
                 reply.response ? static_cast<long>(reply.response->statusCode()) : 0};
   if (!list.names.empty()) return list;
   if (reply.error && reply.error->code == kURLLoadingRedirectRefused) {
-    list.problem = "Plinth's user information was redirected to " +
-                   (reply.refusedRedirect ? reply.refusedRedirect->absoluteString()
-                                          : std::string("another address")) +
-                   ", where it is not fetched from.";
+    list.problem =
+        reply.refusedRedirect
+            ? tr("Plinth's user information was redirected to %1, where it is not fetched from.",
+                 {reply.refusedRedirect->absoluteString()})
+            : tr("Plinth's user information was redirected to another address, where it is not "
+                 "fetched from.");
   } else if (reply.error && reply.error->code == kURLLoadingReplyTooLarge) {
-    list.problem = "Plinth's user information was larger than " +
-                   std::to_string(exchange_bounds::kUserInformationBytes / (1024 * 1024)) +
-                   " MiB and was not read.";
+    list.problem = tr("Plinth's user information was larger than %1 MiB and was not read.",
+                      {std::to_string(exchange_bounds::kUserInformationBytes / (1024 * 1024))});
   } else if (reply.error && reply.error->code == kURLLoadingTimeLimit) {
-    list.problem = "Plinth's user information took longer than " +
-                   std::to_string(static_cast<int>(exchange_bounds::kUserInformationSeconds)) +
-                   " seconds in all and was given up.";
-  } else if (!reply.response || reply.error) {
-    list.problem = "Could not reach Plinth: " +
-                   (reply.error ? failureReason(*reply.error) : std::string("no reply")) + ".";
+    list.problem =
+        tr("Plinth's user information took longer than %1 seconds in all and was given up.",
+           {std::to_string(static_cast<int>(exchange_bounds::kUserInformationSeconds))});
+  } else if (reply.error) {
+    list.problem = tr("Could not reach Plinth: %1.", {failureReason(*reply.error)});
+  } else if (!reply.response) {
+    list.problem = tr("Could not reach Plinth: no reply.");
   } else if (const int status = reply.response->statusCode(); status < 200 || status > 299) {
-    list.problem = "Plinth answered with HTTP status " + std::to_string(status) + ".";
+    list.problem = tr("Plinth answered with HTTP status %1.", {std::to_string(status)});
   } else if (!LxJsonParser().objectWithString(textOf(reply.body))) {
-    list.problem = "Plinth's reply could not be read.";
+    list.problem = tr("Plinth's reply could not be read.");
   } else {
-    list.problem = "Plinth lists no blogs of yours.";
+    list.problem = tr("Plinth lists no blogs of yours.");
   }
   return list;
 }
@@ -190,7 +199,7 @@ void KZExportController::login() {
     if (!application.problem.empty()) {
       // Signing in as another application than the one the user configured would be a surprise.
       exchange = {std::nullopt, false,
-                  "Your own application's settings cannot be used: " + application.problem + "."};
+                  tr("Your own application's settings cannot be used: %1.", {application.problem})};
     } else {
       exchange = byToken ? savedToken(model) : exchangeCredentials(model);
     }
@@ -203,8 +212,8 @@ void KZExportController::login() {
       // the user withdrew it (or it ran out) and must approve Marigold again.
       if (byToken && blogs.status == 401) {
         exchange = {std::nullopt, true,
-                    "Plinth no longer accepts the sign-in you approved in the browser. Sign in "
-                    "with your browser again."};
+                    tr("Plinth no longer accepts the sign-in you approved in the browser. Sign in "
+                       "with your browser again.")};
         setAccessToken(std::nullopt);
       }
     }
@@ -223,7 +232,7 @@ void KZExportController::signInSucceeded(BlogList blogs) {
   if (blogs.names.empty()) showBlogListFailure(blogs.problem);
   postEnabled(true);
   loggedIn_ = true;
-  outlets_.loginButton->setTitle(kLogOutTitle);
+  outlets_.loginButton->setTitle(tr(kLogOutTitle));
   outlets_.loginButton->setEnabled(true);
   if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(false);
   outlets_.appModel->setIsValid(true);
@@ -239,7 +248,7 @@ void KZExportController::signInFailed(const std::string& problem, bool refused) 
   outlets_.loginButton->setEnabled(true);
   if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(true);
   if (!problem.empty()) showLoginFailure(problem);
-  outlets_.loginButton->setTitle(kLogInTitle);
+  outlets_.loginButton->setTitle(tr(kLogInTitle));
 }
 
 void KZExportController::saveSignIn(bool signingIn) {
@@ -256,17 +265,17 @@ void KZExportController::saveSignIn(bool signingIn) {
 void KZExportController::showRememberFailure(const std::string& reason) {
   auto alert = Alert::create();
   alert->setAlertStyle(AlertStyle::kWarning);
-  alert->setMessageText("Your sign-in could not be remembered.");
-  alert->setInformativeText(reason + (reason.empty() ? "" : ". ") +
-                            "You are signed in now, but will have to sign in again next time.");
+  alert->setMessageText(tr("Your sign-in could not be remembered."));
+  const std::string later = tr("You are signed in now, but will have to sign in again next time.");
+  alert->setInformativeText(reason.empty() ? later : reason + ". " + later);
   if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
 }
 
 void KZExportController::showBlogListFailure(const std::string& reason) {
   auto alert = Alert::create();
   alert->setAlertStyle(AlertStyle::kWarning);
-  alert->setMessageText("Your blogs could not be listed.");
-  alert->setInformativeText(reason + " You are signed in, but there is no blog to post to.");
+  alert->setMessageText(tr("Your blogs could not be listed."));
+  alert->setInformativeText(tr("%1 You are signed in, but there is no blog to post to.", {reason}));
   if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
 }
 
@@ -274,8 +283,8 @@ void KZExportController::showLoginFailure(const std::string& cause) {
   auto alert = Alert::create();
   alert->setAlertStyle(AlertStyle::kInformational);
   // The user's own cancel is no problem to report, only what it left as it was.
-  alert->setMessageText(cause == kCancelledSignIn ? "Sign-in cancelled."
-                                                  : "There was a problem logging in.");
+  alert->setMessageText(cause == tr(kCancelledSignIn) ? tr("Sign-in cancelled.")
+                                                      : tr("There was a problem logging in."));
   alert->setInformativeText(cause);
   if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
 }
@@ -302,11 +311,11 @@ void KZExportController::signOut() {
   loggedIn_ = false;
   outlets_.loginButton->setEnabled(true);
   postEnabled(false);
-  outlets_.loginButton->setTitle(kLogInTitle);
+  outlets_.loginButton->setTitle(tr(kLogInTitle));
   if (!model.refresh() && model.saveFailure()) {
     auto alert = Alert::create();
     alert->setAlertStyle(AlertStyle::kWarning);
-    alert->setMessageText("Your saved sign-in could not be forgotten.");
+    alert->setMessageText(tr("Your saved sign-in could not be forgotten."));
     alert->setInformativeText(model.saveFailure()->description + ".");
     if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
   }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/log.h"
+#include "base/translation.h"
 #include "json/lx_json_parser.h"
 #include "oauth/refusal.h"
 #include "platform/alert.h"
@@ -12,10 +13,10 @@
 namespace marigold {
 namespace {
 
-constexpr const char* kSignInAgain = "Sign in again, then export again.";
-constexpr const char* kClockLooksWrong =
+constexpr const char* kSignInAgain = translatable("Sign in again, then export again.");
+constexpr const char* kClockLooksWrong = translatable(
     "Plinth refused the post's time twice: this computer's clock looks wrong. Set its date and "
-    "time right (or let it set them automatically), then export again.";
+    "time right (or let it set them automatically), then export again.");
 
 // The service's own words for a refused post: meta.msg of its JSON reply, else the status code.
 std::string refusalReason(const Bytes& body, int status) {
@@ -27,7 +28,7 @@ std::string refusalReason(const Bytes& body, int status) {
       if (!message->empty()) return *message + " (HTTP " + std::to_string(status) + ")";
     }
   }
-  return "HTTP status " + std::to_string(status);
+  return tr("HTTP status %1", {std::to_string(status)});
 }
 
 }  // namespace
@@ -45,11 +46,11 @@ void KZExportController::postRefused(int status) {
   std::string advice;
   if (refusal == OARefusal::kCredentials) {
     signInRefused_ = true;
-    advice = kSignInAgain;
+    advice = tr(kSignInAgain);
   } else if (problem == "timestamp_refused") {
-    advice = kClockLooksWrong;
+    advice = tr(kClockLooksWrong);
   } else if (problem) {
-    advice = "Plinth gave the reason " + *problem + ". You are still signed in.";
+    advice = tr("Plinth gave the reason %1. You are still signed in.", {*problem});
   }
   progressNotification_->setInformativeText(advice);
   // Forgotten before the host hears how the export ended, so that what it keeps is already so.
@@ -62,13 +63,13 @@ void KZExportController::sendAgain() {
   // The outcome is still to come: a cancellation in between ends the export as cancelled.
   uploading_ = true;
   log("signing the post again and sending it once more");
-  progressNotification_->setMessageText("Sending the post again");
+  progressNotification_->setMessageText(tr("Sending the post again"));
   // The refused connection is still inside its own callback; the new one starts from the loop.
   environment_.runLoop.post([this, alive = std::weak_ptr<const bool>(alive_)] {
     if (alive.expired() || !uploading_) return;  // gone, or cancelled meanwhile
     uploading_ = false;
     signAndSendWithTokenKey();
-    if (!uploading_) showUploadFailure("the post could not be sent again: you are signed out");
+    if (!uploading_) showUploadFailure(tr("the post could not be sent again: you are signed out"));
   });
 }
 

@@ -6,6 +6,7 @@
 
 #include "base/ascii.h"
 #include "base/log.h"
+#include "base/translation.h"
 #include "encoding/data_url_encode.h"
 #include "encoding/string_url_encode.h"
 #include "json/lx_json_parser.h"
@@ -45,7 +46,7 @@ void KZExportController::startExport(const std::string& /*path*/) {
   lockProgress();
   mProgress.indeterminateProgress = false;
   mProgress.totalItems = 1;
-  mProgress.message = "Exporting";
+  mProgress.message = tr("Exporting");
   unlockProgress();
 
   uploadFailed_ = false;
@@ -53,14 +54,15 @@ void KZExportController::startExport(const std::string& /*path*/) {
   sentAgain_ = false;
   signInRefused_ = false;
   if (!loggedIn_ || !accessToken_) {
-    refuseExport("You are not signed in to Plinth.", "Sign in, then export again.");
+    refuseExport(translatable("You are not signed in to Plinth."),
+                 tr("Sign in, then export again."));
     return;
   }
   // The pane disables posting over the limits, but a host may export all the same: the limits
   // are checked again here, on the bytes that would be sent, before anything goes out.
   const std::uint32_t count = mExportMgr.imageCount();
   if (count > kMaxUploadPhotos) {
-    refuseExport(kOverCountNotice, "Choose at most 10 photos, then export again.");
+    refuseExport(kOverCountNotice, tr("Choose at most 10 photos, then export again."));
     return;
   }
   std::vector<Bytes> photos;
@@ -72,27 +74,29 @@ void KZExportController::startExport(const std::string& /*path*/) {
     std::string path = mExportMgr.imagePathAtIndex(i);
     std::optional<Bytes> bytes = readWholeFile(path);
     if (!bytes) {
-      refuseExport("The photo " + path + " could not be read.",
-                   "Check that the file still exists and is readable, then export again.");
+      refuseExport(translatable("The photo %1 could not be read."),
+                   tr("Check that the file still exists and is readable, then export again."),
+                   {path});
       return;
     }
     if (!sniffFormat(*bytes)) {
-      refuseExport("The photo " + path + " is not an image.",
-                   "It may have changed since it was selected. Check it, then export again.");
+      refuseExport(translatable("The photo %1 is not an image."),
+                   tr("It may have changed since it was selected. Check it, then export again."),
+                   {path});
       return;
     }
     total += bytes->size();
     photos.push_back(std::move(*bytes));
   }
   if (total > kMaxUploadBytes) {
-    refuseExport(kOverSizeNotice, "Choose fewer or smaller photos, then export again.");
+    refuseExport(kOverSizeNotice, tr("Choose fewer or smaller photos, then export again."));
     return;
   }
 
   std::optional<std::string> blog = outlets_.plinthSelect->titleOfSelectedItem();
   if (!blog || blog->empty()) {
-    refuseExport("There is no blog to post to.",
-                 "Sign in again so that your blogs are listed, then choose one.");
+    refuseExport(translatable("There is no blog to post to."),
+                 tr("Sign in again so that your blogs are listed, then choose one."));
     return;
   }
   // The service names the state in lower case English, whatever language the menu speaks.
@@ -105,8 +109,8 @@ void KZExportController::startExport(const std::string& /*path*/) {
   if (count <= 1) link = outlets_.plinthClickthrough->stringValue();
 
   if (!URL::withString(environment_.endpoints.postURL(*blog))) {
-    refuseExport("The blog name " + *blog + " cannot be posted to.",
-                 "Choose another blog, or sign in again to refresh the list.");
+    refuseExport(translatable("The blog name %1 cannot be posted to."),
+                 tr("Choose another blog, or sign in again to refresh the list."), {*blog});
     return;
   }
   initWithNSDataForPhotos(std::move(photos), *blog, outlets_.plinthCaptions->stringValue(), state,
@@ -122,9 +126,9 @@ void KZExportController::startExport(const std::string& /*path*/) {
   // The host hears of the upload before its sheet comes up.
   reportUploadProgress(pane::UploadProgress::Phase::kContacting);
   progressNotification_ = Alert::create();
-  progressNotification_->setMessageText("Contacting server");
+  progressNotification_->setMessageText(tr("Contacting server"));
   progressNotification_->setAccessoryView(progressIndic_);
-  progressNotification_->addButtonWithTitle("OK");
+  progressNotification_->addButtonWithTitle(tr("OK"));
   if (auto window = mExportMgr.window()) {
     progressNotification_->beginSheetModalForWindow(*window, sheetEndHandler());
   }
@@ -238,7 +242,7 @@ void KZExportController::startConnection() {
 
 std::optional<URLRequest> KZExportController::willSendRequest(
     URLConnection&, const URLRequest& request, const std::optional<HTTPURLResponse>&) {
-  progressNotification_->setMessageText("Starting the request");
+  progressNotification_->setMessageText(tr("Starting the request"));
   reportUploadProgress(pane::UploadProgress::Phase::kContacting);
   return request;
 }
@@ -246,13 +250,13 @@ std::optional<URLRequest> KZExportController::willSendRequest(
 void KZExportController::didSendBodyData(URLConnection&, std::int64_t,
                                          std::int64_t totalBytesWritten,
                                          std::int64_t totalBytesExpectedToWrite) {
-  progressNotification_->setMessageText(std::to_string(totalBytesWritten) + " Bytes of " +
-                                        std::to_string(totalBytesExpectedToWrite) +
-                                        " Bytes posted.");
+  progressNotification_->setMessageText(
+      tr("%1 Bytes of %2 Bytes posted.",
+         {std::to_string(totalBytesWritten), std::to_string(totalBytesExpectedToWrite)}));
   progressIndic_->setIndeterminate(false);
   if (totalBytesWritten >= totalBytesExpectedToWrite) {
     bodySent_ = true;
-    progressNotification_->setMessageText("Waiting for a response...");
+    progressNotification_->setMessageText(tr("Waiting for a response..."));
     progressIndic_->setIndeterminate(true);
   } else {
     progressIndic_->setDoubleValue(static_cast<float>(totalBytesWritten) /
@@ -326,10 +330,10 @@ void KZExportController::didFinishLoading(URLConnection& connection) {
   const int status = responseStatus_.value_or(0);
   if (status >= 200 && status <= 299) {
     progressNotification_->setMessageText(mExportMgr.imageCount() > 1
-                                              ? "Your images were succesfully posted."
-                                              : "Your image was succesfully posted.");
+                                              ? tr("Your images were succesfully posted.")
+                                              : tr("Your image was succesfully posted."));
     if (auto id = postIdentifier(responseData_)) {
-      progressNotification_->setInformativeText("Post id: " + *id);
+      progressNotification_->setInformativeText(tr("Post id: %1", {*id}));
     }
     progressIndic_->removeFromSuperview();
     progressNotification_->setAccessoryView(outlets_.completeView);
@@ -346,7 +350,7 @@ void KZExportController::forgetRefusedSignIn() {
   // for the next "Log In".
   loggedIn_ = false;
   postEnabled(false);
-  outlets_.loginButton->setTitle(kLogInTitle);
+  outlets_.loginButton->setTitle(tr(kLogInTitle));
   outlets_.loginButton->setEnabled(true);
   if (AppSettings* model = outlets_.appModel.get()) {
     model->setIsValid(false);
@@ -357,7 +361,7 @@ void KZExportController::forgetRefusedSignIn() {
 
 void KZExportController::showUploadFailure(const std::string& detail) {
   uploadFailed_ = true;
-  progressNotification_->setMessageText("The post failed: " + detail);
+  progressNotification_->setMessageText(tr("The post failed: %1", {detail}));
   endUpload(pane::PostOutcome::Result::kFailed);
 }
 
@@ -368,12 +372,12 @@ void KZExportController::cancelExport() {
   connection_->cancel();
   log("export cancelled by the host");
   uploadFailed_ = true;
-  progressNotification_->setMessageText("The post was cancelled.");
+  progressNotification_->setMessageText(tr("The post was cancelled."));
   // Once the whole body is out the service may already have stored the post; say so rather than
   // promise that nothing was posted.
   if (bodySent_) {
     progressNotification_->setInformativeText(
-        "Plinth had already received the whole post, so it may still appear on your blog.");
+        tr("Plinth had already received the whole post, so it may still appear on your blog."));
   }
   endUpload(pane::PostOutcome::Result::kCancelled);
 }
@@ -386,14 +390,15 @@ void KZExportController::endUpload(pane::PostOutcome::Result result,
   progressNotification_->buttons().front()->setEnabled(true);
 }
 
-void KZExportController::refuseExport(const std::string& message, const std::string& detail) {
+void KZExportController::refuseExport(const char* message, const std::string& detail,
+                                      std::initializer_list<std::string_view> arguments) {
   uploadFailed_ = true;
-  log("export refused: " + message);
+  log("export refused: " + fillPlaceholders(message, arguments));
   progressNotification_ = Alert::create();
   progressNotification_->setAlertStyle(AlertStyle::kCritical);
-  progressNotification_->setMessageText(message);
+  progressNotification_->setMessageText(tr(message, arguments));
   progressNotification_->setInformativeText(detail);
-  progressNotification_->addButtonWithTitle("OK");
+  progressNotification_->addButtonWithTitle(tr("OK"));
   reportPostEnded(pane::PostOutcome::Result::kRefused);
   if (auto window = mExportMgr.window()) {
     progressNotification_->beginSheetModalForWindow(*window, sheetEndHandler());

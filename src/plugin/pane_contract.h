@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "base/translation.h"
+
 namespace marigold::pane {
 
 inline constexpr const char* kSettingsBox = "mSettingsBox";
@@ -30,7 +32,8 @@ inline constexpr const char* kCompleteView = "completeView";
 
 // The post states the state menu offers, in its order, by their English names. The menu shows
 // them in the user's language, so a host chooses and reads a state by its place in this list.
-inline constexpr const char* kPostStates[] = {"Published", "Draft", "Queue", "Private"};
+inline constexpr const char* kPostStates[] = {translatable("Published"), translatable("Draft"),
+                                              translatable("Queue"), translatable("Private")};
 
 // How far an upload has got.
 struct UploadProgress {

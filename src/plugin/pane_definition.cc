@@ -23,7 +23,7 @@ void loadPaneDefinition(KZExportController& controller, SettingsFile settingsFil
                         bool useDesktopKeyring) {
   KZExportController::Outlets o;
   o.mSettingsBox = std::make_shared<KZExportPluginBox>(Rect{0, 0, 520, 360});
-  o.mSettingsBox->setTitle("Plinth");
+  o.mSettingsBox->setTitle("Plinth");  // the service's name, the same in every language
   o.mSettingsBox->setIdentifier(pane::kSettingsBox);
   o.mSettingsBox->setPlugin(&controller);
   Box& box = *o.mSettingsBox;
@@ -31,19 +31,19 @@ void loadPaneDefinition(KZExportController& controller, SettingsFile settingsFil
   o.plinthUsername = control<TextField>(box, pane::kUserName, {20, 320, 240, 22});
   o.plinthPassword = control<SecureTextField>(box, pane::kPassword, {20, 290, 240, 22});
   o.plinthRememberMe = control<CheckBox>(box, pane::kRememberMe, {20, 260, 240, 18});
-  o.plinthRememberMe->setTitle("Remember me");
+  o.plinthRememberMe->setTitle(tr("Remember me"));
   o.loginButton = control<Button>(box, pane::kLoginButton, {280, 290, 100, 28});
-  o.loginButton->setTitle(kLogInTitle);
+  o.loginButton->setTitle(tr(kLogInTitle));
   o.browserLoginButton = control<Button>(box, pane::kBrowserLoginButton, {280, 255, 180, 28});
-  o.browserLoginButton->setTitle("Sign in with browser");
+  o.browserLoginButton->setTitle(tr("Sign in with browser"));
   o.plinthSelect = control<PopUpButton>(box, pane::kBlogMenu, {20, 220, 240, 26});
   o.plinthStatus = control<PopUpButton>(box, pane::kStateMenu, {280, 220, 140, 26});
-  for (const char* state : pane::kPostStates) o.plinthStatus->addItemWithTitle(state);
+  for (const char* state : pane::kPostStates) o.plinthStatus->addItemWithTitle(tr(state));
   o.plinthCaptions = control<TextField>(box, pane::kCaption, {20, 180, 400, 22});
   o.plinthTags = control<TextField>(box, pane::kTags, {20, 150, 400, 22});
   o.plinthClickthrough = control<TextField>(box, pane::kClickThrough, {20, 120, 400, 22});
   o.notificationField = control<TextField>(box, pane::kNotice, {20, 90, 400, 22});
-  o.notificationField->setStringValue(kOverSizeNotice);
+  o.notificationField->setStringValue(tr(kOverSizeNotice));
   o.notificationField->setHidden(true);
   o.imagePreview = control<ImageView>(box, pane::kPreview, {440, 120, 64, 64});
   o.completeView = std::make_shared<ImageView>(Rect{0, 0, 64, 64});

@@ -7,19 +7,21 @@
 #include <filesystem>
 #include <optional>
 
+#include "base/translation.h"
 #include "plugin/export_controller.h"
 #include "settings/settings_file.h"
 
 namespace marigold {
 
 // The log-in button's title: signed out, signed in.
-inline constexpr const char* kLogInTitle = "Log In";
-inline constexpr const char* kLogOutTitle = "Log Out";
+inline constexpr const char* kLogInTitle = translatable("Log In");
+inline constexpr const char* kLogOutTitle = translatable("Log Out");
 
 // The texts of the over-limit notice: too many bytes, too many photos.
 inline constexpr const char* kOverSizeNotice =
-    "The selected photos are larger than 5 MB, the most Plinth accepts in one post.";
-inline constexpr const char* kOverCountNotice = "Plinth takes at most 10 photos in one post.";
+    translatable("The selected photos are larger than 5 MB, the most Plinth accepts in one post.");
+inline constexpr const char* kOverCountNotice =
+    translatable("Plinth takes at most 10 photos in one post.");
 static_assert(config::kMaxPostBytes == 5 * 1024 * 1024 && config::kMaxPostPhotos == 10,
               "the notices above name the service's limits");
 
