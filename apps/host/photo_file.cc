@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/translation.h"
 #include "platform/image.h"
 
 namespace marigold::host {
@@ -13,16 +14,18 @@ std::optional<std::string> photoFileProblem(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code error;
   const fs::file_status status = fs::status(path, error);
-  if (error) return "photo " + path + ": " + error.message();
-  if (fs::is_directory(status)) return "photo " + path + ": is a directory";
-  if (!fs::is_regular_file(status)) return "photo " + path + ": not a regular file";
+  if (error) return tr("photo %1: %2", {path, error.message()});
+  if (fs::is_directory(status)) return tr("photo %1: is a directory", {path});
+  if (!fs::is_regular_file(status)) return tr("photo %1: not a regular file", {path});
   std::ifstream in(path, std::ios::binary);
-  if (!in) return "photo " + path + ": cannot be read: " + std::strerror(errno);
+  if (!in) return tr("photo %1: cannot be read: %2", {path, std::strerror(errno)});
   Bytes start(kSniffBytes);
   in.read(reinterpret_cast<char*>(start.data()), static_cast<std::streamsize>(start.size()));
   start.resize(static_cast<std::size_t>(in.gcount()));
-  if (start.empty()) return "photo " + path + ": the file is empty";
-  if (!sniffFormat(start)) return "photo " + path + ": not a JPEG, PNG, GIF, TIFF or HEIC image";
+  if (start.empty()) return tr("photo %1: the file is empty", {path});
+  if (!sniffFormat(start)) {
+    return tr("photo %1: not a JPEG, PNG, GIF, TIFF or HEIC image", {path});
+  }
   return std::nullopt;
 }
 

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include "base/translation.h"
 #include "host/installed_files.h"
 #include "host/service_environment.h"
 
@@ -12,13 +13,15 @@ PluginModule::PluginModule(PluginSetup setup) : setup_(std::move(setup)) {
   const std::string& path = setup_.module;
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
-    throw std::runtime_error("cannot load the plug-in " + path + ": " + dlerror() +
-                             " (set MARIGOLD_PLUGIN to the module's path)");
+    throw std::runtime_error(
+        tr("cannot load the plug-in %1: %2 (set MARIGOLD_PLUGIN to the "
+           "module's path)",
+           {path, dlerror()}));
   }
   entry_ = static_cast<const PluginEntry*>(dlsym(handle_, kPluginEntrySymbol));
   if (entry_ == nullptr || entry_->abiVersion != kPluginABIVersion) {
     dlclose(handle_);
-    throw std::runtime_error("the module " + path + " is not a Marigold plug-in of this version");
+    throw std::runtime_error(tr("the module %1 is not a Marigold plug-in of this version", {path}));
   }
 }
 

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/translation.h"
+
 namespace marigold::host {
 namespace {
 
@@ -68,9 +70,9 @@ void removeFolderOnSignal(int signal) {
 ScratchFolder::ScratchFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "marigold-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot make a scratch folder under " +
-                             std::filesystem::temp_directory_path().string() + ": " +
-                             std::strerror(errno));
+    throw std::runtime_error(
+        tr("cannot make a scratch folder under %1: %2",
+           {std::filesystem::temp_directory_path().string(), std::strerror(errno)}));
   }
   path_ = pattern;
 }
@@ -87,8 +89,8 @@ ScratchFolder::~ScratchFolder() {
 std::filesystem::path ScratchFolder::newFolder(const std::string& prefix) const {
   std::string pattern = (path_ / (prefix + "-XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot make a folder in " + path_.string() + ": " +
-                             std::strerror(errno));
+    throw std::runtime_error(
+        tr("cannot make a folder in %1: %2", {path_.string(), std::strerror(errno)}));
   }
   return pattern;
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/translation.h"
 #include "platform/url.h"
 
 namespace marigold::host {
@@ -21,19 +22,21 @@ void requireSecureAuthBase(const std::string& base) {
   if (base.empty()) return;
   const auto url = URL::withString(base);
   if (!url || url->scheme() != "https") {
-    throw std::runtime_error("MARIGOLD_AUTH_BASE is " + base +
-                             ", but the password is sent only to an https:// address; set it to "
-                             "the service's https base");
+    throw std::runtime_error(
+        tr("MARIGOLD_AUTH_BASE is %1, but the password is sent only to an "
+           "https:// address; set it to the service's https base",
+           {base}));
   }
 }
 
 void requireReadableCAFile(const std::string& path) {
   if (path.empty()) return;
-  const std::string named = "MARIGOLD_CA_FILE is " + path;
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    throw std::runtime_error(named + ", which cannot be read: " + std::strerror(errno) +
-                             "; set it to the service's CA certificate (PEM) or unset it");
+    throw std::runtime_error(
+        tr("MARIGOLD_CA_FILE is %1, which cannot be read: %2; set it to the "
+           "service's CA certificate (PEM) or unset it",
+           {path, std::strerror(errno)}));
   }
   // A certificate file is small; the first 64 KiB hold its first certificate.
   std::string start(64 * 1024, '\0');
@@ -41,9 +44,9 @@ void requireReadableCAFile(const std::string& path) {
   start.resize(static_cast<std::size_t>(in.gcount()));
   if (start.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
     throw std::runtime_error(
-        named +
-        ", which holds no PEM certificate (\"-----BEGIN "
-        "CERTIFICATE-----\"); set it to the service's CA certificate or unset it");
+        tr("MARIGOLD_CA_FILE is %1, which holds no PEM certificate (\"-----BEGIN "
+           "CERTIFICATE-----\"); set it to the service's CA certificate or unset it",
+           {path}));
   }
 }
 

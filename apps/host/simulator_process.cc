@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "base/translation.h"
 #include "host/installed_files.h"
 
 extern char** environ;
@@ -36,7 +37,7 @@ std::string fieldOf(const std::string& output, std::string_view field, std::stri
 SimulatorProcess::SimulatorProcess(const std::string& program,
                                    const std::vector<std::string>& arguments) {
   int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) throw std::runtime_error("cannot make a pipe for the simulator");
+  if (pipe(pipeEnds) != 0) throw std::runtime_error(tr("cannot make a pipe for the simulator"));
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
@@ -65,8 +66,8 @@ SimulatorProcess::SimulatorProcess(const std::string& program,
   output_ = pipeEnds[0];
   if (spawned != 0) {
     close(output_);
-    throw std::runtime_error("cannot start the simulator " + program +
-                             " (set PLINTH_SIM to its path)");
+    throw std::runtime_error(
+        tr("cannot start the simulator %1 (set PLINTH_SIM to its path)", {program}));
   }
 
   // Read up to the ready line, for at most 20 seconds.
@@ -88,7 +89,7 @@ SimulatorProcess::SimulatorProcess(const std::string& program,
   if (!line.starts_with("plinth-sim ready") || authBase_.empty() || apiBase_.empty()) {
     // The destructor does not run for a constructor that throws: stop the child here.
     stop();
-    throw std::runtime_error("the simulator did not become ready");
+    throw std::runtime_error(tr("the simulator did not become ready"));
   }
 }
 
