@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -302,6 +303,47 @@ TEST_F(MarigoldLanguageTest, ARefusedPostReadsInTheLanguageWithTheSameStatus) {
     const ProgramOutcome o =
         run({"post", "--user", "ada", "--password-stdin", "--quiet", photo}, how);
     EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.err, c.wantError);
+    EXPECT_EQ(sim_->state().posts().size(), 0u);
+  }
+}
+
+// Photos that cannot be posted, found by the host (not an image) and by the preparation (cut
+// short): the German user reads why, with the same exit status as in English.
+TEST_F(MarigoldLanguageTest, AnUnusablePhotoReadsInTheLanguageWithTheSameStatus) {
+  const std::string notAnImage = (home_.path() / "notes.jpg").string();
+  std::ofstream(notAnImage) << "not a photo";
+  const std::string cut = (home_.path() / "cut.jpg").string();
+  {
+    std::ifstream whole(writePhoto("whole.jpg"), std::ios::binary);
+    std::string start(3000, '\0');
+    whole.read(start.data(), static_cast<std::streamsize>(start.size()));
+    std::ofstream(cut, std::ios::binary) << start;
+  }
+  struct Case {
+    std::string photo;
+    std::map<std::string, std::string> variables;
+    std::string wantError;
+  };
+  const std::map<std::string, std::string> german = {{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}};
+  const Case kCases[] = {
+      {notAnImage,
+       {},
+       "marigold: photo " + notAnImage + ": not a JPEG, PNG, GIF, TIFF or HEIC image\n"},
+      {notAnImage, german,
+       "marigold: Foto " + notAnImage + ": kein JPEG-, PNG-, GIF-, TIFF- oder HEIC-Bild\n"},
+      {cut,
+       {},
+       "marigold: photo " + cut + ": cannot be decoded: the file ends before the picture does\n"},
+      {cut, german,
+       "marigold: Foto " + cut + ": kann nicht dekodiert werden: die Datei endet vor dem Bild\n"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.wantError);
+    ProgramRun how = in(c.variables);
+    how.input = "secret pass\n";
+    const ProgramOutcome o = run({"post", "--user", "ada", "--password-stdin", c.photo}, how);
+    EXPECT_EQ(o.exitCode, 2);
     EXPECT_EQ(o.err, c.wantError);
     EXPECT_EQ(sim_->state().posts().size(), 0u);
   }

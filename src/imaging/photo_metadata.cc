@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "base/translation.h"
 #include "imaging/vips_image.h"
 
 namespace marigold::imaging {
@@ -340,7 +341,7 @@ MetadataOutcome applyMetadata(const std::string& sourcePath, MetadataTarget targ
     outcome.bytes = writtenLeavingOut(target.bytes, std::move(metadata), target.colourProfile,
                                       target.type, outcome.leftOut);
   } catch (const Exiv2::AnyError& e) {
-    throw std::runtime_error(std::string("cannot be written: ") + e.what());
+    throw std::runtime_error(tr("cannot be written: %1", {e.what()}));
   }
   return outcome;
 }

@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "base/translation.h"
 #include "imaging/photo_metadata.h"
 #include "imaging/vips_image.h"
 
@@ -248,14 +249,14 @@ namespace {
 
 std::vector<std::uint8_t> readBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error(std::string("cannot be read: ") + std::strerror(errno));
+  if (!in) throw std::runtime_error(tr("cannot be read: %1", {std::strerror(errno)}));
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 // A new file only we can read; an existing file is never overwritten.
 void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error("cannot be written: " + std::string(std::strerror(errno)));
+  if (fd < 0) throw std::runtime_error(tr("cannot be written: %1", {std::strerror(errno)}));
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
@@ -265,12 +266,12 @@ void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) 
       ::close(fd);
       std::error_code ignored;
       fs::remove(path, ignored);
-      throw std::runtime_error("cannot be written: " + std::string(std::strerror(error)));
+      throw std::runtime_error(tr("cannot be written: %1", {std::strerror(error)}));
     }
     written += static_cast<std::size_t>(n);
   }
   if (::close(fd) != 0) {
-    throw std::runtime_error("cannot be written: " + std::string(std::strerror(errno)));
+    throw std::runtime_error(tr("cannot be written: %1", {std::strerror(errno)}));
   }
 }
 
@@ -520,7 +521,8 @@ class PhotoJob {
       if (next == edge && overEdge != INT_MAX) next = edge - 1;
       edge = next;
     }
-    if (!best) throw std::runtime_error("cannot be made small enough for its share of the limit");
+    if (!best)
+      throw std::runtime_error(tr("cannot be made small enough for its share of the limit"));
     photo_ = *best;
     if (quality == options_.quality) {
       sample_ = FitSample{.sourceEdge = sourceLongEdge(),

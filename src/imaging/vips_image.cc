@@ -9,9 +9,12 @@
 #include <string_view>
 
 #include "base/ascii.h"
+#include "base/translation.h"
 
 namespace marigold::imaging {
 namespace {
+
+constexpr const char* kNotAnImage = translatable("not a JPEG, PNG, GIF, TIFF or HEIC image");
 
 // Held shared by all libvips work, and alone by a failing step run again for its own error.
 std::shared_mutex& vipsWork() {
@@ -30,34 +33,34 @@ bool mentions(const std::string& lowered, std::initializer_list<std::string_view
 
 // What libvips and the decoders below it say, in words for the user. `onlyWarned` is set when
 // a JPEG decoder merely warned of something it decodes past.
-std::string reasonFor(const std::string& message, std::string_view what, bool& onlyWarned) {
+std::string reasonFor(const std::string& message, const char* what, bool& onlyWarned) {
   const std::string lowered = lowerASCII(message);
   onlyWarned = false;
-  if (lowered.empty()) return std::string(what);
+  if (lowered.empty()) return tr(what);
   if (mentions(lowered, {"unable to open", "no such file", "permission denied"})) {
-    return "cannot be read (" + message.substr(0, message.find('\n')) + ")";
+    return tr("cannot be read (%1)", {message.substr(0, message.find('\n'))});
   }
   if (mentions(lowered, {"premature end", "truncated", "not enough data", "unexpected end",
                          "end of file", "out of order read", "read error", "short read"})) {
-    return "cannot be decoded: the file ends before the picture does";
+    return tr("cannot be decoded: the file ends before the picture does");
   }
   if (mentions(lowered, {"not in a known format", "not a known file format", "unsupported image",
                          "is not a"})) {
-    return "not a JPEG, PNG, GIF, TIFF or HEIC image";
+    return tr(kNotAnImage);
   }
   if (lowered.starts_with("vipsjpeg: ") && !mentions(lowered, {"huffman"})) onlyWarned = true;
   if (mentions(lowered, {"corrupt", "bogus", "invalid", "crc", "bad ", "damaged", "error"})) {
-    return "cannot be decoded: the picture's data is damaged";
+    return tr("cannot be decoded: the picture's data is damaged");
   }
   // Several lines come from the layers below; the first names the cause, the rest repeat it.
   std::string first = message.substr(0, message.find('\n'));
-  return "cannot be decoded (" + first + ")";
+  return tr("cannot be decoded (%1)", {first});
 }
 
 // Throws the step's error. Only a thread that holds vipsWork alone reads libvips's buffer; any
 // other's failure is run again alone (runWithOwnErrors), so its text here is never shown.
-[[noreturn]] void fail(std::string_view what) {
-  if (!ownErrorBuffer) throw VipsError(std::string(what));
+[[noreturn]] void fail(const char* what) {
+  if (!ownErrorBuffer) throw VipsError(tr(what));
   char* text = vips_error_buffer_copy();  // and empties it
   const std::string message = text ? text : "";
   g_free(text);
@@ -66,7 +69,7 @@ std::string reasonFor(const std::string& message, std::string_view what, bool& o
   throw VipsError(reason, onlyWarned);
 }
 
-VipsImagePtr checked(VipsImage* image, std::string_view what) {
+VipsImagePtr checked(VipsImage* image, const char* what) {
   if (image == nullptr) fail(what);
   return VipsImagePtr(image);
 }
@@ -79,7 +82,7 @@ using SourcePtr = std::unique_ptr<VipsSource, SourceUnref>;
 
 SourcePtr openSource(const std::string& path) {
   VipsSource* source = vips_source_new_from_file(path.c_str());
-  if (source == nullptr) fail("cannot be opened");
+  if (source == nullptr) fail(translatable("cannot be opened"));
   return SourcePtr(source);
 }
 
@@ -122,7 +125,7 @@ VipsImagePtr asEightBit(VipsImage* image, bool firstFrame) {
   if (firstFrame && vips_image_get_n_pages(image) > 1) {
     VipsImage* out = nullptr;
     if (vips_crop(current.get(), &out, 0, 0, widthOf(image), frameHeightOf(image), nullptr) != 0) {
-      fail("cannot take the first frame");
+      fail(translatable("cannot take the first frame"));
     }
     current = VipsImagePtr(out);
   }
@@ -131,11 +134,12 @@ VipsImagePtr asEightBit(VipsImage* image, bool firstFrame) {
   if (!eightBit || (kind != VIPS_INTERPRETATION_sRGB && kind != VIPS_INTERPRETATION_B_W)) {
     VipsImage* out = nullptr;
     if (vips_colourspace(current.get(), &out, VIPS_INTERPRETATION_sRGB, nullptr) != 0) {
-      fail("cannot convert to sRGB");
+      fail(translatable("cannot convert to sRGB"));
     }
     current = VipsImagePtr(out);
     if (vips_image_get_format(current.get()) != VIPS_FORMAT_UCHAR) {
-      if (vips_cast_uchar(current.get(), &out, nullptr) != 0) fail("cannot convert to 8 bits");
+      if (vips_cast_uchar(current.get(), &out, nullptr) != 0)
+        fail(translatable("cannot convert to 8 bits"));
       current = VipsImagePtr(out);
     }
   }
@@ -151,7 +155,7 @@ VipsImagePtr flattened(VipsImagePtr image) {
       vips_array_double_new(white.data(), colours));
   VipsImage* out = nullptr;
   if (vips_flatten(image.get(), &out, "background", background.get(), nullptr) != 0) {
-    fail("cannot flatten the transparency");
+    fail(translatable("cannot flatten the transparency"));
   }
   return VipsImagePtr(out);
 }
@@ -183,7 +187,7 @@ void startImageLibraries() {
         nullptr);
     started = true;
   });
-  if (!started) throw VipsError("the image library libvips could not be started");
+  if (!started) throw VipsError(tr("the image library libvips could not be started"));
 }
 
 void runWithOwnErrors(const std::function<void()>& work) {
@@ -214,11 +218,11 @@ PhotoHeader readHeader(const std::string& path) {
   SourcePtr source = openSource(path);
   VipsImagePtr image = checked(
       vips_image_new_from_source(source.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr),
-      "cannot be decoded");
+      translatable("cannot be decoded"));
   const char* loader = nullptr;
   if (vips_image_get_string(image.get(), "vips-loader", &loader) != 0) loader = "";
   const std::optional<FileType> type = typeOfLoader(loader ? loader : "");
-  if (!type) throw VipsError("not a JPEG, PNG, GIF, TIFF or HEIC image");
+  if (!type) throw VipsError(tr(kNotAnImage));
   PhotoHeader header;
   header.type = *type;
   header.orientation = std::clamp(vips_image_get_orientation(image.get()), 1, 8);
@@ -231,12 +235,18 @@ PhotoHeader readHeader(const std::string& path) {
                                static_cast<std::uint64_t>(header.height) *
                                static_cast<std::uint64_t>(std::max(1, header.pages));
   if (pixels > kMaxPixels) {
-    std::string size = std::to_string(header.width) + "x" + std::to_string(header.height) +
-                       " pixels" +
-                       (header.pages > 1 ? " in " + std::to_string(header.pages) + " frames" : "");
-    throw VipsError("the picture is " + size + " (" + std::to_string(pixels / 1'000'000) +
-                    " megapixels); photos of up to " + std::to_string(kMaxPixels / 1'000'000) +
-                    " megapixels can be prepared");
+    const std::string width = std::to_string(header.width);
+    const std::string height = std::to_string(header.height);
+    const std::string megapixels = std::to_string(pixels / 1'000'000);
+    const std::string most = std::to_string(kMaxPixels / 1'000'000);
+    throw VipsError(
+        header.pages > 1
+            ? tr("the picture is %1x%2 pixels in %3 frames (%4 megapixels); photos of up to %5 "
+                 "megapixels can be prepared",
+                 {width, height, std::to_string(header.pages), megapixels, most})
+            : tr("the picture is %1x%2 pixels (%3 megapixels); photos of up to %4 megapixels can "
+                 "be prepared",
+                 {width, height, megapixels, most}));
   }
   if (header.orientation >= 5) std::swap(header.width, header.height);
   header.hasAlpha = vips_image_hasalpha(image.get());
@@ -270,7 +280,7 @@ VipsImagePtr decodeScaled(const std::string& path, const PhotoHeader& header, in
   }
   VipsImagePtr loaded = checked(vips_image_new_from_source(source.get(), options.c_str(), "access",
                                                            VIPS_ACCESS_SEQUENTIAL, nullptr),
-                                "cannot be decoded");
+                                translatable("cannot be decoded"));
   VipsImage* out = nullptr;
   // A colour profile of another space, or CMYK (converted through a generic CMYK profile when
   // it carries none), is converted to sRGB by profile; other spaces and 16 bits by asEightBit.
@@ -282,23 +292,23 @@ VipsImagePtr decodeScaled(const std::string& path, const PhotoHeader& header, in
                                        "export_profile", "srgb", nullptr)
                 : vips_thumbnail_image(loaded.get(), &out, longEdge, "height", longEdge, "size",
                                        VIPS_SIZE_DOWN, nullptr);
-  if (status != 0) fail("cannot be decoded");
+  if (status != 0) fail(translatable(translatable("cannot be decoded")));
   VipsImagePtr thumbnail(out);
   VipsImagePtr picture = asEightBit(thumbnail.get(), false);
   if (!decode.keepAlpha) picture = flattened(std::move(picture));
   if (!decode.inMemory) return picture;
   // Decoding happens here, so a damaged file fails here.
-  return checked(vips_image_copy_memory(picture.get()), "cannot be decoded");
+  return checked(vips_image_copy_memory(picture.get()), translatable("cannot be decoded"));
 }
 
 VipsImagePtr scaledDown(VipsImage* image, int longEdge) {
   VipsImage* out = nullptr;
   if (vips_thumbnail_image(image, &out, longEdge, "height", longEdge, "size", VIPS_SIZE_DOWN,
                            nullptr) != 0) {
-    fail("cannot be scaled");
+    fail(translatable(translatable("cannot be scaled")));
   }
   VipsImagePtr lazy(out);
-  return checked(vips_image_copy_memory(lazy.get()), "cannot be scaled");
+  return checked(vips_image_copy_memory(lazy.get()), translatable("cannot be scaled"));
 }
 
 int widthOf(VipsImage* image) { return vips_image_get_width(image); }
@@ -335,7 +345,7 @@ std::vector<std::uint8_t> encode(VipsImage* image, FileType type, int quality) {
       break;
     }
   }
-  if (status != 0) fail("cannot be encoded");
+  if (status != 0) fail(translatable("cannot be encoded"));
   return takeBuffer(buffer, length);
 }
 
@@ -353,18 +363,19 @@ Thumbnail toThumbnail(VipsImage* image) {
   if (vips_image_get_interpretation(pixels.get()) != VIPS_INTERPRETATION_sRGB) {
     VipsImage* out = nullptr;
     if (vips_colourspace(pixels.get(), &out, VIPS_INTERPRETATION_sRGB, nullptr) != 0) {
-      fail("cannot convert to sRGB");
+      fail(translatable("cannot convert to sRGB"));
     }
     pixels = VipsImagePtr(out);
   }
   if (!vips_image_hasalpha(pixels.get())) {
     VipsImage* out = nullptr;
-    if (vips_bandjoin_const1(pixels.get(), &out, 255.0, nullptr) != 0) fail("cannot add alpha");
+    if (vips_bandjoin_const1(pixels.get(), &out, 255.0, nullptr) != 0)
+      fail(translatable("cannot add alpha"));
     pixels = VipsImagePtr(out);
   }
   std::size_t size = 0;
   void* memory = vips_image_write_to_memory(pixels.get(), &size);
-  if (memory == nullptr) fail("cannot be decoded");
+  if (memory == nullptr) fail(translatable(translatable("cannot be decoded")));
   Thumbnail thumbnail;
   thumbnail.width = vips_image_get_width(pixels.get());
   thumbnail.height = vips_image_get_height(pixels.get());
@@ -382,7 +393,7 @@ EmbeddedMetadata embeddedMetadataOf(const std::string& path) {
   SourcePtr source = openSource(path);
   VipsImagePtr image = checked(
       vips_image_new_from_source(source.get(), "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr),
-      "cannot be decoded");
+      translatable("cannot be decoded"));
   const void* data = nullptr;
   std::size_t size = 0;
   if (vips_image_get_typeof(image.get(), VIPS_META_EXIF_NAME) != 0 &&
