@@ -36,6 +36,7 @@
 #include "platform/window.h"
 #include "preparation_controls.h"
 #include "sheet_widget.h"
+#include "ui_text.h"
 
 namespace marigold::gui {
 namespace {
@@ -59,17 +60,8 @@ QStringList localImageFiles(const QMimeData& data) {
   return files;
 }
 
-// Sizes as the service's limit is written: 5,242,880 bytes is "5 MB" (and 1,024 bytes "1 KB").
-QString byteSize(qint64 bytes) {
-  constexpr double kMB = 1024.0 * 1024.0;
-  if (bytes < kMB) return QString("%1 KB").arg((bytes + 1023) / 1024);
-  QString text = QString::number(static_cast<double>(bytes) / kMB, 'f', 1);
-  if (text.endsWith(".0")) text.chop(2);
-  return text + " MB";
-}
-
 QString photoCount(int count) {
-  return count == 1 ? QString("1 photo") : QString("%1 photos").arg(count);
+  return gui::trn("%1 photo", "%1 photos", static_cast<unsigned long>(count), {number(count)});
 }
 
 }  // namespace
@@ -91,20 +83,20 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
           [this](std::size_t done, std::size_t total) { preparationProgressed(done, total); },
           [this](host::PreparedSelection prepared) { preparationFinished(std::move(prepared)); }) {
   installAccessibleRoles();
-  setWindowTitle("Export - " + QString::fromStdString(plugin_.name()));
+  setWindowTitle(gui::tr("Export - %1", {QString::fromStdString(plugin_.name())}));
   setAcceptDrops(true);
   decoders_.setMaxThreadCount(2);
 
   content_ = new QWidget(this);
   auto* photosColumn = new QVBoxLayout;
-  auto* photosTitle = new QLabel("P&hotos to post", content_);
+  auto* photosTitle = new QLabel(gui::tr("P&hotos to post"), content_);
   auto* photosHint =
-      new QLabel("Drop image files here; drag a photo to change the order.", content_);
+      new QLabel(gui::tr("Drop image files here; drag a photo to change the order."), content_);
   photosHint->setWordWrap(true);
   thumbnails_ = new QListWidget(content_);
   thumbnails_->setObjectName("thumbnails");
-  thumbnails_->setAccessibleName("Photos to post");
-  thumbnails_->setAccessibleDescription("The first photo is shown first in the post.");
+  thumbnails_->setAccessibleName(gui::tr("Photos to post"));
+  thumbnails_->setAccessibleDescription(gui::tr("The first photo is shown first in the post."));
   photosTitle->setBuddy(thumbnails_);
   thumbnails_->setViewMode(QListView::IconMode);
   thumbnails_->setIconSize(QSize(kThumbnailSide, kThumbnailSide));
@@ -127,9 +119,9 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   preferences_ = preferences;
   controls_ = new PreparationControls(std::move(preferences), content_);
   controls_->setChangeHandler([this] { startPreparation(); });
-  auto* add = new QPushButton("&Add Photos...", content_);
+  auto* add = new QPushButton(gui::tr("&Add Photos..."), content_);
   add->setAutoDefault(false);
-  remove_ = new QPushButton("&Remove", content_);
+  remove_ = new QPushButton(gui::tr("&Remove"), content_);
   remove_->setObjectName("remove");
   remove_->setAutoDefault(false);
   auto* photoButtons = new QHBoxLayout;
@@ -137,12 +129,12 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   photoButtons->addWidget(remove_);
   photoButtons->addStretch(1);
   // Reordering by keyboard: the buttons say what Ctrl+Left and Ctrl+Right do in the list.
-  earlier_ = new QPushButton("Move Earlier", content_);
+  earlier_ = new QPushButton(gui::tr("Move Earlier"), content_);
   earlier_->setObjectName("moveEarlier");
-  earlier_->setToolTip("Move the selected photo earlier in the post (Ctrl+Left)");
-  later_ = new QPushButton("Move Later", content_);
+  earlier_->setToolTip(gui::tr("Move the selected photo earlier in the post (Ctrl+Left)"));
+  later_ = new QPushButton(gui::tr("Move Later"), content_);
   later_->setObjectName("moveLater");
-  later_->setToolTip("Move the selected photo later in the post (Ctrl+Right)");
+  later_->setToolTip(gui::tr("Move the selected photo later in the post (Ctrl+Right)"));
   auto* moveButtons = new QHBoxLayout;
   for (QPushButton* move : {earlier_, later_}) {
     move->setAutoDefault(false);
@@ -200,8 +192,8 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   columns->addLayout(paneColumn, 0);
 
   auto* buttons = new QDialogButtonBox(this);
-  cancel_ = buttons->addButton("Ca&ncel", QDialogButtonBox::RejectRole);
-  post_ = buttons->addButton("&Post", QDialogButtonBox::AcceptRole);
+  cancel_ = buttons->addButton(gui::tr("Ca&ncel"), QDialogButtonBox::RejectRole);
+  post_ = buttons->addButton(gui::tr("&Post"), QDialogButtonBox::AcceptRole);
   post_->setObjectName("post");
   cancel_->setObjectName("cancel");
   post_->setAutoDefault(false);
@@ -418,13 +410,11 @@ void ExportWindow::markPreparedPhotos() {
     const QString name = QFileInfo(file).fileName();
     QString tip = file + "\n";
     if (photo.ok()) {
-      tip += QString("Sent as %1 x %2 pixels, %3")
-                 .arg(photo.width)
-                 .arg(photo.height)
-                 .arg(byteSize(static_cast<qint64>(photo.bytes)));
+      tip += gui::tr("Sent as %1 x %2 pixels, %3",
+                     {number(photo.width), number(photo.height), byteSize(photo.bytes)});
     } else {
       tip += QString::fromStdString(photo.problem);
-      problems << name + " " + QString::fromStdString(photo.problem) + ".";
+      problems << gui::tr("%1 %2.", {name, QString::fromStdString(photo.problem)});
     }
     for (int row = 0; row < thumbnails_->count(); ++row) {
       QListWidgetItem* item = thumbnails_->item(row);
@@ -434,8 +424,8 @@ void ExportWindow::markPreparedPhotos() {
     }
   }
   if (!problems.isEmpty()) {
-    problems << (problems.size() == 1 ? "Remove it to post the others."
-                                      : "Remove them to post the others.");
+    problems << (problems.size() == 1 ? gui::tr("Remove it to post the others.")
+                                      : gui::tr("Remove them to post the others."));
   }
   problemLine_->setText(problems.join(" "));
   problemLine_->setHidden(problems.isEmpty());
@@ -514,7 +504,8 @@ void ExportWindow::thumbnailDecoded(const QString& file, const QImage& image,
     if (item->data(kPathRole).toString() != file) continue;
     if (image.isNull()) {
       item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
-      item->setToolTip(file + "\nThis file cannot be shown as an image: " + problem);
+      item->setToolTip(file + "\n" +
+                       gui::tr("This file cannot be shown as an image: %1", {problem}));
       continue;
     }
     // The same colours while a sheet disables the window, rather than Qt's greyed copy.
@@ -532,8 +523,8 @@ void ExportWindow::markFirstPhoto() {
   for (int row = 0; row < thumbnails_->count(); ++row) {
     QListWidgetItem* item = thumbnails_->item(row);
     const QString name = QFileInfo(item->data(kPathRole).toString()).fileName();
-    item->setText(row == 0 ? name + "\nshown first" : name);
-    item->setData(Qt::AccessibleTextRole, row == 0 ? name + ", shown first" : name);
+    item->setText(row == 0 ? gui::tr("%1\nshown first", {name}) : name);
+    item->setData(Qt::AccessibleTextRole, row == 0 ? gui::tr("%1, shown first", {name}) : name);
   }
 }
 
@@ -542,21 +533,23 @@ void ExportWindow::updateSizeLine() {
   if (!preparationReady()) {
     // The photo being worked on, counted from 1.
     const std::size_t at = std::min(preparedSoFar_ + 1, selection_.size());
-    sizeLine_->setText(QString("Preparing %1 of %2…").arg(at).arg(count));
+    sizeLine_->setText(
+        gui::tr("Preparing %1 of %2…", {number(static_cast<long long>(at)), number(count)}));
     return;
   }
   // What will be sent: the prepared files, as the plug-in's limit counts them.
   const qint64 total = prepared_ ? static_cast<qint64>(prepared_->result.totalBytes()) : 0;
-  sizeLine_->setText(QString("%1 · %2 of %3 · at most %4")
-                         .arg(photoCount(count), byteSize(total), byteSize(kLimitBytes))
-                         .arg(kLimitPhotos));
+  sizeLine_->setText(
+      gui::tr("%1 · %2 of %3 · at most %4",
+              {photoCount(count), byteSize(total), byteSize(kLimitBytes), number(kLimitPhotos)}));
 }
 
 void ExportWindow::choosePhotos() {
-  QString filter = "Images (";
-  for (const QString& suffix : imageSuffixes()) filter += "*." + suffix + " ";
-  filter = filter.trimmed() + ")";
-  const QStringList files = QFileDialog::getOpenFileNames(this, "Add Photos", QString(), filter);
+  QStringList patterns;
+  for (const QString& suffix : imageSuffixes()) patterns << "*." + suffix;
+  const QString filter = gui::tr("Images (%1)", {patterns.join(' ')});
+  const QStringList files =
+      QFileDialog::getOpenFileNames(this, gui::tr("Add Photos"), QString(), filter);
   if (!files.isEmpty()) addPhotos(files);
 }
 
@@ -643,12 +636,12 @@ void ExportWindow::askToDiscard() {
     discardQuestion_->raise();
     return;
   }
-  auto* question = new QMessageBox(QMessageBox::Question, windowTitle(), "Discard this post?",
-                                   QMessageBox::NoButton, this);
+  auto* question = new QMessageBox(QMessageBox::Question, windowTitle(),
+                                   gui::tr("Discard this post?"), QMessageBox::NoButton, this);
   question->setObjectName("discardQuestion");
-  question->setInformativeText("The caption, tags and link you typed will be lost.");
-  QPushButton* discard = question->addButton("&Discard", QMessageBox::DestructiveRole);
-  QPushButton* keep = question->addButton("&Keep Editing", QMessageBox::RejectRole);
+  question->setInformativeText(gui::tr("The caption, tags and link you typed will be lost."));
+  QPushButton* discard = question->addButton(gui::tr("&Discard"), QMessageBox::DestructiveRole);
+  QPushButton* keep = question->addButton(gui::tr("&Keep Editing"), QMessageBox::RejectRole);
   // Keeping the work is the safe choice: Return and Escape keep editing.
   question->setDefaultButton(keep);
   question->setEscapeButton(keep);
@@ -754,9 +747,9 @@ void ExportWindow::offerOutcome() {
   std::vector<SheetWidget::Action> actions;
   if (lastPostWentThrough_) {
     if (const QUrl address = postAddress(); address.isValid()) {
-      actions.push_back({"&View Post", [this, address] { openUrl_(address); }});
+      actions.push_back({gui::tr("&View Post"), [this, address] { openUrl_(address); }});
     }
-    actions.push_back({"&Close", endRun});
+    actions.push_back({gui::tr("&Close"), endRun});
     const std::size_t close = actions.size() - 1;
     sheet_->setActions(std::move(actions), close, close);
   } else {
@@ -767,17 +760,18 @@ void ExportWindow::offerOutcome() {
           uploadAlert_->error && uploadAlert_->error->domain == kURLLoadingErrorDomain
               ? QString::fromStdString(failureReason(*uploadAlert_->error))
               : uploadAlert_->message;
-      sheet_->setHeading("The post failed: the connection to Plinth broke off (" + reason + ").",
-                         lastPost_->wholePostSent
-                             ? "The whole post had been sent, so it may already be on your "
-                               "blog. Check it before you try again."
-                             : "Nothing was posted. Check your connection, then try again.");
+      sheet_->setHeading(
+          gui::tr("The post failed: the connection to Plinth broke off (%1).", {reason}),
+          lastPost_->wholePostSent ? gui::tr("The whole post had been sent, so it may already be "
+                                             "on your blog. Check it before you try again.")
+                                   : gui::tr("Nothing was posted. Check your connection, then "
+                                             "try again."));
       QString details = uploadAlert_->message;
       if (!uploadAlert_->informative.isEmpty()) details += "\n" + uploadAlert_->informative;
       sheet_->setDetails(details);
     }
-    actions.push_back({"&OK", endRun});
-    actions.push_back({"&Try Again", [this, endRun] {
+    actions.push_back({gui::tr("&OK"), endRun});
+    actions.push_back({gui::tr("&Try Again"), [this, endRun] {
                          tryAgain_ = true;
                          endRun();
                        }});
@@ -811,20 +805,20 @@ void ExportWindow::showUploadProgress() {
   const QString photos = photoCount(static_cast<int>(manager_.imageCount()));
   // One heading for the whole upload, so that a screen reader does not hear the sheet renamed;
   // the line under the bar counts the photos' megabytes as the window showed them.
-  sheet_->setHeading("Posting " + photos + " to Plinth");
+  sheet_->setHeading(gui::tr("Posting %1 to Plinth", {photos}));
   if (!offeredOn_ || offeredOn_ != sheet_) {
     // Cancel in the sheet itself, in place of the plug-in's "OK" that waits for the end.
     offeredOn_ = sheet_;
-    sheet_->setActions({{"Cancel",
+    sheet_->setActions({{gui::tr("Cancel"),
                          [this] {
                            if (uploading()) plugin_.cancelExport();
                          }}},
                        0, 0);
   }
-  const QString total = byteSize(static_cast<qint64>(upload_->photoBytesTotal));
+  const QString total = byteSize(upload_->photoBytesTotal);
   switch (upload_->phase) {
     case pane::UploadProgress::Phase::kContacting:
-      sheet_->setDetail(QString("%1 · %2 · contacting Plinth…").arg(photos, total));
+      sheet_->setDetail(gui::tr("%1 · %2 · contacting Plinth…", {photos, total}));
       break;
     case pane::UploadProgress::Phase::kSending: {
       // The bar and the line count the same: the photos' bytes.
@@ -837,14 +831,14 @@ void ExportWindow::showUploadProgress() {
         detailShown_.start();
         shownTimeLeft_ = timeLeft();
       }
-      QString line = QString("%1 of %2 sent")
-                         .arg(byteSize(static_cast<qint64>(upload_->photoBytesSent)), total);
-      if (!shownTimeLeft_.isEmpty()) line += ", " + shownTimeLeft_;
-      sheet_->setDetail(line);
+      const QString sent = byteSize(upload_->photoBytesSent);
+      sheet_->setDetail(shownTimeLeft_.isEmpty()
+                            ? gui::tr("%1 of %2 sent", {sent, total})
+                            : gui::tr("%1 of %2 sent, %3", {sent, total, shownTimeLeft_}));
       break;
     }
     case pane::UploadProgress::Phase::kWaitingForReply:
-      sheet_->setDetail(QString("%1 sent · waiting for Plinth's answer…").arg(total));
+      sheet_->setDetail(gui::tr("%1 sent · waiting for Plinth's answer…", {total}));
       break;
   }
 }
@@ -858,8 +852,8 @@ QString ExportWindow::timeLeft() const {
   const double seconds =
       static_cast<double>(upload_->photoBytesTotal - upload_->photoBytesSent) / perSecond;
   if (seconds < 60)
-    return QString("about %1 s left").arg(std::max(1, static_cast<int>(seconds + 0.5)));
-  return QString("about %1 min left").arg(static_cast<int>(seconds / 60.0 + 0.5));
+    return gui::tr("about %1 s left", {number(std::max(1, static_cast<int>(seconds + 0.5)))});
+  return gui::tr("about %1 min left", {number(static_cast<int>(seconds / 60.0 + 0.5))});
 }
 
 void ExportWindow::placeSheet() {

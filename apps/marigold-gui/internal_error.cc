@@ -8,6 +8,7 @@
 
 #include "base/exception_barrier.h"
 #include "base/log.h"
+#include "ui_text.h"
 
 namespace marigold::gui {
 
@@ -20,7 +21,7 @@ void showInternalError(QWidget* parent, const std::exception_ptr& exception) noe
       QMessageBox box(owner.data());
       box.setIcon(QMessageBox::Critical);
       box.setWindowTitle("Marigold");
-      box.setText("Marigold stopped an operation that went wrong.");
+      box.setText(gui::tr("Marigold stopped an operation that went wrong."));
       box.setInformativeText(QString::fromStdString(what));
       box.exec();
     });

@@ -27,6 +27,7 @@
 #include "host/photo_file.h"
 #include "host/service_environment.h"
 #include "host/simulator_process.h"
+#include "ui_text.h"
 
 namespace {
 
@@ -102,20 +103,22 @@ struct Demo {
 
 // The program's options, for its help text and for its run alike.
 void describeOptions(QCommandLineParser& parser) {
-  parser.setApplicationDescription(
+  parser.setApplicationDescription(marigold::gui::tr(
       "Posts photos to a Plinth blog through the Marigold export plug-in. The photos are\n"
       "prepared first, as the window's Photo size and Remove location and camera details say:\n"
       "scaled (Fit, the default, fits the whole post into Plinth's limit), turned upright and\n"
       "made an 8-bit sRGB JPEG (an animated GIF stays a GIF with every frame); the originals\n"
       "are never changed.\n"
       "Environment: MARIGOLD_PLUGIN, PLINTH_SIM, MARIGOLD_AUTH_BASE, MARIGOLD_API_BASE,\n"
-      "MARIGOLD_CA_FILE, MARIGOLD_EXAMPLES and MARIGOLD_LOG, as for marigold.");
+      "MARIGOLD_CA_FILE, MARIGOLD_EXAMPLES and MARIGOLD_LOG, as for marigold."));
   parser.addHelpOption();
   parser.addVersionOption();
-  parser.addOption({"demo",
-                    "Start the embedded Plinth simulator with scratch settings and open the "
-                    "sample photos; sign in as demo / demo-password."});
-  parser.addPositionalArgument("photos", "Image files to post.", "[PHOTO...]");
+  parser.addOption(
+      {"demo", marigold::gui::tr("Start the embedded Plinth simulator with scratch settings and "
+                                 "open the sample photos; sign in as %1 / %2.",
+                                 {kDemoUser, kDemoPassword})});
+  parser.addPositionalArgument("photos", marigold::gui::tr("Image files to post."),
+                               marigold::gui::tr("[PHOTO...]"));
 }
 
 // --help and --version answer on standard output and need no display, unlike the window: they are
@@ -145,9 +148,9 @@ int main(int argc, char** argv) {
   const marigold::LogRoute diagnostics(marigold::host::diagnosticsFromEnvironment());
   QCoreApplication::setApplicationName("marigold-gui");
   QCoreApplication::setApplicationVersion(MARIGOLD_VERSION);
+  marigold::useTranslations(marigold::host::catalogueFolder());
   if (const auto status = answerWithoutDisplay(argc, argv)) return *status;
   QApplication app(argc, argv);
-  marigold::useTranslations(marigold::host::catalogueFolder());
   QApplication::setApplicationDisplayName("Marigold");
   QApplication::setDesktopFileName("marigold-gui");
 
@@ -179,13 +182,14 @@ int main(int argc, char** argv) {
     marigold::gui::GuiSession session(std::move(photos), std::move(setup));
     QString hint;
     if (demo) {
-      hint = QString(
-                 "Demo: a simulated Plinth runs on this computer. Sign in as <b>%1</b> with "
-                 "the password <b>%2</b>.")
-                 .arg(kDemoUser, kDemoPassword);
+      hint = marigold::gui::tr(
+          "Demo: a simulated Plinth runs on this computer. Sign in as <b>%1</b> with the "
+          "password <b>%2</b>.",
+          {kDemoUser, kDemoPassword});
     }
     if (!leftOut.isEmpty()) {
-      hint += (hint.isEmpty() ? "" : "<br>") + QString("Left out: ") + leftOut.join("; ");
+      hint +=
+          (hint.isEmpty() ? "" : "<br>") + marigold::gui::tr("Left out: %1", {leftOut.join("; ")});
     }
     session.window().setHint(hint);
     session.window().show();

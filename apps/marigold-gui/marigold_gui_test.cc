@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "base/translation.h"
+#include "host/installed_files.h"
 #include "pane_widget.h"
 #include "photo_view.h"
 #include "preparation_controls.h"
@@ -613,7 +616,7 @@ TEST(MarigoldGuiTest, SlowUploadKeepsTheWindowLiveAndCancelStoresNothing) {
   auto* line = sheet->findChild<QLabel*>("detail");
   static const QRegularExpression timed(
       "^[0-9.]+ [KM]B of [0-9.]+ [KM]B sent, about [0-9]+ s left$");
-  EXPECT_TRUE(GuiHarness::waitFor([&] { return timed.match(line->text()).hasMatch(); }, 5))
+  EXPECT_TRUE(GuiHarness::waitFor([&] { return timed.match(line->text()).hasMatch(); }, 10))
       << line->text().toStdString();
   EXPECT_TRUE(GuiHarness::waitFor([&] { return !announced.empty(); }, 10));
   EXPECT_TRUE(sending());  // still part-way
@@ -628,6 +631,78 @@ TEST(MarigoldGuiTest, SlowUploadKeepsTheWindowLiveAndCancelStoresNothing) {
   EXPECT_TRUE(sheet->button(0)->isEnabled());
   gui.sim_->stop();  // the service is done with the connection it was reading
   EXPECT_TRUE(gui.storedPhotos().empty());
+}
+
+// The messages language of a desktop session for the length of a test: LANGUAGE and LC_ALL set,
+// the catalogues read from the build; put back as it was (English) after.
+class SessionLanguage {
+ public:
+  SessionLanguage(const char* language, const char* all) {
+    ::setenv("LANGUAGE", language, 1);
+    ::setenv("LC_ALL", all, 1);
+    useTranslations(host::catalogueFolder());
+  }
+  ~SessionLanguage() {
+    ::unsetenv("LANGUAGE");
+    ::unsetenv("LC_ALL");
+    std::setlocale(LC_MESSAGES, "C");
+  }
+  SessionLanguage(const SessionLanguage&) = delete;
+  SessionLanguage& operator=(const SessionLanguage&) = delete;
+};
+
+// The window speaks the session's language, its sizes written as the language writes numbers,
+// while under LC_ALL=C it reads as written, whatever LANGUAGE says: the size line, the buttons,
+// the photo size menu and the upload's sheet with its Cancel.
+TEST(MarigoldGuiTest, WindowAndItsSheetReadTheSessionsLanguage) {
+  struct Case {
+    const char* language;
+    const char* all;
+    const char* post;
+    const char* fit;
+    const char* heading;
+    const char* cancel;
+    const char* sizeLine;  // a pattern
+    const char* detail;    // a pattern
+  };
+  const Case kCases[] = {
+      {"de", "C.UTF-8", "&Veröffentlichen", "Einpassen", "Veröffentliche 1 Foto auf Plinth",
+       "Abbrechen", "^1 Foto · [0-9]+,[0-9] MB von 5 MB · höchstens 10$",
+       "^[0-9]+(,[0-9])? [KM]B von [0-9]+,[0-9] MB gesendet"},
+      {"de", "C", "&Post", "Fit", "Posting 1 photo to Plinth", "Cancel",
+       "^1 photo · [0-9]+\\.[0-9] MB of 5 MB · at most 10$",
+       "^[0-9]+(\\.[0-9])? [KM]B of [0-9]+\\.[0-9] MB sent"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string("LANGUAGE=") + c.language + " LC_ALL=" + c.all);
+    const SessionLanguage language(c.language, c.all);
+    sim::SimOptions options = service();
+    options.faults.slowPostRate = 256 * 1024;
+    GuiHarness gui(std::move(options));
+    gui.open({gui.writePhoto("big.jpg",
+                             {.width = 3000, .height = 2000, .orientation = 1, .quality = 96})});
+    gui.choose(controls(gui).sizeMenu(), 1);  // Original
+    ASSERT_TRUE(gui.waitUntilPrepared());
+    gui.signIn(kUser, kPassword);
+    EXPECT_EQ(gui.window().postButton()->text(), QString::fromUtf8(c.post));
+    EXPECT_EQ(controls(gui).sizeMenu()->itemText(0), QString::fromUtf8(c.fit));
+    const QString line = gui.window().sizeLine()->text();
+    EXPECT_TRUE(QRegularExpression(QString::fromUtf8(c.sizeLine)).match(line).hasMatch())
+        << line.toStdString();
+
+    gui.click(gui.window().postButton());
+    auto* sheet = gui.window().sheet();
+    ASSERT_NE(sheet, nullptr);
+    auto* detail = sheet->findChild<QLabel*>("detail");
+    const QRegularExpression sent(QString::fromUtf8(c.detail));
+    EXPECT_TRUE(GuiHarness::waitFor([&] { return sent.match(detail->text()).hasMatch(); }))
+        << detail->text().toStdString();
+    EXPECT_EQ(sheet->findChild<QLabel*>("message")->text(), QString::fromUtf8(c.heading));
+    ASSERT_NE(sheet->button(0), nullptr);
+    EXPECT_EQ(sheet->button(0)->text(), QString::fromUtf8(c.cancel));
+    gui.click(gui.window().cancelButton());
+    gui.sim_->stop();
+  }
 }
 
 // After a cancel the sheet opens on OK, the safe choice, and Return presses it: the work stays in

@@ -21,11 +21,13 @@
 #include <map>
 #include <optional>
 
+#include "base/translation.h"
 #include "image_pixmap.h"
 #include "internal_error.h"
 #include "photo_view.h"
 #include "platform/key_event.h"
 #include "plugin/pane_contract.h"
+#include "ui_text.h"
 
 namespace marigold::gui {
 namespace {
@@ -42,16 +44,18 @@ struct Slot {
   char mnemonic;
 };
 constexpr Slot kSlots[] = {
-    {pane::kUserName, 0, "&User name:", "you@example.com", 0},
-    {pane::kPassword, 1, "Pass&word:", "", 0},
+    {pane::kUserName, 0, translatable("&User name:"), "you@example.com", 0},
+    {pane::kPassword, 1, translatable("Pass&word:"), "", 0},
     {pane::kRememberMe, 2, "", "", 'm'},
     {pane::kLoginButton, 2, "", "", 'L'},
     {pane::kBrowserLoginButton, 2, "", "", 'b'},
-    {pane::kBlogMenu, 3, "&Blog:", "", 0},
-    {pane::kStateMenu, 4, "S&tate:", "", 0},
-    {pane::kCaption, 5, "&Caption:", "Say something about the photos", 0},
-    {pane::kTags, 6, "Ta&gs:", "comma, separated, tags", 0},
-    {pane::kClickThrough, 7, "Lin&k:", "https://... (one photo only)", 0},
+    {pane::kBlogMenu, 3, translatable("&Blog:"), "", 0},
+    {pane::kStateMenu, 4, translatable("S&tate:"), "", 0},
+    {pane::kCaption, 5, translatable("&Caption:"), translatable("Say something about the photos"),
+     0},
+    {pane::kTags, 6, translatable("Ta&gs:"), translatable("comma, separated, tags"), 0},
+    {pane::kClickThrough, 7, translatable("Lin&k:"), translatable("https://... (one photo only)"),
+     0},
     {pane::kNotice, 8, "", "", 0},
 };
 constexpr int kPreviewSide = 160;
@@ -122,7 +126,7 @@ PaneWidget::PaneWidget(ExportPluginProtocol& plugin, QWidget* parent)
     const int row = slot ? slot->row : nextRow++;
     auto [entry, added] = rows.try_emplace(row, nullptr);
     if (added) {
-      const QString label = slot ? QString(slot->label) : qText(view->identifier()) + ":";
+      const QString label = slot ? gui::tr(slot->label) : qText(view->identifier()) + ":";
       if (!label.isEmpty()) {
         auto* text = new QLabel(label, this);
         text->setBuddy(widget);
@@ -216,7 +220,7 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
                 if (editHandler_) editHandler_(identifier, field->stringValue());
               });
             });
-    const QString placeholder = slot ? QString(slot->placeholder) : QString();
+    const QString placeholder = slot && *slot->placeholder ? gui::tr(slot->placeholder) : QString();
     render = [this, edit, field, placeholder, identifier = view->identifier()] {
       // A text the plug-in puts into a field it disables (the link's "not available" notice) is
       // a notice, not the field's content: shown and read as the field's placeholder and
@@ -277,10 +281,10 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
     };
     widget = combo;
   } else if (auto image = std::dynamic_pointer_cast<ImageView>(view)) {
-    auto* photo = new PhotoView("No preview", this);
+    auto* photo = new PhotoView(gui::tr("No preview"), this);
     photo->setFixedSize(kPreviewSide, kPreviewSide);
     photo->setFrameShape(QFrame::StyledPanel);
-    photo->setAccessibleName("Preview of the first photo");
+    photo->setAccessibleName(gui::tr("Preview of the first photo"));
     render = [this, photo, image] {
       // Decoded on a worker: a large photo's preview never holds the window up. Only the newest
       // picture is shown.

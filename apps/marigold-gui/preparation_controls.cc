@@ -8,32 +8,40 @@
 #include <optional>
 #include <string>
 
+#include "ui_text.h"
+
 namespace marigold::gui {
 namespace {
 
 // Where the size is kept, by its name ("fit", "1280").
 constexpr const char* kSizeKey = "ExportPhotoSize";
 
+// The size as the menu lists it: "Fit", "Original", "2048 px".
+QString sizeLabel(imaging::PhotoSize size) {
+  if (const auto edge = imaging::longEdgeOf(size)) return gui::tr("%1 px", {number(*edge)});
+  return size == imaging::PhotoSize::kFit ? gui::tr("Fit") : gui::tr("Original");
+}
+
 }  // namespace
 
 PreparationControls::PreparationControls(std::shared_ptr<UserDefaults> preferences, QWidget* parent)
     : QWidget(parent), preferences_(std::move(preferences)) {
-  auto* sizeLabel = new QLabel("Photo si&ze:", this);
+  auto* sizeTitle = new QLabel(gui::tr("Photo si&ze:"), this);
   size_ = new QComboBox(this);
   size_->setObjectName("photoSize");
-  size_->setAccessibleName("Photo size");
+  size_->setAccessibleName(gui::tr("Photo size"));
   for (imaging::PhotoSize size : imaging::kPhotoSizes) {
-    size_->addItem(QString::fromStdString(imaging::photoSizeLabel(size)), static_cast<int>(size));
+    size_->addItem(sizeLabel(size), static_cast<int>(size));
   }
-  size_->setItemData(0, "As large as the whole post fits Plinth's limit", Qt::ToolTipRole);
-  size_->setItemData(1, "The photos at their own size", Qt::ToolTipRole);
-  sizeLabel->setBuddy(size_);
-  location_ = new QCheckBox("Remove location and camera &details", this);
+  size_->setItemData(0, gui::tr("As large as the whole post fits Plinth's limit"), Qt::ToolTipRole);
+  size_->setItemData(1, gui::tr("The photos at their own size"), Qt::ToolTipRole);
+  sizeTitle->setBuddy(size_);
+  location_ = new QCheckBox(gui::tr("Remove location and camera &details"), this);
   location_->setObjectName("removeDetails");
-  location_->setAccessibleName("Remove location and camera details");
+  location_->setAccessibleName(gui::tr("Remove location and camera details"));
   location_->setToolTip(
-      "The GPS position and the camera's serial number and owner are left out; the date, "
-      "exposure and copyright stay. Unchecked, the photos keep all their details.");
+      gui::tr("The GPS position and the camera's serial number and owner are left out; the "
+              "date, exposure and copyright stay. Unchecked, the photos keep all their details."));
   location_->setChecked(true);
   if (const auto kept = preferences_->objectForKey(kSizeKey)) {
     const std::string* name = kept->get<std::string>();
@@ -43,7 +51,7 @@ PreparationControls::PreparationControls(std::shared_ptr<UserDefaults> preferenc
   }
 
   auto* sizeRow = new QHBoxLayout;
-  sizeRow->addWidget(sizeLabel);
+  sizeRow->addWidget(sizeTitle);
   sizeRow->addWidget(size_);
   sizeRow->addStretch(1);
   auto* layout = new QVBoxLayout(this);

@@ -20,6 +20,7 @@
 #include "image_pixmap.h"
 #include "photo_view.h"
 #include "platform/progress_indicator.h"
+#include "ui_text.h"
 
 namespace marigold::gui {
 namespace {}  // namespace
@@ -106,22 +107,22 @@ SheetWidget::SheetWidget(std::shared_ptr<Alert> alert, QWidget* parent)
   informative_->setTextFormat(Qt::PlainText);
   bar_ = new UploadBar(this);
   bar_->setTextVisible(false);
-  bar_->setAccessibleName("Progress");
+  bar_->setAccessibleName(gui::tr("Progress"));
   detail_ = new QLabel(this);
   detail_->setObjectName("detail");
   detail_->setHidden(true);
   image_ = new PhotoView("", this);
   image_->setFixedHeight(72);
-  image_->setAccessibleName("Posted");
+  image_->setAccessibleName(gui::tr("Posted"));
   details_ = new QPlainTextEdit(this);
   details_->setObjectName("details");
   details_->setReadOnly(true);
   details_->setTabChangesFocus(true);
-  details_->setAccessibleName("Details");
+  details_->setAccessibleName(gui::tr("Details"));
   // An address has no spaces to break at: the detail wraps anywhere rather than run off the side.
   details_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   details_->setHidden(true);
-  detailsButton_ = new QPushButton("&Details", this);
+  detailsButton_ = new QPushButton(gui::tr("&Details"), this);
   detailsButton_->setObjectName("detailsButton");
   detailsButton_->setCheckable(true);
   detailsButton_->setAutoDefault(false);

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QTimer>
 
+#include "base/translation.h"
 #include "export_window.h"
 #include "platform/alert.h"
 #include "platform/progress_indicator.h"
@@ -79,7 +80,7 @@ bool SignInWaiter::waitFor(RunLoop& exchangeLoop, const std::function<bool()>& f
 
   // The sheet: on the export window while it is shown, else a small window of its own.
   std::shared_ptr<Alert> alert;
-  Window ownWindow("Signing in");
+  Window ownWindow(marigold::tr("Signing in"));
   std::unique_ptr<SheetWidget> standalone;
   auto sheetWidget = [&]() -> QWidget* {
     if (standalone) return standalone.get();
@@ -99,12 +100,12 @@ bool SignInWaiter::waitFor(RunLoop& exchangeLoop, const std::function<bool()>& f
   QObject::connect(&later, &QTimer::timeout, [&] {
     alert = Alert::create();
     alert->setAlertStyle(AlertStyle::kInformational);
-    alert->setMessageText("Signing in...");
-    alert->setInformativeText("Waiting for Plinth to answer.");
+    alert->setMessageText(marigold::tr("Signing in..."));
+    alert->setInformativeText(marigold::tr("Waiting for Plinth to answer."));
     auto bar = std::make_shared<ProgressIndicator>(Rect{0, 0, 400, 20});
     bar->startAnimation();  // a new indicator is an indeterminate bar: busy
     alert->setAccessoryView(bar);
-    alert->addButtonWithTitle("Cancel")->setKeyEquivalent(kEscapeKeyEquivalent);
+    alert->addButtonWithTitle(marigold::tr("Cancel"))->setKeyEquivalent(kEscapeKeyEquivalent);
     auto ended = [&](ModalResponse) {
       if (!ending) giveUp();
     };

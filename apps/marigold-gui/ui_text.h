@@ -1,0 +1,30 @@
+// The window's words and figures in the user's language: base/translation.h's tr and trn for Qt
+// strings (the English text is the source; %1 to %9 filled in one pass, so an argument's own "%1"
+// stays as it is), and sizes and counts written as the messages language writes numbers ("2,6 MB"
+// in German, "2.6 MB" in English and under LC_ALL=C). Called as gui::tr inside widgets, whose own
+// QObject::tr would otherwise be found first. Main thread only, after useTranslations.
+#pragma once
+
+#include <QLocale>
+#include <QString>
+#include <cstdint>
+#include <initializer_list>
+
+namespace marigold::gui {
+
+QString tr(const char* text, std::initializer_list<QString> arguments = {});
+QString trn(const char* singular, const char* plural, unsigned long count,
+            std::initializer_list<QString> arguments = {});
+
+// The locale whose number conventions match the language the texts are shown in: the first of
+// LANGUAGE that is not English when messages are translated at all, else the LC_MESSAGES locale;
+// C (English figures) when that is C or POSIX.
+QLocale messagesLocale();
+
+// A size as the service's limit is written: 5,242,880 bytes is "5 MB", 1,024 bytes "1 KB", with
+// the language's decimal sign ("4,7 MB").
+QString byteSize(std::uint64_t bytes);
+// A whole number as the language groups its digits.
+QString number(long long value);
+
+}  // namespace marigold::gui
