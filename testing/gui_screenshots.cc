@@ -156,17 +156,23 @@ int run(const QDir& folder) {
   }
   {
     sim::SimOptions options = demoService();
-    options.faults.slowPostRate = 128 * 1024;
+    // Photos larger than the connection's buffers take at once, read slowly enough that the
+    // time left is known (after three seconds of sending) before the bar is three quarters full.
+    options.faults.slowPostRate = 256 * 1024;
     GuiHarness gui(std::move(options));
-    gui.open({writeLargePhoto(gui)});
+    gui.open({writeLargePhoto(gui, 3200, 2400)});
+    gui.choose(gui.window().preparationControls()->sizeMenu(), 1);  // Original
+    gui.waitUntilPrepared();
     gui.signIn("demo", "demo-password");
     gui.type("plinthCaptions", "Evening sky");
     gui.click(gui.window().postButton());
     auto* sheet = gui.window().sheet();
-    const bool partWay = sheet != nullptr && GuiHarness::waitFor([&] {
+    auto* detail = sheet != nullptr ? sheet->findChild<QLabel*>("detail") : nullptr;
+    const bool partWay = detail != nullptr && GuiHarness::waitFor([&] {
                            const int value = sheet->paintedValue();
                            return value > gui::SheetWidget::kBarSteps * 2 / 5 &&
-                                  value < gui::SheetWidget::kBarSteps * 3 / 4;
+                                  value < gui::SheetWidget::kBarSteps * 3 / 4 &&
+                                  detail->text().contains(" left");
                          });
     ok = partWay && save(gui, folder, "progress.png") && ok;
     gui.click(gui.window().cancelButton());

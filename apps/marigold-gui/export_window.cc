@@ -46,6 +46,8 @@ constexpr int kPathRole = Qt::UserRole;
 // The service's limits, as the plug-in's pane judges a selection.
 constexpr qint64 kLimitBytes = config::kMaxPostBytes;
 constexpr int kLimitPhotos = config::kMaxPostPhotos;
+// How far back the time left of an upload looks for its pace.
+constexpr qint64 kPaceWindowMs = 2000;
 
 // The texts a user types for the post; they survive the pane being shown again.
 constexpr const char* kTypedFields[] = {pane::kCaption, pane::kTags, pane::kClickThrough};
@@ -571,9 +573,16 @@ void ExportWindow::post() {
 void ExportWindow::uploadProgressed(const pane::UploadProgress& progress) {
   const bool phaseChanged = !upload_ || upload_->phase != progress.phase;
   if (!upload_) sending_.invalidate();
-  if (progress.phase == pane::UploadProgress::Phase::kSending && !sending_.isValid()) {
-    sending_.start();
-    sentAtStart_ = progress.photoBytesSent;
+  if (progress.phase == pane::UploadProgress::Phase::kSending) {
+    if (!sending_.isValid()) {
+      sending_.start();
+      pace_.clear();
+    }
+    // The pace of the last few seconds: the first moments fill the connection's buffers far
+    // faster than the service reads, and would promise an end that does not come.
+    const qint64 now = sending_.elapsed();
+    pace_.emplace_back(now, progress.photoBytesSent);
+    while (pace_.size() > 2 && pace_.front().first < now - kPaceWindowMs) pace_.pop_front();
   }
   upload_ = progress;
   if (phaseChanged) {
@@ -844,11 +853,16 @@ void ExportWindow::showUploadProgress() {
 }
 
 QString ExportWindow::timeLeft() const {
-  // From the pace since the first photo bytes went out, once there is a second of it to go by.
-  if (!upload_ || !sending_.isValid() || sending_.elapsed() < 1000) return {};
-  const double sent = static_cast<double>(upload_->photoBytesSent - sentAtStart_);
-  if (sent <= 0) return {};
-  const double perSecond = sent * 1000.0 / static_cast<double>(sending_.elapsed());
+  // From the pace of the last two seconds, once the first second (the buffers' fill) is past it.
+  if (!upload_ || !sending_.isValid() || sending_.elapsed() < kPaceWindowMs + 1000 ||
+      pace_.size() < 2) {
+    return {};
+  }
+  const auto& [from, sentThen] = pace_.front();
+  const auto& [to, sentNow] = pace_.back();
+  if (to - from < 1000 || sentNow <= sentThen) return {};
+  const double perSecond =
+      static_cast<double>(sentNow - sentThen) * 1000.0 / static_cast<double>(to - from);
   const double seconds =
       static_cast<double>(upload_->photoBytesTotal - upload_->photoBytesSent) / perSecond;
   if (seconds < 60)

@@ -33,12 +33,14 @@
 #include <QUrl>
 #include <QWidget>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/export_manager.h"
@@ -190,8 +192,9 @@ class ExportWindow : public QWidget {
     std::optional<Error> error;
   };
   std::optional<UploadAlert> uploadAlert_;
-  QElapsedTimer sending_;            // since the upload's first photo bytes went out
-  std::uint64_t sentAtStart_ = 0;    // photo bytes out when `sending_` started
+  QElapsedTimer sending_;  // since the upload's first photo bytes went out
+  // Photo bytes out by then (ms since `sending_` started), over the last few seconds.
+  std::deque<std::pair<qint64, std::uint64_t>> pace_;
   QElapsedTimer detailShown_;        // since the time left was last worked out
   QString shownTimeLeft_;            // "about 12 s left", as last worked out
   QPointer<SheetWidget> offeredOn_;  // the sheet given Cancel during the upload
