@@ -667,16 +667,17 @@ TEST(MarigoldGuiTest, WindowAndItsSheetReadTheSessionsLanguage) {
     const char* fit;
     const char* heading;
     const char* cancel;
-    const char* sizeLine;  // a pattern
-    const char* detail;    // a pattern
+    const char* sizeLine;   // a pattern
+    const char* detail;     // a pattern
+    const char* cancelled;  // the plug-in's own words in its sheet
   };
   const Case kCases[] = {
       {"de", "C.UTF-8", "&Veröffentlichen", "Einpassen", "Veröffentliche 1 Foto auf Plinth",
        "Abbrechen", "^1 Foto · [0-9]+,[0-9] MB von 5 MB · höchstens 10$",
-       "^[0-9]+(,[0-9])? [KM]B von [0-9]+,[0-9] MB gesendet"},
+       "^[0-9]+(,[0-9])? [KM]B von [0-9]+,[0-9] MB gesendet", "Der Beitrag wurde abgebrochen."},
       {"de", "C", "&Post", "Fit", "Posting 1 photo to Plinth", "Cancel",
        "^1 photo · [0-9]+\\.[0-9] MB of 5 MB · at most 10$",
-       "^[0-9]+(\\.[0-9])? [KM]B of [0-9]+\\.[0-9] MB sent"},
+       "^[0-9]+(\\.[0-9])? [KM]B of [0-9]+\\.[0-9] MB sent", "The post was cancelled."},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::string("LANGUAGE=") + c.language + " LC_ALL=" + c.all);
@@ -706,6 +707,7 @@ TEST(MarigoldGuiTest, WindowAndItsSheetReadTheSessionsLanguage) {
     ASSERT_NE(sheet->button(0), nullptr);
     EXPECT_EQ(sheet->button(0)->text(), QString::fromUtf8(c.cancel));
     gui.click(gui.window().cancelButton());
+    EXPECT_EQ(sheet->findChild<QLabel*>("message")->text(), QString::fromUtf8(c.cancelled));
     gui.sim_->stop();
   }
 }
