@@ -338,7 +338,7 @@ TEST(MarigoldGuiTest, DeleteKeepsTheOtherThumbnailsTheSelectionAndTheScroll) {
   GuiHarness gui(service());
   std::vector<std::string> photos;
   for (int i = 0; i < 12; ++i) {
-    photos.push_back(gui.writePhoto("p" + std::to_string(i) + ".jpg",
+    photos.push_back(gui.writePhoto(std::string("p").append(std::to_string(i)).append(".jpg"),
                                     {.width = 64 + i, .height = 48, .orientation = 1}));
   }
   gui.open(photos);

@@ -142,7 +142,7 @@ class PlinthSimTest : public ::testing::Test {
     for (std::size_t i = 1; i < p.photos; ++i) {
       const std::string key = "data[" + std::to_string(i) + "]";
       r.normalized.emplace_back(key, rfcEncode(p.photo));  // as the service reads the key
-      body += "&" + rfcEncode(key) + "=" + formEncode(p.photo);
+      body.append("&").append(rfcEncode(key)).append("=").append(formEncode(p.photo));
     }
     body += "&type=" + p.type + "&caption=a%20b&tags=x%2Cy&state=published";
     if (used != nullptr) *used = r;

@@ -29,7 +29,8 @@ std::string listed(const std::optional<std::vector<OARequestParameter>>& paramet
   if (!parameters) return "<absent>";
   std::string text;
   for (const auto& p : *parameters) {
-    text += "[" + p.name().value_or("<absent>") + "|" + p.value().value_or("<absent>") + "]";
+    text.append("[").append(p.name().value_or("<absent>")).append("|");
+    text.append(p.value().value_or("<absent>")).append("]");
   }
   return text;
 }

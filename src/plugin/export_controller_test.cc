@@ -80,7 +80,7 @@ TEST_F(ExportControllerTest, SizeLimitAndClickThroughRule) {
   for (const Case& c : kCases) {
     host_.paths.clear();
     for (std::size_t i = 0; i < c.sizes.size(); ++i) {
-      host_.paths.push_back(writeFile("p" + std::to_string(i), c.sizes[i]));
+      host_.paths.push_back(writeFile(std::string("p").append(std::to_string(i)), c.sizes[i]));
     }
     KZExportController& controller = makeController();
     if (c.signedIn) signIn("ada", "secret pass");
@@ -117,7 +117,8 @@ TEST_F(ExportControllerTest, PhotoLimitsMatchWhatTheServiceAccepts) {
     SetUp();  // a fresh simulator with no posts
     host_.paths.clear();
     for (std::size_t i = 0; i < c.photos; ++i) {
-      host_.paths.push_back(writeFile("p" + std::to_string(i), c.bytesEach, '\xFF'));
+      host_.paths.push_back(
+          writeFile(std::string("p").append(std::to_string(i)), c.bytesEach, '\xFF'));
     }
     makeController();
     signIn("ada", "secret pass");
