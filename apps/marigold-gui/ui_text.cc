@@ -39,6 +39,8 @@ QString localeName(const char* name) {
 }  // namespace
 
 QString tr(const char* text, std::initializer_list<QString> arguments) {
+  // gettext answers an empty text with the catalogue's header: empty stays empty.
+  if (*text == '\0') return {};
   return filled(marigold::tr(text), arguments);
 }
 
