@@ -3,8 +3,9 @@
 // sized photos prepared to fit the limit, the progress sheet part-way through an upload, a broken
 // connection's failure sheet with its Details shut and open, the question before typed work is
 // discarded, a refused post with "Try Again", a post that went through with "View Post", and a
-// dark theme with a photo over the limit at its original size. Runs offscreen against the simulator
-// in this process. Usage: marigold_gui_screenshots OUTPUT_FOLDER
+// dark theme with a photo over the limit at its original size; with a LANGUAGE, the signed-in
+// window in that language. Runs offscreen against the simulator in this process.
+// Usage: marigold_gui_screenshots OUTPUT_FOLDER [LANGUAGE]
 #include <QApplication>
 #include <QColor>
 #include <QDir>
@@ -21,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "base/translation.h"
+#include "host/installed_files.h"
 #include "host/simulator_process.h"
 #include "preparation_controls.h"
 #include "testing/gui_harness.h"
@@ -111,6 +114,16 @@ QPalette darkPalette() {
     dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
   }
   return dark;
+}
+
+// The signed-in window in the language the session chose (LANGUAGE), as window-LANGUAGE.png.
+int runInLanguage(const QDir& folder, const std::string& language) {
+  GuiHarness gui(demoService());
+  gui.open(samplePhotos());
+  gui.signIn("demo", "demo-password");
+  gui.type("plinthCaptions", "A day by the sea");
+  gui.type("plinthTags", "travel, sea, light");
+  return save(gui, folder, ("window-" + language + ".png").c_str()) ? 0 : 1;
 }
 
 int run(const QDir& folder) {
@@ -245,14 +258,22 @@ int run(const QDir& folder) {
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: marigold_gui_screenshots OUTPUT_FOLDER\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: marigold_gui_screenshots OUTPUT_FOLDER [LANGUAGE]\n");
     return 2;
   }
   QDir folder(QString::fromLocal8Bit(argv[1]));
   if (!folder.mkpath(".")) {
     std::fprintf(stderr, "marigold_gui_screenshots: cannot make the folder %s\n", argv[1]);
     return 1;
+  }
+  if (argc == 3) {
+    // The language as a desktop session chooses it; C.UTF-8 lets LANGUAGE count without a
+    // locale of that language installed.
+    qputenv("LANGUAGE", argv[2]);
+    qputenv("LC_ALL", "C.UTF-8");
+    marigold::useTranslations(marigold::host::catalogueFolder());
+    return marigold::runInLanguage(folder, argv[2]);
   }
   return marigold::run(folder);
 }
