@@ -178,7 +178,7 @@ void KZExportController::initWithNSDataForPhotos(std::vector<Bytes> photos, std:
   // The Host header names the port too when the URL has a non-default one, as HTTP requires;
   // the service's own URL has none, so its posts carry the bare host.
   std::string host = url_->host();
-  if (const auto port = url_->portUnlessDefault()) host += ":" + std::to_string(*port);
+  if (const auto port = url_->portUnlessDefault()) host.append(":").append(std::to_string(*port));
   request_->setValue(host, "Host");
   request_->setValue("application/x-www-form-urlencoded", "Content-type");
 }
