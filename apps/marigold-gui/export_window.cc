@@ -158,7 +158,8 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   hint_->setWordWrap(true);
   hint_->setHidden(true);
   pane_ = new PaneWidget(plugin_, content_);
-  pane_->setMinimumWidth(540);
+  // As wide as its rows need in the language shown: a fixed minimum would let longer titles
+  // (German, Japanese) be cut, the window no wider than it.
   pane_->setEditHandler([this](const std::string& identifier, const std::string& text) {
     for (const char* typed : kTypedFields) {
       if (identifier == typed) typed_[identifier] = text;

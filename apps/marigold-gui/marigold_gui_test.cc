@@ -3,6 +3,7 @@
 // go through QTest into the widgets; every wait is bounded.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -696,6 +697,12 @@ TEST(MarigoldGuiTest, WindowAndItsSheetReadTheSessionsLanguage) {
     // catalogue's header).
     for (const QLabel* label : gui.window().pane()->findChildren<QLabel*>()) {
       EXPECT_FALSE(label->text().contains("Project-Id-Version")) << label->text().toStdString();
+    }
+    // Every title of the pane's buttons fits: the window is as wide as the language needs.
+    QTest::qWait(50);
+    for (const QAbstractButton* button : gui.window().pane()->findChildren<QAbstractButton*>()) {
+      if (!button->isVisible()) continue;
+      EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
     }
     const QString line = gui.window().sizeLine()->text();
     EXPECT_TRUE(QRegularExpression(QString::fromUtf8(c.sizeLine)).match(line).hasMatch())
