@@ -167,9 +167,13 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   });
   // The blog and the state chosen last are kept beside the photo size, and chosen again when the
   // menus list them (after each sign-in).
-  pane_->setChoiceHandler([this](const std::string& identifier, const std::string& title) {
-    if (const char* key = rememberedChoiceKey(identifier)) {
-      preferences_->setObject(title, key);
+  pane_->setChoiceHandler([this](const std::string& identifier, const std::string&) {
+    const auto menu = std::dynamic_pointer_cast<PopUpButton>(
+        plugin_.settingsView()->viewWithIdentifier(identifier));
+    const char* key = rememberedChoiceKey(identifier);
+    if (!menu || key == nullptr) return;
+    if (const auto chosen = keptValueOfChoice(*menu)) {
+      preferences_->setObject(*chosen, key);
       // A store that cannot be written has logged why; the choice holds for this window.
       [[maybe_unused]] const bool kept = preferences_->synchronize();
     }
@@ -298,12 +302,29 @@ void ExportWindow::chooseRemembered(PopUpButton& menu) {
   seen = menu.itemTitles();
   const char* key = rememberedChoiceKey(menu.identifier());
   const auto kept = key ? preferences_->objectForKey(key) : std::nullopt;
-  const std::string* title = kept ? kept->get<std::string>() : nullptr;
-  if (title == nullptr) return;
-  const auto found = std::find(seen.begin(), seen.end(), *title);
-  if (found != seen.end() && menu.titleOfSelectedItem() != *title) {
-    menu.selectItemAtIndex(static_cast<std::size_t>(found - seen.begin()));
+  const std::string* value = kept ? kept->get<std::string>() : nullptr;
+  if (value == nullptr) return;
+  for (std::size_t i = 0; i < menu.numberOfItems(); ++i) {
+    if (keptValueOfItem(menu, i) == *value) {
+      if (menu.indexOfSelectedItem() != i) menu.selectItemAtIndex(i);
+      return;
+    }
   }
+}
+
+std::optional<std::string> ExportWindow::keptValueOfChoice(const PopUpButton& menu) {
+  const auto chosen = menu.indexOfSelectedItem();
+  if (!chosen) return std::nullopt;
+  return keptValueOfItem(menu, *chosen);
+}
+
+std::string ExportWindow::keptValueOfItem(const PopUpButton& menu, std::size_t index) {
+  // A blog is kept by its name; a state by its English name, which the menu shows in the user's
+  // language, so that the choice outlives a change of language.
+  if (menu.identifier() == pane::kStateMenu) {
+    return index < std::size(pane::kPostStates) ? pane::kPostStates[index] : "";
+  }
+  return index < menu.numberOfItems() ? menu.itemTitles()[index] : "";
 }
 
 void ExportWindow::moveSelectedPhoto(int step) {

@@ -139,6 +139,9 @@ class ExportWindow : public QWidget {
   // The preference keeping the choice of the pane's menu `identifier`; null for other menus.
   static const char* rememberedChoiceKey(const std::string& identifier);
   void chooseRemembered(PopUpButton& menu);
+  // What the defaults keep of the menu's chosen item, or of its item at `index`.
+  static std::optional<std::string> keptValueOfChoice(const PopUpButton& menu);
+  static std::string keptValueOfItem(const PopUpButton& menu, std::size_t index);
   void askToDiscard();  // "Discard this post?"; Discard closes the window
   void orderTabsAsShown();
   void restoreTypedText();

@@ -890,6 +890,13 @@ TEST(MarigoldGuiTest, LogInNeedsBothFieldsAndTheLastBlogAndStateAreRemembered) {
   gui.click(gui.window().postButton());
   ASSERT_NE(gui.waitForOutcome(), nullptr);
   EXPECT_EQ(gui.sim_->state().posts().at(0).blog, "ada-travel");
+
+  // The state is kept by what it is, not by the words its menu showed: a window in German
+  // chooses the same state again.
+  const SessionLanguage german("de", "C.UTF-8");
+  gui.open({MARIGOLD_EXAMPLES_PATH "/dusk.jpg"});
+  gui.signIn(kUser, kPassword);
+  EXPECT_EQ(gui.widget<QComboBox>("plinthStatus")->currentText().toStdString(), "Entwurf");
 }
 
 // "Remember me" decides whether the password is kept on disk; the user name always is.
