@@ -447,6 +447,20 @@ TEST(MarigoldGuiTest, PhonePhotosAreShownAndBrokenOnesHoldThePostBack) {
   }
 }
 
+// Whether this build checks memory (AddressSanitizer): its code runs several times slower than
+// the program users get, so the stall probe's figures are shown there but not held to the limit.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kInstrumentedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kInstrumentedBuild = true;
+#else
+constexpr bool kInstrumentedBuild = false;
+#endif
+#else
+constexpr bool kInstrumentedBuild = false;
+#endif
+
 // The window never stops answering for long, in any flow with ten camera photos: a stall probe
 // (a 5 ms timer on the main thread) measures the longest time between its ticks, and how much of
 // it the main thread spent working (the rest is the busy machine's other work).
@@ -491,7 +505,9 @@ TEST(MarigoldGuiTest, NoFlowStallsTheWindowWithTenCameraPhotos) {
   for (const auto& [flow, gap] : flows) {
     std::cout << "largest stall, " << flow << ": " << gap.wallMs << " ms (" << gap.busyMs
               << " ms of it working)\n";
-    EXPECT_LT(gap.busyMs, 100) << flow;
+    if (!kInstrumentedBuild) {
+      EXPECT_LT(gap.busyMs, 100) << flow;
+    }
   }
 }
 

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "testing/camera_photo.h"
 #include "testing/program_fixture.h"
 
 namespace marigold {
@@ -260,8 +261,9 @@ TEST_F(MarigoldLanguageTest, APostsJsonAndWhatIsSentAreTheSameInEveryLanguage) {
     how.input = "secret pass\n";
     const ProgramOutcome o = run(args, how);
     EXPECT_EQ(o.exitCode, 0) << o.err;
-    ASSERT_EQ(sim_->state().posts().size(), 1u);
-    const sim::StoredPost& stored = sim_->state().posts().front();
+    const std::vector<sim::StoredPost> posts = sim_->state().posts();  // posts() answers a copy
+    ASSERT_EQ(posts.size(), 1u);
+    const sim::StoredPost& stored = posts.front();
     const auto field = [&](const std::string& name) {
       for (const auto& [key, value] : stored.fields) {
         if (key == name) return value;
@@ -304,6 +306,42 @@ TEST_F(MarigoldLanguageTest, ARefusedPostReadsInTheLanguageWithTheSameStatus) {
         run({"post", "--user", "ada", "--password-stdin", "--quiet", photo}, how);
     EXPECT_EQ(o.exitCode, 1);
     EXPECT_EQ(o.err, c.wantError);
+    EXPECT_EQ(sim_->state().posts().size(), 0u);
+  }
+}
+
+// A connection that breaks while the post is sent: what could not be loaded and what to do read
+// in the user's language (libcurl's own words and the address stay as they are), with the same
+// exit status as in English.
+TEST_F(MarigoldLanguageTest, ABrokenConnectionReadsInTheLanguageWithTheSameStatus) {
+  const std::string photo = (home_.path() / "large.jpg").string();
+  testing::writeCameraPhoto(photo);
+  struct Case {
+    std::map<std::string, std::string> variables;
+    std::vector<std::string> wantInError;
+  };
+  const std::vector<std::string> english = {
+      "marigold: Could not load http://127.0.0.1:", "/post: ",
+      ". The connection broke off; try again.\n  The cause: the connection broke off while "
+      "sending. Nothing was posted: the post was not sent in full.\n"};
+  const Case kCases[] = {
+      {{}, english},
+      {{{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}},
+       {"marigold: http://127.0.0.1:", "/post konnte nicht geladen werden: ",
+        ". Die Verbindung ist abgebrochen; versuchen Sie es erneut.\n"}},
+      {{{"LC_ALL", "C"}, {"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}}, english},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.wantInError.front());
+    startSimulator([](sim::SimOptions& o) { o.faults.closeAfter = 100; });
+    ProgramRun how = in(c.variables);
+    how.input = "secret pass\n";
+    const ProgramOutcome o =
+        run({"post", "--user", "ada", "--password-stdin", "--quiet", photo}, how);
+    EXPECT_EQ(o.exitCode, 1);
+    for (const std::string& text : c.wantInError) {
+      EXPECT_NE(o.err.find(text), std::string::npos) << text << " not in: " << o.err;
+    }
     EXPECT_EQ(sim_->state().posts().size(), 0u);
   }
 }

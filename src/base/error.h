@@ -14,6 +14,9 @@ struct Error {
   std::string domain;
   long code = 0;
   std::string description;
+  // The description in the user's language, for the messages people read; empty when there is
+  // none apart from `description`, which stays as written for the log.
+  std::string localizedDescription;
   // Absent for the first error of a chain. Mutable only so that the destructor can unlink a chain
   // it solely owns one link at a time; treat it as read-only.
   mutable std::shared_ptr<const Error> underlying;
@@ -29,6 +32,10 @@ struct Error {
 
   // "DOMAIN code N: DESCRIPTION", for logs and messages.
   std::string text() const;
+  // What a message shows: the localized description when there is one, else the description.
+  const std::string& shownDescription() const {
+    return localizedDescription.empty() ? description : localizedDescription;
+  }
 };
 
 }  // namespace marigold

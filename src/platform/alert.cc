@@ -14,7 +14,7 @@ std::shared_ptr<Alert> Alert::create() { return std::make_shared<Alert>(Passkey{
 
 std::shared_ptr<Alert> Alert::alertWithError(const Error& error) {
   auto alert = create();
-  alert->setMessageText(error.description.empty() ? error.text() : error.description);
+  alert->setMessageText(error.description.empty() ? error.text() : error.shownDescription());
   std::string details = error.domain + " error " + std::to_string(error.code) + ".";
   if (error.underlying) details += " " + error.underlying->description;
   alert->setInformativeText(std::move(details));

@@ -132,50 +132,83 @@ std::string secondsText(double seconds) {
   return text;
 }
 
-std::string adviceFor(long code, const URLRequest& request) {
+// A text to show, in English as written, with its one argument (empty when it has none).
+struct Wording {
+  const char* text;
+  std::string argument;
+};
+
+Wording adviceFor(long code, const URLRequest& request) {
   switch (code) {
     case kURLLoadingRedirectRefused:
-      return "Check the service's address.";
+      return {translatable("Check the service's address."), {}};
     case kURLLoadingReplyTooLarge:
     case kURLLoadingTimeLimit:
-      return "The service may be having trouble; try again later.";
+      return {translatable("The service may be having trouble; try again later."), {}};
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-      return "Check the address and the network connection.";
+      return {translatable("Check the address and the network connection."), {}};
     case CURLE_COULDNT_CONNECT:
-      return "Check that the service is running and reachable, then try again.";
+      return {translatable("Check that the service is running and reachable, then try again."), {}};
     case CURLE_OPERATION_TIMEDOUT:
-      return "The server did not answer within " + secondsText(request.timeoutInterval()) +
-             " seconds; try again later.";
+      return {translatable("The server did not answer within %1 seconds; try again later."),
+              secondsText(request.timeoutInterval())};
     case CURLE_PEER_FAILED_VERIFICATION:
-      return "The server's certificate is not trusted. If the service uses a private certificate "
-             "authority, set MARIGOLD_CA_FILE to that authority's certificate (PEM).";
+      return {translatable("The server's certificate is not trusted. If the service uses a private "
+                           "certificate authority, set MARIGOLD_CA_FILE to that authority's "
+                           "certificate (PEM)."),
+              {}};
     case CURLE_SSL_CACERT_BADFILE:
-      return "Check the certificate file named by MARIGOLD_CA_FILE.";
+      return {translatable("Check the certificate file named by MARIGOLD_CA_FILE."), {}};
     case CURLE_SSL_CONNECT_ERROR:
-      return "The secure connection could not be set up; check that the address is right.";
+      return {translatable(
+                  "The secure connection could not be set up; check that the address is right."),
+              {}};
     case CURLE_TOO_MANY_REDIRECTS:
-      return "The server redirected the request too often; check the address.";
+      return {translatable("The server redirected the request too often; check the address."), {}};
     case CURLE_UNSUPPORTED_PROTOCOL:
-      return "Only http and https addresses can be loaded.";
+      return {translatable("Only http and https addresses can be loaded."), {}};
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
-      return "The connection broke off; try again.";
+      return {translatable("The connection broke off; try again."), {}};
     case CURLE_ABORTED_BY_CALLBACK:
-      return "Nothing more was waited for.";
+      return {translatable("Nothing more was waited for."), {}};
     default:
-      return "Try again later.";
+      return {translatable("Try again later."), {}};
   }
 }
 
-Error loadingError(long code, std::string_view detail, const URLRequest& request) {
-  std::string text = "Could not load " + request.url().absoluteString() + ": ";
-  text +=
-      detail.empty() ? std::string_view(curl_easy_strerror(static_cast<CURLcode>(code))) : detail;
-  text += ". ";
-  text += adviceFor(code, request);
-  return Error(kURLLoadingErrorDomain, code, std::move(text));
+// The error of a request that could not be loaded: the address, what went wrong (`detail`, ours,
+// or libcurl's own text when `detail` has none) and what the user can do, written as is for the
+// log and in the user's language for the messages.
+Error loadingError(long code, const Wording& detail, const URLRequest& request) {
+  const std::string address = request.url().absoluteString();
+  const Wording advice = adviceFor(code, request);
+  const char* const kText = translatable("Could not load %1: %2. %3");
+  const auto written = [&](auto say) {
+    std::string what = detail.argument;
+    if (detail.text != nullptr) {
+      what = say(detail.text, detail.argument);
+    } else if (what.empty()) {
+      what = curl_easy_strerror(static_cast<CURLcode>(code));
+    }
+    return say(kText, std::string_view(address), std::string_view(what),
+               std::string_view(say(advice.text, advice.argument)));
+  };
+  Error error(kURLLoadingErrorDomain, code, written([](const char* text, auto... arguments) {
+                return fillPlaceholders(text, {std::string_view(arguments)...});
+              }));
+  error.localizedDescription = written([](const char* text, auto... arguments) {
+    return tr(text, {std::string_view(arguments)...});
+  });
+  return error;
+}
+
+// The same for libcurl's own account of what went wrong (its text for `code` when `libcurlText`
+// is empty), which is shown as it is.
+Error loadingError(long code, std::string_view libcurlText, const URLRequest& request) {
+  return loadingError(code, Wording{nullptr, std::string(libcurlText)}, request);
 }
 
 }  // namespace
@@ -318,15 +351,16 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
       if (!redirectAllowed(policy, original.url(), *redirectTarget)) {
         refusedRedirect = redirectTarget;
         fail(loadingError(kURLLoadingRedirectRefused,
-                          "the server redirected the request to " +
-                              redirectTarget->absoluteString() +
-                              ", where this request does not go; nothing was sent there",
+                          Wording{translatable("the server redirected the request to %1, where "
+                                               "this request does not go; nothing was sent there"),
+                                  redirectTarget->absoluteString()},
                           request));
         return;
       }
       if (const int limit = redirectLimit(policy); ++redirects > limit) {
         fail(loadingError(CURLE_TOO_MANY_REDIRECTS,
-                          "more than " + std::to_string(limit) + " redirects", request));
+                          Wording{translatable("more than %1 redirects"), std::to_string(limit)},
+                          request));
         return;
       }
       request =
@@ -342,17 +376,16 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     }
     if (overTimeLimit) {
       fail(loadingError(kURLLoadingTimeLimit,
-                        "the exchange took longer than " +
-                            secondsText(request.bounds().totalSeconds.value_or(0)) +
-                            " seconds in all",
+                        Wording{translatable("the exchange took longer than %1 seconds in all"),
+                                secondsText(request.bounds().totalSeconds.value_or(0))},
                         request));
       return;
     }
     if (replyTooLarge) {
       fail(loadingError(kURLLoadingReplyTooLarge,
-                        "the reply is larger than " +
-                            sizeText(request.bounds().maxReplyBytes.value_or(0)) +
-                            ", the most this request takes",
+                        Wording{translatable("the reply is larger than %1, the most this request "
+                                             "takes"),
+                                sizeText(request.bounds().maxReplyBytes.value_or(0))},
                         request));
       return;
     }
@@ -765,7 +798,8 @@ SynchronousReply sendSynchronousRequest(const URLRequest& request, SynchronousWa
   } else if (!waiter->waitFor(loop, finished) && !collector.done) {
     connection.cancel();
     collector.reply = {std::nullopt, std::nullopt,
-                       loadingError(kURLLoadingCancelled, "the wait was cancelled", request),
+                       loadingError(kURLLoadingCancelled,
+                                    Wording{translatable("the wait was cancelled"), {}}, request),
                        std::nullopt};
   }
   collector.reply.refusedRedirect = connection.refusedRedirect();

@@ -322,7 +322,7 @@ void KZExportController::didFailWithError(URLConnection& connection, const Error
   uploading_ = false;
   Alert::alertWithError(error)->runModal(environment_.application);
   connection.unscheduleFromRunLoop(environment_.runLoop);
-  showUploadFailure(error.description);
+  showUploadFailure(error.shownDescription());
 }
 
 void KZExportController::didFinishLoading(URLConnection& connection) {
