@@ -24,7 +24,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
+# Qt's own translations, for the window's file dialog and its --help in the user's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion, qt6-translations-l10n")
 # The Debian changelog, compressed as Debian wants it (gzip -9n: no name, no time stamp).
 add_custom_command(
   OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz

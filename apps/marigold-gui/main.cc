@@ -127,6 +127,7 @@ void describeOptions(QCommandLineParser& parser) {
 // -platform) are left to the window's reading of them.
 std::optional<int> answerWithoutDisplay(int argc, char** argv) {
   QCoreApplication core(argc, argv);
+  const marigold::gui::QtTranslations qtTexts;
   QCommandLineParser parser;
   describeOptions(parser);
   if (!parser.parse(QCoreApplication::arguments())) return std::nullopt;
@@ -151,6 +152,7 @@ int main(int argc, char** argv) {
   marigold::useTranslations(marigold::host::catalogueFolder());
   if (const auto status = answerWithoutDisplay(argc, argv)) return *status;
   QApplication app(argc, argv);
+  const marigold::gui::QtTranslations qtTexts;
   QApplication::setApplicationDisplayName("Marigold");
   QApplication::setDesktopFileName("marigold-gui");
 

@@ -11,8 +11,10 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImageReader>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
@@ -36,6 +38,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/translation.h"
@@ -518,7 +521,8 @@ bool fits(const QLabel* label) {
 }
 
 // A connection that breaks during the upload is said once, in the failure sheet: no box of its
-// own, no sheet left spinning; the connection's own words behind Details; every text fits.
+// own, no sheet left spinning; the connection's own words (libcurl's too) behind Details; every
+// text fits.
 TEST(MarigoldGuiTest, BrokenConnectionIsSaidOnceInTheFailureSheet) {
   sim::SimOptions options = service();
   options.faults.closeAfter = 1000;
@@ -560,6 +564,9 @@ TEST(MarigoldGuiTest, BrokenConnectionIsSaidOnceInTheFailureSheet) {
   EXPECT_TRUE(detail.contains(QString::fromStdString(gui.sim_->apiBase()) + "/v2/blog/"))
       << detail.toStdString();
   EXPECT_TRUE(detail.contains("URLLoading error ")) << detail.toStdString();
+  EXPECT_TRUE(
+      detail.contains(QRegularExpression(": ((Send|Recv) failure: |Empty reply from server)")))
+      << detail.toStdString();
   EXPECT_GE(sheet->height(), sheet->heightForWidth(sheet->width()));
   EXPECT_EQ(details->verticalScrollBar()->maximum(), 0);  // every line of it in view
   EXPECT_TRUE(fits(message) && fits(informative));
@@ -675,7 +682,8 @@ class SessionLanguage {
 
 // The window speaks the session's language, its sizes written as the language writes numbers,
 // while under LC_ALL=C it reads as written, whatever LANGUAGE says: the size line, the buttons,
-// the photo size menu and the upload's sheet with its Cancel.
+// the photo size menu and the upload's sheet with its Cancel. A language without a catalogue
+// named first (Korean, which writes "1.3 MB") gives neither the texts nor the numbers.
 TEST(MarigoldGuiTest, WindowAndItsSheetReadTheSessionsLanguage) {
   struct Case {
     const char* language;
@@ -690,6 +698,9 @@ TEST(MarigoldGuiTest, WindowAndItsSheetReadTheSessionsLanguage) {
   };
   const Case kCases[] = {
       {"de", "C.UTF-8", "&Veröffentlichen", "Einpassen", "Veröffentliche 1 Foto auf Plinth",
+       "Abbrechen", "^1 Foto · [0-9]+,[0-9] MB von 5 MB · höchstens 10$",
+       "^[0-9]+(,[0-9])? [KM]B von [0-9]+,[0-9] MB gesendet", "Der Beitrag wurde abgebrochen."},
+      {"ko:de", "C.UTF-8", "&Veröffentlichen", "Einpassen", "Veröffentliche 1 Foto auf Plinth",
        "Abbrechen", "^1 Foto · [0-9]+,[0-9] MB von 5 MB · höchstens 10$",
        "^[0-9]+(,[0-9])? [KM]B von [0-9]+,[0-9] MB gesendet", "Der Beitrag wurde abgebrochen."},
       {"de", "C", "&Post", "Fit", "Posting 1 photo to Plinth", "Cancel",
@@ -1329,6 +1340,18 @@ TEST(MarigoldGuiTest, NextWindowStartsWithTheLastPhotoSizeAndRemovesDetailsAgain
   EXPECT_EQ(handedOver(gui).at(0).find(testing::kCameraSerial), std::string::npos);
 }
 
+// What a shell command prints on standard output, and its exit status (-1 when it did not run).
+std::pair<int, std::string> commandOutput(const std::string& command) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return {-1, ""};
+  std::string output;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    output.append(buffer, n);
+  }
+  return {::pclose(pipe), output};
+}
+
 // `cmake --install` puts the program beside marigold with its desktop entry, icon, manual page and
 // file-manager actions, and the installed program runs from there.
 TEST(MarigoldGuiTest, InstallsWithItsDesktopEntryIconAndManual) {
@@ -1346,16 +1369,36 @@ TEST(MarigoldGuiTest, InstallsWithItsDesktopEntryIconAndManual) {
         "share/marigold/thunar-uca.xml"}) {
     EXPECT_TRUE(std::filesystem::is_regular_file(prefix / file)) << file;
   }
-  const std::string help = "'" + (prefix / "bin/marigold-gui").string() + "' --help 2>&1";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(help.c_str(), "r"), ::pclose);
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) {
-    output.append(buffer, n);
-  }
-  EXPECT_EQ(::pclose(pipe.release()), 0) << output;
+  const auto [status, output] =
+      commandOutput("'" + (prefix / "bin/marigold-gui").string() + "' --help 2>&1");
+  EXPECT_EQ(status, 0) << output;
   EXPECT_NE(output.find("--demo"), std::string::npos) << output;
+}
+
+// Qt's own words in --help (its headings, its own options) come in the language of the window's
+// texts, from Qt's translations where they are installed.
+TEST(MarigoldGuiTest, HelpReadsQtsOwnWordsInTheLanguage) {
+  const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  if (!QFile::exists(translations + "/qtbase_de.qm")) {
+    GTEST_SKIP() << "Qt's German translations are not installed in " << translations.toStdString();
+  }
+  const std::string program = MARIGOLD_BUILD_DIR "/apps/marigold-gui/marigold-gui";
+  struct Case {
+    const char* language;
+    const char* all;
+    const char* heading;
+  };
+  const Case kCases[] = {{"de", "C.UTF-8", "\nOptionen:\n  -h, --help     Zeigt Hilfe"},
+                         {"ko:de", "C.UTF-8", "\nOptionen:\n"},
+                         {"de", "C", "\nOptions:\n  -h, --help     Displays help"}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.language);
+    const auto [status, output] =
+        commandOutput(std::string("LANGUAGE=") + c.language + " LC_ALL=" + c.all + " '" + program +
+                      "' --help 2>&1");
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find(c.heading), std::string::npos) << output;
+  }
 }
 
 }  // namespace

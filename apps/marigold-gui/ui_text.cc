@@ -1,8 +1,10 @@
 #include "ui_text.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QRegularExpression>
+#include <QStringList>
 #include <clocale>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -50,19 +52,27 @@ QString trn(const char* singular, const char* plural, unsigned long count,
 }
 
 QLocale messagesLocale() {
-  const char* messages = std::setlocale(LC_MESSAGES, nullptr);
-  const QString raw = QString::fromLatin1(messages ? messages : "C");
-  // gettext gives the English source under C and POSIX, whatever LANGUAGE says; not under C.UTF-8.
-  if (raw.isEmpty() || raw == "C" || raw == "POSIX") return QLocale::c();
-  // gettext reads LANGUAGE before the locale, as here.
-  if (const char* languages = std::getenv("LANGUAGE")) {
-    for (const QString& language : QString::fromLatin1(languages).split(':', Qt::SkipEmptyParts)) {
-      const QLocale locale(localeName(language.toLatin1().constData()));
-      if (locale.language() != QLocale::C) return locale;
-    }
+  const QLocale language(QString::fromStdString(translationLanguage()));
+  if (language.language() == QLocale::English || language.language() == QLocale::C) {
+    return QLocale::c();
   }
-  const QString chosen = localeName(messages);
-  return chosen == "C" || chosen == "POSIX" ? QLocale::c() : QLocale(chosen);
+  // The user's own variant of that language (de_AT, de_CH) where their settings name one, in the
+  // order gettext reads them.
+  QStringList named = QString::fromLocal8Bit(qgetenv("LANGUAGE")).split(':', Qt::SkipEmptyParts);
+  if (const char* messages = std::setlocale(LC_MESSAGES, nullptr)) named << messages;
+  for (const QString& name : named) {
+    const QLocale locale(localeName(name.toLatin1().constData()));
+    if (locale.language() == language.language()) return locale;
+  }
+  return language;
+}
+
+QtTranslations::QtTranslations() {
+  const QLocale locale = messagesLocale();
+  if (locale.language() == QLocale::C) return;
+  if (translator_.load(locale, "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(&translator_);
+  }
 }
 
 QString byteSize(std::uint64_t bytes) {

@@ -7,6 +7,7 @@
 
 #include <QLocale>
 #include <QString>
+#include <QTranslator>
 #include <cstdint>
 #include <initializer_list>
 
@@ -16,10 +17,23 @@ QString tr(const char* text, std::initializer_list<QString> arguments = {});
 QString trn(const char* singular, const char* plural, unsigned long count,
             std::initializer_list<QString> arguments = {});
 
-// The locale whose number conventions match the language the texts are shown in: the first of
-// LANGUAGE that is not English when messages are translated at all, else the LC_MESSAGES locale;
-// C (English figures) when that is C or POSIX.
+// The locale whose number conventions match the language the texts are shown in (the one whose
+// catalogue they come from, whatever languages LANGUAGE names before it), in the user's variant of
+// it where LANGUAGE or LC_MESSAGES names one; C (English figures) when the texts are English.
 QLocale messagesLocale();
+
+// Qt's own texts (the command line's headings, the file dialog's buttons) in the language of
+// messagesLocale, from Qt's translations where they are installed, else Qt's English. In use in
+// the application, which must exist first, while it lives. Not copyable.
+class QtTranslations {
+ public:
+  QtTranslations();
+  QtTranslations(const QtTranslations&) = delete;
+  QtTranslations& operator=(const QtTranslations&) = delete;
+
+ private:
+  QTranslator translator_;  // leaves the application when destroyed
+};
 
 // A size as the service's limit is written: 5,242,880 bytes is "5 MB", 1,024 bytes "1 KB", with
 // the language's decimal sign ("4,7 MB").

@@ -149,6 +149,7 @@ class IdleConnection {
 // on Plinth's page: forged answers (another path, another or no state, another method) get 404
 // and change nothing, and the real answer signs in. Every request here waits at most 30 seconds,
 // far less than the idle connections would have held the answer back when served one by one.
+// The session speaks German: the answer page reads German and says so in its lang.
 TEST_F(MarigoldLoopbackTest, IdleConnectionsCannotHoldBackTheAnswerAndForgedAnswersGet404) {
   const fs::path home = newHome("user");
   std::vector<std::unique_ptr<IdleConnection>> idle;
@@ -156,7 +157,7 @@ TEST_F(MarigoldLoopbackTest, IdleConnectionsCannotHoldBackTheAnswerAndForgedAnsw
   std::vector<std::pair<std::string, int>> forged;  // request, status (-1: no answer)
   int answered = -1;
   std::string answerPage;
-  ProgramRun how{.home = home};
+  ProgramRun how{.home = home, .environment = {{"LC_ALL", "C.UTF-8"}, {"LANGUAGE", "de"}}};
   how.during = [&](pid_t) {
     const std::string page = authorizePage();
     ASSERT_FALSE(page.empty());
@@ -203,10 +204,11 @@ TEST_F(MarigoldLoopbackTest, IdleConnectionsCannotHoldBackTheAnswerAndForgedAnsw
   EXPECT_EQ(forged.size(), 5u);
   for (const auto& connection : idle) EXPECT_TRUE(connection->connected());
   EXPECT_EQ(answered, 200) << answerPage;
-  EXPECT_NE(answerPage.find("Marigold is signed in"), std::string::npos) << answerPage;
+  EXPECT_NE(answerPage.find("<html lang=\"de\">"), std::string::npos) << answerPage;
+  EXPECT_NE(answerPage.find("<h1>Marigold ist angemeldet</h1>"), std::string::npos) << answerPage;
   ASSERT_EQ(o.exitCode, 0) << o.err;
   EXPECT_EQ(o.out,
-            "Signed in as ada (remembered). Your blogs:\n  ada-photos.plinth.example\n"
+            "Angemeldet als ada (gespeichert). Ihre Blogs:\n  ada-photos.plinth.example\n"
             "  ada-travel.plinth.example\n");
 }
 

@@ -25,26 +25,7 @@ constexpr const char* kMayBePostedText =
 std::optional<std::string> networkCause(const Alert& alert) {
   const std::optional<Error>& error = alert.error();
   if (!error || error->domain != kURLLoadingErrorDomain) return std::nullopt;
-  switch (error->code) {
-    case 6:
-      return tr("the host name was not found");
-    case 7:
-      return tr("the connection was refused");
-    case 28:
-      return tr("no answer came in time");
-    case 35:
-    case 60:
-    case 77:
-      return tr("the secure connection could not be set up");
-    case 52:
-      return tr("the connection was closed without an answer");
-    case 55:
-      return tr("the connection broke off while sending");
-    case 56:
-      return tr("the connection broke off while receiving");
-    default:
-      return tr("a network error (libcurl %1)", {std::to_string(error->code)});
-  }
+  return transferProblem(error->code);
 }
 
 // The terminal's width in columns (80 when it does not say).

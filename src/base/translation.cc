@@ -2,6 +2,7 @@
 
 #include <libintl.h>
 
+#include <algorithm>
 #include <clocale>
 
 namespace marigold {
@@ -11,6 +12,21 @@ void useTranslations(const std::filesystem::path& catalogues) {
   ::bindtextdomain(kTextDomain, catalogues.c_str());
   // The catalogues are UTF-8 and so is every text the hosts write, whatever the locale's charset.
   ::bind_textdomain_codeset(kTextDomain, "UTF-8");
+}
+
+std::string translationLanguage() {
+  // gettext answers the empty text with the header of the catalogue it takes the texts from.
+  const std::string_view header = ::dgettext(kTextDomain, "");
+  constexpr std::string_view kField = "Language: ";
+  for (std::size_t at = 0; at < header.size();) {
+    const std::size_t end = std::min(header.find('\n', at), header.size());
+    const std::string_view line = header.substr(at, end - at);
+    if (line.starts_with(kField) && line.size() > kField.size()) {
+      return std::string(line.substr(kField.size()));
+    }
+    at = end + 1;
+  }
+  return "en";
 }
 
 std::string fillPlaceholders(std::string_view text,

@@ -22,6 +22,12 @@ inline constexpr const char* kTextDomain = "marigold";
 // before any text is translated.
 void useTranslations(const std::filesystem::path& catalogues);
 
+// The language the texts come in: the one its catalogue's header names ("de", "ja"), which is the
+// first of the user's languages that has a catalogue; "en" when they are the English source (none
+// of them has one, or LC_ALL=C). For what else should follow the texts' language (numbers, the
+// lang of a page, the toolkit's own texts).
+std::string translationLanguage();
+
 // Marks a text for the catalogue where it is kept to be translated later, with tr(), where it is
 // shown (a constant).
 constexpr const char* translatable(const char* text) { return text; }

@@ -16,6 +16,8 @@ std::shared_ptr<Alert> Alert::alertWithError(const Error& error) {
   auto alert = create();
   alert->setMessageText(error.description.empty() ? error.text() : error.shownDescription());
   std::string details = error.domain + " error " + std::to_string(error.code) + ".";
+  // The technical account, as written for the log, where the message says it in other words.
+  if (error.shownDescription() != error.description) details += " " + error.description;
   if (error.underlying) details += " " + error.underlying->description;
   alert->setInformativeText(std::move(details));
   alert->addButtonWithTitle(tr("OK"));

@@ -35,7 +35,9 @@ class Alert : public Observable, public std::enable_shared_from_this<Alert> {
   using EndHandler = std::function<void(ModalResponse)>;
 
   static std::shared_ptr<Alert> create();
-  // An alert describing `error`: its description as the message, style warning, one "OK" button.
+  // An alert describing `error`: its shown description as the message, its domain and code (and
+  // its description as written, where the message words it otherwise) as the informative text,
+  // style warning, one "OK" button.
   static std::shared_ptr<Alert> alertWithError(const Error& error);
   explicit Alert(Passkey);
   ~Alert() override;

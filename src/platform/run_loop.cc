@@ -1,5 +1,7 @@
 #include "platform/run_loop.h"
 
+#include <locale.h>
+
 #include <algorithm>
 #include <exception>
 #include <stdexcept>
@@ -10,6 +12,24 @@
 
 namespace marigold {
 namespace {
+
+// libcurl's error texts take the system's words for a failure (strerror) in the messages
+// language, and in the C library's charset ("?" for a letter it lacks); they are kept for the log,
+// which is English, so libcurl works with the C locale on this thread while it runs.
+class CLocaleForLibcurl {
+ public:
+  CLocaleForLibcurl() : previous_(::uselocale(cLocale())) {}
+  ~CLocaleForLibcurl() { ::uselocale(previous_); }
+  CLocaleForLibcurl(const CLocaleForLibcurl&) = delete;
+  CLocaleForLibcurl& operator=(const CLocaleForLibcurl&) = delete;
+
+ private:
+  static locale_t cLocale() {
+    static const locale_t c = ::newlocale(LC_ALL_MASK, "C", locale_t{});
+    return c != locale_t{} ? c : LC_GLOBAL_LOCALE;
+  }
+  locale_t previous_;
+};
 
 // The longest single wait; bounds the time to notice a stop() that raced with going to sleep.
 constexpr auto kMaxWait = std::chrono::milliseconds(1000);
@@ -192,7 +212,10 @@ void RunLoop::waitAndAdvanceTransfers(std::optional<RealTime> deadline) {
   curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(waitMs.count()), nullptr);
 
   int running = 0;
-  curl_multi_perform(multi_.get(), &running);
+  {
+    const CLocaleForLibcurl english;
+    curl_multi_perform(multi_.get(), &running);
+  }
   finishTransfers();
 }
 
@@ -276,7 +299,10 @@ void RunLoop::socketReady(int socket, int events) {
   if (events & kSocketRead) mask |= CURL_CSELECT_IN;
   if (events & kSocketWrite) mask |= CURL_CSELECT_OUT;
   int running = 0;
-  curl_multi_socket_action(multi_.get(), static_cast<curl_socket_t>(socket), mask, &running);
+  {
+    const CLocaleForLibcurl english;
+    curl_multi_socket_action(multi_.get(), static_cast<curl_socket_t>(socket), mask, &running);
+  }
   rescheduledAfter([this] {
     rethrowDriverException();
     finishTransfers();
@@ -305,7 +331,10 @@ void RunLoop::dispatchDueWork() {
   if (curlDue_ && *curlDue_ <= std::chrono::steady_clock::now()) {
     curlDue_.reset();
     int running = 0;
-    curl_multi_socket_action(multi_.get(), CURL_SOCKET_TIMEOUT, 0, &running);
+    {
+      const CLocaleForLibcurl english;
+      curl_multi_socket_action(multi_.get(), CURL_SOCKET_TIMEOUT, 0, &running);
+    }
     rethrowDriverException();
     finishTransfers();
   }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <deque>
 #include <exception>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -179,36 +180,41 @@ Wording adviceFor(long code, const URLRequest& request) {
   }
 }
 
-// The error of a request that could not be loaded: the address, what went wrong (`detail`, ours,
-// or libcurl's own text when `detail` has none) and what the user can do, written as is for the
-// log and in the user's language for the messages.
-Error loadingError(long code, const Wording& detail, const URLRequest& request) {
-  const std::string address = request.url().absoluteString();
+// How a text is put into words: as written, for the log, or in the user's language (tr).
+using Wordsmith = std::string (*)(const char* text,
+                                  std::initializer_list<std::string_view> arguments);
+
+std::string asWritten(const char* text, std::initializer_list<std::string_view> arguments) {
+  return fillPlaceholders(text, arguments);
+}
+
+// "Could not load ADDRESS: WHAT. ADVICE", the frame and the advice worded by `say`; `what` comes
+// already worded.
+std::string couldNotLoad(Wordsmith say, const URLRequest& request, long code,
+                         std::string_view what) {
   const Wording advice = adviceFor(code, request);
-  const char* const kText = translatable("Could not load %1: %2. %3");
-  const auto written = [&](auto say) {
-    std::string what = detail.argument;
-    if (detail.text != nullptr) {
-      what = say(detail.text, detail.argument);
-    } else if (what.empty()) {
-      what = curl_easy_strerror(static_cast<CURLcode>(code));
-    }
-    return say(kText, std::string_view(address), std::string_view(what),
-               std::string_view(say(advice.text, advice.argument)));
-  };
-  Error error(kURLLoadingErrorDomain, code, written([](const char* text, auto... arguments) {
-                return fillPlaceholders(text, {std::string_view(arguments)...});
-              }));
-  error.localizedDescription = written([](const char* text, auto... arguments) {
-    return tr(text, {std::string_view(arguments)...});
-  });
+  return say(translatable("Could not load %1: %2. %3"),
+             {request.url().absoluteString(), what, say(advice.text, {advice.argument})});
+}
+
+// The error of a request that could not be loaded, for what went wrong in our own words
+// (`detail`): written as is for the log and in the user's language for the messages.
+Error loadingError(long code, const Wording& detail, const URLRequest& request) {
+  Error error(kURLLoadingErrorDomain, code,
+              couldNotLoad(asWritten, request, code, asWritten(detail.text, {detail.argument})));
+  error.localizedDescription = couldNotLoad(tr, request, code, tr(detail.text, {detail.argument}));
   return error;
 }
 
-// The same for libcurl's own account of what went wrong (its text for `code` when `libcurlText`
-// is empty), which is shown as it is.
-Error loadingError(long code, std::string_view libcurlText, const URLRequest& request) {
-  return loadingError(code, Wording{nullptr, std::string(libcurlText)}, request);
+// The same for what libcurl said went wrong (its text for `code` when `technical` is empty): its
+// words, English only, stay in the description for the log and the details, while the messages
+// say it in the user's language.
+Error loadingError(long code, std::string_view technical, const URLRequest& request) {
+  const std::string said =
+      technical.empty() ? curl_easy_strerror(static_cast<CURLcode>(code)) : std::string(technical);
+  Error error(kURLLoadingErrorDomain, code, couldNotLoad(asWritten, request, code, said));
+  error.localizedDescription = couldNotLoad(tr, request, code, transferProblem(code));
+  return error;
 }
 
 }  // namespace
@@ -232,7 +238,67 @@ std::string failureReason(const Error& error) {
     case CURLE_ABORTED_BY_CALLBACK:
       return tr("cancelled");
     default:
-      return curl_easy_strerror(static_cast<CURLcode>(error.code));
+      return transferProblem(error.code);
+  }
+}
+
+std::string transferProblem(long code) {
+  switch (code) {
+    case kURLLoadingRedirectRefused:
+      return tr("the server redirected the request elsewhere");
+    case kURLLoadingReplyTooLarge:
+      return tr("the reply was larger than the request takes");
+    case kURLLoadingTimeLimit:
+      return tr("the exchange took too long in all");
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return tr("the address is not an http or https address");
+    case CURLE_URL_MALFORMAT:
+      return tr("the address is not well-formed");
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return tr("the proxy's host name was not found");
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return tr("the host name was not found");
+    case CURLE_COULDNT_CONNECT:
+      return tr("no connection to the server could be made");
+    case CURLE_OPERATION_TIMEDOUT:
+      return tr("no answer came in time");
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_BAD_CONTENT_ENCODING:
+      return tr("the server's reply could not be read");
+    case CURLE_PARTIAL_FILE:
+      return tr("the reply was cut short");
+    case CURLE_GOT_NOTHING:
+      return tr("the connection was closed without an answer");
+    case CURLE_SEND_ERROR:
+      return tr("the connection broke off while sending");
+    case CURLE_RECV_ERROR:
+      return tr("the connection broke off while receiving");
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_CLIENTCERT:
+      return tr("the secure connection could not be set up");
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return tr("the server's certificate is not trusted");
+    case CURLE_SSL_CACERT_BADFILE:
+      return tr("the certificate file named by MARIGOLD_CA_FILE could not be loaded");
+    case CURLE_TOO_MANY_REDIRECTS:
+      return tr("the server redirected the request too often");
+    case CURLE_ABORTED_BY_CALLBACK:
+      return tr("the exchange was cancelled");
+    case CURLE_OUT_OF_MEMORY:
+      return tr("there was not enough memory");
+    default:
+      return tr("a network error (libcurl %1)", {std::to_string(code)});
   }
 }
 

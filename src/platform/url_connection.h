@@ -119,10 +119,17 @@ SynchronousReply sendSynchronousRequest(const URLRequest& request,
                                         SynchronousWaiter* waiter = nullptr,
                                         const Clock& clock = Clock::real());
 
+// What went wrong in an exchange that failed with `code` (of kURLLoadingErrorDomain), as a clause
+// in the user's language: "the host name was not found", "the connection broke off while
+// sending", "the server's certificate is not trusted"; "a network error (libcurl N)" for a code
+// without words of its own. The transport's own text, which is English only, stays in the error's
+// description.
+std::string transferProblem(long code);
+
 // A few words for why an exchange got no reply, fit to follow "Could not reach ...: ": "timed
 // out", "certificate not trusted", "connection refused", "host not found", "redirected elsewhere",
-// "reply too large", "took too long in all" (in the user's language), else the transport's own
-// short text (in English). For an error of kURLLoadingErrorDomain.
+// "reply too large", "took too long in all", else transferProblem's; in the user's language. For
+// an error of kURLLoadingErrorDomain.
 std::string failureReason(const Error& error);
 
 }  // namespace marigold

@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "base/translation.h"
 #include "oauth/request_parameters.h"
 
 namespace marigold {
@@ -78,11 +80,37 @@ class Connection {
   bool finished_ = false;
 };
 
+std::string htmlEscaped(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+// Answers with a short page, in the language of the texts (which arrive translated), so that the
+// browser reads and speaks it as that language.
 void reply(int client, const char* status, const std::string& title, const std::string& text) {
-  const std::string body =
-      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-      "<title>" +
-      title + "</title></head><body><h1>" + title + "</h1><p>" + text + "</p></body></html>\n";
+  const std::string body = "<!DOCTYPE html>\n<html lang=\"" + htmlEscaped(translationLanguage()) +
+                           "\"><head><meta charset=\"utf-8\"><title>" + htmlEscaped(title) +
+                           "</title></head><body><h1>" + htmlEscaped(title) + "</h1><p>" +
+                           htmlEscaped(text) + "</p></body></html>\n";
   const std::string message = std::string("HTTP/1.1 ") + status +
                               "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
                               std::to_string(body.size()) +
@@ -189,16 +217,16 @@ void CallbackListener::serve() {
 void CallbackListener::answer(int client, std::string_view head) const {
   std::optional<CallbackQuery> query = callbackQuery(head, state_);
   if (!query) {
-    reply(client, "404 Not Found", "Not a Marigold sign-in",
-          "This address belongs to a sign-in that Marigold is not waiting for.");
+    reply(client, "404 Not Found", tr("Not a Marigold sign-in"),
+          tr("This address belongs to a sign-in that Marigold is not waiting for."));
     return;
   }
   if (query->count("oauth_verifier") != 0) {
-    reply(client, "200 OK", "Marigold is signed in",
-          "You allowed Marigold to post to your Plinth blogs. You can close this page.");
+    reply(client, "200 OK", tr("Marigold is signed in"),
+          tr("You allowed Marigold to post to your Plinth blogs. You can close this page."));
   } else {
-    reply(client, "200 OK", "Marigold was not allowed",
-          "Marigold will not post to your Plinth blogs. You can close this page.");
+    reply(client, "200 OK", tr("Marigold was not allowed"),
+          tr("Marigold will not post to your Plinth blogs. You can close this page."));
   }
   deliver_(std::move(*query));
 }

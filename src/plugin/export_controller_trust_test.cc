@@ -159,7 +159,8 @@ TEST_F(ExportControllerTrustTest, UserInformationFollowsAFewSafeRedirectsOnly) {
   };
   const Case kCases[] = {
       {"5 times over http on the same host", sameHost, 5, true, ""},
-      {"6 times", sameHost, 6, false, "Could not reach Plinth: Number of redirects hit maximum"},
+      {"6 times", sameHost, 6, false,
+       "Could not reach Plinth: the server redirected the request too often."},
       {"to http on another host", hostile_->httpBase("localhost") + kUserInfoPath, 1, false,
        "Plinth's user information was redirected to " + hostile_->httpBase("localhost") +
            kUserInfoPath + ", where it is not fetched from."},

@@ -320,6 +320,7 @@ void KZExportController::didReceiveData(URLConnection&, ByteView data) {
 
 void KZExportController::didFailWithError(URLConnection& connection, const Error& error) {
   uploading_ = false;
+  log("upload failed: " + error.text());
   Alert::alertWithError(error)->runModal(environment_.application);
   connection.unscheduleFromRunLoop(environment_.runLoop);
   showUploadFailure(error.shownDescription());
