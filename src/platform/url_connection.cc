@@ -235,6 +235,12 @@ std::string failureReason(const Error& error) {
       return tr("connection refused");
     case CURLE_COULDNT_RESOLVE_HOST:
       return tr("host not found");
+    case CURLE_SEND_ERROR:
+      return tr("sending failed");
+    case CURLE_RECV_ERROR:
+      return tr("receiving failed");
+    case CURLE_GOT_NOTHING:
+      return tr("empty reply");
     case CURLE_ABORTED_BY_CALLBACK:
       return tr("cancelled");
     default:

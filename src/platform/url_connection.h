@@ -127,8 +127,9 @@ SynchronousReply sendSynchronousRequest(const URLRequest& request,
 std::string transferProblem(long code);
 
 // A few words for why an exchange got no reply, fit to follow "Could not reach ...: ": "timed
-// out", "certificate not trusted", "connection refused", "host not found", "redirected elsewhere",
-// "reply too large", "took too long in all", else transferProblem's; in the user's language. For
+// out", "certificate not trusted", "connection refused", "host not found", "sending failed",
+// "receiving failed", "empty reply", "redirected elsewhere", "reply too large", "took too long in
+// all", else transferProblem's; in the user's language. For
 // an error of kURLLoadingErrorDomain.
 std::string failureReason(const Error& error);
 
