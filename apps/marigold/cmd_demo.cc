@@ -50,7 +50,7 @@ bool post(const std::vector<std::string>& photos, const std::string& caption,
                      {std::to_string(photos.size()), blog, state}) +
                  "\n");
   console.flush();
-  console.note(imaging::describePreparation(prepared->result, options));
+  console.note(imaging::describePreparation(prepared->result, options, Rendering::usersLanguage()));
   const PostOutcome outcome = session.exportAndWait();
   if (outcome.posted)
     console.result(tr("Posted as post %1", {outcome.postId.value_or("?")}) + "\n");

@@ -61,7 +61,7 @@ JsonValue preparationJson(const imaging::PreparationResult& result,
   document.set("metadata", std::string(imaging::metadataChoiceName(options.metadata)));
   document.set("bytes", static_cast<std::int64_t>(result.totalBytes()));
   document.set("limit", static_cast<std::int64_t>(options.byteLimit));
-  document.set("summary", imaging::describePreparation(result, options));
+  document.set("summary", imaging::describePreparation(result, options, Rendering::english()));
   JsonValue::Array photos;
   for (const auto& photo : result.photos) {
     JsonObject item;
@@ -196,7 +196,8 @@ int post(PostOptions& o, Console& console) {
           console.error(tr("photo %1: %2", {printable(photo->source), printable(photo->problem)}));
         }
         if (!leftOut.empty()) return kUsage;
-        console.note(imaging::describePreparation(prepared->result, preparation));
+        console.note(imaging::describePreparation(prepared->result, preparation,
+                                                  Rendering::usersLanguage()));
         if (int status = chooseState(session, o, console); status != kDone) return status;
         // The pane judged the selection when it was shown; a refusal needs no sign-in.
         auto notice = session.control<TextField>(pane::kNotice);

@@ -244,39 +244,65 @@ TEST_F(MarigoldLanguageTest, ALostAnswerReadsGermanWithTheSameStatus) {
   }
 }
 
-// A post made in German: the same --json, byte for byte, and the same status as the same post
-// made in English, and the service stores the same post (the state as the service names it).
+// A post made in German or Japanese: the summary of the photos' preparation reads in the
+// language, with its plural forms, while the --json output (whose summary stays English) is the
+// same byte for byte, and so is the status and the post the service stores (the state as the
+// service names it), as the same post made in English.
 TEST_F(MarigoldLanguageTest, APostsJsonAndWhatIsSentAreTheSameInEveryLanguage) {
-  const std::string photo = writePhoto("photo.jpg");
-  const std::vector<std::string> args = {"post",   "--user",  "ada",   "--password-stdin",
-                                         "--json", "--state", "draft", "--caption",
-                                         "Morgen", photo};
-  std::vector<std::string> outputs;
-  for (const auto& variables :
-       {std::map<std::string, std::string>{{"LC_ALL", "C"}},
-        std::map<std::string, std::string>{{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}},
-        std::map<std::string, std::string>{{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "ja"}}}) {
-    startSimulator({});
-    ProgramRun how = in(variables);
-    how.input = "secret pass\n";
-    const ProgramOutcome o = run(args, how);
-    EXPECT_EQ(o.exitCode, 0) << o.err;
-    const std::vector<sim::StoredPost> posts = sim_->state().posts();  // posts() answers a copy
-    ASSERT_EQ(posts.size(), 1u);
-    const sim::StoredPost& stored = posts.front();
-    const auto field = [&](const std::string& name) {
-      for (const auto& [key, value] : stored.fields) {
-        if (key == name) return value;
+  const std::string small = writePhoto("photo.jpg");
+  const std::string camera = (home_.path() / "camera.jpg").string();
+  testing::writeCameraPhoto(camera);
+  struct Case {
+    std::vector<std::string> photos;
+    std::string english, german, japanese;  // the summary line
+  };
+  const Case kCases[] = {
+      {{small},
+       "1 photo at its size: 0.1 MB of 5 MB",
+       "1 Foto in Originalgröße: 0.1 MB von 5 MB",
+       "写真1枚(元のサイズ): 0.1 MB/5 MB"},
+      {{small, camera},
+       "2 photos, 1 scaled to 1024 px, location removed: 0.1 MB of 5 MB",
+       "2 Fotos, 1 davon auf 1024 px verkleinert, Standort entfernt: 0.1 MB von 5 MB",
+       "写真2枚、うち1枚を1024 pxに縮小、位置情報を削除: 0.1 MB/5 MB"},
+  };
+  const std::map<std::string, std::string> english = {{"LC_ALL", "C"}};
+  const std::map<std::string, std::string> german = {{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}};
+  const std::map<std::string, std::string> japanese = {{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "ja"}};
+  for (const Case& c : kCases) {
+    std::vector<std::string> args = {"post",   "--user",  "ada",   "--password-stdin",
+                                     "--json", "--state", "draft", "--caption",
+                                     "Morgen", "--size",  "1024"};
+    args.insert(args.end(), c.photos.begin(), c.photos.end());
+    std::optional<std::string> englishJson;
+    for (const auto& [variables, summary] :
+         {std::pair{english, c.english}, {german, c.german}, {japanese, c.japanese}}) {
+      SCOPED_TRACE(summary);
+      startSimulator({});
+      ProgramRun how = in(variables);
+      how.input = "secret pass\n";
+      const ProgramOutcome o = run(args, how);
+      EXPECT_EQ(o.exitCode, 0) << o.err;
+      EXPECT_TRUE(o.err.starts_with(summary + "\n")) << o.err;
+      const std::vector<sim::StoredPost> posts = sim_->state().posts();  // posts() answers a copy
+      ASSERT_EQ(posts.size(), 1u);
+      const sim::StoredPost& stored = posts.front();
+      const auto field = [&](const std::string& name) {
+        for (const auto& [key, value] : stored.fields) {
+          if (key == name) return value;
+        }
+        return std::string("(absent)");
+      };
+      EXPECT_EQ(field("state"), "draft");
+      EXPECT_EQ(field("caption"), "Morgen");
+      if (!englishJson) {
+        englishJson = o.out;
+        EXPECT_NE(o.out.find("\"state\":\"Draft\""), std::string::npos) << o.out;
+        EXPECT_NE(o.out.find("\"summary\":\"" + c.english + "\""), std::string::npos) << o.out;
       }
-      return std::string("(absent)");
-    };
-    EXPECT_EQ(field("state"), "draft");
-    EXPECT_EQ(field("caption"), "Morgen");
-    outputs.push_back(o.out);
+      EXPECT_EQ(o.out, *englishJson) << "--json is the same in every language";
+    }
   }
-  EXPECT_NE(outputs[0].find("\"state\":\"Draft\""), std::string::npos) << outputs[0];
-  EXPECT_EQ(outputs[1], outputs[0]) << "German";
-  EXPECT_EQ(outputs[2], outputs[0]) << "Japanese";
 }
 
 // A post the service refuses: the plug-in's message and advice read in the user's language (the

@@ -55,4 +55,15 @@ std::string trn(const char* singular, const char* plural, unsigned long count,
   return fillPlaceholders(::dngettext(kTextDomain, singular, plural, count), arguments);
 }
 
+std::string Rendering::tr(const char* text,
+                          std::initializer_list<std::string_view> arguments) const {
+  return translated_ ? marigold::tr(text, arguments) : fillPlaceholders(text, arguments);
+}
+
+std::string Rendering::trn(const char* singular, const char* plural, unsigned long count,
+                           std::initializer_list<std::string_view> arguments) const {
+  if (translated_) return marigold::trn(singular, plural, count, arguments);
+  return fillPlaceholders(count == 1 ? singular : plural, arguments);
+}
+
 }  // namespace marigold

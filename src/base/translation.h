@@ -44,4 +44,23 @@ std::string trn(const char* singular, const char* plural, unsigned long count,
 std::string fillPlaceholders(std::string_view text,
                              std::initializer_list<std::string_view> arguments);
 
+// One of the two renderings of a message worded once: in English as written, for the log, JSON and
+// files, or in the user's language, for what people read. Code that words a message for both
+// takes one and says its texts through it, so the two cannot drift apart. Plain value.
+class Rendering {
+ public:
+  static Rendering english() { return Rendering(false); }
+  static Rendering usersLanguage() { return Rendering(true); }
+
+  // As the free functions above, or the text itself with its placeholders filled (the English
+  // plural for any count but one).
+  std::string tr(const char* text, std::initializer_list<std::string_view> arguments = {}) const;
+  std::string trn(const char* singular, const char* plural, unsigned long count,
+                  std::initializer_list<std::string_view> arguments = {}) const;
+
+ private:
+  explicit Rendering(bool translated) : translated_(translated) {}
+  bool translated_;
+};
+
 }  // namespace marigold

@@ -163,7 +163,7 @@ Metadata readSource(const std::string& path, std::vector<std::string>& leftOut) 
     } catch (const std::exception&) {
       metadata.exif.clear();
     }
-    if (metadata.exif.empty()) leftOut.push_back("the EXIF data (damaged)");
+    if (metadata.exif.empty()) leftOut.push_back(translatable("the EXIF data (damaged)"));
   }
   if (!blocks.xmp.empty()) {
     bool parsed = false;
@@ -173,7 +173,7 @@ Metadata readSource(const std::string& path, std::vector<std::string>& leftOut) 
     }
     if (!parsed) {
       metadata.xmp.clear();
-      leftOut.push_back("the XMP data (damaged)");
+      leftOut.push_back(translatable("the XMP data (damaged)"));
     }
   }
   return metadata;
@@ -271,12 +271,17 @@ void drop(Metadata& m, Part part) {
   }
 }
 
+// Each name is a whole text, kept in English and translated where it is shown.
 std::string nameOf(Part part, const std::string& error) {
-  constexpr const char* kNames[] = {"the comment", "the IPTC data", "the XMP data",
-                                    "the EXIF data"};
+  constexpr const char* kTooLarge[] = {
+      translatable("the comment (over 64 KiB)"), translatable("the IPTC data (over 64 KiB)"),
+      translatable("the XMP data (over 64 KiB)"), translatable("the EXIF data (over 64 KiB)")};
+  constexpr const char* kDamaged[] = {
+      translatable("the comment (damaged)"), translatable("the IPTC data (damaged)"),
+      translatable("the XMP data (damaged)"), translatable("the EXIF data (damaged)")};
   const bool tooLarge =
       error.find("too large") != std::string::npos || error.find("Size") != std::string::npos;
-  return std::string(kNames[static_cast<int>(part)]) + (tooLarge ? " (over 64 KiB)" : " (damaged)");
+  return (tooLarge ? kTooLarge : kDamaged)[static_cast<int>(part)];
 }
 
 // Writes `metadata`; a part that cannot be written is left out (each part alone first, then all
@@ -287,7 +292,7 @@ std::vector<std::uint8_t> writtenLeavingOut(const std::vector<std::uint8_t>& byt
                                             FileType type, std::vector<std::string>& leftOut) {
   if (type == FileType::kJPEG && metadata.comment.size() > kLargestComment) {
     metadata.comment.clear();
-    leftOut.push_back("the comment (over 64 KiB)");
+    leftOut.push_back(translatable("the comment (over 64 KiB)"));
   }
   std::string error;
   try {
@@ -313,7 +318,7 @@ std::vector<std::uint8_t> writtenLeavingOut(const std::vector<std::uint8_t>& byt
   try {
     return written(bytes, Metadata{}, profile);
   } catch (const Exiv2::AnyError&) {
-    leftOut.push_back("the colour profile (damaged)");
+    leftOut.push_back(translatable("the colour profile (damaged)"));
     return written(bytes, Metadata{}, std::nullopt);
   }
 }

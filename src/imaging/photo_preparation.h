@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/translation.h"
 #include "config/service_constants.h"
 
 namespace marigold::imaging {
@@ -81,7 +82,8 @@ struct PreparedPhoto {
   bool locationRemoved = false;  // it carried a GPS position that is gone
   bool unchanged = false;        // handed over byte for byte
   // Parts of its metadata the choice would keep but that could not be written, each with why,
-  // e.g. "the comment (over 64 KiB)"; the photo went without them.
+  // e.g. "the comment (over 64 KiB)", in English (each a text of the catalogue); the photo went
+  // without them.
   std::vector<std::string> metadataLeftOut;
 
   bool ok() const { return problem.empty(); }
@@ -138,9 +140,11 @@ class PreparationCache {
                                               const PreparationProgress& progress = {},
                                               PreparationCache* cache = nullptr);
 
-// One line for the user saying what was done, e.g. "3 photos scaled to 2048 px, location removed:
-// 4.7 MB of 5 MB" (MB of 1,048,576 bytes, as the limit is counted).
-std::string describePreparation(const PreparationResult& result, const PreparationOptions& options);
+// One line saying what was done, e.g. "3 photos scaled to 2048 px, location removed: 4.7 MB of
+// 5 MB" (MB of 1,048,576 bytes, as the limit is counted, with a decimal point in every language),
+// in English for JSON and the log or in the user's language for people.
+std::string describePreparation(const PreparationResult& result, const PreparationOptions& options,
+                                const Rendering& say);
 
 // A picture for display, decoded with shrink-on-load: at most `longEdge` pixels on its long edge,
 // upright, sRGB, 8-bit RGBA rows without padding. Absent, with the reason in `problem` when given,

@@ -353,12 +353,13 @@ TEST_F(PhotoPreparationTest, EachMetadataChoiceKeepsWhatItSaysAndDamagedMetadata
     EXPECT_EQ(found.count("Exif.GPSInfo.GPSLatitude"), c.gps ? 1u : 0u);
     EXPECT_EQ(found.count("Exif.Photo.BodySerialNumber"), c.serial ? 1u : 0u);
     EXPECT_EQ(found["Exif.Image.Orientation"], c.date ? "1" : "");
-    EXPECT_NE(describePreparation(result, options).find(c.summary), std::string::npos);
+    EXPECT_NE(describePreparation(result, options, Rendering::english()).find(c.summary),
+              std::string::npos);
 
     // The damaged ones are posted all the same; what could not be kept is named.
     const PreparationResult rough = prepare({damaged, commented}, options);
     ASSERT_TRUE(rough.leftOut().empty()) << rough.photos[0].problem << rough.photos[1].problem;
-    const std::string line = describePreparation(rough, options);
+    const std::string line = describePreparation(rough, options, Rendering::english());
     const auto comment = keys(rough.photos[1].path);
     EXPECT_EQ(comment.at("comment"), "0");
     if (c.choice == MetadataChoice::kRemoveAll) continue;
