@@ -30,7 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const auto application = marigold::ConsumerCredentials::fromText(text, "application.conf");
   if (application.source != "application.conf" || !application.warning.empty()) std::abort();
-  if (!visibleText(application.problem) || !visibleText(application.description())) std::abort();
+  const auto english = marigold::Rendering::english();
+  if (!visibleText(application.problem.english()) ||
+      !visibleText(application.description(english))) {
+    std::abort();
+  }
   if (!application.problem.empty()) {
     if (!application.key.empty() || !application.secret.empty()) std::abort();
     return 0;

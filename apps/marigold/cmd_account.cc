@@ -110,13 +110,13 @@ int status(const AccountOptions& o, Console& console) {
     const std::string user = session.userName();
     const bool remembered = session.remembered();
     const bool signedIn = session.signedIn();
-    std::string noKeyring;
+    Message noKeyring;
     const bool keyring = SecretStore::connect(&noKeyring) != nullptr;
     const std::string settingsFile = SettingsFile().encryptedPath().string();
     const std::string store = keyring
                                   ? tr(SecretStore::kDescription)
                                   : tr("the encrypted settings file %1 (no desktop keyring: %2)",
-                                       {settingsFile, noKeyring});
+                                       {settingsFile, noKeyring.shown()});
     const ServiceConfiguration service = host::serviceFromEnvironment();
     const ConsumerCredentials application = ConsumerCredentials::fromConfiguration(
         {service.consumerKey, service.consumerSecret, service.configurationHome});
@@ -130,8 +130,8 @@ int status(const AccountOptions& o, Console& console) {
       app.set("builtIn", application.isBuiltIn());
       app.set("key", application.key);
       app.set("source", application.source);
-      if (!application.problem.empty()) app.set("problem", application.problem);
-      if (!application.warning.empty()) app.set("warning", application.warning);
+      if (!application.problem.empty()) app.set("problem", application.problem.english());
+      if (!application.warning.empty()) app.set("warning", application.warning.english());
       document.set("application", JsonValue(std::move(app)));
       console.resultJson(JsonValue(std::move(document)));
     } else {
@@ -144,7 +144,8 @@ int status(const AccountOptions& o, Console& console) {
              "settings:  %5\n"
              "app:       %6\n",
              {user.empty() ? tr("(none)") : printable(user), yesNo(remembered), yesNo(signedIn),
-              store, printable(settingsFile), printable(application.description())}));
+              store, printable(settingsFile),
+              printable(application.description(Rendering::usersLanguage()))}));
     }
     if (signedIn) return kDone;
     return session.rememberedSignInFailed() ? kFailed : kNotSignedIn;

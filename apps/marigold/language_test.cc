@@ -65,8 +65,16 @@ TEST_F(MarigoldLanguageTest, MessagesFollowTheLanguageAndResultsDoNot) {
        english},
       {"a language without a catalogue", {{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "nl"}}, english},
   };
+  // The user's own application, refused for what its file holds: --json says why in English.
+  const fs::path conf = home_.path() / ".config/marigold/application.conf";
+  fs::create_directories(conf.parent_path());
+  std::ofstream(conf) << "key = own key\nsecret = s\n";
   ProgramOutcome englishJson = run({"status", "--json"}, in({}));
   ASSERT_EQ(englishJson.exitCode, 3) << englishJson.err;
+  EXPECT_NE(englishJson.out.find("\"problem\":\"" + conf.string() +
+                                 " line 1: the key may hold only letters"),
+            std::string::npos)
+      << englishJson.out;
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     ProgramOutcome o = run({"frobnicate"}, in(c.variables));
@@ -76,6 +84,36 @@ TEST_F(MarigoldLanguageTest, MessagesFollowTheLanguageAndResultsDoNot) {
     EXPECT_EQ(o.exitCode, englishJson.exitCode);
     EXPECT_EQ(o.out, englishJson.out) << "--json is the same in every language";
   }
+  // What status shows people reads German, the problem included; then a usable application whose
+  // file others may read, whose warning reads German too while --json keeps it in English.
+  const std::map<std::string, std::string> german = {{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}};
+  ProgramOutcome status = run({"status"}, in(german));
+  EXPECT_EQ(status.exitCode, 3);
+  for (const std::string& line :
+       {std::string("Benutzername:  (keiner)\nspeichern:     nein\nangemeldet:    nein\n"),
+        "Geheimnisse:   die verschlüsselte Einstellungsdatei " + conf.parent_path().string() +
+            "/PckgSettings (kein Desktop-Schlüsselbund: kein Secret Service",
+        "\nAnwendung:     keine verwendbar: " + conf.string() +
+            " Zeile 1: der Schlüssel darf nur Buchstaben, Ziffern und Satzzeichen enthalten "
+            "(keine Leerzeichen oder Steuerzeichen)\n"}) {
+    EXPECT_NE(status.out.find(line), std::string::npos) << line << "\n" << status.out;
+  }
+  std::ofstream(conf, std::ios::trunc) << "key = OwnKey\nsecret = s\n";
+  fs::permissions(conf, fs::perms(0644));
+  status = run({"status"}, in(german));
+  EXPECT_NE(status.out.find("\nAnwendung:     Ihre eigene Anwendung OwnKey (aus " + conf.string() +
+                            ")\n"),
+            std::string::npos)
+      << status.out;
+  EXPECT_EQ(status.err, "marigold: Warnung: die Zugriffsrechte 0644 von " + conf.string() +
+                            " geben anderen Benutzern Zugang zum Geheimnis Ihrer Anwendung; "
+                            "machen Sie die Datei privat mit: chmod 600 " +
+                            conf.string() + "\n");
+  englishJson = run({"status", "--json"}, in({}));
+  EXPECT_NE(englishJson.out.find("\"warning\":\"the permissions 0644 of " + conf.string()),
+            std::string::npos)
+      << englishJson.out;
+  EXPECT_EQ(run({"status", "--json"}, in(german)).out, englishJson.out);
   const ProgramOutcome help = run({"--help"}, in({{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "ja"}}));
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("終了ステータス:\n  0  完了\n"), std::string::npos) << help.out;

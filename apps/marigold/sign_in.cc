@@ -140,7 +140,7 @@ int withSession(std::vector<std::string> photos, Console& console, SettingsWorks
     const ConsumerCredentials application = ConsumerCredentials::fromConfiguration(
         {service.consumerKey, service.consumerSecret, service.configurationHome});
     if (!application.warning.empty()) {
-      console.note(tr("marigold: warning: %1", {printable(application.warning)}));
+      console.note(tr("marigold: warning: %1", {printable(application.warning.shown())}));
     }
     SettingsWorkspace settings(use, console);
     // A one-off sign-in keeps nothing, in the settings or in the desktop keyring: its plug-in

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <cstring>
 
 namespace marigold {
 
@@ -64,6 +65,12 @@ std::string Rendering::trn(const char* singular, const char* plural, unsigned lo
                            std::initializer_list<std::string_view> arguments) const {
   if (translated_) return marigold::trn(singular, plural, count, arguments);
   return fillPlaceholders(count == 1 ? singular : plural, arguments);
+}
+
+std::string Rendering::systemError(int code) const {
+  // strerrordesc_np never translates; strerror speaks the language of LC_MESSAGES.
+  const char* text = translated_ ? std::strerror(code) : ::strerrordesc_np(code);
+  return text != nullptr ? text : "error " + std::to_string(code);
 }
 
 }  // namespace marigold

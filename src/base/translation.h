@@ -8,9 +8,11 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace marigold {
 
@@ -57,10 +59,30 @@ class Rendering {
   std::string tr(const char* text, std::initializer_list<std::string_view> arguments = {}) const;
   std::string trn(const char* singular, const char* plural, unsigned long count,
                   std::initializer_list<std::string_view> arguments = {}) const;
+  // The system's description of errno value `code` (strerror), in English or in the user's
+  // language.
+  std::string systemError(int code) const;
 
  private:
   explicit Rendering(bool translated) : translated_(translated) {}
   bool translated_;
+};
+
+// A message worded once and kept so that it can be rendered either way: in English for --json
+// and the log, or in the user's language for people. Empty when there is none. Plain value.
+class Message {
+ public:
+  Message() = default;
+  // `words` says the message through the rendering it is given.
+  explicit Message(std::function<std::string(const Rendering&)> words) : words_(std::move(words)) {}
+
+  bool empty() const { return !words_; }
+  std::string in(const Rendering& say) const { return words_ ? words_(say) : std::string(); }
+  std::string english() const { return in(Rendering::english()); }
+  std::string shown() const { return in(Rendering::usersLanguage()); }
+
+ private:
+  std::function<std::string(const Rendering&)> words_;
 };
 
 }  // namespace marigold

@@ -27,7 +27,7 @@ void KZExportController::browserLogin() {
   const ConsumerCredentials& application = environment_.consumer;
   if (!application.problem.empty()) {
     showLoginFailure(
-        tr("Your own application's settings cannot be used: %1.", {application.problem}));
+        tr("Your own application's settings cannot be used: %1.", {application.problem.shown()}));
     return;
   }
   outlets_.loginButton->setEnabled(false);

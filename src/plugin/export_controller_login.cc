@@ -198,8 +198,9 @@ void KZExportController::login() {
     TokenExchange exchange;
     if (!application.problem.empty()) {
       // Signing in as another application than the one the user configured would be a surprise.
-      exchange = {std::nullopt, false,
-                  tr("Your own application's settings cannot be used: %1.", {application.problem})};
+      exchange = {
+          std::nullopt, false,
+          tr("Your own application's settings cannot be used: %1.", {application.problem.shown()})};
     } else {
       exchange = byToken ? savedToken(model) : exchangeCredentials(model);
     }

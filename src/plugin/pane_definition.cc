@@ -52,10 +52,14 @@ void loadPaneDefinition(KZExportController& controller, SettingsFile settingsFil
 
   NotificationCenter& center = controller.application().notificationCenter();
   // The desktop keyring keeps the remembered secret where there is one; else the settings file.
-  std::string noKeyring = "the host keeps them out of the desktop keyring";
+  Message noKeyring;
   std::shared_ptr<SecretStore> secrets =
       useDesktopKeyring ? SecretStore::connect(&noKeyring) : nullptr;
-  if (!secrets) log("secrets kept in the settings file: " + noKeyring);
+  if (!secrets) {
+    log("secrets kept in the settings file: " +
+        (useDesktopKeyring ? noKeyring.english()
+                           : std::string("the host keeps them out of the desktop keyring")));
+  }
   o.appModel = std::make_shared<AppSettings>(
       std::move(settingsFile),
       [&center](std::string name, const void* sender) {

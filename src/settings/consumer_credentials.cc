@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include "config/service_constants.h"
 #include "platform/home_directory.h"
@@ -22,8 +21,8 @@ std::string trimmed(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
-ConsumerCredentials unusable(std::string source, std::string problem) {
-  return {"", "", std::move(source), std::move(problem), ""};
+ConsumerCredentials unusable(std::string source, Message problem) {
+  return {"", "", std::move(source), std::move(problem), {}};
 }
 
 // Visible ASCII only: a key or secret never holds anything else, and nothing read from the file
@@ -55,26 +54,36 @@ std::string octal(mode_t mode) {
 
 struct FileText {
   std::string text;
-  std::string problem;
+  Message problem;
   mode_t mode = 0;
 };
+
+Message unreadable(const std::string& name, int error) {
+  return Message([name, error](const Rendering& say) {
+    return say.tr("the file %1 cannot be read: %2", {name, say.systemError(error)});
+  });
+}
 
 // The whole file, read only when it is a regular file of at most kMaxFileBytes. Opening does not
 // wait: a pipe with no writer would otherwise hold the command up forever.
 FileText readSmallRegularFile(const std::filesystem::path& path) {
   const std::string name = path.string();
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return {"", "the file " + name + " cannot be read: " + std::strerror(errno)};
+  if (fd < 0) return {"", unreadable(name, errno)};
   FileText result;
   struct stat about {};
   if (::fstat(fd, &about) != 0) {
-    result.problem = "the file " + name + " cannot be read: " + std::strerror(errno);
+    result.problem = unreadable(name, errno);
   } else if (!S_ISREG(about.st_mode)) {
-    result.problem = name + " is not a regular file";
+    result.problem = Message(
+        [name](const Rendering& say) { return say.tr("%1 is not a regular file", {name}); });
   } else if (static_cast<std::uint64_t>(about.st_size) > ConsumerCredentials::kMaxFileBytes) {
-    result.problem = name + " is " + std::to_string(about.st_size) +
-                     " bytes long; it should hold only the 'key = ...' and 'secret = ...' lines "
-                     "(at most 64 KiB)";
+    result.problem = Message([name, size = std::to_string(about.st_size)](const Rendering& say) {
+      return say.tr(
+          "%1 is %2 bytes long; it should hold only the 'key = ...' and 'secret = ...' "
+          "lines (at most 64 KiB)",
+          {name, size});
+    });
   } else {
     result.mode = about.st_mode;
     // One byte more than allowed tells a file that grew after fstat.
@@ -84,16 +93,19 @@ FileText readSmallRegularFile(const std::filesystem::path& path) {
       const ssize_t n = ::read(fd, buffer.data() + length, buffer.size() - length);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
-        result.problem = "the file " + name + " cannot be read: " + std::strerror(errno);
+        result.problem = unreadable(name, errno);
         break;
       }
       if (n == 0) break;
       length += static_cast<std::size_t>(n);
     }
     if (result.problem.empty() && length > ConsumerCredentials::kMaxFileBytes) {
-      result.problem = name +
-                       " is longer than 64 KiB; it should hold only the 'key = ...' and "
-                       "'secret = ...' lines";
+      result.problem = Message([name](const Rendering& say) {
+        return say.tr(
+            "%1 is longer than 64 KiB; it should hold only the 'key = ...' and 'secret = ...' "
+            "lines",
+            {name});
+      });
     }
     if (result.problem.empty()) {
       buffer.resize(length);
@@ -109,10 +121,13 @@ ConsumerCredentials fromFile(const std::filesystem::path& path) {
   if (!file.problem.empty()) return unusable(path.string(), std::move(file.problem));
   ConsumerCredentials credentials = ConsumerCredentials::fromText(file.text, path.string());
   if (credentials.problem.empty() && (file.mode & (S_IRWXG | S_IRWXO)) != 0) {
-    credentials.warning = "the permissions " + octal(file.mode) + " of " + path.string() +
-                          " give other users access to your application's secret; make the file "
-                          "private with: chmod 600 " +
-                          shellWord(path.string());
+    credentials.warning = Message([mode = octal(file.mode), name = path.string(),
+                                   word = shellWord(path.string())](const Rendering& say) {
+      return say.tr(
+          "the permissions %1 of %2 give other users access to your application's "
+          "secret; make the file private with: chmod 600 %3",
+          {mode, name, word});
+    });
   }
   return credentials;
 }
@@ -137,27 +152,40 @@ ConsumerCredentials ConsumerCredentials::fromText(std::string_view text,
     const auto equals = content.find('=');
     const std::string name =
         equals == std::string::npos ? content : trimmed(content.substr(0, equals));
-    const std::string where = source + " line " + std::to_string(number) + ": ";
+    const std::string lineNumber = std::to_string(number);
     if (equals == std::string::npos || (name != "key" && name != "secret")) {
-      return unusable(source, where + "expected 'key = ...' or 'secret = ...'");
+      return unusable(source, Message([source, lineNumber](const Rendering& say) {
+                        return say.tr("%1 line %2: expected 'key = ...' or 'secret = ...'",
+                                      {source, lineNumber});
+                      }));
     }
     std::string value = trimmed(content.substr(equals + 1));
     if (!visibleASCII(value)) {
-      return unusable(source, where + "the " + name +
-                                  " may hold only letters, digits and punctuation (no spaces or "
-                                  "control characters)");
+      const char* const wording =
+          name == "key" ? translatable(
+                              "%1 line %2: the key may hold only letters, digits and "
+                              "punctuation (no spaces or control characters)")
+                        : translatable(
+                              "%1 line %2: the secret may hold only letters, digits and "
+                              "punctuation (no spaces or control characters)");
+      return unusable(source, Message([wording, source, lineNumber](const Rendering& say) {
+                        return say.tr(wording, {source, lineNumber});
+                      }));
     }
     (name == "key" ? key : secret) = std::move(value);
   }
   if (key.empty() || secret.empty()) {
-    return unusable(source, source + " must give both the key and the secret of your application");
+    return unusable(source, Message([source](const Rendering& say) {
+                      return say.tr("%1 must give both the key and the secret of your application",
+                                    {source});
+                    }));
   }
-  return {key, secret, source, "", ""};
+  return {key, secret, source, {}, {}};
 }
 
 ConsumerCredentials ConsumerCredentials::builtIn() {
-  return {std::string(config::kConsumerKey), std::string(config::kConsumerSecret), "built-in", "",
-          ""};
+  return {
+      std::string(config::kConsumerKey), std::string(config::kConsumerSecret), "built-in", {}, {}};
 }
 
 ConsumerCredentials ConsumerCredentials::fromConfiguration(const Configuration& configuration) {
@@ -165,10 +193,13 @@ ConsumerCredentials ConsumerCredentials::fromConfiguration(const Configuration& 
   const std::string& secret = configuration.secret;
   if (!key.empty() || !secret.empty()) {
     if (key.empty() || secret.empty()) {
-      return unusable("environment",
-                      "MARIGOLD_CONSUMER_KEY and MARIGOLD_CONSUMER_SECRET must be set together");
+      return unusable(
+          "environment", Message([](const Rendering& say) {
+            return say.tr(
+                "MARIGOLD_CONSUMER_KEY and MARIGOLD_CONSUMER_SECRET must be set together");
+          }));
     }
-    return {key, secret, "environment", "", ""};
+    return {key, secret, "environment", {}, {}};
   }
   const std::filesystem::path file = configurationFile(configuration.configurationHome);
   std::error_code error;
@@ -176,10 +207,11 @@ ConsumerCredentials ConsumerCredentials::fromConfiguration(const Configuration& 
   return builtIn();
 }
 
-std::string ConsumerCredentials::description() const {
-  if (isBuiltIn()) return "the built-in Marigold application";
-  if (!problem.empty()) return "none usable: " + problem;
-  return "your own application " + key + " (from " + source + ")";
+std::string ConsumerCredentials::description(const Rendering& say) const {
+  if (isBuiltIn()) return say.tr("the built-in Marigold application");
+  if (!problem.empty()) return say.tr("none usable: %1", {problem.in(say)});
+  if (source == "environment") return say.tr("your own application %1 (from environment)", {key});
+  return say.tr("your own application %1 (from %2)", {key, source});
 }
 
 }  // namespace marigold

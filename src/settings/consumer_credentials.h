@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/translation.h"
+
 namespace marigold {
 
 struct ConsumerCredentials {
@@ -22,9 +24,10 @@ struct ConsumerCredentials {
   std::string secret;
   // Where they come from: "built-in", "environment" or the configuration file's path.
   std::string source;
-  std::string problem;  // non-empty when the configured application cannot be used
-  // Non-empty when the application is usable but kept unsafely (a file other users can read).
-  std::string warning;
+  // Each message in English for --json and the log, and in the user's language for people.
+  Message problem;  // not empty when the configured application cannot be used
+  // Not empty when the application is usable but kept unsafely (a file other users can read).
+  Message warning;
 
   static constexpr std::size_t kMaxFileBytes = 64 * 1024;
 
@@ -47,9 +50,9 @@ struct ConsumerCredentials {
   static ConsumerCredentials fromText(std::string_view text, const std::string& source);
 
   bool isBuiltIn() const { return source == "built-in"; }
-  // "the built-in Marigold application", or "your own application KEY (from SOURCE)"; never the
-  // secret.
-  std::string description() const;
+  // "the built-in Marigold application", "your own application KEY (from SOURCE)" or "none
+  // usable: PROBLEM"; never the secret.
+  std::string description(const Rendering& say) const;
 };
 
 }  // namespace marigold

@@ -76,13 +76,20 @@ SecretStore::SecretStore(std::unique_ptr<Connection> connection)
 
 SecretStore::~SecretStore() = default;
 
-std::shared_ptr<SecretStore> SecretStore::connect(std::string* why) {
+std::shared_ptr<SecretStore> SecretStore::connect(Message* why) {
   ErrorHolder failure;
   // Opening the session is a call to the service: it fails when nobody answers for it on the bus.
   SecretService* service = secret_service_get_sync(
       static_cast<SecretServiceFlags>(SECRET_SERVICE_OPEN_SESSION), nullptr, &failure.error);
   if (service == nullptr) {
-    if (why != nullptr) *why = failure.value("no Secret Service").description;
+    if (why != nullptr) {
+      // The bus's own account comes as GLib words it, in the user's language where GLib has it.
+      const std::string detail = failure.error != nullptr ? failure.error->message : "";
+      *why = Message([detail](const Rendering& say) {
+        return detail.empty() ? say.tr("no Secret Service")
+                              : say.tr("no Secret Service: %1", {detail});
+      });
+    }
     return nullptr;
   }
   auto connection = std::make_unique<Connection>();

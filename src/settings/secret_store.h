@@ -29,7 +29,7 @@ class SecretStore {
  public:
   // The Secret Service of the session bus; absent when there is no bus or no such service on it
   // (a headless machine). `why` receives the reason when it is absent.
-  static std::shared_ptr<SecretStore> connect(std::string* why = nullptr);
+  static std::shared_ptr<SecretStore> connect(Message* why = nullptr);
   ~SecretStore();
   SecretStore(const SecretStore&) = delete;
   SecretStore& operator=(const SecretStore&) = delete;
