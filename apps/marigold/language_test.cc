@@ -137,6 +137,14 @@ TEST_F(MarigoldLanguageTest, ErrorsReadInTheLanguageWithTheSameStatus) {
        "  Rufen Sie 'marigold post --help' für die Verwendung auf.\n",
        "marigold: --quality: 値300は1から100の範囲外です\n"
        "  使い方は 'marigold post --help' で表示されます。\n"},
+      {{"post", photo, "--quality"},
+       2,
+       "marigold: --quality: 1 required INT:INT in [1 - 100] missing\n"
+       "  Run 'marigold post --help' for usage.\n",
+       "marigold: --quality: 1 nötiger Wert fehlt (ganze Zahl von 1 bis 100)\n"
+       "  Rufen Sie 'marigold post --help' für die Verwendung auf.\n",
+       "marigold: --quality: 必須の値(1から100までの整数)が1個足りません\n"
+       "  使い方は 'marigold post --help' で表示されます。\n"},
       {{"post", "--keep-location", "--strip-metadata", photo},
        2,
        "marigold: --keep-location excludes --strip-metadata\n"
@@ -227,6 +235,13 @@ TEST_F(MarigoldLanguageTest, HelpReadsInTheLanguage) {
            "\nExit status:\n  0  done\n",
        }) {
     EXPECT_NE(c.out.find(line), std::string::npos) << line << "\n" << c.out;
+  }
+  // French writes a space before the colon CLI11 puts after its headings and labels.
+  const ProgramOutcome french =
+      run({"post", "--help"}, in({{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "fr"}}));
+  for (const char* line : {"Utilisation : marigold post [OPTIONS] photos...\n", "\nArguments :\n",
+                           "\nOptions :\n", " Exclut : --keep-metadata --strip-metadata\n"}) {
+    EXPECT_NE(french.out.find(line), std::string::npos) << line << "\n" << french.out;
   }
   const ProgramOutcome japanese =
       run({"--help"}, in({{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "ja"}}));

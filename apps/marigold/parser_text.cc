@@ -11,15 +11,27 @@
 namespace marigold::cli {
 namespace {
 
+// A heading or label that CLI11 follows with a colon of its own, translated with its colon (which
+// French writes after a space) and given to CLI11 without it, so that CLI11's colon takes its
+// place.
+std::string beforeColon(const char* text) {
+  std::string translated = tr(text);
+  if (translated.ends_with(':')) translated.pop_back();
+  return translated;
+}
+
 class TranslatedFormatter : public CLI::Formatter {
  public:
   TranslatedFormatter() {
     for (const char* text :
-         {translatable("Usage"), translatable("Positionals"), translatable("OPTIONS"),
-          translatable("SUBCOMMAND"), translatable("SUBCOMMANDS"), translatable("REQUIRED"),
-          translatable("Excludes"), translatable("Needs"), translatable("Env")}) {
+         {translatable("OPTIONS"), translatable("SUBCOMMAND"), translatable("SUBCOMMANDS"),
+          translatable("REQUIRED"), translatable("Env")}) {
       label(text, tr(text));
     }
+    label("Usage", beforeColon(translatable("Usage:")));
+    label("Positionals", beforeColon(translatable("Positionals:")));
+    label("Excludes", beforeColon(translatable("Excludes:")));
+    label("Needs", beforeColon(translatable("Needs:")));
   }
 
   // CLI11's layout of an option, with the description's column found by the columns the name
@@ -46,13 +58,16 @@ class TranslatedFormatter : public CLI::Formatter {
   // parent's defaults say; the heading is translated where it is shown.
   std::string make_group(std::string group, bool isPositional,
                          std::vector<const CLI::Option*> options) const override {
-    if (group == kOptionsGroup) group = tr(kOptionsGroup);
+    if (group == kOptionsGroup) group = beforeColon(translatable("Options:"));
     return CLI::Formatter::make_group(std::move(group), isPositional, std::move(options));
   }
 
  private:
-  static constexpr const char* kOptionsGroup = translatable("Options");
+  static constexpr std::string_view kOptionsGroup = "Options";  // CLI11's name
 };
+
+// CLI11's missing value error, %3 naming the kind of value (see kindOfValue).
+constexpr const char* kMissingValue = translatable("%1: %2 required %3 missing");
 
 // CLI11's parse errors, each in the shape it is worded in, %1.. standing for the names and values
 // it puts in. More specific shapes come before the ones they would also match.
@@ -61,7 +76,7 @@ constexpr std::array kParseErrors = {
     translatable("The following arguments were not expected: %1"),
     translatable("%1: Value %2 not in range %3 to %4"),
     translatable("%1: %2 not in {%3}"),
-    translatable("%1: %2 required %3 missing"),
+    kMissingValue,
     translatable("%1: At Most %2 required but received %3"),
     translatable("%1: At least %2 required but received %3"),
     translatable("Could not convert: %1 = %2"),
@@ -108,13 +123,40 @@ std::optional<std::vector<std::string>> partsOf(std::string_view shape, std::str
   return parts;
 }
 
+// CLI11's names of the types of values, as its errors give them.
+constexpr std::array kTypeNames = {translatable("TEXT"), translatable("INT"), translatable("UINT"),
+                                   translatable("FLOAT")};
+// The check of a number's range, as CLI11 describes it: "INT in [1 - 100]".
+constexpr const char* kRangeCheck = translatable("%1 in [%2 - %3]");
+
+std::string typeName(std::string_view type) {
+  for (const char* name : kTypeNames) {
+    if (type == name) return tr(name);
+  }
+  return std::string(type);
+}
+
+// The kind of value an option takes, as CLI11 names it in an error: its type ("TEXT", "INT"), or
+// the type and its check ("INT:INT in [1 - 100]", "TEXT:{fit,original}"). In another language than
+// English, the check alone says it (a set of values as it is), in the language's words.
+std::string kindOfValue(std::string_view text) {
+  if (translationLanguage() == "en") return std::string(text);
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return typeName(text);
+  const std::string_view check = text.substr(colon + 1);
+  if (auto range = partsOf(kRangeCheck, check)) {
+    return tr(kRangeCheck, {typeName((*range)[0]), (*range)[1], (*range)[2]});
+  }
+  return std::string(check);
+}
+
 }  // namespace
 
 std::shared_ptr<CLI::Formatter> translatedHelpFormatter() {
   return std::make_shared<TranslatedFormatter>();
 }
 
-std::string subcommandsHeading() { return tr("Subcommands"); }
+std::string subcommandsHeading() { return beforeColon(translatable("Subcommands:")); }
 
 std::string translatedParseError(const std::string& english) {
   for (const char* shape : kParseErrors) {
@@ -122,6 +164,7 @@ std::string translatedParseError(const std::string& english) {
     if (!parts) continue;
     // The names and values in it are the user's words: shown, they must not reach the terminal raw.
     for (std::string& part : *parts) part = printable(part);
+    if (shape == kMissingValue) (*parts)[2] = kindOfValue((*parts)[2]);
     switch (parts->size()) {
       case 1:
         return tr(shape, {(*parts)[0]});

@@ -9,8 +9,8 @@
 namespace marigold::cli {
 
 // A help formatter whose headings ("Usage", "Options", "Positionals", ...) and labels ("REQUIRED",
-// "Excludes") are translated; set on the top command before its subcommands are added, which
-// inherit it.
+// "Excludes") are translated, with the colon after them as the language writes it ("Utilisation
+// :"); set on the top command before its subcommands are added, which inherit it.
 std::shared_ptr<CLI::Formatter> translatedHelpFormatter();
 
 // The heading CLI11 gives the list of subcommands, translated; subcommands added after it is set
