@@ -1,6 +1,8 @@
 #include "base/translation.h"
 
+#include <langinfo.h>
 #include <libintl.h>
+#include <locale.h>
 
 #include <algorithm>
 #include <clocale>
@@ -67,9 +69,45 @@ std::string Rendering::trn(const char* singular, const char* plural, unsigned lo
   return fillPlaceholders(count == 1 ? singular : plural, arguments);
 }
 
+namespace {
+
+// strerror in the language of LC_MESSAGES and in UTF-8. The C library gives its words in the
+// charset of the character type, which the hosts leave as C (each letter beyond ASCII a '?'), so
+// they are asked for on this thread alone with the user's character type, or C.UTF-8. The global
+// locale is not changed: other libraries (GLib) expect the C library's words in its charset.
+std::string translatedSystemError(int code) {
+  locale_t locale = ::duplocale(LC_GLOBAL_LOCALE);
+  if (locale == locale_t{}) return std::strerror(code);
+  const auto isUTF8 = [](locale_t l) {
+    return std::string_view(::nl_langinfo_l(CODESET, l)) == "UTF-8";
+  };
+  // newlocale takes over the locale it is given when it succeeds, and leaves it when it fails.
+  if (const locale_t users = ::newlocale(LC_CTYPE_MASK, "", locale); users != locale_t{}) {
+    locale = users;
+  }
+  if (!isUTF8(locale)) {
+    if (const locale_t c = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale); c != locale_t{}) {
+      locale = c;
+    }
+  }
+  std::string text;
+  if (isUTF8(locale)) {
+    const locale_t previous = ::uselocale(locale);
+    text = std::strerror(code);
+    ::uselocale(previous);
+  } else {
+    text = std::strerror(code);
+  }
+  ::freelocale(locale);
+  return text;
+}
+
+}  // namespace
+
 std::string Rendering::systemError(int code) const {
-  // strerrordesc_np never translates; strerror speaks the language of LC_MESSAGES.
-  const char* text = translated_ ? std::strerror(code) : ::strerrordesc_np(code);
+  // strerrordesc_np never translates.
+  if (translated_) return translatedSystemError(code);
+  const char* text = ::strerrordesc_np(code);
   return text != nullptr ? text : "error " + std::to_string(code);
 }
 

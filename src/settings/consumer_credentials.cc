@@ -202,9 +202,12 @@ ConsumerCredentials ConsumerCredentials::fromConfiguration(const Configuration& 
     return {key, secret, "environment", {}, {}};
   }
   const std::filesystem::path file = configurationFile(configuration.configurationHome);
+  // A file that is there but cannot be reached (a link to nowhere, a loop of links, a folder that
+  // may not be searched) is the user's configuration all the same: reading it says what is wrong.
   std::error_code error;
-  if (std::filesystem::exists(file, error)) return fromFile(file);
-  return builtIn();
+  const auto entry = std::filesystem::symlink_status(file, error);
+  if (entry.type() == std::filesystem::file_type::not_found) return builtIn();
+  return fromFile(file);
 }
 
 std::string ConsumerCredentials::description(const Rendering& say) const {
