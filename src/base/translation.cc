@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <clocale>
 #include <cstring>
+#include <optional>
 
 namespace marigold {
 
@@ -71,34 +72,50 @@ std::string Rendering::trn(const char* singular, const char* plural, unsigned lo
 
 namespace {
 
-// strerror in the language of LC_MESSAGES and in UTF-8. The C library gives its words in the
-// charset of the character type, which the hosts leave as C (each letter beyond ASCII a '?'), so
-// they are asked for on this thread alone with the user's character type, or C.UTF-8. The global
-// locale is not changed: other libraries (GLib) expect the C library's words in its charset.
-std::string translatedSystemError(int code) {
-  locale_t locale = ::duplocale(LC_GLOBAL_LOCALE);
-  if (locale == locale_t{}) return std::strerror(code);
-  const auto isUTF8 = [](locale_t l) {
-    return std::string_view(::nl_langinfo_l(CODESET, l)) == "UTF-8";
-  };
-  // newlocale takes over the locale it is given when it succeeds, and leaves it when it fails.
-  if (const locale_t users = ::newlocale(LC_CTYPE_MASK, "", locale); users != locale_t{}) {
-    locale = users;
-  }
-  if (!isUTF8(locale)) {
-    if (const locale_t c = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale); c != locale_t{}) {
-      locale = c;
+// The global locale with a UTF-8 character type (the user's, or C.UTF-8), for the C library's
+// words in UTF-8: it gives them in the charset of the character type, which the hosts leave as C
+// (each letter beyond ASCII a '?'). The global locale itself is not changed, as other libraries
+// (GLib) expect the C library's words in its charset. Made once: glibc keeps a little of every
+// locale made while LOCPATH is set.
+class UTF8Locale {
+ public:
+  UTF8Locale() {
+    locale_ = ::duplocale(LC_GLOBAL_LOCALE);
+    if (locale_ == locale_t{}) return;
+    // newlocale takes over the locale it is given when it succeeds, and leaves it when it fails.
+    if (const locale_t users = ::newlocale(LC_CTYPE_MASK, "", locale_); users != locale_t{}) {
+      locale_ = users;
+    }
+    if (!isUTF8()) {
+      if (const locale_t c = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_); c != locale_t{}) {
+        locale_ = c;
+      }
     }
   }
-  std::string text;
-  if (isUTF8(locale)) {
-    const locale_t previous = ::uselocale(locale);
-    text = std::strerror(code);
-    ::uselocale(previous);
-  } else {
-    text = std::strerror(code);
+  ~UTF8Locale() {
+    if (locale_ != locale_t{}) ::freelocale(locale_);
   }
-  ::freelocale(locale);
+  UTF8Locale(const UTF8Locale&) = delete;
+  UTF8Locale& operator=(const UTF8Locale&) = delete;
+
+  // Absent when no UTF-8 character type could be had.
+  std::optional<locale_t> get() const { return isUTF8() ? std::optional(locale_) : std::nullopt; }
+
+ private:
+  bool isUTF8() const {
+    return locale_ != locale_t{} && std::string_view(::nl_langinfo_l(CODESET, locale_)) == "UTF-8";
+  }
+  locale_t locale_{};
+};
+
+// strerror in the language of LC_MESSAGES and in UTF-8, asked for on this thread alone.
+std::string translatedSystemError(int code) {
+  static const UTF8Locale utf8;
+  const auto locale = utf8.get();
+  if (!locale) return std::strerror(code);
+  const locale_t previous = ::uselocale(*locale);
+  std::string text = std::strerror(code);
+  ::uselocale(previous);
   return text;
 }
 
