@@ -72,7 +72,7 @@ ScratchFolder::ScratchFolder() {
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error(
         tr("cannot make a scratch folder under %1: %2",
-           {std::filesystem::temp_directory_path().string(), std::strerror(errno)}));
+           {std::filesystem::temp_directory_path().string(), systemError(errno)}));
   }
   path_ = pattern;
 }
@@ -90,7 +90,7 @@ std::filesystem::path ScratchFolder::newFolder(const std::string& prefix) const 
   std::string pattern = (path_ / (prefix + "-XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error(
-        tr("cannot make a folder in %1: %2", {path_.string(), std::strerror(errno)}));
+        tr("cannot make a folder in %1: %2", {path_.string(), systemError(errno)}));
   }
   return pattern;
 }

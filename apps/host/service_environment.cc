@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -36,7 +35,7 @@ void requireReadableCAFile(const std::string& path) {
     throw std::runtime_error(
         tr("MARIGOLD_CA_FILE is %1, which cannot be read: %2; set it to the "
            "service's CA certificate (PEM) or unset it",
-           {path, std::strerror(errno)}));
+           {path, systemError(errno)}));
   }
   // A certificate file is small; the first 64 KiB hold its first certificate.
   std::string start(64 * 1024, '\0');

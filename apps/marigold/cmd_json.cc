@@ -72,7 +72,7 @@ int json(const JsonOptions* options, Console& console) {
   if (options->file != "-") {
     std::FILE* in = std::fopen(options->file.c_str(), "rb");
     if (in == nullptr) {
-      return console.error("json: " + source + ": " + std::strerror(errno), kUsage);
+      return console.error("json: " + source + ": " + systemError(errno), kUsage);
     }
     text = readAll(in);
     std::fclose(in);
@@ -80,7 +80,7 @@ int json(const JsonOptions* options, Console& console) {
     text = readAll(stdin);
   }
   if (!text) {
-    return console.error(tr("json: cannot read %1: %2", {source, std::strerror(errno)}), kFailed);
+    return console.error(tr("json: cannot read %1: %2", {source, systemError(errno)}), kFailed);
   }
   if (const auto nul = text->find('\0'); nul != std::string::npos) {
     return console.error(

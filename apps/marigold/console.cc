@@ -3,7 +3,6 @@
 #include <signal.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "base/translation.h"
 #include "json/lx_json_writer.h"
@@ -54,7 +53,7 @@ int Console::finish(int status) {
     signal(SIGPIPE, SIG_DFL);
     raise(SIGPIPE);
   }
-  error(tr("cannot write the output: %1", {std::strerror(writeError_)}));
+  error(tr("cannot write the output: %1", {systemError(writeError_)}));
   if (status != kDone) return status;
   if (!results_.empty()) {
     error(tr("what standard output should have shown follows"));

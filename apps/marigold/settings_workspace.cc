@@ -61,14 +61,16 @@ std::optional<std::string> SettingsWorkspace::replaceSaved(const Contents& conte
     std::error_code error;
     fs::remove(file.encryptedPath(), error);
     if (error) {
-      return tr("removing %1 failed: %2", {file.encryptedPath().string(), error.message()});
+      return tr("removing %1 failed: %2",
+                {file.encryptedPath().string(), systemError(error.value())});
     }
   }
   // The plain list of an older version is only ever read once; a copy of it must not stay behind.
   std::error_code error;
   fs::remove(file.leftoverPlainPath(), error);
   if (error) {
-    return tr("removing %1 failed: %2", {file.leftoverPlainPath().string(), error.message()});
+    return tr("removing %1 failed: %2",
+              {file.leftoverPlainPath().string(), systemError(error.value())});
   }
   return std::nullopt;
 }

@@ -108,8 +108,10 @@ class UTF8Locale {
   locale_t locale_{};
 };
 
-// strerror in the language of LC_MESSAGES and in UTF-8, asked for on this thread alone.
-std::string translatedSystemError(int code) {
+}  // namespace
+
+// Asked for on this thread alone.
+std::string systemError(int code) {
   static const UTF8Locale utf8;
   const auto locale = utf8.get();
   if (!locale) return std::strerror(code);
@@ -119,11 +121,9 @@ std::string translatedSystemError(int code) {
   return text;
 }
 
-}  // namespace
-
 std::string Rendering::systemError(int code) const {
   // strerrordesc_np never translates.
-  if (translated_) return translatedSystemError(code);
+  if (translated_) return marigold::systemError(code);
   const char* text = ::strerrordesc_np(code);
   return text != nullptr ? text : "error " + std::to_string(code);
 }

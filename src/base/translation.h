@@ -42,6 +42,10 @@ std::string tr(const char* text, std::initializer_list<std::string_view> argumen
 std::string trn(const char* singular, const char* plural, unsigned long count,
                 std::initializer_list<std::string_view> arguments = {});
 
+// The system's description of errno value `code` (strerror) in the user's language, in UTF-8 like
+// the texts above, for a message that quotes it.
+std::string systemError(int code);
+
 // `text` with %1 to %9 replaced by `arguments`; a placeholder without an argument stays as it is.
 std::string fillPlaceholders(std::string_view text,
                              std::initializer_list<std::string_view> arguments);

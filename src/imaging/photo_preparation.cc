@@ -250,14 +250,14 @@ namespace {
 
 std::vector<std::uint8_t> readBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error(tr("cannot be read: %1", {std::strerror(errno)}));
+  if (!in) throw std::runtime_error(tr("cannot be read: %1", {systemError(errno)}));
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 // A new file only we can read; an existing file is never overwritten.
 void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) throw std::runtime_error(tr("cannot be written: %1", {std::strerror(errno)}));
+  if (fd < 0) throw std::runtime_error(tr("cannot be written: %1", {systemError(errno)}));
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
@@ -267,12 +267,12 @@ void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) 
       ::close(fd);
       std::error_code ignored;
       fs::remove(path, ignored);
-      throw std::runtime_error(tr("cannot be written: %1", {std::strerror(error)}));
+      throw std::runtime_error(tr("cannot be written: %1", {systemError(error)}));
     }
     written += static_cast<std::size_t>(n);
   }
   if (::close(fd) != 0) {
-    throw std::runtime_error(tr("cannot be written: %1", {std::strerror(errno)}));
+    throw std::runtime_error(tr("cannot be written: %1", {systemError(errno)}));
   }
 }
 
