@@ -107,7 +107,9 @@ std::string htmlEscaped(std::string_view text) {
 // Answers with a short page, in the language of the texts (which arrive translated), so that the
 // browser reads and speaks it as that language.
 void reply(int client, const char* status, const std::string& title, const std::string& text) {
-  const std::string body = "<!DOCTYPE html>\n<html lang=\"" + htmlEscaped(translationLanguage()) +
+  std::string language = translationLanguage();  // "pt_BR" as gettext names it, "pt-BR" in HTML
+  std::replace(language.begin(), language.end(), '_', '-');
+  const std::string body = "<!DOCTYPE html>\n<html lang=\"" + htmlEscaped(language) +
                            "\"><head><meta charset=\"utf-8\"><title>" + htmlEscaped(title) +
                            "</title></head><body><h1>" + htmlEscaped(title) + "</h1><p>" +
                            htmlEscaped(text) + "</p></body></html>\n";
