@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <deque>
 #include <exception>
-#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -180,29 +179,23 @@ Wording adviceFor(long code, const URLRequest& request) {
   }
 }
 
-// How a text is put into words: as written, for the log, or in the user's language (tr).
-using Wordsmith = std::string (*)(const char* text,
-                                  std::initializer_list<std::string_view> arguments);
-
-std::string asWritten(const char* text, std::initializer_list<std::string_view> arguments) {
-  return fillPlaceholders(text, arguments);
-}
-
 // "Could not load ADDRESS: WHAT. ADVICE", the frame and the advice worded by `say`; `what` comes
 // already worded.
-std::string couldNotLoad(Wordsmith say, const URLRequest& request, long code,
+std::string couldNotLoad(const Rendering& say, const URLRequest& request, long code,
                          std::string_view what) {
   const Wording advice = adviceFor(code, request);
-  return say(translatable("Could not load %1: %2. %3"),
-             {request.url().absoluteString(), what, say(advice.text, {advice.argument})});
+  return say.tr("Could not load %1: %2. %3",
+                {request.url().absoluteString(), what, say.tr(advice.text, {advice.argument})});
 }
 
 // The error of a request that could not be loaded, for what went wrong in our own words
 // (`detail`): written as is for the log and in the user's language for the messages.
 Error loadingError(long code, const Wording& detail, const URLRequest& request) {
+  const Rendering english = Rendering::english(), people = Rendering::usersLanguage();
   Error error(kURLLoadingErrorDomain, code,
-              couldNotLoad(asWritten, request, code, asWritten(detail.text, {detail.argument})));
-  error.localizedDescription = couldNotLoad(tr, request, code, tr(detail.text, {detail.argument}));
+              couldNotLoad(english, request, code, english.tr(detail.text, {detail.argument})));
+  error.localizedDescription =
+      couldNotLoad(people, request, code, people.tr(detail.text, {detail.argument}));
   return error;
 }
 
@@ -212,8 +205,10 @@ Error loadingError(long code, const Wording& detail, const URLRequest& request) 
 Error loadingError(long code, std::string_view technical, const URLRequest& request) {
   const std::string said =
       technical.empty() ? curl_easy_strerror(static_cast<CURLcode>(code)) : std::string(technical);
-  Error error(kURLLoadingErrorDomain, code, couldNotLoad(asWritten, request, code, said));
-  error.localizedDescription = couldNotLoad(tr, request, code, transferProblem(code));
+  Error error(kURLLoadingErrorDomain, code,
+              couldNotLoad(Rendering::english(), request, code, said));
+  error.localizedDescription =
+      couldNotLoad(Rendering::usersLanguage(), request, code, transferProblem(code));
   return error;
 }
 
