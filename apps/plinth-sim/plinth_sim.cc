@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "base/html.h"
 #include "config/service_constants.h"
 #include "digest.h"
 #include "json_text.h"
@@ -63,29 +64,6 @@ RequestView viewOf(const httplib::Request& req, bool tls, std::string body) {
 
 // The problem as an OAuth problem report in a form body, the form the token endpoints use.
 constexpr const char* kHtmlType = "text/html; charset=utf-8";
-
-std::string htmlEscaped(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 std::string htmlPage(std::string_view title, std::string_view body) {
   return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/html.h"
 #include "base/translation.h"
 #include "oauth/request_parameters.h"
 
@@ -79,30 +80,6 @@ class Connection {
   std::string head_;
   bool finished_ = false;
 };
-
-std::string htmlEscaped(std::string_view text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      default:
-        escaped += c;
-    }
-  }
-  return escaped;
-}
 
 // Answers with a short page, in the language of the texts (which arrive translated), so that the
 // browser reads and speaks it as that language.
