@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/log.h"
 #include "oauth/mutable_url_request.h"
 #include "oauth/request_parameters.h"
-#include "base/log.h"
 
 namespace {
 

@@ -41,10 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const marigold::ByteView rest(data + 1, size - 1);
   const marigold::SettingsFile file(folder());
-  const auto content =
-      (data[0] & 1) != 0
-          ? marigold::Bytes(rest.begin(), rest.end())
-          : marigold::aes::AESEncryptWithPassphrase(rest, marigold::config::kSettingsPassphrase);
+  const auto content = (data[0] & 1) != 0 ? marigold::Bytes(rest.begin(), rest.end())
+                                          : marigold::aes::AESEncryptWithPassphrase(
+                                                rest, marigold::config::kSettingsPassphrase);
   if (marigold::replaceFileAtomically(file.encryptedPath(), content)) std::abort();
   // Whatever loads can be saved again.
   const auto settings = file.load();

@@ -108,7 +108,8 @@ void describeOptions(QCommandLineParser& parser) {
       "prepared first, as the window's Photo size and Remove location and camera details say:\n"
       "scaled (Fit, the default, fits the whole post into Plinth's limit), turned upright and\n"
       "made an 8-bit sRGB JPEG (an animated GIF stays a GIF with every frame); the originals\n"
-      "are never changed.\n"
+      "are never changed. With the details removed, a photo keeps only metadata known to be\n"
+      "safe (no location or serial in any namespace), and its file is read back to prove it.\n"
       "Environment: MARIGOLD_PLUGIN, PLINTH_SIM, MARIGOLD_AUTH_BASE, MARIGOLD_API_BASE,\n"
       "MARIGOLD_CA_FILE, MARIGOLD_EXAMPLES and MARIGOLD_LOG, as for marigold."));
   parser.addHelpOption();

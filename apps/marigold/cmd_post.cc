@@ -66,7 +66,7 @@ JsonValue preparationJson(const imaging::PreparationResult& result,
   for (const auto& photo : result.photos) {
     JsonObject item;
     item.set("file", photo.source);
-    item.set("type", std::string(imaging::fileTypeName(photo.type)));
+    item.set("type", std::string(formatName(photo.type)));
     item.set("width", static_cast<std::int64_t>(photo.width));
     item.set("height", static_cast<std::int64_t>(photo.height));
     item.set("bytes", static_cast<std::int64_t>(photo.bytes));
@@ -290,11 +290,11 @@ CommandRun addPost(CLI::App& app, Console& console) {
       ->option_text("N");
   auto* keepLocation =
       command->add_flag("--keep-location", o.keepLocation,
-                        tr("keep the GPS position (the camera's serial and owner are still "
-                           "removed)"));
+                        tr("also keep the location: GPS and place names (serials and owner "
+                           "names are still removed)"));
   auto* keepMetadata = command->add_flag("--keep-metadata", o.keepMetadata,
-                                         tr("keep all metadata; with --size original, photos "
-                                            "are sent exactly as they are"));
+                                         tr("keep all metadata; with --size original, a JPEG "
+                                            "in sRGB or an animated GIF is sent exactly as it is"));
   auto* stripMetadata = command->add_flag("--strip-metadata", o.stripMetadata,
                                           tr("remove all metadata but the colour profile"));
   keepLocation->excludes(keepMetadata)->excludes(stripMetadata);

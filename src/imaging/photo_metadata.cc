@@ -1,15 +1,18 @@
 #include "imaging/photo_metadata.h"
 
 #include <exiv2/exiv2.hpp>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
 
 #include "base/translation.h"
+#include "imaging/gif_blocks.h"
+#include "imaging/metadata_policy.h"
 #include "imaging/vips_image.h"
 
 namespace marigold::imaging {
-namespace {
 
 void startExiv2() {
   static std::once_flag once;
@@ -27,52 +30,21 @@ void startExiv2() {
   });
 }
 
-bool contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
-}
+struct SourceMetadata::Data {
+  Exiv2::ExifData exif;
+  Exiv2::XmpData xmp;
+  Exiv2::IptcData iptc;
+  std::string comment;
+  bool location = false;
+  std::vector<std::string> leftOut;
+};
 
-// Where a photo was taken, in each of the three metadata families.
-bool isLocation(std::string_view key) {
-  constexpr std::string_view kKeys[] = {
-      "Exif.GPSInfo.",
-      "Exif.Image.GPSTag",
-      "Xmp.exif.GPS",
-      "Xmp.photoshop.City",
-      "Xmp.photoshop.State",
-      "Xmp.photoshop.Country",
-      "Xmp.iptc.Location",
-      "Xmp.iptc.CountryCode",
-      "Xmp.iptcExt.Location",
-      "Iptc.Application2.City",
-      "Iptc.Application2.SubLocation",
-      "Iptc.Application2.ProvinceState",
-      "Iptc.Application2.Country",
-      "Iptc.Application2.Location",
-  };
-  for (std::string_view prefix : kKeys) {
-    if (key.starts_with(prefix)) return true;
-  }
-  return false;
-}
+namespace {
 
-// Who owns the camera and which one it is: serial numbers and owner names wherever they are, and
-// the makers' private notes, which carry both in forms of their own.
-bool isCameraDetail(std::string_view key) {
-  if (contains(key, "Serial") || contains(key, "OwnerName")) return true;
-  if (key == "Exif.Photo.MakerNote" || key.starts_with("Exif.MakerNote.")) return true;
-  if (!key.starts_with("Exif.")) return false;
-  // Keys of the standard EXIF groups; every other EXIF group is a maker's note.
-  constexpr std::string_view kStandard[] = {"Exif.Image.",   "Exif.Photo.",     "Exif.Iop.",
-                                            "Exif.GPSInfo.", "Exif.Thumbnail.", "Exif.Image2.",
-                                            "Exif.MpfInfo."};
-  for (std::string_view group : kStandard) {
-    if (key.starts_with(group)) return false;
-  }
-  return true;
-}
+using Metadata = SourceMetadata::Data;
 
 // Tags that describe how the source file stored its pixels (a TIFF's strips, the EXIF preview),
-// which mean nothing in a file of new pixels.
+// which mean nothing in a file of new pixels, even when every other tag is kept.
 bool isStorageTag(std::string_view key) {
   if (key.starts_with("Exif.Thumbnail.")) return true;
   constexpr std::string_view kKeys[] = {
@@ -101,60 +73,63 @@ bool isStorageTag(std::string_view key) {
   return false;
 }
 
-template <typename Data>
-bool eraseIf(Data& data, bool (*drop)(std::string_view)) {
-  bool erased = false;
+// Keeps only the data `keep` answers true for.
+template <typename Data, typename Keep>
+void keepOnly(Data& data, Keep keep) {
   for (auto it = data.begin(); it != data.end();) {
-    if (drop(it->key())) {
-      it = data.erase(it);
-      erased = true;
-    } else {
-      ++it;
-    }
+    it = keep(it->key()) ? std::next(it) : data.erase(it);
   }
-  return erased;
 }
 
-bool hasLocationOrDetail(std::string_view key) { return isLocation(key) || isCameraDetail(key); }
-
-struct Metadata {
-  Exiv2::ExifData exif;
-  Exiv2::XmpData xmp;
-  Exiv2::IptcData iptc;
-  std::string comment;
-};
-
-// The metadata of an opened image; throws Exiv2::AnyError when it cannot be read.
-Metadata metadataOf(Exiv2::Image& image) {
-  image.readMetadata();
-  return Metadata{image.exifData(), image.xmpData(), image.iptcData(), image.comment()};
+template <typename Data>
+bool anyRevealsLocation(const Data& data) {
+  for (const auto& datum : data) {
+    if (revealsLocation(datum.key())) return true;
+  }
+  return false;
 }
 
-// Writes `metadata` into an opened image in place of what it carried (XMP from the parsed
-// properties, not the packet read); throws Exiv2::AnyError when it cannot be written.
-void writeMetadata(Exiv2::Image& image, const Metadata& metadata) {
-  image.setExifData(metadata.exif);
-  image.setXmpData(metadata.xmp);
-  image.writeXmpFromPacket(false);
-  image.setIptcData(metadata.iptc);
-  image.setComment(metadata.comment);
-  image.writeMetadata();
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void decodeXmp(Metadata& metadata, const std::string& packet) {
+  if (packet.empty()) return;
+  bool parsed = false;
+  try {
+    parsed = Exiv2::XmpParser::decode(metadata.xmp, packet) == 0;
+  } catch (const std::exception&) {
+  }
+  if (!parsed) {
+    metadata.xmp.clear();
+    metadata.leftOut.push_back(translatable("the XMP data (damaged)"));
+  }
 }
 
 // What the source carries. exiv2 reads most files; libvips reads the EXIF and XMP blocks of some
 // it does not open (HEIC, when exiv2 is built without it) and of files whose other metadata is
-// beyond exiv2. A block that cannot be parsed is named in `leftOut`.
-Metadata readSource(const std::string& path, std::vector<std::string>& leftOut) {
-  Metadata metadata;
+// beyond exiv2; a GIF's XMP is in a block of its own. A block that cannot be parsed is named in
+// `leftOut`.
+void readSource(const std::string& path, ImageFormat type, Metadata& metadata) {
+  if (type == ImageFormat::kGIF) {
+    const std::string bytes = readFile(path);
+    if (auto layout = gifLayout(asBytes(bytes))) decodeXmp(metadata, layout->xmp);
+    return;
+  }
   bool read = false;
   try {
     auto image = Exiv2::ImageFactory::open(path);
-    metadata = metadataOf(*image);
+    image->readMetadata();
+    metadata.exif = image->exifData();
+    metadata.xmp = image->xmpData();
+    metadata.iptc = image->iptcData();
+    metadata.comment = image->comment();
     read = true;
   } catch (const std::exception&) {
     metadata = Metadata{};
   }
-  if (read && (!metadata.exif.empty() || !metadata.xmp.empty())) return metadata;
+  if (read && (!metadata.exif.empty() || !metadata.xmp.empty())) return;
   const EmbeddedMetadata blocks = embeddedMetadataOf(path);
   if (!blocks.exif.empty()) {
     try {
@@ -163,30 +138,9 @@ Metadata readSource(const std::string& path, std::vector<std::string>& leftOut) 
     } catch (const std::exception&) {
       metadata.exif.clear();
     }
-    if (metadata.exif.empty()) leftOut.push_back(translatable("the EXIF data (damaged)"));
+    if (metadata.exif.empty()) metadata.leftOut.push_back(translatable("the EXIF data (damaged)"));
   }
-  if (!blocks.xmp.empty()) {
-    bool parsed = false;
-    try {
-      parsed = Exiv2::XmpParser::decode(metadata.xmp, blocks.xmp) == 0;
-    } catch (const std::exception&) {
-    }
-    if (!parsed) {
-      metadata.xmp.clear();
-      leftOut.push_back(translatable("the XMP data (damaged)"));
-    }
-  }
-  return metadata;
-}
-
-bool anyLocation(const Metadata& m) {
-  auto has = [](const auto& data) {
-    for (const auto& datum : data) {
-      if (isLocation(datum.key())) return true;
-    }
-    return false;
-  };
-  return has(m.exif) || has(m.xmp) || has(m.iptc);
+  decodeXmp(metadata, blocks.xmp);
 }
 
 void setExifIfPresent(Exiv2::ExifData& data, const char* key, long value) {
@@ -199,40 +153,28 @@ void setXmpIfPresent(Exiv2::XmpData& data, const char* key, long value) {
   if (it != data.end()) it->setValue(std::to_string(value));
 }
 
-std::vector<std::uint8_t> bytesOf(Exiv2::BasicIo& io) {
+Bytes bytesOf(Exiv2::BasicIo& io) {
   io.seek(0, Exiv2::BasicIo::beg);
   Exiv2::DataBuf buffer = io.read(io.size());
-  return std::vector<std::uint8_t>(buffer.pData_, buffer.pData_ + buffer.size_);
+  return Bytes(buffer.pData_, buffer.pData_ + buffer.size_);
 }
 
-// Keeps what `choice` keeps of `metadata`; answers whether a location was dropped.
-bool choose(Metadata& metadata, MetadataChoice choice) {
-  const bool locationRemoved =
-      (choice == MetadataChoice::kRemoveLocation || choice == MetadataChoice::kRemoveAll) &&
-      anyLocation(metadata);
-  if (choice == MetadataChoice::kRemoveAll) {
-    metadata = Metadata{};
-  } else if (choice == MetadataChoice::kRemoveLocation) {
-    eraseIf(metadata.exif, hasLocationOrDetail);
-    eraseIf(metadata.xmp, hasLocationOrDetail);
-    eraseIf(metadata.iptc, hasLocationOrDetail);
-  } else if (choice == MetadataChoice::kKeepLocation) {
-    eraseIf(metadata.exif, isCameraDetail);
-    eraseIf(metadata.xmp, isCameraDetail);
-    eraseIf(metadata.iptc, isCameraDetail);
-  }
-  return locationRemoved;
-}
-
-// The file `bytes` with `metadata` written into it; throws Exiv2::AnyError when it cannot be.
-std::vector<std::uint8_t> written(const std::vector<std::uint8_t>& bytes, const Metadata& metadata,
-                                  const std::optional<std::vector<std::uint8_t>>& profile) {
+// The file `bytes` with `metadata` written into it (XMP from the parsed properties, not a packet
+// read); throws Exiv2::AnyError when it cannot be written.
+Bytes written(const Bytes& bytes, const Metadata& metadata, const std::optional<Bytes>& profile) {
   auto image = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+  // The colour profile the file holds is read so that writing keeps it.
+  image->readMetadata();
   if (profile) {
     Exiv2::DataBuf icc(profile->data(), static_cast<long>(profile->size()));
     image->setIccProfile(icc, /*bTestValid=*/false);
   }
-  writeMetadata(*image, metadata);
+  image->setExifData(metadata.exif);
+  image->setXmpData(metadata.xmp);
+  image->writeXmpFromPacket(false);
+  image->setIptcData(metadata.iptc);
+  image->setComment(metadata.comment);
+  image->writeMetadata();
   return bytesOf(image->io());
 }
 
@@ -286,11 +228,9 @@ std::string nameOf(Part part, const std::string& error) {
 
 // Writes `metadata`; a part that cannot be written is left out (each part alone first, then all
 // of them) and named in `leftOut`.
-std::vector<std::uint8_t> writtenLeavingOut(const std::vector<std::uint8_t>& bytes,
-                                            Metadata metadata,
-                                            const std::optional<std::vector<std::uint8_t>>& profile,
-                                            FileType type, std::vector<std::string>& leftOut) {
-  if (type == FileType::kJPEG && metadata.comment.size() > kLargestComment) {
+Bytes writtenLeavingOut(const Bytes& bytes, Metadata metadata, const std::optional<Bytes>& profile,
+                        ImageFormat type, std::vector<std::string>& leftOut) {
+  if (type == ImageFormat::kJPEG && metadata.comment.size() > kLargestComment) {
     metadata.comment.clear();
     leftOut.push_back(translatable("the comment (over 64 KiB)"));
   }
@@ -306,7 +246,7 @@ std::vector<std::uint8_t> writtenLeavingOut(const std::vector<std::uint8_t>& byt
     Metadata without = metadata;
     drop(without, part);
     try {
-      std::vector<std::uint8_t> result = written(bytes, without, profile);
+      Bytes result = written(bytes, without, profile);
       leftOut.push_back(nameOf(part, error));
       return result;
     } catch (const Exiv2::AnyError&) {
@@ -325,19 +265,44 @@ std::vector<std::uint8_t> writtenLeavingOut(const std::vector<std::uint8_t>& byt
 
 }  // namespace
 
-MetadataOutcome applyMetadata(const std::string& sourcePath, MetadataTarget target,
+SourceMetadata::SourceMetadata(std::unique_ptr<Data> data) : data_(std::move(data)) {}
+SourceMetadata::SourceMetadata(SourceMetadata&&) noexcept = default;
+SourceMetadata& SourceMetadata::operator=(SourceMetadata&&) noexcept = default;
+SourceMetadata::~SourceMetadata() = default;
+
+SourceMetadata SourceMetadata::read(const std::string& path, ImageFormat type,
+                                    MetadataChoice choice) {
+  startExiv2();
+  auto data = std::make_unique<Data>();
+  readSource(path, type, *data);
+  data->location = anyRevealsLocation(data->exif) || anyRevealsLocation(data->xmp) ||
+                   anyRevealsLocation(data->iptc);
+  // Only what the choice keeps is held, so that nothing else can reach a prepared file.
+  const auto kept = [choice](std::string_view key) {
+    return keeps(key, choice) && !isStorageTag(key);
+  };
+  keepOnly(data->exif, kept);
+  keepOnly(data->xmp, kept);
+  keepOnly(data->iptc, kept);
+  if (choice != MetadataChoice::kKeepAll) data->comment.clear();
+  if (choice == MetadataChoice::kRemoveAll) data->leftOut.clear();
+  return SourceMetadata(std::move(data));
+}
+
+bool SourceMetadata::revealsLocation() const { return data_->location; }
+const std::vector<std::string>& SourceMetadata::leftOut() const { return data_->leftOut; }
+
+MetadataOutcome applyMetadata(const SourceMetadata& source, MetadataTarget target,
                               MetadataChoice choice) {
   startExiv2();
   MetadataOutcome outcome;
+  outcome.leftOut = source.leftOut();
   // GIF carries no metadata exiv2 can write.
-  if (target.type == FileType::kGIF) {
+  if (target.type == ImageFormat::kGIF) {
     outcome.bytes = std::move(target.bytes);
     return outcome;
   }
-  Metadata metadata;
-  if (choice != MetadataChoice::kRemoveAll) metadata = readSource(sourcePath, outcome.leftOut);
-  outcome.locationRemoved = choose(metadata, choice);
-  eraseIf(metadata.exif, isStorageTag);
+  Metadata metadata = choice == MetadataChoice::kRemoveAll ? Metadata{} : source.data();
   setExifIfPresent(metadata.exif, "Exif.Image.Orientation", 1);
   setExifIfPresent(metadata.exif, "Exif.Photo.PixelXDimension", target.width);
   setExifIfPresent(metadata.exif, "Exif.Photo.PixelYDimension", target.height);
@@ -347,27 +312,6 @@ MetadataOutcome applyMetadata(const std::string& sourcePath, MetadataTarget targ
                                       target.type, outcome.leftOut);
   } catch (const Exiv2::AnyError& e) {
     throw std::runtime_error(tr("cannot be written: %1", {e.what()}));
-  }
-  return outcome;
-}
-
-std::optional<MetadataOutcome> cleanInPlace(const std::string&, MetadataTarget target,
-                                            MetadataChoice choice) {
-  startExiv2();
-  MetadataOutcome outcome;
-  if (target.type == FileType::kGIF || choice == MetadataChoice::kKeepAll) {
-    outcome.bytes = std::move(target.bytes);
-    return outcome;
-  }
-  try {
-    auto image =
-        Exiv2::ImageFactory::open(target.bytes.data(), static_cast<long>(target.bytes.size()));
-    Metadata metadata = metadataOf(*image);
-    outcome.locationRemoved = choose(metadata, choice);
-    writeMetadata(*image, metadata);
-    outcome.bytes = bytesOf(image->io());
-  } catch (const Exiv2::AnyError&) {
-    return std::nullopt;
   }
   return outcome;
 }

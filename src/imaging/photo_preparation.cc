@@ -1,6 +1,7 @@
 #include "imaging/photo_preparation.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,7 +21,12 @@
 #include <thread>
 
 #include "base/translation.h"
+#include "imaging/gif_blocks.h"
+#include "imaging/jpeg_segments.h"
+#include "imaging/memory_budget.h"
 #include "imaging/photo_metadata.h"
+#include "imaging/preparation_cache.h"
+#include "imaging/prepared_check.h"
 #include "imaging/vips_image.h"
 
 namespace marigold::imaging {
@@ -42,18 +48,6 @@ constexpr std::uint64_t kHeldPixels = 40'000'000;
 // the original's own file size says nothing of it (PNG, TIFF, HEIC).
 constexpr double kJpegBytesPerPixel = 0.4;
 
-// What the first photo of a selection fitted to its share came to. Photos of one selection
-// mostly come from one camera and compress alike, so the others start their search from here
-// rather than from a guess, and most then need a single encode. Set once, before the others
-// start, so that every run gives the same sizes.
-struct FitSample {
-  int sourceEdge = 0;
-  std::uint64_t sourceBytes = 0;
-  int edge = 0;
-  double bytes = 0;
-  double power = 2.0;  // how file size grows with the edge, measured on that photo
-};
-
 // What one photo may become: at most this long edge, and within this many bytes when set.
 struct Target {
   int longEdge = INT_MAX;
@@ -61,20 +55,13 @@ struct Target {
   std::optional<FitSample> hint;
 };
 
-// When a file was last changed and how large it is: a kept preparation of it counts only while
-// these are the same.
-struct FileIdentity {
-  std::uintmax_t size = 0;
-  fs::file_time_type time;
-  bool operator==(const FileIdentity&) const = default;
-};
-
 // One way a photo was prepared: the choices and share it was made for, written as text.
-std::string preparationKey(const PreparationOptions& options, FileType type, const Target& target) {
+std::string preparationKey(const PreparationOptions& options, ImageFormat type,
+                           const Target& target) {
   std::string key = std::string(photoSizeName(options.size)) + "|" +
                     std::to_string(options.quality) + "|" +
                     std::string(metadataChoiceName(options.metadata)) + "|" +
-                    std::string(fileTypeName(type)) + "|" + std::to_string(target.longEdge) + "|" +
+                    std::string(formatName(type)) + "|" + std::to_string(target.longEdge) + "|" +
                     (target.budget ? std::to_string(*target.budget) : "-");
   if (target.hint) {
     char hint[160];
@@ -86,172 +73,39 @@ std::string preparationKey(const PreparationOptions& options, FileType type, con
   return key;
 }
 
-}  // namespace
-
-struct PreparationCache::Store {
-  // A prepared file kept, and what it was.
-  struct Kept {
-    std::string key;
-    PreparedPhoto photo;  // its path is the kept file
-    std::optional<FitSample> sample;
-  };
-  // A decoded picture held for Fit, decoded for at least `edge` on its long edge.
-  struct Held {
-    VipsImagePtr picture;
-    int edge = 0;
-    bool keepAlpha = false;
-    std::uint64_t bytes = 0;
-  };
-  struct Entry {
-    FileIdentity identity;
-    bool decodesWhole = false;  // decoded to its end once, without a fault
-    std::list<Kept> kept;       // the newest first
-    std::optional<Held> held;
-    std::uint64_t lastUse = 0;
-  };
-  static constexpr std::size_t kKeptPerPhoto = 4;
-
-  fs::path folder;
-  std::uint64_t heldLimit = 0;
-  mutable std::mutex lock;
-  std::map<std::string, Entry> entries;
-  std::uint64_t heldBytes = 0;
-  std::uint64_t uses = 0;
-  std::uint64_t files = 0;
-
-  // The photo's entry, emptied first when its file is not the one it was made from.
-  Entry& entryFor(const std::string& source, const FileIdentity& identity) {
-    Entry& entry = entries[source];
-    if (entry.identity != identity) {
-      forget(entry);
-      entry = Entry{};
-      entry.identity = identity;
+// The whole file, read at once by its size.
+Bytes readBytes(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error(tr("cannot be read: %1", {systemError(errno)}));
+  Bytes bytes;
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && status.st_size > 0) {
+    bytes.reserve(static_cast<std::size_t>(status.st_size));
+  }
+  std::uint8_t chunk[1 << 16];
+  for (;;) {
+    const std::size_t room = bytes.capacity() - bytes.size();
+    const std::size_t at = bytes.size();
+    if (room > 0) {
+      bytes.resize(at + room);
+      const ssize_t n = ::read(fd, bytes.data() + at, room);
+      bytes.resize(at + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+      if (n > 0) continue;
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
     }
-    entry.lastUse = ++uses;
-    return entry;
-  }
-
-  void forget(Entry& entry) {
-    for (const Kept& kept : entry.kept) removeFile(kept.photo.path);
-    entry.kept.clear();
-    if (entry.held) heldBytes -= entry.held->bytes;
-    entry.held.reset();
-  }
-
-  static void removeFile(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-  }
-
-  // `to` made as a new name of `from`, or a copy where a link cannot be made.
-  static bool linkOrCopy(const fs::path& from, const fs::path& to) {
-    std::error_code error;
-    fs::create_hard_link(from, to, error);
-    if (!error) return true;
-    return fs::copy_file(from, to, error) && !error;
-  }
-
-  bool decodesWhole(const std::string& source, const FileIdentity& identity) {
-    std::lock_guard guard(lock);
-    return entryFor(source, identity).decodesWhole;
-  }
-
-  void markDecodesWhole(const std::string& source, const FileIdentity& identity) {
-    std::lock_guard guard(lock);
-    entryFor(source, identity).decodesWhole = true;
-  }
-
-  // The photo as it was prepared for `key`, its file linked to `path`; absent when it was not.
-  std::optional<Kept> find(const std::string& source, const FileIdentity& identity,
-                           const std::string& key, const fs::path& path) {
-    std::lock_guard guard(lock);
-    Entry& entry = entryFor(source, identity);
-    for (auto it = entry.kept.begin(); it != entry.kept.end(); ++it) {
-      if (it->key != key) continue;
-      if (!linkOrCopy(it->photo.path, path)) return std::nullopt;
-      entry.kept.splice(entry.kept.begin(), entry.kept, it);
-      Kept found = entry.kept.front();
-      found.photo.path = path;
-      return found;
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);  // grown since it was looked at
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0) break;
+      ::close(fd);
+      return bytes;
     }
-    return std::nullopt;
+    bytes.insert(bytes.end(), chunk, chunk + n);
   }
-
-  void keep(const std::string& source, const FileIdentity& identity, const std::string& key,
-            const PreparedPhoto& photo, const std::optional<FitSample>& sample) {
-    std::lock_guard guard(lock);
-    Entry& entry = entryFor(source, identity);
-    fs::path file = folder / (std::to_string(++files) + photo.path.extension().string());
-    if (!linkOrCopy(photo.path, file)) return;
-    std::erase_if(entry.kept, [&](const Kept& kept) {
-      if (kept.key != key) return false;
-      removeFile(kept.photo.path);
-      return true;
-    });
-    PreparedPhoto kept = photo;
-    kept.path = std::move(file);
-    entry.kept.push_front({key, std::move(kept), sample});
-    while (entry.kept.size() > kKeptPerPhoto) {
-      removeFile(entry.kept.back().photo.path);
-      entry.kept.pop_back();
-    }
-  }
-
-  // The picture held for the photo when it was decoded for `edge` or larger.
-  VipsImagePtr heldPicture(const std::string& source, const FileIdentity& identity, int edge,
-                           bool keepAlpha) {
-    std::lock_guard guard(lock);
-    Entry& entry = entryFor(source, identity);
-    if (!entry.held || entry.held->edge < edge || entry.held->keepAlpha != keepAlpha) return {};
-    return sharedReference(entry.held->picture.get());
-  }
-
-  // Holds the picture, letting the least recently used others go to stay within the limit.
-  void hold(const std::string& source, const FileIdentity& identity, VipsImage* picture, int edge,
-            bool keepAlpha) {
-    std::lock_guard guard(lock);
-    const std::uint64_t bytes = pixelBytesOf(picture);
-    if (bytes > heldLimit) return;
-    Entry& entry = entryFor(source, identity);
-    if (entry.held) heldBytes -= entry.held->bytes;
-    entry.held.reset();
-    while (heldBytes + bytes > heldLimit) {
-      Entry* oldest = nullptr;
-      for (auto& [name, other] : entries) {
-        if (other.held && (!oldest || other.lastUse < oldest->lastUse)) oldest = &other;
-      }
-      if (!oldest) break;
-      heldBytes -= oldest->held->bytes;
-      oldest->held.reset();
-    }
-    entry.held = Held{sharedReference(picture), edge, keepAlpha, bytes};
-    heldBytes += bytes;
-  }
-};
-
-PreparationCache::PreparationCache(fs::path folder, std::uint64_t heldBytes)
-    : store_(std::make_unique<Store>()) {
-  fs::create_directories(folder);
-  store_->folder = std::move(folder);
-  store_->heldLimit = heldBytes;
-}
-
-PreparationCache::~PreparationCache() {
-  std::error_code ignored;
-  fs::remove_all(store_->folder, ignored);
-}
-
-std::uint64_t PreparationCache::heldPixelBytes() const {
-  std::lock_guard guard(store_->lock);
-  return store_->heldBytes;
-}
-
-namespace {
-
-std::vector<std::uint8_t> readBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error(tr("cannot be read: %1", {systemError(errno)}));
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+  const int error = errno;
+  ::close(fd);
+  throw std::runtime_error(tr("cannot be read: %1", {systemError(error)}));
 }
 
 // A new file only we can read; an existing file is never overwritten.
@@ -278,18 +132,18 @@ void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) 
 
 // What a photo becomes, from the photo alone: JPEG, except an animated GIF, which stays a GIF
 // with all its frames. A plug-in that requires PNG or GIF gets that.
-FileType outputType(const PhotoHeader& header, const std::string& required) {
-  if (required == "png") return FileType::kPNG;
-  if (required == "gif") return FileType::kGIF;
-  if (header.type == FileType::kGIF && header.pages > 1) return FileType::kGIF;
-  return FileType::kJPEG;
+ImageFormat outputType(const PhotoHeader& header, const std::string& required) {
+  if (required == "png") return ImageFormat::kPNG;
+  if (required == "gif") return ImageFormat::kGIF;
+  if (header.type == ImageFormat::kGIF && header.pages > 1) return ImageFormat::kGIF;
+  return ImageFormat::kJPEG;
 }
 
-const char* extensionOf(FileType type) {
+const char* extensionOf(ImageFormat type) {
   switch (type) {
-    case FileType::kPNG:
+    case ImageFormat::kPNG:
       return ".png";
-    case FileType::kGIF:
+    case ImageFormat::kGIF:
       return ".gif";
     default:
       return ".jpg";
@@ -299,13 +153,13 @@ const char* extensionOf(FileType type) {
 class PhotoJob {
  public:
   PhotoJob(std::string source, std::size_t index, const fs::path& folder,
-           const PreparationOptions& options, PreparationCache::Store* cache)
-      : options_(options), cache_(cache) {
+           const PreparationOptions& options, PreparationCache::Store* cache, MemoryBudget& budget)
+      : options_(options), cache_(cache), budget_(budget) {
     photo_.source = std::move(source);
-    const std::string stem = fs::path(photo_.source).stem().string();
-    char prefix[16];
-    std::snprintf(prefix, sizeof prefix, "%02zu-", index + 1);
-    pathStem_ = folder / (prefix + (stem.empty() ? std::string("photo") : stem));
+    // A name of its own, short whatever the user's file is called: the user's name is only shown.
+    char name[16];
+    std::snprintf(name, sizeof name, "%02zu", index + 1);
+    pathStem_ = folder / name;
   }
 
   // Reads the header; a photo that cannot be decoded, or is too large to, is left out here.
@@ -316,8 +170,25 @@ class PhotoJob {
       photo_.type = outputType(header_, options_.requiredFileType);
       photo_.sourceWidth = header_.width;
       photo_.sourceHeight = header_.height;
-      photo_.sourceBytes = fs::file_size(photo_.source);
-      identity_ = {photo_.sourceBytes, fs::last_write_time(photo_.source)};
+      const std::optional<FileIdentity> identity = FileIdentity::of(photo_.source);
+      if (!identity) throw std::runtime_error(tr("cannot be read: %1", {systemError(errno)}));
+      identity_ = *identity;
+      photo_.sourceBytes = identity_.size;
+      // The image library decodes at most a few thousand frames of an animation and drops the
+      // rest with a mere warning: the file's own count is the one that must be kept.
+      sourceFrames_ = static_cast<std::size_t>(header_.pages);
+      if (header_.type == ImageFormat::kGIF) {
+        if (const std::optional<GifLayout> layout = gifLayout(readBytes(photo_.source))) {
+          sourceFrames_ = std::max(sourceFrames_, layout->frames);
+        }
+      }
+      // A photo whose decode alone would take more memory than the whole preparation may is
+      // refused before any of it is decoded.
+      if (memoryNeeded() > budget_.total()) {
+        throw std::runtime_error(
+            tr("needs %1 MB of memory to be prepared; a preparation may take %2 MB",
+               {std::to_string(memoryNeeded() >> 20), std::to_string(budget_.total() >> 20)}));
+      }
     });
     probed_ = photo_;
     return ok;
@@ -339,7 +210,10 @@ class PhotoJob {
         return;
       }
     }
-    guarded([&] { run(target); });
+    {
+      const MemoryBudget::Share share = budget_.take(memoryNeeded());
+      guarded([&] { run(target); });
+    }
     if (cache_ && photo_.ok()) cache_->keep(photo_.source, identity_, key, photo_, sample_);
   }
 
@@ -386,7 +260,7 @@ class PhotoJob {
   }
 
   int sourceLongEdge() const { return std::max(header_.width, header_.height); }
-  bool keepsAlpha() const { return photo_.type != FileType::kJPEG; }
+  bool keepsAlpha() const { return photo_.type != ImageFormat::kJPEG; }
   DecodeOptions decodeOptions(bool inMemory) const {
     return {.keepAlpha = keepsAlpha(), .inMemory = inMemory, .lenient = lenient_};
   }
@@ -427,12 +301,18 @@ class PhotoJob {
         sameType) {
       // The user's way to post a file exactly as it is. It must still decode.
       checkDecodes();
-      finish(readBytes(photo_.source), header_.width, header_.height, false);
+      Bytes bytes = readBytes(photo_.source);
       photo_.unchanged = true;
+      finish(std::move(bytes), header_.width, header_.height, false);
       return;
     }
-    if (sameType && header_.orientation == 1 && maxEdge == sourceLongEdge() && keptAsItIs(target)) {
+    if (sameType && header_.orientation == 1 && maxEdge == sourceLongEdge() && asItIs(target)) {
       return;
+    }
+    if (sourceFrames_ > static_cast<std::size_t>(header_.pages)) {
+      throw std::runtime_error(
+          tr("has %1 frames; animations of up to %2 frames can be scaled or converted",
+             {std::to_string(sourceFrames_), std::to_string(header_.pages)}));
     }
     if (!target.budget) {
       // Decoded as it is encoded: held in memory only a strip at a time.
@@ -444,19 +324,31 @@ class PhotoJob {
     fit(maxEdge, *target.budget, target.hint);
   }
 
-  // The source's own bytes, its metadata cleaned in place, when that is all it needs and it fits
-  // the budget. Not when its metadata cannot be read or written as it is: then it is re-encoded.
-  bool keptAsItIs(const Target& target) {
+  // The source's own picture in a rebuilt container (a JPEG's tables, frame and scans, a GIF's
+  // frames) with the metadata the choice keeps, when that is all it needs and it fits the
+  // budget: no new pixels. Not when its container cannot be rebuilt: then it is encoded anew.
+  bool asItIs(const Target& target) {
+    if (target.budget && photo_.sourceBytes > *target.budget) return false;
+    if (photo_.type != ImageFormat::kJPEG && photo_.type != ImageFormat::kGIF) return false;
     checkDecodes();
-    MetadataTarget kept;
-    kept.bytes = readBytes(photo_.source);
-    kept.type = photo_.type;
-    std::optional<MetadataOutcome> cleaned =
-        cleanInPlace(photo_.source, std::move(kept), options_.metadata);
-    if (!cleaned || (target.budget && cleaned->bytes.size() > *target.budget)) return false;
-    photo_.locationRemoved = cleaned->locationRemoved;
-    photo_.unchanged = options_.metadata == MetadataChoice::kKeepAll;
-    finish(std::move(cleaned->bytes), header_.width, header_.height, false);
+    const Bytes bytes = readBytes(photo_.source);
+    std::optional<Bytes> container;
+    if (photo_.type == ImageFormat::kJPEG) {
+      container = rebuiltJpeg(bytes);
+    } else {
+      container = options_.metadata == MetadataChoice::kKeepAll ? bytes : rebuiltGif(bytes);
+    }
+    if (!container) return false;
+    MetadataOutcome outcome = applyMetadata(metadata(),
+                                            {.bytes = std::move(*container),
+                                             .type = photo_.type,
+                                             .width = header_.width,
+                                             .height = header_.height,
+                                             .colourProfile = std::nullopt},
+                                            options_.metadata);
+    if (target.budget && outcome.bytes.size() > *target.budget) return false;
+    photo_.metadataLeftOut = outcome.leftOut;
+    finish(std::move(outcome.bytes), header_.width, header_.height, false);
     return true;
   }
 
@@ -535,6 +427,45 @@ class PhotoJob {
     finish(std::move(candidate_), photo_.width, photo_.height, true);
   }
 
+  // What the source carries, read once for every size tried.
+  const SourceMetadata& metadata() {
+    if (!metadata_) {
+      metadata_ = SourceMetadata::read(photo_.source, header_.type, options_.metadata);
+    }
+    return *metadata_;
+  }
+
+  // The memory preparing the photo holds at most, from its header: the whole picture where its
+  // decoder needs it at once (an interlaced PNG or GIF, a progressive JPEG's coefficients, a
+  // HEIC), the picture Fit holds to encode its sizes from, and the file's bytes a few times.
+  std::uint64_t memoryNeeded() const {
+    constexpr std::uint64_t kWorking = std::uint64_t{32} << 20;
+    const std::uint64_t pixels = static_cast<std::uint64_t>(header_.width) *
+                                 static_cast<std::uint64_t>(header_.height) *
+                                 static_cast<std::uint64_t>(std::max(1, header_.pages));
+    std::uint64_t whole = 0;
+    switch (header_.type) {
+      case ImageFormat::kPNG:
+        // The decoder's picture and the image library's copy of it.
+        if (header_.interlaced) whole = 2 * pixels * header_.bytesPerPixel;
+        break;
+      case ImageFormat::kJPEG:
+        if (header_.interlaced) whole = pixels * header_.bands * 2;  // 16-bit coefficients
+        break;
+      case ImageFormat::kGIF:
+        whole = pixels * 4;
+        break;
+      case ImageFormat::kHEIC:
+        whole = pixels * header_.bytesPerPixel;
+        break;
+      case ImageFormat::kTIFF:
+        break;
+    }
+    const std::uint64_t held =
+        options_.size == PhotoSize::kFit ? 2 * std::min(pixels, kHeldPixels) * 4 : 0;
+    return kWorking + whole + held + 3 * photo_.sourceBytes;
+  }
+
   std::uint64_t pixelsAt(int longEdge) const {
     const double scale = static_cast<double>(longEdge) / std::max(1, sourceLongEdge());
     return static_cast<std::uint64_t>(scale * scale * header_.width * header_.height *
@@ -550,7 +481,7 @@ class PhotoJob {
                               static_cast<double>(hint->sourceBytes);
       return static_cast<int>(hint->edge * std::pow(target / expected, 1.0 / hint->power));
     }
-    if (header_.type == FileType::kJPEG) {
+    if (header_.type == ImageFormat::kJPEG) {
       const double ratio = static_cast<double>(budget) / static_cast<double>(photo_.sourceBytes);
       // A camera's JPEG is stored at a higher quality than ours: the first guess allows for it.
       return static_cast<int>(sourceLongEdge() * std::sqrt(2.0 * ratio));
@@ -563,7 +494,7 @@ class PhotoJob {
   // which decodes at 1/2, 1/4 or 1/8 of its size as fast as it decodes smaller.
   int decodeEdgeFor(int edge, int maxEdge) const {
     const int source = sourceLongEdge();
-    if (header_.type == FileType::kJPEG) {
+    if (header_.type == ImageFormat::kJPEG) {
       for (int shrink = 8; shrink >= 2; shrink /= 2) {
         if (source / shrink >= edge * 1.15) return std::min(maxEdge, source / shrink);
       }
@@ -575,25 +506,46 @@ class PhotoJob {
   // Encodes the picture with its metadata into candidate bytes, describing them in photo_.
   std::vector<std::uint8_t> encodeBytes(VipsImage* pixels, int quality) {
     const int width = widthOf(pixels), height = frameHeightOf(pixels);
-    MetadataOutcome outcome = applyMetadata(photo_.source,
-                                            {.bytes = encode(pixels, photo_.type, quality),
+    Bytes encoded = encode(pixels, photo_.type, quality);
+    if (photo_.type == ImageFormat::kGIF && options_.metadata != MetadataChoice::kKeepAll) {
+      // Whatever the encoder adds besides the frames and the loop count goes too.
+      if (std::optional<Bytes> rebuilt = rebuiltGif(encoded)) encoded = std::move(*rebuilt);
+    }
+    MetadataOutcome outcome = applyMetadata(metadata(),
+                                            {.bytes = std::move(encoded),
                                              .type = photo_.type,
-                                             .newPixels = true,
                                              .width = width,
                                              .height = height,
                                              .colourProfile = colourProfileOf(pixels)},
                                             options_.metadata);
     photo_.width = width;
     photo_.height = height;
-    photo_.quality = photo_.type == FileType::kJPEG ? quality : 0;
-    photo_.locationRemoved = outcome.locationRemoved;
+    photo_.quality = photo_.type == ImageFormat::kJPEG ? quality : 0;
     photo_.metadataLeftOut = outcome.leftOut;
     photo_.rotated = header_.orientation != 1;
     photo_.reencoded = true;
     return std::move(outcome.bytes);
   }
 
-  void finish(std::vector<std::uint8_t> bytes, int width, int height, bool reencoded) {
+  // Writes the prepared file, once it is read back and holds what the user's choice promises
+  // (the file handed over unchanged promises nothing but itself). An animation must keep every
+  // frame.
+  void finish(Bytes bytes, int width, int height, bool reencoded) {
+    if (photo_.type == ImageFormat::kGIF) {
+      const std::optional<GifLayout> layout = gifLayout(bytes);
+      const std::size_t frames = layout ? layout->frames : 0;
+      if (frames != sourceFrames_) {
+        throw std::runtime_error(tr("cannot be prepared with all its frames: %1 of %2 were kept",
+                                    {std::to_string(frames), std::to_string(sourceFrames_)}));
+      }
+    }
+    if (!photo_.unchanged) {
+      const PreparedContents contents = inspectPrepared(bytes, photo_.type);
+      if (std::optional<std::string> broken = brokenPromise(contents, options_.metadata)) {
+        throw std::runtime_error(*broken);
+      }
+      photo_.locationRemoved = metadata().revealsLocation() && !contents.revealsLocation();
+    }
     photo_.width = width;
     photo_.height = height;
     photo_.reencoded = reencoded;
@@ -606,14 +558,17 @@ class PhotoJob {
 
   const PreparationOptions& options_;
   PreparationCache::Store* cache_;
+  MemoryBudget& budget_;
   FileIdentity identity_;
   std::size_t decodes_ = 0;
   PreparedPhoto photo_;
   PreparedPhoto probed_;  // as the header described it, before any preparation
   PhotoHeader header_;
+  std::size_t sourceFrames_ = 1;
   bool lenient_ = false;
   fs::path pathStem_;
   std::vector<std::uint8_t> candidate_;
+  std::optional<SourceMetadata> metadata_;
   std::optional<FitSample> sample_;
 };
 
@@ -694,92 +649,7 @@ void fitSelection(std::vector<PhotoJob>& jobs, const std::vector<std::size_t>& i
   }
 }
 
-// The figure of a size in MB, with one decimal unless it is whole, written the same whatever
-// the process's locale.
-std::string megabytes(std::uint64_t bytes) {
-  const double mb = static_cast<double>(bytes) / 1048576.0;
-  const bool whole = mb == std::floor(mb);
-  char text[32];
-  const auto written = std::to_chars(text, text + sizeof text, whole ? mb : std::max(mb, 0.1),
-                                     std::chars_format::fixed, whole ? 0 : 1);
-  return std::string(text, written.ptr);
-}
-
-// "A, B and C".
-std::string listed(const std::vector<std::string>& items, const Rendering& say) {
-  std::string list;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i == 0) {
-      list = items[i];
-    } else if (i + 1 == items.size()) {
-      list = say.tr("%1 and %2", {list, items[i]});
-    } else {
-      list = say.tr("%1, %2", {list, items[i]});
-    }
-  }
-  return list;
-}
-
 }  // namespace
-
-std::string_view photoSizeName(PhotoSize size) {
-  switch (size) {
-    case PhotoSize::kFit:
-      return "fit";
-    case PhotoSize::kOriginal:
-      return "original";
-    case PhotoSize::kLongEdge2048:
-      return "2048";
-    case PhotoSize::kLongEdge1280:
-      return "1280";
-    case PhotoSize::kLongEdge1024:
-      return "1024";
-  }
-  return "fit";
-}
-
-std::optional<PhotoSize> photoSizeFromName(std::string_view name) {
-  for (PhotoSize size : kPhotoSizes) {
-    if (photoSizeName(size) == name) return size;
-  }
-  return std::nullopt;
-}
-
-std::string photoSizeLabel(PhotoSize size) {
-  if (auto edge = longEdgeOf(size)) return std::to_string(*edge) + " px";
-  return size == PhotoSize::kFit ? "Fit" : "Original";
-}
-
-std::optional<int> longEdgeOf(PhotoSize size) {
-  switch (size) {
-    case PhotoSize::kLongEdge2048:
-      return 2048;
-    case PhotoSize::kLongEdge1280:
-      return 1280;
-    case PhotoSize::kLongEdge1024:
-      return 1024;
-    default:
-      return std::nullopt;
-  }
-}
-
-std::string_view metadataChoiceName(MetadataChoice choice) {
-  switch (choice) {
-    case MetadataChoice::kKeepLocation:
-      return "keep-location";
-    case MetadataChoice::kKeepAll:
-      return "keep";
-    case MetadataChoice::kRemoveAll:
-      return "strip";
-    default:
-      return "remove-location";
-  }
-}
-
-std::string_view fileTypeName(FileType type) {
-  constexpr std::string_view kNames[] = {"JPEG", "PNG", "GIF", "TIFF", "HEIC"};
-  return kNames[static_cast<int>(type)];
-}
 
 std::uint64_t PreparationResult::totalBytes() const {
   std::uint64_t total = 0;
@@ -807,10 +677,11 @@ PreparationResult preparePhotos(const std::vector<std::string>& sources, const f
                                 const PreparationOptions& options,
                                 const PreparationProgress& progress, PreparationCache* cache) {
   startImageLibraries();
+  MemoryBudget budget(options.memoryBudget);
   std::vector<PhotoJob> jobs;
   jobs.reserve(sources.size());
   for (std::size_t i = 0; i < sources.size(); ++i)
-    jobs.emplace_back(sources[i], i, folder, options, cache ? &cache->store() : nullptr);
+    jobs.emplace_back(sources[i], i, folder, options, cache ? &cache->store() : nullptr, budget);
 
   std::atomic<bool> stop{false};
   std::mutex progressLock;
@@ -848,65 +719,6 @@ PreparationResult preparePhotos(const std::vector<std::string>& sources, const f
     result.photos.push_back(job.take());
   }
   return result;
-}
-
-std::string describePreparation(const PreparationResult& result, const PreparationOptions& options,
-                                const Rendering& say) {
-  std::size_t count = 0, scaled = 0, converted = 0, located = 0;
-  int smallest = INT_MAX, largest = 0;
-  std::vector<std::string> leftOut;
-  for (const auto& photo : result.photos) {
-    if (!photo.ok()) continue;
-    ++count;
-    if (photo.type != photo.sourceType && photo.type == FileType::kJPEG) ++converted;
-    if (photo.locationRemoved) ++located;
-    if (photo.scaled) {
-      ++scaled;
-      smallest = std::min(smallest, photo.longEdge());
-      largest = std::max(largest, photo.longEdge());
-    }
-    for (const std::string& part : photo.metadataLeftOut) {
-      leftOut.push_back(
-          say.tr("%1 of %2", {say.tr(part.c_str()), fs::path(photo.source).filename().string()}));
-    }
-  }
-  const std::string photos = std::to_string(count);
-  std::string line;
-  if (scaled == 0) {
-    line = say.trn("%1 photo at its size", "%1 photos at their size", count, {photos});
-  } else {
-    const std::string edges = smallest == largest
-                                  ? std::to_string(largest)
-                                  : std::to_string(smallest) + "-" + std::to_string(largest);
-    line = scaled == count
-               ? say.trn("%1 photo scaled to %2 px", "%1 photos scaled to %2 px", count,
-                         {photos, edges})
-               // Some but not all: several photos, of which the number scaled counts.
-               : say.trn("%1 photos, %2 scaled to %3 px", "%1 photos, %2 scaled to %3 px", scaled,
-                         {photos, std::to_string(scaled), edges});
-  }
-  const auto add = [&](const std::string& clause) { line = say.tr("%1, %2", {line, clause}); };
-  if (converted > 0) {
-    add(say.trn("%1 made JPEG", "%1 made JPEG", converted, {std::to_string(converted)}));
-  }
-  const std::string parts = listed(leftOut, say);
-  switch (options.metadata) {
-    case MetadataChoice::kKeepAll:
-      add(leftOut.empty() ? say.tr("metadata kept") : say.tr("metadata kept but for %1", {parts}));
-      break;
-    case MetadataChoice::kRemoveAll:
-      add(say.tr("metadata removed"));
-      break;
-    case MetadataChoice::kKeepLocation:
-      add(leftOut.empty() ? say.tr("location kept") : say.tr("location kept but for %1", {parts}));
-      break;
-    default:
-      if (located > 0) add(say.tr("location removed"));
-      if (!leftOut.empty()) add(say.tr("left out: %1", {parts}));
-      break;
-  }
-  return say.tr("%1: %2 of %3", {line, say.tr("%1 MB", {megabytes(result.totalBytes())}),
-                                 say.tr("%1 MB", {megabytes(options.byteLimit)})});
 }
 
 std::optional<Thumbnail> decodeThumbnail(const std::string& path, int longEdge,

@@ -3,9 +3,13 @@
 // with its metadata cleaned. What a photo becomes depends only on the photo and the user's
 // choices: a JPEG in 8-bit sRGB (other colour spaces converted, 16 bits made 8, transparency
 // flattened on white), except an animated GIF, which stays a GIF with every frame. The originals
-// are only read. A photo that cannot be decoded, or is over 200 megapixels, is left out with the
-// reason; nothing is written for it. Metadata that cannot be written never leaves a photo out:
-// the photo goes without that part, and says so.
+// are only read. Every prepared file is made anew, never patched: a new container holding the
+// picture and the metadata the user's choice keeps, chosen from a list of what is known to be
+// safe; then read back and checked against that choice. Only "Original" with all metadata kept
+// hands a file over exactly as it is. A photo that cannot be decoded, is over 200 megapixels,
+// needs more memory than the preparation may take, or whose prepared file fails its check, is
+// left out with the reason; nothing is written for it. Metadata that cannot be written never
+// leaves a photo out: the photo goes without that part, and says so.
 //
 // preparePhotos is a pure function of its inputs: it may run on any thread, several at once (a
 // graphical host runs it off its UI thread); it writes only new files, mode 0600, into the folder
@@ -21,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/image_format.h"
 #include "base/translation.h"
 #include "config/service_constants.h"
 
@@ -29,6 +34,9 @@ namespace marigold::imaging {
 // The plug-in's upload limit: what "Fit" fits the whole selection into.
 inline constexpr std::uint64_t kDefaultByteLimit = config::kMaxPostBytes;
 inline constexpr int kDefaultQuality = 85;
+// The memory one preparation may take for decoded pictures, however many photos it prepares at
+// once.
+inline constexpr std::uint64_t kDefaultMemoryBudget = std::uint64_t{1} << 30;
 
 // The photo size the user chose. "Fit" is the largest size and JPEG quality at which the whole
 // selection fits the byte limit, each photo given its share; the others bound the long edge.
@@ -44,11 +52,12 @@ std::string photoSizeLabel(PhotoSize size);  // for a menu: "Fit", "Original", "
 std::optional<int> longEdgeOf(PhotoSize size);
 
 enum class MetadataChoice {
-  kRemoveLocation,  // the default: GPS position and camera serial and owner fields removed; date,
-                    // exposure, copyright and the colour profile stay
-  kKeepLocation,    // the camera's serial and owner fields removed, the location kept
-  kKeepAll,
-  kRemoveAll,  // everything but the colour profile removed
+  kRemoveLocation,  // the default: only the known-safe fields kept (date and time, exposure,
+                    // camera and lens model, title, description, keywords, creator, copyright,
+                    // rating) and the colour profile; no location or serial in any namespace
+  kKeepLocation,    // the same and the standard location fields (GPS, place names)
+  kKeepAll,         // everything the source carries but its EXIF thumbnail
+  kRemoveAll,       // everything but the colour profile removed
 };
 // "remove-location", "keep-location", "keep", "strip"
 std::string_view metadataChoiceName(MetadataChoice choice);
@@ -61,17 +70,15 @@ struct PreparationOptions {
   // ("", "jpg") leaves each photo to the rule above.
   std::string requiredFileType;
   std::uint64_t byteLimit = kDefaultByteLimit;
+  std::uint64_t memoryBudget = kDefaultMemoryBudget;
 };
-
-enum class FileType { kJPEG, kPNG, kGIF, kTIFF, kHEIC };
-std::string_view fileTypeName(FileType type);  // "JPEG", "PNG", ...
 
 struct PreparedPhoto {
   std::string source;
   std::filesystem::path path;  // the prepared file; empty when the photo was left out
   std::string problem;         // why it was left out, e.g. "cannot be decoded: ..."; empty if not
-  FileType sourceType = FileType::kJPEG;
-  FileType type = FileType::kJPEG;
+  ImageFormat sourceType = ImageFormat::kJPEG;
+  ImageFormat type = ImageFormat::kJPEG;
   int sourceWidth = 0, sourceHeight = 0;  // upright, in pixels
   int width = 0, height = 0;
   std::uint64_t sourceBytes = 0, bytes = 0;
@@ -79,8 +86,8 @@ struct PreparedPhoto {
   bool scaled = false;           // smaller than the source
   bool rotated = false;          // the EXIF orientation was applied to the pixels
   bool reencoded = false;        // new pixels were encoded (else the bytes were kept)
-  bool locationRemoved = false;  // it carried a GPS position that is gone
-  bool unchanged = false;        // handed over byte for byte
+  bool locationRemoved = false;  // its source tells a location, its prepared file none
+  bool unchanged = false;        // handed over byte for byte (Original, all metadata kept)
   // Parts of its metadata the choice would keep but that could not be written, each with why,
   // e.g. "the comment (over 64 KiB)", in English (each a text of the catalogue); the photo went
   // without them.
@@ -111,7 +118,8 @@ using PreparationProgress = std::function<bool(std::size_t done, std::size_t tot
 // last few choices it was prepared with (linked into the cache's own folder, so no memory), and
 // for Fit the decoded picture its sizes are encoded from, up to `heldBytes` of pixels in all (the
 // least recently used let go first), so that a new share of the limit encodes again without
-// decoding the file again. A photo whose file changed (size or time) is prepared anew. Thread-safe;
+// decoding the file again. A photo whose file changed (another inode, size, modification or
+// change time) is prepared anew. Thread-safe;
 // the folder is made if needed and removed with the object.
 class PreparationCache {
  public:

@@ -86,10 +86,11 @@ SourcePtr openSource(const std::string& path) {
   return SourcePtr(source);
 }
 
-std::optional<FileType> typeOfLoader(std::string_view loader) {
-  constexpr std::pair<std::string_view, FileType> kLoaders[] = {
-      {"jpegload", FileType::kJPEG}, {"pngload", FileType::kPNG},   {"gifload", FileType::kGIF},
-      {"tiffload", FileType::kTIFF}, {"heifload", FileType::kHEIC},
+std::optional<ImageFormat> typeOfLoader(std::string_view loader) {
+  constexpr std::pair<std::string_view, ImageFormat> kLoaders[] = {
+      {"jpegload", ImageFormat::kJPEG}, {"pngload", ImageFormat::kPNG},
+      {"gifload", ImageFormat::kGIF},   {"tiffload", ImageFormat::kTIFF},
+      {"heifload", ImageFormat::kHEIC},
   };
   for (const auto& [prefix, type] : kLoaders) {
     if (loader.starts_with(prefix)) return type;
@@ -221,14 +222,14 @@ PhotoHeader readHeader(const std::string& path) {
       translatable("cannot be decoded"));
   const char* loader = nullptr;
   if (vips_image_get_string(image.get(), "vips-loader", &loader) != 0) loader = "";
-  const std::optional<FileType> type = typeOfLoader(loader ? loader : "");
+  const std::optional<ImageFormat> type = typeOfLoader(loader ? loader : "");
   if (!type) throw VipsError(tr(kNotAnImage));
   PhotoHeader header;
   header.type = *type;
   header.orientation = std::clamp(vips_image_get_orientation(image.get()), 1, 8);
   header.width = vips_image_get_width(image.get());
   header.height = vips_image_get_page_height(image.get());
-  header.pages = header.type == FileType::kGIF ? vips_image_get_n_pages(image.get()) : 1;
+  header.pages = header.type == ImageFormat::kGIF ? vips_image_get_n_pages(image.get()) : 1;
   // A picture's size is known before any of it is decoded: one too large for the memory it
   // would take, or a small file that only claims to be that large, stops here.
   const std::uint64_t pixels = static_cast<std::uint64_t>(header.width) *
@@ -250,6 +251,13 @@ PhotoHeader readHeader(const std::string& path) {
   }
   if (header.orientation >= 5) std::swap(header.width, header.height);
   header.hasAlpha = vips_image_hasalpha(image.get());
+  int interlaced = 0;
+  header.interlaced = vips_image_get_typeof(image.get(), "interlaced") != 0 &&
+                      vips_image_get_int(image.get(), "interlaced", &interlaced) == 0 &&
+                      interlaced != 0;
+  header.bands = vips_image_get_bands(image.get());
+  header.bytesPerPixel =
+      header.bands * static_cast<int>(vips_format_sizeof(vips_image_get_format(image.get())));
   const VipsInterpretation kind = vips_image_get_interpretation(image.get());
   header.plainSRGB = vips_image_get_format(image.get()) == VIPS_FORMAT_UCHAR &&
                      (kind == VIPS_INTERPRETATION_sRGB || kind == VIPS_INTERPRETATION_B_W) &&
@@ -265,7 +273,7 @@ VipsImagePtr decodeScaled(const std::string& path, const PhotoHeader& header, in
   // of those still at least `longEdge` (libvips's thumbnail keeps a factor of two in hand for
   // its own scaling, which costs a full decode for most targets between a quarter and a half).
   std::string options = header.pages > 1 ? "n=-1," : "";
-  if (header.type == FileType::kJPEG) {
+  if (header.type == ImageFormat::kJPEG) {
     const int stored = std::max(header.width, header.height);
     int shrink = 1;
     while (shrink < 8 && stored / (shrink * 2) >= longEdge) shrink *= 2;
@@ -323,18 +331,18 @@ VipsImagePtr sharedReference(VipsImage* image) {
   return VipsImagePtr(image);
 }
 
-std::vector<std::uint8_t> encode(VipsImage* image, FileType type, int quality) {
+std::vector<std::uint8_t> encode(VipsImage* image, ImageFormat type, int quality) {
   void* buffer = nullptr;
   std::size_t length = 0;
   int status = 0;
   switch (type) {
-    case FileType::kPNG: {
+    case ImageFormat::kPNG: {
       VipsImagePtr pixels = asEightBit(image, true);
       status = vips_pngsave_buffer(pixels.get(), &buffer, &length, "strip", TRUE, "compression", 6,
                                    nullptr);
       break;
     }
-    case FileType::kGIF:
+    case ImageFormat::kGIF:
       status = vips_gifsave_buffer(image, &buffer, &length, "strip", TRUE, nullptr);
       break;
     default: {

@@ -53,15 +53,18 @@ using VipsImagePtr = std::unique_ptr<VipsImage, VipsImageUnref>;
 VipsImagePtr sharedReference(VipsImage* image);
 
 struct PhotoHeader {
-  FileType type = FileType::kJPEG;
+  ImageFormat type = ImageFormat::kJPEG;
   int width = 0, height = 0;  // upright, of one frame
   int orientation = 1;        // EXIF orientation, 1 when upright already
   int pages = 1;              // frames of an animated GIF
   bool hasAlpha = false;
+  bool interlaced = false;  // an interlaced PNG or a progressive JPEG: decoded whole at once
+  int bands = 3;
+  int bytesPerPixel = 3;  // as stored: bands times the bytes of a sample
   bool plainSRGB = true;  // 8-bit sRGB or grey without a profile of another colour space
 };
 
-// Reads the header only. Throws for a file libvips cannot open, a type other than FileType's or
+// Reads the header only. Throws for a file libvips cannot open, a type other than ImageFormat's or
 // a picture over kMaxPixels.
 PhotoHeader readHeader(const std::string& path);
 
@@ -88,7 +91,7 @@ std::uint64_t pixelBytesOf(VipsImage* image);
 
 // The encoded file, without any metadata; `quality` counts for JPEG only. The picture is one
 // decodeScaled made (a JPEG takes its first frame).
-std::vector<std::uint8_t> encode(VipsImage* image, FileType type, int quality);
+std::vector<std::uint8_t> encode(VipsImage* image, ImageFormat type, int quality);
 
 // The colour profile the picture carries, if any (kept in the prepared file).
 std::optional<std::vector<std::uint8_t>> colourProfileOf(VipsImage* image);

@@ -264,20 +264,4 @@ std::optional<Image> Image::fromData(ByteView bytes) {
                std::make_shared<const Bytes>(bytes.begin(), bytes.end())};
 }
 
-const char* formatName(ImageFormat format) {
-  switch (format) {
-    case ImageFormat::kJPEG:
-      return "JPEG";
-    case ImageFormat::kPNG:
-      return "PNG";
-    case ImageFormat::kGIF:
-      return "GIF";
-    case ImageFormat::kTIFF:
-      return "TIFF";
-    case ImageFormat::kHEIC:
-      return "HEIC";
-  }
-  return "unknown";
-}
-
 }  // namespace marigold

@@ -9,10 +9,9 @@
 #include <optional>
 
 #include "base/bytes.h"
+#include "base/image_format.h"
 
 namespace marigold {
-
-enum class ImageFormat { kJPEG, kPNG, kGIF, kTIFF, kHEIC };
 
 struct Image {
   ImageFormat format = ImageFormat::kPNG;
@@ -30,7 +29,5 @@ struct Image {
 // kSniffBytes of the file's start are enough.
 std::optional<ImageFormat> sniffFormat(ByteView firstBytes);
 inline constexpr std::size_t kSniffBytes = 64;
-
-const char* formatName(ImageFormat format);  // "JPEG", "PNG", ...
 
 }  // namespace marigold
