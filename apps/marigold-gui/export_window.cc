@@ -477,6 +477,7 @@ void ExportWindow::refreshThumbnails() {
     if (wanted.count(file.toStdString()) != 0) continue;
     delete thumbnails_->takeItem(row);
     decoding_.erase(file);
+    drawnFrom_.erase(file);
     removedAt = row;
   }
   std::vector<std::string> listed;
@@ -489,9 +490,9 @@ void ExportWindow::refreshThumbnails() {
     // Another order than the list's (not the user's drag, which the list already shows): anew.
     thumbnails_->clear();
     decoding_.clear();
+    drawnFrom_.clear();
     listed.clear();
   }
-  const qreal ratio = devicePixelRatioF();
   const QIcon waiting = style()->standardIcon(QStyle::SP_FileIcon);
   problemLine_->setHidden(true);
   for (std::size_t i = listed.size(); i < selection_.size(); ++i) {
@@ -499,15 +500,7 @@ void ExportWindow::refreshThumbnails() {
     auto* item = new QListWidgetItem(waiting, QFileInfo(file).fileName(), thumbnails_);
     item->setData(kPathRole, file);
     item->setToolTip(file);
-    if (!decoding_.insert(file).second) continue;  // already on its way
-    // Decoded on a worker: a camera's photos of many megabytes never hold the window up.
-    decoders_.start([this, file, ratio] {
-      QString problem;
-      QImage image = imageOfFile(file, QSize(kThumbnailSide, kThumbnailSide), ratio, &problem);
-      QMetaObject::invokeMethod(
-          this, [this, file, image, problem] { thumbnailDecoded(file, image, problem); },
-          Qt::QueuedConnection);
-    });
+    decodeThumbnailOf(file);
   }
   // After a removal the photo that took its place is selected, so that Delete goes on.
   if (removedAt >= 0 && thumbnails_->count() > 0 && thumbnails_->selectedItems().isEmpty()) {
@@ -518,6 +511,42 @@ void ExportWindow::refreshThumbnails() {
   scroll->setValue(std::min(scrolled, scroll->maximum()));
   markFirstPhoto();
   updateButtons();
+}
+
+void ExportWindow::decodeThumbnailOf(const QString& file) {
+  if (!decoding_.insert(file).second) return;  // already on its way
+  drawnFrom_[file] = imaging::FileIdentity::of(file.toStdString());
+  // Decoded on a worker: a camera's photos of many megabytes never hold the window up.
+  const qreal ratio = devicePixelRatioF();
+  decoders_.start([this, file, ratio] {
+    QString problem;
+    QImage image = imageOfFile(file, QSize(kThumbnailSide, kThumbnailSide), ratio, &problem);
+    QMetaObject::invokeMethod(
+        this, [this, file, image, problem] { thumbnailDecoded(file, image, problem); },
+        Qt::QueuedConnection);
+  });
+}
+
+bool ExportWindow::filesChanged() {
+  bool changed = false;
+  for (const std::string& path : selection_) {
+    const QString file = QString::fromStdString(path);
+    const auto drawn = drawnFrom_.find(file);
+    if (drawn == drawnFrom_.end() || decoding_.count(file) != 0) continue;
+    if (drawn->second == imaging::FileIdentity::of(path)) continue;
+    changed = true;
+    decodeThumbnailOf(file);
+  }
+  return changed;
+}
+
+void ExportWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // Back from an editor: a photo changed meanwhile is shown and prepared again, never posted as
+  // it was.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && filesChanged()) {
+    startPreparation();
+  }
 }
 
 void ExportWindow::thumbnailDecoded(const QString& file, const QImage& image,
@@ -578,6 +607,11 @@ void ExportWindow::choosePhotos() {
 }
 
 void ExportWindow::post() {
+  if (filesChanged()) {
+    // Prepared from what the files were: prepared again first, and Post waits for it.
+    startPreparation();
+    return;
+  }
   lastPostWentThrough_ = false;
   lastPost_.reset();
   upload_.reset();

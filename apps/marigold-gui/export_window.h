@@ -122,6 +122,7 @@ class ExportWindow : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   // A new selection: the pane is shown again so that the plug-in looks at it, and the user's text
@@ -146,6 +147,10 @@ class ExportWindow : public QWidget {
   void orderTabsAsShown();
   void restoreTypedText();
   void refreshThumbnails();
+  void decodeThumbnailOf(const QString& file);
+  // Whether a selected photo's file changed since its thumbnail was drawn (another file renamed
+  // over it, or rewritten, even with its time put back); each changed one is drawn again.
+  bool filesChanged();
   void thumbnailDecoded(const QString& file, const QImage& image, const QString& problem);
   void markFirstPhoto();
   void updateSizeLine();
@@ -217,6 +222,7 @@ class ExportWindow : public QWidget {
 
   QThreadPool decoders_;
   std::set<QString> decoding_;  // the photos whose thumbnails are on their way
+  std::map<QString, std::optional<imaging::FileIdentity>> drawnFrom_;  // each thumbnail's file
   SelectionPreparer preparer_;  // last: stopped and waited for before the rest goes
 };
 

@@ -1401,6 +1401,38 @@ TEST(MarigoldGuiTest, HelpReadsQtsOwnWordsInTheLanguage) {
   }
 }
 
+// A photo rewritten behind the window with its size and time put back (as `cp -p` or `rsync -t`
+// leave them) is prepared and drawn again when Post is pressed, never posted as it was.
+TEST(MarigoldGuiTest, APhotoChangedBehindTheWindowIsPreparedAgainBeforeItIsPosted) {
+  GuiHarness gui(service());
+  const std::string photo = gui.writePhoto("IMG_1.jpg", {.width = 1600, .height = 1200});
+  gui.open({photo, MARIGOLD_EXAMPLES_PATH "/dusk.jpg"});
+  gui.signIn(kUser, kPassword);
+  ASSERT_TRUE(gui.waitUntilPrepared());
+  ASSERT_TRUE(GuiHarness::waitFor([&] { return gui.window().thumbnailsReady(); }));
+  const std::filesystem::path first = gui.window().prepared()->result.photos[0].path;
+  std::ifstream in(first, std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(in)), {});
+
+  // Another picture in the same bytes: every quantisation step one larger.
+  const auto time = std::filesystem::last_write_time(photo);
+  std::fstream file(photo, std::ios::in | std::ios::out | std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(file)), {});
+  const std::size_t table = bytes.find("\xFF\xDB") + 5;
+  for (std::size_t i = table; i < table + 64; ++i) bytes[i] = static_cast<char>(bytes[i] + 1);
+  file.seekp(0);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  std::filesystem::last_write_time(photo, time);
+
+  QTest::mouseClick(gui.window().postButton(), Qt::LeftButton);
+  ASSERT_TRUE(gui.waitUntilPrepared());
+  EXPECT_EQ(gui.window().prepared()->result.decodes, 1u);
+  std::ifstream again(gui.window().prepared()->result.photos[0].path, std::ios::binary);
+  EXPECT_NE(std::string((std::istreambuf_iterator<char>(again)), {}), before);
+  EXPECT_EQ(gui.window().sheet(), nullptr);  // not posted: Post is pressed again for that
+}
+
 }  // namespace
 }  // namespace marigold
 

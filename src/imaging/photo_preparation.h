@@ -16,6 +16,8 @@
 // it is given. The image library is started on first use, once per process.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -107,6 +109,20 @@ struct PreparationResult {
   std::uint64_t totalBytes() const;  // of the prepared photos
   std::vector<std::filesystem::path> preparedPaths() const;
   std::vector<const PreparedPhoto*> leftOut() const;
+};
+
+// Which file a path names and which state of it: a file replaced by another (a new inode, a
+// rename over it), or rewritten with its time restored (`cp -p`, `touch -r`: the change time
+// still moves), is another.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::uintmax_t size = 0;
+  std::int64_t modified = 0, changed = 0;  // nanoseconds
+  bool operator==(const FileIdentity&) const = default;
+
+  // Of the file at `path` (links followed); absent when it cannot be looked at.
+  static std::optional<FileIdentity> of(const std::filesystem::path& path);
 };
 
 // Called after each photo with the number done and the number in all, one call at a time, from

@@ -516,6 +516,17 @@ std::string manyFrameGif(int width, int frames) {
   return gif + ";";
 }
 
+// The longest name a file system allows (255 bytes) is the user's; the prepared copy takes a short
+// name of its own.
+TEST_F(PhotoPreparationTest, AnyFileNameTheFileSystemAllowsCanBePrepared) {
+  const fs::path longest =
+      cameraPhoto(std::string(251, 'p') + ".jpg", {.width = 300, .height = 200});
+  const PreparationResult result = prepare({longest}, choices(PhotoSize::kLongEdge1024));
+  ASSERT_TRUE(result.leftOut().empty()) << result.photos[0].problem;
+  EXPECT_EQ(result.photos[0].path.filename(), "01.jpg");
+  EXPECT_EQ(result.photos[0].source, longest.string());
+}
+
 TEST_F(PhotoPreparationTest, AnAnimationKeepsEveryFrameOrIsRefusedWithItsCount) {
   const fs::path many = file("many.gif");
   writeFile(many, manyFrameGif(1100, 5000));

@@ -1,5 +1,7 @@
 #include "imaging/preparation_cache.h"
 
+#include <sys/stat.h>
+
 #include <system_error>
 
 namespace marigold::imaging {

@@ -4,8 +4,6 @@
 // modification and change time, as git's index tells a changed file. Thread-safe.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <list>
 #include <map>
@@ -17,20 +15,6 @@
 #include "imaging/vips_image.h"
 
 namespace marigold::imaging {
-
-// Which file a path names and which state of it: a file replaced by another (a new inode, a
-// rename over it), or rewritten with its time restored (`cp -p`, `touch -r`: the change time
-// still moves), is another.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  std::uintmax_t size = 0;
-  std::int64_t modified = 0, changed = 0;  // nanoseconds
-  bool operator==(const FileIdentity&) const = default;
-
-  // Of the file at `path` (links followed); absent when it cannot be looked at.
-  static std::optional<FileIdentity> of(const std::filesystem::path& path);
-};
 
 // What the first photo of a selection fitted to its share came to. Photos of one selection
 // mostly come from one camera and compress alike, so the others start their search from here
