@@ -42,8 +42,11 @@ static_assert(config::kMaxPostBytes == 5 * 1024 * 1024 && config::kMaxPostPhotos
 inline constexpr const char* kPhotoRuleHelp = translatable(
     "Each photo becomes a JPEG in 8-bit sRGB (other colour spaces converted, 16 bits made 8,\n"
     "transparency flattened on white), except an animated GIF, which stays a GIF with every\n"
-    "frame; what a photo becomes depends only on the photo and the options. Photos over 200\n"
-    "megapixels are refused.\n");
+    "frame; with --size fit each photo is given its share of the limit. Every prepared file is\n"
+    "made anew with only the metadata known to be safe (by default no location or serial in any\n"
+    "namespace) and read back to prove it; only --size original with --keep-metadata sends a\n"
+    "file exactly as it is. Photos over 200 megapixels, or that alone need more than 1 GiB of\n"
+    "memory to prepare, are refused.\n");
 
 // The exit statuses as --help lists them.
 inline constexpr const char* kExitStatusHelp = translatable(

@@ -1,15 +1,15 @@
 // The export step a photo application runs before its export plug-in: each photo is prepared into
 // a new file at the size the user chose, upright (its EXIF orientation applied to the pixels),
-// with its metadata cleaned. What a photo becomes depends only on the photo and the user's
-// choices: a JPEG in 8-bit sRGB (other colour spaces converted, 16 bits made 8, transparency
-// flattened on white), except an animated GIF, which stays a GIF with every frame. The originals
-// are only read. Every prepared file is made anew, never patched: a new container holding the
-// picture and the metadata the user's choice keeps, chosen from a list of what is known to be
-// safe; then read back and checked against that choice. Only "Original" with all metadata kept
-// hands a file over exactly as it is. A photo that cannot be decoded, is over 200 megapixels,
-// needs more memory than the preparation may take, or whose prepared file fails its check, is
-// left out with the reason; nothing is written for it. Metadata that cannot be written never
-// leaves a photo out: the photo goes without that part, and says so.
+// with its metadata cleaned. What a photo becomes depends on the photo and the user's choices
+// (and with Fit on its share of the limit): a JPEG in 8-bit sRGB (other colour spaces converted, 16
+// bits made 8, transparency flattened on white), except an animated GIF, which stays a GIF with
+// every frame. The originals are only read. Every prepared file is made anew, never patched: a new
+// container holding the picture and the metadata the user's choice keeps, chosen from a list of
+// what is known to be safe; then read back and checked against that choice. Only "Original" with
+// all metadata kept hands a file over exactly as it is. A photo that cannot be decoded, is over 200
+// megapixels, needs more memory than the preparation may take, or whose prepared file fails its
+// check, is left out with the reason; nothing is written for it. Metadata that cannot be written
+// never leaves a photo out: the photo goes without that part, and says so.
 //
 // preparePhotos is a pure function of its inputs: it may run on any thread, several at once (a
 // graphical host runs it off its UI thread); it writes only new files, mode 0600, into the folder
