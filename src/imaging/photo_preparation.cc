@@ -40,7 +40,9 @@ constexpr int kFitQualityFloor = 50;
 constexpr int kFitTries = 12;
 // A fitted photo is done once its file is at least this share of its budget.
 constexpr double kFitEnough = 0.93;
-constexpr double kFitAim = 0.97;
+constexpr double kFitAim = 0.965;
+// Trial encodes of a few bands of a photo, at most, to predict the edge Fit encodes it at.
+constexpr int kPredictionTrials = 2;
 // Fit holds a decoded picture in memory (to encode it at several sizes) up to this many pixels;
 // a larger one is decoded from the file for each size tried, as it is read.
 constexpr std::uint64_t kHeldPixels = 40'000'000;
@@ -52,7 +54,6 @@ constexpr double kJpegBytesPerPixel = 0.4;
 struct Target {
   int longEdge = INT_MAX;
   std::optional<std::uint64_t> budget;
-  std::optional<FitSample> hint;
 };
 
 // One way a photo was prepared: the choices and share it was made for, written as text.
@@ -63,13 +64,6 @@ std::string preparationKey(const PreparationOptions& options, ImageFormat type,
                     std::string(metadataChoiceName(options.metadata)) + "|" +
                     std::string(formatName(type)) + "|" + std::to_string(target.longEdge) + "|" +
                     (target.budget ? std::to_string(*target.budget) : "-");
-  if (target.hint) {
-    char hint[160];
-    std::snprintf(hint, sizeof hint, "|%d,%ju,%d,%.17g,%.17g", target.hint->sourceEdge,
-                  static_cast<std::uintmax_t>(target.hint->sourceBytes), target.hint->edge,
-                  target.hint->bytes, target.hint->power);
-    key += hint;
-  }
   return key;
 }
 
@@ -199,14 +193,12 @@ class PhotoJob {
     if (!probed_.ok()) return;
     discard();
     photo_ = probed_;
-    sample_.reset();
     const std::string key = cache_ ? preparationKey(options_, photo_.type, target) : "";
     if (cache_) {
       fs::path path = pathStem_;
       path += extensionOf(photo_.type);
       if (auto kept = cache_->find(photo_.source, identity_, key, path)) {
         photo_ = std::move(kept->photo);
-        sample_ = std::move(kept->sample);
         return;
       }
     }
@@ -214,14 +206,14 @@ class PhotoJob {
       const MemoryBudget::Share share = budget_.take(memoryNeeded());
       guarded([&] { run(target); });
     }
-    if (cache_ && photo_.ok()) cache_->keep(photo_.source, identity_, key, photo_, sample_);
+    if (cache_ && photo_.ok()) cache_->keep(photo_.source, identity_, key, photo_);
   }
 
   const PreparedPhoto& photo() const { return photo_; }
   PreparedPhoto take() { return std::move(photo_); }
-  // How this photo's fit came out, for the others of its selection.
-  const std::optional<FitSample>& sample() const { return sample_; }
   std::size_t decodes() const { return decodes_; }
+  std::size_t encodes() const { return encodes_; }
+  std::size_t trialEncodes() const { return samples_; }
 
  private:
   // Runs a step that starts from the file; its failure leaves the photo out with its own reason.
@@ -321,7 +313,7 @@ class PhotoJob {
       finish(std::move(bytes), photo_.width, photo_.height, true);
       return;
     }
-    fit(maxEdge, *target.budget, target.hint);
+    fit(maxEdge, *target.budget);
   }
 
   // The source's own picture in a rebuilt container (a JPEG's tables, frame and scans, a GIF's
@@ -353,19 +345,23 @@ class PhotoJob {
   }
 
   // The largest long edge (then the highest quality) whose file is within `budget`. The photo is
-  // decoded once, a little larger than the first guess, and scaled from there; a size beyond it
-  // is decoded again from the file.
-  void fit(int maxEdge, std::uint64_t budget, const std::optional<FitSample>& hint) {
-    int edge = firstGuess(budget, hint);
-    edge = std::clamp(edge, std::min(maxEdge, kFitEdgeFloor), maxEdge);
+  // decoded once, a little larger than the first guess, and held; the edge whose file should
+  // come to the aim is predicted from a few bands of it, and encoded, scaled as it is encoded.
+  // Only when the prediction misses does a search follow; a size beyond the held picture is
+  // decoded again from the file.
+  void fit(int maxEdge, std::uint64_t budget) {
+    int edge = std::clamp(firstGuess(budget), std::min(maxEdge, kFitEdgeFloor), maxEdge);
     const int heldEdge = decodeEdgeFor(edge, maxEdge);
     VipsImagePtr held;
     if (pixelsAt(heldEdge) <= kHeldPixels) {
       held = heldPicture(heldEdge);
     }
     const int heldLongEdge = held ? std::max(widthOf(held.get()), frameHeightOf(held.get())) : 0;
+    if (held && photo_.type == ImageFormat::kJPEG) {
+      edge = predictedEdge(held.get(), edge, std::min(maxEdge, heldLongEdge), budget);
+    }
     auto pictureAt = [&](int longEdge) -> VipsImagePtr {
-      if (held && longEdge < heldLongEdge) return scaledDown(held.get(), longEdge);
+      if (held && longEdge < heldLongEdge) return scaledDown(held.get(), longEdge, false);
       if (held && longEdge == heldLongEdge) return nullptr;  // the held picture itself
       return decodeFile(longEdge, decodeOptions(false));
     };
@@ -417,13 +413,6 @@ class PhotoJob {
     if (!best)
       throw std::runtime_error(tr("cannot be made small enough for its share of the limit"));
     photo_ = *best;
-    if (quality == options_.quality) {
-      sample_ = FitSample{.sourceEdge = sourceLongEdge(),
-                          .sourceBytes = photo_.sourceBytes,
-                          .edge = fitEdge,
-                          .bytes = static_cast<double>(candidate_.size()),
-                          .power = power};
-    }
     finish(std::move(candidate_), photo_.width, photo_.height, true);
   }
 
@@ -472,15 +461,9 @@ class PhotoJob {
                                       std::max(1, header_.pages));
   }
 
-  // Where the search starts: from a photo of the same size fitted before, its file scaled by how
-  // the two originals' sizes compare; else from this photo's own file size (a JPEG) or its pixels.
-  int firstGuess(std::uint64_t budget, const std::optional<FitSample>& hint) const {
+  // How large to decode: from this photo's own file size (a JPEG) or its pixels.
+  int firstGuess(std::uint64_t budget) const {
     const double target = kFitAim * static_cast<double>(budget);
-    if (hint && hint->sourceEdge == sourceLongEdge() && hint->sourceBytes > 0) {
-      const double expected = hint->bytes * static_cast<double>(photo_.sourceBytes) /
-                              static_cast<double>(hint->sourceBytes);
-      return static_cast<int>(hint->edge * std::pow(target / expected, 1.0 / hint->power));
-    }
     if (header_.type == ImageFormat::kJPEG) {
       const double ratio = static_cast<double>(budget) / static_cast<double>(photo_.sourceBytes);
       // A camera's JPEG is stored at a higher quality than ours: the first guess allows for it.
@@ -488,6 +471,50 @@ class PhotoJob {
     }
     const double expected = kJpegBytesPerPixel * static_cast<double>(pixelsAt(sourceLongEdge()));
     return static_cast<int>(sourceLongEdge() * std::sqrt(target / expected));
+  }
+
+  // The long edge, at most `maxEdge`, whose file should come to the aim, predicted from bands of
+  // the held picture encoded at trial edges (each a sixth of an encode), starting at `guess`: file
+  // size grows as a power of the edge, about the square, and two trials give its own power. The
+  // metadata the file will carry is added as it is.
+  int predictedEdge(VipsImage* held, int guess, int maxEdge, std::uint64_t budget) {
+    const double aim = kFitAim * static_cast<double>(budget);
+    const double metadataBytes = static_cast<double>(metadataSize());
+    int edge = std::clamp(guess, 1, maxEdge);
+    int lastEdge = 0;
+    double lastSize = 0;
+    // A photo made smaller keeps more detail in each pixel: its file grows faster than its area.
+    double power = 2.5;
+    for (int trial = 0; trial < kPredictionTrials; ++trial) {
+      const double size = estimatedJpegBytes(held, edge, options_.quality) + metadataBytes;
+      ++samples_;
+      // Trials a few percent apart or more give the power; closer ones say more of the bands'
+      // noise than of the picture.
+      if (lastEdge > 0 && std::abs(edge - lastEdge) * 33 >= edge && lastSize != size) {
+        power = std::clamp(std::log(size / lastSize) / std::log(double(edge) / lastEdge), 1.2, 3.0);
+      }
+      const int next =
+          std::clamp(static_cast<int>(edge * std::pow(aim / size, 1.0 / power)), 1, maxEdge);
+      if (std::abs(next - edge) * 100 <= edge) return next;
+      lastEdge = edge;
+      lastSize = size;
+      edge = next;
+    }
+    return edge;
+  }
+
+  // The bytes the kept metadata adds to a file: written into a small one and measured.
+  std::size_t metadataSize() {
+    static const Bytes kSmall = blankJpeg(16);
+    if (kSmall.empty()) return 0;
+    const MetadataOutcome outcome = applyMetadata(metadata(),
+                                                  {.bytes = kSmall,
+                                                   .type = ImageFormat::kJPEG,
+                                                   .width = 16,
+                                                   .height = 16,
+                                                   .colourProfile = std::nullopt},
+                                                  options_.metadata);
+    return outcome.bytes.size() > kSmall.size() ? outcome.bytes.size() - kSmall.size() : 0;
   }
 
   // How large to decode for a first guess of `edge`: room to grow, at no extra cost for a JPEG,
@@ -507,6 +534,7 @@ class PhotoJob {
   std::vector<std::uint8_t> encodeBytes(VipsImage* pixels, int quality) {
     const int width = widthOf(pixels), height = frameHeightOf(pixels);
     Bytes encoded = encode(pixels, photo_.type, quality);
+    ++encodes_;
     if (photo_.type == ImageFormat::kGIF && options_.metadata != MetadataChoice::kKeepAll) {
       // Whatever the encoder adds besides the frames and the loop count goes too.
       if (std::optional<Bytes> rebuilt = rebuiltGif(encoded)) encoded = std::move(*rebuilt);
@@ -569,7 +597,8 @@ class PhotoJob {
   fs::path pathStem_;
   std::vector<std::uint8_t> candidate_;
   std::optional<SourceMetadata> metadata_;
-  std::optional<FitSample> sample_;
+  std::size_t samples_ = 0;
+  std::size_t encodes_ = 0;
 };
 
 // Runs `work(i)` for each index on a few threads; stops handing out indices once `stop` is set.
@@ -588,10 +617,10 @@ void inParallel(const std::vector<std::size_t>& indices, const std::atomic<bool>
 
 // Fits the photos `indices` of `jobs` together within `limit`. Photos that fit an equal share as
 // they are go first, each within that share; what they leave is shared equally by the rest, so
-// the total never passes the limit. The first of the rest is fitted alone and the others start
-// from what it came to. Photos that came out whole below their share leave the remainder to the
-// ones that were scaled, which are fitted again to the larger share (a few rounds at most). Each
-// step depends only on the photos, never on which thread finished first.
+// the total never passes the limit; each is fitted on its own, all at once. Photos that came out
+// whole below their share leave the remainder to the ones that were scaled, which are fitted again
+// to the larger share (a few rounds at most). Each step depends only on the photos, never on which
+// thread finished first.
 template <typename Done>
 void fitSelection(std::vector<PhotoJob>& jobs, const std::vector<std::size_t>& indices,
                   std::uint64_t limit, const std::atomic<bool>& stop, Done oneDone) {
@@ -603,7 +632,7 @@ void fitSelection(std::vector<PhotoJob>& jobs, const std::vector<std::size_t>& i
   std::vector<std::uint64_t> shares(jobs.size(), 0);
   inParallel(small, stop, [&](std::size_t i) {
     shares[i] = equalShare;
-    jobs[i].prepare({.budget = equalShare, .hint = std::nullopt});
+    jobs[i].prepare({.budget = equalShare});
     oneDone();
   });
   auto bytesOf = [&](const std::vector<std::size_t>& some) {
@@ -611,16 +640,11 @@ void fitSelection(std::vector<PhotoJob>& jobs, const std::vector<std::size_t>& i
     for (std::size_t i : some) used += jobs[i].photo().ok() ? jobs[i].photo().bytes : 0;
     return used;
   };
-  std::optional<FitSample> hint;
   if (!large.empty() && !stop) {
     const std::uint64_t share = (limit - std::min(bytesOf(small), limit)) / large.size();
     for (std::size_t i : large) shares[i] = share;
-    jobs[large.front()].prepare({.budget = share, .hint = std::nullopt});
-    hint = jobs[large.front()].sample();
-    oneDone();
-    const std::vector<std::size_t> rest(large.begin() + 1, large.end());
-    inParallel(rest, stop, [&](std::size_t i) {
-      jobs[i].prepare({.budget = share, .hint = hint});
+    inParallel(large, stop, [&](std::size_t i) {
+      jobs[i].prepare({.budget = share});
       oneDone();
     });
   }
@@ -644,7 +668,7 @@ void fitSelection(std::vector<PhotoJob>& jobs, const std::vector<std::size_t>& i
     const std::uint64_t grown = (limit - std::min(keep, limit)) / again.size();
     inParallel(again, stop, [&](std::size_t i) {
       shares[i] = grown;
-      jobs[i].prepare({.budget = grown, .hint = hint});
+      jobs[i].prepare({.budget = grown});
     });
   }
 }
@@ -716,6 +740,8 @@ PreparationResult preparePhotos(const std::vector<std::string>& sources, const f
   result.cancelled = stop;
   for (auto& job : jobs) {
     result.decodes += job.decodes();
+    result.encodes += job.encodes();
+    result.trialEncodes += job.trialEncodes();
     result.photos.push_back(job.take());
   }
   return result;

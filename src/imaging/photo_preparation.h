@@ -105,6 +105,9 @@ struct PreparationResult {
   // How often a photo's file was decoded for it; a photo taken from a PreparationCache, or
   // encoded again from the picture it holds, counts none.
   std::size_t decodes = 0;
+  // How often a picture was encoded whole for a photo (Fit may encode one more than once when its
+  // prediction misses), and how many trial encodes of a few bands of it the prediction took.
+  std::size_t encodes = 0, trialEncodes = 0;
 
   std::uint64_t totalBytes() const;  // of the prepared photos
   std::vector<std::filesystem::path> preparedPaths() const;

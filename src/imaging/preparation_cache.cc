@@ -84,8 +84,7 @@ std::optional<PreparationCache::Store::Kept> PreparationCache::Store::find(
 }
 
 void PreparationCache::Store::keep(const std::string& source, const FileIdentity& identity,
-                                   const std::string& key, const PreparedPhoto& photo,
-                                   const std::optional<FitSample>& sample) {
+                                   const std::string& key, const PreparedPhoto& photo) {
   std::lock_guard guard(lock);
   Entry& entry = entryFor(source, identity);
   fs::path file = folder / (std::to_string(++files) + photo.path.extension().string());
@@ -97,7 +96,7 @@ void PreparationCache::Store::keep(const std::string& source, const FileIdentity
   });
   PreparedPhoto kept = photo;
   kept.path = std::move(file);
-  entry.kept.push_front({key, std::move(kept), sample});
+  entry.kept.push_front({key, std::move(kept)});
   while (entry.kept.size() > kKeptPerPhoto) {
     removeFile(entry.kept.back().photo.path);
     entry.kept.pop_back();

@@ -16,23 +16,11 @@
 
 namespace marigold::imaging {
 
-// What the first photo of a selection fitted to its share came to. Photos of one selection
-// mostly come from one camera and compress alike, so the others start their search from here
-// rather than from a guess, and most then need a single encode.
-struct FitSample {
-  int sourceEdge = 0;
-  std::uint64_t sourceBytes = 0;
-  int edge = 0;
-  double bytes = 0;
-  double power = 2.0;  // how file size grows with the edge, measured on that photo
-};
-
 struct PreparationCache::Store {
   // A prepared file kept, and what it was.
   struct Kept {
     std::string key;
     PreparedPhoto photo;  // its path is the kept file
-    std::optional<FitSample> sample;
   };
   // A decoded picture held for Fit, decoded for at least `edge` on its long edge.
   struct Held {
@@ -64,7 +52,7 @@ struct PreparationCache::Store {
   std::optional<Kept> find(const std::string& source, const FileIdentity& identity,
                            const std::string& key, const std::filesystem::path& path);
   void keep(const std::string& source, const FileIdentity& identity, const std::string& key,
-            const PreparedPhoto& photo, const std::optional<FitSample>& sample);
+            const PreparedPhoto& photo);
   // The picture held for the photo when it was decoded for `edge` or larger.
   VipsImagePtr heldPicture(const std::string& source, const FileIdentity& identity, int edge,
                            bool keepAlpha);

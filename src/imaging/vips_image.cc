@@ -3,6 +3,7 @@
 #include <vips/vips.h>
 
 #include <algorithm>
+#include <cmath>
 #include <initializer_list>
 #include <mutex>
 #include <shared_mutex>
@@ -309,14 +310,82 @@ VipsImagePtr decodeScaled(const std::string& path, const PhotoHeader& header, in
   return checked(vips_image_copy_memory(picture.get()), translatable("cannot be decoded"));
 }
 
-VipsImagePtr scaledDown(VipsImage* image, int longEdge) {
+VipsImagePtr scaledDown(VipsImage* image, int longEdge, bool inMemory) {
   VipsImage* out = nullptr;
   if (vips_thumbnail_image(image, &out, longEdge, "height", longEdge, "size", VIPS_SIZE_DOWN,
                            nullptr) != 0) {
-    fail(translatable(translatable("cannot be scaled")));
+    fail(translatable("cannot be scaled"));
   }
   VipsImagePtr lazy(out);
+  if (!inMemory) return lazy;
   return checked(vips_image_copy_memory(lazy.get()), translatable("cannot be scaled"));
+}
+
+namespace {
+
+// The bytes of `image` encoded as a JPEG as encode() encodes it.
+std::size_t jpegBytes(VipsImage* image, int quality) {
+  void* buffer = nullptr;
+  std::size_t length = 0;
+  if (vips_jpegsave_buffer(image, &buffer, &length, "Q", std::clamp(quality, 1, 100), "strip", TRUE,
+                           "optimize_coding", TRUE, nullptr) != 0) {
+    fail(translatable("cannot be encoded"));
+  }
+  g_free(buffer);
+  return length;
+}
+
+}  // namespace
+
+double estimatedJpegBytes(VipsImage* image, int longEdge, int quality) {
+  // Four bands centred in the four quarters of the picture (sky and ground alike), together a
+  // sixth of its rows. Each is scaled by the same factor as the whole and encoded alone, so that
+  // no seam between bands adds bytes a whole picture would not have; each comes out a whole
+  // number of 16-row blocks, so that no padded block adds any either; the headers and tables
+  // every file carries once are counted once.
+  constexpr int kBands = 4;
+  constexpr int kBlock = 16;
+  const int width = vips_image_get_width(image), height = vips_image_get_height(image);
+  const double scale = std::min(1.0, static_cast<double>(longEdge) / std::max(width, height));
+  const int scaledHeight = std::max(1, static_cast<int>(std::lround(height * scale)));
+  const int scaledRows =
+      std::min(scaledHeight, std::max(kBlock, scaledHeight / (6 * kBands) / kBlock * kBlock));
+  const int rows = std::min(height, static_cast<int>(std::ceil(scaledRows / scale)));
+  const double hscale = scale, vscale = static_cast<double>(scaledRows) / rows;
+  std::uint64_t sampleBytes = 0, samplePixels = 0;
+  std::size_t header = 0;
+  for (int band = 0; band < kBands; ++band) {
+    const int top = std::clamp((2 * band + 1) * height / (2 * kBands) - rows / 2, 0, height - rows);
+    VipsImage* out = nullptr;
+    if (vips_extract_area(image, &out, 0, top, width, rows, nullptr) != 0) {
+      fail(translatable("cannot be scaled"));
+    }
+    VipsImagePtr strip(out);
+    VipsImagePtr scaled = sharedReference(strip.get());
+    if (hscale < 1.0 || vscale < 1.0) {
+      if (vips_resize(strip.get(), &out, hscale, "vscale", vscale, nullptr) != 0) {
+        fail(translatable("cannot be scaled"));
+      }
+      scaled = VipsImagePtr(out);
+    }
+    sampleBytes += jpegBytes(scaled.get(), quality);
+    samplePixels += static_cast<std::uint64_t>(vips_image_get_width(scaled.get())) *
+                    static_cast<std::uint64_t>(vips_image_get_height(scaled.get()));
+    if (band == 0) {
+      if (vips_extract_area(scaled.get(), &out, 0, 0,
+                            std::min(kBlock, vips_image_get_width(scaled.get())),
+                            std::min(kBlock, vips_image_get_height(scaled.get())), nullptr) != 0) {
+        fail(translatable("cannot be scaled"));
+      }
+      VipsImagePtr corner(out);
+      header = jpegBytes(corner.get(), quality);
+    }
+  }
+  const double wholePixels = std::round(width * scale) * scaledHeight;
+  const double perPixel =
+      (static_cast<double>(sampleBytes) - kBands * static_cast<double>(header)) /
+      static_cast<double>(std::max<std::uint64_t>(1, samplePixels));
+  return static_cast<double>(header) + std::max(0.0, perPixel) * wholePixels;
 }
 
 int widthOf(VipsImage* image) { return vips_image_get_width(image); }
@@ -355,6 +424,15 @@ std::vector<std::uint8_t> encode(VipsImage* image, ImageFormat type, int quality
   }
   if (status != 0) fail(translatable("cannot be encoded"));
   return takeBuffer(buffer, length);
+}
+
+std::vector<std::uint8_t> blankJpeg(int side) {
+  VipsImage* out = nullptr;
+  if (vips_black(&out, side, side, "bands", 3, nullptr) != 0)
+    fail(translatable("cannot be encoded"));
+  VipsImagePtr black(out);
+  vips_image_set_int(black.get(), "interpretation", VIPS_INTERPRETATION_sRGB);
+  return encode(black.get(), ImageFormat::kJPEG, 85);
 }
 
 std::optional<std::vector<std::uint8_t>> colourProfileOf(VipsImage* image) {

@@ -80,8 +80,14 @@ struct DecodeOptions {
 VipsImagePtr decodeScaled(const std::string& path, const PhotoHeader& header, int longEdge,
                           const DecodeOptions& options);
 
-// `image` made smaller, to at most `longEdge` pixels on the long edge (per frame), in memory.
-VipsImagePtr scaledDown(VipsImage* image, int longEdge);
+// `image` made smaller, to at most `longEdge` pixels on the long edge (per frame): held in memory
+// when `inMemory`, else computed as it is encoded.
+VipsImagePtr scaledDown(VipsImage* image, int longEdge, bool inMemory = true);
+
+// What `image` (a picture held in memory, one frame) scaled to at most `longEdge` pixels and
+// encoded as a JPEG at `quality` would come to, estimated from a few bands of rows spread over
+// it, each scaled and encoded alone: a sixth of the work of encoding it whole.
+double estimatedJpegBytes(VipsImage* image, int longEdge, int quality);
 
 // Width and the height of one frame.
 int widthOf(VipsImage* image);
@@ -92,6 +98,10 @@ std::uint64_t pixelBytesOf(VipsImage* image);
 // The encoded file, without any metadata; `quality` counts for JPEG only. The picture is one
 // decodeScaled made (a JPEG takes its first frame).
 std::vector<std::uint8_t> encode(VipsImage* image, ImageFormat type, int quality);
+
+// A black JPEG of `side` x `side` pixels as encode() writes it: what the bytes of metadata are
+// measured against.
+std::vector<std::uint8_t> blankJpeg(int side);
 
 // The colour profile the picture carries, if any (kept in the prepared file).
 std::optional<std::vector<std::uint8_t>> colourProfileOf(VipsImage* image);
