@@ -338,54 +338,50 @@ std::size_t jpegBytes(VipsImage* image, int quality) {
 }  // namespace
 
 double estimatedJpegBytes(VipsImage* image, int longEdge, int quality) {
-  // Four bands centred in the four quarters of the picture (sky and ground alike), together a
-  // sixth of its rows. Each is scaled by the same factor as the whole and encoded alone, so that
-  // no seam between bands adds bytes a whole picture would not have; each comes out a whole
-  // number of 16-row blocks, so that no padded block adds any either; the headers and tables
-  // every file carries once are counted once.
-  constexpr int kBands = 4;
+  // Bands of rows spread evenly over the picture, together a sixth of it, so that a sky, a face or
+  // a flat border is sampled as much as it fills the picture. Each band is scaled by the whole
+  // picture's factor to one row of 16-pixel blocks exactly, and the bands are encoded together,
+  // so that every seam falls between blocks and no padded block adds bytes a whole file would
+  // not have; its header and tables are counted once.
   constexpr int kBlock = 16;
   const int width = vips_image_get_width(image), height = vips_image_get_height(image);
   const double scale = std::min(1.0, static_cast<double>(longEdge) / std::max(width, height));
   const int scaledHeight = std::max(1, static_cast<int>(std::lround(height * scale)));
-  const int scaledRows =
-      std::min(scaledHeight, std::max(kBlock, scaledHeight / (6 * kBands) / kBlock * kBlock));
-  const int rows = std::min(height, static_cast<int>(std::ceil(scaledRows / scale)));
-  const double hscale = scale, vscale = static_cast<double>(scaledRows) / rows;
-  std::uint64_t sampleBytes = 0, samplePixels = 0;
-  std::size_t header = 0;
-  for (int band = 0; band < kBands; ++band) {
-    const int top = std::clamp((2 * band + 1) * height / (2 * kBands) - rows / 2, 0, height - rows);
+  const int bands = std::max(4, scaledHeight / (6 * kBlock));
+  const int rows = std::min(height, static_cast<int>(std::ceil(kBlock / scale)));
+  std::vector<VipsImagePtr> scaled;
+  for (int band = 0; band < bands; ++band) {
+    const int top = std::clamp((2 * band + 1) * height / (2 * bands) - rows / 2, 0, height - rows);
     VipsImage* out = nullptr;
     if (vips_extract_area(image, &out, 0, top, width, rows, nullptr) != 0) {
       fail(translatable("cannot be scaled"));
     }
     VipsImagePtr strip(out);
-    VipsImagePtr scaled = sharedReference(strip.get());
-    if (hscale < 1.0 || vscale < 1.0) {
-      if (vips_resize(strip.get(), &out, hscale, "vscale", vscale, nullptr) != 0) {
-        fail(translatable("cannot be scaled"));
-      }
-      scaled = VipsImagePtr(out);
+    if (vips_resize(strip.get(), &out, scale, "vscale", static_cast<double>(kBlock) / rows,
+                    nullptr) != 0) {
+      fail(translatable("cannot be scaled"));
     }
-    sampleBytes += jpegBytes(scaled.get(), quality);
-    samplePixels += static_cast<std::uint64_t>(vips_image_get_width(scaled.get())) *
-                    static_cast<std::uint64_t>(vips_image_get_height(scaled.get()));
-    if (band == 0) {
-      if (vips_extract_area(scaled.get(), &out, 0, 0,
-                            std::min(kBlock, vips_image_get_width(scaled.get())),
-                            std::min(kBlock, vips_image_get_height(scaled.get())), nullptr) != 0) {
-        fail(translatable("cannot be scaled"));
-      }
-      VipsImagePtr corner(out);
-      header = jpegBytes(corner.get(), quality);
-    }
+    scaled.emplace_back(out);
   }
+  std::vector<VipsImage*> parts;
+  for (const VipsImagePtr& part : scaled) parts.push_back(part.get());
+  VipsImage* out = nullptr;
+  if (vips_arrayjoin(parts.data(), &out, static_cast<int>(parts.size()), "across", 1, nullptr) !=
+      0) {
+    fail(translatable("cannot be scaled"));
+  }
+  VipsImagePtr sample(out);
+  const int sampleWidth = vips_image_get_width(sample.get());
+  if (vips_extract_area(sample.get(), &out, 0, 0, std::min(kBlock, sampleWidth), kBlock, nullptr) !=
+      0) {
+    fail(translatable("cannot be scaled"));
+  }
+  VipsImagePtr corner(out);
+  const double header = static_cast<double>(jpegBytes(corner.get(), quality));
+  const double sampleBytes = static_cast<double>(jpegBytes(sample.get(), quality));
+  const double samplePixels = static_cast<double>(sampleWidth) * bands * kBlock;
   const double wholePixels = std::round(width * scale) * scaledHeight;
-  const double perPixel =
-      (static_cast<double>(sampleBytes) - kBands * static_cast<double>(header)) /
-      static_cast<double>(std::max<std::uint64_t>(1, samplePixels));
-  return static_cast<double>(header) + std::max(0.0, perPixel) * wholePixels;
+  return header + std::max(0.0, sampleBytes - header) * wholePixels / samplePixels;
 }
 
 int widthOf(VipsImage* image) { return vips_image_get_width(image); }
