@@ -93,6 +93,15 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
   return all;
 }
 
+// The pane's post state an option names, in any letter case; the menu shows the states in the
+// user's language, the option names them in English.
+std::optional<std::string> postStateNamed(const std::string& name) {
+  for (const char* state : pane::kPostStates) {
+    if (equalsIgnoringASCIICase(state, name)) return std::string(state);
+  }
+  return std::nullopt;
+}
+
 // Every check that needs nothing but the command line; answers kDone or the exit status.
 int checkArguments(PostOptions& o, Console& console) {
   if (o.captionFileOption->count() > 0) {
@@ -106,6 +115,12 @@ int checkArguments(PostOptions& o, Console& console) {
     CaptionFile file = readCaptionFile(o.captionFile);
     if (file.error) return console.error(*file.error);
     o.caption = std::move(file.caption);
+  }
+  if (o.stateOption->count() > 0 && !postStateNamed(o.state)) {
+    const std::vector<std::string> states(std::begin(pane::kPostStates),
+                                          std::end(pane::kPostStates));
+    return console.error(tr("--state %1: unknown post state (choose one of %2)",
+                            {printable(o.state), joined(states, ", ")}));
   }
   if (o.blogOption->count() > 0 && o.blog.empty())
     return console.error(tr("--blog: empty blog name"));
@@ -152,21 +167,9 @@ int chooseBlog(HostSession& session, const PostOptions& o, Console& console) {
   return kDone;
 }
 
-// Picks the post state in the pane. The pane offers its states before any sign-in, so a state it
-// does not know is refused as a usage error before anything is sent.
-int chooseState(HostSession& session, const PostOptions& o, Console& console) {
-  if (o.stateOption->count() == 0) return kDone;
-  // The menu shows the states in the user's language; the option names them in English.
-  const std::vector<std::string> states(std::begin(pane::kPostStates), std::end(pane::kPostStates));
-  auto match = std::find_if(states.begin(), states.end(), [&](const std::string& state) {
-    return equalsIgnoringASCIICase(state, o.state);
-  });
-  if (match == states.end()) {
-    return console.error(tr("--state %1: unknown post state (choose one of %2)",
-                            {printable(o.state), joined(states, ", ")}));
-  }
-  session.choosePostState(*match);
-  return kDone;
+// Picks the post state in the pane (checkArguments refused one it does not offer).
+void chooseState(HostSession& session, const PostOptions& o) {
+  if (o.stateOption->count() > 0) session.choosePostState(*postStateNamed(o.state));
 }
 
 int post(PostOptions& o, Console& console) {
@@ -198,7 +201,7 @@ int post(PostOptions& o, Console& console) {
         if (!leftOut.empty()) return kUsage;
         console.note(imaging::describePreparation(prepared->result, preparation,
                                                   Rendering::usersLanguage()));
-        if (int status = chooseState(session, o, console); status != kDone) return status;
+        chooseState(session, o);
         // The pane judged the selection when it was shown; a refusal needs no sign-in.
         auto notice = session.control<TextField>(pane::kNotice);
         if (!notice->isHidden()) return console.error(notice->stringValue(), kUsage);

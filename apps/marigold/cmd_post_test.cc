@@ -282,6 +282,8 @@ TEST_F(MarigoldPostTest, InputsRefusedBeforeAnythingIsSent) {
     EXPECT_NE(o.err.find(c.named), std::string::npos) << o.err;
     EXPECT_EQ(occurrences(o.err, "marigold: "), 1u) << o.err;
     EXPECT_EQ(o.out, "");
+    // Refused before any photo was prepared: no line says what preparing made of them.
+    EXPECT_EQ(o.err.find(" of 5 MB"), std::string::npos) << o.err;
   }
 }
 
