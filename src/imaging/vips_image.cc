@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <initializer_list>
 #include <mutex>
 #include <shared_mutex>
@@ -338,48 +339,50 @@ std::size_t jpegBytes(VipsImage* image, int quality) {
 }  // namespace
 
 double estimatedJpegBytes(VipsImage* image, int longEdge, int quality) {
-  // Bands of rows spread evenly over the picture, together a sixth of it, so that a sky, a face or
-  // a flat border is sampled as much as it fills the picture. Each band is scaled by the whole
-  // picture's factor to one row of 16-pixel blocks exactly, and the bands are encoded together,
-  // so that every seam falls between blocks and no padded block adds bytes a whole file would
-  // not have; its header and tables are counted once.
+  // Bands of rows spread evenly over the picture, together a tenth of it, so that a sky, a face or
+  // a flat border is sampled as much as it fills the picture. The bands are copied together and
+  // scaled by the whole picture's factor across, and down to one row of 16-pixel blocks each, so
+  // that every seam between bands falls between blocks and no padded block adds bytes a whole
+  // file would not have; its header and tables are counted once.
   constexpr int kBlock = 16;
-  const int width = vips_image_get_width(image), height = vips_image_get_height(image);
+  VipsImagePtr held = sharedReference(image);
+  if (vips_image_get_data(held.get()) == nullptr) {
+    held = checked(vips_image_copy_memory(image), translatable("cannot be scaled"));
+  }
+  const int width = vips_image_get_width(held.get()), height = vips_image_get_height(held.get());
   const double scale = std::min(1.0, static_cast<double>(longEdge) / std::max(width, height));
   const int scaledHeight = std::max(1, static_cast<int>(std::lround(height * scale)));
-  const int bands = std::max(4, scaledHeight / (6 * kBlock));
+  const int bands = std::max(4, scaledHeight / (10 * kBlock));
   const int rows = std::min(height, static_cast<int>(std::ceil(kBlock / scale)));
-  std::vector<VipsImagePtr> scaled;
+  const std::size_t rowBytes = VIPS_IMAGE_SIZEOF_LINE(held.get());
+  std::vector<std::uint8_t> copied(rowBytes * static_cast<std::size_t>(rows * bands));
   for (int band = 0; band < bands; ++band) {
     const int top = std::clamp((2 * band + 1) * height / (2 * bands) - rows / 2, 0, height - rows);
-    VipsImage* out = nullptr;
-    if (vips_extract_area(image, &out, 0, top, width, rows, nullptr) != 0) {
-      fail(translatable("cannot be scaled"));
-    }
-    VipsImagePtr strip(out);
-    if (vips_resize(strip.get(), &out, scale, "vscale", static_cast<double>(kBlock) / rows,
-                    nullptr) != 0) {
-      fail(translatable("cannot be scaled"));
-    }
-    scaled.emplace_back(out);
+    std::memcpy(copied.data() + rowBytes * static_cast<std::size_t>(band * rows),
+                VIPS_IMAGE_ADDR(held.get(), 0, top), rowBytes * static_cast<std::size_t>(rows));
   }
-  std::vector<VipsImage*> parts;
-  for (const VipsImagePtr& part : scaled) parts.push_back(part.get());
+  VipsImagePtr sample =
+      checked(vips_image_new_from_memory(copied.data(), copied.size(), width, rows * bands,
+                                         vips_image_get_bands(held.get()),
+                                         vips_image_get_format(held.get())),
+              translatable("cannot be scaled"));
+  vips_image_set_int(sample.get(), "interpretation", vips_image_get_interpretation(held.get()));
   VipsImage* out = nullptr;
-  if (vips_arrayjoin(parts.data(), &out, static_cast<int>(parts.size()), "across", 1, nullptr) !=
-      0) {
+  if (vips_resize(sample.get(), &out, scale, "vscale", static_cast<double>(kBlock) / rows,
+                  nullptr) != 0) {
     fail(translatable("cannot be scaled"));
   }
-  VipsImagePtr sample(out);
-  const int sampleWidth = vips_image_get_width(sample.get());
-  if (vips_extract_area(sample.get(), &out, 0, 0, std::min(kBlock, sampleWidth), kBlock, nullptr) !=
+  VipsImagePtr scaled(out);
+  const int sampleWidth = vips_image_get_width(scaled.get());
+  if (vips_extract_area(scaled.get(), &out, 0, 0, std::min(kBlock, sampleWidth), kBlock, nullptr) !=
       0) {
     fail(translatable("cannot be scaled"));
   }
   VipsImagePtr corner(out);
   const double header = static_cast<double>(jpegBytes(corner.get(), quality));
-  const double sampleBytes = static_cast<double>(jpegBytes(sample.get(), quality));
-  const double samplePixels = static_cast<double>(sampleWidth) * bands * kBlock;
+  const double sampleBytes = static_cast<double>(jpegBytes(scaled.get(), quality));
+  const double samplePixels =
+      static_cast<double>(sampleWidth) * vips_image_get_height(scaled.get());
   const double wholePixels = std::round(width * scale) * scaledHeight;
   return header + std::max(0.0, sampleBytes - header) * wholePixels / samplePixels;
 }
