@@ -62,7 +62,8 @@ screenshots: configure
 
 package: bootstrap
 	@cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARIGOLD_HARDENING=ON \
-	  -DMARIGOLD_BUILD_TESTS=OFF -DMARIGOLD_BENCH=OFF -DMARIGOLD_WERROR=$(WERROR) >/dev/null
+	  -DMARIGOLD_BUILD_TESTS=OFF -DMARIGOLD_BENCH=OFF -DMARIGOLD_WERROR=$(WERROR) \
+	  -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
 	@cmake --build build-package -j $(JOBS)
 	@cd build-package && cpack -G DEB >/dev/null
 	@lintian --tags \
