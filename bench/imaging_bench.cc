@@ -1,13 +1,17 @@
-// Preparing camera photos for export: a 6000x4000 JPEG of about 10 MB (made at start, as
-// testing/camera_photo.h makes them: EXIF orientation 6, GPS, serial), one photo and ten, to a
-// long edge of 2048 px and to "Fit" (the selection within 5 MiB). Ours (libvips shrink-on-load,
-// exiv2 for the metadata, photos prepared two at a time) against libvips's own `vipsthumbnail`
-// (all photos in one process, same edge and quality, no metadata), ImageMagick's
+// Preparing camera photos for export: ten different 6000x4000 JPEGs of about 10 MB each (made at
+// start, as testing/camera_photo.h makes them: sensor-like noise, EXIF orientation 6, GPS,
+// serial), one photo and ten, to a long edge of 2048 px and to "Fit" (the selection within
+// 5 MiB). Ours (libvips shrink-on-load, exiv2 for the metadata, photos prepared two at a time)
+// against libvips's own `vipsthumbnail` run as a user would on two cores (two processes at once,
+// each with half the photos; same edge and quality, no metadata), the libjpeg-turbo floor
+// (`djpeg -scale M/8` at the smallest scale still as large as the edge, into `cjpeg -optimize`,
+// two at a time: decoding and encoding alone, no resampling), ImageMagick's
 // `/usr/bin/convert -resize` run once per photo as a host would run it (for Fit: at the size ours
 // chose, with `-define jpeg:extent` at the photo's share), and against Qt's QImage (read with
 // its orientation applied, `scaled` smoothly, saved at quality 85) when Qt 6 is here.
 //
-// Time is wall time per run of the whole selection. peak_MiB is the largest resident set of a
+// Time is wall time per run of the whole selection; cpu_s the processor time it took, every thread
+// and child process counted. peak_MiB is the largest resident set of a
 // process doing that work, measured by GNU time: for ours and Qt a fresh child process that
 // prepares the selection once (so it includes the program itself), for ImageMagick the largest of
 // its convert processes.
@@ -17,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -44,7 +49,7 @@ constexpr std::uint64_t kLimit = marigold::imaging::kDefaultByteLimit;
 
 std::string selfPath;
 
-// Ten camera photos (copies of one) in a temporary folder, made once.
+// Ten camera photos, each its own noise, in a temporary folder, made once.
 struct Photos {
   fs::path folder;
   std::vector<std::string> paths;
@@ -53,13 +58,10 @@ struct Photos {
     std::string pattern = (fs::temp_directory_path() / "marigold-imaging-bench-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary folder");
     folder = pattern;
-    const fs::path first = folder / "camera-0.jpg";
-    marigold::testing::writeCameraPhoto(first);
-    paths.push_back(first.string());
-    for (int i = 1; i < 10; ++i) {
-      const fs::path copy = folder / ("camera-" + std::to_string(i) + ".jpg");
-      fs::copy_file(first, copy);
-      paths.push_back(copy.string());
+    for (int i = 0; i < 10; ++i) {
+      const fs::path photo = folder / ("camera-" + std::to_string(i) + ".jpg");
+      marigold::testing::writeCameraPhoto(photo, {.quality = 90 + i % 3});
+      paths.push_back(photo.string());
     }
   }
   ~Photos() {
@@ -87,27 +89,55 @@ struct Run {
   long peakKiB = 0;
 };
 
-// Runs a program to its end under GNU time, which reports its peak resident set. (The kernel's
-// own figure for a child we start ourselves would also count our memory at the moment it started.)
-Run runProgram(const std::vector<std::string>& command) {
-  const std::string report = (photos().folder / "peak.txt").string();
-  std::vector<std::string> args = {"/usr/bin/time", "-f", "%M", "-o", report};
-  args.insert(args.end(), command.begin(), command.end());
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
+// Runs programs side by side to their ends, each under GNU time, which reports its peak resident
+// set. (The kernel's own figure for a child we start ourselves would also count our memory at the
+// moment it started.) The status is the worst of theirs, the peak the largest.
+Run runPrograms(const std::vector<std::vector<std::string>>& commands) {
+  std::vector<std::pair<pid_t, std::string>> started;
   Run run;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return run;
-  int status = 0;
-  if (waitpid(pid, &status, 0) == pid) {
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    const std::string report = (photos().folder / ("peak-" + std::to_string(i) + ".txt")).string();
+    std::vector<std::string> args = {"/usr/bin/time", "-f", "%M", "-o", report};
+    args.insert(args.end(), commands[i].begin(), commands[i].end());
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return run;
+    started.emplace_back(pid, report);
+  }
+  run.status = 0;
+  for (const auto& [pid, report] : started) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    long peak = 0;
     if (std::FILE* file = std::fopen(report.c_str(), "r")) {
-      if (std::fscanf(file, "%ld", &run.peakKiB) != 1) run.peakKiB = 0;
+      if (std::fscanf(file, "%ld", &peak) != 1) peak = 0;
       std::fclose(file);
     }
+    run.peakKiB = std::max(run.peakKiB, peak);
   }
   return run;
+}
+
+Run runProgram(const std::vector<std::string>& command) { return runPrograms({command}); }
+
+// Processor time, user and system, of this process (every thread) or of its finished children.
+double cpuSeconds(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The photos split in two halves, for two processes at once as on two cores.
+std::vector<std::vector<std::string>> halves(const std::vector<std::string>& sources) {
+  const auto middle = sources.begin() + static_cast<long>((sources.size() + 1) / 2);
+  std::vector<std::vector<std::string>> parts = {{sources.begin(), middle}};
+  if (middle != sources.end()) parts.emplace_back(middle, sources.end());
+  return parts;
 }
 
 marigold::imaging::PreparationResult prepareOurs(const std::vector<std::string>& sources,
@@ -152,18 +182,27 @@ void BM_Ours(benchmark::State& state, PhotoSize size) {
   const auto count = static_cast<std::size_t>(state.range(0));
   const auto sources = photos().first(count);
   std::uint64_t bytes = 0;
+  double cpu = 0;
+  std::size_t encodes = 0, trials = 0;
   for (auto _ : state) {
     state.PauseTiming();
     const fs::path out = photos().output("ours");
     state.ResumeTiming();
+    const double before = cpuSeconds(RUSAGE_SELF);
     const auto result = prepareOurs(sources, out, size);
+    cpu += cpuSeconds(RUSAGE_SELF) - before;
     bytes = result.totalBytes();
+    encodes = result.encodes;
+    trials = result.trialEncodes;
     if (result.photos.size() != count || !result.leftOut().empty()) {
       state.SkipWithError("a photo was not prepared");
       return;
     }
   }
   state.counters["output_MiB"] = static_cast<double>(bytes) / 1048576.0;
+  state.counters["cpu_s"] = cpu / static_cast<double>(state.iterations());
+  state.counters["encodes"] = static_cast<double>(encodes);
+  state.counters["trial_encodes"] = static_cast<double>(trials);
   state.counters["peak_MiB"] = mib(childPeakKiB("ours", size, count));
 }
 
@@ -206,14 +245,21 @@ void BM_VipsThumbnail(benchmark::State& state, PhotoSize size) {
   const auto sources = photos().first(count);
   const int edge = size == PhotoSize::kFit ? fitChoice(count).longEdge : 2048;
   long peak = 0;
+  double cpu = 0;
   for (auto _ : state) {
     state.PauseTiming();
     const fs::path out = photos().output("vipsthumbnail");
     state.ResumeTiming();
-    std::vector<std::string> args = {kVipsThumbnail, "--size", std::to_string(edge), "-o",
-                                     (out / "%s.jpg[Q=85,strip,optimize_coding]").string()};
-    args.insert(args.end(), sources.begin(), sources.end());
-    const Run run = runProgram(args);
+    std::vector<std::vector<std::string>> commands;
+    for (const auto& half : halves(sources)) {
+      std::vector<std::string> args = {kVipsThumbnail, "--size", std::to_string(edge), "-o",
+                                       (out / "%s.jpg[Q=85,strip,optimize_coding]").string()};
+      args.insert(args.end(), half.begin(), half.end());
+      commands.push_back(std::move(args));
+    }
+    const double before = cpuSeconds(RUSAGE_CHILDREN);
+    const Run run = runPrograms(commands);
+    cpu += cpuSeconds(RUSAGE_CHILDREN) - before;
     if (run.status != 0) {
       state.SkipWithError("vipsthumbnail failed");
       return;
@@ -221,7 +267,44 @@ void BM_VipsThumbnail(benchmark::State& state, PhotoSize size) {
     peak = std::max(peak, run.peakKiB);
   }
   state.counters["edge"] = edge;
+  state.counters["cpu_s"] = cpu / static_cast<double>(state.iterations());
   state.counters["peak_MiB"] = mib(peak);
+}
+
+// The floor: libjpeg-turbo alone, each photo decoded at the smallest of its 1/8 steps still as
+// large as the edge and encoded as it comes out (quality 85, optimized tables), two processes at
+// once. No resampling, no orientation, no metadata: what decoding and encoding cost by
+// themselves.
+void BM_JpegFloor(benchmark::State& state, PhotoSize size) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  const auto sources = photos().first(count);
+  const int edge = size == PhotoSize::kFit ? fitChoice(count).longEdge : 2048;
+  const int eighths = std::clamp(static_cast<int>(std::ceil(edge * 8.0 / 6000)), 1, 8);
+  double cpu = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const fs::path out = photos().output("floor");
+    state.ResumeTiming();
+    std::vector<std::vector<std::string>> commands;
+    for (const auto& half : halves(sources)) {
+      std::string script;
+      for (const auto& photo : half) {
+        script += "djpeg -scale " + std::to_string(eighths) + "/8 '" + photo +
+                  "' | cjpeg -quality 85 -optimize -outfile '" +
+                  (out / fs::path(photo).filename()).string() + "' && ";
+      }
+      commands.push_back({"/bin/sh", "-c", script + "true"});
+    }
+    const double before = cpuSeconds(RUSAGE_CHILDREN);
+    const Run run = runPrograms(commands);
+    cpu += cpuSeconds(RUSAGE_CHILDREN) - before;
+    if (run.status != 0) {
+      state.SkipWithError("djpeg or cjpeg failed (libjpeg-turbo-progs)");
+      return;
+    }
+  }
+  state.counters["edge"] = edge;
+  state.counters["cpu_s"] = cpu / static_cast<double>(state.iterations());
 }
 
 #ifdef MARIGOLD_BENCH_QT
@@ -326,6 +409,11 @@ BENCHMARK_CAPTURE(BM_VipsThumbnail, to_2048, PhotoSize::kLongEdge2048)
     ->Arg(10)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_JpegFloor, to_2048, PhotoSize::kLongEdge2048)
+    ->Arg(1)
+    ->Arg(10)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ImageMagick, to_2048, PhotoSize::kLongEdge2048)
     ->Arg(1)
     ->Arg(10)
@@ -352,6 +440,11 @@ BENCHMARK_CAPTURE(BM_OursAfterRemoval, to_2048, PhotoSize::kLongEdge2048)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_VipsThumbnail, fit, PhotoSize::kFit)
+    ->Arg(1)
+    ->Arg(10)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_JpegFloor, fit, PhotoSize::kFit)
     ->Arg(1)
     ->Arg(10)
     ->UseRealTime()

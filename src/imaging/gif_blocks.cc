@@ -76,14 +76,16 @@ std::optional<GifLayout> walk(ByteView bytes, Visit visit) {
                                 std::min<std::size_t>(bytes[at], 11));
       // The loop count, under either name browsers know.
       needed = id == "NETSCAPE2.0" || id == "ANIMEXTS1.0";
-      name = "application " + std::string(id.substr(0, 8)) +
-             (id.size() > 8 ? " " + std::string(id.substr(8)) : "");
+      name = "application ";
+      name.append(id.substr(0, 8));
+      if (id.size() > 8) name.append(" ").append(id.substr(8));
     } else if (label == kComment) {
       name = "comment";
     } else if (label == kPlainText) {
       name = "plain text";
     } else if (!needed) {
-      name = "extension " + std::to_string(label);
+      name = "extension ";
+      name += std::to_string(label);
     }
     const std::size_t data = label == kApplication && at < bytes.size() ? at + 1 + bytes[at] : 0;
     if (!subBlocks()) return std::nullopt;

@@ -123,7 +123,8 @@ std::string segmentName(const JpegSegment& segment) {
   const std::uint8_t m = segment.marker;
   std::string name;
   if (m >= kAPP0 && m <= 0xEF) {
-    name = "APP" + std::to_string(m - kAPP0);
+    name = "APP";
+    name += std::to_string(m - kAPP0);
     // Blocks name themselves in printable text ended by a zero byte.
     std::string id;
     for (std::uint8_t c :
@@ -131,12 +132,14 @@ std::string segmentName(const JpegSegment& segment) {
       if (c == 0 || c < 0x20 || c > 0x7E) break;
       id += static_cast<char>(c);
     }
-    if (!id.empty()) name += " " + id;
+    if (!id.empty()) name.append(" ").append(id);
   } else if (m == kCOM) {
     name = "COM";
   } else {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    name = std::string("marker FF") + kHex[m >> 4] + kHex[m & 0xF];
+    name = "marker FF";
+    name += kHex[m >> 4];
+    name += kHex[m & 0xF];
   }
   return name;
 }

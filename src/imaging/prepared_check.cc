@@ -62,7 +62,10 @@ void inspectGif(ByteView bytes, PreparedContents& contents) {
 
 std::string joined(const std::vector<std::string>& items) {
   std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  for (const std::string& item : items) {
+    if (!text.empty()) text += ", ";
+    text += item;
+  }
   return text;
 }
 
