@@ -339,52 +339,47 @@ std::size_t jpegBytes(VipsImage* image, int quality) {
 }  // namespace
 
 double estimatedJpegBytes(VipsImage* image, int longEdge, int quality) {
-  // Bands of rows spread evenly over the picture, together a tenth of it, so that a sky, a face or
-  // a flat border is sampled as much as it fills the picture. The bands are copied together and
-  // scaled by the whole picture's factor across, and down to one row of 16-pixel blocks each, so
-  // that every seam between bands falls between blocks and no padded block adds bytes a whole
-  // file would not have; its header and tables are counted once.
+  // The picture scaled as the encode would scale it, but computed only for bands of 16-pixel block
+  // rows spread evenly over it, together a tenth of it, so that a sky, a face or a flat border is
+  // sampled as much as it fills the picture; each band is a row of the blocks the whole file
+  // would hold, with the same pixels. The bands are encoded together, as one file whose header
+  // and tables are counted once.
   constexpr int kBlock = 16;
-  VipsImagePtr held = sharedReference(image);
-  if (vips_image_get_data(held.get()) == nullptr) {
-    held = checked(vips_image_copy_memory(image), translatable("cannot be scaled"));
-  }
-  const int width = vips_image_get_width(held.get()), height = vips_image_get_height(held.get());
-  const double scale = std::min(1.0, static_cast<double>(longEdge) / std::max(width, height));
-  const int scaledHeight = std::max(1, static_cast<int>(std::lround(height * scale)));
-  const int bands = std::max(4, scaledHeight / (10 * kBlock));
-  const int rows = std::min(height, static_cast<int>(std::ceil(kBlock / scale)));
-  const std::size_t rowBytes = VIPS_IMAGE_SIZEOF_LINE(held.get());
-  std::vector<std::uint8_t> copied(rowBytes * static_cast<std::size_t>(rows * bands));
-  for (int band = 0; band < bands; ++band) {
-    const int top = std::clamp((2 * band + 1) * height / (2 * bands) - rows / 2, 0, height - rows);
-    std::memcpy(copied.data() + rowBytes * static_cast<std::size_t>(band * rows),
-                VIPS_IMAGE_ADDR(held.get(), 0, top), rowBytes * static_cast<std::size_t>(rows));
+  VipsImagePtr scaled = scaledDown(image, longEdge, /*inMemory=*/false);
+  const int width = vips_image_get_width(scaled.get());
+  const int height = vips_image_get_height(scaled.get());
+  const int blockRows = std::max(1, height / kBlock);
+  const int bands = std::min(blockRows, std::max(4, blockRows / 10));
+  const std::size_t rowBytes = VIPS_IMAGE_SIZEOF_LINE(scaled.get());
+  const int sampleRows = std::min(height, bands * kBlock);
+  std::vector<std::uint8_t> rows(rowBytes * static_cast<std::size_t>(sampleRows));
+  std::unique_ptr<VipsRegion, void (*)(VipsRegion*)> region(
+      vips_region_new(scaled.get()), [](VipsRegion* r) { g_object_unref(r); });
+  for (int band = 0, at = 0; band < bands && at < sampleRows; ++band) {
+    const int top = std::min(blockRows - 1, (2 * band + 1) * blockRows / (2 * bands)) * kBlock;
+    const int count = std::min({kBlock, height - top, sampleRows - at});
+    VipsRect wanted{0, top, width, count};
+    if (vips_region_prepare(region.get(), &wanted) != 0) fail(translatable("cannot be scaled"));
+    for (int y = 0; y < count; ++y, ++at) {
+      std::memcpy(rows.data() + rowBytes * static_cast<std::size_t>(at),
+                  VIPS_REGION_ADDR(region.get(), 0, top + y), rowBytes);
+    }
   }
   VipsImagePtr sample =
-      checked(vips_image_new_from_memory(copied.data(), copied.size(), width, rows * bands,
-                                         vips_image_get_bands(held.get()),
-                                         vips_image_get_format(held.get())),
+      checked(vips_image_new_from_memory(rows.data(), rows.size(), width, sampleRows,
+                                         vips_image_get_bands(scaled.get()),
+                                         vips_image_get_format(scaled.get())),
               translatable("cannot be scaled"));
-  vips_image_set_int(sample.get(), "interpretation", vips_image_get_interpretation(held.get()));
+  vips_image_set_int(sample.get(), "interpretation", vips_image_get_interpretation(scaled.get()));
   VipsImage* out = nullptr;
-  if (vips_resize(sample.get(), &out, scale, "vscale", static_cast<double>(kBlock) / rows,
-                  nullptr) != 0) {
-    fail(translatable("cannot be scaled"));
-  }
-  VipsImagePtr scaled(out);
-  const int sampleWidth = vips_image_get_width(scaled.get());
-  if (vips_extract_area(scaled.get(), &out, 0, 0, std::min(kBlock, sampleWidth), kBlock, nullptr) !=
-      0) {
+  if (vips_extract_area(sample.get(), &out, 0, 0, std::min(kBlock, width),
+                        std::min(kBlock, sampleRows), nullptr) != 0) {
     fail(translatable("cannot be scaled"));
   }
   VipsImagePtr corner(out);
   const double header = static_cast<double>(jpegBytes(corner.get(), quality));
-  const double sampleBytes = static_cast<double>(jpegBytes(scaled.get(), quality));
-  const double samplePixels =
-      static_cast<double>(sampleWidth) * vips_image_get_height(scaled.get());
-  const double wholePixels = std::round(width * scale) * scaledHeight;
-  return header + std::max(0.0, sampleBytes - header) * wholePixels / samplePixels;
+  const double sampleBytes = static_cast<double>(jpegBytes(sample.get(), quality));
+  return header + std::max(0.0, sampleBytes - header) * height / sampleRows;
 }
 
 int widthOf(VipsImage* image) { return vips_image_get_width(image); }
