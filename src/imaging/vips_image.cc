@@ -340,7 +340,7 @@ std::size_t jpegBytes(VipsImage* image, int quality) {
 
 double estimatedJpegBytes(VipsImage* image, int longEdge, int quality) {
   // The picture scaled as the encode would scale it, but computed only for bands of 16-pixel block
-  // rows spread evenly over it, together a tenth of it, so that a sky, a face or a flat border is
+  // rows spread evenly over it, together a fifth of it, so that a sky, a face or a flat border is
   // sampled as much as it fills the picture; each band is a row of the blocks the whole file
   // would hold, with the same pixels. The bands are encoded together, as one file whose header
   // and tables are counted once.
@@ -349,7 +349,7 @@ double estimatedJpegBytes(VipsImage* image, int longEdge, int quality) {
   const int width = vips_image_get_width(scaled.get());
   const int height = vips_image_get_height(scaled.get());
   const int blockRows = std::max(1, height / kBlock);
-  const int bands = std::min(blockRows, std::max(4, blockRows / 10));
+  const int bands = std::min(blockRows, std::max(4, blockRows / 5));
   const std::size_t rowBytes = VIPS_IMAGE_SIZEOF_LINE(scaled.get());
   const int sampleRows = std::min(height, bands * kBlock);
   std::vector<std::uint8_t> rows(rowBytes * static_cast<std::size_t>(sampleRows));
