@@ -14,6 +14,7 @@
 #include "imaging/photo_preparation.h"
 #include "json/lx_json_parser.h"
 #include "json/lx_json_writer.h"
+#include "oauth/exchange_bounds.h"
 #include "platform/url_connection.h"
 #include "plugin/pane_contract.h"
 
@@ -61,7 +62,9 @@ bool post(const std::vector<std::string>& photos, const std::string& caption,
 std::string storedPosts(const std::string& apiBase) {
   auto url = URL::withString(apiBase + "/sim/posts");
   if (!url) return "(no posts URL)";
-  SynchronousReply reply = sendSynchronousRequest(URLRequest(*url));
+  URLRequest request(*url);
+  request.setBounds(exchange_bounds::simulatorPosts());
+  SynchronousReply reply = sendSynchronousRequest(request);
   if (!reply.body) return reply.error ? reply.error->description : "(no reply)";
   LxJsonParser parser;
   auto value = parser.objectWithString(
