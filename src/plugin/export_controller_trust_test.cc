@@ -235,7 +235,7 @@ TEST_F(ExportControllerTrustTest, RepliesEndAtTheirSizeAndTimeLimits) {
 TEST_F(ExportControllerTrustTest, OnlyARefusalOfTheCredentialsForgetsTheSavedSignIn) {
   makeHostileController();
   signIn("ada", "secret pass", /*remember=*/true);
-  ASSERT_TRUE(AppSettings().isValid());
+  ASSERT_TRUE(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid());
   using Reply = HostileService::Reply;
   struct Case {
     const char* name;
@@ -273,13 +273,13 @@ TEST_F(ExportControllerTrustTest, OnlyARefusalOfTheCredentialsForgetsTheSavedSig
     showPaneAgain();  // the saved sign-in meets the fault
     EXPECT_FALSE(controller_->loggedIn());
     EXPECT_EQ(alertCause(), c.cause);
-    EXPECT_EQ(AppSettings().isValid(), c.kept);
+    EXPECT_EQ(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid(), c.kept);
     if (c.kept) {
       showPaneAgain();  // the fault has passed: the saved sign-in still works
       EXPECT_TRUE(controller_->loggedIn()) << alertCause();
     } else {
       signIn("ada", "secret pass", /*remember=*/true);
-      ASSERT_TRUE(AppSettings().isValid());
+      ASSERT_TRUE(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid());
     }
   }
 }
