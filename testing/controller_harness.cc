@@ -77,7 +77,8 @@ KZExportController& ControllerHarness::makeController(std::optional<std::string>
                  [this](const pane::PostOutcome& outcome) { outcomes_.push_back(outcome); }});
   // The pane keeps secrets in the settings file of the test's HOME, never in the desktop keyring
   // of whoever runs the tests.
-  loadPaneDefinition(*controller_, SettingsFile(), /*useDesktopKeyring=*/false);
+  loadPaneDefinition(*controller_, SettingsFile(SettingsFile::defaultFolder()),
+                     /*useDesktopKeyring=*/false);
   return *controller_;
 }
 

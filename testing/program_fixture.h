@@ -103,14 +103,15 @@ class ProgramFixture : public ::testing::Test {
       if (entry.rfind("HOME=", 0) == 0 || entry.rfind("MARIGOLD_", 0) == 0 ||
           entry.rfind("DBUS_SESSION_BUS_ADDRESS=", 0) == 0 || entry.rfind("DISPLAY=", 0) == 0 ||
           entry.rfind("WAYLAND_DISPLAY=", 0) == 0 || entry.rfind("XDG_CONFIG_HOME=", 0) == 0 ||
-          entry.rfind("LANG=", 0) == 0 || entry.rfind("LANGUAGE=", 0) == 0 ||
-          entry.rfind("LC_", 0) == 0) {
+          entry.rfind("XDG_RUNTIME_DIR=", 0) == 0 || entry.rfind("LANG=", 0) == 0 ||
+          entry.rfind("LANGUAGE=", 0) == 0 || entry.rfind("LC_", 0) == 0) {
         continue;
       }
       env.push_back(std::move(entry));
     }
     env.push_back("HOME=" + how.home.value_or(home_.path()).string());
-    // The programs' own English unless a test names a language (LANG, LANGUAGE, LC_*).
+    // The programs' own English unless a test names a language (LANG, LANGUAGE, LC_*); scratch
+    // folders in TMPDIR unless a test names XDG_RUNTIME_DIR.
     // No session bus and no display unless a test gives them: the desktop keyring and browser of
     // whoever runs the tests are never touched.
     env.push_back("DBUS_SESSION_BUS_ADDRESS=disabled:");

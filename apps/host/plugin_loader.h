@@ -24,7 +24,8 @@ std::string defaultPluginPath();
 // environment names.
 struct PluginSetup {
   std::string module = defaultPluginPath();
-  std::string settingsFolder = {};                              // empty: the user's own
+  // Empty: the user's own; with settingsInMemory, the folder the memory stands for.
+  std::string settingsFolder = {};
   std::shared_ptr<SettingsFile::Stored> settingsInMemory = {};  // set: the settings live there
   ServiceConfiguration service = serviceFromEnvironment();
   bool useDesktopKeyring = true;

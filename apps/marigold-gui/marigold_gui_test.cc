@@ -935,7 +935,7 @@ TEST(MarigoldGuiTest, PasswordIsKeptOnDiskOnlyWithRememberMe) {
     if (remember) gui.widget<QCheckBox>("plinthRememberMe")->click();
     gui.signIn(kUser, kPassword);
     ASSERT_EQ(gui.widget<QPushButton>("loginButton")->text().remove('&'), "Log Out");
-    const AppSettings saved;  // reads the settings file of the temporary home
+    const AppSettings saved{SettingsFile(SettingsFile::defaultFolder())};  // the temporary home's
     EXPECT_EQ(saved.email(), kUser);
     EXPECT_EQ(saved.UID(), remember ? kPassword : "");
     EXPECT_EQ(saved.saveUID(), remember);
@@ -947,7 +947,7 @@ TEST(MarigoldGuiTest, PasswordIsKeptOnDiskOnlyWithRememberMe) {
 TEST(MarigoldGuiTest, SavedNameWithoutPasswordWaitsForThePassword) {
   GuiHarness gui(service());
   {
-    AppSettings saved;  // the settings file of the temporary home
+    AppSettings saved{SettingsFile(SettingsFile::defaultFolder())};  // the temporary home's
     saved.setEmail(kUser);
     saved.setSaveUID(true);
     saved.setIsValid(true);

@@ -106,50 +106,51 @@ int blogs(const AccountOptions& o, Console& console) {
 
 int status(const AccountOptions& o, Console& console) {
   using Use = SettingsWorkspace::Use;
-  return withSession({}, console, Use::kLookOnly, [&](HostSession& session, SettingsWorkspace&) {
-    const std::string user = session.userName();
-    const bool remembered = session.remembered();
-    const bool signedIn = session.signedIn();
-    Message noKeyring;
-    const bool keyring = SecretStore::connect(&noKeyring) != nullptr;
-    const std::string settingsFile = SettingsFile().encryptedPath().string();
-    const std::string store = keyring
-                                  ? tr(SecretStore::kDescription)
-                                  : tr("the encrypted settings file %1 (no desktop keyring: %2)",
-                                       {settingsFile, noKeyring.shown()});
-    const ServiceConfiguration service = host::serviceFromEnvironment();
-    const ConsumerCredentials application = ConsumerCredentials::fromConfiguration(
-        {service.consumerKey, service.consumerSecret, service.configurationHome});
-    if (o.json) {
-      JsonObject document;
-      document.set("user", user.empty() ? JsonValue() : JsonValue(user));
-      document.set("remembered", remembered);
-      document.set("signedIn", signedIn);
-      document.set("secretStore", keyring ? "keyring" : "file");
-      JsonObject app;
-      app.set("builtIn", application.isBuiltIn());
-      app.set("key", application.key);
-      app.set("source", application.source);
-      if (!application.problem.empty()) app.set("problem", application.problem.english());
-      if (!application.warning.empty()) app.set("warning", application.warning.english());
-      document.set("application", JsonValue(std::move(app)));
-      console.resultJson(JsonValue(std::move(document)));
-    } else {
-      const auto yesNo = [](bool yes) { return yes ? tr("yes") : tr("no"); };
-      console.result(
-          tr("user name: %1\n"
-             "remember:  %2\n"
-             "signed in: %3\n"
-             "secrets:   %4\n"
-             "settings:  %5\n"
-             "app:       %6\n",
-             {user.empty() ? tr("(none)") : printable(user), yesNo(remembered), yesNo(signedIn),
-              store, printable(settingsFile),
-              printable(application.description(Rendering::usersLanguage()))}));
-    }
-    if (signedIn) return kDone;
-    return session.rememberedSignInFailed() ? kFailed : kNotSignedIn;
-  });
+  return withSession(
+      {}, console, Use::kLookOnly, [&](HostSession& session, SettingsWorkspace& settings) {
+        const std::string user = session.userName();
+        const bool remembered = session.remembered();
+        const bool signedIn = session.signedIn();
+        Message noKeyring;
+        const bool keyring = SecretStore::connect(&noKeyring) != nullptr;
+        const std::string settingsFile = SettingsFile(settings.folder()).encryptedPath().string();
+        const std::string store =
+            keyring ? tr(SecretStore::kDescription)
+                    : tr("the encrypted settings file %1 (no desktop keyring: %2)",
+                         {settingsFile, noKeyring.shown()});
+        const ServiceConfiguration service = host::serviceFromEnvironment();
+        const ConsumerCredentials application = ConsumerCredentials::fromConfiguration(
+            {service.consumerKey, service.consumerSecret, service.configurationHome});
+        if (o.json) {
+          JsonObject document;
+          document.set("user", user.empty() ? JsonValue() : JsonValue(user));
+          document.set("remembered", remembered);
+          document.set("signedIn", signedIn);
+          document.set("secretStore", keyring ? "keyring" : "file");
+          JsonObject app;
+          app.set("builtIn", application.isBuiltIn());
+          app.set("key", application.key);
+          app.set("source", application.source);
+          if (!application.problem.empty()) app.set("problem", application.problem.english());
+          if (!application.warning.empty()) app.set("warning", application.warning.english());
+          document.set("application", JsonValue(std::move(app)));
+          console.resultJson(JsonValue(std::move(document)));
+        } else {
+          const auto yesNo = [](bool yes) { return yes ? tr("yes") : tr("no"); };
+          console.result(
+              tr("user name: %1\n"
+                 "remember:  %2\n"
+                 "signed in: %3\n"
+                 "secrets:   %4\n"
+                 "settings:  %5\n"
+                 "app:       %6\n",
+                 {user.empty() ? tr("(none)") : printable(user), yesNo(remembered), yesNo(signedIn),
+                  store, printable(settingsFile),
+                  printable(application.description(Rendering::usersLanguage()))}));
+        }
+        if (signedIn) return kDone;
+        return session.rememberedSignInFailed() ? kFailed : kNotSignedIn;
+      });
 }
 
 // Forgets the saved sign-in without signing in: the saved settings are replaced by none.

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,8 +15,10 @@
 #include "imaging/photo_preparation.h"
 #include "json/lx_json_parser.h"
 #include "json/lx_json_writer.h"
+#include "oauth/exchange_bounds.h"
 #include "platform/url_connection.h"
 #include "plugin/pane_contract.h"
+#include "settings/settings_file.h"
 
 namespace marigold::cli {
 namespace {
@@ -61,7 +64,9 @@ bool post(const std::vector<std::string>& photos, const std::string& caption,
 std::string storedPosts(const std::string& apiBase) {
   auto url = URL::withString(apiBase + "/sim/posts");
   if (!url) return "(no posts URL)";
-  SynchronousReply reply = sendSynchronousRequest(URLRequest(*url));
+  URLRequest request(*url);
+  request.setBounds(exchange_bounds::simulatorPosts());
+  SynchronousReply reply = sendSynchronousRequest(request);
   if (!reply.body) return reply.error ? reply.error->description : "(no reply)";
   LxJsonParser parser;
   auto value = parser.objectWithString(
@@ -77,12 +82,16 @@ int demo(Console& console) {
     // Interrupted, the demo stops its simulator before its folder (with the simulator's private
     // key) goes.
     host::ScratchFolder scratch;
-    const Interrupts::Registration removal = console.interrupts().removeOnInterrupt(scratch.path());
-    auto data = scratch.path() / "service";
+    const Interrupts::Registration removal =
+        console.interrupts().onInterruptOrEnd([&scratch] { scratch.remove(); });
+    const auto data = scratch.newFolder("service");
     host::SimulatorProcess simulator(host::defaultSimulatorPath(), {"--data", data.string()});
     const Interrupts::Registration stopSimulator =
         console.interrupts().onInterrupt([&simulator] { simulator.stop(); });
-    const host::PluginSetup setup = simulator.demoSetup(scratch.path());
+    // The demo's sign-in is remembered in memory only: nothing writes into the scratch folder by
+    // its path, which would make it again after an interruption removed it.
+    host::PluginSetup setup = simulator.demoSetup(scratch.path());
+    setup.settingsInMemory = std::make_shared<SettingsFile::Stored>();
     console.result(tr("Plinth simulator: token endpoint %1, API %2",
                       {simulator.authBase(), simulator.apiBase()}) +
                    "\n");

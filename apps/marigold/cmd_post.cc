@@ -181,8 +181,10 @@ int post(PostOptions& o, Console& console) {
   } catch (const std::exception& e) {
     return console.error(e.what(), kFailed);
   }
-  // An interruption removes it too (the command line takes its signals on a thread of its own).
-  const Interrupts::Registration removal = console.interrupts().removeOnInterrupt(scratch->path());
+  // An interruption removes it too (the command line takes its signals on a thread of its own);
+  // one that comes as the command ends waits for the removal under way.
+  const Interrupts::Registration removal =
+      console.interrupts().onInterruptOrEnd([&scratch] { scratch->remove(); });
   imaging::PreparationOptions preparation = preparationOptions(o);
   std::optional<host::PreparedSelection> prepared;
   auto exportStep = [&](const std::string& requiredFileType) {

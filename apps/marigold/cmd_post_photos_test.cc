@@ -5,9 +5,14 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <exiv2/exiv2.hpp>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,12 +68,12 @@ class MarigoldPostPhotosTest : public ProgramFixture {
 
   bool scratchGone() const { return fs::is_empty(tmp_); }
 
-  // Sends `signal` to the command `pid` once a prepared photo is in $TMPDIR (10 s at most);
-  // answers whether one was.
-  bool signalOncePrepared(pid_t pid, int signal) const {
+  // Sends `signal` to the command `pid` once a prepared photo is in `place` ($TMPDIR unless
+  // given; 10 s at most); answers whether one was.
+  bool signalOncePrepared(pid_t pid, int signal, std::optional<fs::path> place = {}) const {
     bool prepared = false;
     for (int i = 0; i < 500 && !prepared; ++i) {
-      for (const auto& entry : fs::recursive_directory_iterator(tmp_)) {
+      for (const auto& entry : fs::recursive_directory_iterator(place.value_or(tmp_))) {
         prepared = prepared || entry.path().extension() == ".jpg";
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -202,6 +207,67 @@ TEST_F(MarigoldPostPhotosTest, ScratchFolderGoesWithSigterm) {
   EXPECT_TRUE(sawPrepared);
   EXPECT_EQ(o.signal, SIGTERM) << o.exitCode << o.err;
   EXPECT_TRUE(scratchGone());
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Ctrl-C at any point of the demo leaves nothing in the scratch place. A command killed outright
+// leaves its scratch folder only until the next command that makes one there ($XDG_RUNTIME_DIR
+// when set), which removes it, but never the folder of a process still running.
+TEST_F(MarigoldPostPhotosTest, NoScratchFolderOutlivesItsProcessForLong) {
+  for (const char* point :
+       {"Plinth simulator:", "Signed in.", "Posted as post 1", "Posting 3 photos"}) {
+    SCOPED_TRACE(point);
+    ProgramRun demo = withTmp();
+    demo.interruptAfter = point;
+    const ProgramOutcome o = run({"demo"}, demo);
+    EXPECT_TRUE(o.signal == SIGINT || o.exitCode == 4 || o.exitCode == 0)
+        << o.signal << " " << o.exitCode << o.err;
+    EXPECT_EQ(namesIn(tmp_), std::vector<std::string>{});
+  }
+
+  const fs::path photo = home_.path() / "camera.jpg";
+  testing::writeCameraPhoto(photo, {.width = 1200, .height = 800});
+  // Cut short half-way: a quick command that makes its scratch folder, then stops.
+  const fs::path cut = home_.path() / "cut.jpg";
+  const std::string bytes = readText(photo);
+  std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  startSimulator([this](sim::SimOptions& o) {
+    o.dataDir = home_.path() / "service";
+    o.faults.slowPostRate = 2000;  // still sending when it is killed
+  });
+  const fs::path runtime = home_.path() / "runtime";
+  fs::create_directories(runtime);
+  for (const bool inRuntime : {false, true}) {
+    SCOPED_TRACE(inRuntime ? "XDG_RUNTIME_DIR" : "TMPDIR");
+    const fs::path place = inRuntime ? runtime : tmp_;
+    ProgramRun how = withTmp();
+    if (inRuntime) how.environment["XDG_RUNTIME_DIR"] = runtime.string();
+    // The scratch folder of a process that still runs, as it holds it.
+    fs::create_directory(place / "marigold-Held01");
+    const int held = ::open((place / "marigold-Held01").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    bool sawPrepared = false;
+    how.during = [&](pid_t pid) { sawPrepared = signalOncePrepared(pid, SIGKILL, place); };
+    ProgramOutcome o = run(post({photo.string()}), how);
+    EXPECT_TRUE(sawPrepared);
+    EXPECT_EQ(o.signal, SIGKILL) << o.exitCode << o.err;
+    EXPECT_EQ(namesIn(place).size(), 2u);
+    EXPECT_EQ(scratchGone(), inRuntime);
+
+    how.during = nullptr;
+    o = run(post({cut.string()}), how);
+    EXPECT_EQ(o.exitCode, 2) << o.err;
+    EXPECT_EQ(namesIn(place), std::vector<std::string>{"marigold-Held01"});
+    ::close(held);
+    fs::remove(place / "marigold-Held01");
+  }
 }
 
 // A command killed outright (SIGKILL: nothing of it runs any more) leaves no copy of the saved

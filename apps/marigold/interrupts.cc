@@ -1,6 +1,5 @@
 #include "interrupts.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -37,37 +36,18 @@ Interrupts::~Interrupts() {
 }
 
 Interrupts::Registration Interrupts::onInterrupt(std::function<void()> cleanup) {
+  return add({std::move(cleanup), false});
+}
+
+Interrupts::Registration Interrupts::onInterruptOrEnd(std::function<void()> cleanup) {
+  return add({std::move(cleanup), true});
+}
+
+Interrupts::Registration Interrupts::add(Cleanup cleanup) {
   std::lock_guard lock(mutex_);
   const int id = nextId_++;
   cleanups_.emplace(id, std::move(cleanup));
   return Registration(this, id);
-}
-
-Interrupts::Registration Interrupts::removeOnInterrupt(const std::filesystem::path& folder) {
-  // Runs on the watcher with mutex_ held (see watch()).
-  return onInterrupt([this, folder] {
-    // The main thread may still be writing into the folder. Renamed first, nothing new can be
-    // made in it by its old name; an empty file put in its place keeps the main thread from
-    // making the folder again (saving settings makes missing folders) until the process ends.
-    std::filesystem::path doomed = folder;
-    doomed += ".removing";
-    std::error_code error;
-    std::filesystem::rename(folder, doomed, error);
-    if (error) {
-      doomed = folder;
-    } else {
-      const int fd = ::open(folder.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      if (fd >= 0) {
-        ::close(fd);
-        placeholders_.push_back(folder);
-      }
-    }
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      error.clear();
-      std::filesystem::remove_all(doomed, error);
-      if (!error) break;
-    }
-  });
 }
 
 void Interrupts::setOutcome(std::optional<Outcome> outcome) {
@@ -77,7 +57,12 @@ void Interrupts::setOutcome(std::optional<Outcome> outcome) {
 
 void Interrupts::drop(int id) {
   std::lock_guard lock(mutex_);
-  cleanups_.erase(id);
+  // Run with the lock held: the watcher, which holds it while it cleans up, waits until this is
+  // done, and then finds it gone from the list.
+  if (const auto it = cleanups_.find(id); it != cleanups_.end()) {
+    if (it->second.atEnd) it->second.work();
+    cleanups_.erase(it);
+  }
 }
 
 void Interrupts::watch() {
@@ -91,8 +76,7 @@ void Interrupts::watch() {
       if (stopping_) return;
       continue;
     }
-    for (auto it = cleanups_.rbegin(); it != cleanups_.rend(); ++it) it->second();
-    for (const auto& placeholder : placeholders_) ::unlink(placeholder.c_str());
+    for (auto it = cleanups_.rbegin(); it != cleanups_.rend(); ++it) it->second.work();
     if (outcome_) {
       std::fprintf(stderr, "\nmarigold: %s\n", outcome_->message.c_str());
       std::fflush(stderr);

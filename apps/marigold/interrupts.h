@@ -6,14 +6,12 @@
 // own. Made once, in main, before any other thread; not copyable.
 #pragma once
 
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace marigold::cli {
 
@@ -44,8 +42,10 @@ class Interrupts {
   // `cleanup` runs on the watcher thread if an interruption ends the process while the
   // registration lives; the other threads may still run meanwhile, until the process ends.
   [[nodiscard]] Registration onInterrupt(std::function<void()> cleanup);
-  // The clean-up that removes `folder` with everything in it.
-  [[nodiscard]] Registration removeOnInterrupt(const std::filesystem::path& folder);
+  // `cleanup` runs once, whichever comes first: on the watcher thread if an interruption ends the
+  // process while the registration lives, else when the registration goes. An interruption that
+  // comes while it runs waits for it, so what it undoes (a scratch folder) is never left half done.
+  [[nodiscard]] Registration onInterruptOrEnd(std::function<void()> cleanup);
 
   // From now on an interruption prints "marigold: MESSAGE" and exits with `status`; nothing
   // (the default) ends the process by the signal.
@@ -57,14 +57,17 @@ class Interrupts {
 
  private:
   void watch();
+  struct Cleanup {
+    std::function<void()> work;
+    bool atEnd = false;  // runs when dropped as well
+  };
+  Registration add(Cleanup cleanup);
   void drop(int id);
 
   std::mutex mutex_;
-  std::map<int, std::function<void()>> cleanups_;
+  std::map<int, Cleanup> cleanups_;
   int nextId_ = 1;
   std::optional<Outcome> outcome_;
-  // Files standing where removed folders were, unlinked as the very last step (guarded by mutex_).
-  std::vector<std::filesystem::path> placeholders_;
   bool stopping_ = false;
   std::thread watcher_;
 };

@@ -1,7 +1,8 @@
 // The command line in the user's language: messages and help come from the catalogue of the
 // language LANGUAGE, LC_ALL, LC_MESSAGES and LANG choose, while the exit status and --json output
-// stay the same in every language, and LC_ALL=C gives the English texts as written. The locale
-// the language needs is built into a private folder, so the test needs no installed locale.
+// stay the same in every language, and LC_ALL=C gives the English texts as written. The language
+// is the one named whether or not the system has its locale: the private folder of locales holds
+// only en_US.UTF-8 and C.UTF-8.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -31,6 +32,10 @@ class MarigoldLanguageTest : public ProgramFixture {
     const std::string make =
         "localedef -i en_US -f UTF-8 '" + (locales_ / "en_US.UTF-8").string() + "' >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0) GTEST_SKIP() << "localedef cannot build en_US here";
+    // C.UTF-8, which every Debian system has; no other locale is there.
+    const std::string makeC =
+        "localedef -i C -f UTF-8 '" + (locales_ / "C.UTF-8").string() + "' >/dev/null 2>&1";
+    if (std::system(makeC.c_str()) != 0) GTEST_SKIP() << "localedef cannot build C.UTF-8 here";
   }
 
   // A desktop session's language settings, with the private locales.
@@ -64,6 +69,17 @@ TEST_F(MarigoldLanguageTest, MessagesFollowTheLanguageAndResultsDoNot) {
        {{"LC_ALL", "C"}, {"LANG", "en_US.UTF-8"}, {"LANGUAGE", "de"}},
        english},
       {"a language without a catalogue", {{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "nl"}}, english},
+      {"LANG of a locale this system lacks",
+       {{"LANG", "de_DE.UTF-8"}},
+       "marigold: es gibt keinen Befehl 'frobnicate'.\n"
+       "  Rufen Sie 'marigold --help' für die Verwendung auf.\n"},
+      {"LANGUAGE before a locale this system lacks",
+       {{"LC_MESSAGES", "de_AT.UTF-8"}, {"LANGUAGE", "fr"}},
+       "marigold: pas de commande « frobnicate ».\n"
+       "  Lancez 'marigold --help' pour l'utilisation.\n"},
+      {"LC_ALL=C over a locale this system lacks",
+       {{"LC_ALL", "C"}, {"LANG", "de_DE.UTF-8"}, {"LANGUAGE", "de"}},
+       english},
   };
   // The user's own application, whose file cannot be read (a link to itself): --json says why in
   // English, the C library's words included, in every language.

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "config/service_constants.h"
 #include "crypto/aes_data.h"
@@ -205,6 +207,38 @@ TEST_F(MarigoldSecretsTest, SettingsInTheFormerFolderAreMovedOrUsedWhereTheyAre)
     EXPECT_EQ(readText(inUse), saved);
     EXPECT_EQ(fs::exists(home / "Library"), configurationIsAFile) << "emptied folders go";
   }
+}
+
+// Two commands at once over a sign-in still in the former folder (a login item and the window
+// after an upgrade): one moves it, the other waits and reads the moved file. Every command sees
+// the saved sign-in, and it ends up only in the configuration folder.
+TEST_F(MarigoldSecretsTest, CommandsAtOnceOverTheFormerFolderAllSeeTheSavedSignIn) {
+  const fs::path first = newHome("first");
+  ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"},
+                {.input = "secret pass\n", .home = first})
+                .exitCode,
+            0);
+  const std::string saved = readText(first / ".config/marigold/PckgSettings");
+  constexpr int kPairs = 200;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+  int pairs = 0;
+  for (; pairs < kPairs && std::chrono::steady_clock::now() < deadline; ++pairs) {
+    const fs::path home = newHome("pair-" + std::to_string(pairs));
+    fs::create_directories(home / "Library/Fernhill");
+    std::ofstream(home / "Library/Fernhill/PckgSettings", std::ios::binary) << saved;
+    ProgramOutcome outcomes[2];
+    std::thread other([&] { outcomes[1] = run({"status"}, {.home = home}); });
+    outcomes[0] = run({"status"}, {.home = home});
+    other.join();
+    for (const ProgramOutcome& o : outcomes) {
+      ASSERT_EQ(o.exitCode, 0) << "pair " << pairs << ": " << o.out << o.err;
+      ASSERT_EQ(has(o.out, "signed in: yes"), "") << "pair " << pairs;
+    }
+    ASSERT_EQ(readText(home / ".config/marigold/PckgSettings"), saved) << "pair " << pairs;
+    ASSERT_FALSE(fs::exists(home / "Library")) << "pair " << pairs;
+    fs::remove_all(home);
+  }
+  EXPECT_GE(pairs, 20) << "too few pairs ran in the time given";
 }
 
 TEST_F(MarigoldSecretsTest, OwnApplicationFromTheConfigurationFileSignsInAndPosts) {

@@ -34,6 +34,8 @@ class SettingsWorkspace {
 
   // Where the plug-in keeps its settings: the private copy.
   const std::shared_ptr<SettingsFile::Stored>& memory() const { return copy_; }
+  // The user's settings folder, resolved once for the command.
+  const std::filesystem::path& folder() const { return saved_; }
 
   // kReplacing: makes the saved sign-in what the private copy holds now (none when it holds
   // none) and releases the lock. Answers why it could not, the saved sign-in then being as it was.

@@ -146,7 +146,8 @@ int withSession(std::vector<std::string> photos, Console& console, SettingsWorks
     // A one-off sign-in keeps nothing, in the settings or in the desktop keyring: its plug-in
     // keeps the secret out of the keyring, in the private copy that goes with the command.
     HostSession session(std::move(photos), console,
-                        {.settingsInMemory = settings.memory(),
+                        {.settingsFolder = settings.folder().string(),
+                         .settingsInMemory = settings.memory(),
                          .useDesktopKeyring = use != SettingsWorkspace::Use::kNone},
                         exportStep);
     // What showing the pane changed (a saved sign-in the service refused) is kept before the

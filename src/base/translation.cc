@@ -6,13 +6,48 @@
 
 #include <algorithm>
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
 namespace marigold {
 
+namespace {
+
+// An environment variable's value; empty when it is unset.
+std::string_view variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// The locale the user chose for messages, by the first of LC_ALL, LC_MESSAGES and LANG that is
+// set; empty when none is.
+std::string_view chosenMessagesLocale() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    if (!variable(name).empty()) return variable(name);
+  }
+  return {};
+}
+
+// gettext takes its languages from the C library's messages locale (and LANGUAGE beside it), so
+// a language whose locale is not installed would give the English texts. When the locale the
+// user chose cannot be had, the languages go to gettext by LANGUAGE instead, the chosen locale's
+// name after the user's own list, under C.UTF-8: a locale that is always there and that, unlike
+// C, lets gettext read LANGUAGE. Explicitly C or POSIX still means the texts as written.
+void chooseLanguagesWithoutTheLocale() {
+  const std::string_view chosen = chosenMessagesLocale();
+  if (chosen.empty() || chosen == "C" || chosen == "POSIX") return;
+  std::string languages(variable("LANGUAGE"));
+  languages += (languages.empty() ? "" : ":") + std::string(chosen);
+  if (std::setlocale(LC_MESSAGES, "C.UTF-8") != nullptr) {
+    ::setenv("LANGUAGE", languages.c_str(), 1);
+  }
+}
+
+}  // namespace
+
 void useTranslations(const std::filesystem::path& catalogues) {
-  std::setlocale(LC_MESSAGES, "");
+  if (std::setlocale(LC_MESSAGES, "") == nullptr) chooseLanguagesWithoutTheLocale();
   ::bindtextdomain(kTextDomain, catalogues.c_str());
   // The catalogues are UTF-8 and so is every text the hosts write, whatever the locale's charset.
   ::bind_textdomain_codeset(kTextDomain, "UTF-8");

@@ -20,8 +20,10 @@ inline constexpr const char* kTextDomain = "marigold";
 
 // Chooses the user's language for messages (the rest of the locale is left as the host set it,
 // so numbers in protocol text and JSON are not touched) and reads the catalogues from
-// `catalogues` (a folder of LANG/LC_MESSAGES/marigold.mo). Called once by each host at start-up,
-// before any text is translated.
+// `catalogues` (a folder of LANG/LC_MESSAGES/marigold.mo). The language is the one the variables
+// name whether or not the C library has that locale: when it lacks it, LANGUAGE is set to the
+// languages chosen, for this process and the programs it starts. Called once by each host at
+// start-up, before any other thread and before any text is translated.
 void useTranslations(const std::filesystem::path& catalogues);
 
 // The language the texts come in: the one its catalogue's header names ("de", "ja"), which is the

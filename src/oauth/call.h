@@ -81,8 +81,8 @@ class OACall : public std::enable_shared_from_this<OACall> {
   // A PEM file of an authority trusted besides the system's for the attempts that follow; empty,
   // the default: none.
   void setTrustedAuthorityFile(std::string path) { trustedAuthorityFile_ = std::move(path); }
-  // The redirects, reply size and whole time the attempts that follow allow; by default those of
-  // a plain URLRequest.
+  // The redirects, reply size and whole time the attempts that follow allow; by default the
+  // strictest, those of a plain URLRequest.
   void setBounds(URLExchangeBounds bounds) { bounds_ = std::move(bounds); }
   // Drops the attempt in progress; no callback follows.
   void cancel() { fetcher_.reset(); }

@@ -1,7 +1,9 @@
 // The bounds of the exchanges with the service: which redirects each follows, the largest reply
-// it reads and the longest it may last in all (besides each request's idle timeout). A token
-// exchange carries the password or a verifier, and a post must never be sent twice, so neither
-// follows a redirect; the user information carries neither and follows a few safe ones.
+// it reads and the longest it may last in all (besides each request's idle timeout). A request
+// that names none gets the strictest (no redirect, 1 MiB, 60 s); each exchange here widens them
+// by name, and only as far as it needs. A token exchange carries the password or a verifier, and
+// a post must never be sent twice, so neither follows a redirect; the user information carries
+// neither and follows a few safe ones.
 #pragma once
 
 #include <cstdint>
@@ -20,13 +22,16 @@ inline constexpr double kPostSeconds = 30 * 60;
 
 // A request-token, access-token or xAuth exchange.
 inline URLExchangeBounds tokenExchange() {
-  return {URLRedirectPolicy::kNever, kTokenReplyBytes, kTokenSeconds};
+  return {"token exchange", URLRedirectPolicy::kNever, kTokenReplyBytes, kTokenSeconds};
 }
 inline URLExchangeBounds userInformation() {
-  return {URLRedirectPolicy::kSecureOrSameHost, kUserInformationBytes, kUserInformationSeconds};
+  return {"user information", URLRedirectPolicy::kSecureOrSameHost, kUserInformationBytes,
+          kUserInformationSeconds};
 }
 inline URLExchangeBounds photoPost() {
-  return {URLRedirectPolicy::kNever, kPostReplyBytes, kPostSeconds};
+  return {"photo post", URLRedirectPolicy::kNever, kPostReplyBytes, kPostSeconds};
 }
+// The demo's look at what its simulator stored: the strictest bounds are enough.
+inline URLExchangeBounds simulatorPosts() { return {.name = "simulator's stored posts"}; }
 
 }  // namespace marigold::exchange_bounds

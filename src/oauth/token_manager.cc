@@ -161,6 +161,7 @@ void OATokenManager::performCall(const std::shared_ptr<OACall>& call) {
   log("Performing call");
   call->setClock(clock_);
   call->setTrustedAuthorityFile(trustedAuthorityFile_);
+  call->setBounds(callBounds_);
   call->perform(
       consumer_, acToken_, realm_, *this,
       [this](OACall& done, const std::optional<std::string>& body) { callFinished(done, body); });

@@ -145,6 +145,9 @@ class OATokenManager final : private OACallDelegate {
   // A PEM file of an authority trusted besides the system's for every call the manager performs
   // from now on (a service with a private authority); empty, the default: none.
   void setTrustedAuthorityFile(std::string path) { trustedAuthorityFile_ = std::move(path); }
+  // The bounds of every queued call the manager performs from now on; by default the strictest
+  // (its own token calls have the token exchange's).
+  void setCallBounds(URLExchangeBounds bounds) { callBounds_ = std::move(bounds); }
 
  private:
   // OACallDelegate: failures of queued calls and of the manager's own token calls.
@@ -187,6 +190,7 @@ class OATokenManager final : private OACallDelegate {
   OATokenManagerDelegate* delegate_;
   std::shared_ptr<UserDefaults> defaults_;
   std::string trustedAuthorityFile_;
+  URLExchangeBounds callBounds_;
   const Clock& clock_;
 
   mutable std::mutex callsLock_;  // guards calls_ and selectors_

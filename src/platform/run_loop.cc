@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/exception_barrier.h"
+#include "base/log.h"
 
 namespace marigold {
 namespace {
@@ -230,7 +231,22 @@ void RunLoop::finishTransfers() {
     transfers_.erase(entry);
     curl_multi_remove_handle(multi_.get(), message->easy_handle);
   }
-  for (auto& [done, result] : finished) done(result);
+  // Each one runs whatever another throws: a transfer taken off libcurl whose `done` never ran
+  // would leave its connection waiting forever. The first exception goes on once all have run.
+  std::exception_ptr first;
+  for (auto& [done, result] : finished) {
+    try {
+      done(result);
+    } catch (...) {
+      if (first) {
+        log("a finished transfer's handler also failed: " +
+            describeException(std::current_exception()));
+      } else {
+        first = std::current_exception();
+      }
+    }
+  }
+  if (first) std::rethrow_exception(first);
 }
 
 void RunLoop::wakeUp() {

@@ -5,7 +5,9 @@
 // run. A loop must outlive the connections and timers scheduled on it. Not copyable.
 //
 // A task or timer that throws ends the run (or dispatch()) with its exception; the tasks queued
-// after it stay queued in order, the timers stay set, and the loop can be run again.
+// after it stay queued in order, the timers stay set, and the loop can be run again. Every transfer
+// that finished has its `done` run, whatever another one throws; the first exception then ends the
+// run (any later ones are logged).
 //
 // Timers run on the loop's Clock (the real one unless a test hands in its own); the bound of
 // runUntil and libcurl's own timers are real time.

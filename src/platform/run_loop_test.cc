@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -16,6 +19,7 @@
 
 #include "platform/application.h"
 #include "platform/url_connection.h"
+#include "testing/loopback_socket.h"
 #include "testing/test_server.h"
 
 namespace marigold {
@@ -231,6 +235,86 @@ TEST(RunLoopTest, AThrowingTaskOrTimerLosesNothingElse) {
     EXPECT_THROW(driver.runUntil([&] { return later; }, 50), std::runtime_error);
     EXPECT_TRUE(driver.runUntil([&] { return later; }, 50));
   }
+}
+
+// Answers two requests on 127.0.0.1 together: it reads both, then, when told to, writes both
+// replies and closes, so that the two transfers finish in the same round of the loop.
+class AnswersTogether {
+ public:
+  AnswersTogether() : listener_(listenOnLoopback("AnswersTogether")) {
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~AnswersTogether() {
+    answer();
+    thread_.join();
+    ::close(listener_.socket);
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(listener_.port) + "/"; }
+  bool bothRead() const { return requestsRead_ == 2; }
+  void answer() { answerNow_ = true; }
+  bool answered() const { return answered_; }
+
+ private:
+  void serve() {
+    std::vector<int> clients;
+    while (clients.size() < 2 && !answerNow_) {
+      pollfd ready{listener_.socket, POLLIN, 0};
+      if (::poll(&ready, 1, 50) <= 0) continue;
+      const int client = ::accept(listener_.socket, nullptr, nullptr);
+      if (client < 0) continue;
+      clients.push_back(client);
+      std::string request;
+      char buffer[1024];
+      for (int reads = 0; reads < 100 && request.find("\r\n\r\n") == std::string::npos; ++reads) {
+        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(n));
+      }
+      ++requestsRead_;
+    }
+    for (int waits = 0; waits < 3000 && !answerNow_; ++waits) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    constexpr std::string_view kReply =
+        "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+    for (int client : clients) {
+      (void)::send(client, kReply.data(), kReply.size(), MSG_NOSIGNAL);
+      ::close(client);
+    }
+    answered_ = true;
+  }
+
+  LoopbackListener listener_;
+  std::atomic<int> requestsRead_{0};
+  std::atomic<bool> answerNow_{false};
+  std::atomic<bool> answered_{false};
+  std::thread thread_;
+};
+
+TEST(RunLoopTest, EveryFinishedTransferIsHandledWhateverAnotherThrows) {
+  AnswersTogether server;
+  const auto discard = +[](char*, size_t size, size_t count, void*) { return size * count; };
+  std::vector<CurlEasy> transfers;  // outlive the loop, which lets go of them
+  std::vector<std::string> handled;
+  RunLoop loop;
+  for (const std::string name : {"first", "second"}) {
+    CurlEasy& easy = transfers.emplace_back(makeCurlEasy());
+    curl_easy_setopt(easy.get(), CURLOPT_URL, server.url().c_str());
+    curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, discard);
+    // Both handlers throw: whichever libcurl reports first, the other must still run.
+    loop.addTransfer(easy.get(), [&handled, name](CURLcode result) {
+      handled.push_back(name + (result == CURLE_OK ? " ok" : " failed"));
+      throw std::runtime_error(name + "'s handler failed");
+    });
+  }
+  ASSERT_TRUE(loop.runUntil([&] { return server.bothRead(); }, 30.0));
+  server.answer();
+  for (int waits = 0; waits < 3000 && !server.answered(); ++waits) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_THROW(loop.runUntil([&] { return handled.size() == 2; }, 30.0), std::runtime_error);
+  std::sort(handled.begin(), handled.end());
+  EXPECT_EQ(handled, (std::vector<std::string>{"first ok", "second ok"}));
 }
 
 TEST(RunLoopTest, ForeignEventLoopDrivesTransfersTasksAndTimers) {

@@ -21,6 +21,7 @@
 
 #include "base/ascii.h"
 #include "base/exception_barrier.h"
+#include "base/log.h"
 #include "base/translation.h"
 #include "platform/curl_handles.h"
 
@@ -400,7 +401,17 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     }
   }
 
-  void dispatch(BeginEvent&) { sendRequest(std::nullopt); }
+  void dispatch(BeginEvent&) {
+    // Which bounds each request goes out with, so that one left with the strictest by oversight
+    // shows in the diagnostics (and in the tests that read them).
+    const URLExchangeBounds& bounds = request.bounds();
+    const URL& url = request.url();
+    const auto port = url.portUnlessDefault();
+    log("sending " + request.HTTPMethod() + " " + url.scheme() + "://" + url.host() +
+        (port ? ":" + std::to_string(*port) : "") + url.path() + " within the bounds of " +
+        (bounds.name.empty() ? std::string("no named exchange (the strictest)") : bounds.name));
+    sendRequest(std::nullopt);
+  }
 
   void dispatch(SentBodyEvent& e) {
     delegate.didSendBodyData(*owner, e.written, e.total, e.expected);
@@ -444,7 +455,7 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     if (overTimeLimit) {
       fail(loadingError(kURLLoadingTimeLimit,
                         Wording{translatable("the exchange took longer than %1 seconds in all"),
-                                secondsText(request.bounds().totalSeconds.value_or(0))},
+                                secondsText(request.bounds().totalSeconds)},
                         request));
       return;
     }
@@ -452,7 +463,7 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
       fail(loadingError(kURLLoadingReplyTooLarge,
                         Wording{translatable("the reply is larger than %1, the most this request "
                                              "takes"),
-                                sizeText(request.bounds().maxReplyBytes.value_or(0))},
+                                sizeText(request.bounds().maxReplyBytes)},
                         request));
       return;
     }
@@ -499,16 +510,17 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     if (timeoutTimer && loop != nullptr) loop->cancelTimer(*timeoutTimer);
     timeoutTimer.reset();
   }
-  // Seconds left before the idle timeout and before the whole-time limit; absent: no such bound.
+  // Seconds left before the idle timeout (absent when there is none) and before the whole-time
+  // limit (absent before the exchange began).
   std::optional<double> idleLeft() const {
     const double limit = request.timeoutInterval();
     if (limit <= 0) return std::nullopt;
     return limit - std::chrono::duration<double>(loop->clock().now() - lastProgress).count();
   }
   std::optional<double> totalLeft() const {
-    const auto limit = request.bounds().totalSeconds;
-    if (!limit || !exchangeBegan) return std::nullopt;
-    return *limit - std::chrono::duration<double>(loop->clock().now() - *exchangeBegan).count();
+    if (!exchangeBegan) return std::nullopt;
+    return request.bounds().totalSeconds -
+           std::chrono::duration<double>(loop->clock().now() - *exchangeBegan).count();
   }
   // Waits for the nearer of the two bounds, if any.
   void armBounds() {
@@ -612,8 +624,8 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
 
   // Whether `more` body bytes would take the reply over the request's size limit.
   bool overSizeLimit(std::uint64_t more) const {
-    const auto limit = request.bounds().maxReplyBytes;
-    return limit && more > *limit - std::min(*limit, replyBytes);
+    const std::uint64_t limit = request.bounds().maxReplyBytes;
+    return more > limit - std::min(limit, replyBytes);
   }
 
   // Answers false when the bytes are over the size limit: the transfer must end.

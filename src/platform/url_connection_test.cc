@@ -130,6 +130,10 @@ struct Routes {
       response.status = std::stoi(request.matches[1]);
       response.set_content("the service's message", "text/plain");
     });
+    any(R"(/bytes/(\d+))", [this](const httplib::Request& request, httplib::Response& response) {
+      record(request);
+      response.set_content(std::string(std::stoul(request.matches[1]), 'b'), "text/plain");
+    });
     any("/slow", [this](const httplib::Request& request, httplib::Response& response) {
       record(request);
       owner->waitForRelease();
@@ -159,6 +163,8 @@ URLRequest requestFor(const std::string& url, std::string method = "GET",
   request.setHTTPMethod(std::move(method));
   request.setHTTPBody(std::move(body));
   request.setTimeoutInterval(timeout);
+  // Named, and wide enough for what the tests below send and receive.
+  request.setBounds({"connection test", URLRedirectPolicy::kFollow, 16 * 1024 * 1024, 600});
   return request;
 }
 
@@ -459,6 +465,28 @@ TEST(SendSynchronousRequestTest, OutcomesOfOneExchange) {
     EXPECT_EQ(reply.body ? std::optional(text(*reply.body)) : std::nullopt, c.wantBody);
     EXPECT_EQ(reply.error ? reply.error->code : 0, c.wantErrorCode);
   }
+}
+
+// A request that chooses no bounds follows no redirect and reads no more than 1 MiB.
+TEST(SendSynchronousRequestTest, ARequestWithoutBoundsGetsTheStrictest) {
+  struct Case {
+    std::string name, path;
+    long wantErrorCode;
+  };
+  const Case kCases[] = {
+      {"redirect", "/redirect/302", kURLLoadingRedirectRefused},
+      {"1 MiB reply", "/bytes/1048576", 0},
+      {"a byte more", "/bytes/1048577", kURLLoadingReplyTooLarge},
+  };
+  TestServer server;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const SynchronousReply reply =
+        sendSynchronousRequest(URLRequest(*URL::withString(server.url(c.path))));
+    EXPECT_EQ(reply.error ? reply.error->code : 0, c.wantErrorCode)
+        << (reply.error ? reply.error->description : "");
+  }
+  EXPECT_EQ(server.routes.hits("GET /target"), 0);
 }
 
 // ---- TLS ----------------------------------------------------------------------------------------

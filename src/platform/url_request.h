@@ -35,11 +35,17 @@ enum class URLRedirectPolicy {
   kSecureOrSameHost,  // up to 5, to https, or to http on the host the exchange started on
 };
 
-// The bounds of one exchange besides the request's idle timeout. Plain value.
+// The bounds of one exchange besides the request's idle timeout, named after the exchange they
+// were chosen for. A request that chooses none gets the strictest, unnamed: no redirect, a reply of
+// at most 1 MiB, 60 seconds in all. Plain value.
 struct URLExchangeBounds {
-  URLRedirectPolicy redirects = URLRedirectPolicy::kFollow;
-  std::optional<std::uint64_t> maxReplyBytes;  // of the final reply's body; absent: no limit
-  std::optional<double> totalSeconds;          // from start to the reply's end; absent: no limit
+  static constexpr std::uint64_t kStrictestReplyBytes = 1024 * 1024;
+  static constexpr double kStrictestSeconds = 60;
+
+  std::string name;  // the exchange they were chosen for ("token exchange"); empty: none
+  URLRedirectPolicy redirects = URLRedirectPolicy::kNever;
+  std::uint64_t maxReplyBytes = kStrictestReplyBytes;  // of the final reply's body
+  double totalSeconds = kStrictestSeconds;             // from start to the reply's end
 };
 
 class URLRequest {

@@ -6,6 +6,7 @@
 #include "base/translation.h"
 #include "crypto/uuid.h"
 #include "encoding/oauth_url_encoding.h"
+#include "oauth/exchange_bounds.h"
 #include "oauth/token_manager.h"
 #include "platform/url_connection.h"
 #include "platform/user_defaults.h"
@@ -61,6 +62,7 @@ class BrowserSignIn::Flow final : public OATokenManagerDelegate {
         std::make_unique<OATokenManager>(consumer_, std::nullopt, endpoints_.authBase + "/oauth/",
                                          std::nullopt, callback_, this, UserDefaults::inMemory());
     manager_->setTrustedAuthorityFile(endpoints_.trustedAuthorityFile);
+    manager_->setCallBounds(exchange_bounds::userInformation());
     // The call that needs the token: the user information, which also proves the token works.
     manager_->fetchData(endpoints_.userInfoURL(), "POST", OATokenManager::Parameters{},
                         OAFinishOperation::of(&Flow::userInfoReceived));

@@ -108,7 +108,7 @@ TEST_F(ExportControllerFaultsTest, TokenStatusOutside200To299FailsTheSignIn) {
         }
       }
     }
-    EXPECT_EQ(AppSettings().isValid(), c.signedIn);
+    EXPECT_EQ(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid(), c.signedIn);
   }
 }
 
@@ -169,7 +169,7 @@ TEST_F(ExportControllerFaultsTest, SignInWithoutAUsableTokenOrOverPlainHttpFails
     EXPECT_FALSE(controller_->loggedIn());
     EXPECT_EQ(pane().loginButton->title(), "Log In");
     EXPECT_NE(loginAlertCause().find(c.cause), std::string::npos) << loginAlertCause();
-    EXPECT_FALSE(AppSettings().isValid());
+    EXPECT_FALSE(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid());
     EXPECT_EQ(relay.connections(), 0u);  // the password never went out in plain text
   }
 }
@@ -212,7 +212,7 @@ TEST_F(ExportControllerFaultsTest, SignInWithoutAReplyKeepsTheRememberedSignInAn
     startSimulator(adaOptions());
     makeController();
     signIn("ada", "secret pass", /*remember=*/true);
-    ASSERT_TRUE(AppSettings().isValid());
+    ASSERT_TRUE(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid());
 
     if (c.spoil) c.spoil();
     host_.window_ = std::make_shared<Window>("Export");
@@ -221,7 +221,8 @@ TEST_F(ExportControllerFaultsTest, SignInWithoutAReplyKeepsTheRememberedSignInAn
     EXPECT_FALSE(controller_->loggedIn());
     EXPECT_EQ(loginAlertCause(), c.cause);
     EXPECT_TRUE(pane().loginButton->isEnabled());
-    EXPECT_EQ(AppSettings().isValid(), c.stillRemembered);
+    EXPECT_EQ(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid(),
+              c.stillRemembered);
     if (!c.stillRemembered) continue;
     EXPECT_TRUE(logs.contains(", 0"));  // no response at all
 
@@ -321,13 +322,13 @@ TEST_F(ExportControllerFaultsTest, UploadFailuresEndOnTheSheetWithOkAndSettingsU
     if (c.signInRefused) {
       EXPECT_EQ(sheet.informativeText(), "Sign in again, then export again.");
       EXPECT_EQ(pane().loginButton->title(), "Log In");
-      EXPECT_FALSE(AppSettings().isValid());
+      EXPECT_FALSE(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid());
       continue;
     }
     EXPECT_EQ(sheet.informativeText(), "");
     EXPECT_EQ(filesUnder(caseHome.path()), savedBefore);
     // The sign-in is still remembered for the next run.
-    EXPECT_TRUE(AppSettings().isValid());
+    EXPECT_TRUE(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid());
   }
 }
 

@@ -195,7 +195,7 @@ TEST_F(ExportControllerTest, SignInListsBlogsAndRemembersValidCredentials) {
   ASSERT_TRUE(pane().loginButton->performClick());
   EXPECT_FALSE(controller_->loggedIn());
   EXPECT_TRUE(pane().plinthSelect->itemTitles().empty());
-  AppSettings reloaded;
+  AppSettings reloaded(SettingsFile(SettingsFile::defaultFolder()));
   EXPECT_EQ(reloaded.email(), "");
   EXPECT_EQ(reloaded.UID(), "");
   EXPECT_FALSE(reloaded.isValid());
@@ -210,7 +210,7 @@ TEST_F(ExportControllerTest, WithoutRememberOnlyTheUserNameIsKeptAndTheBoxSavesA
     bool saveUID, isValid;
   };
   auto saved = [] {
-    AppSettings s;
+    AppSettings s(SettingsFile(SettingsFile::defaultFolder()));
     return Saved{s.email(), s.UID(), s.saveUID(), s.isValid()};
   };
   auto expectSaved = [&](const Saved& want) {

@@ -3,6 +3,7 @@
 // passes everything else on. What is checked is what the user meets: the alerts and the sheet,
 // what the service received and stored, and what the saved settings hold afterwards.
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <chrono>
 #include <cstdint>
@@ -10,9 +11,11 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "platform/url_connection.h"
 #include "settings/app_settings.h"
 #include "testing/controller_fixture.h"
@@ -232,7 +235,7 @@ TEST_F(ExportControllerTrustTest, RepliesEndAtTheirSizeAndTimeLimits) {
 TEST_F(ExportControllerTrustTest, OnlyARefusalOfTheCredentialsForgetsTheSavedSignIn) {
   makeHostileController();
   signIn("ada", "secret pass", /*remember=*/true);
-  ASSERT_TRUE(AppSettings().isValid());
+  ASSERT_TRUE(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid());
   using Reply = HostileService::Reply;
   struct Case {
     const char* name;
@@ -270,15 +273,68 @@ TEST_F(ExportControllerTrustTest, OnlyARefusalOfTheCredentialsForgetsTheSavedSig
     showPaneAgain();  // the saved sign-in meets the fault
     EXPECT_FALSE(controller_->loggedIn());
     EXPECT_EQ(alertCause(), c.cause);
-    EXPECT_EQ(AppSettings().isValid(), c.kept);
+    EXPECT_EQ(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid(), c.kept);
     if (c.kept) {
       showPaneAgain();  // the fault has passed: the saved sign-in still works
       EXPECT_TRUE(controller_->loggedIn()) << alertCause();
     } else {
       signIn("ada", "secret pass", /*remember=*/true);
-      ASSERT_TRUE(AppSettings().isValid());
+      ASSERT_TRUE(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid());
     }
   }
+}
+
+// Every request the plug-in sends, the browser sign-in's included, goes with the bounds of its own
+// exchange; none is left with the strictest ones by oversight. The diagnostics name them.
+TEST_F(ExportControllerTrustTest, EveryRequestGoesWithTheBoundsOfItsExchange) {
+  const RunLoop::CurrentScope current(loop_);  // as a host makes its main loop current
+  LogCapture log;
+  host_.paths = {writeFile("a.jpg", 1000)};
+  makeController();
+  signIn("ada", "secret pass");
+  ASSERT_TRUE(controller_->loggedIn()) << alertCause();
+  EXPECT_EQ(exportAndWait(), "Your image was succesfully posted.");
+  ASSERT_TRUE(pane().loginButton->performClick());  // out
+
+  // The browser: Plinth's page allows the sign-in and sends the browser back to the loopback.
+  application_.setURLOpener([this](const std::string& page) {
+    httplib::SSLClient auth("127.0.0.1", sim_->authPort());
+    auth.set_ca_cert_path(sim_->caFile().c_str());
+    auth.enable_server_certificate_verification(true);
+    const auto allowed = auth.Post("/oauth/authorize",
+                                   "oauth_token=" + page.substr(page.find("oauth_token=") + 12) +
+                                       "&user=ada&password=secret%20pass&decision=allow",
+                                   "application/x-www-form-urlencoded");
+    if (!allowed || allowed->status != 303) return false;
+    std::smatch back;  // http://127.0.0.1:PORT/marigold/callback?...
+    const std::string location = allowed->get_header_value("Location");
+    if (!std::regex_match(location, back, std::regex(R"(http://127\.0\.0\.1:(\d+)(/.*))"))) {
+      return false;
+    }
+    httplib::Client loopback("127.0.0.1", std::stoi(back[1].str()));
+    return static_cast<bool>(loopback.Get(back[2].str()));
+  });
+  ASSERT_TRUE(pane().browserLoginButton->performClick());
+  loop_.runUntil([&] { return controller_->loggedIn(); }, 30.0);
+  ASSERT_TRUE(controller_->loggedIn()) << alertCause();
+
+  std::vector<std::string> sent;  // "METHOD PATH: BOUNDS"
+  const std::regex line(R"(sending (\S+) https?://[^/]+(\S*) within the bounds of (.*))");
+  for (const std::string& text : log.lines()) {
+    if (std::smatch m; std::regex_match(text, m, line)) {
+      sent.push_back(m[1].str() + " " + m[2].str() + ": " + m[3].str());
+    }
+  }
+  const std::vector<std::string> want = {
+      "POST /oauth/access_token: token exchange",
+      "POST /v2/user/info: user information",
+      "POST /v2/blog/ada-photos.plinth.example/post: photo post",
+      "POST /oauth/request_token: token exchange",
+      "POST /oauth/access_token: token exchange",
+      "POST /v2/user/info: user information",
+      "POST /v2/user/info: user information",
+  };
+  EXPECT_EQ(sent, want);
 }
 
 }  // namespace

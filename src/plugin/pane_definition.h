@@ -26,9 +26,9 @@ static_assert(config::kMaxPostBytes == 5 * 1024 * 1024 && config::kMaxPostPhotos
               "the notices above name the service's limits");
 
 // Loads the pane into `controller` and sends it awakeFromNib. The settings model keeps its
-// settings in `settingsFile` (by default the user's folder); a remembered secret goes to the
-// desktop keyring when there is one and `useDesktopKeyring` allows it, else to that file.
-void loadPaneDefinition(KZExportController& controller, SettingsFile settingsFile = SettingsFile(),
+// settings in `settingsFile`; a remembered secret goes to the desktop keyring when there is one
+// and `useDesktopKeyring` allows it, else to that file.
+void loadPaneDefinition(KZExportController& controller, SettingsFile settingsFile,
                         bool useDesktopKeyring = true);
 
 }  // namespace marigold

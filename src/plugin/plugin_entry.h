@@ -36,11 +36,14 @@ struct PluginServices {
   Application& application;
   RunLoop& runLoop;        // the main thread's loop
   std::string bundlePath;  // the module's own path
-  // Where the plug-in keeps its settings file; empty: the user's own folder (~/Library/Fernhill).
-  // A host that must not change the user's saved sign-in hands over a folder of its own.
+  // Where the plug-in keeps its settings file; empty: the user's own folder
+  // ($XDG_CONFIG_HOME/marigold, see SettingsFile::defaultFolder), which the plug-in then resolves.
+  // A host that must not change the user's saved sign-in hands over a folder of its own; a host
+  // that has resolved the user's folder already hands that over.
   std::string settingsFolder = {};
-  // When set, the settings file lives only in this memory, which the host shares (and
-  // settingsFolder is not used): a host's working copy of the saved sign-in that no disk holds.
+  // When set, the settings file lives only in this memory, which the host shares (settingsFolder
+  // then names the folder it stands for, in messages): a host's working copy of the saved sign-in
+  // that no disk holds.
   std::shared_ptr<SettingsFile::Stored> settingsInMemory = {};
   ServiceConfiguration service = {};
   // Where the plug-in's diagnostic lines go while it lives; null: wherever the host's go.

@@ -35,7 +35,7 @@ class AppSettings {
   // file leaves the defaults (empty texts, both flags false). "modelLoaded" goes to `post` (none
   // is posted without one). With `secrets`, a remembered sign-in's secret is looked up there; a
   // keyring that could not be read leaves it empty and loadFailure() says why.
-  explicit AppSettings(SettingsFile file = SettingsFile(), NotificationPoster post = nullptr,
+  explicit AppSettings(SettingsFile file, NotificationPoster post = nullptr,
                        std::shared_ptr<SecretStore> secrets = nullptr);
   AppSettings(const AppSettings&) = delete;
   AppSettings& operator=(const AppSettings&) = delete;

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <functional>
 
-#include "platform/atomic_file.h"
 #include "base/log.h"
+#include "platform/atomic_file.h"
 #include "testing/temporary_home.h"
 
 namespace marigold {
@@ -49,7 +49,7 @@ TEST(AppSettingsTest, RoundTripAcrossTwoModels) {
   auto post = [&](std::string name, const void* sender) { posted.emplace_back(name, sender); };
   LogCapture log;
   {
-    AppSettings first(SettingsFile(), post);
+    AppSettings first(SettingsFile(SettingsFile::defaultFolder()), post);
     EXPECT_EQ(log.lines(), std::vector<std::string>{"initialising model"});
     EXPECT_EQ(first.email(), "");
     EXPECT_FALSE(first.saveUID() || first.isValid() || first._prefs());
@@ -66,7 +66,7 @@ TEST(AppSettingsTest, RoundTripAcrossTwoModels) {
   EXPECT_TRUE(log.contains("settings written"));
   EXPECT_FALSE(anyFileHolds(home.path(), "s3cret"));
 
-  AppSettings second(SettingsFile(), post);
+  AppSettings second(SettingsFile(SettingsFile::defaultFolder()), post);
   EXPECT_EQ(second.UID(), "s3cret \"&<pass>");
   EXPECT_EQ(second.email(), "someone@example.org");
   EXPECT_TRUE(second.saveUID());
@@ -107,8 +107,8 @@ TEST(AppSettingsTest, StoredFlagsReadAsOneByteIntegers) {
       stored.emplace("saveUID", *c.stored);
       stored.emplace("isValid", *c.stored);
     }
-    ASSERT_FALSE(SettingsFile().save(stored));
-    AppSettings model;
+    ASSERT_FALSE(SettingsFile(SettingsFile::defaultFolder()).save(stored));
+    AppSettings model(SettingsFile(SettingsFile::defaultFolder()));
     EXPECT_EQ(model.saveUID(), c.want) << (c.stored ? c.stored->toXML() : "absent");
     EXPECT_EQ(model.isValid(), c.want);
     EXPECT_EQ(model.email(), "e");
@@ -119,13 +119,13 @@ TEST(AppSettingsTest, StoredFlagsReadAsOneByteIntegers) {
 TEST(AppSettingsTest, FailedSaveKeepsThePreviousFileAndSaysSo) {
   TemporaryHome home;
   {
-    AppSettings model;
+    AppSettings model(SettingsFile(SettingsFile::defaultFolder()));
     model.setEmail("old@example.org");
     model.setUID("old password");
     model.setSaveUID(true);
     ASSERT_TRUE(model.refresh());
   }
-  SettingsFile failing;
+  SettingsFile failing(SettingsFile::defaultFolder());
   bool plainSeen = false;
   failing.setBeforeReplace([&](const std::filesystem::path&) {
     plainSeen = anyFileHolds(home.path(), "new password");
@@ -143,7 +143,7 @@ TEST(AppSettingsTest, FailedSaveKeepsThePreviousFileAndSaysSo) {
   EXPECT_FALSE(log.contains("settings written"));
   EXPECT_EQ(model.UID(), "new password");  // the model follows the fields regardless
 
-  AppSettings reloaded;
+  AppSettings reloaded(SettingsFile(SettingsFile::defaultFolder()));
   EXPECT_EQ(reloaded.email(), "old@example.org");
   EXPECT_EQ(reloaded.UID(), "old password");
 }
@@ -154,13 +154,13 @@ void expectFailedSaveKeepsTheOldFile(
     const std::function<std::function<void()>(const std::filesystem::path&)>& blocked) {
   TemporaryHome home;
   {
-    AppSettings model;
+    AppSettings model(SettingsFile(SettingsFile::defaultFolder()));
     model.setEmail("old@example.org");
     model.setUID("old password");
     model.setSaveUID(true);
     ASSERT_TRUE(model.refresh());
   }
-  AppSettings model;
+  AppSettings model(SettingsFile(SettingsFile::defaultFolder()));
   model.setUID("new password");
   LogCapture log;
   bool saved = true;
@@ -174,7 +174,7 @@ void expectFailedSaveKeepsTheOldFile(
   EXPECT_TRUE(log.contains("PckgSettings")) << "the reason names the file";
   EXPECT_FALSE(log.contains("settings written"));
   EXPECT_FALSE(anyFileHolds(home.path(), "new password"));
-  AppSettings reloaded;
+  AppSettings reloaded(SettingsFile(SettingsFile::defaultFolder()));
   EXPECT_EQ(reloaded.UID(), "old password");
   EXPECT_EQ(reloaded.email(), "old@example.org");
 }
@@ -209,14 +209,14 @@ TEST(AppSettingsTest, WriteFailingForLackOfRoomFailsTheSaveAndKeepsTheFile) {
 
 TEST(AppSettingsTest, WithoutViewsTheModelSavesItsOwnValues) {
   TemporaryHome home;
-  AppSettings model;
+  AppSettings model(SettingsFile(SettingsFile::defaultFolder()));
   model.setEmail("a@b.org");
   model.setUID("pw");
   model.setSaveUID(true);
   model.setInitialFieldValue();  // nothing attached, nothing to show, nobody to tell
   model.fieldsEnabled(false);
   ASSERT_TRUE(model.refresh());
-  AppSettings again;
+  AppSettings again(SettingsFile(SettingsFile::defaultFolder()));
   EXPECT_EQ(again.email(), "a@b.org");
   EXPECT_EQ(again.UID(), "pw");
   EXPECT_TRUE(again.saveUID());
@@ -229,12 +229,12 @@ TEST(AppSettingsTest, WithoutViewsTheModelSavesItsOwnValues) {
   }
   EXPECT_FALSE(again.email_fld());
   ASSERT_TRUE(again.refresh());
-  EXPECT_EQ(AppSettings().UID(), "pw");
+  EXPECT_EQ(AppSettings(SettingsFile(SettingsFile::defaultFolder())).UID(), "pw");
 }
 
 TEST(AppSettingsTest, FieldsEnabledTouchesTheThreeInputsOnly) {
   TemporaryHome home;
-  AppSettings model;
+  AppSettings model(SettingsFile(SettingsFile::defaultFolder()));
   Pane pane;
   pane.attach(model);
   for (bool enabled : {false, true, false}) {
@@ -248,9 +248,11 @@ TEST(AppSettingsTest, FieldsEnabledTouchesTheThreeInputsOnly) {
 
 TEST(AppSettingsTest, DamagedFileGivesTheDefaults) {
   TemporaryHome home;
-  std::filesystem::create_directories(SettingsFile().encryptedPath().parent_path());
-  std::ofstream(SettingsFile().encryptedPath(), std::ios::binary) << std::string(48, '\x7f');
-  AppSettings model;
+  std::filesystem::create_directories(
+      SettingsFile(SettingsFile::defaultFolder()).encryptedPath().parent_path());
+  std::ofstream(SettingsFile(SettingsFile::defaultFolder()).encryptedPath(), std::ios::binary)
+      << std::string(48, '\x7f');
+  AppSettings model(SettingsFile(SettingsFile::defaultFolder()));
   EXPECT_EQ(model.email(), "");
   EXPECT_EQ(model.UID(), "");
   EXPECT_FALSE(model.saveUID() || model.isValid() || model._prefs() || model.logged_in());

@@ -47,6 +47,10 @@ std::optional<std::string> moveWithoutReplacing(const std::filesystem::path& fro
   return std::nullopt;
 }
 
+bool holdsSettings(const SettingsFile& file) {
+  return present(file.encryptedPath()) || present(file.leftoverPlainPath());
+}
+
 // Moves the settings of the former folder into `folder`. Absent when `folder` is now the one to
 // use; otherwise why the former folder stays in use.
 std::optional<std::string> moveFormerSettings(const SettingsFile& former,
@@ -54,14 +58,19 @@ std::optional<std::string> moveFormerSettings(const SettingsFile& former,
   if (auto failure = makePrivateFolder(folder)) {
     return "the folder " + folder.string() + " cannot be made (" + failure->description + ")";
   }
+  // The lock is on the folder that stays: the former one goes once it is empty, and a process
+  // waiting for a lock on it would find it gone.
   Error lockError;
+  const auto lock = FolderLock::acquire(folder, FolderLock::Mode::kExclusive, &lockError);
+  if (!lock) return lockError.description;
+  // Another process may have moved the settings while this one waited: they are here now.
+  if (!holdsSettings(former)) return std::nullopt;
+  // A save in the former folder (by a process that could not use this one) ends first.
   const auto formerLock = FolderLock::acquire(former.encryptedPath().parent_path(),
                                               FolderLock::Mode::kExclusive, &lockError);
   if (!formerLock) return lockError.description;
-  const auto lock = FolderLock::acquire(folder, FolderLock::Mode::kExclusive, &lockError);
-  if (!lock) return lockError.description;
   const SettingsFile settings(folder);
-  if (present(settings.encryptedPath()) || present(settings.leftoverPlainPath())) {
+  if (holdsSettings(settings)) {
     log("settings in " + former.encryptedPath().parent_path().string() +
         " left alone: " + folder.string() + " has settings of its own");
     return std::nullopt;
@@ -101,7 +110,7 @@ std::filesystem::path SettingsFile::formerFolder() { return expandTilde("~/Libra
 std::filesystem::path SettingsFile::defaultFolder() {
   const std::filesystem::path folder = configurationFolder();
   const SettingsFile former(formerFolder());
-  if (!present(former.encryptedPath()) && !present(former.leftoverPlainPath())) return folder;
+  if (!holdsSettings(former)) return folder;
   if (auto problem = moveFormerSettings(former, folder)) {
     log("settings kept in " + formerFolder().string() + ": " + *problem);
     return formerFolder();

@@ -28,10 +28,13 @@ class SettingsFile {
   // support folder "~/Library/Fernhill" is moved there first, once, and the folders it leaves empty
   // are removed; when it cannot be moved (the configuration folder cannot be made, say) the former
   // folder is answered, so the saved sign-in is still used where it is. The reason is logged.
+  // The move is made under a lock on the configuration folder, so that of two processes that find
+  // the former folder at once, one moves it and the other then reads the moved file. It may move
+  // files: a host resolves the folder once, at start, and hands it on.
   static std::filesystem::path defaultFolder();
   static std::filesystem::path formerFolder();  // ~/Library/Fernhill
 
-  explicit SettingsFile(std::filesystem::path folder = defaultFolder());
+  explicit SettingsFile(std::filesystem::path folder);
 
   // What a settings folder holds: the encrypted file and an older version's plain list, each
   // absent when there is none.
@@ -42,8 +45,7 @@ class SettingsFile {
   };
   // A settings file kept in `memory`, which the caller shares: loads read it, saves replace it,
   // nothing touches a disk. Messages and paths name `shownFolder`, the folder it stands for.
-  static SettingsFile inMemory(std::shared_ptr<Stored> memory,
-                               std::filesystem::path shownFolder = defaultFolder());
+  static SettingsFile inMemory(std::shared_ptr<Stored> memory, std::filesystem::path shownFolder);
 
   std::filesystem::path encryptedPath() const;      // <folder>/PckgSettings
   std::filesystem::path leftoverPlainPath() const;  // <folder>/settings.plist

@@ -65,11 +65,11 @@ void writeFile(const std::filesystem::path& path, std::string_view content) {
 
 TEST(SettingsFileTest, SavedSettingsLoadInAFreshFileObject) {
   TemporaryHome home;
-  SettingsFile file;
+  SettingsFile file(SettingsFile::defaultFolder());
   EXPECT_EQ(file.encryptedPath(), home.path() / ".config" / "marigold" / "PckgSettings");
   EXPECT_FALSE(file.load());  // first run: nothing stored yet
   ASSERT_FALSE(file.save(credentials(kPassword)));
-  EXPECT_EQ(SettingsFile().load(), credentials(kPassword));
+  EXPECT_EQ(SettingsFile(SettingsFile::defaultFolder()).load(), credentials(kPassword));
   EXPECT_EQ(folderContents(file.encryptedPath().parent_path()),
             std::vector<std::string>{"PckgSettings"});
   EXPECT_EQ(modeOf(file.encryptedPath()), 0600u);
@@ -95,7 +95,7 @@ TEST(SettingsFileTest, FileEncryptedFromAPlainListByTheFileOperationLoads) {
                   {"saveUID", PropertyList("1")}};
   for (const auto& list : lists) {
     TemporaryHome home;
-    SettingsFile file;
+    SettingsFile file(SettingsFile::defaultFolder());
     std::filesystem::create_directories(file.encryptedPath().parent_path());
     const auto plain = home.path() / "plain.plist";
     writeFile(plain, list);
@@ -139,20 +139,20 @@ TEST(SettingsFileTest, DamagedOrForeignFilesGiveNoSettings) {
   };
   for (const auto& c : cases) {
     TemporaryHome home;
-    SettingsFile file;
+    SettingsFile file(SettingsFile::defaultFolder());
     std::filesystem::create_directories(file.encryptedPath().parent_path());
     writeFile(file.encryptedPath(), c.content);
     EXPECT_FALSE(file.load()) << c.name;
   }
   TemporaryHome home;
-  SettingsFile file;
+  SettingsFile file(SettingsFile::defaultFolder());
   std::filesystem::create_directories(file.encryptedPath());  // a folder where the file should be
   EXPECT_FALSE(file.load());
 }
 
 TEST(SettingsFileTest, LeftoverPlainListIsReadOnceAndDeleted) {
   TemporaryHome home;
-  SettingsFile file;
+  SettingsFile file(SettingsFile::defaultFolder());
   std::filesystem::create_directories(file.leftoverPlainPath().parent_path());
   writeFile(file.leftoverPlainPath(), PropertyList(credentials("left over")).toXML() + "   ");
   EXPECT_EQ(file.load(), credentials("left over"));
@@ -169,7 +169,7 @@ TEST(SettingsFileTest, LeftoverPlainListIsReadOnceAndDeleted) {
 
 TEST(SettingsFileTest, NoPlainPasswordOnDiskWhileSaving) {
   TemporaryHome home;
-  SettingsFile file;
+  SettingsFile file(SettingsFile::defaultFolder());
   int checks = 0;
   file.setBeforeReplace([&](const std::filesystem::path& temporary) {
     ++checks;
@@ -193,13 +193,13 @@ TEST(SettingsFileTest, NoPlainPasswordOnDiskWhileSaving) {
 
 TEST(SettingsFileTest, SaveFailingHalfWayKeepsThePreviousFile) {
   TemporaryHome home;
-  SettingsFile file;
+  SettingsFile file(SettingsFile::defaultFolder());
   ASSERT_FALSE(file.save(credentials("first")));
   file.setBeforeReplace([](const std::filesystem::path&) { return false; });
   const auto failure = file.save(credentials("second"));
   ASSERT_TRUE(failure);
   EXPECT_NE(failure->description.find("PckgSettings"), std::string::npos) << failure->description;
-  EXPECT_EQ(SettingsFile().load(), credentials("first"));
+  EXPECT_EQ(SettingsFile(SettingsFile::defaultFolder()).load(), credentials("first"));
   EXPECT_EQ(folderContents(file.encryptedPath().parent_path()),
             std::vector<std::string>{"PckgSettings"});
 }
@@ -207,7 +207,7 @@ TEST(SettingsFileTest, SaveFailingHalfWayKeepsThePreviousFile) {
 TEST(SettingsFileTest, UncreatableFolderIsReported) {
   TemporaryHome home;
   writeFile(home.path() / ".config", "a file where the folder should be");
-  const auto failure = SettingsFile().save(credentials(kPassword));
+  const auto failure = SettingsFile(SettingsFile::defaultFolder()).save(credentials(kPassword));
   ASSERT_TRUE(failure);
   EXPECT_NE(failure->description.find("creating the settings folder"), std::string::npos);
   EXPECT_EQ(filesHolding(home.path(), kPassword), std::vector<std::string>{});
@@ -299,7 +299,7 @@ void runAndKill(Work work, std::optional<std::chrono::microseconds> delay) {
 // nothing in the folder holds the password in plain text.
 void expectOldOrNew(const std::filesystem::path& home, const std::vector<std::string>& passwords) {
   const auto folder = home / ".config" / "marigold";
-  const auto loaded = SettingsFile().load();
+  const auto loaded = SettingsFile(SettingsFile::defaultFolder()).load();
   ASSERT_TRUE(loaded) << "the settings file is damaged";
   bool known = false;
   for (const auto& password : passwords) known = known || *loaded == credentials(password);
@@ -314,10 +314,10 @@ void expectOldOrNew(const std::filesystem::path& home, const std::vector<std::st
 
 TEST(SettingsFileTest, SaveKilledJustBeforeTheReplacementKeepsTheOldFile) {
   TemporaryHome home;
-  ASSERT_FALSE(SettingsFile().save(credentials("old password")));
+  ASSERT_FALSE(SettingsFile(SettingsFile::defaultFolder()).save(credentials("old password")));
   runAndKill(
       [] {
-        SettingsFile file;
+        SettingsFile file(SettingsFile::defaultFolder());
         file.setBeforeReplace([](const std::filesystem::path&) {
           ::raise(SIGKILL);  // the new file is complete and on the disk, not yet in place
           return true;
@@ -327,21 +327,21 @@ TEST(SettingsFileTest, SaveKilledJustBeforeTheReplacementKeepsTheOldFile) {
       std::nullopt);
   EXPECT_EQ(folderContents(home.path() / ".config" / "marigold").size(), 2u)
       << "the killed save leaves its temporary file";
-  EXPECT_EQ(SettingsFile().load(), credentials("old password"));
+  EXPECT_EQ(SettingsFile(SettingsFile::defaultFolder()).load(), credentials("old password"));
   expectOldOrNew(home.path(), {"old password"});
 }
 
 TEST(SettingsFileTest, SaveKilledAtRandomPointsLeavesOldOrNewSettings) {
   TemporaryHome home;
   const std::vector<std::string> passwords = {"old password", "new password A", "new password B"};
-  ASSERT_FALSE(SettingsFile().save(credentials(passwords[0])));
+  ASSERT_FALSE(SettingsFile(SettingsFile::defaultFolder()).save(credentials(passwords[0])));
   std::mt19937 random(20261207);  // fixed seed: the same kill points on every run
   std::uniform_int_distribution<int> delay(0, 15000);
   for (int round = 0; round < 40; ++round) {
     SCOPED_TRACE(round);
     runAndKill(
         [&] {
-          const SettingsFile file;
+          const SettingsFile file(SettingsFile::defaultFolder());
           for (int i = 0; i < 100000; ++i) (void)file.save(credentials(passwords[1 + i % 2]));
         },
         std::chrono::microseconds(delay(random)));

@@ -1,6 +1,8 @@
 // The loadable module's one export.
 #include "plugin/plugin_entry.h"
 
+#include <filesystem>
+
 #include "plugin/export_controller.h"
 #include "plugin/pane_definition.h"
 
@@ -20,10 +22,12 @@ std::unique_ptr<ExportPluginProtocol> createPlugin(ExportImageProtocol& exportMa
           ConsumerCredentials::fromConfiguration(
               {service.consumerKey, service.consumerSecret, service.configurationHome}),
           services.log, services.postEnded, services.uploadProgressed});
+  const std::filesystem::path folder = services.settingsFolder.empty()
+                                           ? SettingsFile::defaultFolder()
+                                           : std::filesystem::path(services.settingsFolder);
   SettingsFile settings = services.settingsInMemory
-                              ? SettingsFile::inMemory(services.settingsInMemory)
-                          : services.settingsFolder.empty() ? SettingsFile()
-                                                            : SettingsFile(services.settingsFolder);
+                              ? SettingsFile::inMemory(services.settingsInMemory, folder)
+                              : SettingsFile(folder);
   loadPaneDefinition(*controller, std::move(settings), services.useDesktopKeyring);
   return controller;
 }
