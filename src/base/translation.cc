@@ -38,7 +38,8 @@ void chooseLanguagesWithoutTheLocale() {
   const std::string_view chosen = chosenMessagesLocale();
   if (chosen.empty() || chosen == "C" || chosen == "POSIX") return;
   std::string languages(variable("LANGUAGE"));
-  languages += (languages.empty() ? "" : ":") + std::string(chosen);
+  if (!languages.empty()) languages += ':';
+  languages.append(chosen);
   if (std::setlocale(LC_MESSAGES, "C.UTF-8") != nullptr) {
     ::setenv("LANGUAGE", languages.c_str(), 1);
   }

@@ -407,9 +407,13 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     const URLExchangeBounds& bounds = request.bounds();
     const URL& url = request.url();
     const auto port = url.portUnlessDefault();
-    log("sending " + request.HTTPMethod() + " " + url.scheme() + "://" + url.host() +
-        (port ? ":" + std::to_string(*port) : "") + url.path() + " within the bounds of " +
-        (bounds.name.empty() ? std::string("no named exchange (the strictest)") : bounds.name));
+    std::string line = "sending ";
+    line.append(request.HTTPMethod()).append(" ").append(url.scheme()).append("://");
+    line.append(url.host());
+    if (port) line.append(":").append(std::to_string(*port));
+    line.append(url.path()).append(" within the bounds of ");
+    line.append(bounds.name.empty() ? "no named exchange (the strictest)" : bounds.name);
+    log(line);
     sendRequest(std::nullopt);
   }
 
