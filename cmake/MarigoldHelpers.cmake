@@ -7,17 +7,17 @@ target_compile_options(marigold_warnings INTERFACE -Wall -Wextra -Wpedantic -Wsh
 if(MARIGOLD_WERROR)
   target_compile_options(marigold_warnings INTERFACE -Werror)
 endif()
+if(MARIGOLD_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # GCC's analysis of values used before they are set misfires on instrumented code (inside
+  # libstdc++'s <regex>, which cpp-httplib includes); the plain build keeps the warning.
+  target_compile_options(marigold_warnings INTERFACE -Wno-maybe-uninitialized)
+endif()
 
 add_library(marigold_sanitize INTERFACE)
 if(MARIGOLD_SANITIZE)
   target_compile_options(marigold_sanitize INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(marigold_sanitize INTERFACE -fsanitize=address,undefined)
-  # GCC's analysis of values used before they are set misfires on instrumented code (inside
-  # libstdc++'s <regex>, which cpp-httplib includes); the plain build keeps the warning.
-  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    target_compile_options(marigold_sanitize INTERFACE -Wno-maybe-uninitialized)
-  endif()
 endif()
 if(MARIGOLD_FUZZ)
   # Coverage instrumentation for libFuzzer in every library the fuzzers link.
