@@ -292,8 +292,8 @@ TEST_F(PreparedPrivacyTest, PngChunksTiffTagsAndHeicItems) {
   withExiv2(png, plant);
   // A tEXt chunk of an editor's own, before the end.
   std::string bytes = readFile(png);
-  const std::string text = "Location\0Montmartre";
-  std::string chunk = "tEXt" + std::string(text.data(), 18);
+  const std::string text("Location\0Montmartre", 18);
+  std::string chunk = "tEXt" + text;
   std::uint32_t crc = 0xFFFFFFFFu;
   for (unsigned char c : chunk) {
     crc ^= c;
