@@ -232,7 +232,9 @@ bool isHeifFile(const Reader& r) {
 }  // namespace
 
 std::optional<ImageFormat> sniffFormat(ByteView firstBytes) {
-  const Reader r(firstBytes);
+  // Only the first kSniffBytes decide, whatever follows: a caller that reads no more than those
+  // gets the verdict of one that reads the whole file (a HEIC's brand list may run on).
+  const Reader r(firstBytes.first(std::min(firstBytes.size(), kSniffBytes)));
   if (r.matches(0, "\xFF\xD8\xFF")) return ImageFormat::kJPEG;
   if (r.matches(0, "\x89PNG\r\n\x1a\n")) return ImageFormat::kPNG;
   if (r.matches(0, "GIF87a") || r.matches(0, "GIF89a")) return ImageFormat::kGIF;
