@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   for (MetadataChoice choice : {MetadataChoice::kRemoveLocation, MetadataChoice::kKeepLocation,
                                 MetadataChoice::kRemoveAll}) {
-    const SourceMetadata metadata = SourceMetadata::read(path, ImageFormat::kJPEG, choice);
+    const SourceMetadata metadata = SourceMetadata::read(path, ImageFormat::kJPEG, choice, {});
     MetadataOutcome outcome;
     try {
       outcome = applyMetadata(metadata,

@@ -1,14 +1,12 @@
 #include "imaging/photo_metadata.h"
 
 #include <exiv2/exiv2.hpp>
-#include <fstream>
 #include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
 
 #include "base/translation.h"
-#include "imaging/gif_blocks.h"
 #include "imaging/metadata_policy.h"
 #include "imaging/vips_image.h"
 
@@ -89,16 +87,11 @@ bool anyRevealsLocation(const Data& data) {
   return false;
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void decodeXmp(Metadata& metadata, const std::string& packet) {
+void decodeXmp(Metadata& metadata, std::string_view packet) {
   if (packet.empty()) return;
   bool parsed = false;
   try {
-    parsed = Exiv2::XmpParser::decode(metadata.xmp, packet) == 0;
+    parsed = Exiv2::XmpParser::decode(metadata.xmp, std::string(packet)) == 0;
   } catch (const std::exception&) {
   }
   if (!parsed) {
@@ -111,10 +104,10 @@ void decodeXmp(Metadata& metadata, const std::string& packet) {
 // it does not open (HEIC, when exiv2 is built without it) and of files whose other metadata is
 // beyond exiv2; a GIF's XMP is in a block of its own. A block that cannot be parsed is named in
 // `leftOut`.
-void readSource(const std::string& path, ImageFormat type, Metadata& metadata) {
+void readSource(const std::string& path, ImageFormat type, std::string_view gifXmp,
+                Metadata& metadata) {
   if (type == ImageFormat::kGIF) {
-    const std::string bytes = readFile(path);
-    if (auto layout = gifLayout(asBytes(bytes))) decodeXmp(metadata, layout->xmp);
+    decodeXmp(metadata, gifXmp);
     return;
   }
   bool read = false;
@@ -271,10 +264,10 @@ SourceMetadata& SourceMetadata::operator=(SourceMetadata&&) noexcept = default;
 SourceMetadata::~SourceMetadata() = default;
 
 SourceMetadata SourceMetadata::read(const std::string& path, ImageFormat type,
-                                    MetadataChoice choice) {
+                                    MetadataChoice choice, std::string_view gifXmp) {
   startExiv2();
   auto data = std::make_unique<Data>();
-  readSource(path, type, *data);
+  readSource(path, type, gifXmp, *data);
   data->location = anyRevealsLocation(data->exif) || anyRevealsLocation(data->xmp) ||
                    anyRevealsLocation(data->iptc);
   // Only what the choice keeps is held, so that nothing else can reach a prepared file.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/bytes.h"
@@ -24,8 +25,10 @@ void startExiv2();
 class SourceMetadata {
  public:
   // Reads what `choice` may keep of the file at `path`, a photo of type `type` (with kRemoveAll
-  // only whether it tells a location).
-  static SourceMetadata read(const std::string& path, ImageFormat type, MetadataChoice choice);
+  // only whether it tells a location). A GIF's metadata is its XMP block, which the caller has
+  // already found among its blocks: `gifXmp` (the file is not read again); empty for other types.
+  static SourceMetadata read(const std::string& path, ImageFormat type, MetadataChoice choice,
+                             std::string_view gifXmp);
   SourceMetadata(SourceMetadata&&) noexcept;
   SourceMetadata& operator=(SourceMetadata&&) noexcept;
   ~SourceMetadata();

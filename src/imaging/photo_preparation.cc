@@ -67,39 +67,38 @@ std::string preparationKey(const PreparationOptions& options, ImageFormat type,
   return key;
 }
 
-// The whole file, read at once by its size.
+// The whole file, read at once into a buffer of its size; a file that grew since it was looked at
+// is read on to its end.
 Bytes readBytes(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw std::runtime_error(tr("cannot be read: %1", {systemError(errno)}));
-  Bytes bytes;
+  const auto fail = [fd] {
+    const int error = errno;
+    ::close(fd);
+    return std::runtime_error(tr("cannot be read: %1", {systemError(error)}));
+  };
   struct stat status {};
-  if (::fstat(fd, &status) == 0 && status.st_size > 0) {
-    bytes.reserve(static_cast<std::size_t>(status.st_size));
-  }
-  std::uint8_t chunk[1 << 16];
-  for (;;) {
-    const std::size_t room = bytes.capacity() - bytes.size();
-    const std::size_t at = bytes.size();
-    if (room > 0) {
-      bytes.resize(at + room);
-      const ssize_t n = ::read(fd, bytes.data() + at, room);
-      bytes.resize(at + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-      if (n > 0) continue;
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) break;
-    }
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);  // grown since it was looked at
+  if (::fstat(fd, &status) != 0) throw fail();
+  Bytes bytes(static_cast<std::size_t>(std::max<off_t>(status.st_size, 0)));
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n < 0) break;
-      ::close(fd);
-      return bytes;
-    }
-    bytes.insert(bytes.end(), chunk, chunk + n);
+    if (n < 0) throw fail();
+    if (n == 0) break;  // shrunk since it was looked at
+    filled += static_cast<std::size_t>(n);
   }
-  const int error = errno;
+  bytes.resize(filled);
+  std::uint8_t more[1 << 14];
+  for (;;) {
+    const ssize_t n = ::read(fd, more, sizeof more);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw fail();
+    if (n == 0) break;
+    bytes.insert(bytes.end(), more, more + n);
+  }
   ::close(fd);
-  throw std::runtime_error(tr("cannot be read: %1", {systemError(error)}));
+  return bytes;
 }
 
 // A new file only we can read; an existing file is never overwritten.
@@ -172,8 +171,9 @@ class PhotoJob {
       // rest with a mere warning: the file's own count is the one that must be kept.
       sourceFrames_ = static_cast<std::size_t>(header_.pages);
       if (header_.type == ImageFormat::kGIF) {
-        if (const std::optional<GifLayout> layout = gifLayout(readBytes(photo_.source))) {
+        if (std::optional<GifLayout> layout = gifLayout(readBytes(photo_.source))) {
           sourceFrames_ = std::max(sourceFrames_, layout->frames);
+          gifXmp_ = std::move(layout->xmp);
         }
       }
       // A photo whose decode alone would take more memory than the whole preparation may is
@@ -419,7 +419,7 @@ class PhotoJob {
   // What the source carries, read once for every size tried.
   const SourceMetadata& metadata() {
     if (!metadata_) {
-      metadata_ = SourceMetadata::read(photo_.source, header_.type, options_.metadata);
+      metadata_ = SourceMetadata::read(photo_.source, header_.type, options_.metadata, gifXmp_);
     }
     return *metadata_;
   }
@@ -593,6 +593,7 @@ class PhotoJob {
   PreparedPhoto probed_;  // as the header described it, before any preparation
   PhotoHeader header_;
   std::size_t sourceFrames_ = 1;
+  std::string gifXmp_;  // a GIF's XMP packet, taken from its blocks when its frames are counted
   bool lenient_ = false;
   fs::path pathStem_;
   std::vector<std::uint8_t> candidate_;
