@@ -2,7 +2,7 @@
 #   make demo    build and run the demo against the embedded simulator
 #   make test    build and run the whole test suite
 #   make bench   build and run the benchmarks (Release)
-#   make fuzz    build the libFuzzer targets with clang and run each for FUZZ_SECONDS
+#   make fuzz    build the libFuzzer targets with clang and run each for FUZZ_SECONDS, JOBS at once
 #   make screenshots  draw the graphical host's screenshots (offscreen) into docs/screenshots/
 #   make package the Debian package from an -O2 build with Debian's hardening flags, checked
 #                by lintian for missing hardening (build-package/marigold_*.deb)
@@ -55,7 +55,7 @@ fuzz: bootstrap
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DMARIGOLD_FUZZ=ON -DMARIGOLD_SANITIZE=ON \
 	  -DMARIGOLD_BENCH=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzzers
-	@scripts/run-fuzzers build-fuzz/fuzz $(FUZZ_SECONDS)
+	@JOBS=$(JOBS) scripts/run-fuzzers build-fuzz/fuzz $(FUZZ_SECONDS)
 
 screenshots: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target screenshots
