@@ -22,9 +22,8 @@ void checkInert(std::string_view shown, bool lineBreaksKept) {
     }
   }
   // The bidirectional controls, in UTF-8.
-  for (const std::string_view mark :
-       {"\u202a", "\u202b", "\u202c", "\u202d", "\u202e", "\u2066", "\u2067", "\u2068", "\u2069",
-        "\u200e", "\u200f", "\u061c"}) {
+  for (const std::string_view mark : {"\u202a", "\u202b", "\u202c", "\u202d", "\u202e", "\u2066",
+                                      "\u2067", "\u2068", "\u2069", "\u200e", "\u200f", "\u061c"}) {
     if (shown.find(mark) != std::string_view::npos) std::abort();
   }
   // Whatever is shown is whole UTF-8: printing it again changes nothing.

@@ -24,6 +24,7 @@
 #include "base/log.h"
 #include "base/translation.h"
 #include "platform/curl_handles.h"
+#include "platform/http_head_line.h"
 
 namespace marigold {
 namespace {
@@ -570,31 +571,22 @@ struct URLConnection::State : std::enable_shared_from_this<State> {
     push(SentBodyEvent{delta, sent, expected});
   }
 
-  void headerLine(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    if (line.starts_with("HTTP/")) {
-      auto space = line.find(' ');
-      status = space == std::string_view::npos
-                   ? 0
-                   : std::atol(std::string(line.substr(space + 1, 3)).c_str());
+  void headerLine(std::string_view text) {
+    const HttpHeadLine line = parseHeadLine(text);
+    using Kind = HttpHeadLine::Kind;
+    if (line.kind == Kind::kStatus) {
+      status = line.status;
       responseHeaders.clear();
       responseComplete = false;
     } else if (responseComplete) {
       // Trailers after the body are not part of the response.
-    } else if (line.empty()) {
+    } else if (line.kind == Kind::kEnd) {
       if (status >= 200 || status < 100) completeResponse();
-    } else if ((line.front() == ' ' || line.front() == '\t') && !responseHeaders.empty()) {
-      responseHeaders.back().second.append(" ").append(trim(line));
-    } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
-      responseHeaders.emplace_back(std::string(line.substr(0, colon)),
-                                   std::string(trim(line.substr(colon + 1))));
+    } else if (line.kind == Kind::kContinuation && !responseHeaders.empty()) {
+      responseHeaders.back().second.append(" ").append(line.value);
+    } else if (line.kind == Kind::kField) {
+      responseHeaders.emplace_back(std::string(line.name), std::string(line.value));
     }
-  }
-
-  static std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
   }
 
   void completeResponse() {
