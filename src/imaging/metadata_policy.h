@@ -10,7 +10,7 @@
 
 #include <string_view>
 
-#include "imaging/photo_preparation.h"
+#include "imaging/photo_choices.h"
 
 namespace marigold::imaging {
 

@@ -1,4 +1,4 @@
-#include "imaging/photo_preparation.h"
+#include "imaging/photo_choices.h"
 
 namespace marigold::imaging {
 

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "imaging/photo_preparation.h"
+#include "base/image_format.h"
+#include "imaging/photo_choices.h"
 
 namespace marigold::imaging {
 
