@@ -161,7 +161,7 @@ TEST_F(ProgressStreamTest, UnusableDescriptorIsRefused) {
   };
   const Case kCases[] = {
       {"1", "marigold: --progress-fd 1: give a descriptor of its own, 3 or above\n"},
-      {"9", "marigold: --progress-fd 9: the descriptor is not open for writing\n"},
+      {"200", "marigold: --progress-fd 200: the descriptor is not open for writing\n"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.fd);
