@@ -4,8 +4,9 @@
 #   make bench   build and run the benchmarks (Release)
 #   make fuzz    build the libFuzzer targets with clang and run each for FUZZ_SECONDS, JOBS at once
 #   make screenshots  draw the graphical host's screenshots (offscreen) into docs/screenshots/
-#   make package the Debian package from an -O2 build with Debian's hardening flags, checked
-#                by lintian for missing hardening (build-package/marigold_*.deb)
+#   make package the Debian packages (marigold, and one per desktop host's extension that was
+#                built) from an -O2 build with Debian's hardening flags, checked by lintian for
+#                missing hardening (build-package/marigold*.deb)
 #   make test-darktable  install darktable, then run the darktable storage's tests inside it
 #   make tidy    clang-tidy on the C++ files changed since main (TIDY_BASE)
 # Variables: BUILD (build folder), WERROR=ON, SANITIZE=ON (AddressSanitizer + UBSan).
@@ -68,11 +69,11 @@ package: bootstrap
 	@cd build-package && cpack -G DEB >/dev/null
 	@lintian --tags \
 	  hardening-no-fortify-functions,hardening-no-bindnow,hardening-no-relro,hardening-no-pie \
-	  build-package/marigold_*.deb | tee build-package/lintian.txt
+	  build-package/marigold*.deb | tee build-package/lintian.txt
 	@# A library whose every copy has a size known only at run time keeps the plain memcpy, which
 	@# lintian reports as hardening-no-fortify-functions although it was built fortified.
 	@! grep -v hardening-no-fortify-functions build-package/lintian.txt | grep hardening-
-	@echo "package: $$(ls build-package/marigold_*.deb)"
+	@echo "packages: $$(ls build-package/marigold*.deb)"
 
 format:
 	@git ls-files '*.cc' '*.h' | xargs clang-format -i

@@ -1,4 +1,6 @@
-# The Debian package (cpack -G DEB in the build folder): everything the install rules name. Each
+# The Debian packages (cpack -G DEB in the build folder): marigold with everything the install
+# rules name, and one package for each desktop host's extension that was built (marigold-nautilus,
+# ...), so that the photo tools of one desktop never bring another desktop's libraries. Each
 # program's CMakeLists.txt installs its own files (marigold with its manual page, completions and
 # sample photos; marigold-gui with its desktop entry and icon; plinth-sim; the plug-in module); a
 # new program adds its install rules there and is packaged with the rest. Library dependencies are
@@ -35,4 +37,21 @@ add_custom_command(
 add_custom_target(marigold_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/marigold)
+# One package per install component: marigold, and the extensions' own.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING IGNORE)
+set(CPACK_DEBIAN_MARIGOLD_PACKAGE_NAME marigold)
+# Each package's description follows the summary line, which all of them share.
+set(CPACK_DEBIAN_MARIGOLD_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(marigold_exact "marigold (= ${PROJECT_VERSION})")
+if(TARGET marigold_nautilus)
+  set(CPACK_DEBIAN_NAUTILUS_PACKAGE_NAME marigold-nautilus)
+  set(CPACK_DEBIAN_NAUTILUS_PACKAGE_DEPENDS "${marigold_exact}")
+  set(CPACK_DEBIAN_NAUTILUS_PACKAGE_ENHANCES nautilus)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/marigold-nautilus COMPONENT nautilus)
+  set(CPACK_DEBIAN_NAUTILUS_DESCRIPTION
+      "This package adds \"Post to Plinth...\" to the menu of GNOME Files
+(Nautilus) for a selection of photos; it opens Marigold's window with them.")
+endif()
 include(CPack)

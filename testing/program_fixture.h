@@ -62,6 +62,8 @@ struct ProgramRun {
   // Once this text appears on standard output or error (or the terminal), SIGINT: Ctrl-C on the
   // terminal.
   std::string interruptAfter;
+  // Further descriptors of the child (3 and above), each opened for writing on a new file.
+  std::map<int, std::filesystem::path> outputs;
 };
 
 inline std::string readText(const std::filesystem::path& path) {
@@ -160,6 +162,11 @@ class ProgramFixture : public ::testing::Test {
       ::dup2(fdIn, STDIN_FILENO);
       ::dup2(fdOut, STDOUT_FILENO);
       ::dup2(fdErr, STDERR_FILENO);
+      for (const auto& [fd, path] : how.outputs) {
+        const int opened = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (opened < 0 || ::dup2(opened, fd) < 0) ::_exit(126);
+        if (opened != fd) ::close(opened);
+      }
       ::execve(argvp[0], argvp.data(), envp.data());
       ::_exit(127);
     }

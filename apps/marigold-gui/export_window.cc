@@ -28,6 +28,7 @@
 #include "accessible_roles.h"
 #include "config/service_constants.h"
 #include "host/photo_file.h"
+#include "host/post_address.h"
 #include "image_pixmap.h"
 #include "internal_error.h"
 #include "pane_widget.h"
@@ -846,16 +847,9 @@ void ExportWindow::offerOutcome() {
 }
 
 QUrl ExportWindow::postAddress() const {
-  // The blog menu lists blogs by host name (a blog kept under a path is listed by its name, and
-  // has no address of its own here). The service's post pages sit under /post/ID.
-  if (!lastPost_ || lastPost_->blog.find('.') == std::string::npos) return {};
-  QString address = "http://" + QString::fromStdString(lastPost_->blog) + "/";
-  if (lastPost_->postId) {
-    address += "post/" + QString::fromLatin1(
-                             QUrl::toPercentEncoding(QString::fromStdString(*lastPost_->postId)));
-  }
-  const QUrl url(address, QUrl::StrictMode);
-  return url.isValid() && !url.host().isEmpty() ? url : QUrl();
+  if (!lastPost_) return {};
+  const std::optional<std::string> address = host::postAddress(lastPost_->blog, lastPost_->postId);
+  return address ? QUrl(QString::fromStdString(*address), QUrl::StrictMode) : QUrl();
 }
 
 void ExportWindow::showUploadProgress() {

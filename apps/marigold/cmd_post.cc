@@ -12,6 +12,7 @@
 #include "base/translation.h"
 #include "commands.h"
 #include "host/photo_export.h"
+#include "host/post_address.h"
 #include "host/scratch_folder.h"
 #include "host_session.h"
 #include "imaging/photo_preparation.h"
@@ -32,6 +33,8 @@ struct PostOptions {
   CLI::Option* captionFileOption = nullptr;
   CLI::Option* linkOption = nullptr;
   CLI::Option* stateOption = nullptr;
+  int progressFd = -1;
+  CLI::Option* progressFdOption = nullptr;
   SignInOptions signIn;
   bool json = false;
   std::string size = "fit";
@@ -173,6 +176,13 @@ void chooseState(HostSession& session, const PostOptions& o) {
 }
 
 int post(PostOptions& o, Console& console) {
+  // First, so that a caller reading the stream learns of every refusal that follows.
+  if (o.progressFdOption->count() > 0) {
+    std::string problem;
+    std::optional<ProgressStream> stream = ProgressStream::open(o.progressFd, problem);
+    if (!stream) return console.error(problem);
+    console.setProgressStream(std::move(*stream));
+  }
   if (int status = checkArguments(o, console); status != kDone) return status;
   // The prepared photos live in a folder of our own, gone when the command ends however it ends.
   std::optional<host::ScratchFolder> scratch;
@@ -189,6 +199,7 @@ int post(PostOptions& o, Console& console) {
   std::optional<host::PreparedSelection> prepared;
   auto exportStep = [&](const std::string& requiredFileType) {
     preparation.requiredFileType = requiredFileType;
+    if (ProgressStream* stream = console.progressStream()) stream->preparing();
     prepared = host::prepareSelection(*scratch, o.photos, preparation);
     // A photo that cannot be prepared stops the post before anything is sent.
     return prepared->result.leftOut().empty() ? prepared->paths() : std::vector<std::string>{};
@@ -230,6 +241,9 @@ int post(PostOptions& o, Console& console) {
         if (outcome.mayBePosted) return kMayBePosted;
         if (outcome.signInRefused) return kNotSignedIn;
         if (!outcome.posted) return kFailed;
+        if (ProgressStream* stream = console.progressStream()) {
+          stream->posted(outcome.postId, blog, host::postAddress(blog, outcome.postId));
+        }
         if (o.json) {
           JsonObject document;
           document.set("id", outcome.postId ? JsonValue(*outcome.postId) : JsonValue());
@@ -304,6 +318,12 @@ CommandRun addPost(CLI::App& app, Console& console) {
                                           tr("remove all metadata but the colour profile"));
   keepLocation->excludes(keepMetadata)->excludes(stripMetadata);
   keepMetadata->excludes(stripMetadata);
+  o.progressFdOption =
+      command
+          ->add_option("--progress-fd", o.progressFd,
+                       tr("write the progress as JSON lines on file descriptor N (opened by the "
+                          "caller), for a program that shows it"))
+          ->option_text("N");
   addSignInOptions(*command, o.signIn);
   addOutputOptions(*command, o.json, console);
   return [options, &console] { return post(*options, console); };

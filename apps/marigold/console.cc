@@ -38,11 +38,16 @@ void Console::note(const std::string& line) {
 }
 
 int Console::error(const std::string& message, int status) {
-  std::fprintf(stderr, "marigold: %s\n", printableLines(message).c_str());
+  const std::string shown = printableLines(message);
+  std::fprintf(stderr, "marigold: %s\n", shown.c_str());
+  errors_.append(errors_.empty() ? "" : "\n").append(shown);
   return status;
 }
 
 int Console::finish(int status) {
+  if (stream_ && !stream_->ended()) {
+    stream_->failed(status, errors_);
+  }
   flush();
   if (std::ferror(stdout)) noteWriteFailure();
   errno = 0;

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "interrupts.h"
+#include "progress_stream.h"
 
 namespace marigold {
 class JsonValue;
@@ -54,6 +56,12 @@ class Console {
   int error(const std::string& message, int status = kUsage);
   std::FILE* progress() const { return quiet_ ? nullptr : stderr; }  // null when quiet
 
+  // The progress stream a caller asked for (post --progress-fd); null when none. A stream that
+  // has not ended when the command finishes gets its "failed" line from finish(), with the errors
+  // printed so far.
+  void setProgressStream(ProgressStream stream) { stream_.emplace(std::move(stream)); }
+  ProgressStream* progressStream() { return stream_ ? &*stream_ : nullptr; }
+
   // Flushes and closes standard output and answers the process's exit status: `status` when
   // everything written arrived; else, after saying why (a full disk), the command's own failure
   // status, or for a command that was done kOutputLost with its result repeated on standard
@@ -68,6 +76,8 @@ class Console {
   bool quiet_ = false;
   int writeError_ = 0;   // errno of the first failed write to standard output
   std::string results_;  // everything result() wrote, to repeat when it did not arrive
+  std::string errors_;   // every error() message, one per line, for the progress stream
+  std::optional<ProgressStream> stream_;
 };
 
 }  // namespace marigold::cli

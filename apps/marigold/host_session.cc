@@ -16,7 +16,7 @@ HostSession::HostSession(std::vector<std::string> photoPaths, Console& console,
     : module_(std::move(setup)),
       console_(console),
       manager_(std::move(photoPaths)),
-      frontEnd_(*manager_.window(), console.progress(), console.interrupts()) {
+      frontEnd_(*manager_.window(), console) {
   application_.setAlertPresenter(&frontEnd_);
   application_.setStopModalHandler([this] { loop_.stop(); });
   // The browser sign-in's page: always printed, since a terminal may have no browser to open.
@@ -32,7 +32,10 @@ HostSession::HostSession(std::vector<std::string> photoPaths, Console& console,
   plugin_ = module_.createPlugin(
       manager_, application_, loop_,
       [this](const pane::PostOutcome& outcome) { lastPost_ = outcome; },
-      [this](const pane::UploadProgress& progress) { frontEnd_.uploadProgressed(progress); });
+      [this](const pane::UploadProgress& progress) {
+        frontEnd_.uploadProgressed(progress);
+        if (ProgressStream* stream = console_.progressStream()) stream->upload(progress);
+      });
   if (exportStep) manager_.setPhotoPaths(exportStep(plugin_->requiredFileType()));
   plugin_->viewWillBeActivated();
   rememberedSignInFailed_ = !signedIn() && manager_.window()->sheets().size() > sheetsBefore;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "testing/program_fixture.h"
 
@@ -102,6 +103,42 @@ TEST_F(MarigoldInstallTest, DebianPackageDeclaresItsDependencies) {
                              "usr/share/nemo/actions/marigold-post-to-plinth.nemo_action"}) {
       EXPECT_TRUE(fs::is_regular_file(root / file)) << file;
     }
+  }
+  // Each desktop host's extension comes in a package of its own, in the folder its host reads;
+  // marigold itself brings none of their libraries.
+  struct Extension {
+    bool built;
+    const char* package;
+    const char* module;   // the module's file name
+    const char* folder;   // the end of the host's folder, below usr/lib
+    const char* library;  // a dependency of the extension's package
+  };
+  const Extension kExtensions[] = {
+      {MARIGOLD_WITH_NAUTILUS != 0, "marigold-nautilus", "libmarigold-nautilus.so",
+       "nautilus/extensions-4", "libnautilus-extension4"},
+  };
+  for (const Extension& e : kExtensions) {
+    SCOPED_TRACE(e.package);
+    EXPECT_EQ(readText(depends).find(e.library), std::string::npos) << readText(depends);
+    if (!e.built) continue;
+    const fs::path extension = out / (std::string(e.package) + "_0.1_amd64.deb");
+    ASSERT_TRUE(fs::is_regular_file(extension)) << readText(log);
+    const fs::path fields = home_.path() / (std::string(e.package) + ".depends");
+    ASSERT_EQ(
+        std::system(("dpkg-deb -f '" + extension.string() + "' Depends > '" + fields.string() + "'")
+                        .c_str()),
+        0);
+    EXPECT_NE(readText(fields).find("marigold (= 0.1)"), std::string::npos) << readText(fields);
+    EXPECT_NE(readText(fields).find(e.library), std::string::npos) << readText(fields);
+    const fs::path tree = home_.path() / e.package;
+    ASSERT_EQ(shell("dpkg-deb -x '" + extension.string() + "' '" + tree.string() + "'"), 0);
+    std::vector<std::string> modules;
+    for (const auto& entry : fs::recursive_directory_iterator(tree)) {
+      if (entry.path().filename() == e.module) modules.push_back(entry.path().string());
+    }
+    ASSERT_EQ(modules.size(), 1u);
+    EXPECT_EQ(modules[0].find(tree.string() + "/usr/lib/"), 0u) << modules[0];
+    EXPECT_NE(modules[0].find(std::string("/") + e.folder + "/"), std::string::npos) << modules[0];
   }
 }
 

@@ -37,11 +37,12 @@ int columnsOf(std::FILE* stream) {
 
 }  // namespace
 
-TerminalFrontEnd::TerminalFrontEnd(Window& window, std::FILE* progress, Interrupts& interrupts)
+TerminalFrontEnd::TerminalFrontEnd(Window& window, Console& console)
     : window_(window),
-      progress_(progress),
-      interrupts_(interrupts),
-      tty_(progress != nullptr && isatty(fileno(progress)) != 0) {
+      console_(console),
+      progress_(console.progress()),
+      interrupts_(console.interrupts()),
+      tty_(progress_ != nullptr && isatty(fileno(progress_)) != 0) {
   windowSubscription_ = window_.onChange([this] { windowChanged(); });
 }
 
@@ -62,19 +63,17 @@ void TerminalFrontEnd::printError(const Alert& alert) {
     // The service may have stored the post and only its answer was lost: a retry could post it
     // twice.
     mayBePosted_ = true;
-    std::fprintf(stderr, "marigold: %s\n  %s\n",
-                 tr("No answer came after the whole post was sent: %1.", {*cause}).c_str(),
-                 tr(kMayBePostedText).c_str());
+    console_.error(tr("No answer came after the whole post was sent: %1.", {*cause}) + "\n  " +
+                   tr(kMayBePostedText));
     return;
   }
-  std::fprintf(stderr, "marigold: %s\n", printable(alert.messageText()).c_str());
   std::string detail = printable(alert.informativeText());
   if (cause) {
     detail = uploading_
                  ? tr("The cause: %1. Nothing was posted: the post was not sent in full.", {*cause})
                  : tr("The cause: %1.", {*cause});
   }
-  if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
+  console_.error(printable(alert.messageText()) + (detail.empty() ? "" : "\n  " + detail));
 }
 
 bool TerminalFrontEnd::alreadyShown(const std::string& text) const {

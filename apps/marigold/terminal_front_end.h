@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "console.h"
 #include "interrupts.h"
 #include "platform/alert.h"
 #include "platform/application.h"
@@ -24,8 +25,9 @@ namespace marigold::cli {
 
 class TerminalFrontEnd : public AlertPresenter {
  public:
-  // `progress` receives the progress lines; null shows none.
-  TerminalFrontEnd(Window& window, std::FILE* progress, Interrupts& interrupts);
+  // The console's progress() receives the progress lines (none when quiet); errors go through
+  // its error().
+  TerminalFrontEnd(Window& window, Console& console);
   TerminalFrontEnd(const TerminalFrontEnd&) = delete;
   TerminalFrontEnd& operator=(const TerminalFrontEnd&) = delete;
 
@@ -57,6 +59,7 @@ class TerminalFrontEnd : public AlertPresenter {
   void printError(const Alert& alert);
 
   Window& window_;
+  Console& console_;
   std::FILE* progress_;
   Interrupts& interrupts_;
   bool tty_;
