@@ -150,6 +150,7 @@ class HostileService {
   std::string httpBase(const std::string& host = "127.0.0.1") const {
     return "http://" + host + ":" + std::to_string(httpPort_);
   }
+  int httpPort() const { return httpPort_; }
   const std::filesystem::path& caFile() const { return ca_; }
 
   std::vector<Request> requests() const {

@@ -105,8 +105,9 @@ class ProgramFixture : public ::testing::Test {
       if (entry.rfind("HOME=", 0) == 0 || entry.rfind("MARIGOLD_", 0) == 0 ||
           entry.rfind("DBUS_SESSION_BUS_ADDRESS=", 0) == 0 || entry.rfind("DISPLAY=", 0) == 0 ||
           entry.rfind("WAYLAND_DISPLAY=", 0) == 0 || entry.rfind("XDG_CONFIG_HOME=", 0) == 0 ||
-          entry.rfind("XDG_RUNTIME_DIR=", 0) == 0 || entry.rfind("LANG=", 0) == 0 ||
-          entry.rfind("LANGUAGE=", 0) == 0 || entry.rfind("LC_", 0) == 0) {
+          entry.rfind("XDG_DATA_HOME=", 0) == 0 || entry.rfind("XDG_RUNTIME_DIR=", 0) == 0 ||
+          entry.rfind("LANG=", 0) == 0 || entry.rfind("LANGUAGE=", 0) == 0 ||
+          entry.rfind("LC_", 0) == 0) {
         continue;
       }
       env.push_back(std::move(entry));

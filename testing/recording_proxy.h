@@ -2,16 +2,20 @@
 // 127.0.0.1 unchanged and keeps a copy of every byte the clients sent (and of the answers), so that
 // a test can inspect exactly what went over the wire to a plain-HTTP server. Each accepted
 // connection is served by its own thread until either side closes or the relay stops. stop() (or
-// destruction) closes everything and joins the threads. Thread-safe.
+// destruction) closes everything and joins the threads. Given a number of connections to accept,
+// it stops listening after that many, so that the next ones are refused as by a server that is
+// down. Thread-safe.
 #pragma once
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
+#include <cstdint>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -24,10 +28,13 @@ namespace marigold {
 
 class RecordingProxy {
  public:
-  explicit RecordingProxy(int targetPort) : targetPort_(targetPort) {
+  explicit RecordingProxy(int targetPort, std::size_t acceptAtMost = SIZE_MAX)
+      : targetPort_(targetPort), acceptAtMost_(acceptAtMost) {
     const LoopbackListener listener = listenOnLoopback("relay");
     listener_ = listener.socket;
     port_ = listener.port;
+    // A child process must not keep the socket listening once the relay closes it.
+    ::fcntl(listener_, F_SETFD, FD_CLOEXEC);
     if (::pipe(wake_.data()) != 0) {
       ::close(listener_);
       throw std::runtime_error("relay: no pipe");
@@ -36,7 +43,7 @@ class RecordingProxy {
   }
   ~RecordingProxy() {
     stop();
-    ::close(listener_);
+    if (listener_ >= 0) ::close(listener_);
     ::close(wake_[0]);
     ::close(wake_[1]);
   }
@@ -80,6 +87,11 @@ class RecordingProxy {
       if (::poll(watched.data(), watched.size(), -1) < 0 || watched[1].revents != 0) return;
       const int client = ::accept(listener_, nullptr, nullptr);
       if (client < 0) continue;
+      if (++accepted_ >= acceptAtMost_) {
+        // Connections from now on are refused.
+        ::close(listener_);
+        listener_ = -1;
+      }
       const int server = ::socket(AF_INET, SOCK_STREAM, 0);
       sockaddr_in target = loopbackAddress(targetPort_);
       if (server < 0 ||
@@ -90,6 +102,7 @@ class RecordingProxy {
       }
       std::lock_guard lock(mutex_);
       relays_.emplace_back([this, client, server] { relay(client, server); });
+      if (listener_ < 0) return;
     }
   }
 
@@ -131,6 +144,8 @@ class RecordingProxy {
   }
 
   const int targetPort_;
+  const std::size_t acceptAtMost_;
+  std::size_t accepted_ = 0;  // by the acceptor thread only
   int port_ = 0;
   int listener_ = -1;
   std::array<int, 2> wake_{-1, -1};

@@ -11,12 +11,14 @@
 #include "base/ascii.h"
 #include "base/translation.h"
 #include "commands.h"
+#include "host/outbox.h"
 #include "host/photo_export.h"
 #include "host/post_address.h"
 #include "host/scratch_folder.h"
 #include "host_session.h"
 #include "imaging/photo_preparation.h"
 #include "json/json_value.h"
+#include "pane_post.h"
 #include "plugin/pane_contract.h"
 #include "post_inputs.h"
 #include "sign_in.h"
@@ -40,6 +42,7 @@ struct PostOptions {
   std::string size = "fit";
   int quality = imaging::kDefaultQuality;
   bool keepLocation = false, keepMetadata = false, stripMetadata = false;
+  bool later = false;
 };
 
 imaging::PreparationOptions preparationOptions(const PostOptions& o) {
@@ -144,35 +147,85 @@ int checkArguments(PostOptions& o, Console& console) {
   return kDone;
 }
 
-// Picks the blog in the pane; answers kDone or the exit status.
-int chooseBlog(HostSession& session, const PostOptions& o, Console& console) {
-  auto blogMenu = session.control<PopUpButton>(pane::kBlogMenu);
-  std::vector<std::string> blogs = session.blogs();
-  if (blogs.empty()) {
-    return session.alertShown()
-               ? kFailed
-               : console.error(tr("your account lists no blogs to post to"), kFailed);
+PaneFields paneFields(const PostOptions& o) {
+  PaneFields fields;
+  if (o.blogOption->count() > 0) fields.blog = o.blog;
+  fields.caption = o.caption;
+  fields.tags = o.tags;
+  if (o.linkOption->count() > 0) fields.link = o.link;
+  if (o.stateOption->count() > 0) fields.state = *postStateNamed(o.state);
+  return fields;
+}
+
+// What the outbox keeps of this post's fields, its photos being `photos`.
+host::OutboxPost outboxPost(const std::vector<std::string>& photos, const PostOptions& o,
+                            std::string blog, std::string state, std::string account) {
+  host::OutboxPost post;
+  post.photos.assign(photos.begin(), photos.end());
+  post.caption = o.caption;
+  post.tags = o.tags;
+  if (o.linkOption->count() > 0) post.link = o.link;
+  post.state = std::move(state);
+  post.blog = std::move(blog);
+  post.account = std::move(account);
+  return post;
+}
+
+// post --later: the prepared post goes in the outbox, nothing is sent.
+int keepForLater(HostSession& session, const PostOptions& o, Console& console) {
+  auto notice = session.control<TextField>(pane::kNotice);
+  if (!notice->isHidden()) return console.error(notice->stringValue(), kUsage);
+  host::Outbox outbox;
+  const auto added = outbox.add(
+      outboxPost(session.exportManager().photoPaths(), o, o.blog,
+                 o.stateOption->count() > 0 ? *postStateNamed(o.state) : pane::kPostStates[0],
+                 o.signIn.userGiven() ? o.signIn.user : std::string()),
+      host::OutboxEntry::Kind::kWaiting, tr("kept to be sent later"));
+  if (const auto* error = std::get_if<Error>(&added)) {
+    return console.error(tr("The post was not kept in the outbox: %1", {error->shownDescription()}),
+                         kFailed);
   }
-  if (o.blogOption->count() > 0) {
-    // A blog is named by its full name or by the part before the first dot.
-    auto match = std::find_if(blogs.begin(), blogs.end(), [&](const std::string& title) {
-      return title == o.blog || title.substr(0, title.find('.')) == o.blog;
-    });
-    if (match == blogs.end()) {
-      std::vector<std::string> shown;
-      for (const auto& blog : blogs) shown.push_back(printable(blog));
-      return console.error(
-          tr("--blog %1: you have no blog of that name; your blogs are %2. Nothing was posted.",
-             {printable(o.blog), joined(shown, ", ")}));
-    }
-    blogMenu->selectItemWithTitle(*match);
+  const std::string& id = std::get<host::OutboxEntry>(added).id;
+  if (o.json) {
+    JsonObject document;
+    document.set("outbox", id);
+    console.resultJson(JsonValue(std::move(document)));
+  } else {
+    console.result(tr("Kept in the outbox as %1; send it with 'marigold outbox send'.", {id}) +
+                   "\n");
   }
   return kDone;
 }
 
-// Picks the post state in the pane (checkArguments refused one it does not offer).
-void chooseState(HostSession& session, const PostOptions& o) {
-  if (o.stateOption->count() > 0) session.choosePostState(*postStateNamed(o.state));
+// A post that failed: one known not to be stored waits in the outbox; one that may be stored is
+// kept apart there. Answers the post's exit status, which keeping it does not change.
+int keepFailedPost(const std::vector<std::string>& photos, const std::string& account,
+                   const PostOptions& o, const PanePost& post, Console& console) {
+  const PostOutcome& outcome = post.outcome;
+  const int status =
+      outcome.mayBePosted ? kMayBePosted : (outcome.signInRefused ? kNotSignedIn : kFailed);
+  if (!outcome.mayBePosted && !outcome.worthSendingLater) return status;
+  host::Outbox outbox;
+  const auto added = outbox.add(outboxPost(photos, o, post.blog, post.state, account),
+                                outcome.mayBePosted ? host::OutboxEntry::Kind::kMayBePosted
+                                                    : host::OutboxEntry::Kind::kWaiting,
+                                outcome.failure);
+  if (const auto* error = std::get_if<Error>(&added)) {
+    console.error(tr("The post was not kept in the outbox: %1", {error->shownDescription()}),
+                  status);
+    return status;
+  }
+  const std::string& id = std::get<host::OutboxEntry>(added).id;
+  if (outcome.mayBePosted) {
+    console.note(
+        tr("Kept apart in the outbox as %1, since it may already be posted. Check your "
+           "blog: if it is not there, run 'marigold outbox send --not-posted %1'; if it "
+           "is, run 'marigold outbox drop %1'.",
+           {id}));
+  } else {
+    console.note(tr("Kept in the outbox as %1; send it with 'marigold outbox send'.", {id}));
+  }
+  return status;
 }
 
 int post(PostOptions& o, Console& console) {
@@ -204,66 +257,50 @@ int post(PostOptions& o, Console& console) {
     // A photo that cannot be prepared stops the post before anything is sent.
     return prepared->result.leftOut().empty() ? prepared->paths() : std::vector<std::string>{};
   };
-  return withSession(
-      o.photos, console, o.signIn.settingsUse(),
-      [&](HostSession& session, SettingsWorkspace& settings) {
-        const auto leftOut = prepared->result.leftOut();
-        for (const imaging::PreparedPhoto* photo : leftOut) {
-          console.error(tr("photo %1: %2", {printable(photo->source), printable(photo->problem)}));
-        }
-        if (!leftOut.empty()) return kUsage;
-        console.note(imaging::describePreparation(prepared->result, preparation,
-                                                  Rendering::usersLanguage()));
-        chooseState(session, o);
-        // The pane judged the selection when it was shown; a refusal needs no sign-in.
-        auto notice = session.control<TextField>(pane::kNotice);
-        if (!notice->isHidden()) return console.error(notice->stringValue(), kUsage);
-        if (int status = ensureSignedIn(session, settings, o.signIn, console); status != kDone) {
-          return status;
-        }
-        if (int status = chooseBlog(session, o, console); status != kDone) return status;
-        session.control<TextField>(pane::kCaption)->setStringValue(o.caption);
-        session.control<TextField>(pane::kTags)->setStringValue(o.tags);
-        if (o.linkOption->count() > 0) {
-          session.control<TextField>(pane::kClickThrough)->setStringValue(o.link);
-        }
-        if (!session.exportManager().controlsEnabled()) {
-          return console.error(tr("the pane does not allow posting now"), kFailed);
-        }
-        const std::string blog =
-            session.control<PopUpButton>(pane::kBlogMenu)->titleOfSelectedItem().value_or("");
-        const std::string state = session.postState();
-        const std::size_t count = o.photos.size();
-        const std::string number = std::to_string(count);
-        console.note(trn("Posting %1 photo to %2", "Posting %1 photos to %2", count,
-                         {number, printable(blog)}));
-        const PostOutcome outcome = session.exportAndWait();
-        if (outcome.mayBePosted) return kMayBePosted;
-        if (outcome.signInRefused) return kNotSignedIn;
-        if (!outcome.posted) return kFailed;
-        if (ProgressStream* stream = console.progressStream()) {
-          stream->posted(outcome.postId, blog, host::postAddress(blog, outcome.postId));
-        }
-        if (o.json) {
-          JsonObject document;
-          document.set("id", outcome.postId ? JsonValue(*outcome.postId) : JsonValue());
-          document.set("blog", blog);
-          document.set("state", state);
-          document.set("photos", static_cast<std::int64_t>(count));
-          document.set("prepared", preparationJson(prepared->result, preparation));
-          console.resultJson(JsonValue(std::move(document)));
-        } else {
-          console.result(
-              (outcome.postId
-                   ? trn("Posted %1 photo to %2 as post %3", "Posted %1 photos to %2 as post %3",
-                         count, {number, printable(blog), printable(*outcome.postId)})
-                   : trn("Posted %1 photo to %2", "Posted %1 photos to %2", count,
-                         {number, printable(blog)})) +
-              "\n");
-        }
-        return kDone;
-      },
-      exportStep);
+  const auto work = [&](HostSession& session, SettingsWorkspace& settings) {
+    const auto leftOut = prepared->result.leftOut();
+    for (const imaging::PreparedPhoto* photo : leftOut) {
+      console.error(tr("photo %1: %2", {printable(photo->source), printable(photo->problem)}));
+    }
+    if (!leftOut.empty()) return kUsage;
+    console.note(
+        imaging::describePreparation(prepared->result, preparation, Rendering::usersLanguage()));
+    if (o.later) return keepForLater(session, o, console);
+    const PanePost post = postFromPane(session, settings, o.signIn, paneFields(o), console);
+    if (post.status != kDone) return post.status;
+    const PostOutcome& outcome = post.outcome;
+    if (!outcome.posted) {
+      return keepFailedPost(session.exportManager().photoPaths(), session.userName(), o, post,
+                            console);
+    }
+    if (ProgressStream* stream = console.progressStream()) {
+      stream->posted(outcome.postId, post.blog, host::postAddress(post.blog, outcome.postId));
+    }
+    const std::size_t count = o.photos.size();
+    const std::string number = std::to_string(count);
+    if (o.json) {
+      JsonObject document;
+      document.set("id", outcome.postId ? JsonValue(*outcome.postId) : JsonValue());
+      document.set("blog", post.blog);
+      document.set("state", post.state);
+      document.set("photos", static_cast<std::int64_t>(count));
+      document.set("prepared", preparationJson(prepared->result, preparation));
+      console.resultJson(JsonValue(std::move(document)));
+    } else {
+      console.result(
+          (outcome.postId
+               ? trn("Posted %1 photo to %2 as post %3", "Posted %1 photos to %2 as post %3", count,
+                     {number, printable(post.blog), printable(*outcome.postId)})
+               : trn("Posted %1 photo to %2", "Posted %1 photos to %2", count,
+                     {number, printable(post.blog)})) +
+          "\n");
+    }
+    return kDone;
+  };
+  // --later needs no sign-in: the saved one is left alone, so nothing goes over the network.
+  return withSession(o.photos, console,
+                     o.later ? SettingsWorkspace::Use::kNone : o.signIn.settingsUse(), work,
+                     exportStep);
 }
 
 }  // namespace
@@ -324,6 +361,9 @@ CommandRun addPost(CLI::App& app, Console& console) {
                        tr("write the progress as JSON lines on file descriptor N (opened by the "
                           "caller), for a program that shows it"))
           ->option_text("N");
+  command->add_flag("--later", o.later,
+                    tr("keep the post in the outbox to be sent later (marigold outbox send); "
+                       "nothing is sent and no sign-in is needed"));
   addSignInOptions(*command, o.signIn);
   addOutputOptions(*command, o.json, console);
   return [options, &console] { return post(*options, console); };

@@ -25,6 +25,7 @@ CommandRun addStatus(CLI::App& app, Console& console);
 CommandRun addDemo(CLI::App& app, Console& console);
 CommandRun addJson(CLI::App& app, Console& console);
 CommandRun addSign(CLI::App& app, Console& console);
+CommandRun addOutbox(CLI::App& app, Console& console);
 
 // Adds --quiet (nothing on standard error but errors) and --json (the result as one JSON
 // document) to `command`.

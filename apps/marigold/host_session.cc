@@ -141,6 +141,8 @@ PostOutcome HostSession::exportAndWait() {
   outcome.posted = lastPost_ && lastPost_->posted();
   outcome.mayBePosted = !outcome.posted && frontEnd_.mayBePosted();
   outcome.signInRefused = lastPost_ && lastPost_->signInRefused;
+  outcome.worthSendingLater = !outcome.mayBePosted && lastPost_ && lastPost_->worthSendingLater;
+  if (!outcome.posted) outcome.failure = printable(message);
   if (outcome.posted) {
     console_.note(message);
     outcome.postId = lastPost_->postId;

@@ -30,6 +30,9 @@ struct PostOutcome {
   bool mayBePosted = false;    // the whole post was sent but no answer came (this was printed)
   bool signInRefused = false;  // the service refused the sign-in, now marked invalid (printed)
   std::optional<std::string> postId;  // the service's id for the new post, when it gave one
+  // Nothing was stored and the failure passes (pane::PostOutcome): the post can be sent later.
+  bool worthSendingLater = false;
+  std::string failure;  // what the sheet said of a failure, for the record
 };
 
 class HostSession {

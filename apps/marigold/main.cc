@@ -98,7 +98,8 @@ int run(int argc, char** argv, Console& console) {
   app.require_subcommand(0, 1);
 
   std::vector<std::pair<CLI::App*, CommandRun>> commands;
-  for (auto* add : {addPost, addLogin, addLogout, addBlogs, addStatus, addDemo, addJson, addSign}) {
+  for (auto* add :
+       {addPost, addOutbox, addLogin, addLogout, addBlogs, addStatus, addDemo, addJson, addSign}) {
     CommandRun runCommand = add(app, console);
     commands.emplace_back(app.get_subcommands([](CLI::App*) { return true; }).back(),
                           std::move(runCommand));

@@ -125,6 +125,10 @@ class PreparationCache {
                                               const PreparationProgress& progress = {},
                                               PreparationCache* cache = nullptr);
 
+// The figure of a size in MB (MiB), with one decimal unless it is whole, written the same whatever
+// the process's locale ("1.5"); a size above zero shows at least "0.1".
+std::string megabytes(std::uint64_t bytes);
+
 // One line saying what was done, e.g. "3 photos scaled to 2048 px, location removed: 4.7 MB of
 // 5 MB" (MB of 1,048,576 bytes, as the limit is counted, with a decimal point in every language),
 // in English for JSON and the log or in the user's language for people.

@@ -12,17 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The figure of a size in MB, with one decimal unless it is whole, written the same whatever
-// the process's locale.
-std::string megabytes(std::uint64_t bytes) {
-  const double mb = static_cast<double>(bytes) / 1048576.0;
-  const bool whole = mb == std::floor(mb);
-  char text[32];
-  const auto written = std::to_chars(text, text + sizeof text, whole ? mb : std::max(mb, 0.1),
-                                     std::chars_format::fixed, whole ? 0 : 1);
-  return std::string(text, written.ptr);
-}
-
 // "A, B and C".
 std::string listed(const std::vector<std::string>& items, const Rendering& say) {
   std::string list;
@@ -39,6 +28,15 @@ std::string listed(const std::vector<std::string>& items, const Rendering& say) 
 }
 
 }  // namespace
+
+std::string megabytes(std::uint64_t bytes) {
+  const double mb = static_cast<double>(bytes) / 1048576.0;
+  const bool whole = mb == std::floor(mb);
+  char text[32];
+  const auto written = std::to_chars(text, text + sizeof text, whole ? mb : std::max(mb, 0.1),
+                                     std::chars_format::fixed, whole ? 0 : 1);
+  return std::string(text, written.ptr);
+}
 
 std::string describePreparation(const PreparationResult& result, const PreparationOptions& options,
                                 const Rendering& say) {

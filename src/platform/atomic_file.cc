@@ -68,15 +68,15 @@ bool writeAll(int fd, ByteView content) {
   return true;
 }
 
-// Makes the rename itself durable; a folder that cannot be synced changes nothing for readers.
+}  // namespace
+
+// A folder that cannot be synced changes nothing for readers.
 void syncFolder(const std::filesystem::path& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
 }
-
-}  // namespace
 
 std::optional<Error> replaceFileAtomically(const std::filesystem::path& path, ByteView content,
                                            const AtomicWriteOptions& options) {

@@ -34,6 +34,9 @@ struct AtomicWriteOptions {
 // before the rename; the file itself is not touched. Answers how many were removed.
 std::size_t removeInterruptedReplacements(const std::filesystem::path& path);
 
+// Flushes the folder's own entries to the disk, so that a rename or a new file in it is durable.
+void syncFolder(const std::filesystem::path& folder);
+
 // The whole content of a file, or absent when it cannot be read.
 std::optional<Bytes> readWholeFile(const std::filesystem::path& path);
 

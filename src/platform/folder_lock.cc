@@ -40,6 +40,21 @@ std::optional<FolderLock> FolderLock::acquire(const std::filesystem::path& folde
   return std::nullopt;
 }
 
+std::optional<FolderLock> FolderLock::tryAcquire(const std::filesystem::path& folder, Mode mode,
+                                                 Error* error) {
+  const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) {
+    if (error != nullptr) *error = lockError(folder, errno);
+    return std::nullopt;
+  }
+  FolderLock lock(descriptor);
+  if (::flock(descriptor, (mode == Mode::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) {
+    return lock;
+  }
+  if (error != nullptr) *error = lockError(folder, errno);
+  return std::nullopt;
+}
+
 FolderLock::FolderLock(FolderLock&& other) noexcept
     : descriptor_(std::exchange(other.descriptor_, -1)) {}
 

@@ -21,6 +21,10 @@ class FolderLock {
   static std::optional<FolderLock> acquire(const std::filesystem::path& folder, Mode mode,
                                            Error* error = nullptr,
                                            const std::function<void()>& waiting = nullptr);
+  // The same without waiting: absent at once when another holder has it (the error's code is then
+  // EWOULDBLOCK).
+  static std::optional<FolderLock> tryAcquire(const std::filesystem::path& folder, Mode mode,
+                                              Error* error = nullptr);
 
   FolderLock(FolderLock&& other) noexcept;
   FolderLock& operator=(FolderLock&& other) noexcept;

@@ -365,8 +365,9 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
     std::uint64_t photoBytes = 0;
   };
   BodyScan bodyScan_;
-  bool sentAgain_ = false;      // this export's post was signed anew and sent once more
-  bool signInRefused_ = false;  // the service refused this export's sign-in
+  bool sentAgain_ = false;          // this export's post was signed anew and sent once more
+  bool worthSendingLater_ = false;  // the failure stored nothing and passes (pane::PostOutcome)
+  bool signInRefused_ = false;      // the service refused this export's sign-in
   // Expires with the controller; handlers that outlive it hold it weakly and check it.
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };

@@ -53,6 +53,8 @@ void KZExportController::postRefused(int status) {
     advice = tr("Plinth gave the reason %1. You are still signed in.", {*problem});
   }
   progressNotification_->setInformativeText(advice);
+  // The service answered, so it stored nothing; only a refusal that passes is worth a later try.
+  worthSendingLater_ = status >= 500 || status == 429 || refusal == OARefusal::kNonceOrTimestamp;
   // Forgotten before the host hears how the export ended, so that what it keeps is already so.
   if (signInRefused_) forgetRefusedSignIn();
   showUploadFailure(refusalReason(responseData_, status));
@@ -69,6 +71,7 @@ void KZExportController::sendAgain() {
     if (alive.expired() || !uploading_) return;  // gone, or cancelled meanwhile
     uploading_ = false;
     signAndSendWithTokenKey();
+    worthSendingLater_ = false;
     if (!uploading_) showUploadFailure(tr("the post could not be sent again: you are signed out"));
   });
 }

@@ -53,6 +53,7 @@ void KZExportController::startExport(const std::string& /*path*/) {
   mCancelExport = false;
   sentAgain_ = false;
   signInRefused_ = false;
+  worthSendingLater_ = false;
   if (!loggedIn_ || !accessToken_) {
     refuseExport(translatable("You are not signed in to Plinth."),
                  tr("Sign in, then export again."));
@@ -323,6 +324,9 @@ void KZExportController::didFailWithError(URLConnection& connection, const Error
   log("upload failed: " + error.text());
   Alert::alertWithError(error)->runModal(environment_.application);
   connection.unscheduleFromRunLoop(environment_.runLoop);
+  // Before the whole body went out the service cannot have stored the post; after it, only its
+  // answer may have been lost.
+  worthSendingLater_ = !bodySent_;
   showUploadFailure(error.shownDescription());
 }
 
@@ -410,9 +414,10 @@ void KZExportController::reportPostEnded(pane::PostOutcome::Result result,
                                          std::optional<std::string> postId) {
   if (!environment_.postEnded) return;
   const bool sent = result != pane::PostOutcome::Result::kRefused;
-  environment_.postEnded(pane::PostOutcome{result, sent ? blogName_ : std::string(),
-                                           std::move(postId), progressNotification_->messageText(),
-                                           sent && bodySent_, signInRefused_});
+  environment_.postEnded(
+      pane::PostOutcome{result, sent ? blogName_ : std::string(), std::move(postId),
+                        progressNotification_->messageText(), sent && bodySent_, signInRefused_,
+                        result == pane::PostOutcome::Result::kFailed && worthSendingLater_});
 }
 
 URLRequest KZExportController::requestForUrl(const std::string& urlText, const std::string& method,

@@ -67,6 +67,11 @@ struct PostOutcome {
   // The service refused the post's sign-in: the saved sign-in is marked invalid, and the user has
   // to sign in again before the next export.
   bool signInRefused = false;
+  // Nothing was stored and the failure is one that passes: no connection, a timeout before the
+  // whole post went out, a server error (5xx) or 429, or a refused nonce or timestamp after the
+  // post was signed anew and sent once more. Such a post can be kept and sent later; a post
+  // that may have been stored (the whole of it sent, no answer) never counts here.
+  bool worthSendingLater = false;
 
   bool posted() const { return result == Result::kPosted; }
 };

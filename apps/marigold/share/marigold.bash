@@ -7,7 +7,7 @@ _marigold() {
     cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} cword=$COMP_CWORD
     words=("${COMP_WORDS[@]}")
   fi
-  local commands="post login logout blogs status demo json sign version help"
+  local commands="post outbox login logout blogs status demo json sign version help"
   local account="--user --password-stdin --remember --quiet --json --help"
   if [[ $cword -eq 1 ]]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
@@ -32,9 +32,17 @@ _marigold() {
     post)
       if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "--blog --caption --caption-file --tags --link --state --size
-          --quality --keep-location --keep-metadata --strip-metadata $account" -- "$cur"))
+          --quality --keep-location --keep-metadata --strip-metadata --later $account" -- "$cur"))
       else
         _filedir '@(jpg|jpeg|JPG|JPEG|png|PNG|gif|GIF|tif|tiff|TIF|TIFF|heic|HEIC)'
+      fi ;;
+    outbox)
+      if [[ $cword -eq 2 ]]; then
+        COMPREPLY=($(compgen -W "send drop --json --quiet --help" -- "$cur"))
+      elif [[ ${words[2]} == send ]]; then
+        COMPREPLY=($(compgen -W "--not-posted --json --quiet --help" -- "$cur"))
+      else
+        COMPREPLY=($(compgen -W "--quiet --help" -- "$cur"))
       fi ;;
     login) COMPREPLY=($(compgen -W "$account" -- "$cur")) ;;
     blogs) COMPREPLY=($(compgen -W "$account" -- "$cur")) ;;
