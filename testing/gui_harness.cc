@@ -58,14 +58,17 @@ gui::GuiSession& GuiHarness::open(std::vector<std::string> photos) {
   // The simulator as the service, as the built-in application; the desktop keyring of whoever
   // runs the tests is never touched. One window at a time, as in the program: an earlier one goes
   // first.
+  return open(std::move(photos),
+              host::PluginSetup{.service = {.authBase = sim_->authBase(),
+                                            .apiBase = sim_->apiBase(),
+                                            .trustedAuthorityFile = sim_->caFile().string(),
+                                            .configurationHome = home_.path().string()},
+                                .useDesktopKeyring = false});
+}
+
+gui::GuiSession& GuiHarness::open(std::vector<std::string> photos, host::PluginSetup setup) {
   session_.reset();
-  session_ = std::make_unique<gui::GuiSession>(
-      std::move(photos),
-      host::PluginSetup{.service = {.authBase = sim_->authBase(),
-                                    .apiBase = sim_->apiBase(),
-                                    .trustedAuthorityFile = sim_->caFile().string(),
-                                    .configurationHome = home_.path().string()},
-                        .useDesktopKeyring = false});
+  session_ = std::make_unique<gui::GuiSession>(std::move(photos), std::move(setup));
   window().setUrlOpener([this](const QUrl& url) { openedUrls_.push_back(url); });
   window().show();
   waitFor([this] { return window().isVisible(); }, 5);

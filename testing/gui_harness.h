@@ -65,6 +65,8 @@ class GuiHarness {
   // Loads the plug-in and shows the window with these photos, once they are prepared; a window
   // opened before is closed first.
   gui::GuiSession& open(std::vector<std::string> photos);
+  // The same against another service (a simulator process of the test's own, say).
+  gui::GuiSession& open(std::vector<std::string> photos, host::PluginSetup setup);
   // Waits until the plug-in reads the current selection, prepared, and its preview is shown;
   // answers whether it does.
   bool waitUntilPrepared(double seconds = 60);

@@ -2,10 +2,11 @@
 // signed out, signing in (the wait's sheet), signed in with its thumbnails and size line, camera-
 // sized photos prepared to fit the limit, the progress sheet part-way through an upload, a broken
 // connection's failure sheet with its Details shut and open, the question before typed work is
-// discarded, a refused post with "Try Again", a post that went through with "View Post", and a
-// dark theme with a photo over the limit at its original size; with a LANGUAGE, the signed-in
-// window in that language. Runs offscreen against the simulator in this process.
-// Usage: marigold_gui_screenshots OUTPUT_FOLDER [LANGUAGE]
+// discarded, an upload to a service that stopped answering ("stalled"), the question that offers
+// the post a signal kept, a refused post with "Try Again", a post that went through with "View
+// Post", and a dark theme with a photo over the limit at its original size; with a LANGUAGE, the
+// signed-in window in that language. Runs offscreen against the simulator in this process. Usage:
+// marigold_gui_screenshots OUTPUT_FOLDER [LANGUAGE]
 #include <QApplication>
 #include <QColor>
 #include <QDir>
@@ -18,6 +19,7 @@
 #include <QStyleFactory>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -189,6 +191,54 @@ int run(const QDir& folder) {
                          });
     ok = partWay && save(gui, folder, "progress.png") && ok;
     gui.click(gui.window().cancelButton());
+  }
+  {
+    // The service stops answering part-way through an upload (its process stopped): after ten
+    // seconds the sheet says so, and how long it has been, with Cancel still there.
+    GuiHarness gui(demoService());
+    host::SimulatorProcess stopping(
+        host::defaultSimulatorPath(),
+        {"--slow-post", "262144", "--data", (gui.home_.path() / "stopping").string()});
+    gui.open({writeLargePhoto(gui, 3200, 2400)},
+             host::PluginSetup{.service = {.authBase = stopping.authBase(),
+                                           .apiBase = stopping.apiBase(),
+                                           .trustedAuthorityFile = stopping.caFile(),
+                                           .configurationHome = gui.home_.path().string()},
+                               .useDesktopKeyring = false});
+    gui.choose(gui.window().preparationControls()->sizeMenu(), 1);  // Original
+    gui.waitUntilPrepared();
+    gui.signIn("demo", "demo-password");
+    gui.type("plinthCaptions", "Evening sky");
+    gui.click(gui.window().postButton());
+    const bool sending = GuiHarness::waitFor([&] {
+      const auto& upload = gui.window().upload();
+      return upload && upload->photoBytesSent > 512 * 1024;
+    });
+    const bool stopped = sending && ::kill(stopping.pid(), SIGSTOP) == 0;
+    auto* sheet = gui.window().sheet();
+    auto* informative = sheet != nullptr ? sheet->findChild<QLabel*>("informative") : nullptr;
+    const bool stalled =
+        stopped && informative != nullptr &&
+        GuiHarness::waitFor([&] { return informative->text().endsWith(" 12 s"); }, 30);
+    ok = stalled && save(gui, folder, "stalled.png") && ok;
+    if (stopped) ::kill(stopping.pid(), SIGCONT);
+    if (QPushButton* cancel = gui.sheetButton("Cancel")) cancel->click();
+  }
+  {
+    // The post being written when a signal ended the window, offered by the next one.
+    GuiHarness gui(demoService());
+    gui.open(samplePhotos());
+    gui.signIn("demo", "demo-password");
+    gui.type("plinthCaptions", "A day by the sea");
+    gui.type("plinthTags", "travel, sea, light");
+    gui.window().endKeepingDraft();
+    gui.open({samplePhotos().front()});
+    QWidget* question = nullptr;
+    GuiHarness::waitFor([&] {
+      question = gui.window().draftQuestion();
+      return question != nullptr && question->isVisible();
+    });
+    ok = question != nullptr && save(gui, folder, "restore.png", question) && ok;
   }
   {
     // The connection breaks off during the upload: the failure sheet says so once, the

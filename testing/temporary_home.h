@@ -1,8 +1,8 @@
 // For tests: a fresh empty folder that stands in as the user's home while the object lives. It
-// sets HOME to the folder and unsets XDG_CONFIG_HOME and XDG_DATA_HOME (so the configuration
-// folder is HOME/.config/marigold, the outbox HOME/.local/share/marigold/outbox) and, on
-// destruction, restores them and removes the folder with
-// everything in it. Not thread-safe (the environment is process-wide).
+// sets HOME to the folder and unsets XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_STATE_HOME (so the
+// configuration folder is HOME/.config/marigold, the outbox HOME/.local/share/marigold/outbox, the
+// state folder HOME/.local/state/marigold) and, on destruction, restores them and removes the
+// folder with everything in it. Not thread-safe (the environment is process-wide).
 #pragma once
 
 #include <stdlib.h>
@@ -27,14 +27,17 @@ class TemporaryHome {
     if (const char* previous = std::getenv("HOME")) previous_ = previous;
     if (const char* previous = std::getenv("XDG_CONFIG_HOME")) previousConfiguration_ = previous;
     if (const char* previous = std::getenv("XDG_DATA_HOME")) previousData_ = previous;
+    if (const char* previous = std::getenv("XDG_STATE_HOME")) previousState_ = previous;
     ::setenv("HOME", path_.c_str(), 1);
     ::unsetenv("XDG_CONFIG_HOME");
     ::unsetenv("XDG_DATA_HOME");
+    ::unsetenv("XDG_STATE_HOME");
   }
   ~TemporaryHome() {
     restore("HOME", previous_);
     restore("XDG_CONFIG_HOME", previousConfiguration_);
     restore("XDG_DATA_HOME", previousData_);
+    restore("XDG_STATE_HOME", previousState_);
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
@@ -56,6 +59,7 @@ class TemporaryHome {
   std::optional<std::string> previous_;
   std::optional<std::string> previousConfiguration_;
   std::optional<std::string> previousData_;
+  std::optional<std::string> previousState_;
 };
 
 }  // namespace marigold

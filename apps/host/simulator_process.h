@@ -25,6 +25,7 @@ class SimulatorProcess {
   const std::string& authBase() const { return authBase_; }
   const std::string& apiBase() const { return apiBase_; }
   const std::string& caFile() const { return caFile_; }
+  pid_t pid() const { return pid_; }  // -1 once stopped
 
   // The plug-in's setup for a demo against this simulator: it as the service, signed into as the
   // built-in application (the user's own configuration does not apply: `scratch` stands for the

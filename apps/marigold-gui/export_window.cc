@@ -26,6 +26,7 @@
 #include <utility>
 
 #include "accessible_roles.h"
+#include "base/log.h"
 #include "config/service_constants.h"
 #include "host/photo_file.h"
 #include "host/post_address.h"
@@ -49,6 +50,8 @@ constexpr qint64 kLimitBytes = config::kMaxPostBytes;
 constexpr int kLimitPhotos = config::kMaxPostPhotos;
 // How far back the time left of an upload looks for its pace.
 constexpr qint64 kPaceWindowMs = 2000;
+// How long an upload may go without a byte moving before the sheet says it has stalled.
+constexpr qint64 kStalledAfterSeconds = 10;
 
 // The texts a user types for the post; they survive the pane being shown again.
 constexpr const char* kTypedFields[] = {pane::kCaption, pane::kTags, pane::kClickThrough};
@@ -86,7 +89,8 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
           [this](std::size_t done, std::size_t total) { preparationProgressed(done, total); },
           [this](host::PreparedSelection prepared) { preparationFinished(std::move(prepared)); }) {
   installAccessibleRoles();
-  setWindowTitle(gui::tr("Export - %1", {QString::fromStdString(plugin_.name())}));
+  // The program's name follows, as the desktop writes it: "Post to Plinth — Marigold".
+  setWindowTitle(gui::tr("Post to Plinth"));
   setAcceptDrops(true);
   decoders_.setMaxThreadCount(2);
 
@@ -115,8 +119,10 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   thumbnails_->setMinimumWidth(2 * (kThumbnailSide + 24) + 24);
   sizeLine_ = new QLabel(content_);
   sizeLine_->setObjectName("sizeLine");
+  sizeLine_->setTextFormat(Qt::PlainText);
   problemLine_ = new QLabel(content_);
   problemLine_->setObjectName("problemLine");
+  problemLine_->setTextFormat(Qt::PlainText);  // it names files, which may hold any characters
   problemLine_->setWordWrap(true);
   problemLine_->setHidden(true);
   preferences_ = preferences;
@@ -243,6 +249,15 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
     }
   });
   manager_.setControlsHandler([this](bool) { updateButtons(); });
+  // A stalled upload sends no reports: the sheet's count of seconds goes on by the clock.
+  stallClock_.setInterval(1000);
+  connect(&stallClock_, &QTimer::timeout, this, [this] {
+    if (uploading()) {
+      showUploadProgress();
+    } else {
+      stallClock_.stop();
+    }
+  });
   watchWindow();
 
   windowChanged();
@@ -304,6 +319,11 @@ void ExportWindow::chooseRemembered(PopUpButton& menu) {
   const char* key = rememberedChoiceKey(menu.identifier());
   const auto kept = key ? preferences_->objectForKey(key) : std::nullopt;
   const std::string* value = kept ? kept->get<std::string>() : nullptr;
+  // A restored draft's choice comes before the one kept for every window.
+  if (const auto restored = restoredChoices_.find(menu.identifier());
+      restored != restoredChoices_.end() && !restored->second.empty()) {
+    value = &restored->second;
+  }
   if (value == nullptr) return;
   for (std::size_t i = 0; i < menu.numberOfItems(); ++i) {
     if (keptValueOfItem(menu, i) == *value) {
@@ -444,7 +464,7 @@ void ExportWindow::markPreparedPhotos() {
     for (int row = 0; row < thumbnails_->count(); ++row) {
       QListWidgetItem* item = thumbnails_->item(row);
       if (item->data(kPathRole).toString() != file) continue;
-      item->setToolTip(tip);
+      item->setToolTip(plainToolTip(tip));
       if (!photo.ok()) item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
     }
   }
@@ -500,7 +520,7 @@ void ExportWindow::refreshThumbnails() {
     const QString file = QString::fromStdString(selection_[i]);
     auto* item = new QListWidgetItem(waiting, QFileInfo(file).fileName(), thumbnails_);
     item->setData(kPathRole, file);
-    item->setToolTip(file);
+    item->setToolTip(plainToolTip(file));
     decodeThumbnailOf(file);
   }
   // After a removal the photo that took its place is selected, so that Delete goes on.
@@ -558,8 +578,8 @@ void ExportWindow::thumbnailDecoded(const QString& file, const QImage& image,
     if (item->data(kPathRole).toString() != file) continue;
     if (image.isNull()) {
       item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
-      item->setToolTip(file + "\n" +
-                       gui::tr("This file cannot be shown as an image: %1", {problem}));
+      item->setToolTip(plainToolTip(
+          file + "\n" + gui::tr("This file cannot be shown as an image: %1", {problem})));
       continue;
     }
     // The same colours while a sheet disables the window, rather than Qt's greyed copy.
@@ -641,6 +661,12 @@ void ExportWindow::uploadProgressed(const pane::UploadProgress& progress) {
     pace_.emplace_back(now, progress.photoBytesSent);
     while (pace_.size() > 2 && pace_.front().first < now - kPaceWindowMs) pace_.pop_front();
   }
+  // The upload moves while bytes go out or its phase changes; its stall is counted from then.
+  if (phaseChanged || !upload_ || progress.photoBytesSent != upload_->photoBytesSent ||
+      !lastMoved_.isValid()) {
+    lastMoved_.start();
+  }
+  if (!stallClock_.isActive()) stallClock_.start();
   upload_ = progress;
   if (phaseChanged) {
     detailShown_.invalidate();
@@ -661,6 +687,8 @@ void ExportWindow::postEnded(const pane::PostOutcome& outcome) {
   lastPost_ = outcome;
   upload_.reset();
   sending_.invalidate();
+  lastMoved_.invalidate();
+  stallClock_.stop();
   // The sheet's choices come now; the plug-in goes on to end the sheet's bar and enable the
   // button that the choices press.
   updateButtons();
@@ -682,14 +710,117 @@ void ExportWindow::dropEvent(QDropEvent* event) {
 
 void ExportWindow::closeEvent(QCloseEvent* event) {
   // Typed work is not thrown away unasked; after a post it is in the post.
-  if (!discardAgreed_ && !lastPostWentThrough_ && hasTypedWork()) {
+  if (!ending_ && !discardAgreed_ && !lastPostWentThrough_ && hasTypedWork()) {
     event->ignore();
     askToDiscard();
     return;
   }
   if (uploading()) plugin_.cancelExport();  // nothing goes on being sent behind a closed window
   preparer_.stop();
+  // A draft still being offered stays for the next window; otherwise this window's work was
+  // posted, discarded or kept just now.
+  if (!ending_ && !draftQuestion_) forgetDraft();
   event->accept();
+}
+
+void ExportWindow::endKeepingDraft() {
+  ending_ = true;
+  if (!lastPostWentThrough_ && hasTypedWork()) {
+    if (const auto failed = keepDraft(draft())) {
+      log("The post being written could not be kept: " + failed->description);
+    }
+  } else if (!draftQuestion_) {
+    forgetDraft();
+  }
+  for (QWidget* question : {discardQuestion_.data(), draftQuestion_.data()}) {
+    if (question != nullptr) question->close();
+  }
+  close();
+}
+
+PostDraft ExportWindow::draft() const {
+  PostDraft draft;
+  draft.photos = selection_;
+  auto typed = [this](const char* identifier) {
+    const auto found = typed_.find(identifier);
+    return found != typed_.end() ? found->second : std::string();
+  };
+  draft.caption = typed(pane::kCaption);
+  draft.tags = typed(pane::kTags);
+  draft.link = typed(pane::kClickThrough);
+  for (const auto& [identifier, value] :
+       {std::pair{pane::kBlogMenu, &draft.blog}, std::pair{pane::kStateMenu, &draft.state}}) {
+    const auto menu = std::dynamic_pointer_cast<PopUpButton>(
+        plugin_.settingsView()->viewWithIdentifier(identifier));
+    const auto chosen = menu && menu->numberOfItems() > 0 ? keptValueOfChoice(*menu) : std::nullopt;
+    const auto restored = restoredChoices_.find(identifier);
+    *value = chosen ? *chosen : restored != restoredChoices_.end() ? restored->second : "";
+  }
+  return draft;
+}
+
+QMessageBox* ExportWindow::askQuestion(const char* objectName, const QString& text,
+                                       const QString& informative) {
+  auto* question =
+      new QMessageBox(QMessageBox::Question, windowTitle(), text, QMessageBox::NoButton, this);
+  question->setObjectName(objectName);
+  question->setInformativeText(informative);
+  showPlainText(*question);
+  // A screen reader announces the question by its own words, not by the window's title.
+  question->setAccessibleName(text);
+  question->setAccessibleDescription(informative);
+  question->setWindowModality(Qt::WindowModal);
+  question->setAttribute(Qt::WA_DeleteOnClose);
+  return question;
+}
+
+void ExportWindow::offerDraft() {
+  const auto kept = keptDraft();
+  if (!kept) return;
+  QMessageBox* question = askQuestion(
+      "draftQuestion", gui::tr("Restore the post you were writing?"),
+      gui::tr("Marigold ended before this post was sent; its photos, caption, tags and link were "
+              "kept."));
+  QPushButton* restore = question->addButton(gui::tr("&Restore"), QMessageBox::AcceptRole);
+  QPushButton* discard = question->addButton(gui::tr("&Discard"), QMessageBox::DestructiveRole);
+  // Restoring loses nothing: Return and Escape restore.
+  question->setDefaultButton(restore);
+  question->setEscapeButton(restore);
+  connect(question, &QMessageBox::buttonClicked, this,
+          [this, draft = *kept, discard](QAbstractButton* pressed) {
+            if (pressed == discard) {
+              forgetDraft();
+            } else {
+              restoreDraft(draft);
+            }
+          });
+  draftQuestion_ = question;
+  question->open();
+}
+
+void ExportWindow::restoreDraft(const PostDraft& draft) {
+  typed_[pane::kCaption] = draft.caption;
+  typed_[pane::kTags] = draft.tags;
+  typed_[pane::kClickThrough] = draft.link;
+  restoredChoices_[pane::kBlogMenu] = draft.blog;
+  restoredChoices_[pane::kStateMenu] = draft.state;
+  for (const char* identifier : {pane::kBlogMenu, pane::kStateMenu}) {
+    listedChoices_.erase(identifier);
+    if (auto menu = std::dynamic_pointer_cast<PopUpButton>(
+            plugin_.settingsView()->viewWithIdentifier(identifier))) {
+      chooseRemembered(*menu);
+    }
+  }
+  // The draft's photos that are still there, in its order, then those this window was opened with.
+  std::vector<std::string> photos;
+  for (const std::string& photo : draft.photos) {
+    if (!host::photoFileProblem(photo)) photos.push_back(photo);
+  }
+  for (const std::string& photo : selection_) {
+    if (std::find(photos.begin(), photos.end(), photo) == photos.end()) photos.push_back(photo);
+  }
+  restoreTypedText();
+  setSelection(std::move(photos));
 }
 
 bool ExportWindow::hasTypedWork() const {
@@ -702,20 +833,18 @@ void ExportWindow::askToDiscard() {
     discardQuestion_->raise();
     return;
   }
-  auto* question = new QMessageBox(QMessageBox::Question, windowTitle(),
-                                   gui::tr("Discard this post?"), QMessageBox::NoButton, this);
-  question->setObjectName("discardQuestion");
-  question->setInformativeText(gui::tr("The caption, tags and link you typed will be lost."));
+  QMessageBox* question =
+      askQuestion("discardQuestion", gui::tr("Discard this post?"),
+                  gui::tr("The caption, tags and link you typed will be lost."));
   QPushButton* discard = question->addButton(gui::tr("&Discard"), QMessageBox::DestructiveRole);
   QPushButton* keep = question->addButton(gui::tr("&Keep Editing"), QMessageBox::RejectRole);
   // Keeping the work is the safe choice: Return and Escape keep editing.
   question->setDefaultButton(keep);
   question->setEscapeButton(keep);
-  question->setWindowModality(Qt::WindowModal);
-  question->setAttribute(Qt::WA_DeleteOnClose);
   connect(question, &QMessageBox::buttonClicked, this, [this, discard](QAbstractButton* pressed) {
     if (pressed != discard) return;
     discardAgreed_ = true;
+    forgetDraft();
     QTimer::singleShot(0, this, [this] { close(); });
   });
   discardQuestion_ = question;
@@ -732,6 +861,8 @@ void ExportWindow::showEvent(QShowEvent* event) {
   if (std::exchange(focusedOnce_, true)) return;
   orderTabsAsShown();
   if (!sheet_) pane_->focusFirstEmptyField();
+  // Over the window once it is on the screen.
+  QTimer::singleShot(0, this, [this] { offerDraft(); });
 }
 
 void ExportWindow::keyPressEvent(QKeyEvent* event) {
@@ -806,6 +937,7 @@ void ExportWindow::offerOutcome() {
   if (!sheet_ || !upload || sheet_->alert() != upload || !lastPost_) return;  // still sending
   if (std::exchange(outcomeOffered_, true)) return;
   lastPostWentThrough_ = lastPost_ && lastPost_->posted();
+  if (lastPostWentThrough_) forgetDraft();  // the work is on the blog now
   std::weak_ptr<Alert> weak = upload;
   auto endRun = [weak] {
     if (auto alert = weak.lock()) alert->pressButton(0);
@@ -864,7 +996,6 @@ void ExportWindow::showUploadProgress() {
   const QString photos = photoCount(static_cast<int>(manager_.imageCount()));
   // One heading for the whole upload, so that a screen reader does not hear the sheet renamed;
   // the line under the bar counts the photos' megabytes as the window showed them.
-  sheet_->setHeading(gui::tr("Posting %1 to Plinth", {photos}));
   if (!offeredOn_ || offeredOn_ != sheet_) {
     // Cancel in the sheet itself, in place of the plug-in's "OK" that waits for the end.
     offeredOn_ = sheet_;
@@ -875,6 +1006,13 @@ void ExportWindow::showUploadProgress() {
                        0, 0);
   }
   const QString total = byteSize(upload_->photoBytesTotal);
+  // Nothing moved for a while: said in words, the count being the seconds since the last byte
+  // went, with Cancel still offered.
+  const qint64 stillFor = lastMoved_.isValid() ? lastMoved_.elapsed() / 1000 : 0;
+  const bool stalled = stillFor >= kStalledAfterSeconds;
+  sheet_->setHeading(
+      gui::tr("Posting %1 to Plinth", {photos}),
+      stalled ? gui::tr("No reply from Plinth for %1 s", {number(stillFor)}) : QString());
   switch (upload_->phase) {
     case pane::UploadProgress::Phase::kContacting:
       sheet_->setDetail(gui::tr("%1 · %2 · contacting Plinth…", {photos, total}));
@@ -891,6 +1029,10 @@ void ExportWindow::showUploadProgress() {
         shownTimeLeft_ = timeLeft();
       }
       const QString sent = byteSize(upload_->photoBytesSent);
+      if (stalled) {
+        sheet_->setDetail(gui::tr("%1 of %2 sent, stalled", {sent, total}));
+        break;
+      }
       sheet_->setDetail(shownTimeLeft_.isEmpty()
                             ? gui::tr("%1 of %2 sent", {sent, total})
                             : gui::tr("%1 of %2 sent, %3", {sent, total, shownTimeLeft_}));

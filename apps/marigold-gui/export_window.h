@@ -18,6 +18,9 @@
 // The window keeps the user's work: what the user typed into the caption, tags and link survives
 // every change of the selection and every enable or disable, and closing the window with it
 // (Escape, Cancel, the window's own close) asks "Discard this post?" first, unless it was posted.
+// Ended by a signal (endKeepingDraft) it asks nothing: the work is kept as a PostDraft, which the
+// next window offers as it opens ("Restore the post you were writing?"); a post that went through
+// or was discarded leaves none.
 // After a failed or cancelled post the window stays as it was and offers "Try Again"; after a post
 // that went through it offers "View Post" (the blog's address in the desktop's browser) and
 // "Close". Photos are reordered by dragging or with Ctrl+Left and Ctrl+Right and the Move buttons
@@ -30,6 +33,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QThreadPool>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 #include <cstdint>
@@ -50,10 +54,12 @@
 #include "platform/user_defaults.h"
 #include "plugin/host_protocol.h"
 #include "plugin/pane_contract.h"
+#include "post_draft.h"
 #include "selection_preparer.h"
 #include "sheet_widget.h"
 
 class QLabel;
+class QMessageBox;
 class QListWidget;
 class QPushButton;
 
@@ -77,6 +83,15 @@ class ExportWindow : public QWidget {
   // that the plug-in recomputes the preview, the limits and the click-through rule.
   void addPhotos(const QStringList& paths);
   void removePhotos(const QList<int>& rows);
+  // Ends the window at once, asking nothing: typed work not yet posted is kept as the draft the
+  // next window offers; an upload is cancelled.
+  void endKeepingDraft();
+  // The post as the window holds it now: the photos, the typed texts, the blog and state chosen.
+  PostDraft draft() const;
+  // The question offering the kept draft while it is up, else null.
+  QWidget* draftQuestion() const { return draftQuestion_; }
+  QWidget* discardQuestion() const { return discardQuestion_; }
+
   // A line above the pane (the demo's account, say); empty hides it.
   void setHint(const QString& text);
   // How "View Post" opens an address; the desktop's browser unless replaced (by a test).
@@ -144,6 +159,10 @@ class ExportWindow : public QWidget {
   static std::optional<std::string> keptValueOfChoice(const PopUpButton& menu);
   static std::string keptValueOfItem(const PopUpButton& menu, std::size_t index);
   void askToDiscard();  // "Discard this post?"; Discard closes the window
+  void offerDraft();    // "Restore the post you were writing?", when one is kept
+  void restoreDraft(const PostDraft& draft);
+  // A window-modal question with its buttons; screen readers hear `text` as its name.
+  QMessageBox* askQuestion(const char* objectName, const QString& text, const QString& informative);
   void orderTabsAsShown();
   void restoreTypedText();
   void refreshThumbnails();
@@ -204,13 +223,18 @@ class ExportWindow : public QWidget {
   // Photo bytes out by then (ms since `sending_` started), over the last few seconds.
   std::deque<std::pair<qint64, std::uint64_t>> pace_;
   QElapsedTimer detailShown_;        // since the time left was last worked out
+  QElapsedTimer lastMoved_;          // since the upload's bytes last moved (or its phase changed)
+  QTimer stallClock_;                // ticks while an upload runs, so a stall is counted
   QString shownTimeLeft_;            // "about 12 s left", as last worked out
   QPointer<SheetWidget> offeredOn_;  // the sheet given Cancel during the upload
   bool outcomeOffered_ = false;      // the upload's sheet shows the choices after it
   bool lastPostWentThrough_ = false;
   bool tryAgain_ = false;
   bool discardAgreed_ = false;
+  bool ending_ = false;  // endKeepingDraft: closing asks nothing
   QPointer<QWidget> discardQuestion_;
+  QPointer<QWidget> draftQuestion_;
+  std::map<std::string, std::string> restoredChoices_;  // a restored draft's blog and state
   bool focusedOnce_ = false;
   std::function<void(const QUrl&)> openUrl_;
   std::function<bool()> pluginBusy_;

@@ -23,6 +23,7 @@ void showInternalError(QWidget* parent, const std::exception_ptr& exception) noe
       box.setWindowTitle("Marigold");
       box.setText(gui::tr("Marigold stopped an operation that went wrong."));
       box.setInformativeText(QString::fromStdString(what));
+      showPlainText(box);
       box.exec();
     });
   } catch (...) {

@@ -2,16 +2,12 @@
 // photos (prepared for the post as it opens); `marigold-gui --demo` starts the embedded simulator
 // with a scratch settings folder and opens the dialog signed out with the sample photos, ready for
 // the demo account.
-#include <signal.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <memory>
@@ -27,6 +23,7 @@
 #include "host/photo_file.h"
 #include "host/service_environment.h"
 #include "host/simulator_process.h"
+#include "signal_ending.h"
 #include "ui_text.h"
 
 namespace {
@@ -39,43 +36,6 @@ int fail(const QString& message) {
   QMessageBox::critical(nullptr, "Marigold", message);
   return 1;
 }
-
-// Ctrl+C or a termination request ends the program as closing its window does, so that the demo's
-// simulator and scratch folder go with it. The handler can only write to a pipe; the byte wakes
-// Qt's event loop, which quits. The pipe's write end is the one piece of process-wide state a
-// signal handler needs.
-class QuitOnSignal {
- public:
-  QuitOnSignal() {
-    if (::pipe(ends_) != 0) return;
-    writeEnd_ = ends_[1];
-    notifier_ = std::make_unique<QSocketNotifier>(ends_[0], QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] { QApplication::quit(); });
-    struct sigaction action {};
-    action.sa_handler = [](int) {
-      const char byte = 1;
-      [[maybe_unused]] ssize_t written = ::write(writeEnd_, &byte, 1);
-    };
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-  }
-  ~QuitOnSignal() {
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
-    notifier_.reset();
-    for (int end : ends_) {
-      if (end >= 0) ::close(end);
-    }
-  }
-  QuitOnSignal(const QuitOnSignal&) = delete;
-  QuitOnSignal& operator=(const QuitOnSignal&) = delete;
-
- private:
-  static inline int writeEnd_ = -1;
-  int ends_[2] = {-1, -1};
-  std::unique_ptr<QSocketNotifier> notifier_;
-};
 
 // The demo's service and scratch folder, both gone when the object goes.
 struct Demo {
@@ -160,7 +120,6 @@ int main(int argc, char** argv) {
   QCommandLineParser parser;
   describeOptions(parser);
   parser.process(app);
-  QuitOnSignal quitOnSignal;
 
   // Files that are not photos are left out, as a drop leaves them out, and the window says so.
   std::vector<std::string> photos;
@@ -175,6 +134,13 @@ int main(int argc, char** argv) {
     }
   }
   std::optional<Demo> demo;
+  // A signal ends the program as closing its window does, so that the demo's simulator and scratch
+  // folder go with it; the post being written is kept for the next start rather than asked about.
+  std::optional<marigold::gui::GuiSession> session;  // goes before the demo's service
+  const marigold::gui::EndOnSignal endOnSignal([&session] {
+    if (session) session->window().endKeepingDraft();
+    QApplication::exit(0);
+  });
   try {
     marigold::host::PluginSetup setup;
     if (parser.isSet("demo")) {
@@ -182,7 +148,7 @@ int main(int argc, char** argv) {
       setup = demo->start();
       if (photos.empty()) photos = Demo::samplePhotos();
     }
-    marigold::gui::GuiSession session(std::move(photos), std::move(setup));
+    session.emplace(std::move(photos), std::move(setup));
     QString hint;
     if (demo) {
       hint = marigold::gui::tr(
@@ -194,8 +160,8 @@ int main(int argc, char** argv) {
       hint +=
           (hint.isEmpty() ? "" : "<br>") + marigold::gui::tr("Left out: %1", {leftOut.join("; ")});
     }
-    session.window().setHint(hint);
-    session.window().show();
+    session->window().setHint(hint);
+    session->window().show();
     return QApplication::exec();
   } catch (const std::exception& e) {
     return fail(QString::fromLocal8Bit(e.what()));

@@ -11,6 +11,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QImageReader>
 #include <QLabel>
@@ -24,10 +25,12 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -43,10 +46,12 @@
 
 #include "base/translation.h"
 #include "host/installed_files.h"
+#include "host/simulator_process.h"
 #include "pane_widget.h"
 #include "photo_view.h"
 #include "preparation_controls.h"
 #include "settings/app_settings.h"
+#include "signal_ending.h"
 #include "testing/gui_harness.h"
 
 namespace marigold {
@@ -1200,6 +1205,208 @@ TEST(MarigoldGuiTest, ClosingWithTypedWorkAsksToDiscardIt) {
   gui.click(gui.sheetButton("Close"));
   EXPECT_TRUE(GuiHarness::waitFor([&] { return !gui.window().isVisible(); }, 5));
   EXPECT_EQ(question(), nullptr);
+}
+
+// The value of a form field of a stored post; empty when it has none.
+std::string fieldOf(const sim::StoredPost& post, const std::string& name) {
+  for (const auto& [key, value] : post.fields) {
+    if (key == name) return value;
+  }
+  return {};
+}
+
+// The button of a question box whose title (without its mnemonic) is `title`.
+QPushButton* questionButton(QMessageBox* box, const QString& title) {
+  for (QAbstractButton* button : box != nullptr ? box->buttons() : QList<QAbstractButton*>()) {
+    if (button->text().remove('&') == title) return qobject_cast<QPushButton*>(button);
+  }
+  return nullptr;
+}
+
+// Names from outside (files, the service's words) are shown as written, never as markup: a
+// photo in a folder named "<h1>Win<" (its path reads ".../<h1>Win</h1>.jpg") and a broken one
+// named with tags are shown literally in the list's tips, the problem line and the sheets.
+TEST(MarigoldGuiTest, OutsideTextIsShownAsWrittenNotAsMarkup) {
+  GuiHarness gui(service());
+  std::filesystem::create_directory(gui.home_.path() / "<h1>Win<");
+  const std::string tagged = (gui.home_.path() / "<h1>Win</h1>.jpg").string();
+  std::filesystem::copy_file(MARIGOLD_EXAMPLES_PATH "/dusk.jpg", tagged);
+  const std::string broken = gui.writeFile("<b>Broken &amp; gone<b>.jpg", 4096, 'x');
+  std::fstream(broken, std::ios::in | std::ios::out | std::ios::binary) << "\xFF\xD8\xFF\xE0";
+  gui.open({tagged, broken});
+  ASSERT_TRUE(GuiHarness::waitFor([&] { return gui.window().thumbnailsReady(); }));
+  ASSERT_TRUE(gui.waitUntilPrepared());
+  // What a tip shows is its rendering: the path, tags and all.
+  auto shownTip = [](const QListWidgetItem* item) {
+    QTextDocument tip;
+    if (Qt::mightBeRichText(item->toolTip())) {
+      tip.setHtml(item->toolTip());
+    } else {
+      tip.setPlainText(item->toolTip());
+    }
+    return tip.toPlainText();
+  };
+  EXPECT_TRUE(
+      shownTip(gui.window().thumbnails()->item(0)).startsWith(QString::fromStdString(tagged)))
+      << shownTip(gui.window().thumbnails()->item(0)).toStdString();
+  EXPECT_TRUE(
+      shownTip(gui.window().thumbnails()->item(1)).startsWith(QString::fromStdString(broken)));
+  QLabel* problems = gui.window().problemLine();
+  EXPECT_EQ(problems->textFormat(), Qt::PlainText);
+  EXPECT_TRUE(problems->text().startsWith("<b>Broken &amp; gone<b>.jpg cannot be decoded"))
+      << problems->text().toStdString();
+  // Every label of the window and its sheets that shows such words reads them as plain text.
+  for (QLabel* label : {gui.window().sizeLine(), problems}) {
+    EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+  }
+}
+
+// A termination request (a session's logout) ends the window with typed work at once, asking
+// nothing; the work is kept privately and offered by the next window, which posts it as it was;
+// a post that went through, or work discarded, leaves no draft behind.
+TEST(MarigoldGuiTest, SignalEndsTheWindowAndTheTypedPostIsRestoredNextTime) {
+  GuiHarness gui(service());
+  const std::vector<std::string> photos = {MARIGOLD_EXAMPLES_PATH "/meadow.jpg",
+                                           MARIGOLD_EXAMPLES_PATH "/dusk.jpg"};
+  gui.open(photos);
+  gui.signIn(kUser, kPassword);
+  gui.choose("plinthSelect", 1);  // ada-travel
+  gui.choose("plinthStatus", 1);  // Draft
+  gui.type("plinthCaptions", "Harbour at <b>dusk</b>");
+  gui.type("plinthTags", "sea, evening");
+  const std::filesystem::path draft = gui.home_.path() / ".local/state/marigold/draft.plist";
+  {
+    // As the program has it, with a loop of the test's own in place of the application's.
+    QEventLoop loop;
+    const gui::EndOnSignal ending([&] {
+      gui.window().endKeepingDraft();
+      loop.exit(0);
+    });
+    QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+    // The loop is left by the signal; the bound only keeps a window that never ends from
+    // holding the test up.
+    QTimer::singleShot(10000, &loop, [&] { loop.exit(1); });
+    EXPECT_EQ(loop.exec(), 0);
+  }
+  EXPECT_FALSE(gui.window().isVisible());
+  EXPECT_EQ(gui.window().discardQuestion(), nullptr);
+  ASSERT_TRUE(std::filesystem::exists(draft));
+  EXPECT_EQ(std::filesystem::status(draft).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(
+      std::filesystem::status(draft.parent_path()).permissions() & std::filesystem::perms::all,
+      std::filesystem::perms::owner_all);
+  EXPECT_EQ(fileBytes(draft).find(kPassword), std::string::npos);
+
+  // The next window, opened with another photo, offers it; Restore puts it all back.
+  gui.open({MARIGOLD_EXAMPLES_PATH "/harbour.jpg"});
+  auto question = [&] { return qobject_cast<QMessageBox*>(gui.window().draftQuestion()); };
+  ASSERT_TRUE(GuiHarness::waitFor([&] { return question() && question()->isVisible(); }, 5));
+  EXPECT_EQ(question()->text(), "Restore the post you were writing?");
+  EXPECT_EQ(question()->accessibleName(), "Restore the post you were writing?");
+  gui.click(questionButton(question(), "Restore"));
+  ASSERT_TRUE(gui.waitUntilPrepared());
+  EXPECT_EQ(
+      gui.window().selection(),
+      (std::vector<std::string>{photos[0], photos[1], MARIGOLD_EXAMPLES_PATH "/harbour.jpg"}));
+  EXPECT_EQ(gui.widget<QLineEdit>("plinthCaptions")->text(), "Harbour at <b>dusk</b>");
+  EXPECT_EQ(gui.widget<QLineEdit>("plinthTags")->text(), "sea, evening");
+  gui.choose("plinthSelect", 0);  // the window's kept choice, which the draft's overrides
+  gui.signIn(kUser, kPassword);
+  EXPECT_TRUE(gui.widget<QComboBox>("plinthSelect")->currentText().startsWith("ada-travel"));
+  EXPECT_EQ(gui.widget<QComboBox>("plinthStatus")->currentText(), "Draft");
+  gui.click(gui.window().postButton());
+  ASSERT_TRUE(GuiHarness::waitFor([&] { return gui.sheetButton("Close") != nullptr; }));
+  const auto posts = gui.sim_->state().posts();
+  ASSERT_EQ(posts.size(), 1u);
+  const auto& posted = posts.back();
+  EXPECT_EQ(posted.blog, "ada-travel");
+  EXPECT_EQ(fieldOf(posted, "caption"), "Harbour at <b>dusk</b>");
+  EXPECT_EQ(fieldOf(posted, "state"), "draft");
+  EXPECT_EQ(posted.photos.size(), 3u);
+  EXPECT_FALSE(std::filesystem::exists(draft));  // sent: nothing left to restore
+
+  // Discarded, by the closing question or by the offer, leaves none either.
+  gui.open({MARIGOLD_EXAMPLES_PATH "/dusk.jpg"});
+  gui.signIn(kUser, kPassword);
+  gui.type("plinthCaptions", "Gone");
+  gui.window().endKeepingDraft();
+  ASSERT_TRUE(std::filesystem::exists(draft));
+  gui.open({MARIGOLD_EXAMPLES_PATH "/dusk.jpg"});
+  ASSERT_TRUE(GuiHarness::waitFor([&] { return question() && question()->isVisible(); }, 5));
+  gui.click(questionButton(question(), "Discard"));
+  EXPECT_FALSE(std::filesystem::exists(draft));
+  EXPECT_EQ(gui.widget<QLineEdit>("plinthCaptions")->text(), "");
+  gui.signIn(kUser, kPassword);
+  gui.type("plinthCaptions", "Gone again");
+  gui.window().endKeepingDraft();
+  gui.open({MARIGOLD_EXAMPLES_PATH "/dusk.jpg"});
+  ASSERT_TRUE(GuiHarness::waitFor([&] { return question() && question()->isVisible(); }, 5));
+  gui.click(questionButton(question(), "Restore"));
+  gui.window().close();
+  auto* discardQuestion = qobject_cast<QMessageBox*>(gui.window().discardQuestion());
+  ASSERT_TRUE(GuiHarness::waitFor([&] { return discardQuestion && discardQuestion->isVisible(); }));
+  EXPECT_EQ(discardQuestion->accessibleName(), "Discard this post?");
+  gui.click(questionButton(discardQuestion, "Discard"));
+  EXPECT_TRUE(GuiHarness::waitFor([&] { return !gui.window().isVisible(); }, 5));
+  EXPECT_FALSE(std::filesystem::exists(draft));
+}
+
+// Ends a stopped simulator process's stop, so that it can be ended.
+struct Resumed {
+  pid_t pid;
+  ~Resumed() { ::kill(pid, SIGCONT); }
+};
+
+// A service that stops answering during the upload (its process stopped, as a host that went
+// away): within seconds the sheet says so and how long it has been, the time left becomes
+// "stalled", and Cancel still ends the upload.
+TEST(MarigoldGuiTest, UploadToAServiceThatStoppedSaysItStalled) {
+  GuiHarness gui(service());
+  host::SimulatorProcess stopping(
+      host::defaultSimulatorPath(),
+      {"--account", std::string(kUser) + ":" + kPassword + ":ada-photos", "--slow-post", "262144",
+       "--data", (gui.home_.path() / "stopping").string()});
+  gui.open(
+      {gui.writePhoto("big.jpg", {.width = 3000, .height = 2000, .orientation = 1, .quality = 96})},
+      host::PluginSetup{.service = {.authBase = stopping.authBase(),
+                                    .apiBase = stopping.apiBase(),
+                                    .trustedAuthorityFile = stopping.caFile(),
+                                    .configurationHome = gui.home_.path().string()},
+                        .useDesktopKeyring = false});
+  gui.choose(controls(gui).sizeMenu(), 1);  // Original: megabytes, more than the buffers hold
+  ASSERT_TRUE(gui.waitUntilPrepared());
+  gui.signIn(kUser, kPassword);
+  gui.click(gui.window().postButton());
+  ASSERT_TRUE(GuiHarness::waitFor([&] {
+    const auto& upload = gui.window().upload();
+    return upload && upload->phase == pane::UploadProgress::Phase::kSending &&
+           upload->photoBytesSent > 0;
+  }));
+  ASSERT_EQ(::kill(stopping.pid(), SIGSTOP), 0);
+  const Resumed resumed{stopping.pid()};
+  auto* sheet = gui.window().sheet();
+  ASSERT_NE(sheet, nullptr);
+  auto* informative = sheet->findChild<QLabel*>("informative");
+  auto* line = sheet->findChild<QLabel*>("detail");
+  static const QRegularExpression stalledFor("^No reply from Plinth for ([0-9]+) s$");
+  ASSERT_TRUE(GuiHarness::waitFor([&] { return stalledFor.match(informative->text()).hasMatch(); },
+                                  12 + 10))
+      << informative->text().toStdString();
+  EXPECT_GE(stalledFor.match(informative->text()).captured(1).toInt(), 10);
+  static const QRegularExpression stalledLine("^[0-9.]+ [KM]B of [0-9.]+ [KM]B sent, stalled$");
+  EXPECT_TRUE(stalledLine.match(line->text()).hasMatch()) << line->text().toStdString();
+  EXPECT_EQ(sheet->findChild<QLabel*>("message")->text(), "Posting 1 photo to Plinth");
+  // The count goes on by the clock while nothing arrives.
+  const int first = stalledFor.match(informative->text()).captured(1).toInt();
+  EXPECT_TRUE(GuiHarness::waitFor(
+      [&] { return stalledFor.match(informative->text()).captured(1).toInt() > first; }, 5));
+  QPushButton* cancel = gui.sheetButton("Cancel");
+  ASSERT_NE(cancel, nullptr);
+  EXPECT_TRUE(cancel->isEnabled());
+  gui.click(cancel);
+  EXPECT_EQ(sheet->findChild<QLabel*>("message")->text(), "The post was cancelled.");
+  EXPECT_TRUE(informative->text().isEmpty() || !stalledFor.match(informative->text()).hasMatch());
 }
 
 // Dragging a photo to the front reorders the post: the service stores the photos in the new

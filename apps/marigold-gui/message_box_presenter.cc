@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/alert.h"
+#include "ui_text.h"
 
 namespace marigold::gui {
 
@@ -14,6 +15,7 @@ std::size_t MessageBoxPresenter::presentModal(const Alert& alert) {
   box.setWindowTitle("Marigold");
   box.setText(QString::fromStdString(alert.messageText()));
   box.setInformativeText(QString::fromStdString(alert.informativeText()));
+  showPlainText(box);  // the texts quote the service and name files
   switch (alert.alertStyle()) {
     case AlertStyle::kInformational:
       box.setIcon(QMessageBox::Information);

@@ -199,6 +199,7 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
     auto field = std::dynamic_pointer_cast<TextField>(view);
     if (!field) return nullptr;
     auto* label = new QLabel(this);
+    label->setTextFormat(Qt::PlainText);  // the plug-in's words may quote the service's
     label->setWordWrap(true);
     QFont bold = label->font();
     bold.setBold(true);

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStyleOptionProgressBar>
 #include <QStylePainter>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -23,7 +24,66 @@
 #include "ui_text.h"
 
 namespace marigold::gui {
-namespace {}  // namespace
+// What assistive technology hears of a sheet's changing words (its name, its description, the
+// line under the bar): the newest words at most once every two seconds, never the same words
+// twice in a row. A change within the two seconds waits for their end, and only the newest is
+// said then.
+class SheetWidget::Announcer {
+ public:
+  explicit Announcer(SheetWidget& sheet) : sheet_(sheet) {
+    later_.setSingleShot(true);
+    QObject::connect(&later_, &QTimer::timeout, [this] { sayNow(); });
+  }
+
+  void want(const QString& name, const QString& description, const QString& line) {
+    wanted_ = {name, description, line};
+    if (wanted_ == said_) {
+      later_.stop();
+      return;
+    }
+    // Before the sheet shows nobody hears its words: they are set at once, and counted from the
+    // first that come while it is shown.
+    const qint64 since = clock_.isValid() ? clock_.elapsed() : kEveryMs;
+    if (since >= kEveryMs) {
+      sayNow();
+    } else if (!later_.isActive()) {
+      later_.start(static_cast<int>(kEveryMs - since));
+    }
+  }
+
+ private:
+  struct Words {
+    QString name;
+    QString description;
+    QString line;
+    bool valid = true;
+    bool operator==(const Words&) const = default;
+  };
+  static constexpr qint64 kEveryMs = 2000;
+
+  void sayNow() {
+    if (wanted_ == said_) return;
+    if (sheet_.accessibleName() != wanted_.name) sheet_.setAccessibleName(wanted_.name);
+    if (sheet_.accessibleDescription() != wanted_.description) {
+      sheet_.setAccessibleDescription(wanted_.description);
+    }
+    if (sheet_.detail_->accessibleName() != wanted_.line) {
+      // Never empty: a label without a name of its own would announce each new text.
+      sheet_.detail_->setAccessibleName(wanted_.line.isEmpty() ? QStringLiteral(" ")
+                                                               : wanted_.line);
+    }
+    said_ = wanted_;
+    if (sheet_.isVisible()) clock_.start();
+  }
+
+  SheetWidget& sheet_;
+  Words wanted_;
+  Words said_{{}, {}, {}, false};
+  QElapsedTimer clock_;
+  QTimer later_;
+};
+
+SheetWidget::~SheetWidget() = default;
 
 // A progress bar that paints every step it is given but tells assistive technology its value
 // (QProgressBar::setValue) only every few seconds and at its ends: a screen reader hears how an
@@ -110,7 +170,10 @@ SheetWidget::SheetWidget(std::shared_ptr<Alert> alert, QWidget* parent)
   bar_->setAccessibleName(gui::tr("Progress"));
   detail_ = new QLabel(this);
   detail_->setObjectName("detail");
+  detail_->setTextFormat(Qt::PlainText);
+  detail_->setAccessibleName(QStringLiteral(" "));  // its words are said by the announcer
   detail_->setHidden(true);
+  announcer_ = std::make_unique<Announcer>(*this);
   image_ = new PhotoView("", this);
   image_->setFixedHeight(72);
   image_->setAccessibleName(gui::tr("Posted"));
@@ -155,6 +218,12 @@ void SheetWidget::setActions(std::vector<Action> actions, std::size_t defaultInd
                              std::size_t escapeIndex) {
   for (QPushButton* push : actionButtons_) push->deleteLater();
   actionButtons_.clear();
+  // The alert's own buttons go rather than hide: no second "OK" left for assistive technology.
+  for (QPushButton* push : buttons_) {
+    push->hide();
+    push->deleteLater();
+  }
+  buttons_.clear();
   actions_ = std::move(actions);
   defaultIndex_ = defaultIndex;
   escapeIndex_ = escapeIndex;
@@ -179,9 +248,15 @@ void SheetWidget::setActions(std::vector<Action> actions, std::size_t defaultInd
 
 void SheetWidget::setDetail(const QString& text) {
   const bool shownBefore = !detail_->isHidden();
-  detail_->setText(text);
+  if (detail_->text() != text) detail_->setText(text);
   detail_->setHidden(text.isEmpty());
+  announce();
   if (shownBefore != !detail_->isHidden()) fitHeight();
+}
+
+void SheetWidget::announce() {
+  announcer_->want(message_->text(), informative_->text(),
+                   detail_->isHidden() ? QString() : detail_->text());
 }
 
 void SheetWidget::setHeading(const QString& heading, const QString& informative) {
@@ -238,11 +313,7 @@ void SheetWidget::render() {
   informative_->setText(heading_.isEmpty() ? QString::fromStdString(alert_->informativeText())
                                            : ownInformative_);
   informative_->setHidden(informative_->text().isEmpty());
-  // Renamed only when the words change: a screen reader hears the name again with each change.
-  if (accessibleName() != message) setAccessibleName(message);
-  if (accessibleDescription() != informative_->text()) {
-    setAccessibleDescription(informative_->text());
-  }
+  announce();
 
   const auto accessory = alert_->accessoryView();
   const auto indicator = std::dynamic_pointer_cast<ProgressIndicator>(accessory);
@@ -267,7 +338,7 @@ void SheetWidget::render() {
   image_->setPixmap(std::move(pixmap));
 
   const auto& buttons = alert_->buttons();
-  while (buttons_.size() < buttons.size()) {
+  while (actions_.empty() && buttons_.size() < buttons.size()) {
     const std::size_t index = buttons_.size();
     auto* push = new QPushButton(this);
     push->setObjectName(QString("sheetButton%1").arg(index));

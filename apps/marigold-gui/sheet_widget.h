@@ -4,7 +4,8 @@
 // Pressing a button presses the alert's, which ends the sheet. The host may show buttons of its
 // own instead (the choices after an upload). The sheet takes the keyboard focus on its default
 // button, the safe choice; Return presses the button that has the focus, Escape the one that backs
-// out. Screen readers see it as an alert.
+// out. Screen readers see it as an alert, and hear its changing words at most once every two
+// seconds, never the same twice.
 // Main thread only.
 #pragma once
 
@@ -31,6 +32,7 @@ class UploadBar;
 class SheetWidget : public QFrame {
  public:
   SheetWidget(std::shared_ptr<Alert> alert, QWidget* parent);
+  ~SheetWidget() override;
   SheetWidget(const SheetWidget&) = delete;
   SheetWidget& operator=(const SheetWidget&) = delete;
 
@@ -72,7 +74,9 @@ class SheetWidget : public QFrame {
   void showEvent(QShowEvent* event) override;
 
  private:
+  class Announcer;
   void render();
+  void announce();  // the words now shown, to assistive technology in its own time
   QPushButton* buttonAt(std::size_t index) const;
   void takeFocus();
   void fitHeight();  // tall enough for every line of its texts at its width
@@ -95,6 +99,7 @@ class SheetWidget : public QFrame {
   std::vector<Action> actions_;
   std::size_t defaultIndex_ = 0;
   std::size_t escapeIndex_ = 0;
+  std::unique_ptr<Announcer> announcer_;
   Subscription subscription_;
 };
 

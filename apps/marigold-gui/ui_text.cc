@@ -1,9 +1,11 @@
 #include "ui_text.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTextDocument>
 #include <clocale>
 #include <string>
 #include <vector>
@@ -73,6 +75,17 @@ QtTranslations::QtTranslations() {
   if (translator_.load(locale, "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
     QCoreApplication::installTranslator(&translator_);
   }
+}
+
+void showPlainText(QMessageBox& box) {
+  box.setTextFormat(Qt::PlainText);
+  for (QLabel* label : box.findChildren<QLabel*>()) {
+    if (!label->text().isEmpty()) label->setTextFormat(Qt::PlainText);
+  }
+}
+
+QString plainToolTip(const QString& text) {
+  return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
 }
 
 QString byteSize(std::uint64_t bytes) {

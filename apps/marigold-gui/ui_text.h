@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QLocale>
+#include <QMessageBox>
 #include <QString>
 #include <QTranslator>
 #include <cstdint>
@@ -34,6 +35,14 @@ class QtTranslations {
  private:
   QTranslator translator_;  // leaves the application when destroyed
 };
+
+// Shows the box's message and informative text as written, never as markup: they may quote a
+// file's name or the service's words. Call after both texts are set.
+void showPlainText(QMessageBox& box);
+
+// A tooltip that shows `text` as written: Qt would take a tooltip that looks like markup (a file
+// named "<b>x.jpg") for rich text.
+QString plainToolTip(const QString& text);
 
 // A size as the service's limit is written: 5,242,880 bytes is "5 MB", 1,024 bytes "1 KB", with
 // the language's decimal sign ("4,7 MB").

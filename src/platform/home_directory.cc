@@ -41,6 +41,14 @@ std::filesystem::path configurationFolder() {
   return configurationFolder(configured != nullptr ? configured : "");
 }
 
+std::filesystem::path stateFolder() {
+  const char* configured = std::getenv("XDG_STATE_HOME");
+  const std::string_view state = configured != nullptr ? configured : "";
+  const std::filesystem::path base =
+      state.starts_with('/') ? std::filesystem::path(state) : expandTilde("~/.local/state");
+  return base / "marigold";
+}
+
 std::optional<Error> makePrivateFolder(const std::filesystem::path& folder) {
   // Each folder is made on its own with mkdir(0700): create_directories would give the ones
   // above `folder` the umask's mode (0777 under umask 000).

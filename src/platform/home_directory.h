@@ -24,6 +24,11 @@ std::filesystem::path configurationFolder(std::string_view configurationHome);
 // The same for XDG_CONFIG_HOME as it is at the moment of the call.
 std::filesystem::path configurationFolder();
 
+// "STATE/marigold", where the window keeps the post being written when it is ended: STATE being
+// XDG_STATE_HOME as it is at the moment of the call when that is an absolute path, else
+// "~/.local/state".
+std::filesystem::path stateFolder();
+
 // Makes `folder`, and every missing folder above it, with mode 0700 whatever the umask, and gives
 // `folder` itself mode 0700 when it was already there. Absent on success; otherwise the error
 // (domain "File", code errno) reads "PATH: REASON" for the folder that could not be made.
