@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QTest>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -52,12 +53,27 @@ GuiHarness::GuiHarness(sim::SimOptions options) {
 GuiHarness::~GuiHarness() {
   session_.reset();
   sim_->stop();
+  if (keyringBus_) {
+    if (busBefore_) {
+      ::setenv("DBUS_SESSION_BUS_ADDRESS", busBefore_->c_str(), 1);
+    } else {
+      ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+  }
+}
+
+void GuiHarness::useKeyring(const std::string& busAddress) {
+  if (!keyringBus_) {
+    if (const char* before = std::getenv("DBUS_SESSION_BUS_ADDRESS")) busBefore_ = before;
+  }
+  keyringBus_ = busAddress;
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", busAddress.c_str(), 1);
 }
 
 gui::GuiSession& GuiHarness::open(std::vector<std::string> photos) {
   // The simulator as the service, as the built-in application; the desktop keyring of whoever
-  // runs the tests is never touched. One window at a time, as in the program: an earlier one goes
-  // first.
+  // runs the tests is never touched (only a test's own, with useKeyring). One window at a time, as
+  // in the program: an earlier one goes first.
   session_.reset();
   session_ = std::make_unique<gui::GuiSession>(
       std::move(photos),
@@ -65,7 +81,7 @@ gui::GuiSession& GuiHarness::open(std::vector<std::string> photos) {
                                     .apiBase = sim_->apiBase(),
                                     .trustedAuthorityFile = sim_->caFile().string(),
                                     .configurationHome = home_.path().string()},
-                        .useDesktopKeyring = false});
+                        .useDesktopKeyring = keyringBus_.has_value()});
   window().setUrlOpener([this](const QUrl& url) { openedUrls_.push_back(url); });
   window().show();
   waitFor([this] { return window().isVisible(); }, 5);

@@ -65,6 +65,9 @@ class GuiHarness {
   // Loads the plug-in and shows the window with these photos, once they are prepared; a window
   // opened before is closed first.
   gui::GuiSession& open(std::vector<std::string> photos);
+  // The windows opened from now on keep the remembered secret in the desktop keyring on the bus
+  // at `busAddress` (a test's own, testing/secret_service.h).
+  void useKeyring(const std::string& busAddress);
   // Waits until the plug-in reads the current selection, prepared, and its preview is shown;
   // answers whether it does.
   bool waitUntilPrepared(double seconds = 60);
@@ -113,6 +116,8 @@ class GuiHarness {
 
  private:
   std::vector<QUrl> openedUrls_;
+  std::optional<std::string> keyringBus_;
+  std::optional<std::string> busBefore_;
   std::unique_ptr<gui::GuiSession> session_;
 };
 
