@@ -133,7 +133,11 @@ struct ScriptedSecretService::State {
   int nextPrompt = 1;
   int promptsShown = 0;
   // The prompts not yet ended: what accepting one does, answering its result.
-  std::map<std::string, std::function<GVariant*()>> prompts;
+  struct Prompt {
+    std::function<GVariant*()> accepted;
+    std::function<GVariant*()> dismissed;  // the result's type stays: an empty one
+  };
+  std::map<std::string, Prompt> prompts;
   std::string heldPrompt;
 
   GMainContext* context = g_main_context_new();
@@ -168,7 +172,7 @@ struct ScriptedSecretService::State {
                  const std::string& method, GVariant* parameters,
                  GDBusMethodInvocation* invocation);
   GVariant* property(const std::string& path, const std::string& name);
-  std::string newPrompt(std::function<GVariant*()> accepted);
+  std::string newPrompt(std::function<GVariant*()> accepted, std::function<GVariant*()> dismissed);
   void showPrompt(const std::string& path);
   void endPrompt(const std::string& path, bool accept);
   std::vector<std::string> itemPaths(const Attributes& wanted) const {
@@ -283,18 +287,19 @@ void ScriptedSecretService::State::serve(const std::string& address) {
   g_main_context_pop_thread_default(context);
 }
 
-std::string ScriptedSecretService::State::newPrompt(std::function<GVariant*()> accepted) {
+std::string ScriptedSecretService::State::newPrompt(std::function<GVariant*()> accepted,
+                                                    std::function<GVariant*()> dismissed) {
   const std::string path = "/org/freedesktop/secrets/prompt/p" + std::to_string(nextPrompt++);
   guint registration = 0;
   registerObject(path, "org.freedesktop.Secret.Prompt", &registration);
-  prompts[path] = std::move(accepted);
+  prompts[path] = {std::move(accepted), std::move(dismissed)};
   return path;
 }
 
 void ScriptedSecretService::State::endPrompt(const std::string& path, bool accept) {
   const auto found = prompts.find(path);
   if (found == prompts.end()) return;
-  GVariant* result = accept ? found->second() : g_variant_new_string("");
+  GVariant* result = accept ? found->second.accepted() : found->second.dismissed();
   prompts.erase(found);
   if (heldPrompt == path) heldPrompt.clear();
   g_dbus_connection_emit_signal(connection, nullptr, path.c_str(), "org.freedesktop.Secret.Prompt",
@@ -387,11 +392,13 @@ GVariant* ScriptedSecretService::State::call(const std::string& path,
   }
   if (method == "SetAlias") return g_variant_new("()");
   if (method == "CreateCollection") {
-    const std::string prompt = newPrompt([this] {
-      haveCollection = true;
-      locked = false;
-      return g_variant_new_object_path(kCollectionPath);
-    });
+    const std::string prompt = newPrompt(
+        [this] {
+          haveCollection = true;
+          locked = false;
+          return g_variant_new_object_path(kCollectionPath);
+        },
+        [] { return g_variant_new_object_path("/"); });
     return g_variant_new("(oo)", "/", prompt.c_str());
   }
   if (method == "SearchItems") {
@@ -418,10 +425,12 @@ GVariant* ScriptedSecretService::State::call(const std::string& path,
       return g_variant_new("(@aoo)", objectPaths(objects), "/");
     }
     if (!locked) return g_variant_new("(@aoo)", objectPaths(objects), "/");
-    const std::string prompt = newPrompt([this, objects] {
-      locked = false;
-      return objectPaths(objects);
-    });
+    const std::string prompt = newPrompt(
+        [this, objects] {
+          locked = false;
+          return objectPaths(objects);
+        },
+        [] { return objectPaths({}); });
     return g_variant_new("(@aoo)", objectPaths({}), prompt.c_str());
   }
   if (method == "GetSecrets") {
@@ -625,7 +634,8 @@ bool ScriptedSecretService::promptPending() const {
 
 void ScriptedSecretService::endHeldPrompt(bool accept) {
   std::lock_guard hold(state_->mutex);
-  if (!state_->heldPrompt.empty()) state_->endPrompt(state_->heldPrompt, accept);
+  const std::string held = state_->heldPrompt;  // endPrompt forgets it
+  if (!held.empty()) state_->endPrompt(held, accept);
 }
 
 }  // namespace marigold

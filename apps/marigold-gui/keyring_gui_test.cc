@@ -86,7 +86,7 @@ TEST_F(KeyringGuiTest, WindowAnswersWhileTheKeyringAsksAndAsksOnce) {
   EXPECT_TRUE(scripted().promptPending());
   scripted().endHeldPrompt(/*accept=*/true);
 
-  EXPECT_TRUE(GuiHarness::waitFor([&] { return scripted().secret(kUser, "password"); }, 10));
+  EXPECT_TRUE(GuiHarness::waitFor([&] { return scripted().secret(kUser, "password").has_value(); }, 10));
   EXPECT_EQ(scripted().secret(kUser, "password"), kPassword);
   EXPECT_TRUE(ticker.turns(5));  // every answer has arrived
   EXPECT_EQ(scripted().promptsShown(), 1);

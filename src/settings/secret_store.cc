@@ -135,6 +135,13 @@ struct Failure {
     return text;
   }
   Error value() const { return keyringError(problem(), detail()); }
+  // The same, with `unnamed` for what would be Problem::kFailed.
+  Error valueOr(Problem unnamed) const {
+    const Problem named = problem();
+    if (named != Problem::kFailed) return value();
+    // libsecret's words for a dismissed prompt name a missing keyring: they would mislead.
+    return keyringError(unnamed, unnamed == Problem::kDismissed ? std::string() : detail());
+  }
 };
 
 struct Attributes {
@@ -330,13 +337,17 @@ SecretStore::Shared::Answer SecretStore::Shared::store(const std::string& user,
   Failure failure;
   Ref<SecretCollection> collection(secret_collection_for_alias_sync(
       service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, cancellable, &failure.error));
-  if (failure) return failure.value();
+  // The default name leads nowhere (GNOME Keyring's, when its login keyring was never made):
+  // libsecret finds no keyring behind it.
+  if (failure) return failure.valueOr(Problem::kNoKeyring);
   if (collection.object == nullptr) {
     // No default keyring: the keyring asks the user to create one (and choose its password).
     collection.object =
         secret_collection_create_sync(service, "Default keyring", SECRET_COLLECTION_DEFAULT,
                                       SECRET_COLLECTION_CREATE_NONE, cancellable, &failure.error);
-    if (failure) return failure.value();
+    // A creation that ended without a keyring, for no reason the keyring named: its prompt was
+    // dismissed (libsecret then finds no keyring at the path "/").
+    if (failure) return failure.valueOr(Problem::kDismissed);
     if (collection.object == nullptr) return keyringError(Problem::kDismissed);
   }
   if (secret_collection_get_locked(collection.object)) {
