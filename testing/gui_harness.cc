@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QTest>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -52,18 +53,33 @@ GuiHarness::GuiHarness(sim::SimOptions options) {
 GuiHarness::~GuiHarness() {
   session_.reset();
   sim_->stop();
+  if (keyringBus_) {
+    if (busBefore_) {
+      ::setenv("DBUS_SESSION_BUS_ADDRESS", busBefore_->c_str(), 1);
+    } else {
+      ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+  }
+}
+
+void GuiHarness::useKeyring(const std::string& busAddress) {
+  if (!keyringBus_) {
+    if (const char* before = std::getenv("DBUS_SESSION_BUS_ADDRESS")) busBefore_ = before;
+  }
+  keyringBus_ = busAddress;
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", busAddress.c_str(), 1);
 }
 
 gui::GuiSession& GuiHarness::open(std::vector<std::string> photos) {
   // The simulator as the service, as the built-in application; the desktop keyring of whoever
-  // runs the tests is never touched. One window at a time, as in the program: an earlier one goes
-  // first.
+  // runs the tests is never touched (only a test's own, with useKeyring). One window at a time, as
+  // in the program: an earlier one goes first.
   return open(std::move(photos),
               host::PluginSetup{.service = {.authBase = sim_->authBase(),
                                             .apiBase = sim_->apiBase(),
                                             .trustedAuthorityFile = sim_->caFile().string(),
                                             .configurationHome = home_.path().string()},
-                                .useDesktopKeyring = false});
+                                .useDesktopKeyring = keyringBus_.has_value()});
 }
 
 gui::GuiSession& GuiHarness::open(std::vector<std::string> photos, host::PluginSetup setup) {

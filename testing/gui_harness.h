@@ -67,6 +67,9 @@ class GuiHarness {
   gui::GuiSession& open(std::vector<std::string> photos);
   // The same against another service (a simulator process of the test's own, say).
   gui::GuiSession& open(std::vector<std::string> photos, host::PluginSetup setup);
+  // The windows opened from now on keep the remembered secret in the desktop keyring on the bus
+  // at `busAddress` (a test's own, testing/secret_service.h).
+  void useKeyring(const std::string& busAddress);
   // Waits until the plug-in reads the current selection, prepared, and its preview is shown;
   // answers whether it does.
   bool waitUntilPrepared(double seconds = 60);
@@ -115,6 +118,8 @@ class GuiHarness {
 
  private:
   std::vector<QUrl> openedUrls_;
+  std::optional<std::string> keyringBus_;
+  std::optional<std::string> busBefore_;
   std::unique_ptr<gui::GuiSession> session_;
 };
 

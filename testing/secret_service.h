@@ -1,14 +1,15 @@
-// For tests: a desktop keyring of the test's own. A private session bus (dbus-daemon) and GNOME
-// Keyring's Secret Service on it (gnome-keyring-daemon, its login keyring created and unlocked in
-// `folder`), both started as children of the test and ended by their process ids when the object
-// goes. The bus starts no service by itself: otherwise the first call to the Secret Service could
-// start a second, locked keyring daemon that takes the name before ours, and an unlock prompt
-// could start the desktop's prompter. `available()` is false, with the reason, where they cannot
-// start; such tests skip. `tool` runs a command (secret-tool, dbus-send) against the bus. Every
-// wait here is bounded: a child that does not answer in time is killed and counts as failed.
-// Children are started with posix_spawn, never a bare fork: the test process runs the simulator's
-// threads, and a forked child that allocates before exec can hang on a lock one of them held. Not
-// copyable.
+// For tests: a desktop keyring of the test's own. A private session bus (dbus-daemon) and on it
+// GNOME Keyring's Secret Service (gnome-keyring-daemon, its login keyring created and unlocked in
+// `folder`), or a scripted one (scripted_secret_service.h) whose prompts and refusals the test
+// sets, or none at all (a desktop without a keyring); the children are started by the test and
+// ended by their process ids when the object goes. The bus starts no service by itself: otherwise
+// the first call to the Secret Service could start a second, locked keyring daemon that takes the
+// name before ours, and an unlock prompt could start the desktop's prompter. `available()` is
+// false, with the reason, where they cannot start; such tests skip. `tool` runs a command
+// (secret-tool, dbus-send) against the bus. Every wait here is bounded: a child that does not
+// answer in time is killed and counts as failed. Children are started with posix_spawn, never a
+// bare fork: the test process runs the simulator's threads, and a forked child that allocates
+// before exec can hang on a lock one of them held. Not copyable.
 #pragma once
 
 #include <fcntl.h>
@@ -23,10 +24,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "testing/scripted_secret_service.h"
 
 extern char** environ;
 
@@ -34,7 +38,11 @@ namespace marigold {
 
 class PrivateSecretService {
  public:
-  explicit PrivateSecretService(const std::filesystem::path& folder) : folder_(folder) {
+  enum class Keyring { kGnomeKeyring, kScripted, kNone };
+
+  explicit PrivateSecretService(const std::filesystem::path& folder,
+                                Keyring keyring = Keyring::kGnomeKeyring)
+      : folder_(folder) {
     std::filesystem::create_directories(folder_ / "run");
     std::filesystem::permissions(folder_ / "run", std::filesystem::perms::owner_all);
     const std::filesystem::path configuration = folder_ / "bus.conf";
@@ -50,6 +58,13 @@ class PrivateSecretService {
     address_ = firstLine(out, deadlineIn(kStartSeconds));
     if (address_.empty()) {
       why_ = "dbus-daemon gave no address";
+      return;
+    }
+    if (keyring == Keyring::kNone) return;
+    if (keyring == Keyring::kScripted) {
+      scripted_ = std::make_unique<ScriptedSecretService>(address_);
+      if (!scripted_->ready())
+        why_ = "the scripted Secret Service cannot start: " + scripted_->why();
       return;
     }
     // The password on standard input creates and unlocks the login keyring.
@@ -70,6 +85,7 @@ class PrivateSecretService {
            std::to_string(kStartSeconds) + " s";
   }
   ~PrivateSecretService() {
+    scripted_.reset();
     for (pid_t pid : {keyring_, bus_}) end(pid);
   }
   PrivateSecretService(const PrivateSecretService&) = delete;
@@ -78,6 +94,8 @@ class PrivateSecretService {
   bool available() const { return why_.empty(); }
   const std::string& why() const { return why_; }
   const std::string& busAddress() const { return address_; }
+  // The scripted service (Keyring::kScripted only).
+  ScriptedSecretService& scripted() { return *scripted_; }
 
   // Runs `argv` with the private bus; answers its exit status and its standard output. The status
   // is -1 when it did not exit by itself within kToolSeconds (it is then killed).
@@ -256,6 +274,7 @@ class PrivateSecretService {
   std::string why_;
   pid_t bus_ = -1;
   pid_t keyring_ = -1;
+  std::unique_ptr<ScriptedSecretService> scripted_;
 };
 
 }  // namespace marigold

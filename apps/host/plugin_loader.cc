@@ -40,6 +40,7 @@ std::unique_ptr<ExportPluginProtocol> PluginModule::createPlugin(
                                        .service = setup_.service,
                                        .log = setup_.log,
                                        .useDesktopKeyring = setup_.useDesktopKeyring,
+                                       .keyringInBackground = setup_.keyringInBackground,
                                        .postEnded = std::move(postEnded),
                                        .uploadProgressed = std::move(uploadProgressed)});
 }

@@ -29,6 +29,7 @@ struct PluginSetup {
   std::shared_ptr<SettingsFile::Stored> settingsInMemory = {};  // set: the settings live there
   ServiceConfiguration service = serviceFromEnvironment();
   bool useDesktopKeyring = true;
+  bool keyringInBackground = false;              // see PluginServices
   LogSink* log = &diagnosticsFromEnvironment();  // null: wherever the host's own lines go
 };
 

@@ -12,11 +12,17 @@ std::shared_ptr<UserDefaults> windowPreferences(const std::string& settingsFolde
   return std::make_shared<UserDefaults>(std::filesystem::path(settingsFolder) / "window.plist");
 }
 
+// The window keeps answering while the keyring prompts: its calls run off the main thread.
+host::PluginSetup keyringInBackground(host::PluginSetup setup) {
+  setup.keyringInBackground = true;
+  return setup;
+}
+
 }  // namespace
 
 GuiSession::GuiSession(std::vector<std::string> photoPaths, host::PluginSetup setup)
     : preferences_(windowPreferences(setup.settingsFolder)),
-      module_(std::move(setup)),
+      module_(keyringInBackground(std::move(setup))),
       manager_({}) {
   application_.setAlertPresenter(&presenter_);
   application_.setSynchronousWaiter(&waiter_);

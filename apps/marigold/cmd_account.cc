@@ -165,9 +165,11 @@ int logout(Console& console) {
     // The remembered secret lives in the desktop keyring when there is one; a locked keyring
     // keeps it until it is unlocked.
     if (const auto keyring = SecretStore::connect()) {
-      if (auto failed = keyring->clear()) {
+      std::optional<Error> failed;  // answered before clear returns: no loop is given
+      keyring->clear([&failed](const std::optional<Error>& failure) { failed = failure; });
+      if (failed) {
         return console.error(tr("the saved user name is forgotten, but not the password: %1.",
-                                {printable(failed->description)}),
+                                {printable(failed->shownDescription())}),
                              kFailed);
       }
     }

@@ -8,8 +8,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "config/service_constants.h"
 #include "crypto/aes_data.h"
@@ -106,11 +109,13 @@ TEST_F(MarigoldKeyringTest, LockedKeyringIsSaidNotWorkedAround) {
   ASSERT_EQ(run({"login", "--user", "ada", "--password-stdin", "--remember"}, signIn).exitCode, 0);
   ASSERT_TRUE(keyring_->lock());
 
-  // No one can answer the unlock prompt here: the unlock is refused.
+  // No one can answer the unlock prompt here: GNOME Keyring ends it as dismissed.
   ProgramOutcome o = run({"status"}, withKeyring);
   EXPECT_EQ(o.exitCode, 1) << o.out;
-  EXPECT_EQ(has(o.err, "Your saved sign-in could not be read"), "");
-  EXPECT_EQ(has(o.err, "keyring is locked"), "");
+  EXPECT_EQ(has(o.err,
+                "Your saved sign-in could not be read: the desktop keyring's prompt was "
+                "dismissed, so the keyring was not used"),
+            "");
   EXPECT_EQ(has(o.out, "signed in: no"), "");
   EXPECT_EQ(decryptedSettings(home).find("secret pass"), std::string::npos);
 
@@ -129,7 +134,7 @@ TEST_F(MarigoldKeyringTest, LockedKeyringIsSaidNotWorkedAround) {
 // remembered, leaving the saved sign-in as it was.
 TEST_F(MarigoldKeyringTest, RefusingKeyringIsNotSaidToKeepTheSecret) {
   ASSERT_TRUE(writeOldSettingsFile());
-  ASSERT_TRUE(keyring_->lock());  // no one can answer its unlock prompt: it refuses to store
+  ASSERT_TRUE(keyring_->lock());  // no one can answer its unlock prompt: it does not store
   ProgramOutcome o = run({"blogs"}, withKeyring);
   EXPECT_EQ(o.exitCode, 0) << o.err;
   EXPECT_EQ(has(decryptedSettings(home), "<string>secret pass</string>"), "");
@@ -139,8 +144,8 @@ TEST_F(MarigoldKeyringTest, RefusingKeyringIsNotSaidToKeepTheSecret) {
   o = run({"login", "--user", "ada", "--password-stdin", "--remember"}, signIn);
   EXPECT_EQ(o.exitCode, 1);
   EXPECT_EQ(has(o.err,
-                "marigold: Your sign-in could not be remembered.\n  the desktop keyring did "
-                "not keep the sign-in"),
+                "marigold: Your sign-in could not be remembered.\n  the desktop keyring's "
+                "prompt was dismissed, so the keyring was not used"),
             "");
   EXPECT_EQ(has(o.out,
                 "Signed in as ada for this command only: not remembered (why is said "
@@ -165,6 +170,128 @@ TEST_F(MarigoldKeyringTest, SavedNameWithoutPasswordSaysHowToSignIn) {
             "marigold: not signed in: no password is saved for ada. Sign in again with 'marigold "
             "login --user ada --remember'.\n");
   EXPECT_EQ(has(decryptedSettings(home), "<string>ada</string>"), "");  // kept as it was
+}
+
+// A keyring of the test's own whose behaviour the test sets (testing/scripted_secret_service.h).
+class MarigoldScriptedKeyringTest : public ProgramFixture {
+ protected:
+  void SetUp() override {
+    ProgramFixture::SetUp();
+    keyring_ = std::make_unique<PrivateSecretService>(home_.path() / "keyring",
+                                                      PrivateSecretService::Keyring::kScripted);
+    if (!keyring_->available()) GTEST_SKIP() << "no private Secret Service: " << keyring_->why();
+  }
+  ScriptedSecretService& scripted() { return keyring_->scripted(); }
+  ProgramRun withKeyring(const fs::path& home, const std::string& input = "",
+                         const std::string& language = "") {
+    ProgramRun run{.input = input,
+                   .home = home,
+                   .environment = {{"DBUS_SESSION_BUS_ADDRESS", keyring_->busAddress()}}};
+    if (!language.empty()) {
+      run.environment["LANG"] = "en_US.UTF-8";
+      run.environment["LANGUAGE"] = language;
+    }
+    return run;
+  }
+
+  std::unique_ptr<PrivateSecretService> keyring_;
+};
+
+// Every keyring failure says what happened, in the user's language, with the keyring's own
+// (English) words only behind it in parentheses; none says "locked" unless the keyring is.
+TEST_F(MarigoldScriptedKeyringTest, KeyringFailuresSayWhatHappened) {
+  using Answer = ScriptedSecretService::PromptAnswer;
+  struct Case {
+    const char* name;
+    bool signedInBefore;  // a remembered sign-in kept in the keyring first
+    std::function<void(ScriptedSecretService&)> keyring;
+    std::vector<std::string> command;
+    std::string language;
+    std::string want;  // in standard error
+  };
+  const std::vector<std::string> login = {"login", "--user", "ada", "--password-stdin",
+                                          "--remember"};
+  const Case cases[] = {
+      {"no keyring behind the default name", false,
+       [](ScriptedSecretService& k) { k.removeDefaultCollection(/*aliasStays=*/true); }, login, "",
+       "marigold: Your sign-in could not be remembered.\n  the desktop keyring has no keyring to "
+       "keep it in; create one (a login keyring) in your keyring manager, then try again (No such "
+       "secret collection at path: /org/freedesktop/secrets/collection/login). "},
+      {"the same in German", false,
+       [](ScriptedSecretService& k) { k.removeDefaultCollection(/*aliasStays=*/true); }, login,
+       "de",
+       "der Desktop-Schlüsselbund hat keinen Schlüsselbund, in dem er es aufbewahren kann; legen "
+       "Sie in Ihrer Schlüsselbundverwaltung einen an (einen Anmelde-Schlüsselbund) und "
+       "versuchen Sie es dann erneut (No such secret collection at path: "
+       "/org/freedesktop/secrets/collection/login)"},
+      {"creation prompt dismissed", false,
+       [&](ScriptedSecretService& k) {
+         k.removeDefaultCollection();
+         k.setPromptAnswer(Answer::kDismiss);
+       },
+       login, "",
+       "marigold: Your sign-in could not be remembered.\n  the desktop keyring's prompt was "
+       "dismissed, so the keyring was not used; try again and answer the prompt. "},
+      {"unlock prompt dismissed",
+       true,
+       [](ScriptedSecretService& k) {
+         k.lock();
+         k.setPromptAnswer(Answer::kDismiss);
+       },
+       {"status"},
+       "",
+       "Your saved sign-in could not be read: the desktop keyring's prompt was dismissed, so the "
+       "keyring was not used; try again and answer the prompt.\n"},
+      {"access refused",
+       true,
+       [](ScriptedSecretService& k) { k.refuse({"SearchItems"}); },
+       {"status"},
+       "",
+       "Your saved sign-in could not be read: the desktop keyring refused Marigold access; allow "
+       "it in your keyring's settings, then try again (Access to the keyring was denied).\n"},
+      {"locked",
+       true,
+       [](ScriptedSecretService& k) { k.lock(); },
+       {"logout"},
+       "",
+       "marigold: the saved user name is forgotten, but not the password: the desktop keyring is "
+       "locked, and the saved password is still in it; unlock it (your login keyring) in the "
+       "keyring manager, then try again.\n"},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path home = newHome("case-" + std::to_string(i++));
+    scripted().setPromptAnswer(Answer::kAccept);
+    scripted().refuse({});
+    if (c.signedInBefore) {
+      ASSERT_EQ(run(login, withKeyring(home, "secret pass\n")).exitCode, 0);
+      ASSERT_EQ(scripted().secret("ada", "password"), "secret pass");
+    }
+    c.keyring(scripted());
+    const ProgramOutcome o = run(c.command, withKeyring(home, "secret pass\n", c.language));
+    EXPECT_EQ(o.exitCode, 1) << o.out << o.err;
+    EXPECT_EQ(has(o.err, c.want), "");
+    if (std::string(c.name) != "locked") {
+      EXPECT_EQ(o.err.find("locked"), std::string::npos);
+    }
+    EXPECT_EQ(o.err.find("GDBus"), std::string::npos);
+  }
+}
+
+// A store that fails leaves the secret kept before: nothing is removed until the new one is in.
+TEST_F(MarigoldScriptedKeyringTest, FailedStoreKeepsTheOldSecret) {
+  const fs::path home = newHome("user");
+  const std::vector<std::string> login = {"login", "--user", "ada", "--password-stdin",
+                                          "--remember"};
+  ASSERT_EQ(run(login, withKeyring(home, "secret pass\n")).exitCode, 0);
+  scripted().refuse({"CreateItem"});
+  const ProgramOutcome o = run(login, withKeyring(home, "secret pass\n"));
+  EXPECT_EQ(o.exitCode, 1);
+  EXPECT_EQ(has(o.err, "the desktop keyring refused Marigold access"), "");
+  EXPECT_EQ(scripted().secret("ada", "password"), "secret pass");
+  scripted().refuse({});
+  EXPECT_EQ(run({"status"}, withKeyring(home)).exitCode, 0) << "still signs in by itself";
 }
 
 using MarigoldSecretsTest = ProgramFixture;

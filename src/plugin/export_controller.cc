@@ -32,7 +32,16 @@ KZExportController::~KZExportController() {
   if (outlets_.plinthPassword) outlets_.plinthPassword->setAction(nullptr);
 }
 
-void KZExportController::connectOutlets(Outlets outlets) { outlets_ = std::move(outlets); }
+void KZExportController::connectOutlets(Outlets outlets) {
+  outlets_ = std::move(outlets);
+  if (!outlets_.appModel) return;
+  // A keyring that answers later (while the window stays live) signs in when its answer comes.
+  outlets_.appModel->setSecretLoaded([this, alive = std::weak_ptr<const bool>(alive_)] {
+    if (alive.expired() || !signInAwaitsKeyring_) return;
+    signInAwaitsKeyring_ = false;
+    if (!loggedIn_) signInAsRemembered();
+  });
+}
 
 void KZExportController::setParams(ParameterList params) {
   ownParams_ = std::move(params);
@@ -152,19 +161,8 @@ void KZExportController::resetFields() {
   // alert and one wait are enough. The next showing tries again.
   if (outlets_.appModel && outlets_.appModel->saveUID() && outlets_.appModel->isValid() &&
       !signInUnanswered_) {
-    if (const auto& failure = outlets_.appModel->loadFailure()) {
-      // The keyring could not give the saved secret (locked, unlock refused): say so rather than
-      // send an empty password or fall back to another store.
-      signInUnanswered_ = true;
-      showLoginFailure(tr("Your saved sign-in could not be read: %1.", {failure->description}));
-    } else if (outlets_.appModel->UID().empty() && outlets_.appModel->accessToken().empty()) {
-      // A user name kept without its password (the keyring holds none for it, or it was kept
-      // where this host cannot read it): the pane stays signed out for the password to be typed,
-      // rather than sending an empty one and blaming the user for the refusal.
-      log("the saved sign-in has no password; not signing in");
-    } else {
-      login();
-    }
+    signInAwaitsKeyring_ = outlets_.appModel->secretPending();
+    if (!signInAwaitsKeyring_) signInAsRemembered();
   }
 
   // Summed in 64 bits: a selection of several GiB must not wrap round to a small total.
@@ -190,6 +188,23 @@ void KZExportController::resetFields() {
   if (overLimit)
     outlets_.notificationField->setStringValue(tr(overCount ? kOverCountNotice : kOverSizeNotice));
   outlets_.notificationField->setHidden(!overLimit);
+}
+
+void KZExportController::signInAsRemembered() {
+  if (const auto& failure = outlets_.appModel->loadFailure()) {
+    // The keyring could not give the saved secret (locked, its prompt dismissed, refused): say so
+    // rather than send an empty password or fall back to another store.
+    signInUnanswered_ = true;
+    showLoginFailure(
+        tr("Your saved sign-in could not be read: %1.", {failure->shownDescription()}));
+  } else if (outlets_.appModel->UID().empty() && outlets_.appModel->accessToken().empty()) {
+    // A user name kept without its password (the keyring holds none for it, or it was kept
+    // where this host cannot read it): the pane stays signed out for the password to be typed,
+    // rather than sending an empty one and blaming the user for the refusal.
+    log("the saved sign-in has no password; not signing in");
+  } else {
+    login();
+  }
 }
 
 void KZExportController::postEnabled(bool enabled) {

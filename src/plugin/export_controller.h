@@ -130,6 +130,8 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   // The pane's reset: stored credentials, preview, automatic sign-in, size limit, posting
   // controls, click-through rule and over-limit notice (size or photo count), in that order.
   void resetFields();
+  // The automatic sign-in with the remembered secret, once the keyring has given it.
+  void signInAsRemembered();
   // Enables or disables the posting controls, then the host's own controls; never enables them
   // for a selection over the limits.
   void postEnabled(bool enabled);
@@ -330,9 +332,10 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   std::optional<OAConsumer> consumer_;
   std::optional<OAToken> accessToken_;
   bool loggedIn_ = false;
-  bool signInUnanswered_ = false;  // the last sign-in got no reply from the service
-  bool activated_ = false;         // viewWillBeActivated has run since awakening
-  bool overLimit_ = false;         // the selection at the last pane reset is over the upload limits
+  bool signInUnanswered_ = false;     // the last sign-in got no reply from the service
+  bool signInAwaitsKeyring_ = false;  // the automatic sign-in waits for the keyring's answer
+  bool activated_ = false;            // viewWillBeActivated has run since awakening
+  bool overLimit_ = false;  // the selection at the last pane reset is over the upload limits
   std::unique_ptr<BrowserSignIn> browserSignIn_;  // while a browser sign-in waits
   std::shared_ptr<Alert> browserSheet_;
 

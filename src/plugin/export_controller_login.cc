@@ -258,9 +258,11 @@ void KZExportController::saveSignIn(bool signingIn) {
   // Enabling the posting controls enabled the link too; a photo set has none, whatever the sign-in.
   if (mExportMgr.imageCount() > 1) disableClickThroughForPhotoSet();
   // The sign-in stands either way; the user only has to know that the next run will not repeat it.
-  if (!model.refresh() && signingIn && loggedIn_ && model.saveUID()) {
-    showRememberFailure(model.saveFailure() ? model.saveFailure()->description : "");
-  }
+  model.refresh([this, alive = std::weak_ptr<const bool>(alive_),
+                 signingIn](const std::optional<Error>& failure) {
+    if (alive.expired() || !failure || !signingIn || !loggedIn_) return;
+    if (outlets_.appModel->saveUID()) showRememberFailure(failure->shownDescription());
+  });
 }
 
 void KZExportController::showRememberFailure(const std::string& reason) {
@@ -313,13 +315,15 @@ void KZExportController::signOut() {
   outlets_.loginButton->setEnabled(true);
   postEnabled(false);
   outlets_.loginButton->setTitle(tr(kLogInTitle));
-  if (!model.refresh() && model.saveFailure()) {
-    auto alert = Alert::create();
-    alert->setAlertStyle(AlertStyle::kWarning);
-    alert->setMessageText(tr("Your saved sign-in could not be forgotten."));
-    alert->setInformativeText(model.saveFailure()->description + ".");
-    if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
-  }
+  model.refresh(
+      [this, alive = std::weak_ptr<const bool>(alive_)](const std::optional<Error>& failure) {
+        if (alive.expired() || !failure) return;
+        auto alert = Alert::create();
+        alert->setAlertStyle(AlertStyle::kWarning);
+        alert->setMessageText(tr("Your saved sign-in could not be forgotten."));
+        alert->setInformativeText(failure->shownDescription() + ".");
+        if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
+      });
   outlets_.plinthSelect->removeAllItems();
   model.fieldsEnabled(true);
   if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(true);

@@ -20,7 +20,7 @@ std::shared_ptr<T> control(Box& box, const char* identifier, Rect frame) {
 }  // namespace
 
 void loadPaneDefinition(KZExportController& controller, SettingsFile settingsFile,
-                        bool useDesktopKeyring) {
+                        bool useDesktopKeyring, RunLoop* keyringAnswersOn) {
   KZExportController::Outlets o;
   o.mSettingsBox = std::make_shared<KZExportPluginBox>(Rect{0, 0, 520, 360});
   o.mSettingsBox->setTitle("Plinth");  // the service's name, the same in every language
@@ -54,7 +54,7 @@ void loadPaneDefinition(KZExportController& controller, SettingsFile settingsFil
   // The desktop keyring keeps the remembered secret where there is one; else the settings file.
   Message noKeyring;
   std::shared_ptr<SecretStore> secrets =
-      useDesktopKeyring ? SecretStore::connect(&noKeyring) : nullptr;
+      useDesktopKeyring ? SecretStore::connect(&noKeyring, keyringAnswersOn) : nullptr;
   if (!secrets) {
     log("secrets kept in the settings file: " +
         (useDesktopKeyring ? noKeyring.english()

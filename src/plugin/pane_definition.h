@@ -27,8 +27,10 @@ static_assert(config::kMaxPostBytes == 5 * 1024 * 1024 && config::kMaxPostPhotos
 
 // Loads the pane into `controller` and sends it awakeFromNib. The settings model keeps its
 // settings in `settingsFile`; a remembered secret goes to the desktop keyring when there is one
-// and `useDesktopKeyring` allows it, else to that file.
+// and `useDesktopKeyring` allows it, else to that file. With `keyringAnswersOn` the keyring's
+// calls run off the calling thread and answer on that loop (a window must stay live while the
+// keyring prompts); without, they block the caller.
 void loadPaneDefinition(KZExportController& controller, SettingsFile settingsFile,
-                        bool useDesktopKeyring = true);
+                        bool useDesktopKeyring = true, RunLoop* keyringAnswersOn = nullptr);
 
 }  // namespace marigold

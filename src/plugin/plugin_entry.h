@@ -51,13 +51,16 @@ struct PluginServices {
   // Whether a remembered sign-in's secret may go to the desktop keyring; without it the secret
   // stays in the settings folder.
   bool useDesktopKeyring = true;
+  // Whether the keyring's calls run off the main thread, answering on `runLoop` (a window, which
+  // must keep answering while the keyring prompts); else they block the caller (a command line).
+  bool keyringInBackground = false;
   // Told how each export ended, once its sheet can be dismissed (on the main thread).
   std::function<void(const pane::PostOutcome&)> postEnded = {};
   // Told how far each upload has got, as it goes (on the main thread).
   std::function<void(const pane::UploadProgress&)> uploadProgressed = {};
 };
 
-inline constexpr int kPluginABIVersion = 5;
+inline constexpr int kPluginABIVersion = 6;
 inline constexpr const char* kPluginEntrySymbol = "marigoldPluginEntry";
 
 struct PluginEntry {

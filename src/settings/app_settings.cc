@@ -53,19 +53,29 @@ void AppSettings::lookUpSecret() {
   // A secret still in the file (written before the keyring was used) wins; it moves at the next
   // save.
   if (!secrets_ || !saveUID_ || email_.empty() || !UID_.empty() || !accessToken_.empty()) return;
-  auto found = secrets_->lookup(email_);
-  if (auto* failure = std::get_if<Error>(&found)) {
-    log("keyring lookup failed: " + failure->description);
-    loadFailure_ = std::move(*failure);
-    return;
-  }
-  const auto& secret = std::get<std::optional<StoredSecret>>(found);
-  if (!secret) return;
-  if (secret->kind == StoredSecret::Kind::kToken) {
-    accessToken_ = secret->value;
-  } else {
-    UID_ = secret->value;
-  }
+  secretPending_ = true;
+  secrets_->lookup(
+      email_, [this, alive = std::weak_ptr<const bool>(alive_)](const SecretStore::Found& found) {
+        if (alive.expired()) return;
+        secretPending_ = false;
+        if (const auto* failure = std::get_if<Error>(&found)) {
+          log("keyring lookup failed: " + failure->description);
+          loadFailure_ = *failure;
+        } else if (const auto& secret = std::get<std::optional<StoredSecret>>(found)) {
+          // Typed meanwhile: what the user typed stands.
+          if (UID_.empty() && accessToken_.empty()) {
+            if (secret->kind == StoredSecret::Kind::kToken) {
+              accessToken_ = secret->value;
+            } else {
+              UID_ = secret->value;
+              if (auto field = UID_fld(); field && field->stringValue().empty()) {
+                field->setStringValue(UID_);
+              }
+            }
+          }
+        }
+        if (secretLoaded_) secretLoaded_();
+      });
 }
 
 std::string AppSettings::secretsLocation() const {
@@ -111,51 +121,77 @@ void AppSettings::fieldsEnabled(bool enabled) {
   if (auto box = remember_login()) box->setEnabled(enabled);
 }
 
-bool AppSettings::refresh() {
-  if (auto field = email_fld()) email_ = field->stringValue();
-  if (auto field = UID_fld()) UID_ = field->stringValue();
-  if (auto box = remember_login()) saveUID_ = box->state() == ControlState::kOn;
-  std::optional<Error> keyringFailure = keepSecret();
-  // Without "remember" the secret stays in memory only; with a keyring it goes into the file only
-  // while the file held it already (an older version kept it there) and the keyring has not
-  // taken it: it must not be lost to a locked keyring. The stored validity describes the stored
-  // credentials, so it is kept only with "remember": a stored name without a secret must not make
-  // the next showing of the pane sign in with an empty password.
-  const bool fileKeepsOldSecret =
-      keyringFailure && !fileSecretOwner_.empty() && fileSecretOwner_ == email_ && saveUID_;
-  const bool secretInFile = saveUID_ && (!secrets_ || fileKeepsOldSecret);
+std::optional<Error> AppSettings::writeFile(bool withSecret) {
+  // The stored validity describes the stored credentials, so it is kept only with "remember": a
+  // stored name without a secret must not make the next showing of the pane sign in with an
+  // empty password.
   PropertyList::Dictionary settings{{"email", PropertyList(email_)},
-                                    {"UID", PropertyList(secretInFile ? UID_ : std::string())},
+                                    {"UID", PropertyList(withSecret ? UID_ : std::string())},
                                     {"saveUID", text(saveUID_)},
                                     {"isValid", text(saveUID_ && isValid_)}};
-  if (secretInFile && !accessToken_.empty()) settings.emplace("token", PropertyList(accessToken_));
-  if (fileKeepsOldSecret) {
-    log("the desktop keyring did not take the saved sign-in; it stays in the settings file: " +
-        keyringFailure->description);
-    keyringFailure.reset();
-  }
-  saveFailure_ = file_.save(settings);
-  if (!saveFailure_ && secretInFile) fileSecretOwner_ = email_;
-  if (!saveFailure_ && !secretInFile) fileSecretOwner_.clear();
-  if (!saveFailure_) saveFailure_ = std::move(keyringFailure);
+  if (withSecret && !accessToken_.empty()) settings.emplace("token", PropertyList(accessToken_));
+  auto failure = file_.save(settings);
+  if (!failure) fileSecretOwner_ = withSecret ? email_ : std::string();
+  return failure;
+}
+
+void AppSettings::reportSave(const std::optional<Error>& failure) {
+  saveFailure_ = failure;
   if (saveFailure_) {
     log("setting write failed");
     log(saveFailure_->text());
-    return false;
+  } else {
+    log("settings written");
   }
-  log("settings written");
-  return true;
 }
 
-std::optional<Error> AppSettings::keepSecret() {
-  if (!secrets_) return std::nullopt;
+bool AppSettings::refresh(Done done) {
+  if (auto field = email_fld()) email_ = field->stringValue();
+  if (auto field = UID_fld()) UID_ = field->stringValue();
+  if (auto box = remember_login()) saveUID_ = box->state() == ControlState::kOn;
+  // Without "remember" the secret stays in memory only; without a keyring it goes into the file.
+  // With one, it goes into the file only while the file held it already (an older version kept
+  // it there) and the keyring has not taken it: it must not be lost to a keyring that refuses.
+  const bool fileKeepsSecret =
+      saveUID_ && (!secrets_ || (!fileSecretOwner_.empty() && fileSecretOwner_ == email_));
+  const std::optional<Error> fileFailure = writeFile(fileKeepsSecret);
+  const std::uint64_t save = ++saves_;
+  if (!secrets_) {
+    reportSave(fileFailure);
+    if (done) done(fileFailure);
+    return !fileFailure;
+  }
+  saveFailure_ = fileFailure;
+  keepSecret([this, alive = std::weak_ptr<const bool>(alive_), save, fileFailure,
+              movesFromFile = fileKeepsSecret && !fileFailure,
+              done](const std::optional<Error>& keyringFailure) {
+    if (alive.expired()) return;
+    std::optional<Error> outcome = fileFailure;
+    if (keyringFailure && movesFromFile) {
+      log("the desktop keyring did not take the saved sign-in; it stays in the settings file: " +
+          keyringFailure->description);
+    } else if (keyringFailure && !outcome) {
+      outcome = keyringFailure;
+    } else if (!keyringFailure && movesFromFile && save == saves_ && !fileSecretOwner_.empty()) {
+      // The keyring has the secret now: the file no longer needs it.
+      if (auto failure = writeFile(false)) {
+        log("the sign-in stays in the settings file as well: " + failure->text());
+      }
+    }
+    if (save == saves_) reportSave(outcome);
+    if (done) done(outcome);
+  });
+  return !saveFailure_;
+}
+
+void AppSettings::keepSecret(SecretStore::Done done) {
   if (saveUID_ && !email_.empty() && !accessToken_.empty()) {
-    return secrets_->store(email_, {StoredSecret::Kind::kToken, accessToken_});
+    secrets_->store(email_, {StoredSecret::Kind::kToken, accessToken_}, std::move(done));
+  } else if (saveUID_ && !email_.empty() && !UID_.empty()) {
+    secrets_->store(email_, {StoredSecret::Kind::kPassword, UID_}, std::move(done));
+  } else {
+    secrets_->clear(std::move(done));
   }
-  if (saveUID_ && !email_.empty() && !UID_.empty()) {
-    return secrets_->store(email_, {StoredSecret::Kind::kPassword, UID_});
-  }
-  return secrets_->clear();
 }
 
 void AppSettings::writeValues(const View* /*sender*/) { refresh(); }

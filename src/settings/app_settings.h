@@ -6,12 +6,14 @@
 // token) is kept only with "remember": in the desktop keyring when a SecretStore is given (the
 // settings file then holds an empty "UID"), else in the settings file; a password found in an old
 // settings file moves to the keyring at the next save, and stays in the file until the keyring
-// has taken it. It refers to the
-// pane's views without owning them (the pane's interface definition owns them) and works without
-// them: a field that is not attached is skipped, so the model then saves its own values. Owns its
-// texts and the dictionary it loaded. Main thread only.
+// has taken it. A store that answers on a run loop answers later: the secret it keeps then
+// arrives after creation (secretPending()), and a save's keyring part ends after refresh returns.
+// It refers to the pane's views without owning them (the pane's interface definition owns them)
+// and works without them: a field that is not attached is skipped, so the model then saves its own
+// values. Owns its texts and the dictionary it loaded. Main thread only.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,7 +36,8 @@ class AppSettings {
   // "UID", "email", "saveUID" and "isValid" from the stored dictionary; a missing or unreadable
   // file leaves the defaults (empty texts, both flags false). "modelLoaded" goes to `post` (none
   // is posted without one). With `secrets`, a remembered sign-in's secret is looked up there; a
-  // keyring that could not be read leaves it empty and loadFailure() says why.
+  // keyring that could not be read leaves it empty and loadFailure() says why. Until the keyring
+  // has answered, secretPending() holds.
   explicit AppSettings(SettingsFile file, NotificationPoster post = nullptr,
                        std::shared_ptr<SecretStore> secrets = nullptr);
   AppSettings(const AppSettings&) = delete;
@@ -48,14 +51,21 @@ class AppSettings {
   void fieldsEnabled(bool enabled);
 
   // Takes the values from the attached fields and check box and saves them to the settings
-  // file. Without "remember" (`saveUID` false) the file holds the user name but an empty password
-  // and a false "isValid"; the values in memory keep the password for this run. Logs "settings
-  // written", or "setting write failed" and the reason (the previous file is then unchanged; the
-  // in-memory values already follow the fields; saveFailure() holds the reason until the next save
-  // works). Answers whether it saved.
-  bool refresh();
+  // file, and the secret to the keyring. Without "remember" (`saveUID` false) the file holds the
+  // user name but an empty password and a false "isValid"; the values in memory keep the password
+  // for this run. Logs "settings written", or "setting write failed" and the reason (the previous
+  // file is then unchanged; the in-memory values already follow the fields; saveFailure() holds
+  // the reason until the next save works). `done`, when given, is told the outcome once the
+  // keyring has answered too: nothing when all was kept, else why not. Answers whether it saved,
+  // as far as known on return (a keyring that answers on a loop has not answered yet).
+  using Done = std::function<void(const std::optional<Error>&)>;
+  bool refresh(Done done = nullptr);
   const std::optional<Error>& saveFailure() const { return saveFailure_; }
   const std::optional<Error>& loadFailure() const { return loadFailure_; }
+  // The keyring has not yet answered the lookup of the remembered secret.
+  bool secretPending() const { return secretPending_; }
+  // Called (once per lookup) when the keyring's answer has arrived; replaces an earlier handler.
+  void setSecretLoaded(std::function<void()> handler) { secretLoaded_ = std::move(handler); }
   // Where a remembered secret is kept: the keyring's or the settings file's description.
   std::string secretsLocation() const;
   // The interface action of the pane: exactly `refresh`; the sender is ignored.
@@ -95,7 +105,10 @@ class AppSettings {
  private:
   void apply(const PropertyList::Dictionary& prefs);
   void lookUpSecret();
-  std::optional<Error> keepSecret();
+  void keepSecret(SecretStore::Done done);
+  // Writes the settings file, the secret in it when `withSecret`.
+  std::optional<Error> writeFile(bool withSecret);
+  void reportSave(const std::optional<Error>& failure);
 
   SettingsFile file_;
   NotificationPoster post_;
@@ -112,6 +125,11 @@ class AppSettings {
   std::string fileSecretOwner_;
   std::optional<Error> saveFailure_;
   std::optional<Error> loadFailure_;
+  bool secretPending_ = false;
+  std::function<void()> secretLoaded_;
+  std::uint64_t saves_ = 0;  // refreshes so far; a keyring answer acts for the latest only
+  // Answers that come after the model has gone are dropped.
+  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
   std::weak_ptr<SecureTextField> UID_fld_;
   std::weak_ptr<TextField> email_fld_;
   std::weak_ptr<Button> sign_in_;

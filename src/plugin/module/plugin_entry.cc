@@ -28,7 +28,8 @@ std::unique_ptr<ExportPluginProtocol> createPlugin(ExportImageProtocol& exportMa
   SettingsFile settings = services.settingsInMemory
                               ? SettingsFile::inMemory(services.settingsInMemory, folder)
                               : SettingsFile(folder);
-  loadPaneDefinition(*controller, std::move(settings), services.useDesktopKeyring);
+  loadPaneDefinition(*controller, std::move(settings), services.useDesktopKeyring,
+                     services.keyringInBackground ? &services.runLoop : nullptr);
   return controller;
 }
 
