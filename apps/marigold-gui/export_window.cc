@@ -33,6 +33,7 @@
 #include "image_pixmap.h"
 #include "internal_error.h"
 #include "pane_widget.h"
+#include "photo_list.h"
 #include "platform/alert.h"
 #include "platform/url_connection.h"
 #include "platform/window.h"
@@ -100,7 +101,7 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   auto* photosHint =
       new QLabel(gui::tr("Drop image files here; drag a photo to change the order."), content_);
   photosHint->setWordWrap(true);
-  thumbnails_ = new QListWidget(content_);
+  thumbnails_ = new PhotoList(content_);
   thumbnails_->setObjectName("thumbnails");
   thumbnails_->setAccessibleName(gui::tr("Photos to post"));
   thumbnails_->setAccessibleDescription(gui::tr("The first photo is shown first in the post."));
@@ -138,10 +139,10 @@ ExportWindow::ExportWindow(host::ExportManager& manager, ExportPluginProtocol& p
   photoButtons->addWidget(remove_);
   photoButtons->addStretch(1);
   // Reordering by keyboard: the buttons say what Ctrl+Left and Ctrl+Right do in the list.
-  earlier_ = new QPushButton(gui::tr("Move Earlier"), content_);
+  earlier_ = new QPushButton(gui::tr("Move &Earlier"), content_);
   earlier_->setObjectName("moveEarlier");
   earlier_->setToolTip(gui::tr("Move the selected photo earlier in the post (Ctrl+Left)"));
-  later_ = new QPushButton(gui::tr("Move Later"), content_);
+  later_ = new QPushButton(gui::tr("Mo&ve Later"), content_);
   later_->setObjectName("moveLater");
   later_->setToolTip(gui::tr("Move the selected photo later in the post (Ctrl+Right)"));
   auto* moveButtons = new QHBoxLayout;

@@ -14,6 +14,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QImageReader>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QListWidget>
@@ -21,6 +22,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
@@ -53,6 +55,7 @@
 #include "settings/app_settings.h"
 #include "signal_ending.h"
 #include "testing/gui_harness.h"
+#include "ui_text.h"
 
 namespace marigold {
 namespace {
@@ -384,6 +387,28 @@ TEST(MarigoldGuiTest, DeleteKeepsTheOtherThumbnailsTheSelectionAndTheScroll) {
   EXPECT_EQ(gui.session().exportManager().imageCount(), 10u);
 }
 
+// Reaching the list by the keyboard selects the photo its focus frame shows: Delete removes it at
+// once, without an arrow key first.
+TEST(MarigoldGuiTest, ListReachedByTabSelectsItsPhotoAndDeleteRemovesIt) {
+  GuiHarness gui(service());
+  gui.open({gui.writePhoto("a.jpg"), gui.writePhoto("b.jpg"), gui.writePhoto("c.jpg")});
+  auto* list = gui.window().thumbnails();
+  ASSERT_TRUE(GuiHarness::waitFor([&] { return gui.window().thumbnailsReady(); }));
+  list->clearSelection();
+  QPushButton* add = nullptr;
+  for (auto* button : gui.window().findChildren<QPushButton*>()) {
+    if (button->text() == "&Add Photos...") add = button;
+  }
+  ASSERT_NE(add, nullptr);
+  add->setFocus();
+  QTest::keyClick(add, Qt::Key_Backtab, Qt::ShiftModifier);  // the list comes just before it
+  ASSERT_EQ(QApplication::focusWidget(), list);
+  ASSERT_EQ(list->selectedItems().size(), 1);
+  EXPECT_EQ(list->selectedItems()[0], list->currentItem());
+  QTest::keyClick(list, Qt::Key_Delete);
+  EXPECT_EQ(list->count(), 2);
+}
+
 // Removing or adding a photo prepares only what changed: after Delete, the others' files are not
 // decoded again (Fit encodes them again for their larger share from the pictures it holds) and
 // Post is enabled again; a photo added is the only one decoded.
@@ -702,11 +727,11 @@ TEST(MarigoldGuiTest, WindowAndItsSheetReadTheSessionsLanguage) {
     const char* cancelled;  // the plug-in's own words in its sheet
   };
   const Case kCases[] = {
-      {"de", "C.UTF-8", "&Veröffentlichen", "Einpassen", "Veröffentliche 1 Foto auf Plinth",
-       "Abbrechen", "^1 Foto · [0-9]+,[0-9] MB von 5 MB · höchstens 10$",
+      {"de", "C.UTF-8", "&Veröffentlichen", "Einpassen", "Poste 1 Foto auf Plinth", "Abbrechen",
+       "^1 Foto · [0-9]+,[0-9] MB von 5 MB · höchstens 10$",
        "^[0-9]+(,[0-9])? [KM]B von [0-9]+,[0-9] MB gesendet", "Der Beitrag wurde abgebrochen."},
-      {"ko:de", "C.UTF-8", "&Veröffentlichen", "Einpassen", "Veröffentliche 1 Foto auf Plinth",
-       "Abbrechen", "^1 Foto · [0-9]+,[0-9] MB von 5 MB · höchstens 10$",
+      {"ko:de", "C.UTF-8", "&Veröffentlichen", "Einpassen", "Poste 1 Foto auf Plinth", "Abbrechen",
+       "^1 Foto · [0-9]+,[0-9] MB von 5 MB · höchstens 10$",
        "^[0-9]+(,[0-9])? [KM]B von [0-9]+,[0-9] MB gesendet", "Der Beitrag wurde abgebrochen."},
       {"de", "C", "&Post", "Fit", "Posting 1 photo to Plinth", "Cancel",
        "^1 photo · [0-9]+\\.[0-9] MB of 5 MB · at most 10$",
@@ -752,6 +777,59 @@ TEST(MarigoldGuiTest, WindowAndItsSheetReadTheSessionsLanguage) {
     EXPECT_EQ(sheet->button(0)->text(), QString::fromUtf8(c.cancel));
     gui.click(gui.window().cancelButton());
     EXPECT_EQ(sheet->findChild<QLabel*>("message")->text(), QString::fromUtf8(c.cancelled));
+    gui.sim_->stop();
+  }
+}
+
+// Every button and check box of the window can be reached by Alt and a letter in every language,
+// and no two controls of one window (labels included) or of one question share the letter: the
+// window signed out and signed in (Log In becomes Log Out), and the restore and discard questions.
+TEST(MarigoldGuiTest, EveryButtonHasAMnemonicOfItsOwnInEveryLanguage) {
+  struct Case {
+    const char* language;
+    const char* all;
+  };
+  constexpr Case kCases[] = {
+      {"en", "C"}, {"de", "C.UTF-8"}, {"es", "C.UTF-8"}, {"fr", "C.UTF-8"}, {"ja", "C.UTF-8"}};
+  // The letter of a text, lower case; empty without one ("サインイン(&S)" gives "s").
+  auto letterOf = [](const QString& text) {
+    return QKeySequence::mnemonic(text).toString().remove("Alt+").toLower();
+  };
+  auto checkUnique = [&](const std::vector<std::pair<QString, bool>>& texts) {
+    std::map<QString, QString> taken;
+    for (const auto& [text, needsOne] : texts) {
+      const QString letter = letterOf(text);
+      if (letter.isEmpty()) {
+        EXPECT_FALSE(needsOne) << "no mnemonic: " << text.toStdString();
+        continue;
+      }
+      const auto [at, added] = taken.try_emplace(letter, text);
+      EXPECT_TRUE(added) << "Alt+" << letter.toStdString() << " in both " << text.toStdString()
+                         << " and " << at->second.toStdString();
+    }
+  };
+  // The buttons and check boxes shown (each needs a mnemonic) and the labels that lead to a field.
+  auto windowTexts = [](QWidget& window) {
+    std::vector<std::pair<QString, bool>> texts;
+    for (const QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+      if (button->isVisibleTo(&window)) texts.emplace_back(button->text(), true);
+    }
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
+      if (label->buddy() != nullptr) texts.emplace_back(label->text(), false);
+    }
+    return texts;
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string("LANGUAGE=") + c.language + " LC_ALL=" + c.all);
+    const SessionLanguage language(c.language, c.all);
+    GuiHarness gui(service());
+    gui.open({gui.writePhoto("one.jpg", {.width = 800, .height = 600})});
+    ASSERT_TRUE(gui.waitUntilPrepared());
+    checkUnique(windowTexts(gui.window()));
+    gui.signIn(kUser, kPassword);
+    checkUnique(windowTexts(gui.window()));
+    checkUnique({{gui::tr("&Restore"), true}, {gui::tr("&Discard"), true}});
+    checkUnique({{gui::tr("&Discard"), true}, {gui::tr("&Keep Editing"), true}});
     gui.sim_->stop();
   }
 }

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <exception>
 #include <functional>
@@ -33,30 +34,37 @@ namespace marigold::gui {
 namespace {
 
 // Where the pane's known controls go: a labelled row of the form (controls that share a row sit
-// side by side), with a hint for empty fields. The label's "&" marks its mnemonic; `mnemonic` is
-// the letter underlined in a control's own title (the plug-in's, which has none). Views the table
-// does not name get a row of their own after these, labelled with their identifier.
+// side by side), with a hint for empty fields. The label's "&" marks its mnemonic; `titles` are
+// the plug-in's titles of a button or check box (which carry none) as this window shows them, with
+// the mnemonic each language's translator chose, unique in the window. Views the table does not
+// name get a row of their own after these, labelled with their identifier.
 struct Slot {
   const char* identifier;
   int row;
   const char* label;
   const char* placeholder;
-  char mnemonic;
+  std::array<const char*, 2> titles;
 };
 constexpr Slot kSlots[] = {
-    {pane::kUserName, 0, translatable("&User name:"), "you@example.com", 0},
-    {pane::kPassword, 1, translatable("Pass&word:"), "", 0},
-    {pane::kRememberMe, 2, "", "", 'm'},
-    {pane::kLoginButton, 2, "", "", 'L'},
-    {pane::kBrowserLoginButton, 2, "", "", 'b'},
-    {pane::kBlogMenu, 3, translatable("&Blog:"), "", 0},
-    {pane::kStateMenu, 4, translatable("S&tate:"), "", 0},
-    {pane::kCaption, 5, translatable("&Caption:"), translatable("Say something about the photos"),
-     0},
-    {pane::kTags, 6, translatable("Ta&gs:"), translatable("comma, separated, tags"), 0},
-    {pane::kClickThrough, 7, translatable("Lin&k:"), translatable("https://... (one photo only)"),
-     0},
-    {pane::kNotice, 8, "", "", 0},
+    {pane::kUserName, 0, translatable("&User name:"), "you@example.com", {}},
+    {pane::kPassword, 1, translatable("Pass&word:"), "", {}},
+    {pane::kRememberMe, 2, "", "", {translatable("Remember &me")}},
+    {pane::kLoginButton, 2, "", "", {translatable("&Log In"), translatable("&Log Out")}},
+    {pane::kBrowserLoginButton, 2, "", "", {translatable("Sign &in with browser")}},
+    {pane::kBlogMenu, 3, translatable("&Blog:"), "", {}},
+    {pane::kStateMenu, 4, translatable("S&tate:"), "", {}},
+    {pane::kCaption,
+     5,
+     translatable("&Caption:"),
+     translatable("Say something about the photos"),
+     {}},
+    {pane::kTags, 6, translatable("Ta&gs:"), translatable("comma, separated, tags"), {}},
+    {pane::kClickThrough,
+     7,
+     translatable("Lin&k:"),
+     translatable("https://... (one photo only)"),
+     {}},
+    {pane::kNotice, 8, "", "", {}},
 };
 constexpr int kPreviewSide = 160;
 constexpr double kReadableContrast = 4.5;
@@ -69,13 +77,25 @@ const Slot* slotFor(const std::string& identifier) {
 
 QString qText(const std::string& text) { return QString::fromStdString(text); }
 
-// A title shown with an underlined letter: "&" in the title itself stays a plain "&".
-QString withMnemonic(const std::string& title, char letter) {
-  QString text = qText(title).replace("&", "&&");
-  if (letter == 0) return text;
-  const int at = text.indexOf(QChar(letter), 0, Qt::CaseInsensitive);
-  if (at >= 0) text.insert(at, '&');
-  return text;
+// A title as it reads without its mnemonic: "Sign &In" and Japanese "サインイン(&S)" read
+// "Sign In" and "サインイン".
+QString withoutMnemonic(QString marked) {
+  marked.remove(QRegularExpression("\\(&[^&]\\)"));
+  return marked.replace(QRegularExpression("&(.)"), "\\1");
+}
+
+// The plug-in's title shown with the underlined letter of its translation in `titles`; a title
+// none of them reads keeps none, and an "&" in it stays a plain "&".
+QString withMnemonic(const std::string& title, const Slot* slot) {
+  const QString text = qText(title);
+  if (slot != nullptr) {
+    for (const char* marked : slot->titles) {
+      if (marked == nullptr) continue;
+      const QString shown = gui::tr(marked);
+      if (withoutMnemonic(shown) == text) return shown;
+    }
+  }
+  return QString(text).replace("&", "&&");
 }
 
 // What a screen reader says for a label: its text without the mnemonic marker and the colon.
@@ -194,7 +214,6 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
   QWidget* widget = nullptr;
   std::function<void()> render;
   const Slot* slot = slotFor(view->identifier());
-  const char mnemonic = slot ? slot->mnemonic : 0;
   if (view->identifier() == pane::kNotice) {
     auto field = std::dynamic_pointer_cast<TextField>(view);
     if (!field) return nullptr;
@@ -243,8 +262,8 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
     auto* box = new QCheckBox(this);
     connect(box, &QCheckBox::clicked, this,
             [this, check] { act([check] { check->performClick(); }); });
-    render = [box, check, mnemonic] {
-      box->setText(withMnemonic(check->title(), mnemonic));
+    render = [box, check, slot] {
+      box->setText(withMnemonic(check->title(), slot));
       box->setChecked(check->state() == ControlState::kOn);
     };
     widget = box;
@@ -253,7 +272,7 @@ QWidget* PaneWidget::bind(const std::shared_ptr<View>& view) {
     push->setAutoDefault(false);
     connect(push, &QPushButton::clicked, this,
             [this, button] { act([button] { button->performClick(); }); });
-    render = [push, button, mnemonic] { push->setText(withMnemonic(button->title(), mnemonic)); };
+    render = [push, button, slot] { push->setText(withMnemonic(button->title(), slot)); };
     widget = push;
   } else if (auto menu = std::dynamic_pointer_cast<PopUpButton>(view)) {
     auto* combo = new QComboBox(this);
