@@ -26,7 +26,7 @@ ColumnLayout {
     }
     Button {
         objectName: "signIn"
-        visible: !account.signedIn && !account.busy
+        visible: !account.signedIn && account.stateText.length > 0
         text: account.signInLabel
         onClicked: account.signIn()
     }

@@ -100,7 +100,8 @@ void PlinthAccount::finished(int exitCode, QProcess::ExitStatus status) {
     if (signedIn_) run({QStringLiteral("blogs"), QStringLiteral("--json")});
   } else if (status == QProcess::NormalExit && exitCode == 0) {
     blogs_.clear();
-    for (const QJsonValue& blog : answer.value(QStringLiteral("blogs")).toArray()) {
+    const QJsonArray blogs = answer.value(QStringLiteral("blogs")).toArray();
+    for (const QJsonValue& blog : blogs) {
       blogs_ << blog.toString();
     }
   } else {

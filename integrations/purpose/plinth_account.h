@@ -14,7 +14,6 @@ namespace marigold::purpose {
 
 class PlinthAccount : public QObject {
   Q_OBJECT
-  Q_PROPERTY(bool busy READ busy NOTIFY changed)
   Q_PROPERTY(bool signedIn READ signedIn NOTIFY changed)
   Q_PROPERTY(QStringList blogs READ blogs NOTIFY changed)
   Q_PROPERTY(QString stateText READ stateText NOTIFY changed)
@@ -33,7 +32,6 @@ class PlinthAccount : public QObject {
   // signed in (for a bounded time).
   Q_INVOKABLE void signIn();
 
-  bool busy() const { return process_.state() != QProcess::NotRunning; }
   bool signedIn() const { return signedIn_; }
   QStringList blogs() const { return blogs_; }
   QString stateText() const { return stateText_; }
@@ -46,6 +44,7 @@ class PlinthAccount : public QObject {
   void changed();
 
  private:
+  bool busy() const { return process_.state() != QProcess::NotRunning; }
   void run(const QStringList& arguments);
   void finished(int exitCode, QProcess::ExitStatus status);
 

@@ -1,5 +1,6 @@
 #include "plinth_job.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -55,6 +56,12 @@ PlinthJob::~PlinthJob() {
   if (progressFd_ >= 0) ::close(progressFd_);
 }
 
+bool PlinthJob::doKill() {
+  process_.disconnect(this);  // KJob itself ends the job as killed
+  process_.kill();
+  return true;
+}
+
 void PlinthJob::start() {
   QString problem;
   const QStringList paths = localPaths(data().value(QStringLiteral("urls")).toArray(), problem);
@@ -68,6 +75,9 @@ void PlinthJob::start() {
   if (::pipe2(ends, O_CLOEXEC) != 0)
     return fail(QString::fromUtf8(integrations::tr("Could not make the progress stream.")));
   progressFd_ = ends[0];
+  // Never blocks this thread: a program the command started may still hold the write end after
+  // the command ended.
+  ::fcntl(progressFd_, F_SETFL, ::fcntl(progressFd_, F_GETFL) | O_NONBLOCK);
   const int writeEnd = ::fcntl(ends[1], F_DUPFD, 3);  // not close-on-exec, and not 0 to 2
   ::close(ends[1]);
   if (writeEnd < 0)
@@ -94,16 +104,20 @@ void PlinthJob::start() {
 
 void PlinthJob::readProgress() {
   char buffer[4096];
-  const ssize_t n = ::read(progressFd_, buffer, sizeof buffer);
-  if (n <= 0) {  // the stream ended (or failed): what it said is all there is
-    progressReady_.reset();
-    return;
-  }
-  pending_.append(buffer, static_cast<int>(n));
-  for (int end; (end = pending_.indexOf('\n')) >= 0;) {
-    const QJsonDocument line = QJsonDocument::fromJson(pending_.left(end));
-    pending_.remove(0, end + 1);
-    if (line.isObject()) progressLine(line.object());
+  for (;;) {
+    const ssize_t n = ::read(progressFd_, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return;  // all there is for now
+    if (n <= 0) {  // the stream ended (or failed): what it said is all there is
+      progressReady_.reset();
+      return;
+    }
+    pending_.append(buffer, static_cast<int>(n));
+    for (int end; (end = pending_.indexOf('\n')) >= 0;) {
+      const QJsonDocument line = QJsonDocument::fromJson(pending_.left(end));
+      pending_.remove(0, end + 1);
+      if (line.isObject()) progressLine(line.object());
+    }
   }
 }
 
@@ -120,7 +134,7 @@ void PlinthJob::progressLine(const QJsonObject& line) {
 
 void PlinthJob::finished(int exitCode, QProcess::ExitStatus status) {
   // The stream's last lines may still wait in the pipe.
-  while (progressReady_) readProgress();
+  if (progressReady_) readProgress();
   const QString phase = last_.value(QStringLiteral("phase")).toString();
   if (status == QProcess::NormalExit && exitCode == 0 && phase == QLatin1String("posted")) {
     setPercent(100);

@@ -23,6 +23,10 @@ class PlinthJob : public Purpose::Job {
 
   void start() override;
 
+ protected:
+  // Cancelling the share ends the command; the post may then be on the blog already.
+  bool doKill() override;
+
  private:
   void fail(const QString& text);
   void readProgress();
