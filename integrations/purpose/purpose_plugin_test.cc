@@ -1,7 +1,8 @@
 // The Share menu entry "Plinth" as KDE's applications reach it: Purpose's own model, asked for
 // Export plug-ins for JPEG photos with the built plug-in folder on QT_PLUGIN_PATH, lists it; the
 // job it configures and creates runs in Purpose's helper process, as a Share menu runs it, and
-// posts the photos with the built `marigold` against the simulator on loopback.
+// posts the photos with the built `marigold` against the simulator on loopback. Its settings page
+// is rendered offscreen with the built QML module.
 #include <gtest/gtest.h>
 #include <purpose/alternativesmodel.h>
 #include <purpose/configuration.h>
@@ -41,7 +42,7 @@ class PurposePluginTest : public ProgramFixture {
   // The environment a Share menu's job inherits: this test's HOME and simulator and the built
   // `marigold` first on the PATH.
   void useEnvironment() {
-    const std::string path =
+    static const std::string path =
         fs::path(MARIGOLD_BINARY).parent_path().string() + ":" + std::getenv("PATH");
     for (const auto& [name, value] :
          std::map<std::string, std::string>{{"HOME", home_.path().string()},
@@ -51,6 +52,7 @@ class PurposePluginTest : public ProgramFixture {
                                             {"DBUS_SESSION_BUS_ADDRESS", "disabled:"},
                                             {"PATH", path},
                                             {"QT_QPA_PLATFORM", "offscreen"},
+                                            {"LC_ALL", "C.UTF-8"},
                                             {"LANGUAGE", "en"}}) {
       ::setenv(name.c_str(), value.c_str(), 1);
     }
