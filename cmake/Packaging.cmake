@@ -1,9 +1,10 @@
 # The Debian packages (cpack -G DEB in the build folder): marigold with everything the install
-# rules name, and one package for each desktop host's extension that was built (marigold-nautilus,
-# ...), so that the photo tools of one desktop never bring another desktop's libraries. Each
-# program's CMakeLists.txt installs its own files (marigold with its manual page, completions and
-# sample photos; marigold-gui with its desktop entry and icon; plinth-sim; the plug-in module); a
-# new program adds its install rules there and is packaged with the rest. Library dependencies are
+# rules name, and one package for each desktop host's extension that was built
+# (marigold-nautilus, marigold-purpose), so that the photo tools of one desktop never bring another
+# desktop's libraries. Each program's CMakeLists.txt installs its own files (marigold with its
+# manual page, completions and sample photos; marigold-gui with its desktop entry and icon;
+# plinth-sim; the plug-in module); a new program adds its install rules there and is packaged with
+# the rest. Library dependencies are
 # declared by dpkg-shlibdeps from the binaries. The package carries the Debian copyright file and
 # runs no maintainer scripts: the plug-in module lies in a private folder that ldconfig does not
 # serve.
@@ -53,5 +54,18 @@ if(TARGET marigold_nautilus)
   set(CPACK_DEBIAN_NAUTILUS_DESCRIPTION
       "This package adds \"Post to Plinth...\" to the menu of GNOME Files
 (Nautilus) for a selection of photos; it opens Marigold's window with them.")
+endif()
+if(TARGET marigold_purpose)
+  set(CPACK_DEBIAN_PURPOSE_PACKAGE_NAME marigold-purpose)
+  # The settings page's QML: Qt Quick's controls and layouts, which no library link declares.
+  set(CPACK_DEBIAN_PURPOSE_PACKAGE_DEPENDS
+      "${marigold_exact}, qml-module-qtquick-controls2, qml-module-qtquick-layouts")
+  set(CPACK_DEBIAN_PURPOSE_PACKAGE_ENHANCES libkf5purpose5)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/marigold-purpose COMPONENT purpose)
+  set(CPACK_DEBIAN_PURPOSE_DESCRIPTION
+      "This package adds \"Plinth\" to the Share menu of KDE applications (Gwenview,
+Spectacle, Dolphin) for photos: it asks for the blog, caption and tags, posts
+the photos with marigold and hands back the post's address.")
 endif()
 include(CPack)

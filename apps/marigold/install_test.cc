@@ -116,6 +116,8 @@ TEST_F(MarigoldInstallTest, DebianPackageDeclaresItsDependencies) {
   const Extension kExtensions[] = {
       {MARIGOLD_WITH_NAUTILUS != 0, "marigold-nautilus", "libmarigold-nautilus.so",
        "nautilus/extensions-4", "libnautilus-extension4"},
+      {MARIGOLD_WITH_PURPOSE != 0, "marigold-purpose", "marigoldplugin.so",
+       "qt5/plugins/kf5/purpose", "libkf5purpose5"},
   };
   for (const Extension& e : kExtensions) {
     SCOPED_TRACE(e.package);
