@@ -930,6 +930,8 @@ void ExportWindow::runEnded() {
     watchWindow();
     windowChanged();
     if (std::exchange(tryAgain_, false) && post_->isEnabled()) post();
+    if (std::exchange(signInAgain_, false) && !pane_->focusPassword())
+      pane_->focusFirstEmptyField();
   });
 }
 
@@ -969,14 +971,49 @@ void ExportWindow::offerOutcome() {
       if (!uploadAlert_->informative.isEmpty()) details += "\n" + uploadAlert_->informative;
       sheet_->setDetails(details);
     }
+    const int status = lastPost_->refusalStatus;
+    if (status != 0) explainRefusal(*upload);
     actions.push_back({gui::tr("&OK"), endRun});
-    actions.push_back({gui::tr("&Try Again"), [this, endRun] {
-                         tryAgain_ = true;
-                         endRun();
-                       }});
+    if (lastPost_->signInRefused || status == 401 || status == 403) {
+      // Trying again with the same sign-in cannot work: signing in again can.
+      actions.push_back({gui::tr("&Sign In"), [this, endRun] {
+                           signInAgain_ = true;
+                           endRun();
+                         }});
+    } else if (status == 0 || lastPost_->worthSendingLater) {
+      actions.push_back({gui::tr("&Try Again"), [this, endRun] {
+                           tryAgain_ = true;
+                           endRun();
+                         }});
+    }
     // The work stays in the window: OK is the safe choice, Try Again only when chosen.
     sheet_->setActions(std::move(actions), 0, 0);
   }
+}
+
+void ExportWindow::explainRefusal(const Alert& upload) {
+  // The service answered and refused the post: nothing was stored. What happened and what to do
+  // in plain words; the plug-in's texts, with the service's status and reason, behind Details.
+  const int status = lastPost_->refusalStatus;
+  if (lastPost_->signInRefused) {
+    sheet_->setHeading(gui::tr("Plinth no longer accepts your sign-in, so nothing was posted."),
+                       gui::tr("Sign in again, then export again."));
+  } else if (status == 401 || status == 403) {
+    sheet_->setHeading(gui::tr("Plinth refused the post, so nothing was posted."),
+                       gui::tr("Your account may not post to this blog. Sign in with one that "
+                               "may, or choose another blog."));
+  } else if (lastPost_->worthSendingLater) {
+    sheet_->setHeading(gui::tr("Plinth could not take the post just now, so nothing was posted."),
+                       gui::tr("Try again in a few minutes."));
+  } else {
+    sheet_->setHeading(gui::tr("Plinth refused the post, so nothing was posted."),
+                       gui::tr("Trying again will not help. Details has the service's reason."));
+  }
+  QString details = QString::fromStdString(upload.messageText());
+  if (!upload.informativeText().empty()) {
+    details += "\n" + QString::fromStdString(upload.informativeText());
+  }
+  sheet_->setDetails(details);
 }
 
 QUrl ExportWindow::postAddress() const {
@@ -990,7 +1027,8 @@ void ExportWindow::showUploadProgress() {
   if (!sheet_ || !upload || sheet_->alert() != upload) return;
   if (!upload_) {
     // Ended: the plug-in's words say how, unless the window says the failure in its own.
-    if (!uploadAlert_) sheet_->setHeading({});
+    const bool refused = lastPost_ && lastPost_->refusalStatus != 0;
+    if (!uploadAlert_ && !refused) sheet_->setHeading({});
     sheet_->setDetail({});
     return;
   }

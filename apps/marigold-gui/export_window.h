@@ -179,6 +179,7 @@ class ExportWindow : public QWidget {
   void windowChanged();  // sheets come and go; the plug-in may close the window
   void runEnded();
   void offerOutcome();
+  void explainRefusal(const Alert& upload);  // the sheet's words for a post the service refused
   void showUploadProgress();
   QString timeLeft() const;
   void updateButtons();
@@ -230,6 +231,7 @@ class ExportWindow : public QWidget {
   bool outcomeOffered_ = false;      // the upload's sheet shows the choices after it
   bool lastPostWentThrough_ = false;
   bool tryAgain_ = false;
+  bool signInAgain_ = false;  // Sign In was chosen: focus goes to Password once the run ends
   bool discardAgreed_ = false;
   bool ending_ = false;  // endKeepingDraft: closing asks nothing
   QPointer<QWidget> discardQuestion_;

@@ -230,13 +230,19 @@ TEST(MarigoldGuiTest, FailuresShowTheirSheetWithOKEnabled) {
        false,
        "There was a problem logging in.",
        "Check your username and password and try again."},
-      {"refused post", 500, {}, kPassword, true, "The post failed: ", ""},
+      {"refused post",
+       500,
+       {},
+       kPassword,
+       true,
+       "Plinth could not take the post just now, so nothing was posted.",
+       "Try again in a few minutes."},
       {"sign-in refused",
        0,
        {"token_expired"},
        kPassword,
        true,
-       "The post failed: ",
+       "Plinth no longer accepts your sign-in, so nothing was posted.",
        "Sign in again, then export again."},
   };
   for (const Case& c : cases) {
@@ -256,6 +262,66 @@ TEST(MarigoldGuiTest, FailuresShowTheirSheetWithOKEnabled) {
     EXPECT_FALSE(gui.window().postButton()->isEnabled());
     EXPECT_TRUE(gui.storedPhotos().empty());
   }
+}
+
+// A failure is said in plain words; the service's status code and reason are behind Details. A
+// refusal that trying again cannot mend offers Sign In, which leaves the sheet with the focus in
+// Password; a sign-in the service is too busy for says so without its status code.
+TEST(MarigoldGuiTest, RefusalsSayWhatHappenedAndKeepTheCodesBehindDetails) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> refusals;
+    const char* message;
+    const char* reason;  // in the Details, beside the status code
+  };
+  const Case cases[] = {
+      {"permission denied",
+       {"permission_denied"},
+       "Plinth refused the post, so nothing was posted.",
+       "permission_denied"},
+      {"sign-in refused",
+       {"token_expired"},
+       "Plinth no longer accepts your sign-in, so nothing was posted.",
+       "Sign in again, then export again."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimOptions options = service();
+    options.faults.refusePosts = c.refusals;
+    GuiHarness gui(std::move(options));
+    gui.open({MARIGOLD_EXAMPLES_PATH "/dusk.jpg"});
+    gui.signIn(kUser, kPassword);
+    gui.click(gui.window().postButton());
+    auto* sheet = gui.waitForOutcome();
+    ASSERT_NE(sheet, nullptr);
+    const QString message = sheet->findChild<QLabel*>("message")->text();
+    EXPECT_EQ(message, c.message);
+    EXPECT_FALSE(message.contains("HTTP"));
+    EXPECT_FALSE(sheet->findChild<QLabel*>("informative")->text().contains("HTTP"));
+    ASSERT_FALSE(sheet->detailsButton()->isHidden());
+    const QString details = sheet->findChild<QPlainTextEdit*>("details")->toPlainText();
+    EXPECT_TRUE(details.contains("HTTP 401")) << details.toStdString();
+    EXPECT_TRUE(details.contains(c.reason)) << details.toStdString();
+    EXPECT_EQ(gui.sheetButton("Try Again"), nullptr);
+    ASSERT_NE(gui.sheetButton("Sign In"), nullptr);
+    if (c.refusals.front() == "token_expired") {
+      gui.click(gui.sheetButton("Sign In"));
+      ASSERT_TRUE(GuiHarness::waitFor([&] {
+        const QWidget* focused = gui.window().focusWidget();
+        return focused != nullptr && focused->objectName() == "plinthPassword";
+      }));
+    }
+  }
+
+  sim::SimOptions busy = service();
+  busy.faults.tokenStatus = 503;
+  GuiHarness gui(std::move(busy));
+  gui.open({MARIGOLD_EXAMPLES_PATH "/dusk.jpg"});
+  gui.signIn(kUser, kPassword);
+  auto* sheet = gui.waitForOutcome();
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_FALSE(sheet->findChild<QLabel*>("informative")->text().contains("HTTP"));
+  EXPECT_EQ(sheet->findChild<QPlainTextEdit*>("details")->toPlainText(), "HTTP 503");
 }
 
 // Selections over the service's limits disable Post and show the pane's notice, also when the

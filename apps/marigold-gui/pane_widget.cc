@@ -190,6 +190,14 @@ bool PaneWidget::focusFirstEmptyField() {
   return false;
 }
 
+bool PaneWidget::focusPassword() {
+  auto* edit = qobject_cast<QLineEdit*>(widgetFor(pane::kPassword));
+  if (edit == nullptr || !edit->isEnabled() || !edit->isVisibleTo(this)) return false;
+  edit->setFocus(Qt::OtherFocusReason);
+  edit->selectAll();
+  return true;
+}
+
 void PaneWidget::act(const std::function<void()>& action) {
   const QPointer<QWidget> focused = window()->focusWidget();
   // The plug-in's sign-in waits for the service; the host keeps the window live meanwhile.

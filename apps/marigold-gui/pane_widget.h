@@ -46,6 +46,9 @@ class PaneWidget : public QGroupBox {
   // Puts the keyboard focus in the first enabled, empty text field, in the pane's order; answers
   // whether there was one.
   bool focusFirstEmptyField();
+  // Puts the keyboard focus in Password, its text selected, to sign in again; answers whether the
+  // field could take it.
+  bool focusPassword();
 
   // The controls in the order the pane shows them: row by row, each row from the left.
   std::vector<QWidget*> inScreenOrder() const;

@@ -267,6 +267,12 @@ void SheetWidget::setHeading(const QString& heading, const QString& informative)
 }
 
 void SheetWidget::setDetails(const QString& text) {
+  ownDetails_ = true;
+  showDetails(text);
+}
+
+void SheetWidget::showDetails(const QString& text) {
+  if (text == details_->toPlainText() && detailsButton_->isHidden() != text.isEmpty()) return;
   details_->setPlainText(text);
   detailsButton_->setHidden(text.isEmpty());
   if (text.isEmpty()) detailsButton_->setChecked(false);
@@ -313,6 +319,8 @@ void SheetWidget::render() {
   informative_->setText(heading_.isEmpty() ? QString::fromStdString(alert_->informativeText())
                                            : ownInformative_);
   informative_->setHidden(informative_->text().isEmpty());
+  // The service's codes behind the plain words, unless the host put its own there.
+  if (!ownDetails_) showDetails(QString::fromStdString(alert_->details()));
   announce();
 
   const auto accessory = alert_->accessoryView();

@@ -57,7 +57,8 @@ class SheetWidget : public QFrame {
   // counts bytes); an empty heading shows the alert's texts again. Screen readers hear the
   // heading as the sheet's name.
   void setHeading(const QString& heading, const QString& informative = {});
-  // Technical detail behind a "Details" button, shown when the user asks; empty: no button.
+  // Technical detail behind a "Details" button, shown when the user asks, in place of the
+  // alert's own details; empty: no button.
   void setDetails(const QString& text);
   QPushButton* detailsButton() const { return detailsButton_; }
   // The host's own measure of the bar (0 to kBarSteps) while it is determinate, in place of the
@@ -79,6 +80,7 @@ class SheetWidget : public QFrame {
   void announce();  // the words now shown, to assistive technology in its own time
   QPushButton* buttonAt(std::size_t index) const;
   void takeFocus();
+  void showDetails(const QString& text);
   void fitHeight();  // tall enough for every line of its texts at its width
 
   std::shared_ptr<Alert> alert_;
@@ -92,6 +94,7 @@ class SheetWidget : public QFrame {
   int ownProgress_ = -1;
   QPushButton* detailsButton_;
   QPlainTextEdit* details_;
+  bool ownDetails_ = false;  // the host's details stand in for the alert's
   PhotoView* image_;
   QHBoxLayout* buttonRow_;
   std::vector<QPushButton*> buttons_;  // the alert's

@@ -73,6 +73,9 @@ void TerminalFrontEnd::printError(const Alert& alert) {
                  ? tr("The cause: %1. Nothing was posted: the post was not sent in full.", {*cause})
                  : tr("The cause: %1.", {*cause});
   }
+  // The service's codes (a status, a reason word) on a line of their own under the plain words.
+  if (!alert.details().empty())
+    detail += (detail.empty() ? "" : "\n  ") + printable(alert.details());
   console_.error(printable(alert.messageText()) + (detail.empty() ? "" : "\n  " + detail));
 }
 

@@ -46,6 +46,10 @@ class Alert : public Observable, public std::enable_shared_from_this<Alert> {
   void setMessageText(std::string text) { update(messageText_, std::move(text)); }
   const std::string& informativeText() const { return informativeText_; }
   void setInformativeText(std::string text) { update(informativeText_, std::move(text)); }
+  // The service's own words and codes behind the plain texts (an HTTP status, a reason word), for
+  // a "Details" disclosure; empty when there are none.
+  const std::string& details() const { return details_; }
+  void setDetails(std::string text) { update(details_, std::move(text)); }
   AlertStyle alertStyle() const { return alertStyle_; }
   // The error an alertWithError describes, for a host that words it in its own way; absent for
   // other alerts.
@@ -86,6 +90,7 @@ class Alert : public Observable, public std::enable_shared_from_this<Alert> {
 
   std::string messageText_;
   std::string informativeText_;
+  std::string details_;
   AlertStyle alertStyle_ = AlertStyle::kWarning;
   std::optional<Error> error_;
   std::vector<std::shared_ptr<Button>> buttons_;

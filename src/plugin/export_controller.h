@@ -261,6 +261,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
     std::optional<OAToken> token;
     bool refused = false;  // the service refused the credentials: the saved sign-in is not good
     std::string problem;   // the alert's second line when there is no token
+    std::string details;   // the service's status and reason behind it, for Details
   };
   TokenExchange exchangeCredentials(const AppSettings& model);
   // The click-through rule for more than one photo: the link disabled, showing why.
@@ -281,9 +282,9 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   // signed out with the controls usable again and the alert (none for an empty `problem`); then
   // posting enabled to match and the outcome saved.
   void signInSucceeded(BlogList blogs);
-  void signInFailed(const std::string& problem, bool refused);
+  void signInFailed(const std::string& problem, bool refused, const std::string& details = {});
   void saveSignIn(bool signingIn);
-  void showLoginFailure(const std::string& cause);
+  void showLoginFailure(const std::string& cause, const std::string& details = {});
   void showRememberFailure(const std::string& reason);
   void showBlogListFailure(const std::string& reason);
   // Stops an export before anything is sent: an alert on the export window naming the problem
@@ -371,6 +372,7 @@ class KZExportController : public ExportPluginProtocol, private URLConnectionDel
   bool sentAgain_ = false;          // this export's post was signed anew and sent once more
   bool worthSendingLater_ = false;  // the failure stored nothing and passes (pane::PostOutcome)
   bool signInRefused_ = false;      // the service refused this export's sign-in
+  int refusalStatus_ = 0;           // the HTTP status of the service's refusal of this export
   // Expires with the controller; handlers that outlive it hold it weakly and check it.
   std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };

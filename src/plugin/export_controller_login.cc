@@ -21,6 +21,18 @@
 namespace marigold {
 namespace {
 
+// The service's status and reason word as it gave them, for a failure's Details: codes, not words
+// of the user's language.
+std::string statusDetails(int status, const std::optional<std::string>& problem) {
+  std::string details = "HTTP ";
+  details += std::to_string(status);
+  if (problem) {
+    details += ", oauth_problem=";
+    details += *problem;
+  }
+  return details;
+}
+
 // Why a sign-in that the user cancelled while it waited for the service did not happen.
 constexpr const char* kCancelledSignIn = translatable(
     "The sign-in was cancelled before Plinth answered. Nothing was changed; sign in again when "
@@ -70,10 +82,12 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
   // The password goes only where it travels encrypted; nothing is sent to any other address.
   if (!tokenURL || tokenURL->scheme() != "https") {
     log("SERVER ERROR: sign-in address is not https: " + address + ", 0");
-    return {std::nullopt, false,
+    return {std::nullopt,
+            false,
             tr("Your password was not sent: the sign-in address %1 is not a secure (https) "
                "address.",
-               {address})};
+               {address}),
+            {}};
   }
   OAMutableURLRequest tokenRequest(*tokenURL, *consumer_, std::nullopt, std::nullopt, nullptr);
   tokenRequest.setHTTPMethod("POST");
@@ -91,14 +105,14 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
 
   if (reply.error && reply.error->code == kURLLoadingCancelled) {
     log("SERVER ERROR: the sign-in was cancelled, 0");
-    return {std::nullopt, false, tr(kCancelledSignIn)};
+    return {std::nullopt, false, tr(kCancelledSignIn), {}};
   }
   // Only a refusal of the credentials changes the saved sign-in; whatever else went wrong, the
   // user name and password may be perfectly good.
   if (reply.error || !reply.response || !reply.body) {
     log("SERVER ERROR: " + (reply.error ? reply.error->description : "no reply") + ", 0");
-    if (!reply.error) return {std::nullopt, false, tr("Could not reach Plinth: no reply.")};
-    return {std::nullopt, false, noSignInBecause(reply)};
+    if (!reply.error) return {std::nullopt, false, tr("Could not reach Plinth: no reply."), {}};
+    return {std::nullopt, false, noSignInBecause(reply), {}};
   }
   const int status = reply.response->statusCode();
   const std::string body = textOf(reply.body);
@@ -107,37 +121,39 @@ KZExportController::TokenExchange KZExportController::exchangeCredentials(
         std::to_string(status));
     const std::optional<std::string> problem = oauthProblemOfReply(*reply.response, *reply.body);
     if (refusalOf(status, problem) == OARefusal::kCredentials) {
-      return {std::nullopt, true, tr(kCheckCredentials)};
+      return {std::nullopt, true, tr(kCheckCredentials), statusDetails(status, problem)};
     }
+    const std::string details = statusDetails(status, problem);
     if (problem && (status == 401 || status == 403)) {
       return {std::nullopt, false,
-              tr("Plinth turned the sign-in down: %1 (HTTP %2). Try again later; if it keeps "
-                 "happening, the service may be having trouble.",
-                 {*problem, std::to_string(status)})};
+              tr("Plinth turned the sign-in down. Try again later; if it keeps happening, the "
+                 "service may be having trouble."),
+              details};
     }
-    return {std::nullopt, false,
-            tr("Plinth is having trouble signing you in (HTTP %1). Try again later.",
-               {std::to_string(status)})};
+    return {std::nullopt, false, tr("Plinth is having trouble signing you in. Try again later."),
+            details};
   }
   OAToken token = OAToken::withHTTPResponseBody(body);
   if (!token.isValid()) {
     log("SERVER ERROR: the token reply holds no oauth_token and oauth_token_secret, " +
         std::to_string(status));
     return {std::nullopt, false,
-            tr("Plinth answered without a usable sign-in (HTTP %1). Try again later; if it keeps "
-               "happening, the service may be having trouble.",
-               {std::to_string(status)})};
+            tr("Plinth answered without a usable sign-in. Try again later; if it keeps "
+               "happening, the service may be having trouble."),
+            statusDetails(status, std::nullopt)};
   }
-  return {std::move(token), false, ""};
+  return {std::move(token), false, "", {}};
 }
 
 KZExportController::TokenExchange KZExportController::savedToken(const AppSettings& model) {
   OAToken token = OAToken::withHTTPResponseBody(model.accessToken());
   if (!token.isValid()) {
-    return {std::nullopt, true,
-            tr("The saved sign-in cannot be used. Sign in with your browser again.")};
+    return {std::nullopt,
+            true,
+            tr("The saved sign-in cannot be used. Sign in with your browser again."),
+            {}};
   }
-  return {std::move(token), false, ""};
+  return {std::move(token), false, "", {}};
 }
 
 KZExportController::BlogList KZExportController::fetchBlogNames() {
@@ -199,8 +215,10 @@ void KZExportController::login() {
     if (!application.problem.empty()) {
       // Signing in as another application than the one the user configured would be a surprise.
       exchange = {
-          std::nullopt, false,
-          tr("Your own application's settings cannot be used: %1.", {application.problem.shown()})};
+          std::nullopt,
+          false,
+          tr("Your own application's settings cannot be used: %1.", {application.problem.shown()}),
+          {}};
     } else {
       exchange = byToken ? savedToken(model) : exchangeCredentials(model);
     }
@@ -212,9 +230,11 @@ void KZExportController::login() {
       // A token approved in the browser is checked by the first call it signs: a refusal means
       // the user withdrew it (or it ran out) and must approve Marigold again.
       if (byToken && blogs.status == 401) {
-        exchange = {std::nullopt, true,
+        exchange = {std::nullopt,
+                    true,
                     tr("Plinth no longer accepts the sign-in you approved in the browser. Sign in "
-                       "with your browser again.")};
+                       "with your browser again."),
+                    {}};
         setAccessToken(std::nullopt);
       }
     }
@@ -222,7 +242,7 @@ void KZExportController::login() {
     if (exchange.token) {
       signInSucceeded(std::move(blogs));
     } else {
-      signInFailed(exchange.problem, exchange.refused);
+      signInFailed(exchange.problem, exchange.refused, exchange.details);
     }
   }
   saveSignIn(signingIn);
@@ -239,7 +259,8 @@ void KZExportController::signInSucceeded(BlogList blogs) {
   outlets_.appModel->setIsValid(true);
 }
 
-void KZExportController::signInFailed(const std::string& problem, bool refused) {
+void KZExportController::signInFailed(const std::string& problem, bool refused,
+                                      const std::string& details) {
   AppSettings& model = *outlets_.appModel;
   loggedIn_ = false;
   // Only a refusal of the credentials says the saved sign-in is no longer good: an outage, a
@@ -248,7 +269,7 @@ void KZExportController::signInFailed(const std::string& problem, bool refused) 
   model.fieldsEnabled(true);
   outlets_.loginButton->setEnabled(true);
   if (outlets_.browserLoginButton) outlets_.browserLoginButton->setEnabled(true);
-  if (!problem.empty()) showLoginFailure(problem);
+  if (!problem.empty()) showLoginFailure(problem, details);
   outlets_.loginButton->setTitle(tr(kLogInTitle));
 }
 
@@ -282,13 +303,14 @@ void KZExportController::showBlogListFailure(const std::string& reason) {
   if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
 }
 
-void KZExportController::showLoginFailure(const std::string& cause) {
+void KZExportController::showLoginFailure(const std::string& cause, const std::string& details) {
   auto alert = Alert::create();
   alert->setAlertStyle(AlertStyle::kInformational);
   // The user's own cancel is no problem to report, only what it left as it was.
   alert->setMessageText(cause == tr(kCancelledSignIn) ? tr("Sign-in cancelled.")
                                                       : tr("There was a problem logging in."));
   alert->setInformativeText(cause);
+  alert->setDetails(details);
   if (auto window = mExportMgr.window()) alert->beginSheetModalForWindow(*window);
 }
 

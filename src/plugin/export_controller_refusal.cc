@@ -43,6 +43,7 @@ void KZExportController::postRefused(int status) {
     sendAgain();
     return;
   }
+  refusalStatus_ = status;
   std::string advice;
   if (refusal == OARefusal::kCredentials) {
     signInRefused_ = true;

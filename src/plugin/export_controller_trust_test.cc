@@ -79,6 +79,14 @@ class ExportControllerTrustTest : public ControllerFixture {
     }
     return cause;
   }
+  // The service's codes behind the same sheet's Details.
+  std::string alertDetails(const std::string& message = kLoginFailure) const {
+    std::string details;
+    for (const auto& sheet : host_.window_->sheets()) {
+      if (sheet->messageText() == message) details = sheet->details();
+    }
+    return details;
+  }
 
   // A new export window and a controller on the hostile service; loading its pane tries the
   // saved sign-in, if any.
@@ -240,32 +248,34 @@ TEST_F(ExportControllerTrustTest, OnlyARefusalOfTheCredentialsForgetsTheSavedSig
   struct Case {
     const char* name;
     Reply reply;
-    std::string cause;
+    std::string cause;  // in plain words, no status code
     bool kept;
+    std::string details;  // the service's status and reason, behind Details
   };
   const std::string trouble =
       "Try again later; if it keeps happening, the service may be having "
       "trouble.";
   const Case kCases[] = {
       {"503", Reply::text(503, "Service Unavailable"),
-       "Plinth is having trouble signing you in (HTTP 503). Try again later.", true},
+       "Plinth is having trouble signing you in. Try again later.", true, "HTTP 503"},
       {"429", Reply::text(429, "Slow down"),
-       "Plinth is having trouble signing you in (HTTP 429). Try again later.", true},
-      {"204", Reply::text(204, ""),
-       "Plinth answered without a usable sign-in (HTTP 204). " + trouble, true},
+       "Plinth is having trouble signing you in. Try again later.", true, "HTTP 429"},
+      {"204", Reply::text(204, ""), "Plinth answered without a usable sign-in. " + trouble, true,
+       "HTTP 204"},
       {"200 without a token", Reply::tokenForm("oauth_token_secret=s"),
-       "Plinth answered without a usable sign-in (HTTP 200). " + trouble, true},
+       "Plinth answered without a usable sign-in. " + trouble, true, "HTTP 200"},
       {"redirect", Reply::redirect(307, hostile_->httpBase() + "/steal"),
        "The sign-in was redirected to " + hostile_->httpBase() +
            "/steal; your password was not sent there. Check Plinth's sign-in address and try "
            "again.",
-       true},
+       true, ""},
       {"nonce used", Reply::oauthProblem(401, "nonce_used"),
-       "Plinth turned the sign-in down: nonce_used (HTTP 401). " + trouble, true},
+       "Plinth turned the sign-in down. " + trouble, true, "HTTP 401, oauth_problem=nonce_used"},
       {"token rejected", Reply::oauthProblem(401, "token_rejected"),
-       "Check your username and password and try again.", false},
+       "Check your username and password and try again.", false,
+       "HTTP 401, oauth_problem=token_rejected"},
       {"password refused", Reply::text(401, "Invalid xAuth credentials."),
-       "Check your username and password and try again.", false},
+       "Check your username and password and try again.", false, "HTTP 401"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -273,6 +283,7 @@ TEST_F(ExportControllerTrustTest, OnlyARefusalOfTheCredentialsForgetsTheSavedSig
     showPaneAgain();  // the saved sign-in meets the fault
     EXPECT_FALSE(controller_->loggedIn());
     EXPECT_EQ(alertCause(), c.cause);
+    EXPECT_EQ(alertDetails(), c.details);
     EXPECT_EQ(AppSettings(SettingsFile(SettingsFile::defaultFolder())).isValid(), c.kept);
     if (c.kept) {
       showPaneAgain();  // the fault has passed: the saved sign-in still works

@@ -53,6 +53,7 @@ void KZExportController::startExport(const std::string& /*path*/) {
   mCancelExport = false;
   sentAgain_ = false;
   signInRefused_ = false;
+  refusalStatus_ = 0;
   worthSendingLater_ = false;
   if (!loggedIn_ || !accessToken_) {
     refuseExport(translatable("You are not signed in to Plinth."),
@@ -414,10 +415,10 @@ void KZExportController::reportPostEnded(pane::PostOutcome::Result result,
                                          std::optional<std::string> postId) {
   if (!environment_.postEnded) return;
   const bool sent = result != pane::PostOutcome::Result::kRefused;
-  environment_.postEnded(
-      pane::PostOutcome{result, sent ? blogName_ : std::string(), std::move(postId),
-                        progressNotification_->messageText(), sent && bodySent_, signInRefused_,
-                        result == pane::PostOutcome::Result::kFailed && worthSendingLater_});
+  environment_.postEnded(pane::PostOutcome{
+      result, sent ? blogName_ : std::string(), std::move(postId),
+      progressNotification_->messageText(), sent && bodySent_, signInRefused_,
+      result == pane::PostOutcome::Result::kFailed && worthSendingLater_, refusalStatus_});
 }
 
 URLRequest KZExportController::requestForUrl(const std::string& urlText, const std::string& method,

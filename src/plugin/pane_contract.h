@@ -72,6 +72,8 @@ struct PostOutcome {
   // post was signed anew and sent once more. Such a post can be kept and sent later; a post
   // that may have been stored (the whole of it sent, no answer) never counts here.
   bool worthSendingLater = false;
+  // The HTTP status of the service's refusal when it answered and refused the post; 0 otherwise.
+  int refusalStatus = 0;
 
   bool posted() const { return result == Result::kPosted; }
 };
