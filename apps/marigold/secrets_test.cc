@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -187,6 +188,11 @@ class MarigoldScriptedKeyringTest : public ProgramFixture {
     ProgramRun run{.input = input,
                    .home = home,
                    .environment = {{"DBUS_SESSION_BUS_ADDRESS", keyring_->busAddress()}}};
+    // In a sanitizer build, the command meets libsecret's prompt: testing/lsan_keyring_prompt.supp.
+    if (const char* lsan = std::getenv("LSAN_OPTIONS"); lsan != nullptr && *lsan != '\0') {
+      run.environment["LSAN_OPTIONS"] = std::string("suppressions=") + MARIGOLD_SOURCE_DIR +
+                                        "/testing/lsan_keyring_prompt.supp:print_suppressions=0";
+    }
     if (!language.empty()) {
       run.environment["LANG"] = "en_US.UTF-8";
       run.environment["LANGUAGE"] = language;
